@@ -1,0 +1,99 @@
+/*
+ * KDRVXLibrary: reading, creating and modifying RVX measurement files.
+ *
+ * The library keeps one module-wide state: a debug mask, the last error and
+ * three independent contexts (read, create, modify). There are no handles;
+ * call the functions from one thread at a time.
+ *
+ * Text crossing this interface is zero-terminated UTF-16. A caller's text
+ * buffer is a pointer plus a capacity in UTF-16 units, terminator included.
+ */
+#ifndef KDRVX_KDRVX_H
+#define KDRVX_KDRVX_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+typedef wchar_t KDRVX_CHAR; /* UTF-16 code unit */
+#elif defined(__cplusplus)
+typedef char16_t KDRVX_CHAR; /* UTF-16 code unit */
+#else
+typedef uint16_t KDRVX_CHAR; /* UTF-16 code unit */
+#endif
+
+/* On Windows the exported names come from the module-definition file. */
+#if !defined(_WIN32) && defined(KDRVX_BUILDING_LIBRARY) && defined(__GNUC__)
+#define KDRVX_API __attribute__((visibility("default")))
+#else
+#define KDRVX_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Status codes. 0 is success. */
+#define KDRVX_OK                              0x00000000u
+#define KDRVX_ERR_RVX_NEWER_VERSION           0xE1000001u
+#define KDRVX_ERR_RVX_INVALID_HEADER          0xE1000002u
+#define KDRVX_ERR_RVX_STILL_OPEN_READ         0xE1000003u
+#define KDRVX_ERR_RVX_READ_FIRST              0xE1000004u
+#define KDRVX_ERR_RVX_NOT_OPEN_READ           0xE1000005u
+#define KDRVX_ERR_RVX_OPEN_READ               0xE1000006u
+#define KDRVX_ERR_RVX_CHN_UNKNOWN             0xE1000007u
+#define KDRVX_ERR_RVX_ALREADY_EXISTS          0xE1000008u
+#define KDRVX_ERR_RVX_CREATE                  0xE1000009u
+#define KDRVX_ERR_RVX_STILL_OPEN_WRITE        0xE100000Au
+#define KDRVX_ERR_RVX_NOT_OPEN_WRITE          0xE100000Bu
+#define KDRVX_ERR_RVX_NUMBER_OF_CHANNELS      0xE100000Cu
+#define KDRVX_ERR_RVX_CHN_VAR                 0xE100000Du
+#define KDRVX_ERR_RVX_CHN_UNIT                0xE100000Eu
+#define KDRVX_ERR_RVX_CHN_VAR_EXISTS          0xE100000Fu
+#define KDRVX_ERR_RVX_CHANNEL_ADD             0xE1000010u
+#define KDRVX_ERR_RVX_CHN_NAME                0xE1000011u
+#define KDRVX_ERR_RVX_CHN_NUMBER              0xE1000012u
+#define KDRVX_ERR_RVX_CHN_SIGNAL              0xE1000013u
+#define KDRVX_ERR_RVX_CHN_ZERO                0xE1000014u
+#define KDRVX_ERR_RVX_CHN_CALPARA             0xE1000015u
+#define KDRVX_ERR_RVX_CHN_FILTER              0xE1000016u
+#define KDRVX_ERR_RVX_CHN_LINTAB              0xE1000017u
+#define KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH 0xE1000018u
+#define KDRVX_ERR_RVX_DATE                    0xE1000019u
+#define KDRVX_ERR_RVX_TIME                    0xE100001Au
+#define KDRVX_ERR_RVX_OPEN_WRITE              0xE100001Bu
+#define KDRVX_ERR_RVX_OPEN_MODIFY             0xE100001Cu
+#define KDRVX_ERR_RVX_STILL_OPEN_MODIFY       0xE100001Du
+#define KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE     0xE100001Eu
+#define KDRVX_ERR_RVX_NOT_OPEN_MODIFY         0xE100001Fu
+#define KDRVX_ERR_RVX_SHARING_VIOLATION       0xE1000020u
+#define KDRVX_ERR_RVX_DEVELOPER_VERSION       0xE1000021u
+#define KDRVX_ERR_RVX_INVALID_ERROR_CODE      0xE1000022u
+#define KDRVX_ERR_RVX_OLD_FORMAT              0xE1000023u
+#define KDRVX_ERR_RVI_FILE_NAME               0xE1000024u
+#define KDRVX_ERR_RVI_CREATE                  0xE1000025u
+#define KDRVX_ERR_RVX_MULTICHANNEL_BITS       0xE1000026u
+#define KDRVX_ERR_RVX_UNIT_LENGTH             0xE1000027u
+
+/* Debug mask bits for KDRVX_SetDebugMask. */
+#define KDRVX_DEBUG_ERRORS  0x0004
+#define KDRVX_DEBUG_CALLS   0x0008
+#define KDRVX_DEBUG_DETAILS 0x8000
+
+/* library frame */
+KDRVX_API uint32_t KDRVX_SetDebugMask(int16_t mask);
+KDRVX_API uint32_t KDRVX_GetLastError(void);
+KDRVX_API uint32_t KDRVX_LibVersion(KDRVX_CHAR *text, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetErrorString(KDRVX_CHAR *text, uint16_t capacity, uint32_t code);
+KDRVX_API void     KDRVX_DeleteFile(const KDRVX_CHAR *path);
+
+/* Where trace lines go. NULL restores the platform default
+   (Windows: OutputDebugStringW; elsewhere: discarded). The line is
+   zero-terminated and carries no line terminator. */
+typedef void (*KDRVX_TraceSink)(const KDRVX_CHAR *line, void *context);
+KDRVX_API void     KDRVX_SetTraceSink(KDRVX_TraceSink sink, void *context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KDRVX_KDRVX_H */

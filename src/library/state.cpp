@@ -1,0 +1,10 @@
+#include "library/state.h"
+
+namespace kdrvx::library {
+
+ModuleState& state() {
+  static ModuleState module;
+  return module;
+}
+
+}  // namespace kdrvx::library

@@ -1,0 +1,86 @@
+// The one interface between the library and the operating system: files
+// with Windows sharing semantics, system error numbers in the Windows
+// numbering, local time, a pause, and the default trace sink. There is one
+// implementation for POSIX and one for Win32; nothing else in the library
+// includes a system header.
+#pragma once
+
+#include <cstdint>
+
+namespace kdrvx::platform {
+
+// Windows system error numbers that the library reports or decides on.
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorPathNotFound = 3;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorFileExists = 80;
+inline constexpr uint32_t kErrorInvalidName = 123;
+
+// How a file is opened. Every mode opens the file for the named access and
+// lets other openers share only what the mode says.
+enum class OpenMode {
+  ReadShared,     // existing file, read; others may read and write
+  ReadExclusive,  // existing file, read; no other opener
+  CreateReadWrite,// create or truncate, read and write; no other opener
+  OpenReadWrite,  // existing file, read and write; no other opener
+};
+
+struct LocalTime {
+  int year = 0;    // four digits
+  int month = 0;   // 1..12
+  int day = 0;     // 1..31
+  int hour = 0;    // 0..23
+  int minute = 0;  // 0..59
+  int second = 0;  // 0..59
+};
+
+// An open file. Not copyable; closes itself on destruction without any
+// further writing. Every failing call records a system error that
+// lastError() reports, like the operating system's own last error.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens `path` (zero-terminated UTF-16). Closes a file still open first.
+  bool open(const char16_t* path, OpenMode mode);
+  bool isOpen() const { return handle_ != kClosed; }
+  void close();
+
+  // Reads up to `count` bytes; returns the number read (0 at the end or on
+  // failure).
+  uint32_t read(void* buffer, uint32_t count);
+  // Writes all `count` bytes; false when fewer could be written.
+  bool write(const void* buffer, uint32_t count);
+  bool seekFromStart(int64_t offset);
+  bool seekFromEnd(int64_t offset);
+  // Length in bytes, or -1 on failure.
+  int64_t length();
+  // Last modification time of the open file in local time.
+  bool modificationTime(LocalTime& out);
+
+ private:
+  static constexpr intptr_t kClosed = -1;
+  intptr_t handle_ = kClosed;
+};
+
+// Removes the file at `path`. Fails like the Windows deletion: for a missing
+// file, a read-only file, or a file that another opener holds.
+bool removeFile(const char16_t* path);
+
+// The system error of the most recent failing platform call on this thread
+// (0 after a successful open), in the Windows numbering.
+uint32_t lastError();
+
+void sleepMilliseconds(uint32_t milliseconds);
+
+// The local date and time of now; false if it cannot be had.
+bool localTimeNow(LocalTime& out);
+
+// Where a trace line goes when the host has set no sink of its own.
+void writeDefaultTrace(const char16_t* line);
+
+}  // namespace kdrvx::platform

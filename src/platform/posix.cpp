@@ -1,0 +1,264 @@
+// POSIX implementation of the platform layer.
+//
+// Windows sharing modes are emulated with non-blocking flock() on the open
+// descriptor: an open without sharing takes LOCK_EX, an open that shares
+// reading and writing takes LOCK_SH. A lock that cannot be had closes the
+// descriptor and fails the open with the sharing-violation error 32. A
+// file whose mode has no write bit at all stands in for the read-only
+// attribute and refuses writing opens and deletion, for root as well.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <ctime>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/utf8_path.h"
+
+namespace kdrvx::platform {
+namespace {
+
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorNegativeSeek = 131;
+
+thread_local uint32_t tLastError = 0;
+
+// Records `error` as the thread's last error; returns false for the caller
+// to pass on.
+bool failed(uint32_t error) {
+  tLastError = error;
+  return false;
+}
+
+bool hasNoWriteBit(const struct stat& st) {
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Windows tells a missing file (2) from a missing directory on the way to it
+// (3); POSIX says ENOENT for both, so look at the parent directory.
+uint32_t missingEntryError(const std::string& path) {
+  std::string::size_type slash = path.find_last_of('/');
+  if (slash == std::string::npos) return kErrorFileNotFound;
+  std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+  struct stat st;
+  if (::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return kErrorFileNotFound;
+  return kErrorPathNotFound;
+}
+
+uint32_t windowsError(int error, const std::string& path) {
+  switch (error) {
+    case 0: return 0;
+    case ENOENT: return missingEntryError(path);
+    case ENOTDIR: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY: return kErrorAccessDenied;
+    case EWOULDBLOCK: return kErrorSharingViolation;
+    case EEXIST: return kErrorFileExists;
+    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case ELOOP: return 1921;        // ERROR_CANT_RESOLVE_FILENAME
+    case EMFILE:
+    case ENFILE: return 4;          // ERROR_TOO_MANY_OPEN_FILES
+    case ENOMEM: return 8;          // ERROR_NOT_ENOUGH_MEMORY
+    case EBADF: return kErrorInvalidHandle;
+    case ENOSPC:
+    case EDQUOT: return 112;        // ERROR_DISK_FULL
+    case EFBIG: return 223;         // ERROR_FILE_TOO_LARGE
+    case EBUSY: return 170;         // ERROR_BUSY
+    case EIO: return 1117;          // ERROR_IO_DEVICE
+    case EINVAL: return 87;         // ERROR_INVALID_PARAMETER
+    default: return 31;             // ERROR_GEN_FAILURE
+  }
+}
+
+int toFd(intptr_t handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+File::~File() { close(); }
+
+bool File::open(const char16_t* path, OpenMode mode) {
+  close();
+  std::string name;
+  if (path == nullptr) return failed(kErrorPathNotFound);
+  if (!utf16ToUtf8Path(path, name)) return failed(kErrorInvalidName);
+  if (name.empty()) return failed(kErrorPathNotFound);
+
+  int flags = O_CLOEXEC;
+  int lock = LOCK_EX;
+  bool writes = false;
+  switch (mode) {
+    case OpenMode::ReadShared: flags |= O_RDONLY; lock = LOCK_SH; break;
+    case OpenMode::ReadExclusive: flags |= O_RDONLY; break;
+    case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; writes = true; break;
+    case OpenMode::OpenReadWrite: flags |= O_RDWR; writes = true; break;
+  }
+
+  int fd;
+  do {
+    fd = ::open(name.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return failed(windowsError(errno, name));
+
+  struct stat st;
+  uint32_t error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = windowsError(errno, name);
+  } else if (S_ISDIR(st.st_mode) || (writes && hasNoWriteBit(st))) {
+    error = kErrorAccessDenied;
+  } else if (::flock(fd, lock | LOCK_NB) != 0) {
+    error = windowsError(errno, name);
+  } else if (mode == OpenMode::CreateReadWrite && ::ftruncate(fd, 0) != 0) {
+    // The lock is held before truncating, so a file in use is never emptied.
+    error = windowsError(errno, name);
+  }
+  if (error != 0) {
+    ::close(fd);
+    return failed(error);
+  }
+  handle_ = fd;
+  tLastError = 0;
+  return true;
+}
+
+void File::close() {
+  if (handle_ == kClosed) return;
+  ::close(toFd(handle_));  // closing the descriptor releases its flock
+  handle_ = kClosed;
+}
+
+uint32_t File::read(void* buffer, uint32_t count) {
+  if (handle_ == kClosed) {
+    failed(kErrorInvalidHandle);
+    return 0;
+  }
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  uint32_t total = 0;
+  while (total < count) {
+    ssize_t n = ::read(toFd(handle_), bytes + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failed(windowsError(errno, {}));
+      break;
+    }
+    if (n == 0) break;
+    total += static_cast<uint32_t>(n);
+  }
+  return total;
+}
+
+bool File::write(const void* buffer, uint32_t count) {
+  if (handle_ == kClosed) return failed(kErrorInvalidHandle);
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  uint32_t total = 0;
+  while (total < count) {
+    ssize_t n = ::write(toFd(handle_), bytes + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return failed(windowsError(errno, {}));
+    }
+    total += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool File::seekFromStart(int64_t offset) {
+  if (handle_ == kClosed) return failed(kErrorInvalidHandle);
+  if (offset < 0) return failed(kErrorNegativeSeek);
+  if (::lseek(toFd(handle_), static_cast<off_t>(offset), SEEK_SET) < 0)
+    return failed(windowsError(errno, {}));
+  return true;
+}
+
+bool File::seekFromEnd(int64_t offset) {
+  if (handle_ == kClosed) return failed(kErrorInvalidHandle);
+  if (::lseek(toFd(handle_), static_cast<off_t>(offset), SEEK_END) < 0)
+    return failed(windowsError(errno, {}));
+  return true;
+}
+
+int64_t File::length() {
+  if (handle_ == kClosed) {
+    failed(kErrorInvalidHandle);
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(toFd(handle_), &st) != 0) {
+    failed(windowsError(errno, {}));
+    return -1;
+  }
+  return static_cast<int64_t>(st.st_size);
+}
+
+namespace {
+bool toLocalTime(time_t when, LocalTime& out) {
+  struct tm parts;
+  if (::localtime_r(&when, &parts) == nullptr) return false;
+  out.year = parts.tm_year + 1900;
+  out.month = parts.tm_mon + 1;
+  out.day = parts.tm_mday;
+  out.hour = parts.tm_hour;
+  out.minute = parts.tm_min;
+  out.second = parts.tm_sec > 59 ? 59 : parts.tm_sec;  // no leap seconds
+  return true;
+}
+}  // namespace
+
+bool File::modificationTime(LocalTime& out) {
+  if (handle_ == kClosed) return failed(kErrorInvalidHandle);
+  struct stat st;
+  if (::fstat(toFd(handle_), &st) != 0) return failed(windowsError(errno, {}));
+  return toLocalTime(st.st_mtime, out);
+}
+
+bool removeFile(const char16_t* path) {
+  std::string name;
+  if (path == nullptr) return failed(kErrorPathNotFound);
+  if (!utf16ToUtf8Path(path, name)) return failed(kErrorInvalidName);
+  if (name.empty()) return failed(kErrorPathNotFound);
+
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0) return failed(windowsError(errno, name));
+  if (S_ISDIR(st.st_mode) || hasNoWriteBit(st)) return failed(kErrorAccessDenied);
+
+  // Refuse a file that somebody holds open through this layer (a lock of
+  // either kind), as Windows refuses to delete a file opened without delete
+  // sharing. The lock is kept until the name is gone.
+  int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == EACCES) fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    uint32_t error = windowsError(errno, name);
+    ::close(fd);
+    return failed(error);
+  }
+  bool removed = ::unlink(name.c_str()) == 0;
+  uint32_t error = removed ? 0 : windowsError(errno, name);
+  if (fd >= 0) ::close(fd);
+  if (!removed) return failed(error);
+  tLastError = 0;
+  return true;
+}
+
+uint32_t lastError() { return tLastError; }
+
+void sleepMilliseconds(uint32_t milliseconds) {
+  struct timespec wanted;
+  wanted.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  wanted.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  while (::nanosleep(&wanted, &wanted) != 0 && errno == EINTR) {
+  }
+}
+
+bool localTimeNow(LocalTime& out) { return toLocalTime(::time(nullptr), out); }
+
+void writeDefaultTrace(const char16_t*) {
+  // No debugger channel on POSIX: the line is discarded.
+}
+
+}  // namespace kdrvx::platform

@@ -1,0 +1,221 @@
+// The library frame at the interface: version text, error table, the copy
+// rule for caller buffers, the last-error rule and the trace lines of the
+// frame exports.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kdrvx/kdrvx.h"
+#include "library/errors.h"
+#include "support/test_support.h"
+
+namespace kdrvx::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct ExpectedError {
+  uint32_t code;
+  const char* name;
+  const char16_t* text;  // null: "Invalid error code."
+};
+
+// Every status code with its name and text, character for character.
+const ExpectedError kTable[] = {
+    {0xE1000001u, "ERR_RVX_NEWER_VERSION", u"RVX- file is created by newer Velocord version (>7.0)"},
+    {0xE1000002u, "ERR_RVX_INVALID_HEADER", u"The file is not a RVX- file or the header is invalid"},
+    {0xE1000003u, "ERR_RVX_STILL_OPEN_READ", u"A RVX- file is still open. Close it before open a new one."},
+    {0xE1000004u, "ERR_RVX_READ_FIRST", u"For using ReadNext() a ReadFirst() is necessary. This Error code is not used any more."},
+    {0xE1000005u, "ERR_RVX_NOT_OPEN_READ", u"No RVX-file is open for read."},
+    {0xE1000006u, "ERR_RVX_OPEN_READ", u"The RVX- file cannot be opened for read"},
+    {0xE1000007u, "ERR_RVX_CHN_UNKNOWN", u"Unknown channel in the RVX- file (error Index)"},
+    {0xE1000008u, "ERR_RVX_ALREADY_EXISTS", u"A RVX- file with this name already exists."},
+    {0xE1000009u, "ERR_RVX_CREATE", u"Error during creation of a RVX- file."},
+    {0xE100000Au, "ERR_RVX_STILL_OPEN_WRITE", u"A new RVX- file cannot be created because such a file is already open."},
+    {0xE100000Bu, "ERR_RVX_NOT_OPEN_WRITE", u"No RVX- file is open for write."},
+    {0xE100000Cu, "ERR_RVX_NUMBER_OF_CHANNELS", u"Too many variables."},
+    {0xE100000Du, "ERR_RVX_CHN_VAR", u"Invalid variable"},
+    {0xE100000Eu, "ERR_RVX_CHN_UNIT", u"Invalid unit"},
+    {0xE100000Fu, "ERR_RVX_CHN_VAR_EXISTS", u"Channel (Variable) already exists."},
+    {0xE1000010u, "ERR_RVX_CHANNEL_ADD", u"Append of a new variable is blocked because a data record is already add to the file."},
+    {0xE1000011u, "ERR_RVX_CHN_NAME", u"Invalid channel name"},
+    {0xE1000012u, "ERR_RVX_CHN_NUMBER", u"Invalid channel number"},
+    {0xE1000013u, "ERR_RVX_CHN_SIGNAL", u"Invalid channel signal type."},
+    {0xE1000014u, "ERR_RVX_CHN_ZERO", u"Invalid channel zero point"},
+    {0xE1000015u, "ERR_RVX_CHN_CALPARA", u"Invalid channel parameter (meas. range, calibration value,...)"},
+    {0xE1000016u, "ERR_RVX_CHN_FILTER", u"Invalid channel filter settings"},
+    {0xE1000017u, "ERR_RVX_CHN_LINTAB", u"Invalid channel linearisation"},
+    {0xE1000018u, "ERR_RVX_PARAMETER_STRING_LENGTH", u"Invalid string length of parameter."},
+    {0xE1000019u, "ERR_RVX_DATE", u"Invalid date format"},
+    {0xE100001Au, "ERR_RVX_TIME", u"Invalid time format"},
+    {0xE100001Bu, "ERR_RVX_OPEN_WRITE", u"Error: Open file for write"},
+    {0xE100001Cu, "ERR_RVX_OPEN_MODIFY", u"Error: Open file for modification"},
+    {0xE100001Du, "ERR_RVX_STILL_OPEN_MODIFY", u"File for modification is still open."},
+    {0xE100001Eu, "ERR_RVX_MODIFY_NOT_POSSIBLE", u"File cannot be modified"},
+    {0xE100001Fu, "ERR_RVX_NOT_OPEN_MODIFY", u"No RVX- file is open for modification."},
+    {0xE1000020u, "ERR_RVX_SHARING_VIOLATION", u"File is in use by other process (sharing violation)."},
+    {0xE1000021u, "ERR_RVX_DEVELOPER_VERSION", u"File is a developer version, which is not used any more"},
+    {0xE1000022u, "ERR_RVX_INVALID_ERROR_CODE", nullptr},
+    {0xE1000023u, "ERR_RVX_OLD_FORMAT", u"RVX File in an older format. The fast acces function cannot be used"},
+    {0xE1000024u, "ERR_RVI_FILE_NAME", u"File name for RVI- file cannot be built from the name of RVX- file"},
+    {0xE1000025u, "ERR_RVI_CREATE", u"Error create RVI- file"},
+    {0xE1000026u, "ERR_RVX_MULTICHANNEL_BITS", nullptr},
+    {0xE1000027u, "ERR_RVX_UNIT_LENGTH", nullptr},
+};
+
+constexpr char16_t kInvalidCode[] = u"Invalid error code.";
+constexpr char16_t kVersion[] = u"KDrvxLibrary version 4.5.2 Build 061";
+
+// A buffer pre-filled with a marker so that writes beyond the copy show.
+struct Buffer {
+  explicit Buffer(size_t size) : units(size, u'#') {}
+  KDRVX_CHAR* data() { return reinterpret_cast<KDRVX_CHAR*>(units.data()); }
+  std::u16string text() const { return std::u16string(units.c_str()); }
+  std::u16string units;
+};
+
+TEST(ErrorTable, EveryCodeHasItsTextAndName) {
+  TraceCapture capture;
+  for (const ExpectedError& expected : kTable) {
+    SCOPED_TRACE(expected.name);
+    Buffer buffer(200);
+    uint32_t result = KDRVX_GetErrorString(buffer.data(), 200, expected.code);
+    if (expected.text != nullptr) {
+      EXPECT_EQ(result, KDRVX_OK);
+      EXPECT_EQ(buffer.text(), expected.text);
+    } else {
+      EXPECT_EQ(result, KDRVX_ERR_RVX_INVALID_ERROR_CODE);
+      EXPECT_EQ(buffer.text(), kInvalidCode);
+    }
+    EXPECT_EQ(KDRVX_GetLastError(), result);
+    EXPECT_STREQ(library::errorName(expected.code), expected.name);
+  }
+}
+
+TEST(ErrorTable, CodesOutsideTheTableAreInvalid) {
+  TraceCapture capture;
+  for (uint32_t code : {0u, 1u, 0xE1000000u, 0xE1000028u, 0xE1000105u, 0xFFFFFFFFu, 0x00000005u}) {
+    Buffer buffer(50);
+    EXPECT_EQ(KDRVX_GetErrorString(buffer.data(), 50, code), KDRVX_ERR_RVX_INVALID_ERROR_CODE);
+    EXPECT_EQ(buffer.text(), kInvalidCode);
+    EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVX_INVALID_ERROR_CODE);
+    EXPECT_STREQ(library::errorName(code), "");
+  }
+  // A successful lookup clears the last error again.
+  Buffer buffer(50);
+  EXPECT_EQ(KDRVX_GetErrorString(buffer.data(), 50, KDRVX_ERR_RVX_READ_FIRST), KDRVX_OK);
+  EXPECT_EQ(KDRVX_GetLastError(), KDRVX_OK);
+}
+
+TEST(CopyRule, CutsToCapacityMinusOneAndAlwaysTerminates) {
+  TraceCapture capture;
+  const std::u16string unit = u"Invalid unit";  // 12 characters
+  struct Case {
+    uint16_t capacity;
+    std::u16string expected;
+  };
+  for (const Case& edge : {Case{1, u""}, Case{2, u"I"}, Case{8, u"Invalid"},
+                           Case{12, unit.substr(0, 11)}, Case{13, unit}, Case{14, unit},
+                           Case{65535, unit}}) {
+    SCOPED_TRACE(edge.capacity);
+    Buffer buffer(edge.capacity + 4u);
+    EXPECT_EQ(KDRVX_GetErrorString(buffer.data(), edge.capacity, KDRVX_ERR_RVX_CHN_UNIT), KDRVX_OK);
+    EXPECT_EQ(buffer.text(), edge.expected);
+    // Nothing is written beyond the terminator.
+    EXPECT_EQ(buffer.units.substr(edge.expected.size() + 1), std::u16string(buffer.units.size() - edge.expected.size() - 1, u'#'));
+  }
+}
+
+TEST(CopyRule, CapacityZeroAndNullBufferReceiveNothing) {
+  TraceCapture capture;
+  Buffer buffer(4);
+  EXPECT_EQ(KDRVX_LibVersion(buffer.data(), 0), KDRVX_OK);
+  EXPECT_EQ(KDRVX_GetErrorString(buffer.data(), 0, KDRVX_ERR_RVX_DATE), KDRVX_OK);
+  EXPECT_EQ(buffer.units, u"####");
+  EXPECT_EQ(KDRVX_LibVersion(nullptr, 100), KDRVX_OK);
+  EXPECT_EQ(KDRVX_GetErrorString(nullptr, 100, 0), KDRVX_ERR_RVX_INVALID_ERROR_CODE);
+}
+
+TEST(LibVersion, DeliversTheVersionTextByTheCopyRule) {
+  TraceCapture capture;
+  Buffer whole(40);
+  EXPECT_EQ(KDRVX_LibVersion(whole.data(), 37), KDRVX_OK);
+  EXPECT_EQ(whole.text(), kVersion);
+  Buffer cut(40);
+  EXPECT_EQ(KDRVX_LibVersion(cut.data(), 36), KDRVX_OK);
+  EXPECT_EQ(cut.text(), std::u16string(kVersion).substr(0, 35));
+  Buffer ten(40);
+  EXPECT_EQ(KDRVX_LibVersion(ten.data(), 10), KDRVX_OK);
+  EXPECT_EQ(ten.text(), u"KDrvxLibr");
+}
+
+TEST(LastError, FollowsTheStatusOfRecordingExportsOnly) {
+  TraceCapture capture;
+  Buffer buffer(50);
+  KDRVX_GetErrorString(buffer.data(), 50, 0);
+  ASSERT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVX_INVALID_ERROR_CODE);
+  // These leave the last error alone.
+  KDRVX_SetDebugMask(0);
+  KDRVX_DeleteFile(c(u"/nonexistent/kdrvx/none.rvx"));
+  EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVX_INVALID_ERROR_CODE);
+  EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVX_INVALID_ERROR_CODE);
+  // A successful LibVersion clears it.
+  KDRVX_LibVersion(buffer.data(), 50);
+  EXPECT_EQ(KDRVX_GetLastError(), KDRVX_OK);
+}
+
+TEST(Trace, SetDebugMaskWritesItsEntryLineWhateverTheMask) {
+  TraceCapture capture;
+  EXPECT_EQ(KDRVX_SetDebugMask(0), KDRVX_OK);
+  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: KDRVX_SetDebugMask()"}));
+  capture.clear();
+  EXPECT_EQ(KDRVX_SetDebugMask(8), KDRVX_OK);
+  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: KDRVX_SetDebugMask()",
+                                          "size RVX_HEADER: 35100  size MGR_DEF: 1400"}));
+  capture.clear();
+  // From a set mask back to 0: the entry line, no size line.
+  KDRVX_SetDebugMask(0);
+  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: KDRVX_SetDebugMask()"}));
+}
+
+TEST(Trace, SetDebugMaskLeavesLastErrorAndSignExtends) {
+  TraceCapture capture;
+  Buffer buffer(50);
+  KDRVX_GetErrorString(buffer.data(), 50, 0);
+  // -32768 is 0x8000 (details) and sign-extends to bits nobody reads.
+  KDRVX_SetDebugMask(static_cast<int16_t>(-32768));
+  EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVX_INVALID_ERROR_CODE);
+  capture.clear();
+  KDRVX_GetErrorString(buffer.data(), 50, 0);
+  KDRVX_LibVersion(buffer.data(), 50);
+  EXPECT_TRUE(capture.lines().empty());  // no calls bit, no entry lines
+}
+
+TEST(Trace, EntryLinesFollowTheCallsBit) {
+  TraceCapture capture;
+  Buffer buffer(50);
+  for (int16_t mask : {0, KDRVX_DEBUG_ERRORS, KDRVX_DEBUG_DETAILS}) {
+    setMaskQuietly(capture, mask);
+    KDRVX_LibVersion(buffer.data(), 50);
+    KDRVX_GetErrorString(buffer.data(), 50, KDRVX_ERR_RVX_DATE);
+    KDRVX_GetLastError();
+    EXPECT_TRUE(capture.lines().empty()) << "mask " << mask;
+  }
+  setMaskQuietly(capture, KDRVX_DEBUG_CALLS);
+  KDRVX_LibVersion(buffer.data(), 50);
+  KDRVX_GetErrorString(buffer.data(), 50, KDRVX_ERR_RVX_DATE);
+  KDRVX_GetLastError();
+  EXPECT_EQ(capture.narrowLines(),
+            Lines({"KDrvxLibrary: KDRVX_LibVersion()", "KDrvxLibrary: KDRVX_GetErrorString()"}));
+}
+
+TEST(Trace, NullSinkRestoresTheDefaultAndDropsTheContext) {
+  TraceCapture capture;
+  KDRVX_SetTraceSink(nullptr, &capture);
+  KDRVX_SetDebugMask(KDRVX_DEBUG_CALLS);
+  EXPECT_TRUE(capture.lines().empty());
+}
+
+}  // namespace
+}  // namespace kdrvx::test

@@ -1,0 +1,196 @@
+// The platform layer's file object: open modes with their sharing rules, the
+// Windows error numbers of failed opens, positioning, length and time.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace kdrvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::File;
+using platform::OpenMode;
+
+class PlatformFile : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+};
+
+TEST_F(PlatformFile, WriteSeekReadAndLength) {
+  const std::u16string path = dir.wide("a.bin");
+  File file;
+  ASSERT_TRUE(file.open(path.c_str(), OpenMode::CreateReadWrite));
+  EXPECT_EQ(platform::lastError(), 0u);
+  ASSERT_TRUE(file.write("0123456789", 10));
+  EXPECT_EQ(file.length(), 10);
+  ASSERT_TRUE(file.seekFromStart(2));
+  ASSERT_TRUE(file.write("ab", 2));
+  ASSERT_TRUE(file.seekFromEnd(0));
+  ASSERT_TRUE(file.write("Z", 1));
+  ASSERT_TRUE(file.seekFromStart(0));
+  char buffer[32] = {};
+  EXPECT_EQ(file.read(buffer, sizeof buffer), 11u);  // short read at the end
+  EXPECT_EQ(std::string(buffer, 11), "01ab456789Z");
+  EXPECT_EQ(file.read(buffer, 4), 0u);
+  ASSERT_TRUE(file.seekFromEnd(-3));
+  EXPECT_EQ(file.read(buffer, 3), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "89Z");
+  EXPECT_FALSE(file.seekFromStart(-1));
+  file.close();
+  EXPECT_FALSE(file.isOpen());
+  EXPECT_EQ(readBytes(dir.file("a.bin")), "01ab456789Z");
+}
+
+TEST_F(PlatformFile, CreateTruncatesAnExistingFile) {
+  writeBytes(dir.file("t.bin"), "old content");
+  File file;
+  ASSERT_TRUE(file.open(dir.wide("t.bin").c_str(), OpenMode::CreateReadWrite));
+  EXPECT_EQ(file.length(), 0);
+}
+
+TEST_F(PlatformFile, OpenExistingNeitherCreatesNorTruncates) {
+  File file;
+  EXPECT_FALSE(file.open(dir.wide("none.bin").c_str(), OpenMode::OpenReadWrite));
+  EXPECT_EQ(platform::lastError(), platform::kErrorFileNotFound);
+  EXPECT_FALSE(fs::exists(dir.file("none.bin")));
+  writeBytes(dir.file("keep.bin"), "keep");
+  ASSERT_TRUE(file.open(dir.wide("keep.bin").c_str(), OpenMode::OpenReadWrite));
+  EXPECT_EQ(file.length(), 4);
+}
+
+TEST_F(PlatformFile, FailedOpensReportWindowsErrorNumbers) {
+  File file;
+  EXPECT_FALSE(file.open(dir.wide("missing.rvx").c_str(), OpenMode::ReadShared));
+  EXPECT_EQ(platform::lastError(), platform::kErrorFileNotFound);
+  EXPECT_FALSE(file.open(dir.wide("no-such-dir/x.rvx").c_str(), OpenMode::ReadShared));
+  EXPECT_EQ(platform::lastError(), platform::kErrorPathNotFound);
+  EXPECT_FALSE(file.open(dir.wide("no-such-dir/x.rvx").c_str(), OpenMode::CreateReadWrite));
+  EXPECT_EQ(platform::lastError(), platform::kErrorPathNotFound);
+  EXPECT_FALSE(file.open(widePath(dir.path()).c_str(), OpenMode::ReadShared));
+  EXPECT_EQ(platform::lastError(), platform::kErrorAccessDenied);
+  EXPECT_FALSE(file.open(nullptr, OpenMode::ReadShared));
+  EXPECT_NE(platform::lastError(), 0u);
+  EXPECT_FALSE(file.open(u"", OpenMode::ReadShared));
+  EXPECT_NE(platform::lastError(), 0u);
+  EXPECT_FALSE(file.isOpen());
+}
+
+TEST_F(PlatformFile, ReadOnlyFileRefusesWritingOpens) {
+  writeBytes(dir.file("ro.bin"), "data");
+  fs::permissions(dir.file("ro.bin"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  File file;
+  EXPECT_FALSE(file.open(dir.wide("ro.bin").c_str(), OpenMode::OpenReadWrite));
+  EXPECT_EQ(platform::lastError(), platform::kErrorAccessDenied);
+  EXPECT_FALSE(file.open(dir.wide("ro.bin").c_str(), OpenMode::CreateReadWrite));
+  EXPECT_EQ(platform::lastError(), platform::kErrorAccessDenied);
+  EXPECT_EQ(readBytes(dir.file("ro.bin")), "data");
+  EXPECT_TRUE(file.open(dir.wide("ro.bin").c_str(), OpenMode::ReadShared));
+}
+
+// Sharing between two openers of this layer (in one process as across
+// processes, the rules are the same).
+TEST_F(PlatformFile, SharingRules) {
+  writeBytes(dir.file("s.bin"), "shared");
+  const std::u16string path = dir.wide("s.bin");
+  struct Case {
+    OpenMode first;
+    OpenMode second;
+    bool secondOpens;
+  };
+  const Case cases[] = {
+      {OpenMode::ReadShared, OpenMode::ReadShared, true},
+      {OpenMode::ReadShared, OpenMode::ReadExclusive, false},
+      {OpenMode::ReadShared, OpenMode::OpenReadWrite, false},
+      {OpenMode::ReadShared, OpenMode::CreateReadWrite, false},
+      {OpenMode::ReadExclusive, OpenMode::ReadShared, false},
+      {OpenMode::OpenReadWrite, OpenMode::ReadShared, false},
+      {OpenMode::CreateReadWrite, OpenMode::ReadShared, false},
+      {OpenMode::OpenReadWrite, OpenMode::OpenReadWrite, false},
+  };
+  for (const Case& each : cases) {
+    File first;
+    ASSERT_TRUE(first.open(path.c_str(), each.first));
+    if (each.first == OpenMode::CreateReadWrite) {
+      ASSERT_TRUE(first.write("shared", 6));
+    }
+    File second;
+    EXPECT_EQ(second.open(path.c_str(), each.second), each.secondOpens)
+        << static_cast<int>(each.first) << " then " << static_cast<int>(each.second);
+    if (!each.secondOpens) {
+      EXPECT_EQ(platform::lastError(), platform::kErrorSharingViolation);
+    }
+    // A refused create never empties the file that is in use.
+    EXPECT_EQ(first.length(), 6);
+  }
+}
+
+TEST_F(PlatformFile, ReopensAfterClose) {
+  writeBytes(dir.file("r.bin"), "x");
+  const std::u16string path = dir.wide("r.bin");
+  File first;
+  ASSERT_TRUE(first.open(path.c_str(), OpenMode::OpenReadWrite));
+  first.close();
+  File second;
+  EXPECT_TRUE(second.open(path.c_str(), OpenMode::ReadExclusive));
+}
+
+TEST_F(PlatformFile, NamesAreUnicode) {
+  const char16_t name[] = u"\u03A9mega \u20AC \U0001F600 \u00E4.rvx";
+  const std::u16string path = widePath(dir.path()) + u"/" + name;
+  File file;
+  ASSERT_TRUE(file.open(path.c_str(), OpenMode::CreateReadWrite));
+  file.close();
+  EXPECT_TRUE(fs::exists(dir.path() / fs::path(std::u16string(name))));
+}
+
+TEST_F(PlatformFile, UnpairedSurrogateFailsLikeABadPath) {
+  for (std::u16string name : {std::u16string(u"a") + char16_t(0xD800) + u"b.rvx",
+                              std::u16string(u"a") + char16_t(0xDC00) + u".rvx",
+                              std::u16string(u"end") + char16_t(0xD83D)}) {
+    File file;
+    const std::u16string path = widePath(dir.path()) + u"/" + name;
+    EXPECT_FALSE(file.open(path.c_str(), OpenMode::CreateReadWrite));
+    EXPECT_NE(platform::lastError(), 0u);
+    EXPECT_FALSE(platform::removeFile(path.c_str()));
+  }
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST_F(PlatformFile, ModificationTimeIsLocalTime) {
+  writeBytes(dir.file("m.bin"), "x");
+  const auto when = std::chrono::file_clock::now() - std::chrono::hours(24 * 40);
+  fs::last_write_time(dir.file("m.bin"), when);
+  File file;
+  ASSERT_TRUE(file.open(dir.wide("m.bin").c_str(), OpenMode::ReadShared));
+  platform::LocalTime stamp;
+  ASSERT_TRUE(file.modificationTime(stamp));
+  std::time_t seconds =
+      std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(when));
+  std::tm expected = *std::localtime(&seconds);
+  EXPECT_EQ(stamp.year, expected.tm_year + 1900);
+  EXPECT_EQ(stamp.month, expected.tm_mon + 1);
+  EXPECT_EQ(stamp.day, expected.tm_mday);
+  EXPECT_EQ(stamp.hour, expected.tm_hour);
+  EXPECT_EQ(stamp.minute, expected.tm_min);
+}
+
+TEST(PlatformClock, LocalTimeNowIsPlausible) {
+  platform::LocalTime now;
+  ASSERT_TRUE(platform::localTimeNow(now));
+  EXPECT_GE(now.year, 2024);
+  EXPECT_GE(now.month, 1);
+  EXPECT_LE(now.month, 12);
+  EXPECT_GE(now.day, 1);
+  EXPECT_LE(now.day, 31);
+  EXPECT_LE(now.hour, 23);
+  EXPECT_LE(now.minute, 59);
+}
+
+}  // namespace
+}  // namespace kdrvx::test
