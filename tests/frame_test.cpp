@@ -8,6 +8,7 @@
 
 #include "kdrvx/kdrvx.h"
 #include "library/errors.h"
+#include "library/trace.h"
 #include "support/test_support.h"
 
 namespace kdrvx::test {
@@ -215,6 +216,16 @@ TEST(Trace, NullSinkRestoresTheDefaultAndDropsTheContext) {
   KDRVX_SetTraceSink(nullptr, &capture);
   KDRVX_SetDebugMask(KDRVX_DEBUG_CALLS);
   EXPECT_TRUE(capture.lines().empty());
+}
+
+TEST(Trace, FormattedLinesAreCutToTheirBuffer) {
+  trace::Line<trace::kErrorLineCapacity> line;
+  line.append(u"KDrvxLibrary: ").appendBytes(std::string(120, 'x').c_str());
+  EXPECT_EQ(line.length(), 99u);
+  EXPECT_EQ(std::u16string(line.text()), u"KDrvxLibrary: " + std::u16string(85, u'x'));
+  trace::Line<10> numbers;
+  numbers.format("Error 0x%08X", 0xE1000020u);
+  EXPECT_EQ(std::u16string(numbers.text()), u"Error 0xE");
 }
 
 }  // namespace
