@@ -92,6 +92,12 @@ KDRVX_API void     KDRVX_DeleteFile(const KDRVX_CHAR *path);
 typedef void (*KDRVX_TraceSink)(const KDRVX_CHAR *line, void *context);
 KDRVX_API void     KDRVX_SetTraceSink(KDRVX_TraceSink sink, void *context);
 
+/* reading */
+
+/* creating */
+
+/* modifying */
+
 #ifdef __cplusplus
 }
 #endif

@@ -8,7 +8,7 @@
 
 #include "kdrvx/kdrvx.h"
 #include "platform/platform.h"
-#include "support/holder_process.h"
+#include "posix/holder_process.h"
 #include "support/test_support.h"
 
 namespace kdrvx::test {

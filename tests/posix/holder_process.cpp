@@ -1,4 +1,4 @@
-#include "support/holder_process.h"
+#include "posix/holder_process.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

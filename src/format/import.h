@@ -1,0 +1,24 @@
+// Import of every historical header layout into the current RVX_HEADER.
+#pragma once
+
+#include <cstdint>
+
+#include "format/layout.h"
+
+namespace kdrvx::format {
+
+struct ImportResult {
+  uint32_t status = 0;       // 0, ERR_RVX_NEWER_VERSION, _INVALID_HEADER or _DEVELOPER_VERSION
+  int32_t recordSize = 0;    // bytes per data record; 0 where the layout gives none
+  int64_t dataOffset = 0;    // file offset of the first data record
+};
+
+// Recognises the layout of `header` (the first bytes of a file, at most
+// 68700, the rest of the buffer as the caller left it) and rewrites it in
+// place into the current layout. `fileLength` is the length of that file.
+// Sets the module's SourceVersion to the version code found on disk, also
+// when the header is refused, and traces the layout's name under the calls
+// bit. Does no file access.
+ImportResult importHeader(RVX_HEADER& header, uint64_t fileLength);
+
+}  // namespace kdrvx::format
