@@ -11,8 +11,9 @@
 // - open_read:   u8 mode (bit 0: an RVI file lies beside; bit 1: read the
 //                records as blocks rather than one by one; bits 2-7: the
 //                path is padded to 250 + (bits 2-7 mod 10) units when not
-//                0), u32 RVX byte count n, u8 block size, n RVX bytes, then
-//                the RVI bytes.
+//                0), u32 RVX byte count n, u8 block size b (also the small
+//                text capacity 1 + b mod 24), n RVX bytes, then the RVI
+//                bytes.
 // - api:         a sequence of calls, see api_sequence_harness.cpp.
 #pragma once
 

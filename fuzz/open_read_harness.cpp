@@ -18,11 +18,14 @@ constexpr uint8_t kModeWithRvi = 0x01;
 constexpr uint8_t kModeBlockReads = 0x02;
 constexpr uint32_t kDateUnits = 11;
 constexpr uint32_t kTimeUnits = 10;
-constexpr uint16_t kCapacities[] = {0, 1, 13, 401};
+// Text queries run with no room, with a small room that the input
+// chooses, and with more room than any field needs.
+constexpr uint16_t kNoRoom = 0;
+constexpr uint16_t kAmpleRoom = 401;
 constexpr uint32_t kMaxChannels = 48;
 // The sparse record kind may hold no value at all in up to 65534 records
 // after each stored one; such a file is followed for this many records.
-constexpr uint64_t kSparseRecordLimit = uint64_t{1} << 20;
+constexpr uint64_t kSparseRecordLimit = uint64_t{1} << 16;
 
 using Text = std::unique_ptr<KDRVX_CHAR[]>;
 
@@ -55,7 +58,7 @@ void checkStatus(uint32_t status) {
         "a query reports success, an unknown channel, no open file or a long unit");
 }
 
-void queryEverything() {
+void queryEverything(uint16_t smallRoom) {
   uint8_t original = 7;
   const uint32_t flagStatus = KDRVX_CheckOriginalFlag(&original);
   checkStatus(flagStatus);
@@ -72,7 +75,7 @@ void queryEverything() {
             (timeStatus != KDRVX_OK || terminatedWithin(time.get(), kTimeUnits)),
         "date and time are terminated inside their buffers");
 
-  for (const uint16_t capacity : kCapacities) {
+  for (const uint16_t capacity : {kNoRoom, smallRoom, kAmpleRoom}) {
     for (const HeaderText query : {KDRVX_GetComment, KDRVX_GetCompany, KDRVX_GetInstrument,
                                    KDRVX_GetSnrInstrument, KDRVX_GetNameMeasurement,
                                    KDRVX_GetTriggerSetting}) {
@@ -193,7 +196,7 @@ void runOpenRead(const uint8_t* data, size_t size) {
 
   // A refused header stays in the read context for the queries that need
   // no open file.
-  queryEverything();
+  queryEverything(static_cast<uint16_t>(1 + blockSize % 24));
   // A refused header may claim any number of channels.
   const uint32_t channels = open ? KDRVX_GetNoChannels() : 0;
   check(channels <= kMaxChannels, "an open file has at most 48 channels");
