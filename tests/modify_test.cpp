@@ -1,0 +1,144 @@
+// Modification in place: only the two texts change on disk, the header is
+// written back as long as it is, and records can be appended.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "kdrvx/kdrvx.h"
+#include "support/write_support.h"
+
+namespace kdrvx::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class Modify : public WriteTest {
+ protected:
+  // A finished current-layout file with `channels` channels and `records`
+  // records whose values count up from 1.
+  std::u16string recorded(const std::string& name, int channels, int records) {
+    std::vector<std::u16string> variables;
+    for (int i = 0; i < channels; ++i) variables.push_back(u"p" + widen(std::to_string(i + 1)));
+    std::u16string path = create(name, variables);
+    KDRVX_SetComment(c(u"old comment"));
+    KDRVX_SetNameMeasurement(c(u"run 1"));
+    std::vector<float> record(channels);
+    for (int r = 0; r < records; ++r) {
+      for (int i = 0; i < channels; ++i) record[i] = static_cast<float>(r * channels + i + 1);
+      KDRVX_AddRecord(record.data());
+    }
+    EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+    return path;
+  }
+};
+
+TEST_F(Modify, RoundTripChangesOnlyTheTwoTexts) {
+  const std::u16string path = recorded("m.rvx", 2, 3);
+  const std::string before = bytes("m.rvx");
+  ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
+  std::u16string comment(292, u'#'), name(24, u'#');
+  ASSERT_EQ(KDRVX_ModifyComment(writable(comment), c(u"new comment")), KDRVX_OK);
+  EXPECT_EQ(std::u16string(comment.c_str()), u"old comment");
+  ASSERT_EQ(KDRVX_ModifyNameMeasurement(writable(name), c(u"run 2")), KDRVX_OK);
+  EXPECT_EQ(std::u16string(name.c_str()), u"run 1");
+  EXPECT_EQ(KDRVX_ModifyComment(writable(comment), nullptr), KDRVX_OK);  // only hands it over
+  EXPECT_EQ(std::u16string(comment.c_str()), u"new comment");
+  EXPECT_EQ(bytes("m.rvx"), before);  // nothing is written before the close
+  ASSERT_EQ(KDRVX_CloseModify(), KDRVX_OK);
+
+  const std::string after = bytes("m.rvx");
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) {
+    const bool text = (i >= 48 && i < 632) || (i >= 920 && i < 968);
+    if (!text) {
+      ASSERT_EQ(after[i], before[i]) << "byte " << i;
+    }
+  }
+  const auto h = header("m.rvx");
+  EXPECT_EQ(textOf(h.Comment), u"new comment");
+  EXPECT_EQ(textOf(h.NameMeasurement), u"run 2");
+}
+
+TEST_F(Modify, LimitsGuardsAndRefusedFiles) {
+  const std::u16string path = recorded("m.rvx", 1, 0);
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
+  std::u16string buffer(292, u'#');
+  EXPECT_EQ(KDRVX_ModifyComment(writable(buffer), nullptr), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
+  EXPECT_EQ(KDRVX_ModifyNameMeasurement(writable(buffer), nullptr), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
+  EXPECT_EQ(KDRVX_CloseModify(), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
+  EXPECT_EQ(KDRVX_OpenModify(c(dir.wide("none.rvx"))), KDRVX_ERR_RVX_OPEN_MODIFY);
+  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY",
+                                          "KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY",
+                                          "KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY",
+                                          "KDrvxLibrary: Error 0x00000002"}));
+
+  ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
+  EXPECT_EQ(KDRVX_OpenModify(c(path)), KDRVX_ERR_RVX_STILL_OPEN_MODIFY);
+  EXPECT_EQ(KDRVX_ModifyComment(writable(buffer), c(std::u16string(291, u'a'))), KDRVX_OK);
+  EXPECT_EQ(KDRVX_ModifyComment(writable(buffer), c(std::u16string(292, u'b'))),
+            KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  EXPECT_EQ(std::u16string(buffer.c_str()), std::u16string(291, u'a'));
+  EXPECT_EQ(KDRVX_ModifyNameMeasurement(writable(buffer), c(std::u16string(23, u'n'))), KDRVX_OK);
+  EXPECT_EQ(KDRVX_ModifyNameMeasurement(writable(buffer), c(std::u16string(24, u'n'))),
+            KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  ASSERT_EQ(KDRVX_CloseModify(), KDRVX_OK);
+  EXPECT_EQ(textOf(header("m.rvx").NameMeasurement), std::u16string(23, u'n'));
+
+  // Headers that the import refuses are never opened.
+  std::string disk = bytes("m.rvx");
+  disk[4] = 't';
+  writeBytes(dir.file("t.rvx"), disk);
+  EXPECT_EQ(KDRVX_OpenModify(c(dir.wide("t.rvx"))), KDRVX_ERR_RVX_NEWER_VERSION);
+  disk[4] = 's';
+  disk[36] = 0;  // no channels
+  writeBytes(dir.file("z.rvx"), disk);
+  EXPECT_EQ(KDRVX_OpenModify(c(dir.wide("z.rvx"))), KDRVX_ERR_RVX_INVALID_HEADER);
+  EXPECT_EQ(KDRVX_CloseModify(), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
+}
+
+TEST_F(Modify, HeaderOf47ChannelsIsWrittenBackWhole) {
+  const std::u16string path = recorded("w.rvx", 47, 1);
+  ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
+  // Spoil the last 10 bytes of the header and the first record behind the
+  // context's back: the close restores exactly the first 67300 bytes.
+  const std::string before = bytes("w.rvx");
+  {
+    std::fstream file(dir.file("w.rvx"), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(67290);
+    file.write("XXXXXXXXXXXXXXXXXXXX", 20);
+  }
+  ASSERT_EQ(KDRVX_CloseModify(), KDRVX_OK);
+  const std::string after = bytes("w.rvx");
+  EXPECT_EQ(after.substr(0, 67300), before.substr(0, 67300));
+  EXPECT_EQ(after.substr(67300, 10), "XXXXXXXXXX");
+}
+
+TEST_F(Modify, RecordsAreAppendedWithoutAFileUnderCreation) {
+  const std::u16string path = recorded("a.rvx", 1, 2);
+  ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
+  const float nine[] = {9}, minus[] = {-1};
+  ASSERT_EQ(KDRVX_AddRecord(nine), KDRVX_OK);
+  // With a file under creation as well, records go there.
+  create("b.rvx", {u"T1"});
+  ASSERT_EQ(KDRVX_AddRecord(minus), KDRVX_OK);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  ASSERT_EQ(KDRVX_AddRecord(minus), KDRVX_OK);
+  ASSERT_EQ(KDRVX_CloseModify(), KDRVX_OK);
+  const std::string disk = bytes("a.rvx");
+  ASSERT_EQ(disk.size(), 2900u + 4 * 4);
+  float values[4];
+  std::memcpy(values, disk.data() + 2900, sizeof values);
+  EXPECT_EQ(std::vector<float>(values, values + 4), (std::vector<float>{1, 2, 9, -1}));
+  const auto h = header("a.rvx");
+  EXPECT_EQ(h.NoRecords, 4u);
+  EXPECT_EQ(h.Channel[0].MinValue, -1.0f);
+  EXPECT_EQ(h.Channel[0].MaxValue, 9.0f);
+  EXPECT_EQ(h.Channel[0].MeanValue, 1.5f);  // not recomputed here
+  EXPECT_EQ(header("b.rvx").NoRecords, 1u);
+}
+
+}  // namespace
+}  // namespace kdrvx::test
