@@ -1,13 +1,12 @@
 # Compares the functions that a built library exports with the functions
 # that the public header declares: both lists must be the same.
-#   cmake -DHEADER=... -DSYMBOLS=<file with one exported name per line> -P
-#   or -DLIBRARY=<shared library> -DNM=<nm> to list the exports with nm.
-file(READ "${HEADER}" header)
-string(REGEX MATCHALL "KDRVX_[A-Za-z0-9_]+[ \t]*\\(" declared "${header}")
-list(TRANSFORM declared REPLACE "[ \t]*\\($" "")
-list(REMOVE_DUPLICATES declared)
-list(SORT declared)
+#   Linux:   cmake -DHEADER=kdrvx.h -DLIBRARY=libkdrvx.so -DNM=nm -P check_exports.cmake
+#   Windows: cmake -DHEADER=kdrvx.h -DDLL=KDRVXLibrary.dll -DOBJDUMP=objdump -P ...
+# For the DLL it also checks that it needs no MinGW runtime DLL.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/KdrvxExports.cmake)
+kdrvx_declared_functions("${HEADER}" declared)
 
+set(exported "")
 if(DEFINED LIBRARY)
   execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
                   OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
@@ -15,15 +14,30 @@ if(DEFINED LIBRARY)
     message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
   endif()
   string(REGEX MATCHALL "[0-9a-fA-F]+ [A-Za-z] [^\n]+" entries "${listing}")
-  set(exported "")
   foreach(entry IN LISTS entries)
-    string(REGEX REPLACE "^[0-9a-fA-F]+ ([A-Za-z]) (.+)$" "\\1;\\2" parts "${entry}")
-    list(GET parts 1 name)
-    string(REGEX REPLACE "@.*$" "" name "${name}")
+    string(REGEX REPLACE "^[0-9a-fA-F]+ [A-Za-z] ([^@]+).*$" "\\1" name "${entry}")
     list(APPEND exported "${name}")
   endforeach()
 else()
-  file(STRINGS "${SYMBOLS}" exported)
+  execute_process(COMMAND "${OBJDUMP}" -p "${DLL}" OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${OBJDUMP} failed on ${DLL}")
+  endif()
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n(([ \t]+\\[ *[0-9]+\\] [^\n]+\n)*)" table "${listing}")
+  # Brackets would confuse CMake's lists: drop them before splitting.
+  string(REGEX REPLACE "[][]" " " table "${CMAKE_MATCH_1}")
+  string(REGEX MATCHALL "[0-9]+ +[^ \t\n]+" entries "${table}")
+  foreach(entry IN LISTS entries)
+    string(REGEX REPLACE "^[0-9]+ +" "" name "${entry}")
+    list(APPEND exported "${name}")
+  endforeach()
+  string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${listing}")
+  foreach(import IN LISTS imports)
+    if(import MATCHES "(libgcc|libstdc|libwinpthread|mingw)")
+      message(FATAL_ERROR "the DLL needs a MinGW runtime DLL: ${import}")
+    endif()
+  endforeach()
+  message(STATUS "the DLL imports from: ${imports}")
 endif()
 list(REMOVE_DUPLICATES exported)
 list(SORT exported)

@@ -81,18 +81,6 @@ TEST_F(PlatformFile, FailedOpensReportWindowsErrorNumbers) {
   EXPECT_FALSE(file.isOpen());
 }
 
-TEST_F(PlatformFile, ReadOnlyFileRefusesWritingOpens) {
-  writeBytes(dir.file("ro.bin"), "data");
-  fs::permissions(dir.file("ro.bin"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  File file;
-  EXPECT_FALSE(file.open(dir.wide("ro.bin").c_str(), OpenMode::OpenReadWrite));
-  EXPECT_EQ(platform::lastError(), platform::kErrorAccessDenied);
-  EXPECT_FALSE(file.open(dir.wide("ro.bin").c_str(), OpenMode::CreateReadWrite));
-  EXPECT_EQ(platform::lastError(), platform::kErrorAccessDenied);
-  EXPECT_EQ(readBytes(dir.file("ro.bin")), "data");
-  EXPECT_TRUE(file.open(dir.wide("ro.bin").c_str(), OpenMode::ReadShared));
-}
-
 // Sharing between two openers of this layer (in one process as across
 // processes, the rules are the same).
 TEST_F(PlatformFile, SharingRules) {
@@ -147,19 +135,6 @@ TEST_F(PlatformFile, NamesAreUnicode) {
   ASSERT_TRUE(file.open(path.c_str(), OpenMode::CreateReadWrite));
   file.close();
   EXPECT_TRUE(fs::exists(dir.path() / fs::path(std::u16string(name))));
-}
-
-TEST_F(PlatformFile, UnpairedSurrogateFailsLikeABadPath) {
-  for (std::u16string name : {std::u16string(u"a") + char16_t(0xD800) + u"b.rvx",
-                              std::u16string(u"a") + char16_t(0xDC00) + u".rvx",
-                              std::u16string(u"end") + char16_t(0xD83D)}) {
-    File file;
-    const std::u16string path = widePath(dir.path()) + u"/" + name;
-    EXPECT_FALSE(file.open(path.c_str(), OpenMode::CreateReadWrite));
-    EXPECT_NE(platform::lastError(), 0u);
-    EXPECT_FALSE(platform::removeFile(path.c_str()));
-  }
-  EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 TEST_F(PlatformFile, ModificationTimeIsLocalTime) {

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "export_names.h"
 #include "kdrvx/kdrvx.h"
 
 typedef uint32_t (*SetDebugMaskFn)(int16_t);
@@ -37,6 +38,15 @@ int main(int argc, char **argv) {
     fprintf(stderr, "dlopen: %s\n", dlerror());
     return 1;
   }
+  int notFound = 0;
+  for (const char *const *name = kExportNames; *name != 0; ++name) {
+    if (dlsym(library, *name) == NULL) {
+      fprintf(stderr, "dlsym(%s) failed\n", *name);
+      ++notFound;
+    }
+  }
+  if (notFound != 0) return 1;
+
   SetDebugMaskFn setDebugMask;
   LOAD(setDebugMask, "KDRVX_SetDebugMask");
   GetLastErrorFn getLastError;

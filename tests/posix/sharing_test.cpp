@@ -91,12 +91,41 @@ TEST_F(CrossProcess, ReadOnlyModeHoldsForRootToo) {
   EXPECT_EQ(capture.lines().size(), 2u);
 }
 
+// A file without any write bit stands in for the read-only attribute.
+TEST(ReadOnlyMode, RefusesWritingOpens) {
+  ScratchDir dir;
+  using platform::File;
+  writeBytes(dir.file("ro.bin"), "data");
+  fs::permissions(dir.file("ro.bin"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  File file;
+  EXPECT_FALSE(file.open(dir.wide("ro.bin").c_str(), OpenMode::OpenReadWrite));
+  EXPECT_EQ(platform::lastError(), platform::kErrorAccessDenied);
+  EXPECT_FALSE(file.open(dir.wide("ro.bin").c_str(), OpenMode::CreateReadWrite));
+  EXPECT_EQ(platform::lastError(), platform::kErrorAccessDenied);
+  EXPECT_EQ(readBytes(dir.file("ro.bin")), "data");
+  EXPECT_TRUE(file.open(dir.wide("ro.bin").c_str(), OpenMode::ReadShared));
+}
+
 TEST(PathBytes, ReachTheFileSystemAsUtf8) {
   ScratchDir dir;
   const std::u16string wide = widePath(dir.path()) + u"/\u00E4\u03C1\U0001F600.bin";
   File file;
   ASSERT_TRUE(file.open(wide.c_str(), OpenMode::CreateReadWrite));
   EXPECT_TRUE(fs::exists(dir.path().string() + "/\xC3\xA4\xCF\x81\xF0\x9F\x98\x80.bin"));
+}
+
+TEST(PathBytes, UnpairedSurrogateFailsLikeABadPath) {
+  ScratchDir dir;
+  for (std::u16string name : {std::u16string(u"a") + char16_t(0xD800) + u"b.rvx",
+                              std::u16string(u"a") + char16_t(0xDC00) + u".rvx",
+                              std::u16string(u"end") + char16_t(0xD83D)}) {
+    File file;
+    const std::u16string path = widePath(dir.path()) + u"/" + name;
+    EXPECT_FALSE(file.open(path.c_str(), OpenMode::CreateReadWrite));
+    EXPECT_NE(platform::lastError(), 0u);
+    EXPECT_FALSE(platform::removeFile(path.c_str()));
+  }
+  EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 }  // namespace
