@@ -30,28 +30,28 @@ TEST_F(Channels, LimitsOf48And24) {
   EXPECT_EQ(capture.narrowLines(),
             Lines({"KDrvxLibrary: KDRVX_AddChannel(T1)", "KDrvxLibrary: ERR_RVX_NUMBER_OF_CHANNELS",
                    "KDrvxLibrary: KDRVX_AddChannel((null))"}));
+  KDRVX_CloseCreateSimple();
   EXPECT_EQ(bytes("a.rvx").size(), 68700u);
   EXPECT_EQ(header("a.rvx").HeaderSize, 3164);
-  KDRVX_CloseCreateSimple();
 
   create("b.rvx", {}, true, 0);
   for (int i = 0; i < 24; ++i) ASSERT_EQ(KDRVX_AddChannel(c(variable(i))), static_cast<uint32_t>(i));
   EXPECT_EQ(KDRVX_AddChannel(c(u"T1")), KDRVX_ERR_RVX_NUMBER_OF_CHANNELS);
+  KDRVX_CloseCreateSimple();
   EXPECT_EQ(bytes("b.rvx").size(), 328u + 24 * 28);
 }
 
 TEST_F(Channels, HeaderOf46ChannelsIsWrittenWholeWithItsSizeWrapped) {
-  create("a.rvx", {});
-  for (int i = 0; i < 45; ++i) KDRVX_AddChannel(c(variable(i)));
-  EXPECT_EQ(bytes("a.rvx").size(), 64500u);
-  EXPECT_EQ(header("a.rvx").HeaderSize, 64500);
-  KDRVX_AddChannel(c(variable(45)));
-  EXPECT_EQ(bytes("a.rvx").size(), 65900u);
-  EXPECT_EQ(header("a.rvx").HeaderSize, 364);
-  // The first record follows the whole header.
-  std::vector<float> record(46, 1.5f);
-  ASSERT_EQ(KDRVX_AddRecord(record.data()), KDRVX_OK);
-  EXPECT_EQ(bytes("a.rvx").size(), 65900u + 46 * 4);
+  for (int channels : {45, 46}) {
+    create("a.rvx", {});
+    for (int i = 0; i < channels; ++i) KDRVX_AddChannel(c(variable(i)));
+    // The header is written with every channel; a record follows it.
+    std::vector<float> record(channels, 1.5f);
+    ASSERT_EQ(KDRVX_AddRecord(record.data()), KDRVX_OK);
+    KDRVX_CloseCreateSimple();
+    EXPECT_EQ(bytes("a.rvx").size(), 1500u + 1400u * channels + 4u * channels);
+    EXPECT_EQ(header("a.rvx").HeaderSize, channels == 45 ? 64500 : 364);
+  }
 }
 
 TEST_F(Channels, VariableNamesDuplicatesAndTheCompactEntry) {
@@ -64,6 +64,9 @@ TEST_F(Channels, VariableNamesDuplicatesAndTheCompactEntry) {
   EXPECT_EQ(KDRVX_AddChannel(c(u"p1")), KDRVX_ERR_RVX_CHN_VAR_EXISTS);
   for (const char16_t* bad : {u"T0", u"T256", u"12", u"abc1", u"T", u""})
     EXPECT_EQ(KDRVX_AddChannel(c(bad)), KDRVX_ERR_RVX_CHN_VAR) << narrow(bad);
+  EXPECT_EQ(KDRVX_SetChannelVariable(2, nullptr), KDRVX_ERR_RVX_CHN_VAR);
+  EXPECT_EQ(KDRVX_SetChannelVariable(5, c(u"T1")), KDRVX_ERR_RVX_CHN_UNKNOWN);
+  KDRVX_CloseCreateSimple();
   const auto w3 = imageAt<RVX_HEADER_W3>(bytes("v.rvx"));
   EXPECT_EQ(w3.NoChannels, 5);
   EXPECT_EQ(w3.HeaderSize, 328 + 5 * 28);
@@ -73,8 +76,6 @@ TEST_F(Channels, VariableNamesDuplicatesAndTheCompactEntry) {
     EXPECT_EQ(w3.Channel[i].VariableLetter, letters[i]);
     EXPECT_EQ(w3.Channel[i].VariableCode, codes[i]);
   }
-  EXPECT_EQ(KDRVX_SetChannelVariable(2, nullptr), KDRVX_ERR_RVX_CHN_VAR);
-  EXPECT_EQ(KDRVX_SetChannelVariable(5, c(u"T1")), KDRVX_ERR_RVX_CHN_UNKNOWN);
 }
 
 TEST_F(Channels, CurrentEntriesAndTheBlockAfterTheFirstRecord) {
@@ -83,13 +84,17 @@ TEST_F(Channels, CurrentEntriesAndTheBlockAfterTheFirstRecord) {
   EXPECT_EQ(KDRVX_SetChannelVariable(0, c(u"T0")), KDRVX_ERR_RVX_CHN_VAR);  // fields still replaced
   const float record[] = {1, 2};
   ASSERT_EQ(KDRVX_AddRecord(record), KDRVX_OK);
-  const auto h = header("v.rvx");
+  EXPECT_EQ(KDRVX_AddChannel(c(u"T9")), KDRVX_ERR_RVX_CHANNEL_ADD);
+  KDRVX_CloseCreateSimple();
+  const auto h = header("v.rvx");  // as the first record wrote it
   EXPECT_EQ(h.Channel[0].VariableLetter, u'T');
   EXPECT_EQ(h.Channel[0].VariablePrefix, 0);
   EXPECT_EQ(h.Channel[0].VariableIndex, 0);
   EXPECT_EQ(h.Channel[1].VariableLetter, u'T');
   EXPECT_EQ(h.Channel[1].VariableIndex, 5);
-  EXPECT_EQ(KDRVX_AddChannel(c(u"T9")), KDRVX_ERR_RVX_CHANNEL_ADD);
+  // Reset lifts the block and starts again at channel 0.
+  create("w.rvx", {u"p1"});
+  KDRVX_AddRecord(record);
   KDRVX_Reset();
   EXPECT_EQ(KDRVX_AddChannel(c(u"T9")), 0u);
 }
@@ -113,37 +118,40 @@ TEST_F(Channels, TextSettersFollowTheirOwnNullAndLengthRules) {
       {KDRVX_SetChannelFilter, 31, true, KDRVX_ERR_RVX_CHN_FILTER, [](const MGR_DEF& m) { return textOf(m.ChannelFilter); }},
       {KDRVX_SetChannelLintab, 199, true, KDRVX_ERR_RVX_CHN_LINTAB, [](const MGR_DEF& m) { return textOf(m.ChannelLintab); }},
   };
-  create("t.rvx", {u"p1", u"p2"});
+  // Channel 1's field on disk after "v" and then `second` were set.
+  auto written = [&](const ChannelText& setter, const KDRVX_CHAR* second, uint32_t status,
+                     size_t errorLines) {
+    create("t.rvx", {u"p1", u"p2"});
+    EXPECT_EQ(setter.set(1, c(u"v")), KDRVX_OK);
+    setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
+    EXPECT_EQ(setter.set(1, second), status);
+    EXPECT_EQ(KDRVX_GetLastError(), status);
+    EXPECT_EQ(capture.lines().size(), errorLines);
+    setMaskQuietly(capture, 0);
+    return setter.field(finished("t.rvx").Channel[1]);
+  };
   for (const ChannelText& setter : setters) {
     const std::u16string longest(setter.longest, u'x');
-    ASSERT_EQ(setter.set(1, c(longest)), KDRVX_OK);
-    KDRVX_Update();
-    EXPECT_EQ(setter.field(header("t.rvx").Channel[1]), longest);
-    setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
-    EXPECT_EQ(setter.set(1, c(longest + u"y")), setter.rejection);
-    EXPECT_EQ(capture.lines().size(), 1u);
-    KDRVX_Update();
-    EXPECT_EQ(setter.field(header("t.rvx").Channel[1]), setter.nullClears ? u"" : longest);
-    setter.set(1, c(u"v"));
-    capture.clear();
-    EXPECT_EQ(setter.set(1, nullptr), setter.nullClears ? KDRVX_OK : setter.rejection);
-    EXPECT_TRUE(capture.lines().empty());  // a refused null has no error line
-    KDRVX_Update();
-    EXPECT_EQ(setter.field(header("t.rvx").Channel[1]), setter.nullClears ? u"" : u"v");
+    EXPECT_EQ(written(setter, c(longest), KDRVX_OK, 0), longest);
+    // Too long: refused with an error line; null: no error line.
+    EXPECT_EQ(written(setter, c(longest + u"y"), setter.rejection, 1), setter.nullClears ? u"" : u"v");
+    EXPECT_EQ(written(setter, nullptr, setter.nullClears ? KDRVX_OK : setter.rejection, 0),
+              setter.nullClears ? u"" : u"v");
+    create("t.rvx", {u"p1", u"p2"});
     EXPECT_EQ(setter.set(2, c(u"v")), KDRVX_ERR_RVX_CHN_UNKNOWN);
     EXPECT_EQ(setter.set(-1, c(u"v")), KDRVX_ERR_RVX_CHN_UNKNOWN);
+    KDRVX_CloseCreateSimple();
   }
 }
 
 TEST_F(Channels, ValueSettersAndTheCompactUnit) {
-  create("u.rvx", {u"p1"}, true, 4);
+  create("u.rvx", {u"p1"}, true, 255);
   ASSERT_EQ(KDRVX_SetChannelUnit(0, c(u"m\u00b3/h")), KDRVX_OK);
   ASSERT_EQ(KDRVX_SetChannelIndRate(0, 0x10005), KDRVX_OK);
-  KDRVX_Update();
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
   const auto w3 = imageAt<RVX_HEADER_W3>(bytes("u.rvx"));
   EXPECT_EQ(std::string(w3.Channel[0].ChannelUnit, 5), std::string("m\xb3/h\0", 5));
   EXPECT_EQ(w3.Channel[0].ChannelIndRate, 5);
-  KDRVX_CloseCreateSimple();
 
   create("v.rvx", {u"p1"});
   ASSERT_EQ(KDRVX_SetChannelISDS(0, 0x101), KDRVX_OK);
@@ -154,8 +162,7 @@ TEST_F(Channels, ValueSettersAndTheCompactUnit) {
   EXPECT_EQ(KDRVX_SetChannelMultiChannel(0, 32), KDRVX_OK);
   EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVX_MULTICHANNEL_BITS);  // success leaves it
   EXPECT_EQ(KDRVX_SetChannelMultiChannel(1, 8), KDRVX_ERR_RVX_CHN_UNKNOWN);
-  KDRVX_Update();
-  const MGR_DEF m = header("v.rvx").Channel[0];
+  const MGR_DEF m = finished("v.rvx").Channel[0];
   EXPECT_EQ(m.ISDS, 1);
   EXPECT_EQ(m.Linearisation, 2);
   EXPECT_EQ(m.ChannelIndRate, 0x10005u);

@@ -22,8 +22,8 @@ class Create : public WriteTest {};
 TEST_F(Create, NewFileGetsTheDefaultHeaderWithItsFirstChannel) {
   std::u16string path = dir.wide("a.rvx");
   ASSERT_EQ(KDRVX_Create(writable(path), 0, 0), KDRVX_OK);
-  EXPECT_EQ(bytes("a.rvx").size(), 0u);
   ASSERT_EQ(KDRVX_AddChannel(c(u"p1")), 0u);
+  ASSERT_EQ(KDRVX_CloseCreateSimple(), KDRVX_OK);
   const std::string disk = bytes("a.rvx");
   ASSERT_EQ(disk.size(), 2900u);
   const auto h = imageAt<RVX_HEADER>(disk);
@@ -36,9 +36,11 @@ TEST_F(Create, NewFileGetsTheDefaultHeaderWithItsFirstChannel) {
   EXPECT_GE(h.Year, 2024);
   EXPECT_TRUE(h.Month >= 1 && h.Month <= 12 && h.Hour <= 23 && h.Minute <= 59);
   // Reset puts 'W' back and forgets the channels.
+  ASSERT_EQ(KDRVX_Create(writable(path), 1, 0), KDRVX_OK);
+  KDRVX_AddChannel(c(u"p1"));
   EXPECT_EQ(KDRVX_Reset(), KDRVX_OK);
   ASSERT_EQ(KDRVX_AddChannel(c(u"T2")), 0u);
-  EXPECT_EQ(header("a.rvx").OriginalFlag, 'W');
+  EXPECT_EQ(finished("a.rvx").OriginalFlag, 'W');
 }
 
 TEST_F(Create, PathIsCleanedInPlaceEvenWhenTheCallFails) {
@@ -64,11 +66,12 @@ TEST_F(Create, ExistingFileIsKeptWithoutOverwriteAndTruncatedWithIt) {
   EXPECT_EQ(bytes("old.rvx"), "recorded data");
   EXPECT_EQ(KDRVX_SetCompany(c(u"x")), KDRVX_ERR_RVX_NOT_OPEN_WRITE);  // still closed
   EXPECT_EQ(KDRVX_Create(writable(path), 1, 1), KDRVX_OK);
+  KDRVX_CloseCreateSimple();
   EXPECT_EQ(bytes("old.rvx"), "");
 }
 
 TEST_F(Create, FailedCreateTracesSystemErrorAndPath) {
-  std::u16string path = dir.wide("missing/a.rvx");
+  std::u16string path = widePath(dir.path() / "missing" / "a.rvx");
   setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
   EXPECT_EQ(KDRVX_Create(writable(path), 1, 1), KDRVX_ERR_RVX_CREATE);
   EXPECT_EQ(capture.lines(),
@@ -113,24 +116,29 @@ TEST_F(Create, HeaderTextsAreClearedFirstAndLimited) {
       {KDRVX_SetComment, 291, [](const RVX_HEADER& h) { return textOf(h.Comment); },
        "KDrvxLibrary: KDRVX_SetComment()"},
   };
-  create("t.rvx", {});
+  // The field on disk after a first text and then `second` were set.
+  auto written = [&](const TextSetter& setter, const KDRVX_CHAR* second, uint32_t status) {
+    create("t.rvx", {});
+    EXPECT_EQ(setter.set(c(u"v")), KDRVX_OK);
+    EXPECT_EQ(setter.set(second), status);
+    EXPECT_EQ(KDRVX_GetLastError(), status);
+    return setter.field(finished("t.rvx"));
+  };
   for (const TextSetter& setter : setters) {
     SCOPED_TRACE(setter.call);
     const std::u16string longest(setter.longest, u'x');
+    create("t.rvx", {});
     setMaskQuietly(capture, KDRVX_DEBUG_CALLS);
     EXPECT_EQ(setter.set(c(longest)), KDRVX_OK);
     EXPECT_EQ(capture.narrowLines(), Lines({setter.call}));
-    ASSERT_EQ(KDRVX_Update(), KDRVX_OK);
-    EXPECT_EQ(setter.field(header("t.rvx")), longest);
-    EXPECT_EQ(setter.set(c(longest + u"y")), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-    EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-    KDRVX_Update();
-    EXPECT_EQ(setter.field(header("t.rvx")), u"");  // rejected: left empty
-    setter.set(c(u"v"));
-    EXPECT_EQ(setter.set(nullptr), KDRVX_OK);
-    KDRVX_Update();
-    EXPECT_EQ(setter.field(header("t.rvx")), u"");
+    setMaskQuietly(capture, 0);
+    EXPECT_EQ(setter.field(finished("t.rvx")), longest);
+    // Rejected or null: the field is left empty.
+    const std::u16string tooLong = longest + u"y";
+    EXPECT_EQ(written(setter, c(tooLong), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH), u"");
+    EXPECT_EQ(written(setter, nullptr, KDRVX_OK), u"");
   }
+  create("t.rvx", {});
   // Only the measurement name's error line carries the rejected text.
   setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
   KDRVX_SetNameMeasurement(c(u"abcdefghijklmnopqrstuvwx"));
@@ -141,14 +149,14 @@ TEST_F(Create, HeaderTextsAreClearedFirstAndLimited) {
 }
 
 TEST_F(Create, CompactHeaderKeepsCommentDateTimeAndScanRateInStep) {
-  create("c.rvx", {u"p1"}, true, 4);
+  create("c.rvx", {u"p1"}, true, 255);
   ASSERT_EQ(KDRVX_SetComment(c(u"Gr\u00fc\u00dfe \u20ac")), KDRVX_OK);
   ASSERT_EQ(KDRVX_SetDate(c(u"5.3.2024")), KDRVX_OK);
   ASSERT_EQ(KDRVX_SetTime(c(u"13:45:30")), KDRVX_OK);
   ASSERT_EQ(KDRVX_SetScanRate(2500), KDRVX_OK);
   ASSERT_EQ(KDRVX_SetNoTriggerRecord(17), KDRVX_OK);
   EXPECT_EQ(KDRVX_SetComment(c(std::u16string(292, u'z'))), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-  ASSERT_EQ(KDRVX_Update(), KDRVX_OK);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
   const std::string disk = bytes("c.rvx");
   ASSERT_EQ(disk.size(), 356u);
   const auto w3 = imageAt<RVX_HEADER_W3>(disk);
@@ -166,7 +174,6 @@ TEST_F(Create, CompactHeaderKeepsCommentDateTimeAndScanRateInStep) {
 }
 
 TEST_F(Create, DateAndTimeParsing) {
-  create("d.rvx", {});
   struct DateCase {
     const char16_t* text;
     uint32_t status;
@@ -177,10 +184,10 @@ TEST_F(Create, DateAndTimeParsing) {
                                {u"0.3.2024", KDRVX_ERR_RVX_DATE, 0, 0, 0}, {u" 5.3.2024", KDRVX_ERR_RVX_DATE, 0, 0, 0},
                                {u"", KDRVX_ERR_RVX_DATE, 0, 0, 0}}) {
     SCOPED_TRACE(narrow(date.text));
+    create("d.rvx", {});
     KDRVX_SetDate(c(u"1.1.2000"));
     EXPECT_EQ(KDRVX_SetDate(c(date.text)), date.status);
-    KDRVX_Update();
-    const auto h = header("d.rvx");
+    const auto h = finished("d.rvx");
     const bool ok = date.status == KDRVX_OK;
     EXPECT_EQ(h.Day, ok ? date.day : 1);
     EXPECT_EQ(h.Month, ok ? date.month : 1);
@@ -196,16 +203,17 @@ TEST_F(Create, DateAndTimeParsing) {
                                {u"12:60", KDRVX_ERR_RVX_TIME, 0, 0, 0}, {u"12:30:75", KDRVX_ERR_RVX_TIME, 0, 0, 0},
                                {u"-1:00", KDRVX_ERR_RVX_TIME, 0, 0, 0}}) {
     SCOPED_TRACE(narrow(time.text));
+    create("d.rvx", {});
     KDRVX_SetTime(c(u"1:02:03"));
     EXPECT_EQ(KDRVX_SetTime(c(time.text)), time.status);
-    KDRVX_Update();
-    const auto h = header("d.rvx");
+    const auto h = finished("d.rvx");
     const bool ok = time.status == KDRVX_OK;
     EXPECT_EQ(h.Hour, ok ? time.hour : 1);
     EXPECT_EQ(h.Minute, ok ? time.minute : 2);
     EXPECT_EQ(h.Second, ok ? time.second : 3);
   }
   // A null text changes nothing, not even the last error.
+  create("d.rvx", {});
   KDRVX_SetDate(c(u"5.3"));
   EXPECT_EQ(KDRVX_SetDate(nullptr), KDRVX_OK);
   EXPECT_EQ(KDRVX_SetTime(nullptr), KDRVX_OK);
@@ -213,7 +221,6 @@ TEST_F(Create, DateAndTimeParsing) {
 }
 
 TEST_F(Create, ScanRateIsStoredInMillisecondsWhenWhole) {
-  create("s.rvx", {});
   struct Case {
     int64_t microseconds;
     uint32_t stored;
@@ -221,9 +228,9 @@ TEST_F(Create, ScanRateIsStoredInMillisecondsWhenWhole) {
   };
   for (const Case& rate : {Case{2000, 2, 0}, {2500, 2500, 1}, {1000000, 1000, 0}, {0, 0, 0},
                            {-1500, static_cast<uint32_t>(-1500), 1}}) {
+    create("s.rvx", {});
     EXPECT_EQ(KDRVX_SetScanRate(rate.microseconds), KDRVX_OK);
-    KDRVX_Update();
-    const auto h = header("s.rvx");
+    const auto h = finished("s.rvx");
     EXPECT_EQ(h.ScanRate, rate.stored);
     EXPECT_EQ(h.Flags, rate.flags);
   }

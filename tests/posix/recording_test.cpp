@@ -1,10 +1,12 @@
-// A recording in a child process: records that KDRVX_AddRecord has
-// acknowledged survive the process being killed, and a write the file
-// system refuses (file size limit standing in for a full disk) is not
-// counted and is taken over by the next record.
+// Failures around a recording: records that KDRVX_AddRecord has
+// acknowledged survive the process being killed; a write the file system
+// refuses (a file size limit standing in for a full disk) is not counted and
+// is taken over by the next record; a file that cannot be reopened is never
+// replaced by another one of the same name.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -90,6 +92,27 @@ TEST(RecordingProcess, RefusedWriteIsNotCountedAndTheNextRecordTakesItsPlace) {
   const auto h = imageAt<format::RVX_HEADER>(disk);
   EXPECT_EQ(h.NoRecords, 5u);
   EXPECT_EQ(h.Channel[0].MeanValue, 3.0f);
+}
+
+class Reopen : public WriteTest {};
+
+// Renaming a file that is held open works on POSIX only.
+TEST_F(Reopen, FailedReopenNeverReachesAnotherFile) {
+  create("r.rvx", {u"p1"});
+  const float record[] = {1};
+  KDRVX_AddRecord(record);
+  KDRVX_AddRecord(record);
+  std::filesystem::rename(dir.file("r.rvx"), dir.file("moved.rvx"));
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
+  EXPECT_EQ(KDRVX_Update(), KDRVX_ERR_RVX_OPEN_WRITE);
+  EXPECT_EQ(capture.narrowLines(), std::vector<std::string>({"KDrvxLibrary: Error 0x00000002"}));
+  EXPECT_EQ(header("moved.rvx").NoRecords, 2u);  // the header was written before the reopen
+  writeBytes(dir.file("r.rvx"), "someone else's");
+  EXPECT_EQ(KDRVX_AddRecord(record), KDRVX_ERR_RVX_OPEN_WRITE);
+  EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_ERR_RVX_OPEN_WRITE);
+  EXPECT_EQ(bytes("r.rvx"), "someone else's");
+  EXPECT_EQ(bytes("moved.rvx").size(), 2908u);
+  EXPECT_EQ(KDRVX_SetComment(nullptr), KDRVX_ERR_RVX_NOT_OPEN_WRITE);  // closed all the same
 }
 
 }  // namespace

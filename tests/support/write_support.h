@@ -52,7 +52,14 @@ class WriteTest : public ::testing::Test {
     for (const auto& variable : channels) EXPECT_LT(KDRVX_AddChannel(c(variable)), 48u);
     return path;
   }
+  // Files are read back only once the library has closed them: on Windows a
+  // file under creation or modification admits no other opener.
   std::string bytes(const std::string& name) const { return readBytes(dir.file(name)); }
+  // Closes the file under creation with its final header and reads that.
+  format::RVX_HEADER finished(const std::string& name) {
+    EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+    return header(name);
+  }
   format::RVX_HEADER header(const std::string& name) const {
     return imageAt<format::RVX_HEADER>(bytes(name));
   }
