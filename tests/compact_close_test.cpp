@@ -1,7 +1,9 @@
-// Closing a compact-layout file: the RVI summary beside it carries the final
-// header in the language chosen at creation.
+// Files in the compact layout: the compact header kept in step with the
+// current one, and the RVI summary that closing leaves beside the file in
+// the language chosen at creation.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,85 +16,92 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CompactClose : public WriteTest {
+std::vector<std::string> lines(const std::string& bytes) {
+  std::vector<std::string> out;
+  for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
+    out.push_back(bytes.substr(at, end - at));
+  return out;
+}
+
+class Compact : public WriteTest {
  protected:
-  // Two channels, every header text, three records.
+  // Three channels, texts, date and time, two records.
   void record(const std::string& name, int32_t language) {
-    create(name, {u"p1", u"dT2"}, true, language);
+    create(name, {u"p1", u"dT2", u"Ab3"}, true, language);
     KDRVX_SetCompany(c(u"ACME"));
-    KDRVX_SetInstrument(c(u"KD 8"));
-    KDRVX_SetSnrInstrument(c(u"123"));
-    KDRVX_SetNameMeasurement(c(u"Run 1"));
-    KDRVX_SetTriggerSetting(c(u"p1 > 2 bar"));
-    KDRVX_SetComment(c(u"Test"));
+    KDRVX_SetComment(c(u"Gr\u00fc\u00dfe \u20ac"));
     KDRVX_SetDate(c(u"7.3.2024"));
     KDRVX_SetTime(c(u"9:05:33"));
-    KDRVX_SetScanRate(10000);
-    KDRVX_SetChannelUnit(0, c(u"bar"));
-    KDRVX_SetChannelNumber(0, c(u"1"));
+    KDRVX_SetScanRate(2500);
+    KDRVX_SetNoTriggerRecord(17);
     KDRVX_SetChannelUnit(1, c(u"\u00b0C"));
-    KDRVX_SetChannelNumber(1, c(u"2"));
-    KDRVX_SetChannelName(1, c(u"not written"));
-    KDRVX_SetChannelSignalType(1, c(u"PT100"));
-    KDRVX_SetChannelCalParameter(1, c(u"0..200"));
-    KDRVX_SetChannelZeroPoint(1, c(u"0.0"));
-    KDRVX_SetChannelIndRate(1, 5);
-    KDRVX_SetChannelISDS(1, 1);
-    KDRVX_SetChannelLinearisation(1, 1);
-    KDRVX_SetChannelLintab(1, c(u"0 0;10 10"));
-    const float records[3][2] = {{1, 20}, {2, 21}, {3, 22}};
+    KDRVX_SetChannelIndRate(1, 0x10005);
+    const float records[2][3] = {{1, 2, 3}, {4, 5, 6}};
     for (const auto& values : records) KDRVX_AddRecord(values);
   }
 };
 
-TEST_F(CompactClose, EnglishSummaryByteForByte) {
-  record("k.rvx", 1);
+TEST_F(Compact, HeaderAndRecordsOnDisk) {
+  record("k.rvx", 255);  // no summary file
+  EXPECT_EQ(KDRVX_SetComment(c(std::u16string(292, u'z'))), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
   ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
-  const std::string channel = "                 :  ";
-  EXPECT_EQ(readBytes(dir.file("k.RVI")),
-            "Company         :  ACME\r\nInstrument      :  KD 8\r\n"
-            "Serialnumber    :  123\r\n\r\nName Measurement:  Run 1\r\n"
-            "Directory       :  " + dir.path().string() + "\r\nFilename        :  k.RVI\r\n"
-            "Measurement from:  7.3.2024 9:05\r\nScanning rate   :  10 ms\r\n"
-            "Storing time    :  0.020 sec\r\nData records    :  3\r\n"
-            "Channels        :  p1 dT2 \r\nTrigger         :  p1 > 2 bar\r\n"
-            "Commentary      :  \r\nTest\r\n\r\n"
-            "\r\nVariable                 :  p1 \r\nUnit                     :  bar\r\n"
-            "Name of channel          :  \r\nChannel                  :  1\r\n"
-            "ISDS                     :  no\r\nIndivid. Scan.rate       :  no\r\n"
-            "Signal type              :  \r\nMeas.Range/calibr.value  :  \r\n"
-            "Zero point alignment     :  \r\nFilter settings          :  \r\n"
-            "Linearisation            :  no\r\n"
-            "\r\nVariable                 :  dT2 \r\nUnit                     :  \xb0" "C\r\n"
-            "Name of channel          :  \r\nChannel                  :  2\r\n"
-            "ISDS                     :  yes\r\nIndivid. Scan.rate       :  yes (50 ms)\r\n"
-            "Signal type              :  PT100\r\nMeas.Range/calibr.value  :  0..200\r\n"
-            "Zero point alignment     :  0.0\r\nFilter settings          :  \r\n"
-            "Linearisation            :  yes  0 0;10 10\r\n"
-            "\r\n\r\ncreated with  KDRVXLibrary V2.7\r\n");
-  EXPECT_EQ(bytes("k.rvx").size(), 384u + 3 * 8);
+  EXPECT_FALSE(fs::exists(dir.file("k.RVI")));
+  const std::string disk = bytes("k.rvx");
+  ASSERT_EQ(disk.size(), 412u + 24);
+  const auto w3 = imageAt<format::RVX_HEADER_W3>(disk);
+  EXPECT_EQ(std::vector<int>({w3.Version, w3.OriginalFlag, w3.HeaderSize, w3.NoChannels, w3.FlagStatistics}),
+            std::vector<int>({64, 'W', 412, 3, 0}));
+  EXPECT_EQ(std::vector<int>({w3.Day, w3.Month, w3.Year, w3.Hour, w3.Minute}),
+            std::vector<int>({7, 3, 2024, 9, 5}));
+  EXPECT_EQ(std::vector<uint32_t>({w3.NoRecords, w3.NoTriggerRecord, w3.ScanRate, w3.Flags}),
+            std::vector<uint32_t>({2, 17, 2500, 1}));
+  EXPECT_EQ(std::string(w3.Comment), "Gr\xfc\xdf" "e \xac");  // low bytes; the rejected one left it
+  const auto& dT2 = w3.Channel[1];
+  EXPECT_EQ(std::vector<int>({dT2.VariableLetter, dT2.VariableCode, dT2.ChannelIndRate}),
+            std::vector<int>({'T', 0x82, 5}));
+  EXPECT_EQ(std::string(dT2.ChannelUnit), "\xb0" "C");
+  EXPECT_EQ(dT2.MaxValue, 0.0f);  // no statistics in this layout
+  EXPECT_EQ(std::vector<int>({w3.Channel[0].VariableCode, w3.Channel[2].VariableLetter, w3.Channel[2].VariableCode}),
+            std::vector<int>({1, 'b', 0x23}));
+  float values[6];
+  std::memcpy(values, disk.data() + 412, sizeof values);
+  EXPECT_EQ(std::vector<float>(values, values + 6), std::vector<float>({1, 2, 3, 4, 5, 6}));
 }
 
-TEST_F(CompactClose, LanguageChosenAtCreation) {
+TEST_F(Compact, SummaryCarriesTheFinalHeaderInTheChosenLanguage) {
+  record("e.rvx", 1);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  const auto english = lines(readBytes(dir.file("e.RVI")));
+  ASSERT_EQ(english.size(), 16u + 3 * 12 + 3);
+  EXPECT_EQ(english[0], "Company         :  ACME");
+  EXPECT_EQ(english[6], "Filename        :  e.RVI");
+  EXPECT_EQ(english[7], "Measurement from:  7.3.2024 9:05");
+  EXPECT_EQ(english[8], "Scanning rate   :  2500 \xb5sec");
+  EXPECT_EQ(english[10], "Data records    :  2");
+  EXPECT_EQ(english[11], "Channels        :  p1 dT2 Ab3 ");
+  EXPECT_EQ(english[14], "Gr\xfc\xdf" "e \xac");
+  EXPECT_EQ(english[16 + 12 + 2], "Unit                     :  \xb0" "C");
+  EXPECT_EQ(english.back(), "created with  KDRVXLibrary V2.7");
+
   record("g.rvx", 0);
   ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
-  EXPECT_EQ(readBytes(dir.file("g.RVI")).substr(0, 24), "Firma           :  ACME\r");
+  EXPECT_EQ(lines(readBytes(dir.file("g.RVI")))[0], "Firma           :  ACME");
   record("f.RVX", 2);
   ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
-  EXPECT_EQ(readBytes(dir.file("f.RVI")).substr(0, 25), "Soci\xe9t\xe9         :  ACME\r\n");
+  EXPECT_EQ(lines(readBytes(dir.file("f.RVI")))[0], "Soci\xe9t\xe9         :  ACME");
   // The current layout never gets a summary, whatever the language.
   create("c.rvx", {u"p1"}, false, 0);
   ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
   EXPECT_FALSE(fs::exists(dir.file("c.RVI")));
 }
 
-TEST_F(CompactClose, PathWithoutExtensionFinishesTheFileButNotItsSummary) {
+TEST_F(Compact, PathWithoutExtensionFinishesTheFileButNotItsSummary) {
   record("noext", 4);
   EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_ERR_RVI_FILE_NAME);
   EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVI_FILE_NAME);
-  EXPECT_EQ(imageAt<format::RVX_HEADER_W3>(bytes("noext")).NoRecords, 3u);
+  EXPECT_EQ(imageAt<format::RVX_HEADER_W3>(bytes("noext")).NoRecords, 2u);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-  EXPECT_EQ(KDRVX_AddRecord(nullptr), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);  // the context is closed
+  EXPECT_EQ(KDRVX_Update(), KDRVX_ERR_RVX_NOT_OPEN_WRITE);  // the context is closed
 }
 
 }  // namespace

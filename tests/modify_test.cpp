@@ -16,8 +16,8 @@ using Lines = std::vector<std::string>;
 
 class Modify : public WriteTest {
  protected:
-  // A finished current-layout file with `channels` channels and `records`
-  // records whose values count up from 1.
+  // A finished file with `channels` channels and `records` records of
+  // values counting up from 1.
   std::u16string recorded(const std::string& name, int channels, int records) {
     std::vector<std::u16string> variables;
     for (int i = 0; i < channels; ++i) variables.push_back(u"p" + widen(std::to_string(i + 1)));
@@ -38,6 +38,7 @@ TEST_F(Modify, RoundTripChangesOnlyTheTwoTexts) {
   const std::u16string path = recorded("m.rvx", 2, 3);
   const std::string before = bytes("m.rvx");
   ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
+  EXPECT_EQ(KDRVX_OpenModify(c(path)), KDRVX_ERR_RVX_STILL_OPEN_MODIFY);  // the first stays usable
   std::u16string comment(292, u'#'), name(24, u'#');
   ASSERT_EQ(KDRVX_ModifyComment(writable(comment), c(u"new comment")), KDRVX_OK);
   EXPECT_EQ(std::u16string(comment.c_str()), u"old comment");
@@ -50,8 +51,7 @@ TEST_F(Modify, RoundTripChangesOnlyTheTwoTexts) {
   const std::string after = bytes("m.rvx");
   ASSERT_EQ(after.size(), before.size());
   for (size_t i = 0; i < after.size(); ++i) {
-    const bool text = (i >= 48 && i < 632) || (i >= 920 && i < 968);
-    if (!text) {
+    if ((i < 48 || i >= 632) && (i < 920 || i >= 968)) {
       ASSERT_EQ(after[i], before[i]) << "byte " << i;
     }
   }
@@ -68,16 +68,12 @@ TEST_F(Modify, LimitsGuardsAndRefusedFiles) {
   EXPECT_EQ(KDRVX_ModifyNameMeasurement(writable(buffer), nullptr), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
   EXPECT_EQ(KDRVX_CloseModify(), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
   EXPECT_EQ(KDRVX_OpenModify(c(dir.wide("none.rvx"))), KDRVX_ERR_RVX_OPEN_MODIFY);
-  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY",
-                                          "KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY",
-                                          "KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY",
-                                          "KDrvxLibrary: Error 0x00000002"}));
+  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY", "KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY",
+                                          "KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY", "KDrvxLibrary: Error 0x00000002"}));
 
   ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
-  EXPECT_EQ(KDRVX_OpenModify(c(path)), KDRVX_ERR_RVX_STILL_OPEN_MODIFY);
   EXPECT_EQ(KDRVX_ModifyComment(writable(buffer), c(std::u16string(291, u'a'))), KDRVX_OK);
-  EXPECT_EQ(KDRVX_ModifyComment(writable(buffer), c(std::u16string(292, u'b'))),
-            KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  EXPECT_EQ(KDRVX_ModifyComment(writable(buffer), c(std::u16string(292, u'b'))), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
   EXPECT_EQ(std::u16string(buffer.c_str()), std::u16string(291, u'a'));
   EXPECT_EQ(KDRVX_ModifyNameMeasurement(writable(buffer), c(std::u16string(23, u'n'))), KDRVX_OK);
   EXPECT_EQ(KDRVX_ModifyNameMeasurement(writable(buffer), c(std::u16string(24, u'n'))),
@@ -98,10 +94,10 @@ TEST_F(Modify, LimitsGuardsAndRefusedFiles) {
 }
 
 TEST_F(Modify, HeaderOf47ChannelsIsWrittenBackWhole) {
-  // No records yet: the first appended record writes the header, the second
-  // moves the maximum of the last channel, which only the close can bring
-  // to the file. Writing more than 67300 bytes would stretch the file to
-  // 68700 bytes, writing HeaderSize (1764) bytes would leave the maximum.
+  // The first appended record writes the header, the second moves the
+  // maximum of the last channel, which only the close brings to the file.
+  // Writing more than 67300 bytes would stretch the file to 68700 bytes;
+  // writing HeaderSize (1764) bytes would leave the old maximum.
   const std::u16string path = recorded("w.rvx", 47, 0);
   ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
   const std::vector<float> first(47, 1.0f), second(47, 2.0f);
@@ -110,10 +106,8 @@ TEST_F(Modify, HeaderOf47ChannelsIsWrittenBackWhole) {
   ASSERT_EQ(KDRVX_CloseModify(), KDRVX_OK);
   EXPECT_EQ(bytes("w.rvx").size(), 67300u + 2 * 188);
   const auto h = header("w.rvx");
-  EXPECT_EQ(h.NoRecords, 2u);
-  EXPECT_EQ(h.HeaderSize, 1764);
-  EXPECT_EQ(h.Channel[46].MinValue, 1.0f);
-  EXPECT_EQ(h.Channel[46].MaxValue, 2.0f);
+  EXPECT_EQ(std::vector<float>({float(h.NoRecords), float(h.HeaderSize), h.Channel[46].MinValue, h.Channel[46].MaxValue}),
+            std::vector<float>({2, 1764, 1, 2}));
 }
 
 TEST_F(Modify, RecordsAreAppendedWithoutAFileUnderCreation) {
@@ -121,8 +115,7 @@ TEST_F(Modify, RecordsAreAppendedWithoutAFileUnderCreation) {
   ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
   const float nine[] = {9}, minus[] = {-1};
   ASSERT_EQ(KDRVX_AddRecord(nine), KDRVX_OK);
-  // With a file under creation as well, records go there.
-  create("b.rvx", {u"T1"});
+  create("b.rvx", {u"T1"});  // with a file under creation, records go there
   ASSERT_EQ(KDRVX_AddRecord(minus), KDRVX_OK);
   ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
   ASSERT_EQ(KDRVX_AddRecord(minus), KDRVX_OK);
@@ -131,12 +124,12 @@ TEST_F(Modify, RecordsAreAppendedWithoutAFileUnderCreation) {
   ASSERT_EQ(disk.size(), 2900u + 4 * 4);
   float values[4];
   std::memcpy(values, disk.data() + 2900, sizeof values);
-  EXPECT_EQ(std::vector<float>(values, values + 4), (std::vector<float>{1, 2, 9, -1}));
+  EXPECT_EQ(std::vector<float>(values, values + 4), std::vector<float>({1, 2, 9, -1}));
   const auto h = header("a.rvx");
   EXPECT_EQ(h.NoRecords, 4u);
-  EXPECT_EQ(h.Channel[0].MinValue, -1.0f);
-  EXPECT_EQ(h.Channel[0].MaxValue, 9.0f);
-  EXPECT_EQ(h.Channel[0].MeanValue, 1.5f);  // not recomputed here
+  // Minimum and maximum follow; the mean is not recomputed here.
+  EXPECT_EQ(std::vector<float>({h.Channel[0].MinValue, h.Channel[0].MaxValue, h.Channel[0].MeanValue}),
+            std::vector<float>({-1, 9, 1.5f}));
   EXPECT_EQ(header("b.rvx").NoRecords, 1u);
 }
 
