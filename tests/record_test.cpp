@@ -15,7 +15,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class Records : public WriteTest {
+class RecordWriting : public WriteTest {
  protected:
   std::vector<float> valuesFrom(const std::string& name, size_t offset) {
     const std::string disk = bytes(name);
@@ -25,7 +25,7 @@ class Records : public WriteTest {
   }
 };
 
-TEST_F(Records, StatisticsOfThreeRecords) {
+TEST_F(RecordWriting, StatisticsOfThreeRecords) {
   create("s.rvx", {u"p1", u"T1"});
   const float records[3][2] = {{1, -4}, {2, 8}, {3, 0.5f}};
   for (const auto& record : records) ASSERT_EQ(KDRVX_AddRecord(record), KDRVX_OK);
@@ -48,7 +48,7 @@ TEST_F(Records, StatisticsOfThreeRecords) {
             std::vector<float>({-2.5f, -2.5f, -2.5f, 2.5f}));
 }
 
-TEST_F(Records, DetailTracesFollowTheExtremes) {
+TEST_F(RecordWriting, DetailTracesFollowTheExtremes) {
   create("d.rvx", {u"p1", u"p2"});
   setMaskQuietly(capture, static_cast<int16_t>(KDRVX_DEBUG_DETAILS));
   const float first[] = {1, 1}, second[] = {0.5f, 2}, third[] = {NAN, -1};
@@ -61,7 +61,7 @@ TEST_F(Records, DetailTracesFollowTheExtremes) {
             std::vector<float>({0.5f, 1, -1}));
 }
 
-TEST_F(Records, PlacementAfterUpdateAndDataBlock) {
+TEST_F(RecordWriting, PlacementAfterUpdateAndDataBlock) {
   create("p.rvx", {u"p1"});
   const float one[] = {1}, two[] = {2}, three[] = {3}, block[] = {7, 8};
   KDRVX_AddRecord(one);
@@ -82,7 +82,7 @@ TEST_F(Records, PlacementAfterUpdateAndDataBlock) {
   EXPECT_EQ(valuesFrom("p.rvx", 2900), std::vector<float>({1, 2, 0, 7, 8, 3, 1}));
 }
 
-TEST_F(Records, CloseSimpleLeavesTheHeaderOfTheFirstRecord) {
+TEST_F(RecordWriting, CloseSimpleLeavesTheHeaderOfTheFirstRecord) {
   create("c.rvx", {u"p1"});
   for (int i = 0; i < 10; ++i) {
     const float record[] = {static_cast<float>(10 - i)};
@@ -101,7 +101,7 @@ TEST_F(Records, CloseSimpleLeavesTheHeaderOfTheFirstRecord) {
   EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_ERR_RVX_NOT_OPEN_WRITE);
 }
 
-TEST_F(Records, NoContextForTheRecord) {
+TEST_F(RecordWriting, NoContextForTheRecord) {
   setMaskQuietly(capture, KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS);
   const float record[] = {1};
   EXPECT_EQ(KDRVX_AddRecord(record), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
