@@ -32,5 +32,6 @@ void check(bool condition, const char* description);
 void runImport(const uint8_t* data, size_t size);
 void runSummaryParser(const uint8_t* data, size_t size);
 void runOpenRead(const uint8_t* data, size_t size);
+void runApiSequence(const uint8_t* data, size_t size);
 
 }  // namespace kdrvx::fuzz

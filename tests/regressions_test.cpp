@@ -47,5 +47,9 @@ TEST_F(RegressionInputs, SummaryParser) {
 
 TEST_F(RegressionInputs, OpenRead) { EXPECT_GT(replay("open_read", fuzz::runOpenRead), 0u); }
 
+TEST_F(RegressionInputs, ApiSequence) {
+  EXPECT_GT(replay("api_sequence", fuzz::runApiSequence), 0u);
+}
+
 }  // namespace
 }  // namespace kdrvx::test
