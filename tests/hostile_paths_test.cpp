@@ -19,6 +19,12 @@ namespace fs = std::filesystem;
 
 class HostilePaths : public ReadTest {
  protected:
+  void TearDown() override {
+    KDRVX_CloseCreateSimple();
+    KDRVX_CloseModify();
+    ReadTest::TearDown();
+  }
+
   // A path of exactly `units` UTF-16 units: a sub-folder of the scratch
   // directory and a file name ending in ".rvx", neither longer than a
   // folder entry may be.
@@ -48,6 +54,7 @@ class HostilePaths : public ReadTest {
   }
 
   const std::string compact = win3Header(recording(64, 2)) + floatRecords({{1, 2}, {3, 4}});
+  const std::string current = currentHeader(recording('s', 2)) + floatRecords({{1, 2}, {3, 4}});
 };
 
 TEST_F(HostilePaths, LengthsAroundTheLimitsForReadingAndDeleting) {
@@ -82,6 +89,47 @@ TEST_F(HostilePaths, LengthsAroundTheLimitsForReadingAndDeleting) {
   }
 }
 
+// Creating refuses a path that does not fit its 259 units before it
+// touches the disk; modifying opens whatever the system can open.
+TEST_F(HostilePaths, LengthsAroundTheLimitsForCreatingAndModifying) {
+  for (const size_t units : {259, 260, 300}) {
+    SCOPED_TRACE(units);
+    const fs::path path = pathOf(units);
+    fs::create_directories(path.parent_path());
+    std::u16string wide = widePath(path);
+    const uint32_t created = KDRVX_CreateExt(reinterpret_cast<KDRVX_CHAR*>(wide.data()), 1, 1, 0, 255);
+    if (units <= 259) {
+      ASSERT_EQ(created, 0u);
+      ASSERT_LT(KDRVX_AddChannel(c(u"p1")), 48u);
+      const float record[1] = {5.0f};
+      ASSERT_EQ(KDRVX_AddRecord(record), 0u);
+      ASSERT_EQ(KDRVX_CloseCreate(), 0u);
+      EXPECT_EQ(fs::file_size(path), 1500u + 1400u + 4u);
+    } else {
+      EXPECT_EQ(created, KDRVX_ERR_RVX_CREATE);
+      EXPECT_FALSE(fs::exists(path));
+    }
+
+    const bool written = tryWrite(path, current);
+    const uint32_t modified = KDRVX_OpenModify(c(wide));
+#ifdef _WIN32
+    if (!written || (units >= 260 && modified != 0)) {
+      EXPECT_GE(units, 260u);
+      EXPECT_EQ(modified, KDRVX_ERR_RVX_OPEN_MODIFY);
+      continue;
+    }
+#endif
+    ASSERT_TRUE(written);
+    ASSERT_EQ(modified, 0u);
+    KDRVX_CHAR name[24];
+    EXPECT_EQ(KDRVX_ModifyNameMeasurement(name, c(u"lang")), 0u);
+    EXPECT_EQ(KDRVX_CloseModify(), 0u);
+    ASSERT_EQ(KDRVX_OpenRead(c(wide)), 0u);
+    EXPECT_EQ(text(KDRVX_GetNameMeasurement), u"lang");
+    EXPECT_EQ(KDRVX_CloseRead(), 0u);
+  }
+}
+
 TEST_F(HostilePaths, PathsBeyondAnyLimitFailCleanly) {
   TraceCapture capture;
   setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
@@ -98,7 +146,19 @@ TEST_F(HostilePaths, PathsBeyondAnyLimitFailCleanly) {
     EXPECT_EQ(capture.lines()[1], u"throw exception ");
     EXPECT_EQ(capture.lines()[2], missing);
   }
+  capture.clear();
+  std::u16string longest = widePath(dir.path()) + u"/" + std::u16string(40000, u'x');
+  EXPECT_EQ(KDRVX_Create(reinterpret_cast<KDRVX_CHAR*>(longest.data()), 1, 1), KDRVX_ERR_RVX_CREATE);
+  EXPECT_EQ(KDRVX_OpenModify(c(longest)), KDRVX_ERR_RVX_OPEN_MODIFY);
+  // Create: the system error and the path as passed; modify: the error.
+  ASSERT_EQ(capture.lines().size(), 3u);
+  EXPECT_EQ(capture.lines()[0].rfind(u"KDrvxLibrary: Error 0x", 0), 0u);
+  EXPECT_EQ(capture.lines()[1], longest);
+  EXPECT_EQ(capture.lines()[2].rfind(u"KDrvxLibrary: Error 0x", 0), 0u);
+
   EXPECT_EQ(KDRVX_OpenRead(c(u"")), KDRVX_ERR_RVX_OPEN_READ);
+  std::u16string empty;
+  EXPECT_EQ(KDRVX_Create(reinterpret_cast<KDRVX_CHAR*>(empty.data()), 1, 1), KDRVX_ERR_RVX_CREATE);
   // Half a surrogate pair is no name at all.
   EXPECT_EQ(KDRVX_OpenRead(c(widePath(dir.path()) + u"/half\xD800.rvx")), KDRVX_ERR_RVX_OPEN_READ);
 }
@@ -123,6 +183,25 @@ TEST_F(HostilePaths, NamesOutsideLatin1ReachTheFileSystemUnchanged) {
   KDRVX_DeleteFile(c(widePath(path)));
   EXPECT_FALSE(fs::exists(path));
   EXPECT_TRUE(fs::exists(other));
+
+  // Created in the compact layout with its summary, then modified.
+  std::u16string created = widePath(path);
+  ASSERT_EQ(KDRVX_CreateExt(reinterpret_cast<KDRVX_CHAR*>(created.data()), 1, 1, 1, 0), 0u);
+  EXPECT_EQ(created, widePath(path));
+  ASSERT_LT(KDRVX_AddChannel(c(u"T1")), 48u);
+  ASSERT_EQ(KDRVX_CloseCreate(), 0u);
+  EXPECT_TRUE(fs::exists(path));
+  EXPECT_TRUE(fs::exists(rviOf(path)));
+  ASSERT_EQ(KDRVX_OpenRead(c(widePath(path))), 0u);
+  EXPECT_EQ(KDRVX_GetVersion(), 64u);
+  EXPECT_EQ(KDRVX_CloseRead(), 0u);
+
+  std::u16string again = widePath(other);
+  ASSERT_EQ(KDRVX_Create(reinterpret_cast<KDRVX_CHAR*>(again.data()), 1, 1), 0u);
+  ASSERT_LT(KDRVX_AddChannel(c(u"T1")), 48u);
+  ASSERT_EQ(KDRVX_CloseCreate(), 0u);
+  ASSERT_EQ(KDRVX_OpenModify(c(widePath(other))), 0u);
+  EXPECT_EQ(KDRVX_CloseModify(), 0u);
 }
 
 }  // namespace
