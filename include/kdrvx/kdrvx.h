@@ -93,6 +93,46 @@ typedef void (*KDRVX_TraceSink)(const KDRVX_CHAR *line, void *context);
 KDRVX_API void     KDRVX_SetTraceSink(KDRVX_TraceSink sink, void *context);
 
 /* reading */
+KDRVX_API uint32_t KDRVX_OpenRead(const KDRVX_CHAR *path);
+KDRVX_API uint32_t KDRVX_CloseRead(void);
+KDRVX_API uint32_t KDRVX_CheckOriginalFlag(uint8_t *original);
+KDRVX_API uint32_t KDRVX_GetDate(KDRVX_CHAR *text);              /* room for 11 */
+KDRVX_API uint32_t KDRVX_GetTime(KDRVX_CHAR *text);              /* room for 10 */
+KDRVX_API uint32_t KDRVX_GetComment(KDRVX_CHAR *text, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetCompany(KDRVX_CHAR *text, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetInstrument(KDRVX_CHAR *text, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetSnrInstrument(KDRVX_CHAR *text, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetNameMeasurement(KDRVX_CHAR *text, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetTriggerSetting(KDRVX_CHAR *text, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelVariable(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelUnit(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelName(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelNumber(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelSignalType(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelZeroPoint(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelCalParameter(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelFilter(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetChannelLintab(KDRVX_CHAR *text, int16_t channel, uint16_t capacity);
+KDRVX_API uint32_t KDRVX_GetVersion(void);
+KDRVX_API uint32_t KDRVX_GetNoRecords(void);
+KDRVX_API int64_t  KDRVX_GetScanRate(void);
+KDRVX_API uint32_t KDRVX_GetNoChannels(void);
+KDRVX_API uint32_t KDRVX_GetNoTriggerRecord(void);
+KDRVX_API uint32_t KDRVX_GetFlagStatistics(void);
+KDRVX_API uint32_t KDRVX_GetChannelIndRate(int16_t channel);
+KDRVX_API float    KDRVX_GetChannelMinValue(int16_t channel);
+KDRVX_API float    KDRVX_GetChannelMaxValue(int16_t channel);
+KDRVX_API float    KDRVX_GetChannelMeanValue(int16_t channel);
+KDRVX_API float    KDRVX_GetChannelRMSValue(int16_t channel);
+KDRVX_API float    KDRVX_GetChannelSDevValue(int16_t channel);
+KDRVX_API int32_t  KDRVX_GetNumberMultiChannelBits(int16_t channel);
+KDRVX_API int32_t  KDRVX_IsChannelISDS(int16_t channel);
+KDRVX_API int32_t  KDRVX_IsChannelLinearisation(int16_t channel);
+KDRVX_API int32_t  KDRVX_IsChannelMultiChannel(int16_t channel);
+KDRVX_API int32_t  KDRVX_IsAnyMultiChannelinRVX(void);
+KDRVX_API uint32_t KDRVX_ReadFirstRecord(float *record);
+KDRVX_API uint32_t KDRVX_ReadNextRecord(float *record);
+KDRVX_API int64_t  KDRVX_ReadRecords(int64_t first, uint32_t count, void *buffer);
 
 /* creating */
 

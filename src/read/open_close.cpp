@@ -1,0 +1,214 @@
+// Opening a file for reading and closing it again. Opening converts the
+// header into the current layout and, for files older than version 'a',
+// completes it from the RVI file beside it, repairs an implausible date and
+// derives a missing record count.
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <new>
+
+#include "format/import.h"
+#include "format/summary_parser.h"
+#include "kdrvx/kdrvx.h"
+#include "library/state.h"
+#include "library/text.h"
+#include "library/trace.h"
+#include "read/read.h"
+#include "read/read_context.h"
+
+namespace kdrvx::read {
+namespace {
+
+using format::RVX_HEADER;
+
+constexpr uint32_t kSharingRetryPauseMs = 2000;
+// Versions up to this one keep part of their metadata in an RVI file.
+constexpr uint8_t kLastVersionWithRvi = 96;
+
+// The RVI file's name: the RVX path with its last three characters replaced
+// by "RVI", built in a buffer of 255 characters and the terminator.
+constexpr size_t kRviNameCapacity = 256;
+constexpr char16_t kRviExtension[] = u"RVI";
+constexpr size_t kReplacedLength = std::size(kRviExtension) - 1;
+// Only the beginning of an RVI file is read, in one read.
+constexpr uint32_t kRviReadLimit = 10000;
+
+constexpr uint8_t kNoHourOrMinute = 255;
+
+// Builds the RVI name for `path`. A path of fewer than three characters has
+// no extension to replace, and one of 256 characters or more does not fit
+// the name buffer: for both there is no RVI file (false), and the open goes
+// on as if none existed.
+bool buildRviName(const char16_t* path, char16_t (&name)[kRviNameCapacity]) {
+  const size_t length = boundedLength(path, kRviNameCapacity);
+  if (length < kReplacedLength || length >= kRviNameCapacity) return false;
+  const size_t kept = length - kReplacedLength;
+  std::memcpy(name, path, kept * sizeof(char16_t));
+  std::memcpy(name + kept, kRviExtension, sizeof kRviExtension);
+  return true;
+}
+
+template <size_t N>
+void empty(char16_t (&field)[N]) {
+  std::memset(field, 0, sizeof field);
+}
+
+// Without an RVI file the fields that only it supplies are empty.
+void emptyRviFields(RVX_HEADER& header) {
+  empty(header.Company);
+  empty(header.Instrument);
+  empty(header.SnrInstrument);
+  empty(header.NameMeasurement);
+  empty(header.TriggerSetting);
+  for (uint32_t k = 0; k < channelCount(header); ++k) {
+    format::MGR_DEF& channel = header.Channel[k];
+    empty(channel.ChannelName);
+    empty(channel.ChannelNumber);
+    empty(channel.ChannelSignalType);
+    empty(channel.ChannelZeroPoint);
+    empty(channel.ChannelCalParameter);
+    empty(channel.ChannelFilter);
+    empty(channel.ChannelLintab);
+    channel.ISDS = 0;
+    channel.Linearisation = 0;
+  }
+}
+
+// Turns the `count` bytes at the start of `text` into a zero-terminated
+// UTF-16 text in place: UTF-16 little-endian when they start with the
+// byte-order mark FF FE (which stays in the text) or when the second byte is
+// 0; otherwise 8-bit text, each byte widened to one unit. `text` holds
+// kRviReadLimit + 1 units.
+void decodeRviText(char16_t* text, uint32_t count) {
+  auto* bytes = reinterpret_cast<unsigned char*>(text);
+  const bool utf16 = count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || bytes[1] == 0);
+  if (utf16) {
+    text[count / 2] = 0;  // an odd last byte is half a unit and is dropped
+    return;
+  }
+  // Widen from the back: unit i covers bytes 2i and 2i+1, which lie at or
+  // behind byte i, so no byte is overwritten before it has been widened.
+  for (uint32_t i = count; i-- > 0;) text[i] = bytes[i];
+  text[count] = 0;
+}
+
+// Reads the RVI file beside `path` into the header's text fields, or empties
+// those fields when there is none to read.
+void completeFromRvi(const char16_t* path, RVX_HEADER& header) {
+  char16_t name[kRviNameCapacity];
+  platform::File rvi;
+  std::unique_ptr<char16_t[]> text;
+  if (buildRviName(path, name) && rvi.open(name, platform::OpenMode::ReadExclusive))
+    text.reset(new (std::nothrow) char16_t[kRviReadLimit + 1]);
+  if (!text) {
+    emptyRviFields(header);
+    return;
+  }
+  const uint32_t count = rvi.read(text.get(), kRviReadLimit);
+  rvi.close();
+  decodeRviText(text.get(), count);
+  format::readSummaryMetadata(text.get(), count, header);
+}
+
+bool datePlausible(const RVX_HEADER& header) {
+  return header.Day <= 31 && header.Month <= 12 && header.Year <= 2100 && header.Hour <= 23 &&
+         header.Minute <= 59;
+}
+
+// Replaces an implausible recording date by the file's modification time in
+// local time. When that time cannot be had (also when the file's status
+// cannot be read), the date is unknown: zeros, and 255 for hour and minute.
+void repairDate(platform::File& file, RVX_HEADER& header) {
+  if (datePlausible(header)) return;
+  platform::LocalTime time;
+  if (file.modificationTime(time)) {
+    header.Day = static_cast<uint8_t>(time.day);
+    header.Month = static_cast<uint8_t>(time.month);
+    header.Year = static_cast<uint16_t>(time.year);
+    header.Hour = static_cast<uint8_t>(time.hour);
+    header.Minute = static_cast<uint8_t>(time.minute);
+  } else {
+    header.Day = 0;
+    header.Month = 0;
+    header.Year = 0;
+    header.Hour = kNoHourOrMinute;
+    header.Minute = kNoHourOrMinute;
+  }
+}
+
+bool openShared(platform::File& file, const char16_t* path) {
+  if (file.open(path, platform::OpenMode::ReadShared)) return true;
+  if (platform::lastError() != platform::kErrorSharingViolation) return false;
+  trace::lineIf(trace::kCalls, u"KDrvxLibrary: File in use, repeat access after 2 sec");
+  platform::sleepMilliseconds(kSharingRetryPauseMs);
+  return file.open(path, platform::OpenMode::ReadShared);
+}
+
+}  // namespace
+
+ReadContext& context() {
+  static ReadContext read;
+  return read;
+}
+
+uint32_t openRead(const char16_t* path) {
+  trace::call(u"KDrvxLibrary: KDRVX_OpenRead()");
+  ReadContext& read = context();
+  if (read.open) {
+    trace::failure(KDRVX_ERR_RVX_STILL_OPEN_READ);
+    return library::setLastError(KDRVX_ERR_RVX_STILL_OPEN_READ);
+  }
+  if (!openShared(read.file, path)) {
+    const uint32_t error = platform::lastError();
+    trace::systemError(error);
+    return library::setLastError(error == platform::kErrorSharingViolation
+                                     ? KDRVX_ERR_RVX_SHARING_VIOLATION
+                                     : KDRVX_ERR_RVX_OPEN_READ);
+  }
+
+  // The header is read into ReadHeader itself, in one read. Behind the end
+  // of a shorter file the buffer is zero, so the import sees zeros there.
+  RVX_HEADER& header = read.header;
+  std::memset(&header, 0, sizeof header);
+  const uint32_t bytesRead = read.file.read(&header, sizeof header);
+  int64_t fileLength = read.file.length();
+  if (fileLength < 0) fileLength = bytesRead;
+
+  const format::ImportResult imported =
+      format::importHeader(header, static_cast<uint64_t>(fileLength));
+  if (imported.status != 0) {
+    read.file.close();
+    return library::setLastError(imported.status);
+  }
+
+  read.recordSize = static_cast<int32_t>(format::recordSize(header.NoChannels));
+  read.file.seekFromStart(imported.dataOffset);
+  read.open = true;
+
+  if (header.Version <= kLastVersionWithRvi) {
+    completeFromRvi(path, header);
+    repairDate(read.file, header);
+    if (header.NoRecords == 0)
+      header.NoRecords =
+          format::recordsInFile(static_cast<uint64_t>(fileLength), imported.dataOffset,
+                                read.recordSize);
+  }
+
+  read.recordCounter = 0;
+  return library::setLastError(KDRVX_OK);
+}
+
+uint32_t closeRead() {
+  trace::call(u"KDrvxLibrary: KDRVX_CloseRead()");
+  ReadContext& read = context();
+  if (!read.open) {
+    trace::lineIf(trace::kErrors, u"KDrvxLibrary: ERR_RVX_NOT_OPEN");
+    return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
+  }
+  read.file.close();
+  read.open = false;
+  std::memset(&read.header, 0, sizeof read.header);
+  return library::setLastError(KDRVX_OK);
+}
+
+}  // namespace kdrvx::read

@@ -1,0 +1,58 @@
+// Read access: opening and closing a file for reading, the header and
+// channel queries, and the record readers. Each function is the body of the
+// export of the same name.
+#pragma once
+
+#include <cstdint>
+
+namespace kdrvx::read {
+
+// Opening and closing.
+uint32_t openRead(const char16_t* path);
+uint32_t closeRead();
+
+// Queries that return a status.
+uint32_t checkOriginalFlag(uint8_t* original);
+uint32_t getDate(char16_t* text);
+uint32_t getTime(char16_t* text);
+uint32_t getComment(char16_t* text, uint16_t capacity);
+uint32_t getCompany(char16_t* text, uint16_t capacity);
+uint32_t getInstrument(char16_t* text, uint16_t capacity);
+uint32_t getSnrInstrument(char16_t* text, uint16_t capacity);
+uint32_t getNameMeasurement(char16_t* text, uint16_t capacity);
+uint32_t getTriggerSetting(char16_t* text, uint16_t capacity);
+uint32_t getChannelVariable(char16_t* text, int16_t channel, uint16_t capacity);
+uint32_t getChannelUnit(char16_t* text, int16_t channel, uint16_t capacity);
+uint32_t getChannelName(char16_t* text, int16_t channel, uint16_t capacity);
+uint32_t getChannelNumber(char16_t* text, int16_t channel, uint16_t capacity);
+uint32_t getChannelSignalType(char16_t* text, int16_t channel, uint16_t capacity);
+uint32_t getChannelZeroPoint(char16_t* text, int16_t channel, uint16_t capacity);
+uint32_t getChannelCalParameter(char16_t* text, int16_t channel, uint16_t capacity);
+uint32_t getChannelFilter(char16_t* text, int16_t channel, uint16_t capacity);
+uint32_t getChannelLintab(char16_t* text, int16_t channel, uint16_t capacity);
+
+// Queries that return a value; they leave the last error alone.
+uint32_t getVersion();
+uint32_t getNoRecords();
+int64_t getScanRate();
+uint32_t getNoChannels();
+uint32_t getNoTriggerRecord();
+uint32_t getFlagStatistics();
+uint32_t getChannelIndRate(int16_t channel);
+float getChannelMinValue(int16_t channel);
+float getChannelMaxValue(int16_t channel);
+float getChannelMeanValue(int16_t channel);
+float getChannelRMSValue(int16_t channel);
+float getChannelSDevValue(int16_t channel);
+int32_t getNumberMultiChannelBits(int16_t channel);
+int32_t isChannelISDS(int16_t channel);
+int32_t isChannelLinearisation(int16_t channel);
+int32_t isChannelMultiChannel(int16_t channel);
+int32_t isAnyMultiChannelInRvx();
+
+// Record readers; they leave the last error alone.
+uint32_t readFirstRecord(float* record);
+uint32_t readNextRecord(float* record);
+int64_t readRecords(int64_t first, uint32_t count, void* buffer);
+
+}  // namespace kdrvx::read

@@ -1,0 +1,31 @@
+// The read context: the one file open for reading, its header converted into
+// the current layout, and the position of the record readers. One instance
+// for the whole module, zero at load.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "format/layout.h"
+#include "platform/platform.h"
+
+namespace kdrvx::read {
+
+struct ReadContext {
+  bool open = false;              // ReadOpen
+  platform::File file;            // opened for reading, sharing read and write
+  format::RVX_HEADER header{};    // ReadHeader: all zero while nothing is open
+  int32_t recordSize = 0;         // bytes per record, set by a successful open
+  uint32_t recordCounter = 0;     // number of the record last read, from 1
+};
+
+ReadContext& context();
+
+// Channel records of `header` that may be addressed: NoChannels, but never
+// more than the 48 records the header holds (a refused header can claim
+// more).
+inline uint32_t channelCount(const format::RVX_HEADER& header) {
+  return std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
+}
+
+}  // namespace kdrvx::read

@@ -1,0 +1,146 @@
+// The record readers. They read sequentially from where the open left the
+// file, one read per record (one per present channel in the sparse WIN 2.x
+// kind), and allocate nothing.
+//
+// Decisions where the interface leaves things open:
+// - KDRVX_ReadNextRecord without an open file returns ERR_RVX_NOT_OPEN_READ,
+//   as KDRVX_ReadFirstRecord does, but traces nothing; KDRVX_ReadRecords
+//   returns it sign-extended once the version test has passed. Neither
+//   reads anything.
+// - A file without channels (record size 0) has no records: the
+//   single-record readers return 1 and KDRVX_ReadRecords returns 0.
+// - A WIN 2.x channel whose ChannelIndRate is 0 is sampled in every record,
+//   as with a divisor of 1.
+// - first + n of KDRVX_ReadRecords is kept modulo 2^32; the counter only
+//   governs the sparse kind, which that reader refuses.
+// - A read error of the system ends the read like the end of the file: the
+//   bytes that did arrive are counted.
+// - A null buffer receives nothing: 1 from the single-record readers, 0 from
+//   KDRVX_ReadRecords.
+#include <algorithm>
+#include <cstring>
+
+#include "format/layout.h"
+#include "kdrvx/kdrvx.h"
+#include "library/trace.h"
+#include "read/read.h"
+#include "read/read_context.h"
+
+namespace kdrvx::read {
+namespace {
+
+using format::RVX_HEADER;
+
+constexpr uint32_t kWholeRecord = 0;
+constexpr uint32_t kIncompleteRecord = 1;
+constexpr uint32_t kEndMark = 2;
+
+constexpr uint8_t kVersionDosRecords = 0;
+constexpr uint8_t kVersionSparseWin2 = 'R';
+
+// DOS record kind: per channel a signed 16-bit mantissa and an unsigned
+// 16-bit count of decimals, little-endian.
+constexpr uint32_t kDosEntrySize = 4;
+constexpr uint16_t kDosEndOfData = 0xFFFF;
+constexpr int16_t kDosMaxDecimals = 10;
+
+bool hasDosRecords(const RVX_HEADER& header) { return header.Version == kVersionDosRecords; }
+
+bool hasSparseRecords(const RVX_HEADER& header) {
+  return header.Version == kVersionSparseWin2 && header.OriginalFlag == 0;
+}
+
+uint16_t u16At(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+// The value of a DOS entry: the mantissa divided by 10 once per decimal, in
+// single precision, one division at a time so that results match bit for
+// bit. Once the value is 0 further divisions cannot change it.
+float dosValue(const uint8_t* entry) {
+  float value = static_cast<float>(static_cast<int16_t>(u16At(entry)));
+  const uint16_t decimals = u16At(entry + 2);
+  for (uint32_t d = 0; d < decimals && value != 0.0f; ++d) value /= 10.0f;
+  return value;
+}
+
+uint32_t readDosRecord(ReadContext& read, float* record) {
+  uint8_t raw[format::kMaxChannels * kDosEntrySize];
+  const uint32_t size = std::min<uint32_t>(static_cast<uint32_t>(read.recordSize), sizeof raw);
+  const uint32_t got = read.file.read(raw, size);
+  if (got >= kDosEntrySize) {
+    const uint16_t decimals = u16At(raw + 2);
+    if (decimals == kDosEndOfData) return kEndMark;
+    if (static_cast<int16_t>(decimals) > kDosMaxDecimals) return kIncompleteRecord;
+  }
+  if (got < size) return kIncompleteRecord;
+  for (uint32_t k = 0; k < size / kDosEntrySize; ++k) record[k] = dosValue(raw + k * kDosEntrySize);
+  return kWholeRecord;
+}
+
+// WIN 2.x with sparse records: channel k is present in record n when n mod
+// its ChannelIndRate is 1, or the rate is 1; an absent channel keeps the
+// value the caller's buffer holds.
+uint32_t readSparseRecord(ReadContext& read, float* record) {
+  const uint32_t n = read.recordCounter;
+  const uint32_t size = static_cast<uint32_t>(read.recordSize);
+  uint32_t total = 0;
+  for (uint32_t k = 0; k < size / format::kBytesPerValue; ++k) {
+    uint32_t rate = read.header.Channel[k].ChannelIndRate;
+    if (rate == 0) rate = 1;
+    if (rate == 1 || n % rate == 1)
+      total += read.file.read(&record[k], format::kBytesPerValue);
+    else
+      total += format::kBytesPerValue;
+  }
+  return total == size ? kWholeRecord : kIncompleteRecord;
+}
+
+uint32_t readWholeRecord(ReadContext& read, float* record) {
+  const auto size = static_cast<uint32_t>(read.recordSize);
+  return read.file.read(record, size) == size ? kWholeRecord : kIncompleteRecord;
+}
+
+uint32_t readOneRecord(ReadContext& read, float* record, bool sparseAllowed) {
+  if (record == nullptr || read.recordSize <= 0) return kIncompleteRecord;
+  if (hasDosRecords(read.header)) return readDosRecord(read, record);
+  if (sparseAllowed && hasSparseRecords(read.header)) return readSparseRecord(read, record);
+  return readWholeRecord(read, record);
+}
+
+int64_t signExtended(uint32_t status) { return static_cast<int32_t>(status); }
+
+}  // namespace
+
+uint32_t readFirstRecord(float* record) {
+  ReadContext& read = context();
+  if (!read.open) {
+    trace::failure(KDRVX_ERR_RVX_NOT_OPEN_READ);
+    return KDRVX_ERR_RVX_NOT_OPEN_READ;
+  }
+  read.recordCounter = 1;
+  // The first record of the sparse kind holds every channel.
+  return readOneRecord(read, record, false);
+}
+
+uint32_t readNextRecord(float* record) {
+  ReadContext& read = context();
+  if (!read.open) return KDRVX_ERR_RVX_NOT_OPEN_READ;
+  ++read.recordCounter;
+  return readOneRecord(read, record, true);
+}
+
+int64_t readRecords(int64_t first, uint32_t count, void* buffer) {
+  ReadContext& read = context();
+  if (hasDosRecords(read.header) || hasSparseRecords(read.header))
+    return signExtended(KDRVX_ERR_RVX_OLD_FORMAT);
+  if (!read.open) return signExtended(KDRVX_ERR_RVX_NOT_OPEN_READ);
+  if (buffer == nullptr || read.recordSize <= 0) return 0;
+  const auto size = static_cast<uint32_t>(read.recordSize);
+  const uint32_t got = read.file.read(buffer, count * size);
+  const uint32_t records = got / size;
+  read.recordCounter = static_cast<uint32_t>(first) + records;
+  return records;
+}
+
+}  // namespace kdrvx::read

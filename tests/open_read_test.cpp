@@ -1,0 +1,126 @@
+// Opening and closing for reading: the context's states, the RVI file of
+// older files, the date repair and the derived record count.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kdrvx/kdrvx.h"
+#include "support/rvx_fixture.h"
+#include "support/test_support.h"
+
+namespace kdrvx::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class OpenRead : public ReadTest {
+ protected:
+  const std::string compact = win3Header(recording(64, 2));
+};
+
+TEST_F(OpenRead, OneFileAtATimeAndTheOpenFailures) {
+  ASSERT_EQ(open(compact), 0u);
+  TraceCapture capture;
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS);
+  EXPECT_EQ(open(currentHeader(recording('s', 5)), "other.rvx"), KDRVX_ERR_RVX_STILL_OPEN_READ);
+  EXPECT_EQ(KDRVX_GetNoChannels(), 2u);  // the open file stays
+  EXPECT_EQ(KDRVX_CloseRead(), 0u);
+  EXPECT_EQ(KDRVX_GetNoChannels(), 0u);
+  EXPECT_EQ(KDRVX_CloseRead(), KDRVX_ERR_RVX_NOT_OPEN_READ);
+  EXPECT_EQ(KDRVX_OpenRead(c(dir.wide("missing.rvx"))), KDRVX_ERR_RVX_OPEN_READ);
+  EXPECT_EQ(KDRVX_OpenRead(c(dir.wide("no/dir.rvx"))), KDRVX_ERR_RVX_OPEN_READ);
+  const std::string prefix = "KDrvxLibrary: ", opening = prefix + "KDRVX_OpenRead()";
+  const std::string count = prefix + "KDRVX_GetNoChannels()", close = prefix + "KDRVX_CloseRead()";
+  EXPECT_EQ(capture.narrowLines(),
+            (Lines{opening, prefix + "ERR_RVX_STILL_OPEN_READ", count, close, count, close,
+                   prefix + "ERR_RVX_NOT_OPEN", opening, prefix + "Error 0x00000002", opening,
+                   prefix + "Error 0x00000003"}));
+}
+
+TEST_F(OpenRead, RviTextInEachEncodingAndWithinItsFirst10000Bytes) {
+  const std::u16string filler(9995, u'.');  // a label after it is cut by the limit
+  const struct {
+    std::u16string text;
+    RviEncoding encoding;
+    std::u16string company;
+  } cases[] = {
+      {u"Firma: Mess GmbH\r\n", RviEncoding::Latin1, u"Mess GmbH"},
+      {u"Soci\u00E9t\u00E9: Mess GmbH\r\n", RviEncoding::Latin1, u"Mess GmbH"},
+      {u"Company: Mess GmbH\r\n", RviEncoding::Utf16WithBom, u"Mess GmbH"},
+      {u"Soci\u00E9t\u00E9: Mess GmbH\r\n", RviEncoding::Utf16, u"Mess GmbH"},
+      {u"Company: Early\r\n" + filler + u"Company: Late\r\n", RviEncoding::Latin1, u"Early"},
+      {filler + u"Company: Late\r\n", RviEncoding::Latin1, u""},
+      {filler.substr(0, 4995) + u"Company: Late\r\n", RviEncoding::Utf16WithBom, u""},
+  };
+  for (const auto& test : cases) {
+    writeRvi(test.text, test.encoding);
+    ASSERT_EQ(open(compact), 0u);
+    EXPECT_EQ(text(KDRVX_GetCompany), test.company);
+    KDRVX_CloseRead();
+  }
+}
+
+TEST_F(OpenRead, RviNameReplacesTheLastThreeCharactersOfAPathUpTo255) {
+  const size_t directory = dir.path().string().size() + 1;
+  for (size_t length : {255u, 256u}) {
+    const std::string name = std::string(length - directory - 4, 'n') + ".xyz";
+    writeRvi("Company: Found\r\n", name);
+    ASSERT_EQ(open(compact, name), 0u);
+    EXPECT_EQ(text(KDRVX_GetCompany), length == 255 ? u"Found" : u"") << length;
+    KDRVX_CloseRead();
+  }
+}
+
+TEST_F(OpenRead, WithoutRviTheRviFieldsAreEmptyAndCurrentFilesNeverReadIt) {
+  ASSERT_EQ(open(compact), 0u);
+  EXPECT_EQ(text(KDRVX_GetCompany) + text(KDRVX_GetTriggerSetting) + text(KDRVX_GetChannelName, 1),
+            u"");
+  EXPECT_EQ(KDRVX_IsChannelISDS(1), 0);
+  KDRVX_CloseRead();
+  TestRecording r = recording('s', 1);
+  r.company = u"From header";
+  writeRvi("Company: From RVI\r\n");
+  ASSERT_EQ(open(currentHeader(r)), 0u);
+  EXPECT_EQ(text(KDRVX_GetCompany), u"From header");
+  EXPECT_EQ(KDRVX_GetNoRecords(), 0u);  // and no count is derived
+}
+
+TEST_F(OpenRead, AnImplausibleDateIsReplacedByTheModificationTime) {
+  TestRecording r = recording(64, 1);
+  r.day = 32, r.month = 1, r.year = 1999;
+  writeBytes(dir.file("f.rvx"), win3Header(r));
+  std::tm local{};
+  local.tm_year = 111, local.tm_mon = 5, local.tm_mday = 15;
+  local.tm_hour = 12, local.tm_min = 34, local.tm_isdst = -1;
+  const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
+  std::filesystem::last_write_time(dir.file("f.rvx"), std::chrono::file_clock::from_sys(when));
+  ASSERT_EQ(KDRVX_OpenRead(c(dir.wide("f.rvx"))), 0u);
+  EXPECT_EQ(text(KDRVX_GetDate) + u" " + text(KDRVX_GetTime), u"15.06.2011 12:34");
+  KDRVX_CloseRead();
+  r.day = 0, r.month = 0;  // 0 passes the check
+  ASSERT_EQ(open(win3Header(r)), 0u);
+  EXPECT_EQ(text(KDRVX_GetDate), u"00.00.1999");
+}
+
+TEST_F(OpenRead, OlderFilesWithoutACountCountTheirWholeRecords) {
+  TestRecording r = recording(64, 2);
+  r.headerSize = 384;
+  std::string bytes = win3Header(r);
+  bytes.resize(1000, '\x01');
+  ASSERT_EQ(open(bytes), 0u);
+  EXPECT_EQ(KDRVX_GetNoRecords(), 77u);  // (1000 - 384) / 8
+  KDRVX_CloseRead();
+  r.headerSize = 2000;  // beyond the end of the file: no records
+  ASSERT_EQ(open(win3Header(r)), 0u);
+  EXPECT_EQ(KDRVX_GetNoRecords(), 0u);
+  KDRVX_CloseRead();
+  ASSERT_EQ(open(dosBefore50Header(5, std::vector<TestChannel>(3))), 0u);
+  EXPECT_EQ(KDRVX_GetNoRecords(), 0u);
+}
+
+}  // namespace
+}  // namespace kdrvx::test
