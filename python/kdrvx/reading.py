@@ -30,7 +30,7 @@ _END_MARK = 2
 # Blocks of the current record kind are read straight into the result in
 # pieces of at most this many bytes (the library takes the byte count of a
 # block in 32 bits).
-_BLOCK_BYTES = 32 << 20
+_BLOCK_BYTES = 8 << 20
 
 # Record kinds as the library reads them.
 CURRENT = "current"  # 32-bit floats, read in blocks
