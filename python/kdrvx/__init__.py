@@ -11,6 +11,10 @@ that holds it), then beside this package, then on the system's library path.
         values = recording.read()              # float32, (records, channels)
         frame = recording.to_pandas()          # needs pandas
 
+    with kdrvx.create("out.rvx", channels=["p1", {"variable": "T1", "unit": "degC"}],
+                      scan_interval_us=1000) as writer:
+        writer.append([[1.0, 20.5], [1.1, 20.6]])
+
 One context of each kind per process: the library holds a single read, a
 single create and a single modify context for the whole process, with no
 handles. So only one Recording and one Writer can be open at a time; opening
@@ -23,6 +27,7 @@ from ._library import LOCK
 from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError
 from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
 from .reading import Channel, Header, Recording, open
+from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
 from . import _library
 
 __version__ = "4.5.2"
@@ -51,6 +56,7 @@ def last_error() -> int:
 
 
 __all__ = [
-    "Channel", "Header", "LOCK", "LibraryNotFoundError", "Recording", "RvxError",
-    "STATUS_NAMES", "error_text", "last_error", "library_path", "library_version", "open",
+    "Channel", "Header", "LANGUAGES", "LOCK", "LibraryNotFoundError", "Recording", "RvxError",
+    "STATUS_NAMES", "Writer", "bits_as_float32", "create", "error_text", "last_error",
+    "library_path", "library_version", "modify", "open",
 ]

@@ -10,14 +10,14 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import kdrvx  # noqa: E402
-from kdrvx import reading  # noqa: E402
+from kdrvx import reading, writing  # noqa: E402
 
 
 @pytest.fixture(autouse=True)
 def contexts_released():
     """Every test leaves the library's read and create contexts free."""
     yield
-    for module in (reading,):
+    for module in (reading, writing):
         holder = module._holder() if module._holder is not None else None
         if holder is not None and not holder.closed:
             holder.close()
