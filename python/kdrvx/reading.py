@@ -307,8 +307,9 @@ class Recording:
         Args:
             start: number of the first record, from 0.
             count: number of records; None reads up to the record count of the
-                header. A count beyond it reads on as far as the file holds
-                records.
+                header. For the current kind a count beyond it reads on as far
+                as the file holds records (a file whose header was not brought
+                up to date); the older kinds end at the header's count.
             channels: indexes or variable names of the columns, in the order
                 wanted; None for every channel.
 
@@ -390,19 +391,38 @@ class Recording:
             raise ValueError("the recording %s is closed" % self.path)
 
     def _wanted(self, start: int, count: Optional[int]) -> int:
+        """Rows to make room for: the count asked for (None: up to the header's
+        record count), never more than the file can hold, and for the kinds
+        the library converts never beyond the header's record count."""
+        remaining = self.header.record_count - start
         if count is None:
-            return max(self.header.record_count - start, 0)
-        count = operator.index(count)
-        if count < 0:
-            raise ValueError("count must not be negative")
-        if self.record_kind == CURRENT and self.channels:
-            # Never more rows than the file can hold, however large the count.
-            try:
-                available = os.stat(self.path).st_size // (4 * len(self.channels)) - start
-            except OSError:
-                return count
-            return max(0, min(count, available))
-        return count
+            wanted = remaining
+        else:
+            wanted = operator.index(count)
+            if wanted < 0:
+                raise ValueError("count must not be negative")
+            if self.record_kind != CURRENT:
+                wanted = min(wanted, remaining)
+        limit = self._record_limit()
+        if limit is not None:
+            wanted = min(wanted, limit - start)
+        return max(0, wanted)
+
+    def _record_limit(self) -> Optional[int]:
+        """More records than the file's length allows cannot be read, whatever
+        a (possibly damaged) header claims; None if the length is unknown."""
+        if not self.channels:
+            return 0
+        try:
+            size = os.stat(self.path).st_size
+        except OSError:
+            return None
+        if self.record_kind != SPARSE:
+            return size // (4 * len(self.channels))
+        # A sparse record may hold no value at all, but the channel of the
+        # smallest divisor is present at least once in that many records.
+        smallest = min(max(1, channel.individual_rate) for channel in self.channels)
+        return (size // 4 + 1) * smallest
 
     def _reopen(self) -> None:
         """Opens the file again, so that reading starts at its first record."""

@@ -89,7 +89,7 @@ def bits_as_float32(bits) -> np.ndarray:
     the bit pattern of its value, not a number. Use this to put bit fields
     into a record without converting them numerically.
     """
-    return np.ascontiguousarray(bits, dtype=np.uint32).view(np.float32)
+    return np.array(bits, dtype=np.uint32).view(np.float32)
 
 
 class Writer:
@@ -122,8 +122,9 @@ class Writer:
         """Appends one record (a sequence of one value per channel) or a 2-D
         array of records, each through ``KDRVX_AddRecord``.
 
-        Values are converted to float32; give multichannel bit fields through
-        ``bits_as_float32`` so that their bits arrive unchanged.
+        Values are converted to float32. Build records with multichannel
+        bit fields as a float32 array, the bit fields put in with
+        ``bits_as_float32``, so that no conversion touches their bits.
         """
         values = np.asarray(records)
         if values.dtype != np.float32:

@@ -154,6 +154,12 @@ class TestReadCurrentLayout:
             recovered = recording.read(0, 1000)
         np.testing.assert_array_equal(recovered, records)
 
+    def test_a_record_count_the_file_cannot_hold(self, tmp_path):
+        records = np.arange(9, dtype=np.float32).reshape(3, 3)
+        path = write(tmp_path / "f.rvx", current_header(full_recording(records=0xFFFFFFFF)), records.tobytes())
+        with kdrvx.open(path) as recording:
+            np.testing.assert_array_equal(recording.read(), records)
+
     def test_a_cut_last_record_is_not_delivered(self, tmp_path):
         records = np.arange(9, dtype=np.float32).reshape(3, 3)
         path = write(tmp_path / "f.rvx", current_header(full_recording(records=3)), records.tobytes()[:-2])
