@@ -151,7 +151,7 @@ class _Library:
         # Looking a text up stores the lookup's own status as the last error.
         # The last lookup is of a code that has a text, so that the library's
         # last error is 0 afterwards, as it is after loading.
-        for code in list(range(_LAST_STATUS, _FIRST_STATUS - 1, -1)):
+        for code in range(_LAST_STATUS, _FIRST_STATUS - 1, -1):
             self.status_texts[code] = self._lookup_text(code)
 
     def _lookup_text(self, code: int) -> str:

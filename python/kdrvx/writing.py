@@ -5,7 +5,6 @@ from __future__ import annotations
 import datetime as _datetime
 import os
 import weakref
-from dataclasses import dataclass
 from typing import Any, Iterable, Mapping, Optional, Tuple, Union
 
 import numpy as np

@@ -52,11 +52,6 @@ class TestErrors:
             kdrvx.open(path)
         assert (caught.value.code, caught.value.name, caught.value.text) == (code, name, text)
 
-    def test_codes_without_a_text_of_their_own(self):
-        assert kdrvx.error_text(kdrvx.ERR_RVX_UNIT_LENGTH) == "Invalid error code."
-        assert kdrvx.error_text(0) == "Invalid error code."
-        assert kdrvx.error_text(kdrvx.ERR_RVX_CHN_UNIT) == "Invalid unit"
-
     def test_texts_are_taken_without_disturbing_the_last_error(self, tmp_path):
         with pytest.raises(kdrvx.RvxError):
             kdrvx.open(tmp_path / "none.rvx")

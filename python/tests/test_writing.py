@@ -241,15 +241,6 @@ class TestCreateErrors:
         assert (caught.value.code, caught.value.detail) == (kdrvx.ERR_RVX_PARAMETER_STRING_LENGTH, "measurement_name")
         assert not (tmp_path / "f.rvx").exists()
 
-    def test_arguments_the_binding_does_not_know(self, tmp_path):
-        with pytest.raises(TypeError, match="colour"):
-            new_file(tmp_path / "f.rvx", colour="red")
-        with pytest.raises(TypeError, match="colour"):
-            new_file(tmp_path / "f.rvx", channels=[{"variable": "p1", "colour": "red"}])
-        with pytest.raises(ValueError, match="language"):
-            new_file(tmp_path / "f.rvx", language="it")
-        assert not (tmp_path / "f.rvx").exists()
-
 
 class TestModify:
     def test_comment_and_name_change_in_place(self, tmp_path):
