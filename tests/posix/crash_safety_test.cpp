@@ -3,11 +3,13 @@
 // the header), a few hundred times. After each kill every record whose
 // KDRVX_AddRecord returned 0 is on disk as written, the file opens through
 // the read path and reads those records back, and `rvx repair` recounts the
-// whole records and their statistics. A modification killed while it writes
+// whole records and computes their statistics as the final update would. A modification killed while it writes
 // its header back never damages the data area.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -90,6 +92,38 @@ Outcome killAfter(std::chrono::microseconds delay, Work work) {
   return outcome;
 }
 
+// The statistics of the first `records` records as the library's final
+// update computes them.
+struct Statistics {
+  std::vector<float> min, max, mean, rms;
+};
+Statistics statisticsOf(uint32_t records, uint32_t channels) {
+  Statistics s;
+  for (uint32_t k = 0; k < channels; ++k) {
+    float lo = valueOf(0, k), hi = lo;
+    double sum = 0, squares = 0;
+    for (uint32_t r = 0; r < records; ++r) {
+      const float v = valueOf(r, k);
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+      sum += v;
+      squares += static_cast<double>(v * v);
+    }
+    s.min.push_back(lo);
+    s.max.push_back(hi);
+    s.mean.push_back(static_cast<float>(sum / records));
+    s.rms.push_back(static_cast<float>(std::sqrt(static_cast<double>(static_cast<float>(squares / records)))));
+  }
+  return s;
+}
+
+// Runs `rvx repair` on the file in place; true when it succeeded.
+bool repair(const std::filesystem::path& file) {
+  const std::string command =
+      std::string("'") + KDRVX_RVX_TOOL + "' repair '" + file.string() + "' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
 class CrashSafety : public WriteTest {};
 
 TEST_F(CrashSafety, AcknowledgedRecordsSurviveAKillAtAnyMoment) {
@@ -136,6 +170,23 @@ TEST_F(CrashSafety, AcknowledgedRecordsSurviveAKillAtAnyMoment) {
     EXPECT_EQ(read, whole);
     ASSERT_EQ(KDRVX_CloseRead(), 0u);
     if (outcome.acknowledged > 0) ++withRecords;
+
+    // Repaired: the count of whole records and their statistics.
+    ASSERT_TRUE(repair(dir.file(name)));
+    ASSERT_EQ(KDRVX_OpenRead(c(path)), 0u);
+    EXPECT_EQ(KDRVX_GetNoRecords(), whole);
+    if (whole > 0) {
+      EXPECT_EQ(KDRVX_GetFlagStatistics(), 3u);
+      const Statistics expected = statisticsOf(whole, channels);
+      for (uint32_t k = 0; k < channels; ++k) {
+        const auto channel = static_cast<int16_t>(k);
+        EXPECT_EQ(KDRVX_GetChannelMinValue(channel), expected.min[k]) << k;
+        EXPECT_EQ(KDRVX_GetChannelMaxValue(channel), expected.max[k]) << k;
+        EXPECT_EQ(KDRVX_GetChannelMeanValue(channel), expected.mean[k]) << k;
+        EXPECT_EQ(KDRVX_GetChannelRMSValue(channel), expected.rms[k]) << k;
+      }
+    }
+    ASSERT_EQ(KDRVX_CloseRead(), 0u);
   }
   EXPECT_GE(iterations, 100);
   EXPECT_GE(withRecords, iterations / 2);
