@@ -321,7 +321,9 @@ void runApiSequence(const uint8_t* data, size_t size) {
         std::memcpy(block.get(), bytes.data(), bytes.size());
         const uint32_t status = KDRVX_WriteDataBlock(block.get(), offset, count);
         checkStatus(status);
-        if (m.createOpen && count > 0) m.pristine = false;
+        // Even an empty block moves the position where the next record
+        // goes.
+        if (m.createOpen && (status == KDRVX_OK || count > 0)) m.pristine = false;
         break;
       }
       case 15:
