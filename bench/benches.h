@@ -1,0 +1,8 @@
+// Registration of each group of benchmark cases.
+#pragma once
+
+namespace kdrvx::bench {
+
+void registerReadCases();
+
+}  // namespace kdrvx::bench
