@@ -1,0 +1,123 @@
+// The hot paths allocate nothing: reading record by record and in blocks.
+// This program replaces the global operator new to count every allocation
+// made while a count is running, which is why it is an executable of its
+// own; the library is linked statically, so its allocations (std::string,
+// std::vector, new) all come through here.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "kdrvx/kdrvx.h"
+#include "support/rvx_fixture.h"
+#include "support/test_support.h"
+
+namespace {
+
+bool gCounting = false;
+unsigned long gAllocations = 0;
+
+void* allocate(std::size_t size) noexcept {
+  if (gCounting) ++gAllocations;
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+}  // namespace
+
+// The replacements below pair operator new with malloc and operator delete
+// with free; the compiler, which sees delete meet free, would call that a
+// mismatch.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size) {
+  if (void* p = allocate(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+  if (void* p = allocate(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+namespace kdrvx::test {
+namespace {
+
+// Counts the allocations made while it exists.
+class AllocationCount {
+ public:
+  AllocationCount() {
+    gAllocations = 0;
+    gCounting = true;
+  }
+  ~AllocationCount() { gCounting = false; }
+  AllocationCount(const AllocationCount&) = delete;
+  AllocationCount& operator=(const AllocationCount&) = delete;
+  unsigned long allocations() const { return gAllocations; }
+};
+
+// A sink that counts trace lines without storing them.
+unsigned long gTraceLines = 0;
+void countLine(const KDRVX_CHAR*, void*) { ++gTraceLines; }
+
+constexpr size_t kChannels = 8;
+constexpr int kCalls = 10000;
+
+TEST(HotPathAllocations, CountingSeesAnAllocation) {
+  // The count itself works: a string too long for its own storage
+  // allocates.
+  unsigned long allocations;
+  {
+    AllocationCount count;
+    std::string text(100, 'x');
+    allocations = count.allocations();
+  }
+  EXPECT_GE(allocations, 1u);
+}
+
+class ReadAllocations : public ReadTest {};
+
+TEST_F(ReadAllocations, NoneWhileReadingRecords) {
+  std::vector<std::vector<float>> records(2 * kCalls + 1, std::vector<float>(kChannels));
+  for (size_t r = 0; r < records.size(); ++r)
+    for (size_t k = 0; k < kChannels; ++k) records[r][k] = static_cast<float>(r) + 0.25f * k;
+  ASSERT_EQ(open(currentHeader(recording('s', kChannels)) + floatRecords(records)), KDRVX_OK);
+  std::vector<float> record(kChannels);
+  std::vector<float> block(kChannels * kCalls);
+  ASSERT_EQ(KDRVX_ReadFirstRecord(record.data()), 0u);
+
+  // Every trace bit is set, and a host sink takes the lines: the record
+  // readers write none, and they must not allocate with tracing on either.
+  KDRVX_SetTraceSink(countLine, nullptr);
+  KDRVX_SetDebugMask(static_cast<int16_t>(KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
+  int failedReads = 0;
+  int64_t blockRecords = 0;
+  unsigned long allocations;
+  {
+    AllocationCount count;
+    for (int i = 0; i < kCalls; ++i)
+      if (KDRVX_ReadNextRecord(record.data()) != 0) ++failedReads;
+    blockRecords = KDRVX_ReadRecords(kCalls + 1, kCalls, block.data());
+    allocations = count.allocations();
+  }
+  KDRVX_SetDebugMask(0);
+  KDRVX_SetTraceSink(nullptr, nullptr);
+
+  EXPECT_EQ(allocations, 0u);
+  EXPECT_EQ(failedReads, 0);
+  EXPECT_EQ(blockRecords, kCalls);
+  EXPECT_EQ(record[0], static_cast<float>(kCalls));
+  EXPECT_EQ(block[0], static_cast<float>(kCalls + 1));
+  EXPECT_EQ(block.back(), records.back().back());
+}
+
+}  // namespace
+}  // namespace kdrvx::test
