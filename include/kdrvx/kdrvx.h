@@ -135,8 +135,48 @@ KDRVX_API uint32_t KDRVX_ReadNextRecord(float *record);
 KDRVX_API int64_t  KDRVX_ReadRecords(int64_t first, uint32_t count, void *buffer);
 
 /* creating */
+KDRVX_API uint32_t KDRVX_CreateExt(KDRVX_CHAR *path, uint8_t overwrite, uint8_t original,
+                                   uint8_t legacyLayout, int32_t language);
+KDRVX_API uint32_t KDRVX_Create(KDRVX_CHAR *path, uint8_t overwrite, uint8_t original);
+KDRVX_API uint32_t KDRVX_Reset(void);
+KDRVX_API uint32_t KDRVX_SetCompany(const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetInstrument(const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetSnrInstrument(const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetNameMeasurement(const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetTriggerSetting(const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetComment(const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetDate(const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetTime(const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetScanRate(int64_t microseconds);
+KDRVX_API uint32_t KDRVX_SetNoTriggerRecord(uint32_t record);
+KDRVX_API uint32_t KDRVX_AddChannel(const KDRVX_CHAR *variable);
+KDRVX_API uint32_t KDRVX_SetChannelVariable(int16_t channel, const KDRVX_CHAR *variable);
+KDRVX_API uint32_t KDRVX_SetChannelUnit(int16_t channel, const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetChannelName(int16_t channel, const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetChannelNumber(int16_t channel, const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetChannelSignalType(int16_t channel, const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetChannelZeroPoint(int16_t channel, const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetChannelCalParameter(int16_t channel, const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetChannelFilter(int16_t channel, const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetChannelLintab(int16_t channel, const KDRVX_CHAR *text);
+KDRVX_API uint32_t KDRVX_SetChannelIndRate(int16_t channel, uint32_t divisor);
+KDRVX_API uint32_t KDRVX_SetChannelISDS(int16_t channel, int16_t value);
+KDRVX_API uint32_t KDRVX_SetChannelLinearisation(int16_t channel, int16_t value);
+KDRVX_API uint32_t KDRVX_SetChannelMultiChannel(int16_t channel, uint16_t bits);
+KDRVX_API uint32_t KDRVX_ConvertMultiChannelValue(float value);
+KDRVX_API uint32_t KDRVX_AddRecord(const float *record);
+KDRVX_API uint32_t KDRVX_Update(void);
+KDRVX_API uint32_t KDRVX_WriteDataBlock(const void *data, int32_t offset, uint16_t count);
+KDRVX_API uint32_t KDRVX_CloseCreate(void);
+KDRVX_API uint32_t KDRVX_CloseCreateSimple(void);
 
 /* modifying */
+KDRVX_API uint32_t KDRVX_OpenModify(const KDRVX_CHAR *path);
+KDRVX_API uint32_t KDRVX_ModifyComment(KDRVX_CHAR *current /* room for 292 */,
+                                       const KDRVX_CHAR *comment);
+KDRVX_API uint32_t KDRVX_ModifyNameMeasurement(KDRVX_CHAR *current /* room for 24 */,
+                                               const KDRVX_CHAR *name);
+KDRVX_API uint32_t KDRVX_CloseModify(void);
 
 #ifdef __cplusplus
 }

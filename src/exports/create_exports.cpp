@@ -1,0 +1,130 @@
+// Exported entry points of the create context.
+#include "kdrvx/kdrvx.h"
+#include "library/text.h"
+#include "write/create.h"
+
+using namespace kdrvx;
+
+extern "C" {
+
+KDRVX_API uint32_t KDRVX_CreateExt(KDRVX_CHAR* path, uint8_t overwrite, uint8_t original,
+                                   uint8_t legacyLayout, int32_t language) {
+  return write::createExt(fromCaller(path), overwrite != 0, original != 0, legacyLayout != 0,
+                          language);
+}
+
+KDRVX_API uint32_t KDRVX_Create(KDRVX_CHAR* path, uint8_t overwrite, uint8_t original) {
+  return write::createExt(fromCaller(path), overwrite != 0, original != 0, false, 255);
+}
+
+KDRVX_API uint32_t KDRVX_Reset(void) { return write::reset(); }
+
+KDRVX_API uint32_t KDRVX_SetCompany(const KDRVX_CHAR* text) {
+  return write::setCompany(fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetInstrument(const KDRVX_CHAR* text) {
+  return write::setInstrument(fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetSnrInstrument(const KDRVX_CHAR* text) {
+  return write::setSnrInstrument(fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetNameMeasurement(const KDRVX_CHAR* text) {
+  return write::setNameMeasurement(fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetTriggerSetting(const KDRVX_CHAR* text) {
+  return write::setTriggerSetting(fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetComment(const KDRVX_CHAR* text) {
+  return write::setComment(fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetDate(const KDRVX_CHAR* text) { return write::setDate(fromCaller(text)); }
+
+KDRVX_API uint32_t KDRVX_SetTime(const KDRVX_CHAR* text) { return write::setTime(fromCaller(text)); }
+
+KDRVX_API uint32_t KDRVX_SetScanRate(int64_t microseconds) {
+  return write::setScanRate(microseconds);
+}
+
+KDRVX_API uint32_t KDRVX_SetNoTriggerRecord(uint32_t record) {
+  return write::setNoTriggerRecord(record);
+}
+
+KDRVX_API uint32_t KDRVX_AddChannel(const KDRVX_CHAR* variable) {
+  return write::addChannel(fromCaller(variable));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelVariable(int16_t channel, const KDRVX_CHAR* variable) {
+  return write::setChannelVariable(channel, fromCaller(variable));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelUnit(int16_t channel, const KDRVX_CHAR* text) {
+  return write::setChannelUnit(channel, fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelName(int16_t channel, const KDRVX_CHAR* text) {
+  return write::setChannelName(channel, fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelNumber(int16_t channel, const KDRVX_CHAR* text) {
+  return write::setChannelNumber(channel, fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelSignalType(int16_t channel, const KDRVX_CHAR* text) {
+  return write::setChannelSignalType(channel, fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelZeroPoint(int16_t channel, const KDRVX_CHAR* text) {
+  return write::setChannelZeroPoint(channel, fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelCalParameter(int16_t channel, const KDRVX_CHAR* text) {
+  return write::setChannelCalParameter(channel, fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelFilter(int16_t channel, const KDRVX_CHAR* text) {
+  return write::setChannelFilter(channel, fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelLintab(int16_t channel, const KDRVX_CHAR* text) {
+  return write::setChannelLintab(channel, fromCaller(text));
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelIndRate(int16_t channel, uint32_t divisor) {
+  return write::setChannelIndRate(channel, divisor);
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelISDS(int16_t channel, int16_t value) {
+  return write::setChannelISDS(channel, value);
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelLinearisation(int16_t channel, int16_t value) {
+  return write::setChannelLinearisation(channel, value);
+}
+
+KDRVX_API uint32_t KDRVX_SetChannelMultiChannel(int16_t channel, uint16_t bits) {
+  return write::setChannelMultiChannel(channel, bits);
+}
+
+KDRVX_API uint32_t KDRVX_ConvertMultiChannelValue(float value) {
+  return write::convertMultiChannelValue(value);
+}
+
+KDRVX_API uint32_t KDRVX_AddRecord(const float* record) { return write::addRecord(record); }
+
+KDRVX_API uint32_t KDRVX_Update(void) { return write::update(); }
+
+KDRVX_API uint32_t KDRVX_WriteDataBlock(const void* data, int32_t offset, uint16_t count) {
+  return write::writeDataBlock(data, offset, count);
+}
+
+KDRVX_API uint32_t KDRVX_CloseCreate(void) { return write::closeCreate(); }
+
+KDRVX_API uint32_t KDRVX_CloseCreateSimple(void) { return write::closeCreateSimple(); }
+
+}  // extern "C"

@@ -1,0 +1,51 @@
+// The create-side exports, one function each: creating a file and the
+// header setters, channel definition, records, closing.
+#pragma once
+
+#include <cstdint>
+
+namespace kdrvx::write {
+
+// Creating and the header.
+uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLayout,
+                   int32_t language);
+uint32_t reset();
+uint32_t setCompany(const char16_t* text);
+uint32_t setInstrument(const char16_t* text);
+uint32_t setSnrInstrument(const char16_t* text);
+uint32_t setNameMeasurement(const char16_t* text);
+uint32_t setTriggerSetting(const char16_t* text);
+uint32_t setComment(const char16_t* text);
+uint32_t setDate(const char16_t* text);
+uint32_t setTime(const char16_t* text);
+uint32_t setScanRate(int64_t microseconds);
+uint32_t setNoTriggerRecord(uint32_t record);
+
+// Channels.
+uint32_t addChannel(const char16_t* variable);
+uint32_t setChannelVariable(int16_t channel, const char16_t* variable);
+uint32_t setChannelUnit(int16_t channel, const char16_t* text);
+uint32_t setChannelName(int16_t channel, const char16_t* text);
+uint32_t setChannelNumber(int16_t channel, const char16_t* text);
+uint32_t setChannelSignalType(int16_t channel, const char16_t* text);
+uint32_t setChannelZeroPoint(int16_t channel, const char16_t* text);
+uint32_t setChannelCalParameter(int16_t channel, const char16_t* text);
+uint32_t setChannelFilter(int16_t channel, const char16_t* text);
+uint32_t setChannelLintab(int16_t channel, const char16_t* text);
+uint32_t setChannelIndRate(int16_t channel, uint32_t divisor);
+uint32_t setChannelISDS(int16_t channel, int16_t value);
+uint32_t setChannelLinearisation(int16_t channel, int16_t value);
+uint32_t setChannelMultiChannel(int16_t channel, uint16_t bits);
+uint32_t convertMultiChannelValue(float value);
+
+// Records: to the file under creation, or else to the file open for
+// modification.
+uint32_t addRecord(const float* record);
+uint32_t update();
+uint32_t writeDataBlock(const void* data, int32_t offset, uint16_t count);
+
+// Closing.
+uint32_t closeCreate();
+uint32_t closeCreateSimple();
+
+}  // namespace kdrvx::write

@@ -1,0 +1,59 @@
+// The create context: the one file under creation with its two headers (the
+// current RVX_HEADER and the compact RVX_HEADER_W3, kept in step by every
+// setter), the running sums of its records and what closing it needs.
+#pragma once
+
+#include <cstdint>
+
+#include "format/labels.h"
+#include "format/layout.h"
+#include "format/summary_writer.h"
+#include "platform/platform.h"
+
+namespace kdrvx::write {
+
+struct CreateContext {
+  bool open = false;                 // CreateOpen
+  platform::File file;               // open for reading and writing, not shared
+  format::RVX_HEADER header{};       // the current-layout header being built
+  format::RVX_HEADER_W3 compact{};   // the compact header, in step with `header`
+  bool legacyLayout = false;         // the file gets `compact` and an RVI file
+  bool recordAdded = false;          // blocks adding channels
+  char16_t path[format::kCreatePathCapacity]{};  // CreatePath
+  format::LabelTable labels{};       // the RVI labels, or all zero
+  double sumValues[format::kMaxChannels]{};
+  double sumSquares[format::kMaxChannels]{};
+  // Where the file position stands, kept by every operation that moves it,
+  // so that a failed write can put the position back and the next record
+  // still lands where it belongs.
+  int64_t position = 0;
+};
+
+// The module-wide create context, zero at load.
+CreateContext& createContext();
+
+// Defaults of both headers (local date and time of now), sums cleared,
+// RecordAdded false. The file, CreateOpen, LegacyLayout, CreatePath and
+// LabelTable keep their values.
+void resetCreateHeader();
+
+// Guards run first by every create-side export. Each returns 0 when it
+// passes; otherwise it has stored and traced its failure and returns it.
+uint32_t requireCreateOpen();
+uint32_t requireChannel(int16_t channel);
+
+// The header image that goes to the start of the file: the compact header
+// when the file uses the legacy layout, else the current one, each as long
+// as its channel count makes it.
+const void* headerImage(const CreateContext& context);
+uint32_t headerImageLength(const CreateContext& context);
+
+// Writes the header image at offset 0; the position is then right behind
+// it. False when the file layer failed.
+bool writeHeaderImage(CreateContext& context);
+
+// A failure of the file layer on the file under creation: traces the
+// system error and stores and returns ERR_RVX_OPEN_WRITE.
+uint32_t fileFailure();
+
+}  // namespace kdrvx::write

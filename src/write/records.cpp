@@ -1,0 +1,99 @@
+// Records of the file under creation: appending them, bringing the header
+// up to date during a recording, and raw blocks.
+#include <cmath>
+
+#include "kdrvx/kdrvx.h"
+#include "library/state.h"
+#include "library/trace.h"
+#include "modify/modify_context.h"
+#include "write/create.h"
+#include "write/create_context.h"
+#include "write/record_writer.h"
+
+namespace kdrvx::write {
+
+using library::setLastError;
+
+uint32_t addRecord(const float* record) {
+  trace::call(u"KDrvxLibrary: KDRVX_AddRecord()");
+  // Without a file under creation the record goes to the file open for
+  // modification, if there is one.
+  if (requireCreateOpen() != KDRVX_OK) return modify::addRecord(record);
+  CreateContext& context = createContext();
+  const RecordTarget target{context.file,
+                            context.header,
+                            headerImage(context),
+                            headerImageLength(context),
+                            context.position,
+                            KDRVX_ERR_RVX_OPEN_WRITE,
+                            &context.compact.NoRecords,
+                            &context.recordAdded,
+                            context.sumValues,
+                            context.sumSquares};
+  return appendRecord(target, record);
+}
+
+uint32_t update() {
+  trace::call(u"KDrvxLibrary: KDRVX_Update()");
+  if (uint32_t status = requireCreateOpen()) return status;
+  CreateContext& context = createContext();
+  format::RVX_HEADER& header = context.header;
+
+  if (header.NoRecords != 0) {
+    const double n = header.NoRecords;
+    for (uint32_t i = 0; i < header.NoChannels && i < format::kMaxChannels; ++i) {
+      format::MGR_DEF& channel = header.Channel[i];
+      channel.MeanValue = static_cast<float>(context.sumValues[i] / n);
+      const float meanSquare = static_cast<float>(context.sumSquares[i] / n);
+      channel.RMSValue = static_cast<float>(std::sqrt(static_cast<double>(meanSquare)));
+    }
+    header.FlagStatistics = 3;
+  }
+
+  const int64_t resume = context.position;
+  if (!writeHeaderImage(context)) {
+    const uint32_t status = fileFailure();
+    context.file.seekFromStart(resume);
+    context.position = resume;
+    return status;
+  }
+
+  // Closing hands everything written so far to the system; recording goes
+  // on at the end of the reopened file. The file is opened again by its
+  // own path only: after a failure it stays closed, and later writes fail
+  // instead of reaching some other file.
+  context.file.close();
+  if (!context.file.open(context.path, platform::OpenMode::OpenReadWrite)) {
+    trace::systemError(platform::lastError());
+    return setLastError(KDRVX_ERR_RVX_OPEN_WRITE);
+  }
+  const int64_t end = context.file.length();
+  if (end < 0 || !context.file.seekFromStart(end)) return fileFailure();
+  context.position = end;
+  return setLastError(KDRVX_OK);
+}
+
+uint32_t writeDataBlock(const void* data, int32_t offset, uint16_t count) {
+  trace::Line<trace::kInfoLineCapacity>()
+      .format("KDrvxLibrary: KDRVX_WriteDataBlock(...,Offset=%d,Bytes=%d)", static_cast<int>(offset),
+              static_cast<int>(count))
+      .emitIf(trace::kCalls);
+  if (uint32_t status = requireCreateOpen()) return status;
+  if (data == nullptr && count != 0) {
+    trace::failure(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+    return setLastError(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  }
+  CreateContext& context = createContext();
+  // A negative offset fails here, in the file layer, like any seek it
+  // refuses; the position stays where it was.
+  if (!context.file.seekFromStart(offset)) return fileFailure();
+  if (!context.file.write(data, count)) {
+    const uint32_t status = fileFailure();
+    context.file.seekFromStart(context.position);
+    return status;
+  }
+  context.position = static_cast<int64_t>(offset) + count;
+  return setLastError(KDRVX_OK);
+}
+
+}  // namespace kdrvx::write

@@ -1,0 +1,108 @@
+// Files in the compact layout: the compact header kept in step with the
+// current one, and the RVI summary that closing leaves beside the file in
+// the language chosen at creation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kdrvx/kdrvx.h"
+#include "support/write_support.h"
+
+namespace kdrvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> lines(const std::string& bytes) {
+  std::vector<std::string> out;
+  for (size_t at = 0, end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
+    out.push_back(bytes.substr(at, end - at));
+  return out;
+}
+
+class Compact : public WriteTest {
+ protected:
+  // Three channels, texts, date and time, two records.
+  void record(const std::string& name, int32_t language) {
+    create(name, {u"p1", u"dT2", u"Ab3"}, true, language);
+    KDRVX_SetCompany(c(u"ACME"));
+    KDRVX_SetComment(c(u"Gr\u00fc\u00dfe \u20ac"));
+    KDRVX_SetDate(c(u"7.3.2024"));
+    KDRVX_SetTime(c(u"9:05:33"));
+    KDRVX_SetScanRate(2500);
+    KDRVX_SetNoTriggerRecord(17);
+    KDRVX_SetChannelUnit(1, c(u"\u00b0C"));
+    KDRVX_SetChannelIndRate(1, 0x10005);
+    const float records[2][3] = {{1, 2, 3}, {4, 5, 6}};
+    for (const auto& values : records) KDRVX_AddRecord(values);
+  }
+};
+
+TEST_F(Compact, HeaderAndRecordsOnDisk) {
+  record("k.rvx", 255);  // no summary file
+  EXPECT_EQ(KDRVX_SetComment(c(std::u16string(292, u'z'))), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  EXPECT_FALSE(fs::exists(dir.file("k.RVI")));
+  const std::string disk = bytes("k.rvx");
+  ASSERT_EQ(disk.size(), 412u + 24);
+  const auto w3 = imageAt<format::RVX_HEADER_W3>(disk);
+  EXPECT_EQ(std::vector<int>({w3.Version, w3.OriginalFlag, w3.HeaderSize, w3.NoChannels, w3.FlagStatistics}),
+            std::vector<int>({64, 'W', 412, 3, 0}));
+  EXPECT_EQ(std::vector<int>({w3.Day, w3.Month, w3.Year, w3.Hour, w3.Minute}),
+            std::vector<int>({7, 3, 2024, 9, 5}));
+  EXPECT_EQ(std::vector<uint32_t>({w3.NoRecords, w3.NoTriggerRecord, w3.ScanRate, w3.Flags}),
+            std::vector<uint32_t>({2, 17, 2500, 1}));
+  EXPECT_EQ(std::string(w3.Comment), "Gr\xfc\xdf" "e \xac");  // low bytes; the rejected one left it
+  const auto& dT2 = w3.Channel[1];
+  EXPECT_EQ(std::vector<int>({dT2.VariableLetter, dT2.VariableCode, dT2.ChannelIndRate}),
+            std::vector<int>({'T', 0x82, 5}));
+  EXPECT_EQ(std::string(dT2.ChannelUnit), "\xb0" "C");
+  EXPECT_EQ(dT2.MaxValue, 0.0f);  // no statistics in this layout
+  EXPECT_EQ(std::vector<int>({w3.Channel[0].VariableCode, w3.Channel[2].VariableLetter, w3.Channel[2].VariableCode}),
+            std::vector<int>({1, 'b', 0x23}));
+  float values[6];
+  std::memcpy(values, disk.data() + 412, sizeof values);
+  EXPECT_EQ(std::vector<float>(values, values + 6), std::vector<float>({1, 2, 3, 4, 5, 6}));
+}
+
+TEST_F(Compact, SummaryCarriesTheFinalHeaderInTheChosenLanguage) {
+  record("e.rvx", 1);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  const auto english = lines(readBytes(dir.file("e.RVI")));
+  ASSERT_EQ(english.size(), 16u + 3 * 12 + 3);
+  EXPECT_EQ(english[0], "Company         :  ACME");
+  EXPECT_EQ(english[6], "Filename        :  e.RVI");
+  EXPECT_EQ(english[7], "Measurement from:  7.3.2024 9:05");
+  EXPECT_EQ(english[8], "Scanning rate   :  2500 \xb5sec");
+  EXPECT_EQ(english[10], "Data records    :  2");
+  EXPECT_EQ(english[11], "Channels        :  p1 dT2 Ab3 ");
+  EXPECT_EQ(english[14], "Gr\xfc\xdf" "e \xac");
+  EXPECT_EQ(english[16 + 12 + 2], "Unit                     :  \xb0" "C");
+  EXPECT_EQ(english.back(), "created with  KDRVXLibrary V2.7");
+
+  record("g.rvx", 0);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  EXPECT_EQ(lines(readBytes(dir.file("g.RVI")))[0], "Firma           :  ACME");
+  record("f.RVX", 2);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  EXPECT_EQ(lines(readBytes(dir.file("f.RVI")))[0], "Soci\xe9t\xe9         :  ACME");
+  // The current layout never gets a summary, whatever the language.
+  create("c.rvx", {u"p1"}, false, 0);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  EXPECT_FALSE(fs::exists(dir.file("c.RVI")));
+}
+
+TEST_F(Compact, PathWithoutExtensionFinishesTheFileButNotItsSummary) {
+  record("noext", 4);
+  EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_ERR_RVI_FILE_NAME);
+  EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVI_FILE_NAME);
+  EXPECT_EQ(imageAt<format::RVX_HEADER_W3>(bytes("noext")).NoRecords, 2u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(KDRVX_Update(), KDRVX_ERR_RVX_NOT_OPEN_WRITE);  // the context is closed
+}
+
+}  // namespace
+}  // namespace kdrvx::test

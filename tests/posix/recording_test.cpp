@@ -1,0 +1,119 @@
+// Failures around a recording: records that KDRVX_AddRecord has
+// acknowledged survive the process being killed; a write the file system
+// refuses (a file size limit standing in for a full disk) is not counted and
+// is taken over by the next record; a file that cannot be reopened is never
+// replaced by another one of the same name.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "kdrvx/kdrvx.h"
+#include "support/write_support.h"
+
+namespace kdrvx::test {
+namespace {
+
+std::vector<float> valuesAt(const std::string& disk, size_t offset) {
+  std::vector<float> values((disk.size() - offset) / 4);
+  std::memcpy(values.data(), disk.data() + offset, values.size() * 4);
+  return values;
+}
+
+int exitCode(pid_t child) {
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(RecordingProcess, AcknowledgedRecordsSurviveAKilledHost) {
+  ScratchDir dir;
+  int acknowledgements[2];
+  ASSERT_EQ(pipe(acknowledgements), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(acknowledgements[0]);
+    std::u16string path = dir.wide("crash.rvx");
+    if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) _exit(1);
+    for (uint32_t i = 1;; ++i) {
+      const float value = static_cast<float>(i);
+      if (KDRVX_AddRecord(&value) != KDRVX_OK) _exit(2);
+      if (write(acknowledgements[1], &i, sizeof i) != sizeof i) _exit(3);
+    }
+  }
+  close(acknowledgements[1]);
+  uint32_t acknowledged = 0, next = 0;
+  while (acknowledged < 500 && read(acknowledgements[0], &next, sizeof next) == sizeof next)
+    acknowledged = next;
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  while (read(acknowledgements[0], &next, sizeof next) == sizeof next) acknowledged = next;
+  close(acknowledgements[0]);
+
+  ASSERT_GE(acknowledged, 500u);
+  const std::vector<float> values = valuesAt(readBytes(dir.file("crash.rvx")), 2900);
+  ASSERT_GE(values.size(), acknowledged);
+  for (uint32_t i = 0; i < acknowledged; ++i) ASSERT_EQ(values[i], static_cast<float>(i + 1));
+}
+
+TEST(RecordingProcess, RefusedWriteIsNotCountedAndTheNextRecordTakesItsPlace) {
+  ScratchDir dir;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    std::u16string path = dir.wide("full.rvx");
+    if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) _exit(1);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = 2900 + 3 * 4 + 2;  // room for three records and half of a fourth
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+    for (float value : {1.0f, 2.0f, 3.0f})
+      if (KDRVX_AddRecord(&value) != KDRVX_OK) _exit(3);
+    const float four = 4, five = 5;
+    if (KDRVX_AddRecord(&four) != KDRVX_ERR_RVX_OPEN_WRITE) _exit(4);
+    limit.rlim_cur = unlimited;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(5);
+    if (KDRVX_AddRecord(&four) != KDRVX_OK || KDRVX_AddRecord(&five) != KDRVX_OK) _exit(6);
+    _exit(KDRVX_CloseCreate() == KDRVX_OK ? 0 : 7);
+  }
+  ASSERT_EQ(exitCode(child), 0);
+  const std::string disk = readBytes(dir.file("full.rvx"));
+  EXPECT_EQ(valuesAt(disk, 2900), (std::vector<float>{1, 2, 3, 4, 5}));
+  const auto h = imageAt<format::RVX_HEADER>(disk);
+  EXPECT_EQ(h.NoRecords, 5u);
+  EXPECT_EQ(h.Channel[0].MeanValue, 3.0f);
+}
+
+class Reopen : public WriteTest {};
+
+// Renaming a file that is held open works on POSIX only.
+TEST_F(Reopen, FailedReopenNeverReachesAnotherFile) {
+  create("r.rvx", {u"p1"});
+  const float record[] = {1};
+  KDRVX_AddRecord(record);
+  KDRVX_AddRecord(record);
+  std::filesystem::rename(dir.file("r.rvx"), dir.file("moved.rvx"));
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
+  EXPECT_EQ(KDRVX_Update(), KDRVX_ERR_RVX_OPEN_WRITE);
+  EXPECT_EQ(capture.narrowLines(), std::vector<std::string>({"KDrvxLibrary: Error 0x00000002"}));
+  EXPECT_EQ(header("moved.rvx").NoRecords, 2u);  // the header was written before the reopen
+  writeBytes(dir.file("r.rvx"), "someone else's");
+  EXPECT_EQ(KDRVX_AddRecord(record), KDRVX_ERR_RVX_OPEN_WRITE);
+  EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_ERR_RVX_OPEN_WRITE);
+  EXPECT_EQ(bytes("r.rvx"), "someone else's");
+  EXPECT_EQ(bytes("moved.rvx").size(), 2908u);
+  EXPECT_EQ(KDRVX_SetComment(nullptr), KDRVX_ERR_RVX_NOT_OPEN_WRITE);  // closed all the same
+}
+
+}  // namespace
+}  // namespace kdrvx::test

@@ -1,0 +1,114 @@
+// Records of a file under creation: placement on disk, running statistics,
+// updates during the recording, raw blocks and what each close leaves.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kdrvx/kdrvx.h"
+#include "support/write_support.h"
+
+namespace kdrvx::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class RecordWriting : public WriteTest {
+ protected:
+  std::vector<float> valuesFrom(const std::string& name, size_t offset) {
+    const std::string disk = bytes(name);
+    std::vector<float> values(disk.size() > offset ? (disk.size() - offset) / 4 : 0);
+    std::memcpy(values.data(), disk.data() + offset, values.size() * 4);
+    return values;
+  }
+};
+
+TEST_F(RecordWriting, StatisticsOfThreeRecords) {
+  create("s.rvx", {u"p1", u"T1"});
+  const float records[3][2] = {{1, -4}, {2, 8}, {3, 0.5f}};
+  for (const auto& record : records) ASSERT_EQ(KDRVX_AddRecord(record), KDRVX_OK);
+  const auto h = finished("s.rvx");
+  EXPECT_EQ(h.NoRecords, 3u);
+  EXPECT_EQ(h.FlagStatistics, 3);
+  const auto& p1 = h.Channel[0];
+  EXPECT_EQ(std::vector<float>({p1.MinValue, p1.MaxValue, p1.MeanValue, p1.SDevValue}),
+            std::vector<float>({1, 3, 2, 0}));
+  EXPECT_EQ(p1.RMSValue, static_cast<float>(std::sqrt(double{static_cast<float>(14.0 / 3)})));
+  EXPECT_EQ(std::vector<float>({h.Channel[1].MinValue, h.Channel[1].MaxValue}), std::vector<float>({-4, 8}));
+  EXPECT_EQ(valuesFrom("s.rvx", 4300), std::vector<float>({1, -4, 2, 8, 3, 0.5f}));
+
+  // One record: its value everywhere, the RMS its magnitude.
+  create("u.rvx", {u"p1"});
+  const float single[] = {-2.5f};
+  KDRVX_AddRecord(single);
+  const auto one = finished("u.rvx").Channel[0];
+  EXPECT_EQ(std::vector<float>({one.MinValue, one.MaxValue, one.MeanValue, one.RMSValue}),
+            std::vector<float>({-2.5f, -2.5f, -2.5f, 2.5f}));
+}
+
+TEST_F(RecordWriting, DetailTracesFollowTheExtremes) {
+  create("d.rvx", {u"p1", u"p2"});
+  setMaskQuietly(capture, static_cast<int16_t>(KDRVX_DEBUG_DETAILS));
+  const float first[] = {1, 1}, second[] = {0.5f, 2}, third[] = {NAN, -1};
+  KDRVX_AddRecord(first);
+  KDRVX_AddRecord(second);
+  EXPECT_EQ(capture.narrowLines(), Lines({"Record: 1:", "Record: 2:", "0: 0.500", "new Min", "1: 2.000", "new Max"}));
+  KDRVX_AddRecord(third);  // a NaN moves neither extreme
+  const auto h = finished("d.rvx");
+  EXPECT_EQ(std::vector<float>({h.Channel[0].MinValue, h.Channel[0].MaxValue, h.Channel[1].MinValue}),
+            std::vector<float>({0.5f, 1, -1}));
+}
+
+TEST_F(RecordWriting, PlacementAfterUpdateAndDataBlock) {
+  create("p.rvx", {u"p1"});
+  const float one[] = {1}, two[] = {2}, three[] = {3}, block[] = {7, 8};
+  KDRVX_AddRecord(one);
+  ASSERT_EQ(KDRVX_Update(), KDRVX_OK);
+  KDRVX_AddRecord(two);  // at the end of the reopened file
+  setMaskQuietly(capture, KDRVX_DEBUG_CALLS);
+  ASSERT_EQ(KDRVX_WriteDataBlock(block, 2912, 8), KDRVX_OK);  // leaves a gap of one value
+  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: KDRVX_WriteDataBlock(...,Offset=2912,Bytes=8)"}));
+  KDRVX_AddRecord(three);  // right after the block
+  // A negative offset fails in the file layer and moves nothing.
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
+  EXPECT_EQ(KDRVX_WriteDataBlock(block, -4, 8), KDRVX_ERR_RVX_OPEN_WRITE);
+  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: Error 0x00000083"}));
+  EXPECT_EQ(KDRVX_WriteDataBlock(nullptr, 0, 4), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  EXPECT_EQ(KDRVX_AddRecord(nullptr), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  KDRVX_AddRecord(one);
+  EXPECT_EQ(finished("p.rvx").NoRecords, 4u);  // the block counts nothing
+  EXPECT_EQ(valuesFrom("p.rvx", 2900), std::vector<float>({1, 2, 0, 7, 8, 3, 1}));
+}
+
+TEST_F(RecordWriting, CloseSimpleLeavesTheHeaderOfTheFirstRecord) {
+  create("c.rvx", {u"p1"});
+  for (int i = 0; i < 10; ++i) {
+    const float record[] = {static_cast<float>(10 - i)};
+    KDRVX_AddRecord(record);
+  }
+  ASSERT_EQ(KDRVX_CloseCreateSimple(), KDRVX_OK);
+  const auto h = header("c.rvx");
+  EXPECT_EQ(h.NoRecords, 1u);
+  EXPECT_EQ(h.Channel[0].MinValue, 10.0f);
+  EXPECT_EQ(h.FlagStatistics, 0);
+  EXPECT_EQ(valuesFrom("c.rvx", 2900).size(), 10u);
+  EXPECT_EQ(KDRVX_CloseCreateSimple(), KDRVX_ERR_RVX_NOT_OPEN_WRITE);
+  // Without records the update leaves the statistics flag alone.
+  create("n.rvx", {u"p1"});
+  EXPECT_EQ(finished("n.rvx").FlagStatistics, 0);
+  EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_ERR_RVX_NOT_OPEN_WRITE);
+}
+
+TEST_F(RecordWriting, NoContextForTheRecord) {
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS);
+  const float record[] = {1};
+  EXPECT_EQ(KDRVX_AddRecord(record), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
+  EXPECT_EQ(capture.narrowLines(), Lines({"KDrvxLibrary: KDRVX_AddRecord()", "KDrvxLibrary: ERR_RVX_NOT_OPEN_WRITE",
+                                          "KDrvxLibrary: ERR_RVX_NOT_OPEN_MODIFY"}));
+  EXPECT_EQ(KDRVX_GetLastError(), KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
+}
+
+}  // namespace
+}  // namespace kdrvx::test
