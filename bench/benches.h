@@ -4,5 +4,6 @@
 namespace kdrvx::bench {
 
 void registerReadCases();
+void registerWriteCases();
 
 }  // namespace kdrvx::bench

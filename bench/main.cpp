@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   kdrvx::bench::registerReadCases();
+  kdrvx::bench::registerWriteCases();
 
   kdrvx::bench::SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
