@@ -1,4 +1,5 @@
-// The hot paths allocate nothing: reading record by record and in blocks.
+// The hot paths allocate nothing: adding records, reading them one by one
+// and in blocks.
 // This program replaces the global operator new to count every allocation
 // made while a count is running, which is why it is an executable of its
 // own; the library is linked statically, so its allocations (std::string,
@@ -13,6 +14,7 @@
 #include "kdrvx/kdrvx.h"
 #include "support/rvx_fixture.h"
 #include "support/test_support.h"
+#include "support/write_support.h"
 
 namespace {
 
@@ -81,6 +83,51 @@ TEST(HotPathAllocations, CountingSeesAnAllocation) {
     allocations = count.allocations();
   }
   EXPECT_GE(allocations, 1u);
+}
+
+class RecordAllocations : public WriteTest {
+ protected:
+  void TearDown() override {
+    KDRVX_SetDebugMask(0);
+    KDRVX_SetTraceSink(nullptr, nullptr);
+    WriteTest::TearDown();
+  }
+};
+
+TEST_F(RecordAllocations, NoneWhileAddingRecords) {
+  const std::vector<std::u16string> variables = {u"p1", u"p2", u"T1", u"T2",
+                                                 u"dp1", u"dp2", u"U1", u"I1"};
+  create("r.rvx", variables);
+  std::vector<float> records(kChannels * kCalls);
+  for (size_t i = 0; i < records.size(); ++i) records[i] = static_cast<float>(i % 977) - 400.5f;
+  // The first record writes the header as well; it is not counted.
+  ASSERT_EQ(KDRVX_AddRecord(records.data()), KDRVX_OK);
+
+  // Half of the records with every trace bit set: the entry line and the
+  // detail lines of each record are built in fixed buffers. The host sink
+  // only counts them.
+  KDRVX_SetTraceSink(countLine, nullptr);
+  gTraceLines = 0;
+  int failed = 0;
+  unsigned long allocations;
+  {
+    AllocationCount count;
+    for (int i = 1; i < kCalls; ++i) {
+      if (i == kCalls / 2) KDRVX_SetDebugMask(static_cast<int16_t>(KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
+      if (KDRVX_AddRecord(&records[i * kChannels]) != KDRVX_OK) ++failed;
+    }
+    allocations = count.allocations();
+  }
+  KDRVX_SetDebugMask(0);
+  const unsigned long lines = gTraceLines;
+
+  EXPECT_EQ(allocations, 0u);
+  EXPECT_EQ(failed, 0);
+  EXPECT_GE(lines, static_cast<unsigned long>(kCalls / 2 * (kChannels + 2)));
+  const auto h = finished("r.rvx");
+  EXPECT_EQ(h.NoRecords, static_cast<uint32_t>(kCalls));
+  EXPECT_EQ(h.Channel[0].MinValue, -400.5f);
+  EXPECT_EQ(bytes("r.rvx").size(), format::headerLength(kChannels) + sizeof(float) * records.size());
 }
 
 class ReadAllocations : public ReadTest {};
