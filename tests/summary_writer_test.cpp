@@ -109,6 +109,29 @@ TEST_F(SummaryFile, FrenchFileByteForByte) {
             "\r\n\r\nfournit  KDRVXLibrary V2.7\r\n");
 }
 
+TEST_F(SummaryFile, EnglishFileByteForByte) {
+  header->ScanRate = 2000;
+  header->Channel[0].ISDS = 0;
+  header->Channel[0].Linearisation = 0;
+  const std::string expected =
+      "Company         :  ACME Caf\xE9 A\r\nInstrument      :  KD 8\r\n"
+      "Serialnumber    :  123\r\n\r\nName Measurement:  Run 1\r\n"
+      "Directory       :  " + dir.path().string() + "\r\nFilename        :  run.RVI\r\n"
+      "Measurement from:  7.3.2024 9:05\r\nScanning rate   :  2 sec\r\n"
+      "Storing time    :  3.333 min\r\nData records    :  101\r\n"
+      "Channels        :  dp2 \r\nTrigger         :  p1 > 2 bar\r\n"
+      "Commentary      :  \r\nTest run\r\n\r\n"
+      "\r\nVariable                 :  dp2 \r\nUnit                     :  bar\r\n"
+      "Name of channel          :  \r\nChannel                  :  1\r\n"
+      "ISDS                     :  no\r\nIndivid. Scan.rate       :  yes (10 sec)\r\n"
+      "Signal type              :  0-10 V\r\nMeas.Range/calibr.value  :  0..10 bar\r\n"
+      "Zero point alignment     :  0.0\r\nFilter settings          :  \r\n"
+      "Linearisation            :  no\r\n"
+      "\r\n\r\ncreated with  KDRVXLibrary V2.7\r\n";
+  EXPECT_EQ(summary(1), expected);
+  EXPECT_EQ(summary(4), expected);  // the fourth table is the English one
+}
+
 struct RateCase {
   uint8_t flags;
   uint32_t scanRate, records;
