@@ -51,16 +51,18 @@ double counter(const benchmark::UserCounters& counters, const char* name) {
 }  // namespace
 
 void registerCase(const std::string& name, CaseInfo info,
-                  std::function<void(benchmark::State&)> body) {
+                  std::function<void(benchmark::State&)> body, double minSeconds) {
   cases()[name] = std::move(info);
-  benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) { body(state); })
-      ->UseManualTime()
-      ->Unit(benchmark::kMicrosecond);
+  auto* registered =
+      benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) { body(state); });
+  registered->UseManualTime()->Unit(benchmark::kMicrosecond);
+  if (minSeconds > 0) registered->MinTime(minSeconds);
 }
 
 void compare(benchmark::State& state, uint64_t batch, const std::vector<Side>& sides,
-             double bytesPerOperation) {
-  if (sides.size() < 2 || sides.size() > kMaxSides) {
+             const std::vector<double>& bytesPerOperation) {
+  if (sides.size() < 2 || sides.size() > kMaxSides ||
+      (bytesPerOperation.size() > 1 && bytesPerOperation.size() != sides.size())) {
     state.SkipWithError("a comparison needs the library and one or two baselines");
     return;
   }
@@ -91,8 +93,10 @@ void compare(benchmark::State& state, uint64_t batch, const std::vector<Side>& s
   for (size_t i = 0; i < sides.size(); ++i) {
     const double side = median(seconds[i]);
     state.counters[kTimeCounters[i]] = side * perOperation * 1e9;
-    if (bytesPerOperation > 0)
-      state.counters[kSpeedCounters[i]] = bytesPerOperation / (side * perOperation) / 1e6;
+    if (!bytesPerOperation.empty()) {
+      const double bytes = bytesPerOperation[bytesPerOperation.size() == 1 ? 0 : i];
+      state.counters[kSpeedCounters[i]] = bytes / (side * perOperation) / 1e6;
+    }
     if (i == 0) continue;
     std::vector<double> ratios(rounds);
     for (size_t r = 0; r < rounds; ++r) ratios[r] = seconds[0][r] / seconds[i][r];
@@ -116,8 +120,8 @@ void SummaryReporter::Finalize() {
   ConsoleReporter::Finalize();
   std::FILE* out = stdout;
   std::fprintf(out, "\nSummary: library against baseline, measured alternately in the same run\n");
-  std::fprintf(out, "(ratio of times for per-operation cases, of MB/s for throughput cases;"
-                    " 1 MB = 10^6 bytes)\n\n");
+  std::fprintf(out, "(ratio of times for per-operation cases; for throughput cases the ratio of"
+                    " speeds for the same work; 1 MB = 10^6 bytes)\n\n");
   for (const Row& row : rows_) {
     auto found = cases().find(row.name);
     if (found == cases().end()) continue;

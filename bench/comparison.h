@@ -31,7 +31,8 @@ using Side = std::function<double(uint64_t count)>;
 // How the summary shows a case.
 enum class Measure {
   TimePerOperation,  // time per operation; the ratio is library time / baseline time
-  Throughput,        // MB/s; the ratio is library MB/s / baseline MB/s
+  Throughput,        // MB/s; the ratio is the library's speed / the baseline's for
+                     // the same work (baseline time / library time)
 };
 
 struct Goal {
@@ -47,18 +48,19 @@ struct CaseInfo {
 };
 
 // Registers a benchmark named `name` whose body builds its sides and calls
-// compare(). It runs with manual time (the sum of all sides' batches).
+// compare(). It runs with manual time (the sum of all sides' batches), for
+// at least `minSeconds` when that is given.
 void registerCase(const std::string& name, CaseInfo info,
-                  std::function<void(benchmark::State&)> body);
+                  std::function<void(benchmark::State&)> body, double minSeconds = 0);
 
 // Runs the sides (the library, then the baselines) in batches of `batch`
 // operations, one batch of each per benchmark iteration, and sets the
 // counters from the medians over the iterations: lib_ns, base_ns, base2_ns
 // (per operation), ratio and ratio2 (library time / baseline time, the
-// median of the iterations' ratios), and with `bytesPerOperation` the MB/s
-// of each side.
+// median of the iterations' ratios), and with `bytesPerOperation` (one
+// figure for all sides, or one per side) the MB/s of each side.
 void compare(benchmark::State& state, uint64_t batch, const std::vector<Side>& sides,
-             double bytesPerOperation = 0);
+             const std::vector<double>& bytesPerOperation = {});
 
 // The console output of Google Benchmark, followed by a summary of every case
 // in the run: the library's figure, the baselines', their ratios and whether

@@ -149,7 +149,7 @@ void readRecordsCase(benchmark::State& state, uint32_t block, uint64_t batch) {
     }
     return secondsSince(start);
   };
-  compare(state, batch, {libraryBlocks, plainReads, copies}, static_cast<double>(bytes));
+  compare(state, batch, {libraryBlocks, plainReads, copies}, {static_cast<double>(bytes)});
 }
 
 void readNextRecordCase(benchmark::State& state, uint32_t channels, uint64_t batch) {
@@ -179,7 +179,7 @@ void readNextRecordCase(benchmark::State& state, uint32_t channels, uint64_t bat
     plain.position += count;
     return taken;
   };
-  compare(state, batch, {libraryRecords, plainReads}, bytes);
+  compare(state, batch, {libraryRecords, plainReads}, {static_cast<double>(bytes)});
 }
 
 void openCloseCase(benchmark::State& state, uint64_t batch) {

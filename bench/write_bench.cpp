@@ -128,7 +128,7 @@ void addRecordCase(benchmark::State& state, uint32_t channels, uint64_t batch) {
     plain.wrote(count);
     return taken;
   };
-  compare(state, batch, {libraryRecords, plainWrites}, static_cast<double>(bytes));
+  compare(state, batch, {libraryRecords, plainWrites}, {static_cast<double>(bytes)});
 }
 
 // A compact-layout recording of 24 channels with its RVI file, made by the
