@@ -131,16 +131,18 @@ PlainFile::PlainFile(const std::filesystem::path& path, int flags)
 
 PlainFile::~PlainFile() { ::close(fd_); }
 
-MappedFile::MappedFile(const std::filesystem::path& path) {
-  PlainFile file(path, O_RDONLY);
-  length_ = std::filesystem::file_size(path);
-  void* data = ::mmap(nullptr, length_, PROT_READ, MAP_SHARED | MAP_POPULATE, file.fd(), 0);
-  check(data != MAP_FAILED, "mapping " + path.string());
-  data_ = static_cast<const unsigned char*>(data);
+MemoryImage::MemoryImage(const Recording& recording)
+    : length_(recording.records * recording.recordSize()) {
+  void* data = ::mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  check(data != MAP_FAILED, "allocating memory for the records");
+  ::madvise(data, length_, MADV_HUGEPAGE);  // a wish; small pages do as well
+  data_ = static_cast<unsigned char*>(data);
+  PlainFile file(recording.path, O_RDONLY);
+  check(::pread(file.fd(), data_, length_, static_cast<off_t>(recording.dataOffset)) ==
+            static_cast<ssize_t>(length_),
+        "reading " + recording.path.string());
 }
 
-MappedFile::~MappedFile() {
-  ::munmap(const_cast<unsigned char*>(data_), length_);
-}
+MemoryImage::~MemoryImage() { ::munmap(data_, length_); }
 
 }  // namespace kdrvx::bench

@@ -56,17 +56,19 @@ class PlainFile {
   int fd_;
 };
 
-// A read-only mapping of a whole file, its pages populated.
-class MappedFile {
+// The records of a recording copied into memory of their own (huge pages
+// where the system grants them), so that copying from it measures memory
+// bandwidth without page-cache or page-table overheads.
+class MemoryImage {
  public:
-  explicit MappedFile(const std::filesystem::path& path);
-  ~MappedFile();
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
+  explicit MemoryImage(const Recording& recording);
+  ~MemoryImage();
+  MemoryImage(const MemoryImage&) = delete;
+  MemoryImage& operator=(const MemoryImage&) = delete;
   const unsigned char* data() const { return data_; }
 
  private:
-  const unsigned char* data_ = nullptr;
+  unsigned char* data_ = nullptr;
   size_t length_ = 0;
 };
 
