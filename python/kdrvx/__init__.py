@@ -1,0 +1,62 @@
+"""kdrvx: RVX recordings as numpy arrays and pandas DataFrames.
+
+A pure-Python binding (ctypes) over the KDRVX library. The library is found
+through the environment variable ``KDRVX_LIBRARY`` (the file, or the folder
+that holds it), then beside this package, then on the system's library path.
+
+    import kdrvx
+
+    with kdrvx.open("run1.rvx") as recording:
+        print(recording.header.start, [c.label for c in recording.channels])
+        values = recording.read()              # float32, (records, channels)
+        frame = recording.to_pandas()          # needs pandas
+
+    with kdrvx.create("out.rvx", channels=["p1", {"variable": "T1", "unit": "degC"}],
+                      scan_interval_us=1000) as writer:
+        writer.append([[1.0, 20.5], [1.1, 20.6]])
+
+One context of each kind per process: the library holds a single read, a
+single create and a single modify context for the whole process, with no
+handles. So only one Recording and one Writer can be open at a time; opening
+a second raises RvxError until the first is closed. All calls into the
+library are serialised by one lock (``kdrvx.LOCK``), so the package can be
+used from several threads.
+"""
+
+from ._library import LOCK
+from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError
+from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
+from .reading import Channel, Header, Recording, open
+from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
+from . import _library
+
+__version__ = "4.5.2"
+
+
+def library_path() -> str:
+    """Path of the loaded library (loads it if needed)."""
+    return _library.library().path
+
+
+def library_version() -> str:
+    """The library's version text."""
+    buffer = _library.text_buffer(64)
+    _library.call("KDRVX_LibVersion", buffer, len(buffer))
+    return _library.from_utf16(buffer)
+
+
+def error_text(code: int) -> str:
+    """The library's text for a status code."""
+    return _library.library().text_of(code)
+
+
+def last_error() -> int:
+    """The library's last error (``KDRVX_GetLastError``)."""
+    return _library.call("KDRVX_GetLastError")
+
+
+__all__ = [
+    "Channel", "Header", "LANGUAGES", "LOCK", "LibraryNotFoundError", "Recording", "RvxError",
+    "STATUS_NAMES", "Writer", "bits_as_float32", "create", "error_text", "last_error",
+    "library_path", "library_version", "modify", "open",
+]

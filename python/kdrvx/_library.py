@@ -1,0 +1,277 @@
+"""Loading the shared library, its function prototypes, the call lock and the
+UTF-16 text conversion at the interface.
+
+The library keeps all its state module-wide (one read, one create and one
+modify context, the last error) and takes no lock of its own. Every call
+from this package goes through ``call()`` under ``LOCK``, a re-entrant lock
+that the higher layers also hold across sequences of calls that belong
+together (opening a file and taking its header, reading a block of records),
+so that threads cannot interleave them.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import sys
+import threading
+from ctypes import POINTER, c_float, c_int16, c_int32, c_int64, c_uint8, c_uint16, c_uint32, c_void_p
+from pathlib import Path
+from typing import List, Optional, Tuple
+
+from .errors import LibraryNotFoundError, RvxError
+
+# Serialises every call into the library and every sequence of calls that
+# must not be interleaved. Re-entrant, so that a higher layer may hold it
+# while it calls helpers that take it again.
+LOCK = threading.RLock()
+
+# KDRVX_CHAR is a 16-bit UTF-16 code unit on every platform the library is
+# built for (char16_t on Linux, wchar_t on Windows); ctypes.c_wchar is 32 bits
+# on Linux and must not be used.
+_TEXT = POINTER(c_uint16)
+_VOID = None
+
+_SIGNATURES = {
+    # library frame
+    "KDRVX_SetDebugMask": (c_uint32, [c_int16]),
+    "KDRVX_GetLastError": (c_uint32, []),
+    "KDRVX_LibVersion": (c_uint32, [_TEXT, c_uint16]),
+    "KDRVX_GetErrorString": (c_uint32, [_TEXT, c_uint16, c_uint32]),
+    "KDRVX_DeleteFile": (_VOID, [_TEXT]),
+    # reading
+    "KDRVX_OpenRead": (c_uint32, [_TEXT]),
+    "KDRVX_CloseRead": (c_uint32, []),
+    "KDRVX_CheckOriginalFlag": (c_uint32, [POINTER(c_uint8)]),
+    "KDRVX_GetDate": (c_uint32, [_TEXT]),
+    "KDRVX_GetTime": (c_uint32, [_TEXT]),
+    "KDRVX_GetComment": (c_uint32, [_TEXT, c_uint16]),
+    "KDRVX_GetCompany": (c_uint32, [_TEXT, c_uint16]),
+    "KDRVX_GetInstrument": (c_uint32, [_TEXT, c_uint16]),
+    "KDRVX_GetSnrInstrument": (c_uint32, [_TEXT, c_uint16]),
+    "KDRVX_GetNameMeasurement": (c_uint32, [_TEXT, c_uint16]),
+    "KDRVX_GetTriggerSetting": (c_uint32, [_TEXT, c_uint16]),
+    "KDRVX_GetChannelVariable": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetChannelUnit": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetChannelName": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetChannelNumber": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetChannelSignalType": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetChannelZeroPoint": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetChannelCalParameter": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetChannelFilter": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetChannelLintab": (c_uint32, [_TEXT, c_int16, c_uint16]),
+    "KDRVX_GetVersion": (c_uint32, []),
+    "KDRVX_GetNoRecords": (c_uint32, []),
+    "KDRVX_GetScanRate": (c_int64, []),
+    "KDRVX_GetNoChannels": (c_uint32, []),
+    "KDRVX_GetNoTriggerRecord": (c_uint32, []),
+    "KDRVX_GetFlagStatistics": (c_uint32, []),
+    "KDRVX_GetChannelIndRate": (c_uint32, [c_int16]),
+    "KDRVX_GetChannelMinValue": (c_float, [c_int16]),
+    "KDRVX_GetChannelMaxValue": (c_float, [c_int16]),
+    "KDRVX_GetChannelMeanValue": (c_float, [c_int16]),
+    "KDRVX_GetChannelRMSValue": (c_float, [c_int16]),
+    "KDRVX_GetChannelSDevValue": (c_float, [c_int16]),
+    "KDRVX_GetNumberMultiChannelBits": (c_int32, [c_int16]),
+    "KDRVX_IsChannelISDS": (c_int32, [c_int16]),
+    "KDRVX_IsChannelLinearisation": (c_int32, [c_int16]),
+    "KDRVX_IsChannelMultiChannel": (c_int32, [c_int16]),
+    "KDRVX_IsAnyMultiChannelinRVX": (c_int32, []),
+    # Record buffers are passed as plain addresses (numpy memory), so that
+    # ctypes converts no value and every bit pattern arrives unchanged.
+    "KDRVX_ReadFirstRecord": (c_uint32, [c_void_p]),
+    "KDRVX_ReadNextRecord": (c_uint32, [c_void_p]),
+    "KDRVX_ReadRecords": (c_int64, [c_int64, c_uint32, c_void_p]),
+    # creating
+    "KDRVX_CreateExt": (c_uint32, [_TEXT, c_uint8, c_uint8, c_uint8, c_int32]),
+    "KDRVX_Create": (c_uint32, [_TEXT, c_uint8, c_uint8]),
+    "KDRVX_Reset": (c_uint32, []),
+    "KDRVX_SetCompany": (c_uint32, [_TEXT]),
+    "KDRVX_SetInstrument": (c_uint32, [_TEXT]),
+    "KDRVX_SetSnrInstrument": (c_uint32, [_TEXT]),
+    "KDRVX_SetNameMeasurement": (c_uint32, [_TEXT]),
+    "KDRVX_SetTriggerSetting": (c_uint32, [_TEXT]),
+    "KDRVX_SetComment": (c_uint32, [_TEXT]),
+    "KDRVX_SetDate": (c_uint32, [_TEXT]),
+    "KDRVX_SetTime": (c_uint32, [_TEXT]),
+    "KDRVX_SetScanRate": (c_uint32, [c_int64]),
+    "KDRVX_SetNoTriggerRecord": (c_uint32, [c_uint32]),
+    "KDRVX_AddChannel": (c_uint32, [_TEXT]),
+    "KDRVX_SetChannelVariable": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelUnit": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelName": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelNumber": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelSignalType": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelZeroPoint": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelCalParameter": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelFilter": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelLintab": (c_uint32, [c_int16, _TEXT]),
+    "KDRVX_SetChannelIndRate": (c_uint32, [c_int16, c_uint32]),
+    "KDRVX_SetChannelISDS": (c_uint32, [c_int16, c_int16]),
+    "KDRVX_SetChannelLinearisation": (c_uint32, [c_int16, c_int16]),
+    "KDRVX_SetChannelMultiChannel": (c_uint32, [c_int16, c_uint16]),
+    "KDRVX_ConvertMultiChannelValue": (c_uint32, [c_float]),
+    "KDRVX_AddRecord": (c_uint32, [c_void_p]),
+    "KDRVX_Update": (c_uint32, []),
+    "KDRVX_WriteDataBlock": (c_uint32, [c_void_p, c_int32, c_uint16]),
+    "KDRVX_CloseCreate": (c_uint32, []),
+    "KDRVX_CloseCreateSimple": (c_uint32, []),
+    # modifying
+    "KDRVX_OpenModify": (c_uint32, [_TEXT]),
+    "KDRVX_ModifyComment": (c_uint32, [_TEXT, _TEXT]),
+    "KDRVX_ModifyNameMeasurement": (c_uint32, [_TEXT, _TEXT]),
+    "KDRVX_CloseModify": (c_uint32, []),
+}
+
+_FIRST_STATUS = 0xE1000001
+_LAST_STATUS = 0xE1000027
+
+if sys.platform == "win32":
+    _FILE_NAMES = ("KDRVXLibrary.dll",)
+else:
+    _FILE_NAMES = ("libkdrvx.so.4", "libkdrvx.so")
+
+
+class _Library:
+    """The loaded library: its path, its functions and the texts of its codes."""
+
+    def __init__(self, handle: ctypes.CDLL, path: str):
+        self.handle = handle
+        self.path = path
+        self.functions = {}
+        for name, (restype, argtypes) in _SIGNATURES.items():
+            try:
+                function = getattr(handle, name)
+            except AttributeError:
+                continue  # a library built without that part; calling it says so
+            function.restype = restype
+            function.argtypes = argtypes
+            self.functions[name] = function
+        self.status_texts = {}
+        # Looking a text up stores the lookup's own status as the last error.
+        # The last lookup is of a code that has a text, so that the library's
+        # last error is 0 afterwards, as it is after loading.
+        for code in range(_LAST_STATUS, _FIRST_STATUS - 1, -1):
+            self.status_texts[code] = self._lookup_text(code)
+
+    def _lookup_text(self, code: int) -> str:
+        buffer = (c_uint16 * 256)()
+        self.functions["KDRVX_GetErrorString"](buffer, len(buffer), code)
+        return from_utf16(buffer)
+
+    def text_of(self, code: int) -> str:
+        code &= 0xFFFFFFFF
+        if code not in self.status_texts:
+            self.status_texts[code] = self._lookup_text(code)
+        return self.status_texts[code]
+
+
+_library: Optional[_Library] = None
+
+
+def _candidates() -> List[Tuple[str, Path]]:
+    """The places to look for the library, in order, each with how it was found."""
+    configured = os.environ.get("KDRVX_LIBRARY")
+    if configured:
+        # A library named explicitly is never replaced by another one.
+        place = Path(configured)
+        if place.is_dir():
+            return [("KDRVX_LIBRARY", place / name) for name in _FILE_NAMES]
+        return [("KDRVX_LIBRARY", place)]
+    beside = Path(__file__).resolve().parent
+    places = [("beside the package", beside / name) for name in _FILE_NAMES]
+    places += [("the system's library path", Path(name)) for name in _FILE_NAMES]
+    return places
+
+
+def _load() -> _Library:
+    attempts = []
+    if not os.environ.get("KDRVX_LIBRARY"):
+        attempts.append("KDRVX_LIBRARY: not set")
+    for how, place in _candidates():
+        if how != "the system's library path" and not place.exists():
+            attempts.append("%s: %s (no such file)" % (how, place))
+            continue
+        try:
+            handle = ctypes.CDLL(str(place))
+        except OSError as error:
+            attempts.append("%s: %s (%s)" % (how, place, error))
+            continue
+        return _Library(handle, str(place))
+    raise LibraryNotFoundError(
+        "kdrvx cannot load the KDRVX library; set KDRVX_LIBRARY to the path of "
+        "%s. Looked at:\n  %s" % (" or ".join(_FILE_NAMES), "\n  ".join(attempts)))
+
+
+def library() -> _Library:
+    """The loaded library; loads it at the first use."""
+    global _library
+    with LOCK:
+        if _library is None:
+            _library = _load()
+        return _library
+
+
+def function(name: str):
+    """The library function `name`, with its prototype."""
+    loaded = library()
+    try:
+        return loaded.functions[name]
+    except KeyError:
+        raise LibraryNotFoundError("%s does not export %s" % (loaded.path, name)) from None
+
+
+def call(name: str, *arguments):
+    """Calls the library function `name` under the lock and returns its result."""
+    target = function(name)
+    with LOCK:
+        return target(*arguments)
+
+
+def error(code: int, name: str, detail: Optional[str] = None) -> RvxError:
+    """The exception for status `code` returned by function `name`."""
+    return RvxError(code, library().text_of(code), name, detail)
+
+
+def check(name: str, *arguments, detail: Optional[str] = None) -> None:
+    """Calls a status-returning function and raises RvxError unless it returns 0."""
+    status = call(name, *arguments)
+    if status != 0:
+        raise error(status, name, detail)
+
+
+# Text at the interface -----------------------------------------------------
+
+def to_utf16(text: str):
+    """A zero-terminated UTF-16 buffer holding `text`."""
+    if "\0" in text:
+        raise ValueError("text for the library must not contain a NUL character: %r" % text)
+    data = text.encode("utf-16-le", "surrogatepass")
+    buffer = (c_uint16 * (len(data) // 2 + 1))()
+    ctypes.memmove(buffer, data, len(data))
+    return buffer
+
+
+def text_buffer(capacity: int):
+    """A zeroed UTF-16 buffer of `capacity` units for the library to fill."""
+    return (c_uint16 * capacity)()
+
+
+def from_utf16(buffer) -> str:
+    """The text in a UTF-16 buffer, up to its first zero unit or its end.
+
+    A lone surrogate (only in a damaged file) is kept as it is rather than
+    replaced, so that no stored unit is lost.
+    """
+    raw = bytes(buffer)
+    end = raw.find(b"\0\0")
+    while end >= 0 and end % 2:
+        end = raw.find(b"\0\0", end + 1)
+    if end < 0:
+        end = len(raw) - len(raw) % 2
+    return raw[:end].decode("utf-16-le", "surrogatepass")
+
+
+def path_text(path) -> str:
+    """A file system path as the text the library takes."""
+    return os.fsdecode(os.fspath(path))

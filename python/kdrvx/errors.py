@@ -1,0 +1,88 @@
+"""Status codes of the KDRVX library and the exception that carries them."""
+
+from __future__ import annotations
+
+from typing import Optional
+
+# Every failure status of the library with its symbolic name.
+STATUS_NAMES = {
+    0xE1000001: "ERR_RVX_NEWER_VERSION",
+    0xE1000002: "ERR_RVX_INVALID_HEADER",
+    0xE1000003: "ERR_RVX_STILL_OPEN_READ",
+    0xE1000004: "ERR_RVX_READ_FIRST",
+    0xE1000005: "ERR_RVX_NOT_OPEN_READ",
+    0xE1000006: "ERR_RVX_OPEN_READ",
+    0xE1000007: "ERR_RVX_CHN_UNKNOWN",
+    0xE1000008: "ERR_RVX_ALREADY_EXISTS",
+    0xE1000009: "ERR_RVX_CREATE",
+    0xE100000A: "ERR_RVX_STILL_OPEN_WRITE",
+    0xE100000B: "ERR_RVX_NOT_OPEN_WRITE",
+    0xE100000C: "ERR_RVX_NUMBER_OF_CHANNELS",
+    0xE100000D: "ERR_RVX_CHN_VAR",
+    0xE100000E: "ERR_RVX_CHN_UNIT",
+    0xE100000F: "ERR_RVX_CHN_VAR_EXISTS",
+    0xE1000010: "ERR_RVX_CHANNEL_ADD",
+    0xE1000011: "ERR_RVX_CHN_NAME",
+    0xE1000012: "ERR_RVX_CHN_NUMBER",
+    0xE1000013: "ERR_RVX_CHN_SIGNAL",
+    0xE1000014: "ERR_RVX_CHN_ZERO",
+    0xE1000015: "ERR_RVX_CHN_CALPARA",
+    0xE1000016: "ERR_RVX_CHN_FILTER",
+    0xE1000017: "ERR_RVX_CHN_LINTAB",
+    0xE1000018: "ERR_RVX_PARAMETER_STRING_LENGTH",
+    0xE1000019: "ERR_RVX_DATE",
+    0xE100001A: "ERR_RVX_TIME",
+    0xE100001B: "ERR_RVX_OPEN_WRITE",
+    0xE100001C: "ERR_RVX_OPEN_MODIFY",
+    0xE100001D: "ERR_RVX_STILL_OPEN_MODIFY",
+    0xE100001E: "ERR_RVX_MODIFY_NOT_POSSIBLE",
+    0xE100001F: "ERR_RVX_NOT_OPEN_MODIFY",
+    0xE1000020: "ERR_RVX_SHARING_VIOLATION",
+    0xE1000021: "ERR_RVX_DEVELOPER_VERSION",
+    0xE1000022: "ERR_RVX_INVALID_ERROR_CODE",
+    0xE1000023: "ERR_RVX_OLD_FORMAT",
+    0xE1000024: "ERR_RVI_FILE_NAME",
+    0xE1000025: "ERR_RVI_CREATE",
+    0xE1000026: "ERR_RVX_MULTICHANNEL_BITS",
+    0xE1000027: "ERR_RVX_UNIT_LENGTH",
+}
+
+# The names as module constants, so that callers can compare codes by name:
+# ``except RvxError as e: if e.code == kdrvx.ERR_RVX_ALREADY_EXISTS: ...``
+globals().update({name: code for code, name in STATUS_NAMES.items()})
+
+
+class LibraryNotFoundError(OSError):
+    """The shared library could not be loaded from any of the places looked at."""
+
+
+class RvxError(Exception):
+    """A call into the library failed with a status code.
+
+    Attributes:
+        code: the 32-bit status, for example ``0xE1000006``.
+        name: its symbolic name, for example ``"ERR_RVX_OPEN_READ"``.
+        text: the library's own text for the code (``KDRVX_GetErrorString``).
+        function: the library function that returned the status.
+        detail: what the binding adds to explain the failure, or ``None``.
+    """
+
+    def __init__(self, code: int, text: str, function: str = "", detail: Optional[str] = None):
+        self.code = code & 0xFFFFFFFF
+        self.name = STATUS_NAMES.get(self.code, "status 0x%08X" % self.code)
+        self.text = text
+        self.function = function
+        self.detail = detail
+        super().__init__(self.code, self.name, self.text)
+
+    def __str__(self) -> str:
+        where = self.function + ": " if self.function else ""
+        message = "%s0x%08X %s: %s" % (where, self.code, self.name, self.text)
+        if self.detail:
+            message += " (" + self.detail + ")"
+        return message
+
+    def __reduce__(self):
+        return (type(self), (self.code, self.text, self.function, self.detail))
+
+__all__ = ["LibraryNotFoundError", "RvxError", "STATUS_NAMES", *STATUS_NAMES.values()]

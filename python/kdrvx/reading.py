@@ -1,0 +1,545 @@
+"""Reading recordings: header, channels and records as numpy arrays."""
+
+from __future__ import annotations
+
+import ctypes
+import datetime as _datetime
+import operator
+import os
+import weakref
+from dataclasses import dataclass
+from typing import Iterable, List, Optional, Sequence, Union
+
+import numpy as np
+
+from . import _library as lib
+from ._library import LOCK, call, check, from_utf16, path_text, text_buffer, to_utf16
+from .errors import ERR_RVX_OLD_FORMAT, ERR_RVX_STILL_OPEN_READ
+
+# Capacities in UTF-16 units; each is larger than the field it reads, so that
+# the library never has to cut a text.
+_HEADER_TEXT_CAPACITY = 300
+_CHANNEL_TEXT_CAPACITY = 210
+_VARIABLE_CAPACITY = 7  # the library writes at most six units and no terminator
+
+# Results of the single-record readers.
+_WHOLE_RECORD = 0
+_INCOMPLETE_RECORD = 1
+_END_MARK = 2
+
+# Blocks of the current record kind are read straight into the result in
+# pieces of at most this many bytes (the library takes the byte count of a
+# block in 32 bits).
+_BLOCK_BYTES = 8 << 20
+
+# Record kinds as the library reads them.
+CURRENT = "current"  # 32-bit floats, read in blocks
+DOS = "dos"  # 16-bit mantissa and decimal count per value, converted per record
+SPARSE = "sparse"  # WIN 2.x records holding only the channels sampled in them
+
+_VERSION_SPARSE = ord("R")
+
+
+@dataclass(frozen=True)
+class Header:
+    """The header of a recording, as the library reports it.
+
+    Files of the older layouts hold part of these texts in the RVI file
+    beside them; the library reads them from there, and they are empty when
+    there is none.
+    """
+
+    version: int
+    """Version code of the file on disk (115 for 's', the current layout)."""
+    original: bool
+    """False when the file is marked as not being an original recording."""
+    start: Optional[_datetime.datetime]
+    """Start of the recording, or None when the file holds no valid date."""
+    start_has_seconds: bool
+    """Whether the file recorded the seconds of the start time."""
+    date_text: str
+    """The date as the library formats it, DD.MM.YYYY."""
+    time_text: str
+    """The time as the library formats it, HH:MM or HH:MM:SS."""
+    scan_interval_us: int
+    """Interval between two records in microseconds."""
+    record_count: int
+    """Number of records the header reports."""
+    trigger_record: int
+    """Number of the record at which the trigger fired (0 if none)."""
+    statistics: int
+    """Which channel statistics are valid: 0 none, 1 minimum and maximum,
+    3 minimum, maximum, mean and RMS."""
+    comment: str
+    company: str
+    instrument: str
+    serial_number: str
+    measurement_name: str
+    trigger_setting: str
+
+
+@dataclass(frozen=True)
+class Channel:
+    """One channel of a recording: one column of every record."""
+
+    index: int
+    """Position of the channel in a record, from 0."""
+    variable: str
+    """The measured variable, for example ``p1`` or ``dp12``."""
+    unit: str
+    name: str
+    number: str
+    signal_type: str
+    range: str
+    """Measuring range, calibration value and similar parameters."""
+    zero_point: str
+    filter: str
+    linearisation_table: str
+    individual_rate: int
+    """Individual scan-rate divisor: sampled at every n-th record."""
+    isds: bool
+    linearisation: bool
+    multichannel_bits: int
+    """0 for an ordinary channel; for a multichannel its number of bits, whose
+    record values are bit fields (see ``Recording.bits``)."""
+    minimum: Optional[float]
+    """Stored minimum, or None when the header marks it as not valid."""
+    maximum: Optional[float]
+    mean: Optional[float]
+    rms: Optional[float]
+
+    @property
+    def is_multichannel(self) -> bool:
+        return self.multichannel_bits != 0
+
+    @property
+    def label(self) -> str:
+        """``variable [unit]``, or the variable alone when it has no unit."""
+        return "%s [%s]" % (self.variable, self.unit) if self.unit else self.variable
+
+
+ChannelSelector = Union[int, str]
+
+# The one Recording that holds the library's read context, if any.
+_holder: Optional[weakref.ReferenceType] = None
+
+
+def _header_text(name: str) -> str:
+    buffer = text_buffer(_HEADER_TEXT_CAPACITY)
+    check(name, buffer, len(buffer))
+    return from_utf16(buffer)
+
+
+def _channel_text(name: str, index: int) -> str:
+    buffer = text_buffer(_CHANNEL_TEXT_CAPACITY)
+    check(name, buffer, index, len(buffer))
+    return from_utf16(buffer)
+
+
+def _start(date_text: str, time_text: str) -> Optional[_datetime.datetime]:
+    try:
+        day, month, year = (int(part) for part in date_text.split("."))
+        clock = [int(part) for part in time_text.split(":")]
+        return _datetime.datetime(year, month, day, *clock)
+    except (ValueError, TypeError):
+        return None
+
+
+def _read_header() -> Header:
+    original = ctypes.c_uint8()
+    check("KDRVX_CheckOriginalFlag", ctypes.byref(original))
+    date = text_buffer(11)
+    check("KDRVX_GetDate", date)
+    clock = text_buffer(10)
+    check("KDRVX_GetTime", clock)
+    date_text, time_text = from_utf16(date), from_utf16(clock)
+    return Header(
+        version=call("KDRVX_GetVersion"),
+        original=bool(original.value),
+        start=_start(date_text, time_text),
+        start_has_seconds=time_text.count(":") == 2,
+        date_text=date_text,
+        time_text=time_text,
+        scan_interval_us=call("KDRVX_GetScanRate"),
+        record_count=call("KDRVX_GetNoRecords"),
+        trigger_record=call("KDRVX_GetNoTriggerRecord"),
+        statistics=call("KDRVX_GetFlagStatistics"),
+        comment=_header_text("KDRVX_GetComment"),
+        company=_header_text("KDRVX_GetCompany"),
+        instrument=_header_text("KDRVX_GetInstrument"),
+        serial_number=_header_text("KDRVX_GetSnrInstrument"),
+        measurement_name=_header_text("KDRVX_GetNameMeasurement"),
+        trigger_setting=_header_text("KDRVX_GetTriggerSetting"),
+    )
+
+
+def _read_channel(index: int, statistics: int) -> Channel:
+    variable = text_buffer(_VARIABLE_CAPACITY)
+    check("KDRVX_GetChannelVariable", variable, index, len(variable) - 1)
+    extremes_valid = statistics in (1, 3)
+    means_valid = statistics == 3
+    return Channel(
+        index=index,
+        variable=from_utf16(variable),
+        unit=_channel_text("KDRVX_GetChannelUnit", index),
+        name=_channel_text("KDRVX_GetChannelName", index),
+        number=_channel_text("KDRVX_GetChannelNumber", index),
+        signal_type=_channel_text("KDRVX_GetChannelSignalType", index),
+        range=_channel_text("KDRVX_GetChannelCalParameter", index),
+        zero_point=_channel_text("KDRVX_GetChannelZeroPoint", index),
+        filter=_channel_text("KDRVX_GetChannelFilter", index),
+        linearisation_table=_channel_text("KDRVX_GetChannelLintab", index),
+        individual_rate=call("KDRVX_GetChannelIndRate", index),
+        isds=bool(call("KDRVX_IsChannelISDS", index)),
+        linearisation=bool(call("KDRVX_IsChannelLinearisation", index)),
+        multichannel_bits=call("KDRVX_GetNumberMultiChannelBits", index),
+        minimum=call("KDRVX_GetChannelMinValue", index) if extremes_valid else None,
+        maximum=call("KDRVX_GetChannelMaxValue", index) if extremes_valid else None,
+        mean=call("KDRVX_GetChannelMeanValue", index) if means_valid else None,
+        rms=call("KDRVX_GetChannelRMSValue", index) if means_valid else None,
+    )
+
+
+def _record_kind(version: int) -> str:
+    # The block reader refuses the record kinds that need converting; asking
+    # for no record at all reads nothing.
+    probe = ctypes.c_float()
+    answer = call("KDRVX_ReadRecords", 0, 0, ctypes.addressof(probe))
+    if answer & 0xFFFFFFFF == ERR_RVX_OLD_FORMAT:
+        return SPARSE if version == _VERSION_SPARSE else DOS
+    return CURRENT
+
+
+class Recording:
+    """An RVX file open for reading; create it with ``kdrvx.open(path)``.
+
+    The library has a single read context for the whole process, so only one
+    Recording can be open at a time: opening a second one raises RvxError
+    (ERR_RVX_STILL_OPEN_READ) until the first is closed. Use it as a context
+    manager, or call ``close()``.
+
+    ``header`` and ``channels`` are taken when the file is opened. Records
+    are read with ``read()``; the library reads sequentially, so reading on
+    from where the previous read ended is cheapest, a later start skips the
+    records before it, and an earlier start opens the file again.
+    """
+
+    def __init__(self, path: str, header: Header, channels: Sequence[Channel], kind: str):
+        self.path = path
+        self.header = header
+        self.channels = tuple(channels)
+        self.record_kind = kind
+        """How the records are stored: "current" (32-bit floats, read in
+        blocks), "dos" or "sparse" (older kinds the library converts record
+        by record)."""
+        self._open = True
+        self._position: Optional[int] = 0  # records consumed; None: unknown
+        self._end: Optional[int] = None  # record number at which the data ended
+        self._record = np.zeros(len(self.channels), dtype=np.float32)
+
+    # Life cycle -----------------------------------------------------------
+
+    @property
+    def closed(self) -> bool:
+        return not self._open
+
+    def close(self) -> None:
+        """Closes the file and frees the library's read context."""
+        global _holder
+        with LOCK:
+            if not self._open:
+                return
+            self._open = False
+            if _holder is not None and _holder() is self:
+                _holder = None
+            check("KDRVX_CloseRead")
+
+    def __enter__(self) -> "Recording":
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self.close()
+
+    def __del__(self):
+        try:
+            self.close()
+        except Exception:
+            pass
+
+    def __len__(self) -> int:
+        return self.header.record_count
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else "open"
+        return "<kdrvx.Recording %r, %d channels, %d records, %s>" % (
+            self.path, len(self.channels), self.header.record_count, state)
+
+    # Channels -------------------------------------------------------------
+
+    def channel(self, selector: ChannelSelector) -> Channel:
+        """The channel at an index or with a variable name such as ``"p1"``."""
+        return self.channels[self._index(selector)]
+
+    def _index(self, selector: ChannelSelector) -> int:
+        if isinstance(selector, str):
+            for channel in self.channels:
+                if channel.variable == selector:
+                    return channel.index
+            raise KeyError("no channel %r in %s" % (selector, self.path))
+        index = operator.index(selector)
+        if not -len(self.channels) <= index < len(self.channels):
+            raise IndexError("channel index %d out of range (%d channels)" % (index, len(self.channels)))
+        return index % len(self.channels)
+
+    def _columns(self, channels) -> Optional[List[int]]:
+        if channels is None:
+            return None
+        if isinstance(channels, (str, int, np.integer)):
+            channels = [channels]
+        return [self._index(selector) for selector in channels]
+
+    # Records --------------------------------------------------------------
+
+    def read(self, start: int = 0, count: Optional[int] = None,
+             channels: Optional[Iterable[ChannelSelector]] = None) -> np.ndarray:
+        """Records as a float32 array of shape (records, channels).
+
+        Args:
+            start: number of the first record, from 0.
+            count: number of records; None reads up to the record count of the
+                header. For the current kind a count beyond it reads on as far
+                as the file holds records (a file whose header was not brought
+                up to date); the older kinds end at the header's count.
+            channels: indexes or variable names of the columns, in the order
+                wanted; None for every channel.
+
+        Values are delivered exactly as the library reads them: records of
+        the current kind bit for bit, the older kinds as the library converts
+        them. A record of the DOS kind that the library cannot convert comes
+        as a row of NaN; a sparse WIN 2.x record holds, for a channel not
+        sampled in it, the channel's previous value.
+        """
+        columns = self._columns(channels)
+        start = operator.index(start)
+        if start < 0:
+            raise ValueError("start must not be negative")
+        width = len(self.channels) if columns is None else len(columns)
+        with LOCK:
+            self._check_open()
+            wanted = self._wanted(start, count)
+            result = np.empty((wanted, width), dtype=np.float32)
+            if not self._seek(start):
+                rows = 0
+            elif self.record_kind == CURRENT:
+                rows = self._read_blocks(result, columns)
+            else:
+                rows = self._read_converted(result, columns)
+        if rows < wanted:
+            result = result[:rows].copy()
+        return result
+
+    def bits(self, channel: ChannelSelector, start: int = 0, count: Optional[int] = None) -> np.ndarray:
+        """A multichannel's values as uint32 bit fields, one per record.
+
+        Each value is the 32-bit pattern of the record value, as
+        ``KDRVX_ConvertMultiChannelValue`` delivers it.
+        """
+        described = self.channel(channel)
+        if not described.is_multichannel:
+            raise ValueError("channel %s is not a multichannel" % described.variable)
+        values = self.read(start, count, [described.index])
+        return np.ascontiguousarray(values[:, 0]).view(np.uint32)
+
+    def times(self, start: int = 0, count: Optional[int] = None) -> np.ndarray:
+        """Time of each record in seconds from the start of the recording."""
+        start = operator.index(start)
+        if count is None:
+            count = max(self.header.record_count - start, 0)
+        numbers = np.arange(start, start + count, dtype=np.float64)
+        return numbers * self.header.scan_interval_us / 1e6
+
+    def to_pandas(self, start: int = 0, count: Optional[int] = None,
+                  channels: Optional[Iterable[ChannelSelector]] = None):
+        """The records as a pandas DataFrame (pandas must be installed).
+
+        The index is the time of each record in seconds ("time [s]"); the
+        columns are named ``variable [unit]``. Multichannel columns hold
+        their bit fields as uint32, the others float32.
+        """
+        try:
+            import pandas
+        except ImportError as missing:
+            raise ImportError("Recording.to_pandas needs pandas, which is not installed") from missing
+        columns = self._columns(channels)
+        if columns is None:
+            columns = list(range(len(self.channels)))
+        values = self.read(start, count, columns)
+        data = {}
+        for position, index in enumerate(columns):
+            column = np.ascontiguousarray(values[:, position])
+            if self.channels[index].is_multichannel:
+                column = column.view(np.uint32)
+            data[position] = column
+        frame = pandas.DataFrame(data, index=pandas.Index(self.times(start, len(values)), name="time [s]"))
+        frame.columns = [self.channels[index].label for index in columns]
+        return frame
+
+    # Reading machinery (called with LOCK held) ----------------------------
+
+    def _check_open(self) -> None:
+        if not self._open:
+            raise ValueError("the recording %s is closed" % self.path)
+
+    def _wanted(self, start: int, count: Optional[int]) -> int:
+        """Rows to make room for: the count asked for (None: up to the header's
+        record count), never more than the file can hold, and for the kinds
+        the library converts never beyond the header's record count."""
+        remaining = self.header.record_count - start
+        if count is None:
+            wanted = remaining
+        else:
+            wanted = operator.index(count)
+            if wanted < 0:
+                raise ValueError("count must not be negative")
+            if self.record_kind != CURRENT:
+                wanted = min(wanted, remaining)
+        limit = self._record_limit()
+        if limit is not None:
+            wanted = min(wanted, limit - start)
+        return max(0, wanted)
+
+    def _record_limit(self) -> Optional[int]:
+        """More records than the file's length allows cannot be read, whatever
+        a (possibly damaged) header claims; None if the length is unknown."""
+        if not self.channels:
+            return 0
+        try:
+            size = os.stat(self.path).st_size
+        except OSError:
+            return None
+        if self.record_kind != SPARSE:
+            return size // (4 * len(self.channels))
+        # A sparse record may hold no value at all, but the channel of the
+        # smallest divisor is present at least once in that many records.
+        smallest = min(max(1, channel.individual_rate) for channel in self.channels)
+        return (size // 4 + 1) * smallest
+
+    def _reopen(self) -> None:
+        """Opens the file again, so that reading starts at its first record."""
+        check("KDRVX_CloseRead")
+        status = call("KDRVX_OpenRead", to_utf16(self.path))
+        if status != 0:
+            global _holder
+            self._open = False
+            _holder = None
+            raise lib.error(status, "KDRVX_OpenRead", "opening %s again to read from an earlier record" % self.path)
+        self._position = 0
+        self._end = None
+        self._record[:] = 0
+
+    def _seek(self, start: int) -> bool:
+        """Positions the reading at record `start`; False when the data end before it."""
+        if self._position is None or start < self._position:
+            self._reopen()
+        while self._position < start:
+            if self._end is not None:
+                return False
+            skip = start - self._position
+            if self.record_kind == CURRENT:
+                scratch = np.empty((min(skip, self._block_records()), len(self.channels)), dtype=np.float32)
+                if self._read_blocks(scratch, None) < len(scratch):
+                    return False
+            else:
+                self._read_converted(np.empty((min(skip, 4096), len(self.channels)), np.float32), None)
+        return True
+
+    def _block_records(self) -> int:
+        return max(1, _BLOCK_BYTES // (4 * max(1, len(self.channels))))
+
+    def _read_blocks(self, result: np.ndarray, columns: Optional[List[int]]) -> int:
+        """Fills `result` from the current kind; returns the rows filled."""
+        if not self.channels:
+            return 0
+        record_bytes = 4 * len(self.channels)
+        block = self._block_records()
+        if columns is not None:
+            scratch = np.empty((min(block, len(result)), len(self.channels)), dtype=np.float32)
+        rows = 0
+        while rows < len(result):
+            wanted = min(block, len(result) - rows)
+            if columns is None:
+                target = result.ctypes.data + rows * record_bytes
+            else:
+                target = scratch.ctypes.data
+            got = call("KDRVX_ReadRecords", self._position, wanted, target)
+            if got < 0:
+                raise lib.error(got, "KDRVX_ReadRecords")
+            if columns is not None:
+                result[rows:rows + got] = scratch[:got, columns]
+            rows += got
+            self._position += got
+            if got < wanted:
+                # The end of the file; a partial record may have been read
+                # past, so the next read starts afresh.
+                self._position = None
+                break
+        return rows
+
+    def _read_converted(self, result: np.ndarray, columns: Optional[List[int]]) -> int:
+        """Fills `result` record by record from the DOS or sparse kind."""
+        record = self._record
+        address = record.ctypes.data
+        rows = 0
+        while rows < len(result) and self._end is None:
+            reader = "KDRVX_ReadFirstRecord" if self._position == 0 else "KDRVX_ReadNextRecord"
+            answer = call(reader, address)
+            self._position += 1
+            if answer == _WHOLE_RECORD:
+                result[rows] = record if columns is None else record[columns]
+            elif answer == _INCOMPLETE_RECORD and self.record_kind == DOS \
+                    and self._position <= self.header.record_count:
+                result[rows] = np.nan  # a record the library cannot convert
+            elif answer in (_INCOMPLETE_RECORD, _END_MARK):
+                self._end = self._position - 1
+                break
+            else:
+                raise lib.error(answer, reader)
+            rows += 1
+        return rows
+
+
+def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
+    """Opens an RVX file of any layout for reading.
+
+    The library has one read context per process: while a Recording is open,
+    opening another raises RvxError with ERR_RVX_STILL_OPEN_READ. Close the
+    first (or use ``with kdrvx.open(path) as recording:``) before opening the
+    next.
+    """
+    global _holder
+    path = path_text(path)
+    with LOCK:
+        holder = _holder() if _holder is not None else None
+        if holder is not None and not holder.closed:
+            raise lib.error(
+                ERR_RVX_STILL_OPEN_READ, "KDRVX_OpenRead",
+                "the library has one read context per process and %s is open in it; "
+                "close that Recording before opening %s" % (holder.path, path))
+        status = call("KDRVX_OpenRead", to_utf16(path))
+        if status == ERR_RVX_STILL_OPEN_READ:
+            raise lib.error(status, "KDRVX_OpenRead",
+                            "the library has one read context per process, and another user of the "
+                            "library in this process holds it")
+        if status != 0:
+            raise lib.error(status, "KDRVX_OpenRead", path)
+        try:
+            header = _read_header()
+            count = call("KDRVX_GetNoChannels")
+            channels = [_read_channel(index, header.statistics) for index in range(count)]
+            kind = _record_kind(header.version)
+        except BaseException:
+            call("KDRVX_CloseRead")
+            raise
+        recording = Recording(path, header, channels, kind)
+        _holder = weakref.ref(recording)
+        return recording

@@ -1,0 +1,197 @@
+"""Errors with their code, name and text; the one read context of the
+process; finding the library; calls from several threads."""
+
+import gc
+import os
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import kdrvx
+from kdrvx import _library
+from rvx_files import TestChannel, TestRecording, current_header, write
+
+PACKAGE_ROOT = Path(__file__).resolve().parents[1]
+
+
+def current_file(path, records=20, channels=2):
+    r = TestRecording(records=records)
+    r.channels = [TestChannel(letter="p", index=k + 1) for k in range(channels)]
+    values = np.arange(records * channels, dtype=np.float32).reshape(records, channels)
+    return write(path, current_header(r), values.tobytes()), values
+
+
+class TestErrors:
+    def test_missing_file(self, tmp_path):
+        with pytest.raises(kdrvx.RvxError) as caught:
+            kdrvx.open(tmp_path / "none.rvx")
+        error = caught.value
+        assert (error.code, error.name) == (0xE1000006, "ERR_RVX_OPEN_READ")
+        assert error.code == kdrvx.ERR_RVX_OPEN_READ
+        assert error.text == "The RVX- file cannot be opened for read"
+        assert error.function == "KDRVX_OpenRead"
+        assert str(error).startswith("KDRVX_OpenRead: 0xE1000006 ERR_RVX_OPEN_READ: The RVX- file cannot")
+        assert str(tmp_path / "none.rvx") in str(error)
+        assert kdrvx.last_error() == 0xE1000006
+
+    @pytest.mark.parametrize("version, channels, code, name, text", [
+        ("t", 1, 0xE1000001, "ERR_RVX_NEWER_VERSION", "RVX- file is created by newer Velocord version (>7.0)"),
+        ("p", 1, 0xE1000021, "ERR_RVX_DEVELOPER_VERSION", "File is a developer version, which is not used any more"),
+        ("s", 0, 0xE1000002, "ERR_RVX_INVALID_HEADER", "The file is not a RVX- file or the header is invalid"),
+    ])
+    def test_refused_headers(self, tmp_path, version, channels, code, name, text):
+        r = TestRecording(version=ord(version))
+        r.channels = [TestChannel()] * channels
+        path = write(tmp_path / "f.rvx", current_header(r))
+        with pytest.raises(kdrvx.RvxError) as caught:
+            kdrvx.open(path)
+        assert (caught.value.code, caught.value.name, caught.value.text) == (code, name, text)
+
+    def test_texts_are_taken_without_disturbing_the_last_error(self, tmp_path):
+        with pytest.raises(kdrvx.RvxError):
+            kdrvx.open(tmp_path / "none.rvx")
+        kdrvx.error_text(kdrvx.ERR_RVX_DATE)
+        assert kdrvx.last_error() == kdrvx.ERR_RVX_OPEN_READ
+
+    def test_a_closed_recording_refuses_to_read(self, tmp_path):
+        path, _ = current_file(tmp_path / "f.rvx")
+        recording = kdrvx.open(path)
+        recording.close()
+        recording.close()
+        assert recording.closed
+        with pytest.raises(ValueError, match="closed"):
+            recording.read()
+
+
+class TestOneReadContext:
+    def test_a_second_reader_is_refused_and_the_first_stays_usable(self, tmp_path):
+        first_path, values = current_file(tmp_path / "first.rvx")
+        second_path, _ = current_file(tmp_path / "second.rvx")
+        with kdrvx.open(first_path) as first:
+            with pytest.raises(kdrvx.RvxError) as caught:
+                kdrvx.open(second_path)
+            error = caught.value
+            assert error.code == kdrvx.ERR_RVX_STILL_OPEN_READ
+            assert "one read context per process" in str(error)
+            assert str(first_path) in str(error) and str(second_path) in str(error)
+            np.testing.assert_array_equal(first.read(), values)
+        with kdrvx.open(second_path) as second:
+            assert second.header.record_count == 20
+
+    def test_the_context_of_another_user_in_the_process_is_explained(self, tmp_path):
+        path, _ = current_file(tmp_path / "f.rvx")
+        assert _library.call("KDRVX_OpenRead", _library.to_utf16(str(path))) == 0
+        try:
+            with pytest.raises(kdrvx.RvxError, match="another user of the library") as caught:
+                kdrvx.open(path)
+            assert caught.value.code == kdrvx.ERR_RVX_STILL_OPEN_READ
+        finally:
+            _library.call("KDRVX_CloseRead")
+
+    def test_a_forgotten_recording_frees_the_context(self, tmp_path):
+        path, _ = current_file(tmp_path / "f.rvx")
+        kdrvx.open(path)  # not kept
+        gc.collect()
+        with kdrvx.open(path) as recording:
+            assert not recording.closed
+
+    def test_a_failed_open_leaves_the_context_free(self, tmp_path):
+        path, _ = current_file(tmp_path / "f.rvx")
+        with pytest.raises(kdrvx.RvxError):
+            kdrvx.open(tmp_path / "none.rvx")
+        with kdrvx.open(path):
+            pass
+
+
+def run_python(code, **environment):
+    env = {key: value for key, value in os.environ.items() if key != "KDRVX_LIBRARY"}
+    env.update(environment)
+    env["PYTHONPATH"] = str(PACKAGE_ROOT)
+    return subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=60)
+
+
+class TestFindingTheLibrary:
+    def test_the_library_named_by_the_environment_file_or_folder(self):
+        built = Path(kdrvx.library_path())
+        for place in (built, built.parent):
+            result = run_python("import kdrvx; print(kdrvx.library_path()); print(kdrvx.library_version())",
+                                KDRVX_LIBRARY=str(place))
+            assert result.returncode == 0, result.stderr
+            assert result.stdout.splitlines()[1].startswith("KDrvxLibrary version ")
+
+    def test_the_error_names_every_place_looked_at(self, tmp_path):
+        missing = tmp_path / "libkdrvx.so.4"
+        result = run_python("import kdrvx; kdrvx.library_version()", KDRVX_LIBRARY=str(missing))
+        assert result.returncode != 0
+        assert "LibraryNotFoundError" in result.stderr
+        assert "KDRVX_LIBRARY: %s (no such file)" % missing in result.stderr
+        # Without the variable: beside the package, then the system's path.
+        result = run_python("import kdrvx; kdrvx.library_version()", LD_LIBRARY_PATH="")
+        if result.returncode == 0:
+            pytest.skip("a kdrvx library is installed on this system")
+        assert "KDRVX_LIBRARY: not set" in result.stderr
+        assert "beside the package: %s" % (PACKAGE_ROOT / "kdrvx" / "libkdrvx.so.4") in result.stderr
+        assert "the system's library path: libkdrvx.so.4" in result.stderr
+
+
+class TestThreads:
+    def test_calls_never_overlap(self, tmp_path, monkeypatch):
+        """Every library function is wrapped to count the calls in flight; under
+        the binding's lock there is never more than one."""
+        in_flight, most = [0], [0]
+        guard = threading.Lock()
+        functions = _library.library().functions
+
+        def watched(original):
+            def call(*arguments):
+                with guard:
+                    in_flight[0] += 1
+                    most[0] = max(most[0], in_flight[0])
+                time.sleep(0.0002)
+                try:
+                    return original(*arguments)
+                finally:
+                    with guard:
+                        in_flight[0] -= 1
+            return call
+
+        for name, original in list(functions.items()):
+            monkeypatch.setitem(functions, name, watched(original))
+
+        path, values = current_file(tmp_path / "f.rvx", records=200, channels=3)
+        errors = []
+
+        def reader(recording, seed):
+            rng = np.random.default_rng(seed)
+            try:
+                for _ in range(20):
+                    start = int(rng.integers(0, 200))
+                    count = int(rng.integers(0, 50))
+                    column = int(rng.integers(0, 3))
+                    got = recording.read(start, count, channels=[column])
+                    np.testing.assert_array_equal(got[:, 0], values[start:start + count, column])
+            except Exception as error:  # reported by the main thread
+                errors.append(error)
+
+        def asker():
+            try:
+                for _ in range(50):
+                    assert kdrvx.library_version().startswith("KDrvxLibrary")
+                    kdrvx.last_error()
+            except Exception as error:
+                errors.append(error)
+
+        with kdrvx.open(path) as recording:
+            threads = [threading.Thread(target=reader, args=(recording, seed)) for seed in range(4)]
+            threads.append(threading.Thread(target=asker))
+            for thread in threads:
+                thread.start()
+            for thread in threads:
+                thread.join()
+        assert not errors, errors
+        assert most[0] == 1

@@ -1,0 +1,41 @@
+// Small argument languages of the subcommands, parsed apart from the
+// command line so that they can be tested alone.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace rvx {
+
+// --records FIRST:LAST, records counted from 0, both ends included; either
+// end may be left out ("100:", ":99"), and a single number selects one
+// record.
+struct RecordRange {
+  uint64_t first = 0;
+  std::optional<uint64_t> last;
+};
+std::optional<RecordRange> parseRecordRange(std::string_view text);
+
+// The label language of an RVI file as the library numbers it.
+std::optional<int32_t> parseLanguage(std::string_view text);
+
+// --multichannel VAR:BITS
+struct MultiChannelSpec {
+  std::string variable;
+  uint16_t bits = 0;
+};
+std::optional<MultiChannelSpec> parseMultiChannelSpec(std::string_view text);
+
+// A CSV column heading "variable [unit]" or "variable".
+struct ColumnHeading {
+  std::string variable;
+  std::string unit;
+};
+ColumnHeading splitHeading(std::string_view heading);
+
+// A time column heading: "time", "t" or "time [s]", in any case.
+bool isTimeHeading(std::string_view heading);
+
+}  // namespace rvx

@@ -1,0 +1,257 @@
+// rvx check: a validator. It reads the header bytes itself and measures
+// them against the file, and asks the library whether it opens the file.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+
+#include "commands.h"
+#include "number_text.h"
+#include "raw_file.h"
+#include "statistics.h"
+#include "tool_error.h"
+#include "utf.h"
+
+namespace rvx {
+
+namespace {
+
+using kdrvx::format::MGR_DEF;
+using kdrvx::format::RVX_HEADER;
+
+struct Findings {
+  std::vector<std::string> lines;
+  void add(std::string line) { lines.push_back(std::move(line)); }
+};
+
+std::string plural(uint64_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+template <size_t N>
+bool terminated(const char16_t (&field)[N]) {
+  for (char16_t c : field) {
+    if (c == 0) return true;
+  }
+  return false;
+}
+
+bool sameValue(float stored, float computed) {
+  return std::bit_cast<uint32_t>(stored) == std::bit_cast<uint32_t>(computed) ||
+         (std::isnan(stored) && std::isnan(computed)) || stored == computed;
+}
+
+// Mean and RMS of files from other writers may differ in the last places
+// by the order of summation.
+bool closeValue(float stored, float computed) {
+  if (sameValue(stored, computed)) return true;
+  const double scale = std::max(std::fabs(static_cast<double>(stored)), std::fabs(static_cast<double>(computed)));
+  return std::fabs(static_cast<double>(stored) - computed) <= scale * 1e-5;
+}
+
+std::string variableOf(const MGR_DEF& channel) {
+  std::u16string text;
+  if (channel.VariablePrefix) text += channel.VariablePrefix;
+  text += channel.VariableLetter;
+  return toUtf8(text) + std::to_string(channel.VariableIndex);
+}
+
+void checkRecordCount(uint64_t stored, uint64_t whole, uint64_t trailing, Findings& findings) {
+  if (stored < whole) {
+    findings.add("stale record count: the header says " + plural(stored, "record") +
+                 ", the data area holds " + std::to_string(whole) + " whole records (" +
+                 std::to_string(whole - stored) +
+                 " beyond the count; a recording that stopped before its final header?"
+                 " rvx repair recounts)");
+  } else if (stored > whole) {
+    findings.add("the header says " + plural(stored, "record") + " but the file holds only " +
+                 std::to_string(whole) + " (truncated?)");
+  }
+  if (trailing) {
+    findings.add("partial trailing record: " + plural(trailing, "byte") + " after the last whole record");
+  }
+}
+
+void checkCurrent(const RawFile& file, Findings& findings) {
+  const RVX_HEADER& h = *file.header;
+  const uint32_t n = h.NoChannels;
+  if (n < 1 || n > kdrvx::format::kMaxChannels) {
+    findings.add("the channel count " + std::to_string(n) + " is outside 1 to 48");
+    return;
+  }
+  const uint32_t length = kdrvx::format::headerLength(n);
+  if (h.HeaderSize != kdrvx::format::headerSizeField(n)) {
+    findings.add("the header size field says " + std::to_string(h.HeaderSize) + " bytes; " +
+                 plural(n, "channel") + " need " + std::to_string(kdrvx::format::headerSizeField(n)));
+    return;
+  }
+  if (file.length < length) {
+    findings.add("the file ends inside its header (" + std::to_string(file.length) + " of " +
+                 std::to_string(length) + " bytes)");
+    return;
+  }
+  if (h.Month > 12 || h.Day > 31 || (h.Hour > 23 && h.Hour != 255) ||
+      (h.Minute > 59 && h.Minute != 255) || (h.Second > 59 && h.Second != 255)) {
+    findings.add("implausible date or time in the header");
+  }
+  const std::pair<const char*, bool> texts[] = {
+      {"comment", terminated(h.Comment)},           {"company", terminated(h.Company)},
+      {"instrument", terminated(h.Instrument)},     {"serial number", terminated(h.SnrInstrument)},
+      {"measurement name", terminated(h.NameMeasurement)},
+      {"trigger setting", terminated(h.TriggerSetting)}};
+  for (const auto& [name, ok] : texts) {
+    if (!ok) findings.add(std::string("the ") + name + " has no terminating zero");
+  }
+  for (uint32_t k = 0; k < n; ++k) {
+    const MGR_DEF& c = h.Channel[k];
+    const std::string label = "channel " + std::to_string(k);
+    if (c.VariableLetter == 0 || c.VariableIndex <= 0) findings.add(label + " has no valid variable");
+    for (uint32_t j = 0; j < k; ++j) {
+      const MGR_DEF& o = h.Channel[j];
+      if (c.VariableLetter && o.VariableLetter == c.VariableLetter &&
+          o.VariablePrefix == c.VariablePrefix && o.VariableIndex == c.VariableIndex) {
+        findings.add(label + " has the variable " + variableOf(c) + " of channel " + std::to_string(j));
+      }
+    }
+    if (c.MultiChannel > 32) findings.add(label + " is a multichannel of " + std::to_string(c.MultiChannel) + " bits");
+    if (!terminated(c.ChannelUnit) || !terminated(c.ChannelName) || !terminated(c.ChannelNumber) ||
+        !terminated(c.ChannelSignalType) || !terminated(c.ChannelZeroPoint) ||
+        !terminated(c.ChannelCalParameter) || !terminated(c.ChannelFilter) ||
+        !terminated(c.ChannelLintab)) {
+      findings.add(label + " has a text without a terminating zero");
+    }
+  }
+
+  const DataArea area = dataArea(file);
+  checkRecordCount(h.NoRecords, area.wholeRecords, area.trailingBytes, findings);
+
+  if (h.FlagStatistics != 0 && h.FlagStatistics != 1 && h.FlagStatistics != 3) {
+    findings.add("the statistics flag is " + std::to_string(h.FlagStatistics) + ", not 0, 1 or 3");
+    return;
+  }
+  const uint64_t counted = std::min<uint64_t>(h.NoRecords, area.wholeRecords);
+  if (counted == 0) return;
+  if (h.FlagStatistics == 0) {
+    findings.add("no statistics stored (flag 0) for a file with records");
+    return;
+  }
+  RecordStatistics statistics(n);
+  readRecords(file.name, area.offset, counted, n,
+              [&](const float* records, size_t count) { statistics.add(records, count); });
+  for (uint32_t k = 0; k < n; ++k) {
+    const MGR_DEF& c = h.Channel[k];
+    std::string wrong;
+    if (!sameValue(c.MinValue, statistics.minimum(k))) wrong += " minimum";
+    if (!sameValue(c.MaxValue, statistics.maximum(k))) wrong += " maximum";
+    if (h.FlagStatistics == 3 && !closeValue(c.MeanValue, statistics.mean(k))) wrong += " mean";
+    if (h.FlagStatistics == 3 && !closeValue(c.RMSValue, statistics.rms(k))) wrong += " RMS";
+    if (!wrong.empty()) {
+      findings.add("channel " + std::to_string(k) + " (" + variableOf(c) + "): stored" + wrong +
+                   " differ from the " + plural(counted, "counted record"));
+    }
+  }
+}
+
+// Older layouts: the data offset stands in the raw header at a place of
+// each layout's own.
+uint64_t legacyDataOffset(const RawFile& file, uint32_t channels) {
+  switch (file.layout.layout) {
+    case Layout::DosBefore5: return 4ull * channels + 6;
+    case Layout::DosQ: return file.u16At(6);
+    case Layout::DosP: return file.u16At(5);
+    case Layout::Win2: return file.u16At(6);
+    case Layout::Win3:
+    case Layout::Win6: return file.u16At(8);
+    default: return 0;
+  }
+}
+
+void checkLegacy(const RawFile& file, Findings& findings) {
+  const uint32_t n = KDRVX_GetNoChannels();
+  const uint64_t offset = legacyDataOffset(file, n);
+  uint32_t fixed = 0, entry = 0;
+  if (file.layout.layout == Layout::Win2) fixed = 320, entry = 24;
+  if (file.layout.layout == Layout::Win3) fixed = 328, entry = 28;
+  if (file.layout.layout == Layout::Win6) fixed = 620, entry = 40;
+  if (entry && offset != fixed + entry * n) {
+    findings.add("the header size field says " + std::to_string(offset) + " bytes; " +
+                 plural(n, "channel") + " of this layout need " + std::to_string(fixed + entry * n));
+  }
+  if (file.length < offset) {
+    findings.add("the file ends inside its header (" + std::to_string(file.length) + " of " +
+                 std::to_string(offset) + " bytes)");
+    return;
+  }
+  const uint64_t stored = KDRVX_GetNoRecords();
+  const uint64_t data = file.length - offset;
+  if (file.layout.records == RecordKind::Sparse) {
+    // Record m holds the channels whose rate divides into it.
+    std::vector<uint32_t> rates;
+    for (uint32_t k = 0; k < n; ++k) rates.push_back(KDRVX_GetChannelIndRate(static_cast<int16_t>(k)));
+    if (std::find(rates.begin(), rates.end(), 0u) != rates.end()) {
+      findings.add("a channel has the individual rate 0, which gives no sampling rule");
+      return;
+    }
+    uint64_t bytes = 0, whole = 0;
+    const uint64_t enough = stored + data / 4 + 1;
+    for (uint64_t m = 1; m <= enough; ++m) {
+      uint64_t size = 0;
+      for (uint32_t rate : rates) {
+        if (rate == 1 || m % rate == 1) size += 4;
+      }
+      if (bytes + size > data) break;
+      bytes += size;
+      whole = m;
+      if (whole > stored && bytes == data) break;
+    }
+    checkRecordCount(stored, whole, data - bytes, findings);
+    return;
+  }
+  const uint64_t size = 4ull * n;
+  if (size == 0) return;
+  checkRecordCount(stored, data / size, data % size, findings);
+}
+
+std::filesystem::path rviCompanion(const std::string& file) {
+  // The library drops the last three characters, whatever they are.
+  std::u16string name = widePath(file);
+  if (name.size() >= 3) name.resize(name.size() - 3);
+  return std::filesystem::path(name + u"RVI");
+}
+
+}  // namespace
+
+int runCheck(const CheckOptions& options) {
+  const RawFile file = readRawFile(options.file);
+  Findings findings;
+  std::cout << options.file << ": " << layoutName(file.layout) << " layout, "
+            << plural(file.length, "byte") << '\n';
+
+  if (file.layout.layout == Layout::Current) checkCurrent(file, findings);
+
+  // What the library makes of it.
+  const uint32_t status = KDRVX_OpenRead(chars(widePath(options.file)));
+  if (status != 0) {
+    findings.add("the library does not open it: " + statusText(status));
+  } else {
+    const uint32_t version = KDRVX_GetVersion();
+    if (file.layout.layout != Layout::Current) checkLegacy(file, findings);
+    if (usesRviFile(version)) {
+      std::error_code error;
+      const auto rvi = rviCompanion(options.file);
+      if (!std::filesystem::is_regular_file(rvi, error)) {
+        findings.add("no RVI file " + pathText(rvi) +
+                     " beside it: company, instrument, measurement name and channel texts are unknown");
+      }
+    }
+    KDRVX_CloseRead();
+  }
+
+  for (const std::string& line : findings.lines) std::cout << "  finding: " << line << '\n';
+  std::cout << options.file << ": "
+            << (findings.lines.empty() ? "no findings" : plural(findings.lines.size(), "finding")) << '\n';
+  return findings.lines.empty() ? kExitOk : kExitFailure;
+}
+
+}  // namespace rvx

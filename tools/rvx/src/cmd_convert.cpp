@@ -1,0 +1,236 @@
+// rvx convert: a recording of any layout, read through the library (which
+// brings old headers into the current layout and completes them from their
+// RVI file), written anew in the current layout through the create path.
+#include <cstddef>
+#include <filesystem>
+#include <iostream>
+
+#include "commands.h"
+#include "format/layout.h"
+#include "number_text.h"
+#include "terminal.h"
+#include "tool_error.h"
+#include "utf.h"
+
+namespace rvx {
+
+namespace {
+
+struct Warnings {
+  std::vector<std::string> lines;
+  void add(std::string line) { lines.push_back(std::move(line)); }
+};
+
+// The longest texts that the setters accept (UTF-16 units).
+constexpr size_t kCommentLimit = 291, kCompanyLimit = 63, kInstrumentLimit = 62,
+                 kSerialLimit = 15, kNameLimit = 23, kTriggerLimit = 63;
+constexpr size_t kUnitLimit = 10, kChannelNameLimit = 23, kNumberLimit = 3, kSignalLimit = 31,
+                 kZeroLimit = 15, kCalLimit = 127, kFilterLimit = 31, kLintabLimit = 199;
+
+std::string cut(const std::string& text, size_t limit) {
+  std::u16string units = wide(text);
+  if (units.size() <= limit) return text;
+  units.resize(limit);
+  // Do not leave half of a surrogate pair at the end.
+  if (!units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF) units.pop_back();
+  return toUtf8(units);
+}
+
+// Sets a text that an old file may hold longer than the current layout
+// takes: cut to fit, with a warning.
+void setFitting(CreateSession& session, CreateSession::HeaderSetter setter, const std::string& text,
+                size_t limit, const std::string& what, Warnings& warnings) {
+  const std::string fitted = cut(text, limit);
+  if (fitted != text) warnings.add(what + " cut to " + std::to_string(limit) + " characters");
+  session.check(session.set(setter, fitted), what);
+}
+
+void setFitting(CreateSession& session, CreateSession::ChannelSetter setter, int channel,
+                const std::string& text, size_t limit, const std::string& what, Warnings& warnings) {
+  const std::string fitted = cut(text, limit);
+  if (fitted != text) warnings.add(what + " cut to " + std::to_string(limit) + " characters");
+  session.check(session.set(setter, channel, fitted), what);
+}
+
+// What the create path's variable parser reads back unchanged: one or two
+// letters and a number from 1 to 127.
+bool plainVariable(const std::u16string& variable) {
+  size_t letters = 0;
+  while (letters < variable.size() && !(variable[letters] >= u'0' && variable[letters] <= u'9')) {
+    if (variable[letters] == u'-' || variable[letters] == u'+' || variable[letters] == u' ') return false;
+    ++letters;
+  }
+  if (letters < 1 || letters > 2 || letters == variable.size()) return false;
+  if (variable[letters] == u'0') return false;
+  uint32_t index = 0;
+  for (size_t i = letters; i < variable.size(); ++i) {
+    if (variable[i] < u'0' || variable[i] > u'9') return false;
+    index = index * 10 + (variable[i] - u'0');
+    if (index > 127) return false;
+  }
+  return index >= 1;
+}
+
+int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& warnings) {
+  if (plainVariable(wide(channel.variable))) {
+    const uint32_t result = KDRVX_AddChannel(chars(wide(channel.variable)));
+    if (result < 0xE1000000u) return static_cast<int>(result);
+    if (result != KDRVX_ERR_RVX_CHN_VAR && result != KDRVX_ERR_RVX_CHN_VAR_EXISTS) {
+      session.check(result, "channel " + channel.variable);
+    }
+  }
+  // A variable that the current layout cannot hold as it is (none at all
+  // in some DOS files, or one taken twice) gets a stand-in name.
+  for (const char* letter : {"X", "Y", "Z"}) {
+    for (int number = channel.index + 1; number <= 127; ++number) {
+      const std::string name = letter + std::to_string(number);
+      const uint32_t result = KDRVX_AddChannel(chars(wide(name)));
+      if (result < 0xE1000000u) {
+        warnings.add("channel " + std::to_string(channel.index) + " '" + channel.variable +
+                     "' is written as " + name);
+        return static_cast<int>(result);
+      }
+      if (result != KDRVX_ERR_RVX_CHN_VAR_EXISTS) session.check(result, "channel " + name);
+    }
+  }
+  throw ToolError(session.file() + ": no free variable name for channel " + std::to_string(channel.index));
+}
+
+// Day, month and year from "DD.MM.YYYY"; hour, minute and second from
+// "HH:MM" or "HH:MM:SS" (second 255 when absent).
+struct DateTime {
+  int64_t day = 0, month = 0, year = 0, hour = 255, minute = 255, second = 255;
+};
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == text.npos ? text.npos : at - start));
+    if (at == text.npos) return parts;
+    start = at + 1;
+  }
+}
+
+DateTime parseDateTime(const RecordingInfo& info) {
+  DateTime result;
+  const auto date = split(info.date, '.');
+  if (date.size() == 3) {
+    parseSigned(date[0], result.day);
+    parseSigned(date[1], result.month);
+    parseSigned(date[2], result.year);
+  }
+  const auto time = split(info.time, ':');
+  if (time.size() >= 2 && parseSigned(time[0], result.hour) && parseSigned(time[1], result.minute)) {
+    if (time.size() == 3 && !parseSigned(time[2], result.second)) result.second = 255;
+  } else {
+    result.hour = result.minute = result.second = 255;
+  }
+  return result;
+}
+
+}  // namespace
+
+int runConvert(const ConvertOptions& options) {
+  refuseSameFile(options.input, options.output);
+  Warnings warnings;
+  ReadSession reader(options.input);
+  const RecordingInfo info = queryRecording(reader);
+  const size_t channels = info.channels.size();
+
+  CreateSession session(options.output, options.force, info.original, false, 255);
+  setFitting(session, KDRVX_SetComment, info.comment, kCommentLimit, "comment", warnings);
+  setFitting(session, KDRVX_SetCompany, info.company, kCompanyLimit, "company", warnings);
+  setFitting(session, KDRVX_SetInstrument, info.instrument, kInstrumentLimit, "instrument", warnings);
+  setFitting(session, KDRVX_SetSnrInstrument, info.serialNumber, kSerialLimit, "serial number", warnings);
+  setFitting(session, KDRVX_SetNameMeasurement, info.nameMeasurement, kNameLimit, "measurement name", warnings);
+  setFitting(session, KDRVX_SetTriggerSetting, info.triggerSetting, kTriggerLimit, "trigger setting", warnings);
+  session.check(KDRVX_SetScanRate(info.scanInterval), "scan interval");
+  session.check(KDRVX_SetNoTriggerRecord(info.triggerRecord), "trigger record");
+
+  // The setters take a known date and time only; an unknown one (day,
+  // month or year 0, or an hour of 255) goes into the header bytes as it is.
+  const DateTime when = parseDateTime(info);
+  const bool dateKnown = when.day > 0 && when.month > 0 && when.year > 0;
+  const bool timeKnown = when.hour >= 0 && when.hour <= 23 && when.minute >= 0 && when.minute <= 59 &&
+                         (when.second == 255 || (when.second >= 0 && when.second <= 59));
+  if (dateKnown) {
+    const std::string date = std::to_string(when.day) + "." + std::to_string(when.month) + "." +
+                             std::to_string(when.year);
+    session.check(session.set(KDRVX_SetDate, date), "date " + date);
+  }
+  if (timeKnown) {
+    std::string time = std::to_string(when.hour) + ":" + std::to_string(when.minute);
+    if (when.second != 255) time += ":" + std::to_string(when.second);
+    session.check(session.set(KDRVX_SetTime, time), "time " + time);
+  }
+
+  for (const ChannelInfo& channel : info.channels) {
+    const std::string what = "channel " + channel.variable;
+    const int k = addChannel(session, channel, warnings);
+    setFitting(session, KDRVX_SetChannelUnit, k, channel.unit, kUnitLimit, what + " unit", warnings);
+    setFitting(session, KDRVX_SetChannelName, k, channel.name, kChannelNameLimit, what + " name", warnings);
+    setFitting(session, KDRVX_SetChannelNumber, k, channel.number, kNumberLimit, what + " number", warnings);
+    setFitting(session, KDRVX_SetChannelSignalType, k, channel.signalType, kSignalLimit, what + " signal type", warnings);
+    setFitting(session, KDRVX_SetChannelZeroPoint, k, channel.zeroPoint, kZeroLimit, what + " zero point", warnings);
+    setFitting(session, KDRVX_SetChannelCalParameter, k, channel.calParameter, kCalLimit, what + " range", warnings);
+    setFitting(session, KDRVX_SetChannelFilter, k, channel.filter, kFilterLimit, what + " filter", warnings);
+    setFitting(session, KDRVX_SetChannelLintab, k, channel.lintab, kLintabLimit, what + " linearisation table", warnings);
+    const auto index = static_cast<int16_t>(k);
+    session.check(KDRVX_SetChannelIndRate(index, channel.indRate), what + " individual rate");
+    session.check(KDRVX_SetChannelISDS(index, channel.isds ? 1 : 0), what + " ISDS");
+    session.check(KDRVX_SetChannelLinearisation(index, channel.linearisation ? 1 : 0), what + " linearisation");
+    if (channel.multiChannelBits >= 1 && channel.multiChannelBits <= 32) {
+      session.check(KDRVX_SetChannelMultiChannel(index, static_cast<uint16_t>(channel.multiChannelBits)),
+                    what + " multichannel");
+    } else if (channel.multiChannelBits != 0) {
+      warnings.add(what + ": a multichannel of " + std::to_string(channel.multiChannelBits) +
+                   " bits cannot be written; it becomes an ordinary channel");
+    }
+  }
+
+  RecordReader records(channels, info.records);
+  const size_t block = RecordReader::blockRecords(channels);
+  std::vector<float> buffer(block * std::max<size_t>(1, channels));
+  Progress progress("convert", info.records);
+  while (const size_t got = records.read(buffer.data(), block)) {
+    for (size_t i = 0; i < got; ++i) session.addRecord(buffer.data() + i * channels);
+    progress.update(records.delivered());
+  }
+  progress.finish();
+  const std::string shortfall = shortfallText(records, info.records);
+  if (!shortfall.empty()) warnings.add(shortfall + "; the converted file holds those that were read");
+
+  if (dateKnown && timeKnown) {
+    session.close();
+  } else {
+    using kdrvx::format::RVX_HEADER;
+    const auto byte = [](int64_t value) { return static_cast<uint8_t>(value); };
+    const uint16_t year = static_cast<uint16_t>(when.year);
+    std::vector<uint8_t> date = {byte(year), byte(year >> 8), byte(when.month), byte(when.day)};
+    std::vector<uint8_t> time = timeKnown
+        ? std::vector<uint8_t>{byte(when.hour), byte(when.minute), byte(when.second)}
+        : std::vector<uint8_t>{255, 255, 255};
+    static_assert(offsetof(RVX_HEADER, Hour) == offsetof(RVX_HEADER, Year) + 4 &&
+                  offsetof(RVX_HEADER, Second) == offsetof(RVX_HEADER, Year) + 6);
+    if (!dateKnown) warnings.add("the recording date is unknown (" + info.date + ") and stays so");
+    if (!timeKnown) warnings.add("the recording time is unknown and stays so");
+    if (dateKnown) {
+      // Only the time bytes: the date is already set.
+      session.closeWithPatch(static_cast<int32_t>(offsetof(RVX_HEADER, Hour)), time);
+    } else {
+      date.insert(date.end(), time.begin(), time.end());
+      session.closeWithPatch(static_cast<int32_t>(offsetof(RVX_HEADER, Year)), date);
+    }
+  }
+
+  std::cout << options.input << " -> " << session.file() << ": " << channels << " channels, "
+            << records.delivered() << " records, current layout\n";
+  for (const std::string& line : warnings.lines) {
+    std::cerr << "rvx: " << options.input << ": warning: " << line << '\n';
+  }
+  return kExitOk;
+}
+
+}  // namespace rvx

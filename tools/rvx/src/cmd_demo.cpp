@@ -1,0 +1,183 @@
+// rvx demo: the whole round on a made-up test bench. Records ten seconds at
+// 1 kHz of eight channels through the library, once in the current layout
+// and once in the compact layout with a German RVI file, reads both back,
+// shows them, and exports the CSV and the plot.
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <numbers>
+
+#include "commands.h"
+#include "tool_error.h"
+#include "utf.h"
+
+namespace rvx {
+
+namespace {
+
+constexpr int64_t kInterval = 1000;  // microseconds: 1 kHz
+constexpr uint32_t kRecords = 10000; // 10 s
+constexpr uint32_t kTriggerRecord = 2000;
+
+struct DemoChannel {
+  const char* variable;
+  const char* unit;
+  const char* name;
+  const char* signalType;
+  const char* range;
+  const char* filter;
+  uint16_t bits;
+};
+
+constexpr DemoChannel kChannels[] = {
+    {"p1", "bar", "Pressure inlet", "4-20 mA", "0..16 bar", "100 Hz", 0},
+    {"p2", "bar", "Pressure outlet", "4-20 mA", "0..16 bar", "100 Hz", 0},
+    {"p3", "bar", "Pressure tank", "0-10 V", "0..10 bar", "10 Hz", 0},
+    {"T1", "°C", "Temperature oil", "PT100", "-50..250 °C", "1 Hz", 0},
+    {"T2", "°C", "Temperature water", "PT100", "-50..250 °C", "1 Hz", 0},
+    {"T3", "°C", "Temperature ambient", "Type K", "-200..1200 °C", "1 Hz", 0},
+    {"dp1", "mbar", "Diff. pressure filter", "0-10 V", "0..100 mbar", "50 Hz", 0},
+    {"M1", "", "Digital inputs", "24 V DC", "8 inputs", "", 8},
+};
+constexpr size_t kChannelCount = std::size(kChannels);
+
+// Small deterministic noise, the same on every machine.
+class Noise {
+ public:
+  float next(float amplitude) {
+    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+    const double unit = static_cast<double>(state_ >> 11) / 9007199254740992.0;  // [0, 1)
+    return static_cast<float>((unit * 2 - 1) * amplitude);
+  }
+
+ private:
+  uint64_t state_ = 0x5eed;
+};
+
+void fillRecord(uint32_t i, Noise& noise, float* record) {
+  const double t = static_cast<double>(i) * static_cast<double>(kInterval) / 1e6;
+  const double pi = std::numbers::pi;
+  const double wave = std::sin(2 * pi * 0.5 * t);
+  record[0] = static_cast<float>(1.2 + 0.6 * wave) + noise.next(0.01f);
+  record[1] = static_cast<float>(1.0 + 0.5 * std::sin(2 * pi * 0.5 * t - 0.6)) + noise.next(0.01f);
+  record[2] = static_cast<float>(5.0 - 0.15 * t) + noise.next(0.005f);
+  record[3] = static_cast<float>(40.0 + 12.0 * (1 - std::exp(-t / 4)));
+  record[4] = static_cast<float>(18.0 + 0.3 * t + 0.2 * std::sin(2 * pi * 0.2 * t));
+  record[5] = 21.5f + noise.next(0.05f);
+  record[6] = static_cast<float>(t < 6 ? 35.0 : 35.0 + 25.0 * (1 - std::exp(-(t - 6)))) + noise.next(0.3f);
+  // Digital inputs: pump running, valve open, pressure alarm, trigger seen.
+  uint32_t bits = 0;
+  if (t >= 0.5) bits |= 1u;
+  if (wave > 0) bits |= 2u;
+  if (record[0] > 1.7f) bits |= 4u;
+  if (i >= kTriggerRecord) bits |= 8u;
+  record[7] = std::bit_cast<float>(bits);
+}
+
+void record(const std::string& file, bool compact) {
+  CreateSession session(file, true, true, compact, compact ? 0 : 255);
+  session.check(session.set(KDRVX_SetCompany, "KD Messtechnik GmbH"), "company");
+  session.check(session.set(KDRVX_SetInstrument, "KD-Logger 8"), "instrument");
+  session.check(session.set(KDRVX_SetSnrInstrument, "DL-0042"), "serial number");
+  session.check(session.set(KDRVX_SetNameMeasurement, "Pumpenprüfstand 3"), "measurement name");
+  session.check(session.set(KDRVX_SetTriggerSetting, "p1 > 1.5 bar, rising"), "trigger setting");
+  // One line: the RVI file wraps it at blanks and reads it back whole.
+  session.check(session.set(KDRVX_SetComment, "Synthetic recording made by rvx demo: 10 s at 1 kHz of "
+                                              "three pressures, three temperatures, the differential "
+                                              "pressure across a filter and eight digital inputs."),
+                "comment");
+  session.check(session.set(KDRVX_SetDate, "1.3.2024"), "date");
+  session.check(session.set(KDRVX_SetTime, "10:15:30"), "time");
+  session.check(KDRVX_SetScanRate(kInterval), "scan interval");
+  session.check(KDRVX_SetNoTriggerRecord(kTriggerRecord), "trigger record");
+  for (const DemoChannel& c : kChannels) {
+    const int k = session.addChannel(c.variable);
+    const std::string what = std::string("channel ") + c.variable;
+    session.check(session.set(KDRVX_SetChannelUnit, k, c.unit), what);
+    session.check(session.set(KDRVX_SetChannelName, k, c.name), what);
+    session.check(session.set(KDRVX_SetChannelNumber, k, std::to_string(k + 1)), what);
+    session.check(session.set(KDRVX_SetChannelSignalType, k, c.signalType), what);
+    session.check(session.set(KDRVX_SetChannelCalParameter, k, c.range), what);
+    session.check(session.set(KDRVX_SetChannelZeroPoint, k, "0"), what);
+    session.check(session.set(KDRVX_SetChannelFilter, k, c.filter), what);
+    session.check(KDRVX_SetChannelIndRate(static_cast<int16_t>(k), 1), what);
+    if (c.bits) session.check(KDRVX_SetChannelMultiChannel(static_cast<int16_t>(k), c.bits), what);
+  }
+  Noise noise;
+  float values[kChannelCount];
+  for (uint32_t i = 0; i < kRecords; ++i) {
+    fillRecord(i, noise, values);
+    session.addRecord(values);
+  }
+  session.close();
+}
+
+std::vector<float> readAll(const std::string& file, RecordingInfo& info) {
+  ReadSession session(file);
+  info = queryRecording(session);
+  const size_t channels = info.channels.size();
+  std::vector<float> all(static_cast<size_t>(info.records) * channels);
+  RecordReader reader(channels, info.records);
+  size_t at = 0;
+  while (const size_t got = reader.read(all.data() + at * channels, info.records - at)) at += got;
+  if (at != info.records) throw ToolError(file + ": " + shortfallText(reader, info.records));
+  return all;
+}
+
+}  // namespace
+
+int runDemo(const DemoOptions& options) {
+  const std::filesystem::path directory = toPath(options.directory);
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error) throw ToolError(options.directory + ": cannot create the directory");
+  auto inside = [&](const char* name) { return pathText(directory / name); };
+  const std::string current = inside("demo.rvx");
+  const std::string compact = inside("demo-compact.rvx");
+  const std::string rvi = inside("demo-compact.RVI");
+  const std::string csv = inside("demo.csv");
+  const std::string svg = inside("demo.svg");
+
+  std::cout << "Recording " << kRecords << " records of " << kChannelCount
+            << " channels at 1 kHz through the library...\n";
+  record(current, false);
+  record(compact, true);
+
+  RecordingInfo currentInfo, compactInfo;
+  const std::vector<float> currentRecords = readAll(current, currentInfo);
+  const std::vector<float> compactRecords = readAll(compact, compactInfo);
+  std::cout << '\n';
+  printInfo(std::cout, current, currentInfo, fileLayoutName(current));
+  std::cout << '\n';
+  printInfo(std::cout, compact, compactInfo, fileLayoutName(compact));
+  std::cout << '\n';
+
+  const bool same = currentRecords.size() == compactRecords.size() &&
+                    std::memcmp(currentRecords.data(), compactRecords.data(),
+                                currentRecords.size() * sizeof(float)) == 0;
+  if (!same) throw ToolError(compact + ": its records read back differently from " + current);
+  std::cout << "Both files read back with the same " << currentInfo.records
+            << " records, bit for bit; the compact one takes its texts from " << rvi << ".\n";
+
+  ExportOptions exportOptions;
+  exportOptions.file = current;
+  exportOptions.output = csv;
+  runExport(exportOptions);
+  PlotOptions plotOptions;
+  plotOptions.file = current;
+  plotOptions.output = svg;
+  runPlot(plotOptions);
+
+  std::cout << "\nWritten to " << options.directory << ":\n"
+            << "  " << current << "  current layout\n"
+            << "  " << compact << "  compact layout, with " << rvi << " (German)\n"
+            << "  " << csv << "  rvx export\n"
+            << "  " << svg << "  rvx plot\n"
+            << "\nNext: rvx check " << current << ", rvx export " << compact
+            << " --channels p1,T1 --records 0:9, rvx convert " << compact << " -o converted.rvx\n";
+  return kExitOk;
+}
+
+}  // namespace rvx

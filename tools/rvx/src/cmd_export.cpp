@@ -1,0 +1,113 @@
+// rvx export: the records as CSV, streamed in blocks. Values are formatted
+// straight into one large buffer that is written in big chunks; nothing is
+// allocated per record or per value.
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <iostream>
+#include <limits>
+
+#include "arguments.h"
+#include "commands.h"
+#include "csv.h"
+#include "number_text.h"
+#include "terminal.h"
+#include "tool_error.h"
+
+namespace rvx {
+
+namespace {
+
+constexpr size_t kTextBuffer = 4 << 20;
+
+// Seconds of record `index`; exact from whole microseconds, and as a double
+// only where the product would not fit 64 bits.
+char* writeTime(char* out, uint64_t index, int64_t interval) {
+  if (interval >= 0 &&
+      (interval == 0 || index <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / interval))) {
+    return writeSeconds(out, static_cast<int64_t>(index) * interval);
+  }
+  const double seconds = static_cast<double>(index) * static_cast<double>(interval) / 1e6;
+  return std::to_chars(out, out + kMaxNumberText, seconds).ptr;
+}
+
+}  // namespace
+
+int runExport(const ExportOptions& options) {
+  RecordRange range;
+  if (!options.records.empty()) {
+    const auto parsed = parseRecordRange(options.records);
+    if (!parsed) throw usageError("--records: expected FIRST:LAST, FIRST: or :LAST, not " + options.records);
+    range = *parsed;
+  }
+
+  refuseSameFile(options.file, options.output);
+  ReadSession session(options.file);
+  const RecordingInfo info = queryRecording(session);
+  const std::vector<int> selected = selectChannels(info, options.channels);
+  const size_t channels = info.channels.size();
+
+  const uint64_t count = info.records;
+  uint64_t end = count;
+  if (range.last) end = std::min<uint64_t>(end, *range.last + 1);
+  const uint64_t first = range.first;
+
+  std::vector<bool> multiChannel;
+  for (int index : selected) multiChannel.push_back(info.channels[index].multiChannelBits != 0);
+
+  Output out(options.output);
+  std::string heading;
+  if (!options.noTime) heading = "time [s]";
+  for (int index : selected) {
+    if (!heading.empty()) heading += ',';
+    appendCsvField(heading, info.channels[index].heading());
+  }
+  heading += kCsvLineEnd;
+  out.write(heading);
+
+  const size_t block = RecordReader::blockRecords(channels);
+  std::vector<float> records(block * std::max<size_t>(1, channels));
+  std::vector<char> text(kTextBuffer);
+  const size_t rowRoom = (selected.size() + 1) * (kMaxNumberText + 1) + 2;
+  char* const begin = text.data();
+  char* const flushAt = begin + text.size() - rowRoom;
+  char* p = begin;
+
+  RecordReader reader(channels, end);
+  Progress progress("export", end);
+  const int64_t interval = info.scanInterval;
+  while (const size_t got = reader.read(records.data(), block)) {
+    uint64_t index = reader.delivered() - got;
+    for (size_t i = 0; i < got; ++i, ++index) {
+      if (index < first) continue;
+      const float* record = records.data() + i * channels;
+      bool separator = false;
+      if (!options.noTime) {
+        p = writeTime(p, index, interval);
+        separator = true;
+      }
+      for (size_t c = 0; c < selected.size(); ++c) {
+        if (separator) *p++ = ',';
+        separator = true;
+        const float value = record[selected[c]];
+        p = multiChannel[c] ? writeUnsigned(p, std::bit_cast<uint32_t>(value)) : writeFloat(p, value);
+      }
+      *p++ = '\r';
+      *p++ = '\n';
+      if (p >= flushAt) {
+        out.write(begin, static_cast<size_t>(p - begin));
+        p = begin;
+      }
+    }
+    progress.update(reader.delivered());
+  }
+  out.write(begin, static_cast<size_t>(p - begin));
+  out.close();
+  progress.finish();
+
+  const std::string shortfall = shortfallText(reader, end);
+  if (!shortfall.empty()) std::cerr << "rvx: " << options.file << ": warning: " << shortfall << '\n';
+  return kExitOk;
+}
+
+}  // namespace rvx

@@ -1,0 +1,243 @@
+// rvx info: what a recording holds, as a report or as one JSON document.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "commands.h"
+#include "layouts.h"
+#include "number_text.h"
+#include "tool_error.h"
+#include "utf.h"
+
+namespace rvx {
+
+namespace {
+
+std::string intervalText(int64_t microseconds) {
+  std::string text;
+  if (microseconds != 0 && microseconds % 1000000 == 0) {
+    text = std::to_string(microseconds / 1000000) + " s";
+  } else if (microseconds != 0 && microseconds % 1000 == 0) {
+    text = std::to_string(microseconds / 1000) + " ms";
+  } else {
+    text = std::to_string(microseconds) + " µs";
+  }
+  if (microseconds > 0) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, " (%g Hz)", 1e6 / static_cast<double>(microseconds));
+    text += rate;
+  }
+  return text;
+}
+
+std::string statisticsText(uint32_t flag) {
+  switch (flag) {
+    case 0: return "none stored";
+    case 1: return "minimum and maximum";
+    case 3: return "minimum, maximum, mean and RMS";
+    default: return "unknown flag " + std::to_string(flag);
+  }
+}
+
+std::string flagsText(const ChannelInfo& channel) {
+  std::string flags;
+  auto add = [&](const std::string& flag) { flags += (flags.empty() ? "" : ",") + flag; };
+  if (channel.isds) add("ISDS");
+  if (channel.linearisation) add("lin");
+  if (channel.multiChannelBits) add("multi:" + std::to_string(channel.multiChannelBits));
+  return flags.empty() ? "-" : flags;
+}
+
+// A text that may hold CR LF line breaks, its lines indented under the first.
+std::string indented(const std::string& text, size_t indent) {
+  std::string out;
+  for (char c : fromCrLf(text)) {
+    out += c;
+    if (c == '\n') out.append(indent, ' ');
+  }
+  return out;
+}
+
+class Table {
+ public:
+  explicit Table(std::vector<std::string> headings) { rows_.push_back(std::move(headings)); }
+  void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+  void print(std::ostream& out) const {
+    std::vector<size_t> widths(rows_.front().size(), 0);
+    for (const auto& row : rows_) {
+      for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], displayWidth(row[i]));
+    }
+    for (const auto& row : rows_) {
+      std::string line;
+      for (size_t i = 0; i < row.size(); ++i) {
+        line += row[i];
+        if (i + 1 < row.size()) line.append(widths[i] - displayWidth(row[i]) + 2, ' ');
+      }
+      out << "  " << line << '\n';
+    }
+  }
+
+ private:
+  std::vector<std::vector<std::string>> rows_;
+};
+
+std::string bitsText(float value) { return std::to_string(std::bit_cast<uint32_t>(value)); }
+
+nlohmann::ordered_json number(float value) {
+  if (!std::isfinite(value)) return nullptr;
+  return shortestDouble(value);
+}
+
+}  // namespace
+
+std::string fileLayoutName(const std::string& file) {
+  std::ifstream in(toPath(file), std::ios::binary);
+  std::array<uint8_t, 32> bytes{};
+  in.read(reinterpret_cast<char*>(bytes.data()), bytes.size());
+  const auto got = static_cast<size_t>(in.gcount());
+  if (got == 0) return "";
+  return layoutName(detectLayout(bytes.data(), got));
+}
+
+void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& info,
+               const std::string& layout) {
+  constexpr size_t kIndent = 17;
+  auto line = [&](const char* label, const std::string& value) {
+    std::string padded = label;
+    padded.resize(kIndent, ' ');
+    out << padded << indented(value, kIndent) << '\n';
+  };
+  line("File", file);
+  line("Layout", layout + ", version " + versionText(info.version));
+  line("Recorded", info.date + " " + info.time);
+  line("Original", info.original ? "yes" : "no");
+  line("Scan interval", intervalText(info.scanInterval));
+  char duration[48];
+  std::snprintf(duration, sizeof duration, ", %.6g s", info.durationSeconds());
+  line("Records", std::to_string(info.records) + duration);
+  line("Trigger record", std::to_string(info.triggerRecord));
+  line("Statistics", statisticsText(info.flagStatistics));
+  line("Comment", info.comment);
+  line("Company", info.company);
+  line("Instrument", info.instrument);
+  line("Serial number", info.serialNumber);
+  line("Measurement", info.nameMeasurement);
+  line("Trigger setting", info.triggerSetting);
+  out << "Channels         " << info.channels.size() << '\n';
+
+  std::vector<std::string> headings = {"#",     "Variable",   "Unit",   "Name", "Number",
+                                       "Signal type", "Range", "Zero point", "Filter",
+                                       "Rate",  "Flags"};
+  if (info.minMaxValid()) headings.insert(headings.end(), {"Minimum", "Maximum"});
+  if (info.meanRmsValid()) headings.insert(headings.end(), {"Mean", "RMS"});
+  Table table(headings);
+  for (const ChannelInfo& c : info.channels) {
+    std::vector<std::string> row = {std::to_string(c.index), c.variable, c.unit, c.name, c.number,
+                                    c.signalType, c.calParameter, c.zeroPoint, c.filter,
+                                    std::to_string(c.indRate), flagsText(c)};
+    if (c.multiChannelBits) {
+      // Bit fields: their extremes as the unsigned numbers that export
+      // writes; a mean of bit patterns means nothing.
+      if (info.minMaxValid()) row.insert(row.end(), {bitsText(c.minimum), bitsText(c.maximum)});
+      if (info.meanRmsValid()) row.insert(row.end(), {"-", "-"});
+    } else {
+      if (info.minMaxValid()) row.insert(row.end(), {floatText(c.minimum), floatText(c.maximum)});
+      if (info.meanRmsValid()) row.insert(row.end(), {floatText(c.mean), floatText(c.rms)});
+    }
+    table.add(std::move(row));
+  }
+  table.print(out);
+}
+
+std::string infoJson(const std::string& file, const RecordingInfo& info, const std::string& layout) {
+  using nlohmann::ordered_json;
+  ordered_json document;
+  document["file"] = file;
+  document["layout"] = layout;
+  document["version"] = info.version;
+  document["date"] = info.date;
+  document["time"] = info.time;
+  document["original"] = info.original;
+  document["scan_interval_us"] = info.scanInterval;
+  document["records"] = info.records;
+  document["duration_s"] = info.durationSeconds();
+  document["trigger_record"] = info.triggerRecord;
+  document["statistics_flag"] = info.flagStatistics;
+  document["comment"] = info.comment;
+  document["company"] = info.company;
+  document["instrument"] = info.instrument;
+  document["serial_number"] = info.serialNumber;
+  document["name_measurement"] = info.nameMeasurement;
+  document["trigger_setting"] = info.triggerSetting;
+  ordered_json channels = ordered_json::array();
+  for (const ChannelInfo& c : info.channels) {
+    ordered_json channel;
+    channel["index"] = c.index;
+    channel["variable"] = c.variable;
+    channel["unit"] = c.unit;
+    channel["name"] = c.name;
+    channel["number"] = c.number;
+    channel["signal_type"] = c.signalType;
+    channel["range"] = c.calParameter;
+    channel["zero_point"] = c.zeroPoint;
+    channel["filter"] = c.filter;
+    channel["individual_rate"] = c.indRate;
+    channel["isds"] = c.isds;
+    channel["linearisation"] = c.linearisation;
+    channel["linearisation_table"] = c.lintab;
+    channel["multichannel_bits"] = c.multiChannelBits;
+    if (info.minMaxValid()) {
+      channel["minimum"] = number(c.minimum);
+      channel["maximum"] = number(c.maximum);
+    }
+    if (info.meanRmsValid()) {
+      channel["mean"] = number(c.mean);
+      channel["rms"] = number(c.rms);
+    }
+    channels.push_back(std::move(channel));
+  }
+  document["channels"] = std::move(channels);
+  // Texts from old files may hold bytes that are not UTF-8; they are
+  // converted from UTF-16, so replace rather than fail.
+  return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std::string>& names) {
+  std::vector<int> selected;
+  if (names.empty()) {
+    for (const ChannelInfo& channel : info.channels) selected.push_back(channel.index);
+    return selected;
+  }
+  for (const std::string& name : names) {
+    const int index = info.findChannel(name);
+    if (index < 0) {
+      std::string known;
+      for (const ChannelInfo& channel : info.channels) {
+        known += " " + (channel.variable.empty() ? "#" + std::to_string(channel.index) : channel.variable);
+      }
+      throw usageError("no channel " + name + " in the file; it has:" + known);
+    }
+    selected.push_back(index);
+  }
+  return selected;
+}
+
+int runInfo(const InfoOptions& options) {
+  const std::string layout = fileLayoutName(options.file);
+  ReadSession session(options.file);
+  const RecordingInfo info = queryRecording(session);
+  if (options.json) {
+    std::cout << infoJson(options.file, info, layout);
+  } else {
+    printInfo(std::cout, options.file, info, layout);
+  }
+  return kExitOk;
+}
+
+}  // namespace rvx

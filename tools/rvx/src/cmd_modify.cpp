@@ -1,0 +1,52 @@
+// rvx modify: comment and measurement name changed in place through the
+// library's modify context; the data records are not touched.
+#include <iostream>
+
+#include "commands.h"
+#include "tool_error.h"
+#include "utf.h"
+
+namespace rvx {
+
+namespace {
+
+constexpr size_t kCommentLimit = 291;
+constexpr size_t kNameLimit = 23;
+
+void checkLength(const std::string& text, size_t limit, const std::string& option) {
+  const size_t length = wideLength(text);
+  if (length > limit) {
+    throw usageError(option + " has " + std::to_string(length) + " characters; at most " +
+                     std::to_string(limit) + " fit");
+  }
+}
+
+std::string shown(const std::string& text) { return "\"" + fromCrLf(text) + "\""; }
+
+}  // namespace
+
+int runModify(const ModifyOptions& options) {
+  if (!options.comment && !options.nameMeasurement) {
+    throw usageError("modify: nothing to change; give --comment and/or --name");
+  }
+  const std::string comment = options.comment ? toCrLf(*options.comment) : std::string();
+  if (options.comment) checkLength(comment, kCommentLimit, "--comment");
+  if (options.nameMeasurement) checkLength(*options.nameMeasurement, kNameLimit, "--name");
+
+  ModifySession session(options.file);
+  std::string oldComment, oldName;
+  if (options.comment) oldComment = session.comment(comment);
+  if (options.nameMeasurement) oldName = session.nameMeasurement(*options.nameMeasurement);
+  session.close();
+
+  if (options.comment) {
+    std::cout << options.file << ": comment " << shown(oldComment) << " -> " << shown(comment) << '\n';
+  }
+  if (options.nameMeasurement) {
+    std::cout << options.file << ": measurement name " << shown(oldName) << " -> "
+              << shown(*options.nameMeasurement) << '\n';
+  }
+  return kExitOk;
+}
+
+}  // namespace rvx

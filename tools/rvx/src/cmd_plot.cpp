@@ -1,0 +1,63 @@
+// rvx plot: a quick-look SVG, one panel per channel. The records stream
+// through once; each channel keeps only a minimum and a maximum per pixel
+// column, so the SVG stays small however long the recording is.
+#include <bit>
+#include <iostream>
+
+#include "commands.h"
+#include "plot.h"
+#include "terminal.h"
+#include "tool_error.h"
+
+namespace rvx {
+
+int runPlot(const PlotOptions& options) {
+  if (options.width < 50 || options.width > 20000) throw usageError("--width must be 50 to 20000 pixels");
+  if (options.panelHeight < 40 || options.panelHeight > 2000) {
+    throw usageError("--panel-height must be 40 to 2000 pixels");
+  }
+  refuseSameFile(options.file, options.output);
+  ReadSession session(options.file);
+  const RecordingInfo info = queryRecording(session);
+  const std::vector<int> selected = selectChannels(info, options.channels);
+  const size_t channels = info.channels.size();
+
+  std::vector<PlotChannel> panels;
+  for (int index : selected) {
+    panels.push_back({info.channels[index].heading(), ColumnEnvelope(info.records, options.width)});
+  }
+  RecordReader reader(channels, info.records);
+  const size_t block = RecordReader::blockRecords(channels);
+  std::vector<float> records(block * std::max<size_t>(1, channels));
+  Progress progress("plot", info.records);
+  while (const size_t got = reader.read(records.data(), block)) {
+    const uint64_t first = reader.delivered() - got;
+    for (size_t p = 0; p < panels.size(); ++p) {
+      const int k = selected[p];
+      const bool bits = info.channels[k].multiChannelBits != 0;
+      ColumnEnvelope& envelope = panels[p].envelope;
+      for (size_t i = 0; i < got; ++i) {
+        const float value = records[i * channels + k];
+        // A multichannel's bit field is drawn as the unsigned number it is.
+        envelope.add(first + i, bits ? static_cast<float>(std::bit_cast<uint32_t>(value)) : value);
+      }
+    }
+    progress.update(reader.delivered());
+  }
+  progress.finish();
+
+  Output out(options.output);
+  std::string title = options.file;
+  if (!info.nameMeasurement.empty()) title += " - " + info.nameMeasurement;
+  title += " (" + info.date + " " + info.time + ")";
+  PlotLayout layout;
+  layout.plotWidth = options.width;
+  layout.panelHeight = options.panelHeight;
+  writePlotSvg(*out.stream(), title, static_cast<double>(info.scanInterval) / 1e6, panels, layout);
+  out.close();
+  const std::string shortfall = shortfallText(reader, info.records);
+  if (!shortfall.empty()) std::cerr << "rvx: " << options.file << ": warning: " << shortfall << '\n';
+  return kExitOk;
+}
+
+}  // namespace rvx

@@ -1,0 +1,151 @@
+// rvx repair: a current-layout file whose recording stopped before its final
+// header gets the record count of its data area and the statistics of its
+// records, computed as the library computes them when it closes a file.
+// Every other byte stays as it is.
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <vector>
+
+#include "commands.h"
+#include "raw_file.h"
+#include "statistics.h"
+#include "terminal.h"
+#include "tool_error.h"
+#include "utf.h"
+
+namespace rvx {
+
+namespace {
+
+using kdrvx::format::RVX_HEADER;
+
+// Refuses what repair must not touch: other layouts, and headers that do
+// not describe their own size; repair recounts records, it does not guess a
+// header.
+void requireRepairable(const RawFile& file) {
+  if (file.layout.layout != Layout::Current) {
+    throw ToolError(file.name + ": the layout is " + layoutName(file.layout) +
+                    "; repair mends current-layout files (rvx convert reads the others)");
+  }
+  const RVX_HEADER& h = *file.header;
+  const uint32_t n = h.NoChannels;
+  if (n < 1 || n > kdrvx::format::kMaxChannels) {
+    throw ToolError(file.name + ": the header is damaged: channel count " + std::to_string(n) +
+                    "; repair does not guess a header");
+  }
+  if (h.HeaderSize != kdrvx::format::headerSizeField(n)) {
+    throw ToolError(file.name + ": the header is damaged: header size " + std::to_string(h.HeaderSize) +
+                    " does not fit " + std::to_string(n) + " channels; repair does not guess a header");
+  }
+  if (file.length < kdrvx::format::headerLength(n)) {
+    throw ToolError(file.name + ": the file ends inside its header; there is nothing to recount");
+  }
+}
+
+// Copies the file with the new header bytes in front.
+void writeRepaired(const std::string& source, const std::filesystem::path& target,
+                   const RVX_HEADER& header, uint32_t headerLength, uint64_t fileLength) {
+  std::ifstream in(toPath(source), std::ios::binary);
+  std::ofstream out(target, std::ios::binary | std::ios::trunc);
+  if (!in) throw ToolError(source + ": cannot open the file");
+  if (!out) throw ToolError(pathText(target) + ": cannot create the file");
+  out.write(reinterpret_cast<const char*>(&header), headerLength);
+  in.seekg(headerLength);
+  std::vector<char> buffer(1 << 20);
+  Progress progress("repair", fileLength);
+  uint64_t copied = headerLength;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const auto got = in.gcount();
+    if (got <= 0) break;
+    if (!out.write(buffer.data(), got)) break;
+    copied += static_cast<uint64_t>(got);
+    progress.update(copied);
+  }
+  out.close();
+  if (out.fail() || copied != fileLength) {
+    std::error_code ignored;
+    std::filesystem::remove(target, ignored);
+    throw ToolError(pathText(target) + ": writing the repaired file failed");
+  }
+}
+
+}  // namespace
+
+int runRepair(const RepairOptions& options) {
+  // The library's open fails while a recording still holds the file.
+  {
+    ReadSession probe(options.file);
+  }
+  const RawFile file = readRawFile(options.file);
+  requireRepairable(file);
+
+  const RVX_HEADER& old = *file.header;
+  const uint32_t n = old.NoChannels;
+  const uint32_t headerLength = kdrvx::format::headerLength(n);
+  const DataArea area = dataArea(file);
+  if (area.wholeRecords > UINT32_MAX) throw ToolError(file.name + ": more records than a header can count");
+
+  RecordStatistics statistics(n);
+  Progress progress("recount", area.wholeRecords);
+  readRecords(file.name, area.offset, area.wholeRecords, n, [&](const float* records, size_t count) {
+    statistics.add(records, count);
+    progress.update(statistics.count());
+  });
+  progress.finish();
+  if (statistics.count() != area.wholeRecords) throw ToolError(file.name + ": reading the records failed");
+
+  auto repaired = std::make_unique<RVX_HEADER>();
+  std::memcpy(repaired.get(), file.header.get(), sizeof(RVX_HEADER));
+  repaired->NoRecords = static_cast<uint32_t>(area.wholeRecords);
+  if (area.wholeRecords > 0) {
+    // As the library's final update: with no records nothing is computed.
+    for (uint32_t k = 0; k < n; ++k) {
+      repaired->Channel[k].MinValue = statistics.minimum(k);
+      repaired->Channel[k].MaxValue = statistics.maximum(k);
+      repaired->Channel[k].MeanValue = statistics.mean(k);
+      repaired->Channel[k].RMSValue = statistics.rms(k);
+    }
+    repaired->FlagStatistics = 3;
+  }
+
+  const bool changed = std::memcmp(repaired.get(), file.header.get(), headerLength) != 0;
+  std::cout << options.file << ": " << area.wholeRecords << " whole records";
+  if (old.NoRecords != area.wholeRecords) std::cout << " (the header said " << old.NoRecords << ")";
+  std::cout << '\n';
+  if (area.trailingBytes) {
+    std::cout << options.file << ": a partial record of " << area.trailingBytes
+              << " bytes at the end is left out of the count (its bytes are kept)\n";
+  }
+
+  std::error_code sameError;
+  const bool inPlace = options.output.empty() ||
+                       std::filesystem::equivalent(toPath(options.file), toPath(options.output), sameError);
+  if (!inPlace) {
+    writeRepaired(options.file, toPath(options.output), *repaired, headerLength, file.length);
+    std::cout << options.output << ": written with " << (changed ? "the repaired" : "the unchanged")
+              << " header\n";
+    return kExitOk;
+  }
+  if (!changed) {
+    std::cout << options.file << ": count and statistics are right; nothing to repair\n";
+    return kExitOk;
+  }
+  // In place: a complete copy beside the file, then one rename over it, so
+  // that the file is at every moment either the old one or the repaired one.
+  const std::filesystem::path target = toPath(options.file);
+  std::filesystem::path temporary = target;
+  temporary += ".repair-tmp";
+  writeRepaired(options.file, temporary, *repaired, headerLength, file.length);
+  std::error_code error;
+  std::filesystem::rename(temporary, target, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    throw ToolError(options.file + ": cannot replace the file with its repaired copy");
+  }
+  std::cout << options.file << ": repaired in place\n";
+  return kExitOk;
+}
+
+}  // namespace rvx

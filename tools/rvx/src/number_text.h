@@ -1,0 +1,45 @@
+// Numbers as text and back, without locale and without allocation: the
+// export formats millions of values with these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rvx {
+
+// Room that any of the writers below needs.
+inline constexpr size_t kMaxNumberText = 32;
+
+// The shortest decimal text that reads back to exactly `value` ("0.1",
+// "-0", "1e-45", "3.4028235e+38"); NaN of any sign or payload is "nan",
+// infinities are "inf" and "-inf". Returns the end of the text.
+char* writeFloat(char* out, float value);
+char* writeUnsigned(char* out, uint64_t value);
+char* writeSigned(char* out, int64_t value);
+// A whole number of microseconds as exact decimal seconds with no trailing
+// zeros: 1500 gives "0.0015", 2000000 gives "2", -250 gives "-0.00025".
+char* writeSeconds(char* out, int64_t microseconds);
+
+std::string floatText(float value);
+std::string secondsText(int64_t microseconds);
+
+// The number as the nearest double that prints as the shortest float text,
+// so that a JSON writer shows 0.1 for 0.1f and not 0.10000000149011612.
+double shortestDouble(float value);
+
+// Reads a whole field (blanks around it are ignored) as a float. Accepts
+// what writeFloat writes, a leading '+', "nan", "inf" and "infinity" in any
+// case. A magnitude below the smallest float becomes a zero of its sign; one
+// above the largest float is refused.
+bool parseFloat(std::string_view text, float& value);
+bool parseUnsigned(std::string_view text, uint64_t& value);
+bool parseSigned(std::string_view text, int64_t& value);
+// Decimal seconds ("0.0015", "2", "1e-3") as a whole number of microseconds,
+// rounded to the nearest.
+bool parseSeconds(std::string_view text, int64_t& microseconds);
+
+std::string_view trimBlanks(std::string_view text);
+
+}  // namespace rvx

@@ -1,0 +1,111 @@
+#include "terminal.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "tool_error.h"
+#include "utf.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace rvx {
+
+bool stderrIsTerminal() {
+#if defined(_WIN32)
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
+void prepareStandardStreams() {
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);
+  SetConsoleOutputCP(CP_UTF8);
+#endif
+}
+
+void refuseSameFile(const std::string& input, const std::string& output) {
+  std::error_code error;
+  if (!output.empty() && output != "-" && std::filesystem::equivalent(toPath(input), toPath(output), error)) {
+    throw usageError(output + " is the input file; give another output");
+  }
+}
+
+namespace {
+
+constexpr int kBarWidth = 30;
+// Below this much work a bar would only flicker.
+constexpr uint64_t kWorthABar = 200000;
+
+}  // namespace
+
+Progress::Progress(std::string label, uint64_t total)
+    : label_(std::move(label)), total_(total), enabled_(total >= kWorthABar && stderrIsTerminal()) {}
+
+Progress::~Progress() { finish(); }
+
+void Progress::draw(uint64_t done) {
+  next_ = done + total_ / 200 + 1;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_ < std::chrono::milliseconds(100) && done < total_) return;
+  last_ = now;
+  const double part = total_ ? std::min(1.0, static_cast<double>(done) / static_cast<double>(total_)) : 1.0;
+  const int filled = static_cast<int>(part * kBarWidth);
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(kBarWidth - filled), '.');
+  std::fprintf(stderr, "\r%s [%s] %3d%%", label_.c_str(), bar.c_str(), static_cast<int>(part * 100));
+  std::fflush(stderr);
+}
+
+void Progress::finish() {
+  if (!enabled_) return;
+  enabled_ = false;
+  // Clear the line so that messages after it start clean.
+  std::fprintf(stderr, "\r%*s\r", static_cast<int>(label_.size()) + kBarWidth + 8, "");
+  std::fflush(stderr);
+}
+
+Output::Output(const std::string& name) : name_(name), toStdout_(name.empty() || name == "-") {
+  if (toStdout_) {
+    name_ = "standard output";
+    return;
+  }
+  file_.open(toPath(name), std::ios::binary | std::ios::trunc);
+  if (!file_) throw ToolError(name + ": cannot create the file");
+}
+
+Output::~Output() {
+  if (file_.is_open()) file_.close();
+}
+
+void Output::write(const char* data, size_t size) {
+  if (toStdout_) {
+    if (std::fwrite(data, 1, size, stdout) != size) throw ToolError(name_ + ": write failed");
+  } else if (!file_.write(data, static_cast<std::streamsize>(size))) {
+    throw ToolError(name_ + ": write failed (disk full?)");
+  }
+}
+
+std::ostream* Output::stream() {
+  if (toStdout_) return &std::cout;
+  return &file_;
+}
+
+void Output::close() {
+  if (toStdout_) {
+    std::cout.flush();
+    if (std::fflush(stdout) != 0) throw ToolError(name_ + ": write failed");
+    return;
+  }
+  file_.close();
+  if (file_.fail()) throw ToolError(name_ + ": write failed (disk full?)");
+}
+
+}  // namespace rvx

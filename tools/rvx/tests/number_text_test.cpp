@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+
+#include "number_text.h"
+
+namespace rvx {
+namespace {
+
+float readBack(const std::string& text) {
+  float value = -1;
+  EXPECT_TRUE(parseFloat(text, value)) << text;
+  return value;
+}
+
+TEST(FloatText, EveryFloatReadsBackBitForBit) {
+  // Random bit patterns cover normals, subnormals, both zeros and the
+  // extremes; NaNs are left out (their payload is not text).
+  std::mt19937 random(7);
+  for (int i = 0; i < 200000; ++i) {
+    const uint32_t bits = random();
+    const float value = std::bit_cast<float>(bits);
+    if (std::isnan(value)) continue;
+    const std::string text = floatText(value);
+    ASSERT_EQ(std::bit_cast<uint32_t>(readBack(text)), bits) << text;
+  }
+  for (float value : {0.0f, -0.0f, std::numeric_limits<float>::denorm_min(),
+                      std::numeric_limits<float>::min(), std::numeric_limits<float>::max(),
+                      -std::numeric_limits<float>::max(), std::numeric_limits<float>::infinity(),
+                      -std::numeric_limits<float>::infinity()}) {
+    EXPECT_EQ(std::bit_cast<uint32_t>(readBack(floatText(value))), std::bit_cast<uint32_t>(value));
+  }
+}
+
+TEST(FloatText, IsTheShortestText) {
+  EXPECT_EQ(floatText(0.1f), "0.1");
+  EXPECT_EQ(floatText(-0.0f), "-0");
+  EXPECT_EQ(floatText(1.0f), "1");
+  EXPECT_EQ(floatText(12.34f), "12.34");
+  EXPECT_EQ(floatText(1e-45f), "1e-45");
+  EXPECT_EQ(floatText(3.4028235e38f), "3.4028235e+38");
+  EXPECT_EQ(floatText(123456792.0f), "123456792");
+  EXPECT_EQ(floatText(std::numeric_limits<float>::quiet_NaN()), "nan");
+  EXPECT_EQ(floatText(-std::numeric_limits<float>::quiet_NaN()), "nan");
+  EXPECT_EQ(floatText(-std::numeric_limits<float>::infinity()), "-inf");
+}
+
+TEST(FloatText, ParsingAcceptsCommonFormsAndRefusesTheRest) {
+  EXPECT_EQ(readBack(" +2.5 "), 2.5f);
+  EXPECT_EQ(readBack("1E3"), 1000.0f);
+  EXPECT_TRUE(std::isnan(readBack("NaN")));
+  EXPECT_EQ(readBack("-Infinity"), -std::numeric_limits<float>::infinity());
+  // Below the smallest subnormal: a zero of its sign.
+  EXPECT_EQ(std::bit_cast<uint32_t>(readBack("-1e-60")), std::bit_cast<uint32_t>(-0.0f));
+  EXPECT_EQ(std::bit_cast<uint32_t>(readBack("1e-400")), 0u);
+  float value = 0;
+  for (const char* bad : {"", " ", "1e39", "-1e400", "1,5", "0x10", "++1", "+-1", "1.5.2", "abc", "1 2"}) {
+    EXPECT_FALSE(parseFloat(bad, value)) << bad;
+  }
+}
+
+TEST(SecondsText, IsExactDecimalSeconds) {
+  EXPECT_EQ(secondsText(0), "0");
+  EXPECT_EQ(secondsText(1500), "0.0015");
+  EXPECT_EQ(secondsText(2000000), "2");
+  EXPECT_EQ(secondsText(9999000), "9.999");
+  EXPECT_EQ(secondsText(-250), "-0.00025");
+  EXPECT_EQ(secondsText(1), "0.000001");
+  int64_t microseconds = 0;
+  ASSERT_TRUE(parseSeconds("0.0015", microseconds));
+  EXPECT_EQ(microseconds, 1500);
+  ASSERT_TRUE(parseSeconds("1e-3", microseconds));
+  EXPECT_EQ(microseconds, 1000);
+  // Every text it writes reads back to the same microseconds.
+  for (int64_t us : {int64_t{0}, int64_t{1}, int64_t{999999}, int64_t{123456789012}}) {
+    ASSERT_TRUE(parseSeconds(secondsText(us), microseconds));
+    EXPECT_EQ(microseconds, us);
+  }
+  EXPECT_FALSE(parseSeconds("1s", microseconds));
+}
+
+TEST(ShortestDouble, PrintsAsTheFloatText) {
+  EXPECT_EQ(shortestDouble(0.1f), 0.1);
+  EXPECT_EQ(static_cast<float>(shortestDouble(0.1f)), 0.1f);
+  EXPECT_EQ(shortestDouble(-3.25f), -3.25);
+}
+
+}  // namespace
+}  // namespace rvx

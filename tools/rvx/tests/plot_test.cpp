@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "plot.h"
+
+namespace rvx {
+namespace {
+
+TEST(ColumnEnvelope, KeepsMinimumAndMaximumOfEachColumn) {
+  // 10 records on 4 columns: columns of 3, 2, 3, 2 records.
+  ColumnEnvelope envelope(10, 4);
+  ASSERT_EQ(envelope.columns(), 4u);
+  const float values[10] = {5, -1, 2, 7, 7, 0, 9, -3, 4, 4};
+  for (uint64_t i = 0; i < 10; ++i) envelope.add(i, values[i]);
+  uint64_t covered = 0;
+  for (uint32_t c = 0; c < envelope.columns(); ++c) {
+    EXPECT_EQ(envelope.firstRecord(c), covered);
+    covered = envelope.endRecord(c);
+  }
+  EXPECT_EQ(covered, 10u);
+  EXPECT_EQ(envelope.minimum(0), -1);
+  EXPECT_EQ(envelope.maximum(0), 5);
+  EXPECT_FALSE(envelope.minimumFirst(0));  // 5 came before -1
+  EXPECT_EQ(envelope.minimum(1), 7);
+  EXPECT_EQ(envelope.maximum(1), 7);
+  EXPECT_EQ(envelope.minimum(2), -3);
+  EXPECT_EQ(envelope.maximum(2), 9);
+  EXPECT_EQ(envelope.minimum(3), 4);
+}
+
+TEST(ColumnEnvelope, EveryRecordLandsInTheColumnThatCoversIt) {
+  for (uint64_t records : {1ull, 7ull, 899ull, 900ull, 901ull, 123457ull}) {
+    ColumnEnvelope envelope(records, 900);
+    EXPECT_EQ(envelope.columns(), std::min<uint64_t>(records, 900));
+    for (uint64_t i = 0; i < records; ++i) envelope.add(i, static_cast<float>(i));
+    for (uint32_t c = 0; c < envelope.columns(); ++c) {
+      ASSERT_TRUE(envelope.filled(c));
+      EXPECT_EQ(envelope.minimum(c), static_cast<float>(envelope.firstRecord(c)));
+      EXPECT_EQ(envelope.maximum(c), static_cast<float>(envelope.endRecord(c) - 1));
+    }
+  }
+}
+
+TEST(ColumnEnvelope, LeavesOutValuesThatCannotBeDrawn) {
+  ColumnEnvelope envelope(4, 2);
+  envelope.add(0, NAN);
+  envelope.add(1, INFINITY);
+  envelope.add(2, NAN);
+  envelope.add(3, 1.5f);
+  EXPECT_FALSE(envelope.filled(0));
+  EXPECT_TRUE(envelope.filled(1));
+  EXPECT_EQ(envelope.minimum(1), 1.5f);
+}
+
+TEST(NiceTicks, StepsOfOneTwoOrFive) {
+  EXPECT_EQ(niceTicks(0, 10, 5), (std::vector<double>{0, 2, 4, 6, 8, 10}));
+  EXPECT_EQ(niceTicks(-0.35, 0.35, 4), (std::vector<double>{-0.2, 0, 0.2}));
+  EXPECT_EQ(niceTicks(1, 1, 4), std::vector<double>{});
+  const auto ticks = niceTicks(0, 9.999, 8);
+  EXPECT_EQ(ticks.front(), 0);
+  EXPECT_EQ(ticks.back(), 8);
+}
+
+TEST(PlotSvg, SizeDoesNotGrowWithTheRecordCount) {
+  std::vector<PlotChannel> channels;
+  channels.push_back({"p1 [bar] <&>", ColumnEnvelope(1000000, 300)});
+  for (uint64_t i = 0; i < 1000000; ++i) channels[0].envelope.add(i, std::sin(static_cast<float>(i) * 1e-3f));
+  std::ostringstream svg;
+  writePlotSvg(svg, "title \"x\"", 0.001, channels, PlotLayout{300, 100});
+  const std::string text = svg.str();
+  EXPECT_LT(text.size(), 20000u);
+  EXPECT_NE(text.find("p1 [bar] &lt;&amp;&gt;"), std::string::npos);
+  EXPECT_NE(text.find("title &quot;x&quot;"), std::string::npos);
+  EXPECT_EQ(text.find("<&>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rvx

@@ -1,0 +1,86 @@
+// Recordings for the tests of rvx: made through the library's create path,
+// or written byte by byte in the older layouts that only the import reads,
+// with an RVI text beside them; and a way to run rvx as a process.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kdrvx/kdrvx.h"
+
+namespace rvx::test {
+
+struct Channel {
+  std::string variable;
+  std::string unit;
+  std::string name;
+  uint16_t bits = 0;  // multichannel
+};
+
+struct Recording {
+  std::vector<Channel> channels;
+  std::vector<std::vector<float>> records;
+  int64_t interval = 1000;  // microseconds
+  std::string company = "ACME Corp";
+  std::string comment = "first line\r\nsecond line";
+  std::string nameMeasurement = "Run 7";
+};
+
+// Records of `channels` values with a seeded mix of magnitudes, signs and
+// subnormals (no NaN).
+std::vector<std::vector<float>> randomRecords(size_t count, size_t channels, uint32_t seed);
+
+enum class Close { Complete, Simple };
+// Creates the file through the library; the compact layout with an RVI file
+// in `language` when `legacy` is set. Close::Simple leaves the header that
+// the first record wrote, as an interrupted recording does.
+void createRecording(const std::filesystem::path& path, const Recording& recording,
+                     bool legacy = false, int32_t language = 4, Close close = Close::Complete);
+
+// What the library reads from a file: header values, channel texts and all
+// records, for comparing two files.
+struct ReadBack {
+  uint32_t version = 0, records = 0, flagStatistics = 0, triggerRecord = 0;
+  int64_t interval = 0;
+  std::u16string date, time, comment, company, instrument, serialNumber, nameMeasurement,
+      triggerSetting;
+  struct ChannelBack {
+    std::u16string variable, unit, name, number, signalType, zeroPoint, calParameter, filter;
+    uint32_t indRate = 0;
+    int32_t bits = 0;
+    bool isds = false;
+    float minimum = 0, maximum = 0, mean = 0, rms = 0;
+  };
+  std::vector<ChannelBack> channels;
+  std::vector<uint32_t> values;  // bit patterns of all records, row by row
+};
+ReadBack readBack(const std::filesystem::path& path);
+
+// The older layouts, written as their bytes (with records of the kind the
+// layout stores) and an English RVI text beside them when `rvi` is set.
+enum class OldLayout { DosBefore5, DosQ, DosP, Win2Sparse, Win2Decimal, Win3, Win6 };
+struct OldFile {
+  std::filesystem::path path;
+  std::vector<std::vector<float>> expected;  // the values the readers deliver
+};
+OldFile writeOldLayout(const std::filesystem::path& directory, OldLayout layout, bool rvi = true);
+const char* layoutTag(OldLayout layout);
+
+// An RVI text with English labels as older writers produced it.
+std::string rviText(const std::vector<std::string>& variables, uint32_t records);
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+// Runs the rvx executable with `arguments` in `directory`.
+Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory);
+
+std::u16string u16(const std::string& utf8);
+inline const KDRVX_CHAR* wide(const std::u16string& text) {
+  return reinterpret_cast<const KDRVX_CHAR*>(text.c_str());
+}
+
+}  // namespace rvx::test
