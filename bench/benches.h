@@ -5,5 +5,6 @@ namespace kdrvx::bench {
 
 void registerReadCases();
 void registerWriteCases();
+void registerExportCases();
 
 }  // namespace kdrvx::bench

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   kdrvx::bench::registerReadCases();
   kdrvx::bench::registerWriteCases();
+  kdrvx::bench::registerExportCases();
 
   kdrvx::bench::SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
