@@ -28,27 +28,24 @@ void addToSums(const RecordTarget& target, uint32_t channel, float value) {
 }
 
 // The statistics of one record without detail lines, the loop of every
-// record of a recording: the extremes (strict comparisons, so that a NaN
-// moves neither), then the sums in a pass of their own over the two
-// contiguous arrays, which the compiler can do in vector registers. Each
-// channel's sums grow in the same order as one value at a time would.
+// record of a recording, with nothing in it but the arithmetic: the
+// extremes (strict comparisons, so that a NaN moves neither) and, for the
+// create context, the sums.
 void updateStatistics(const RecordTarget& target, const float* record, uint32_t channels) {
-  MGR_DEF* channel = target.header.Channel;
+  MGR_DEF* const channel = target.header.Channel;
+  double* const sums = target.sumValues;
+  double* const squares = target.sumSquares;
   for (uint32_t i = 0; i < channels; ++i) {
     const float value = record[i];
     if (value < channel[i].MinValue)
       channel[i].MinValue = value;
     else if (value > channel[i].MaxValue)
       channel[i].MaxValue = value;
-  }
-  double* const sums = target.sumValues;
-  double* const squares = target.sumSquares;
-  if (sums == nullptr) return;
-  for (uint32_t i = 0; i < channels; ++i) {
-    const float value = record[i];
-    const float square = value * value;  // the square in single precision
-    sums[i] += static_cast<double>(value);
-    squares[i] += static_cast<double>(square);
+    if (sums != nullptr) {
+      const float square = value * value;  // the square in single precision
+      sums[i] += static_cast<double>(value);
+      squares[i] += static_cast<double>(square);
+    }
   }
 }
 
