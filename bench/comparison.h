@@ -1,10 +1,11 @@
 // Comparisons of the library with a baseline that does the same work with
 // plain system calls (or plain memory copies), measured in one run.
 //
-// A case alternates short batches of the library's operation and of each
-// baseline's within every benchmark iteration, swapping their order from one
-// iteration to the next, so that both meet the same state of a shared,
-// noisy machine. The ratio of their times is what the case reports.
+// A case runs one short batch of the library's operation and one of each
+// baseline's in every benchmark iteration, in an order that changes from one
+// iteration to the next, so that all sides meet the same state of a shared,
+// noisy machine. The median of the iterations' time ratios is what the case
+// reports.
 #pragma once
 
 #include <benchmark/benchmark.h>
