@@ -74,12 +74,12 @@ void writeRepaired(const std::string& source, const std::filesystem::path& targe
 }  // namespace
 
 int runRepair(const RepairOptions& options) {
+  const RawFile file = readRawFile(options.file);
+  requireRepairable(file);
   // The library's open fails while a recording still holds the file.
   {
     ReadSession probe(options.file);
   }
-  const RawFile file = readRawFile(options.file);
-  requireRepairable(file);
 
   const RVX_HEADER& old = *file.header;
   const uint32_t n = old.NoChannels;

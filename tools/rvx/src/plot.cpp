@@ -90,11 +90,11 @@ constexpr double kBelow = 34;    // time labels below each panel
 // Coordinates with one decimal: enough for a pixel grid, small files.
 std::string coordinate(double value) {
   char buffer[32];
-  auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1).ptr;
-  std::string text(buffer, end);
-  if (text.size() > 2 && text.compare(text.size() - 2, 2, ".0") == 0) text.resize(text.size() - 2);
-  if (text == "-0") text = "0";
-  return text;
+  char* end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1).ptr;
+  if (end - buffer > 2 && end[-2] == '.' && end[-1] == '0') end -= 2;
+  const char* begin = buffer;
+  if (end - buffer == 2 && buffer[0] == '-' && buffer[1] == '0') ++begin;
+  return std::string(begin, static_cast<size_t>(end - begin));
 }
 
 // Tick labels as printf's %g would show them.

@@ -1,6 +1,7 @@
 #include "terminal.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 
 #include "tool_error.h"
@@ -24,10 +25,19 @@ bool stderrIsTerminal() {
 #endif
 }
 
+#if defined(_WIN32)
+namespace {
+UINT consoleCodePage = 0;
+void restoreConsoleCodePage() { SetConsoleOutputCP(consoleCodePage); }
+}  // namespace
+#endif
+
 void prepareStandardStreams() {
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);
-  SetConsoleOutputCP(CP_UTF8);
+  // The console keeps its code page after the program ends: put it back.
+  consoleCodePage = GetConsoleOutputCP();
+  if (consoleCodePage != 0 && SetConsoleOutputCP(CP_UTF8)) std::atexit(restoreConsoleCodePage);
 #endif
 }
 

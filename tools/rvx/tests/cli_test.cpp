@@ -5,7 +5,8 @@
 #include <cmath>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <regex>
+#include <cctype>
+#include <cstring>
 #include <sstream>
 
 #include "csv.h"
@@ -466,39 +467,62 @@ TEST_F(Cli, RepairWritesElsewhereAndRefusesDamagedHeaders) {
   EXPECT_NE(run.err.find("repair mends current-layout files"), std::string::npos) << run.err;
 }
 
-// Tags open and close in order, attributes are quoted, and nothing but
-// entities follows an ampersand: enough to tell a broken SVG.
+// Tags open and close in order, attributes are quoted, and an ampersand
+// starts an entity: enough to tell a broken SVG.
 bool wellFormed(const std::string& xml, std::string& problem) {
   std::vector<std::string> open;
-  const std::regex tag(R"(<(/?)([A-Za-z][\w:-]*)((?:\s+[\w:-]+="[^"<]*")*)\s*(/?)>|<\?xml[^>]*\?>)");
-  size_t position = 0;
-  for (auto it = std::sregex_iterator(xml.begin(), xml.end(), tag); it != std::sregex_iterator(); ++it) {
-    const std::string between = xml.substr(position, static_cast<size_t>(it->position()) - position);
-    if (between.find('<') != std::string::npos || between.find('>') != std::string::npos) {
-      problem = "stray bracket near " + between.substr(0, 60);
-      return false;
-    }
-    for (size_t amp = between.find('&'); amp != std::string::npos; amp = between.find('&', amp + 1)) {
-      if (!std::regex_search(between.substr(amp), std::regex("^&(amp|lt|gt|quot|apos);"))) {
-        problem = "bare ampersand";
-        return false;
+  auto nameChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '-' || c == '_'; };
+  size_t i = 0;
+  while (i < xml.size()) {
+    const char c = xml[i];
+    if (c == '&') {
+      bool entity = false;
+      for (const char* name : {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"}) entity |= xml.compare(i, std::strlen(name), name) == 0;
+      if (!entity) return problem = "bare ampersand at " + std::to_string(i), false;
+      ++i;
+    } else if (c == '>') {
+      return problem = "stray > at " + std::to_string(i), false;
+    } else if (c != '<') {
+      ++i;
+    } else if (xml.compare(i, 2, "<?") == 0) {
+      const size_t end = xml.find("?>", i);
+      if (end == std::string::npos) return problem = "unclosed declaration", false;
+      i = end + 2;
+    } else {
+      const bool closing = xml[++i] == '/';
+      if (closing) ++i;
+      const size_t start = i;
+      while (i < xml.size() && nameChar(xml[i])) ++i;
+      const std::string name = xml.substr(start, i - start);
+      if (name.empty()) return problem = "tag without a name at " + std::to_string(i), false;
+      bool selfClosing = false;
+      for (;;) {
+        while (i < xml.size() && std::isspace(static_cast<unsigned char>(xml[i]))) ++i;
+        if (i >= xml.size()) return problem = "unclosed tag " + name, false;
+        if (xml[i] == '>') break;
+        if (xml.compare(i, 2, "/>") == 0) {
+          selfClosing = true;
+          ++i;
+          break;
+        }
+        const size_t attribute = i;
+        while (i < xml.size() && nameChar(xml[i])) ++i;
+        if (i == attribute || xml.compare(i, 2, "=\"") != 0) return problem = "bad attribute in " + name, false;
+        const size_t close = xml.find('"', i + 2);
+        if (close == std::string::npos || xml.find('<', i + 2) < close) return problem = "unquoted value in " + name, false;
+        i = close + 1;
       }
-    }
-    position = static_cast<size_t>(it->position() + it->length());
-    const auto& m = *it;
-    if (m[2].length() == 0) continue;  // the declaration
-    if (m[1] == "/") {
-      if (open.empty() || open.back() != m[2]) {
-        problem = "unbalanced </" + m[2].str() + ">";
-        return false;
+      ++i;
+      if (closing) {
+        if (open.empty() || open.back() != name) return problem = "unbalanced </" + name + ">", false;
+        open.pop_back();
+      } else if (!selfClosing) {
+        open.push_back(name);
       }
-      open.pop_back();
-    } else if (m[4] != "/") {
-      open.push_back(m[2]);
     }
   }
   if (!open.empty()) problem = "unclosed <" + open.back() + ">";
-  return open.empty() && position == xml.size() - 1;
+  return open.empty();
 }
 
 TEST_F(Cli, PlotWritesSmallWellFormedSvg) {
@@ -511,6 +535,7 @@ TEST_F(Cli, PlotWritesSmallWellFormedSvg) {
   const std::string svg = readBytes(scratch.file("long.svg"));
   std::string problem;
   EXPECT_TRUE(wellFormed(svg, problem)) << problem;
+  EXPECT_FALSE(wellFormed("<svg><g a=\"1\"></svg>", problem));
   EXPECT_LT(svg.size(), 150000u);
   EXPECT_NE(svg.find(">p1 [bar]<"), std::string::npos);
   EXPECT_NE(svg.find(">T2 [°C]<"), std::string::npos);

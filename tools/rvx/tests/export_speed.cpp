@@ -99,5 +99,11 @@ int main(int argc, char** argv) {
   std::printf("%u records of %d channels: printf(\"%%g\") %.3f s, rvx export %.3f s, %.1f times as fast\n",
               records, kChannels, reference, tool, ratio);
   std::filesystem::remove_all(directory);
+#if defined(__SANITIZE_ADDRESS__)
+  // Instrumented code against an uninstrumented C library says nothing
+  // about speed.
+  return 0;
+#else
   return ratio >= 3.0 ? 0 : 1;
+#endif
 }
