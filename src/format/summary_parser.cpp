@@ -11,6 +11,7 @@
 #include "format/summary_parser.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -145,11 +146,11 @@ class SummaryParser {
 
   // The first wording of `labels` that occurs at or after `from`, and the
   // colon after it.
-  Label locate(std::span<const Text> labels, size_t from) const {
+  Label locate(std::span<const Text> labels, size_t from) {
     Label label;
     if (from >= size()) return label;
     for (const Text wording : labels) {
-      label.position = text_.find(wording, from);
+      label.position = find(wording, from);
       if (label.occurs()) {
         label.colon = text_.find(u':', label.position);
         return label;
@@ -338,8 +339,37 @@ class SummaryParser {
     position = table.position;
   }
 
+  // The first occurrence of `wording` at or after `from`. A search from one
+  // position also answers every later one up to the occurrence it found
+  // (every later one, when it found none), so the last answer for each
+  // wording is kept. Without that, each wording that the file does not use
+  // (the other languages' labels) would be sought through the whole rest
+  // of the text once per channel.
+  size_t find(Text wording, size_t from) {
+    Search* search = nullptr;
+    for (Search& known : searches_) {
+      if (known.wording == nullptr || known.wording == wording.data()) {
+        search = &known;
+        break;
+      }
+    }
+    if (search == nullptr) return text_.find(wording, from);  // more wordings than slots
+    const bool answered = search->wording != nullptr && search->from <= from &&
+                          (search->found == kNone || search->found >= from);
+    if (!answered) *search = {wording.data(), from, text_.find(wording, from)};
+    return search->found;
+  }
+
+  struct Search {
+    const char16_t* wording = nullptr;  // the wording's characters identify it
+    size_t from = 0;
+    size_t found = kNone;
+  };
+
   Text text_;
   RVX_HEADER& header_;
+  // Room for every wording of the lists above.
+  std::array<Search, 64> searches_{};
 };
 
 }  // namespace

@@ -59,12 +59,17 @@ class File {
   bool seekFromEnd(int64_t offset);
   // Length in bytes, or -1 on failure.
   int64_t length();
+  // Length in bytes as the open found it, where the open learns it anyway
+  // (POSIX reads the file's status while opening), which saves a system
+  // call; elsewhere the current length. -1 on failure.
+  int64_t lengthAtOpen();
   // Last modification time of the open file in local time.
   bool modificationTime(LocalTime& out);
 
  private:
   static constexpr intptr_t kClosed = -1;
   intptr_t handle_ = kClosed;
+  int64_t lengthAtOpen_ = -1;
 };
 
 // Removes the file at `path`. Fails like the Windows deletion: for a missing

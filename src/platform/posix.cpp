@@ -123,6 +123,7 @@ bool File::open(const char16_t* path, OpenMode mode) {
     return failed(error);
   }
   handle_ = fd;
+  lengthAtOpen_ = mode == OpenMode::CreateReadWrite ? 0 : static_cast<int64_t>(st.st_size);
   tLastError = 0;
   return true;
 }
@@ -194,6 +195,14 @@ int64_t File::length() {
     return -1;
   }
   return static_cast<int64_t>(st.st_size);
+}
+
+int64_t File::lengthAtOpen() {
+  if (handle_ == kClosed) {
+    failed(kErrorInvalidHandle);
+    return -1;
+  }
+  return lengthAtOpen_;
 }
 
 namespace {

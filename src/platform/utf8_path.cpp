@@ -4,6 +4,10 @@ namespace kdrvx::platform {
 
 bool utf16ToUtf8Path(const char16_t* path, std::string& out) {
   out.clear();
+  // At most three bytes per unit: one allocation for the whole path.
+  size_t units = 0;
+  while (path[units] != 0) ++units;
+  out.reserve(3 * units);
   for (const char16_t* p = path; *p != 0; ++p) {
     char32_t c = *p;
     if (c >= 0xD800 && c <= 0xDBFF) {

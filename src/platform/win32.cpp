@@ -121,6 +121,9 @@ int64_t File::length() {
   return size.QuadPart;
 }
 
+// The open learns nothing of the length here: ask for it.
+int64_t File::lengthAtOpen() { return length(); }
+
 bool File::modificationTime(LocalTime& out) {
   if (handle_ == kClosed) return failed(ERROR_INVALID_HANDLE);
   FILETIME written;

@@ -2,6 +2,7 @@
 // header into the current layout and, for files older than version 'a',
 // completes it from the RVI file beside it, repairs an implausible date and
 // derives a missing record count.
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -168,11 +169,12 @@ uint32_t openRead(const char16_t* path) {
 
   // The header is read into ReadHeader itself, in one read. Behind the end
   // of a shorter file the buffer is zero, so the import sees zeros there.
+  // The length is the one the open found (no further system call); a file
+  // that has grown meanwhile is at least as long as what was read.
   RVX_HEADER& header = read.header;
-  std::memset(&header, 0, sizeof header);
   const uint32_t bytesRead = read.file.read(&header, sizeof header);
-  int64_t fileLength = read.file.length();
-  if (fileLength < 0) fileLength = bytesRead;
+  std::memset(reinterpret_cast<unsigned char*>(&header) + bytesRead, 0, sizeof header - bytesRead);
+  const int64_t fileLength = std::max<int64_t>(read.file.lengthAtOpen(), bytesRead);
 
   const format::ImportResult imported =
       format::importHeader(header, static_cast<uint64_t>(fileLength));
@@ -182,7 +184,9 @@ uint32_t openRead(const char16_t* path) {
   }
 
   read.recordSize = static_cast<int32_t>(format::recordSize(header.NoChannels));
-  read.file.seekFromStart(imported.dataOffset);
+  // The read has left the file at its end or after the header's 68700
+  // bytes; a file of 48 channels has its first record right there.
+  if (imported.dataOffset != bytesRead) read.file.seekFromStart(imported.dataOffset);
   read.open = true;
 
   if (header.Version <= kLastVersionWithRvi) {

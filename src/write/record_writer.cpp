@@ -27,6 +27,28 @@ void addToSums(const RecordTarget& target, uint32_t channel, float value) {
   target.sumSquares[channel] += static_cast<double>(square);
 }
 
+// The statistics of one record without detail lines, the loop of every
+// record of a recording, with nothing in it but the arithmetic: the
+// extremes (strict comparisons, so that a NaN moves neither) and, for the
+// create context, the sums.
+void updateStatistics(const RecordTarget& target, const float* record, uint32_t channels) {
+  MGR_DEF* const channel = target.header.Channel;
+  double* const sums = target.sumValues;
+  double* const squares = target.sumSquares;
+  for (uint32_t i = 0; i < channels; ++i) {
+    const float value = record[i];
+    if (value < channel[i].MinValue)
+      channel[i].MinValue = value;
+    else if (value > channel[i].MaxValue)
+      channel[i].MaxValue = value;
+    if (sums != nullptr) {
+      const float square = value * value;  // the square in single precision
+      sums[i] += static_cast<double>(value);
+      squares[i] += static_cast<double>(square);
+    }
+  }
+}
+
 void countRecord(const RecordTarget& target, uint32_t count) {
   target.header.NoRecords = count;
   if (target.compactNoRecords != nullptr) *target.compactNoRecords = count;
@@ -89,23 +111,25 @@ uint32_t appendRecord(const RecordTarget& target, const float* record) {
   const uint32_t bytes = format::recordSize(channels);
   if (!target.file.write(record, bytes)) return fileLayerFailure(target);
 
-  for (uint32_t i = 0; i < channels; ++i) {
-    const float value = record[i];
-    MGR_DEF& channel = header.Channel[i];
-    if (details) {
+  if (details) {
+    for (uint32_t i = 0; i < channels; ++i) {
+      const float value = record[i];
+      MGR_DEF& channel = header.Channel[i];
       trace::Line<trace::kInfoLineCapacity>()
           .format("%d: %1.3f", static_cast<int>(i), static_cast<double>(value))
           .emit();
+      // Strict comparisons: a NaN moves neither extreme.
+      if (value < channel.MinValue) {
+        channel.MinValue = value;
+        trace::emit(u"new Min");
+      } else if (value > channel.MaxValue) {
+        channel.MaxValue = value;
+        trace::emit(u"new Max");
+      }
+      addToSums(target, i, value);
     }
-    // Strict comparisons: a NaN moves neither extreme.
-    if (value < channel.MinValue) {
-      channel.MinValue = value;
-      if (details) trace::emit(u"new Min");
-    } else if (value > channel.MaxValue) {
-      channel.MaxValue = value;
-      if (details) trace::emit(u"new Max");
-    }
-    addToSums(target, i, value);
+  } else {
+    updateStatistics(target, record, channels);
   }
   countRecord(target, count);
   target.position += bytes;

@@ -1,0 +1,10 @@
+// Registration of each group of benchmark cases.
+#pragma once
+
+namespace kdrvx::bench {
+
+void registerReadCases();
+void registerWriteCases();
+void registerExportCases();
+
+}  // namespace kdrvx::bench

@@ -1,0 +1,122 @@
+// rvx export against the plain way of writing the same numbers: the same
+// block reads, every value through printf("%g").
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "benches.h"
+#include "commands.h"
+#include "comparison.h"
+#include "kdrvx/kdrvx.h"
+#include "recordings.h"
+
+namespace kdrvx::bench {
+namespace {
+
+constexpr uint32_t kExportChannels = 8;
+constexpr uint64_t kExportRecords = 100000;
+constexpr uint32_t kBlockRecords = 8192;
+
+const Recording& exportRecording() {
+  static const Recording recording =
+      writeRecording("export.rvx", kExportChannels, kExportRecords);
+  return recording;
+}
+
+void rvxExport(const Recording& recording, const std::filesystem::path& csv) {
+  rvx::ExportOptions options;
+  options.file = recording.path.string();
+  options.output = csv.string();
+  if (rvx::runExport(options) != 0) fail("rvx export");
+}
+
+// The reference: blocks read with KDRVX_ReadRecords, the time column and
+// every value written with printf("%g") into a buffered file.
+void printfExport(const Recording& recording, const std::filesystem::path& csv) {
+  if (KDRVX_OpenRead(recording.widePath.c_str()) != KDRVX_OK) fail("KDRVX_OpenRead");
+  std::FILE* out = std::fopen(csv.c_str(), "wb");
+  if (out == nullptr) fail("creating " + csv.string());
+  std::fputs("time [s]", out);
+  for (uint32_t k = 0; k < recording.channels; ++k) std::fprintf(out, ",p%u [bar]", k + 1);
+  std::fputs("\r\n", out);
+  const double interval = static_cast<double>(KDRVX_GetScanRate()) / 1e6;
+  std::vector<float> block(static_cast<size_t>(kBlockRecords) * recording.channels);
+  int64_t done = 0;
+  while (const int64_t got = KDRVX_ReadRecords(done, kBlockRecords, block.data())) {
+    if (got < 0) fail("KDRVX_ReadRecords");
+    for (int64_t i = 0; i < got; ++i) {
+      std::fprintf(out, "%g", static_cast<double>(done + i) * interval);
+      for (uint32_t k = 0; k < recording.channels; ++k)
+        std::fprintf(out, ",%g", static_cast<double>(block[i * recording.channels + k]));
+      std::fputs("\r\n", out);
+    }
+    done += got;
+  }
+  std::fclose(out);
+  KDRVX_CloseRead();
+  if (static_cast<uint64_t>(done) != recording.records) fail("reading every record");
+}
+
+// The export is only worth timing if its text reads back to the very
+// floats of the file: every value of every record is compared bit for bit.
+void checkRoundTrip(const Recording& recording, const std::filesystem::path& csv) {
+  std::FILE* in = std::fopen(csv.c_str(), "rb");
+  if (in == nullptr) fail("reading " + csv.string());
+  std::vector<char> line(4096);
+  if (std::fgets(line.data(), static_cast<int>(line.size()), in) == nullptr) fail("CSV heading");
+  uint64_t record = 0;
+  for (; std::fgets(line.data(), static_cast<int>(line.size()), in) != nullptr; ++record) {
+    char* field = std::strchr(line.data(), ',');  // past the time column
+    for (uint32_t k = 0; k < recording.channels; ++k) {
+      if (field == nullptr) fail("CSV record " + std::to_string(record));
+      char* end = nullptr;
+      const float value = std::strtof(field + 1, &end);
+      const float expected = sampleValue(k, record);
+      if (std::memcmp(&value, &expected, sizeof value) != 0)
+        fail("reading back value " + std::to_string(k) + " of CSV record " + std::to_string(record));
+      field = *end == ',' ? end : nullptr;
+    }
+  }
+  std::fclose(in);
+  if (record != recording.records) fail("CSV record count");
+}
+
+void exportCase(benchmark::State& state) {
+  const Recording& recording = exportRecording();
+  const std::filesystem::path rvxCsv = scratchDir() / "export-rvx.csv";
+  const std::filesystem::path printfCsv = scratchDir() / "export-printf.csv";
+  // Once untimed: the round trip, and the sizes of both texts.
+  rvxExport(recording, rvxCsv);
+  checkRoundTrip(recording, rvxCsv);
+  printfExport(recording, printfCsv);
+  const double rvxBytes = static_cast<double>(std::filesystem::file_size(rvxCsv));
+  const double printfBytes = static_cast<double>(std::filesystem::file_size(printfCsv));
+
+  const Side rvxSide = [&](uint64_t count) {
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) rvxExport(recording, rvxCsv);
+    return secondsSince(start);
+  };
+  const Side printfSide = [&](uint64_t count) {
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) printfExport(recording, printfCsv);
+    return secondsSince(start);
+  };
+  compare(state, 1, {rvxSide, printfSide}, {rvxBytes, printfBytes});
+}
+
+}  // namespace
+
+void registerExportCases() {
+  CaseInfo info;
+  info.library = "rvx export, 100000 records x 8 channels";
+  info.baselines = {"the same numbers with printf(\"%g\")"};
+  info.measure = Measure::Throughput;
+  info.goal = {Goal::AtLeast, 3.0};
+  registerCase("Export/csv", info, exportCase, 3.0);
+}
+
+}  // namespace kdrvx::bench
