@@ -67,10 +67,11 @@ struct Outcome {
   uint32_t acknowledged = 0;
 };
 
-// Starts `work` in a child, kills it after `delay`, and collects what it
-// reported.
+// Starts `work` in a child and kills it `delay` after it has defined its
+// channels, or, with `early`, `delay` after it was started. Returns what
+// it reported.
 template <typename Work>
-Outcome killAfter(std::chrono::microseconds delay, Work work) {
+Outcome killAfter(std::chrono::microseconds delay, bool early, Work work) {
   int pipeEnds[2];
   EXPECT_EQ(pipe(pipeEnds), 0);
   const pid_t child = fork();
@@ -79,11 +80,17 @@ Outcome killAfter(std::chrono::microseconds delay, Work work) {
     work(pipeEnds[1]);
   }
   close(pipeEnds[1]);
+  Outcome outcome;
+  uint32_t message;
+  // Counting from the channels keeps the moments of the kills spread over
+  // the recording however slowly a loaded machine starts the process.
+  while (!early && !outcome.channelsDefined &&
+         read(pipeEnds[0], &message, sizeof message) == sizeof message) {
+    outcome.channelsDefined = message == kChannelsDefined;
+  }
   std::this_thread::sleep_for(delay);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  Outcome outcome;
-  uint32_t message;
   while (read(pipeEnds[0], &message, sizeof message) == sizeof message) {
     if (message == kChannelsDefined) outcome.channelsDefined = true;
     else outcome.acknowledged = message;
@@ -133,12 +140,13 @@ TEST_F(CrashSafety, AcknowledgedRecordsSurviveAKillAtAnyMoment) {
   for (; iterations < kIterations && Clock::now() - start < kTimeBudget; ++iterations) {
     const uint32_t channels = 1 + random() % 6;
     // Mostly during the recording; now and then while creating.
-    const auto delay = std::chrono::microseconds(random() % 8 == 0 ? random() % 800 : random() % 12000);
+    const bool early = random() % 8 == 0;
+    const auto delay = std::chrono::microseconds(early ? random() % 800 : random() % 10000);
     const std::string name = "run" + std::to_string(iterations % 4) + ".rvx";
     std::filesystem::remove(dir.file(name));
     const std::u16string path = dir.wide(name);
     const Outcome outcome =
-        killAfter(delay, [&](int report) { record(path, channels, report); });
+        killAfter(delay, early, [&](int report) { record(path, channels, report); });
     SCOPED_TRACE(testing::Message() << "iteration " << iterations << ", " << channels
                                     << " channels, " << outcome.acknowledged << " acknowledged");
     if (!outcome.channelsDefined) continue;
@@ -212,7 +220,7 @@ TEST_F(CrashSafety, AKilledModificationLeavesTheDataAlone) {
   int iterations = 0;
   for (; iterations < kIterations && Clock::now() - start < kTimeBudget / 2; ++iterations) {
     SCOPED_TRACE(iterations);
-    killAfter(std::chrono::microseconds(random() % 3000), [&](int) {
+    killAfter(std::chrono::microseconds(random() % 3000), true, [&](int) {
       const std::u16string comment(1 + iterations % 291, static_cast<char16_t>(u'a' + iterations % 26));
       KDRVX_CHAR current[292];
       for (;;) {
