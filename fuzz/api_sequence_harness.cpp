@@ -1,0 +1,442 @@
+// The create, channel, record, update, close and modify exports called in
+// any order with any arguments. The harness keeps a model of what must be
+// on disk and checks after every step:
+// - every status is 0 or one of the library's codes; a new channel's index
+//   is the next one;
+// - while a file is recorded in the current layout and nothing but the
+//   library's own appending has touched it, its length is the header length
+//   plus the records times the record size;
+// - a finished file opens through the read path and reads back exactly the
+//   records written, and a modification leaves them as they were;
+// - no export reads a record beyond the channels or writes beyond a caller's
+//   buffer (every buffer is a heap block of exactly the size passed).
+//
+// Input: a sequence of operations, each an operation byte followed by the
+// bytes of its arguments (see the switch in runApiSequence).
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "format/layout.h"
+#include "harness.h"
+#include "harness_support.h"
+#include "kdrvx/kdrvx.h"
+
+namespace kdrvx::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kMaxChannels = 48;
+constexpr uint32_t kMaxCompactChannels = 24;
+constexpr size_t kMaxRecordValues = 1 << 16;  // values the model keeps per file
+constexpr int kPaths = 4;
+constexpr int kTooLongPath = 3;
+
+// A caller's text: null, or a zero-terminated heap block of exactly its
+// length + 1 units.
+class CallerText {
+ public:
+  static CallerText from(Input& input) {
+    CallerText text;
+    const uint8_t length = input.u8();
+    if (length == 0xFF) return text;  // null
+    std::u16string units;
+    if (length >= 0xC0) {  // long texts around the limits of the fields
+      units.assign(static_cast<size_t>(length - 0xC0) * 5 + 9, static_cast<char16_t>('a' + input.u8() % 26));
+    } else {
+      for (uint8_t i = 0; i < length; ++i) {
+        uint16_t unit = input.u8();
+        if (unit == 0x01) unit = static_cast<uint16_t>(input.u16());  // any UTF-16 unit
+        units.push_back(unit == 0 ? u'0' : static_cast<char16_t>(unit));
+      }
+    }
+    text.units_ = std::make_unique<KDRVX_CHAR[]>(units.size() + 1);
+    for (size_t i = 0; i < units.size(); ++i) text.units_[i] = static_cast<KDRVX_CHAR>(units[i]);
+    text.units_[units.size()] = 0;
+    return text;
+  }
+  const KDRVX_CHAR* get() const { return units_.get(); }
+
+ private:
+  std::unique_ptr<KDRVX_CHAR[]> units_;
+};
+
+// What a file that the library finished holds, as far as the model knows.
+struct FinishedFile {
+  uint32_t channels = 0;
+  bool legacy = false;
+  std::vector<float> values;  // the records, channel by channel
+};
+
+struct Model {
+  bool createOpen = false;
+  int createPath = 0;
+  bool legacy = false;
+  uint32_t channels = 0;
+  bool recordAdded = false;
+  bool headerOnDisk = false;   // a header write of the library reached the file
+  bool pristine = false;       // nothing but appending has touched the data area
+  std::vector<float> values;   // records appended to the file under creation
+  bool modifyOpen = false;
+  int modifyPath = 0;
+  std::optional<FinishedFile> modified;  // the modified file, when known
+  std::map<int, FinishedFile> finished;  // by path
+};
+
+fs::path pathFor(int which) {
+  const fs::path& dir = scratchDirectory();
+  switch (which) {
+    case 0: return dir / "a.rvx";
+    case 1: return dir / "b.RVX";
+    case 2: return dir / "c";
+    default: {  // in a folder that exists, 300 units or more in all
+      const fs::path folder = dir / std::string(150, 'd');
+      std::error_code ignored;
+      fs::create_directory(folder, ignored);
+      return folder / (std::string(150, 'x') + ".rvx");
+    }
+  }
+}
+
+// A writable copy of a path (KDRVX_CreateExt cleans the path in place).
+std::unique_ptr<KDRVX_CHAR[]> writablePath(int which) {
+  const std::u16string wide = pathFor(which).u16string();
+  auto path = std::make_unique<KDRVX_CHAR[]>(wide.size() + 1);
+  for (size_t i = 0; i <= wide.size(); ++i) path[i] = static_cast<KDRVX_CHAR>(wide.c_str()[i]);
+  return path;
+}
+
+const KDRVX_CHAR* caller(const std::u16string& text) {
+  return reinterpret_cast<const KDRVX_CHAR*>(text.c_str());
+}
+
+void checkStatus(uint32_t status) {
+  check(status == KDRVX_OK || (status >= KDRVX_ERR_RVX_NEWER_VERSION &&
+                               status <= KDRVX_ERR_RVX_UNIT_LENGTH),
+        "an export returns 0 or one of the library's status codes");
+}
+
+uint32_t headerLength(uint32_t channels, bool legacy) {
+  return legacy ? format::compactHeaderLength(channels) : format::headerLength(channels);
+}
+
+uint64_t lengthOf(int path) {
+  std::error_code error;
+  const uintmax_t length = fs::file_size(pathFor(path), error);
+  return error ? 0 : length;
+}
+
+// The file under creation: header plus records, while only the library's
+// appending has touched it.
+void checkLengthWhileRecording(const Model& m) {
+  if (!m.createOpen || !m.pristine || !m.headerOnDisk || m.channels == 0) return;
+  const uint64_t records = m.values.size() / m.channels;
+  check(lengthOf(m.createPath) ==
+            headerLength(m.channels, m.legacy) + records * format::recordSize(m.channels),
+        "the file under creation is its header and its records");
+}
+
+// Opens a finished file through the read path and compares its records.
+void checkReadBack(int path, const FinishedFile& file) {
+  const std::u16string wide = pathFor(path).u16string();
+  const uint32_t status = KDRVX_OpenRead(caller(wide));
+  if (file.channels == 0) {
+    check(status == KDRVX_ERR_RVX_INVALID_HEADER || status == KDRVX_OK,
+          "a finished file without channels opens or is refused as invalid");
+    KDRVX_CloseRead();
+    return;
+  }
+  check(status == KDRVX_OK, "a finished file opens through the read path");
+  if (status != KDRVX_OK) return;
+  check(KDRVX_GetNoChannels() == file.channels, "a finished file has its channels");
+  auto record = std::make_unique<float[]>(file.channels);
+  const size_t records = file.values.size() / file.channels;
+  uint32_t result = KDRVX_ReadFirstRecord(record.get());
+  for (size_t r = 0; r < records; ++r) {
+    check(result == 0, "every record written is read back");
+    if (result != 0) break;
+    check(std::memcmp(record.get(), &file.values[r * file.channels],
+                      file.channels * sizeof(float)) == 0,
+          "a record reads back as it was written");
+    result = KDRVX_ReadNextRecord(record.get());
+  }
+  check(result == 1, "nothing follows the records written");
+  KDRVX_CloseRead();
+}
+
+void forget(Model& m, int path) { m.finished.erase(path); }
+
+}  // namespace
+
+void runApiSequence(const uint8_t* data, size_t size) {
+  Input input(data, size);
+  Model m;
+  KDRVX_SetTraceSink([](const KDRVX_CHAR* line, void*) {
+    size_t length = 0;
+    while (line[length] != 0) ++length;
+    check(length > 0, "a trace line is not empty");
+  }, nullptr);
+  KDRVX_SetDebugMask(static_cast<int16_t>(input.u8() & 1 ? 0x800C : 0));
+
+  for (int step = 0; step < 400 && !input.empty(); ++step) {
+    const uint8_t op = input.u8();
+    switch (op % 24) {
+      case 0:
+      case 1: {  // create
+        const int path = input.u8() % kPaths;
+        const uint8_t flags = input.u8();
+        const bool legacy = (flags & 4) != 0;
+        const int32_t language = static_cast<int32_t>(input.u8()) - 1;
+        auto name = writablePath(path);
+        const uint32_t status = op % 24 == 0
+                                    ? KDRVX_CreateExt(name.get(), flags & 1, flags & 2, legacy, language)
+                                    : KDRVX_Create(name.get(), flags & 1, flags & 2);
+        checkStatus(status);
+        check(path != kTooLongPath || status != KDRVX_OK, "a path of 260 units or more is refused");
+        if (status == KDRVX_OK) {
+          check(!m.createOpen, "a second create is refused while one is open");
+          m.createOpen = true;
+          m.createPath = path;
+          m.legacy = op % 24 == 0 && legacy;
+          m.channels = 0;
+          m.recordAdded = false;
+          m.headerOnDisk = false;
+          m.pristine = true;
+          m.values.clear();
+          forget(m, path);
+          check(lengthOf(path) == 0, "a new file is empty");
+        }
+        break;
+      }
+      case 2:
+        checkStatus(KDRVX_Reset());
+        if (m.createOpen) {
+          m.channels = 0;
+          m.recordAdded = false;
+          m.pristine = m.pristine && !m.headerOnDisk;
+          m.values.clear();
+        }
+        break;
+      case 3: {  // header texts
+        const CallerText text = CallerText::from(input);
+        using Setter = uint32_t (*)(const KDRVX_CHAR*);
+        const Setter setters[] = {KDRVX_SetCompany, KDRVX_SetInstrument, KDRVX_SetSnrInstrument,
+                                  KDRVX_SetNameMeasurement, KDRVX_SetTriggerSetting,
+                                  KDRVX_SetComment, KDRVX_SetDate, KDRVX_SetTime};
+        checkStatus(setters[op / 24 % std::size(setters)](text.get()));
+        break;
+      }
+      case 4:
+        checkStatus(KDRVX_SetScanRate(static_cast<int64_t>(input.u64())));
+        checkStatus(KDRVX_SetNoTriggerRecord(input.u32()));
+        break;
+      case 5:
+      case 6: {  // channels
+        const CallerText variable = CallerText::from(input);
+        const uint32_t result = KDRVX_AddChannel(variable.get());
+        if (result < kMaxChannels) {
+          check(m.createOpen && !m.recordAdded && result == m.channels,
+                "a new channel gets the next index");
+          check(!m.legacy || result < kMaxCompactChannels, "the compact layout has 24 channels");
+          m.channels = result + 1;
+          m.headerOnDisk = true;
+        } else {
+          checkStatus(result);
+        }
+        break;
+      }
+      case 7: {  // channel texts
+        const auto channel = static_cast<int16_t>(input.u16());
+        const CallerText text = CallerText::from(input);
+        using Setter = uint32_t (*)(int16_t, const KDRVX_CHAR*);
+        const Setter setters[] = {KDRVX_SetChannelVariable, KDRVX_SetChannelUnit,
+                                  KDRVX_SetChannelName, KDRVX_SetChannelNumber,
+                                  KDRVX_SetChannelSignalType, KDRVX_SetChannelZeroPoint,
+                                  KDRVX_SetChannelCalParameter, KDRVX_SetChannelFilter,
+                                  KDRVX_SetChannelLintab};
+        checkStatus(setters[op / 24 % std::size(setters)](channel % 52, text.get()));
+        break;
+      }
+      case 8: {  // channel numbers
+        const auto channel = static_cast<int16_t>(static_cast<int16_t>(input.u16()) % 52);
+        const uint32_t value = input.u32();
+        switch (op / 24 % 5) {
+          case 0: checkStatus(KDRVX_SetChannelIndRate(channel, value)); break;
+          case 1: checkStatus(KDRVX_SetChannelISDS(channel, static_cast<int16_t>(value))); break;
+          case 2: checkStatus(KDRVX_SetChannelLinearisation(channel, static_cast<int16_t>(value))); break;
+          case 3: checkStatus(KDRVX_SetChannelMultiChannel(channel, static_cast<uint16_t>(value))); break;
+          default: {
+            float f;
+            std::memcpy(&f, &value, sizeof f);
+            KDRVX_ConvertMultiChannelValue(f);
+          }
+        }
+        break;
+      }
+      case 9:
+      case 10:
+      case 11:
+      case 12: {  // records, to the file under creation or the modified one
+        const bool toCreate = m.createOpen;
+        const uint32_t channels = toCreate ? m.channels
+                                  : m.modified ? m.modified->channels
+                                               : kMaxChannels;
+        auto record = std::make_unique<float[]>(channels);
+        for (uint32_t k = 0; k < channels; ++k) {
+          const uint32_t bits = input.u32();
+          std::memcpy(&record[k], &bits, sizeof bits);
+        }
+        const uint32_t status = KDRVX_AddRecord(op % 24 == 12 ? nullptr : record.get());
+        checkStatus(status);
+        if (status != KDRVX_OK) break;
+        check(toCreate || m.modifyOpen, "records need a file under creation or modification");
+        std::vector<float>& values = toCreate ? m.values : m.modified ? m.modified->values : m.values;
+        if (!toCreate && !m.modified) break;
+        if (values.size() + channels > kMaxRecordValues) {
+          if (toCreate) m.pristine = false; else m.modified.reset();
+          break;
+        }
+        values.insert(values.end(), record.get(), record.get() + channels);
+        if (toCreate) {
+          m.recordAdded = true;
+          m.headerOnDisk = true;
+        }
+        break;
+      }
+      case 13:
+        checkStatus(KDRVX_Update());
+        if (m.createOpen) m.headerOnDisk = true;
+        break;
+      case 14: {  // raw bytes anywhere
+        const auto offset = static_cast<int32_t>(input.u32() % 70000) - 100;
+        const uint16_t count = input.u8();
+        const std::string bytes = input.bytes(count);
+        auto block = std::make_unique<uint8_t[]>(count);
+        std::memcpy(block.get(), bytes.data(), bytes.size());
+        const uint32_t status = KDRVX_WriteDataBlock(block.get(), offset, count);
+        checkStatus(status);
+        // Even an empty block moves the position where the next record
+        // goes.
+        if (m.createOpen && (status == KDRVX_OK || count > 0)) m.pristine = false;
+        break;
+      }
+      case 15:
+      case 16: {  // closing
+        const bool full = op % 24 == 15;
+        const uint32_t status = full ? KDRVX_CloseCreate() : KDRVX_CloseCreateSimple();
+        checkStatus(status);
+        if (!m.createOpen) {
+          check(status == KDRVX_ERR_RVX_NOT_OPEN_WRITE, "closing needs a file under creation");
+          break;
+        }
+        m.createOpen = false;
+        // The compact layout's summary may fail after the file is complete.
+        const bool complete = status == KDRVX_OK ||
+                              (m.legacy && (status == KDRVX_ERR_RVI_FILE_NAME ||
+                                            status == KDRVX_ERR_RVI_CREATE));
+        if (!m.pristine || !complete) break;
+        if (full || m.headerOnDisk) {
+          if (full && m.channels > 0) {
+            const uint64_t records = m.values.size() / m.channels;
+            check(lengthOf(m.createPath) == headerLength(m.channels, m.legacy) +
+                                                records * format::recordSize(m.channels),
+                  "a finished file is its header and its records");
+          }
+          m.finished[m.createPath] = FinishedFile{m.channels, m.legacy, m.values};
+          checkReadBack(m.createPath, m.finished[m.createPath]);
+        }
+        break;
+      }
+      case 17: {  // modification
+        const int path = input.u8() % kPaths;
+        const std::u16string wide = pathFor(path).u16string();
+        const uint32_t status = KDRVX_OpenModify(caller(wide));
+        checkStatus(status);
+        if (status == KDRVX_OK) {
+          check(!m.modifyOpen, "a second modification is refused while one is open");
+          m.modifyOpen = true;
+          m.modifyPath = path;
+          const auto known = m.finished.find(path);
+          if (known != m.finished.end() && !known->second.legacy) m.modified = known->second;
+          else m.modified.reset();
+          forget(m, path);
+        }
+        break;
+      }
+      case 18:
+      case 19: {
+        const CallerText text = CallerText::from(input);
+        const bool comment = op % 24 == 18;
+        const size_t room = comment ? 292 : 24;
+        auto current = std::make_unique<KDRVX_CHAR[]>(room);
+        const uint32_t status = comment ? KDRVX_ModifyComment(current.get(), text.get())
+                                        : KDRVX_ModifyNameMeasurement(current.get(), text.get());
+        checkStatus(status);
+        if (status == KDRVX_OK || status == KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH) {
+          bool terminated = false;
+          for (size_t i = 0; i < room && !terminated; ++i) terminated = current[i] == 0;
+          check(terminated, "the current text is terminated inside its room");
+        }
+        break;
+      }
+      case 20: {
+        const uint32_t status = KDRVX_CloseModify();
+        checkStatus(status);
+        if (!m.modifyOpen) break;
+        m.modifyOpen = false;
+        if (status == KDRVX_OK && m.modified) {
+          const FinishedFile& file = *m.modified;
+          const uint64_t records = file.values.size() / file.channels;
+          check(lengthOf(m.modifyPath) ==
+                    format::headerLength(file.channels) + records * format::recordSize(file.channels),
+                "a modified file is its header and its records");
+          checkReadBack(m.modifyPath, file);
+          m.finished[m.modifyPath] = file;
+        }
+        m.modified.reset();
+        break;
+      }
+      case 21: {  // reading while nothing is open elsewhere (no retry pause)
+        if (m.createOpen || m.modifyOpen) break;
+        const int path = input.u8() % kPaths;
+        const auto known = m.finished.find(path);
+        if (known != m.finished.end()) checkReadBack(path, known->second);
+        break;
+      }
+      case 22: {
+        const int path = input.u8() % kPaths;
+        const std::u16string wide = pathFor(path).u16string();
+        KDRVX_DeleteFile(caller(wide));
+        std::error_code error;
+        if (!fs::exists(pathFor(path), error)) forget(m, path);
+        break;
+      }
+      default:
+        checkStatus(KDRVX_GetLastError());
+        break;
+    }
+    checkLengthWhileRecording(m);
+  }
+
+  // Leave nothing open or on disk for the next input.
+  KDRVX_CloseCreateSimple();
+  KDRVX_CloseModify();
+  KDRVX_CloseRead();
+  KDRVX_SetDebugMask(0);
+  KDRVX_SetTraceSink(nullptr, nullptr);
+  std::error_code ignored;
+  for (int path = 0; path < kPaths; ++path) {
+    fs::remove(pathFor(path), ignored);
+    fs::path rvi = pathFor(path);
+    rvi.replace_extension(".RVI");
+    fs::remove(rvi, ignored);
+  }
+}
+
+}  // namespace kdrvx::fuzz

@@ -1,0 +1,220 @@
+// Opening an arbitrary file with an arbitrary RVI file beside it, then
+// every query for the channels -1 to 49 and the record readers until the
+// end. Every caller buffer is a heap block of exactly the size the call is
+// given, so that a write beyond it is caught by the address sanitizer.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "harness.h"
+#include "harness_support.h"
+#include "kdrvx/kdrvx.h"
+
+namespace kdrvx::fuzz {
+namespace {
+
+constexpr uint8_t kModeWithRvi = 0x01;
+constexpr uint8_t kModeBlockReads = 0x02;
+constexpr uint32_t kDateUnits = 11;
+constexpr uint32_t kTimeUnits = 10;
+// Text queries run with no room, with a small room that the input
+// chooses, and with more room than any field needs.
+constexpr uint16_t kNoRoom = 0;
+constexpr uint16_t kAmpleRoom = 401;
+constexpr uint32_t kMaxChannels = 48;
+// The sparse record kind may hold no value at all in up to 65534 records
+// after each stored one; such a file is followed for this many records.
+constexpr uint64_t kSparseRecordLimit = uint64_t{1} << 16;
+
+using Text = std::unique_ptr<KDRVX_CHAR[]>;
+
+Text buffer(size_t units) { return std::make_unique<KDRVX_CHAR[]>(units); }
+
+bool terminatedWithin(const KDRVX_CHAR* text, size_t units) {
+  for (size_t i = 0; i < units; ++i) {
+    if (text[i] == 0) return true;
+  }
+  return false;
+}
+
+void traceSink(const KDRVX_CHAR* line, void*) {
+  size_t length = 0;
+  while (line[length] != 0) ++length;
+  check(length > 0 && length < 500, "a trace line is not empty and fits its buffer");
+}
+
+using HeaderText = uint32_t (*)(KDRVX_CHAR*, uint16_t);
+using ChannelText = uint32_t (*)(KDRVX_CHAR*, int16_t, uint16_t);
+using ChannelValue = float (*)(int16_t);
+using ChannelAnswer = int32_t (*)(int16_t);
+
+// Which queries check for an open file or a channel index differs from
+// query to query; none reports anything else but the unit query's refusal
+// of a unit longer than the capacity.
+void checkStatus(uint32_t status) {
+  check(status == KDRVX_OK || status == KDRVX_ERR_RVX_NOT_OPEN_READ ||
+            status == KDRVX_ERR_RVX_CHN_UNKNOWN || status == KDRVX_ERR_RVX_UNIT_LENGTH,
+        "a query reports success, an unknown channel, no open file or a long unit");
+}
+
+void queryEverything(uint16_t smallRoom) {
+  uint8_t original = 7;
+  const uint32_t flagStatus = KDRVX_CheckOriginalFlag(&original);
+  checkStatus(flagStatus);
+  check(flagStatus != KDRVX_OK || original <= 1, "the original flag is 0 or 1");
+  KDRVX_CheckOriginalFlag(nullptr);
+
+  Text date = buffer(kDateUnits);
+  Text time = buffer(kTimeUnits);
+  const uint32_t dateStatus = KDRVX_GetDate(date.get());
+  const uint32_t timeStatus = KDRVX_GetTime(time.get());
+  checkStatus(dateStatus);
+  checkStatus(timeStatus);
+  check((dateStatus != KDRVX_OK || terminatedWithin(date.get(), kDateUnits)) &&
+            (timeStatus != KDRVX_OK || terminatedWithin(time.get(), kTimeUnits)),
+        "date and time are terminated inside their buffers");
+
+  for (const uint16_t capacity : {kNoRoom, smallRoom, kAmpleRoom}) {
+    for (const HeaderText query : {KDRVX_GetComment, KDRVX_GetCompany, KDRVX_GetInstrument,
+                                   KDRVX_GetSnrInstrument, KDRVX_GetNameMeasurement,
+                                   KDRVX_GetTriggerSetting}) {
+      Text text = buffer(capacity);
+      const uint32_t status = query(text.get(), capacity);
+      checkStatus(status);
+      check(status != KDRVX_OK || capacity == 0 || terminatedWithin(text.get(), capacity),
+            "a header text is terminated inside the caller's capacity");
+    }
+    for (int16_t channel = -1; channel <= 49; ++channel) {
+      for (const ChannelText query :
+           {KDRVX_GetChannelUnit, KDRVX_GetChannelName, KDRVX_GetChannelNumber,
+            KDRVX_GetChannelSignalType, KDRVX_GetChannelZeroPoint,
+            KDRVX_GetChannelCalParameter, KDRVX_GetChannelFilter, KDRVX_GetChannelLintab}) {
+        Text text = buffer(capacity);
+        const uint32_t status = query(text.get(), channel, capacity);
+        checkStatus(status);
+        check(status != KDRVX_OK || capacity == 0 ||
+                  terminatedWithin(text.get(), capacity),
+              "a channel text is terminated inside the caller's capacity");
+      }
+      // The variable comes without a terminator and never longer than the
+      // capacity.
+      Text variable = buffer(capacity);
+      checkStatus(KDRVX_GetChannelVariable(variable.get(), channel, capacity));
+    }
+  }
+
+  KDRVX_GetVersion();
+  KDRVX_GetNoRecords();
+  KDRVX_GetScanRate();
+  KDRVX_GetNoTriggerRecord();
+  KDRVX_GetFlagStatistics();
+  KDRVX_IsAnyMultiChannelinRVX();
+  for (int16_t channel = -1; channel <= 49; ++channel) {
+    KDRVX_GetChannelIndRate(channel);
+    for (const ChannelValue query : {KDRVX_GetChannelMinValue, KDRVX_GetChannelMaxValue,
+                                     KDRVX_GetChannelMeanValue, KDRVX_GetChannelRMSValue,
+                                     KDRVX_GetChannelSDevValue})
+      query(channel);
+    for (const ChannelAnswer query : {KDRVX_GetNumberMultiChannelBits, KDRVX_IsChannelISDS,
+                                      KDRVX_IsChannelLinearisation, KDRVX_IsChannelMultiChannel})
+      query(channel);
+  }
+}
+
+// Reads record after record until a reader says there are no more; each
+// whole record takes at least 4 bytes of the file, except in the sparse
+// kind.
+void readOneByOne(uint32_t channels, uint64_t fileBytes, bool sparse) {
+  auto record = std::make_unique<float[]>(channels);
+  const uint64_t limit = sparse ? kSparseRecordLimit : fileBytes / 4 + 1;
+  uint64_t records = 0;
+  uint32_t status = KDRVX_ReadFirstRecord(record.get());
+  for (; status == 0 && records <= limit; ++records) status = KDRVX_ReadNextRecord(record.get());
+  check(sparse || records <= limit, "the record readers come to an end");
+  check(status <= 2 || status == KDRVX_ERR_RVX_NOT_OPEN_READ || (sparse && status == 0),
+        "a record reader returns 0, 1, 2 or not open");
+  KDRVX_ReadFirstRecord(nullptr);
+  KDRVX_ReadNextRecord(nullptr);
+}
+
+void readBlocks(uint32_t channels, uint64_t fileBytes, uint8_t blockSize) {
+  auto block = std::make_unique<float[]>(size_t{channels} * blockSize);
+  const int64_t oldFormat = static_cast<int32_t>(KDRVX_ERR_RVX_OLD_FORMAT);
+  const int64_t notOpen = static_cast<int32_t>(KDRVX_ERR_RVX_NOT_OPEN_READ);
+  int64_t first = 0;
+  for (uint64_t calls = 0;; ++calls) {
+    check(calls <= fileBytes / 4 + 1, "the block reader comes to an end");
+    const int64_t got = KDRVX_ReadRecords(first, blockSize, block.get());
+    check(got == oldFormat || got == notOpen || (got >= 0 && got <= blockSize),
+          "the block reader returns a count up to the block size or a status");
+    if (got < blockSize || got <= 0) break;
+    first += got;
+  }
+  KDRVX_ReadRecords(INT64_MAX, blockSize, block.get());
+  KDRVX_ReadRecords(0, 3, nullptr);
+}
+
+// The file name: short, or padded so that the whole path is `units` long
+// (near the 255 units up to which the RVI name can be built).
+std::filesystem::path rvxPath(uint8_t mode) {
+  const std::filesystem::path& dir = scratchDirectory();
+  const size_t padding = mode >> 2;
+  if (padding == 0) return dir / "f.rvx";
+  const size_t units = 250 + padding % 10;
+  const size_t dirUnits = (dir / "").u16string().size();
+  const size_t stem = units > dirUnits + 4 ? units - dirUnits - 4 : 1;
+  return dir / (std::string(stem, 'n') + ".rvx");
+}
+
+}  // namespace
+
+void runOpenRead(const uint8_t* data, size_t size) {
+  Input input(data, size);
+  const uint8_t mode = input.u8();
+  const uint32_t rvxBytes = input.u32();
+  const uint8_t blockSize = input.u8();
+  const std::string rvx = input.bytes(rvxBytes);
+  const std::string rvi = input.rest();
+
+  const std::filesystem::path path = rvxPath(mode);
+  std::filesystem::path rviPath = path;
+  rviPath.replace_extension(".RVI");
+  writeFile(path, rvx);
+  if (mode & kModeWithRvi) writeFile(rviPath, rvi);
+
+  KDRVX_SetTraceSink(traceSink, nullptr);
+  KDRVX_SetDebugMask(static_cast<int16_t>(KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS |
+                                          KDRVX_DEBUG_DETAILS));
+  const std::u16string wide = path.u16string();
+  const uint32_t status = KDRVX_OpenRead(reinterpret_cast<const KDRVX_CHAR*>(wide.c_str()));
+  check(status == KDRVX_OK || status == KDRVX_ERR_RVX_INVALID_HEADER ||
+            status == KDRVX_ERR_RVX_NEWER_VERSION ||
+            status == KDRVX_ERR_RVX_DEVELOPER_VERSION,
+        "the open succeeds or refuses the header");
+  const bool open = status == KDRVX_OK;
+
+  // A refused header stays in the read context for the queries that need
+  // no open file.
+  queryEverything(static_cast<uint16_t>(1 + blockSize % 24));
+  // A refused header may claim any number of channels.
+  const uint32_t channels = open ? KDRVX_GetNoChannels() : 0;
+  check(channels <= kMaxChannels, "an open file has at most 48 channels");
+  uint8_t original = 0;
+  KDRVX_CheckOriginalFlag(&original);
+  const bool sparse = open && KDRVX_GetVersion() == 'R' && original == 1;
+  if (mode & kModeBlockReads)
+    readBlocks(channels, rvx.size(), blockSize);
+  else
+    readOneByOne(channels, rvx.size(), sparse);
+
+  check(KDRVX_CloseRead() == (open ? KDRVX_OK : KDRVX_ERR_RVX_NOT_OPEN_READ),
+        "closing succeeds exactly when the open did");
+  KDRVX_SetDebugMask(0);
+  KDRVX_SetTraceSink(nullptr, nullptr);
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  std::filesystem::remove(rviPath, ignored);
+}
+
+}  // namespace kdrvx::fuzz

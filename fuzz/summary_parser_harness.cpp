@@ -1,0 +1,89 @@
+// The RVI parser on arbitrary text against arbitrary converted headers.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "format/import.h"
+#include "format/layout.h"
+#include "format/summary_parser.h"
+#include "harness.h"
+#include "harness_support.h"
+
+namespace kdrvx::fuzz {
+namespace {
+
+using format::MGR_DEF;
+using format::RVX_HEADER;
+
+// Versions up to this one are completed from an RVI file when opened.
+constexpr uint8_t kLastVersionWithRvi = 96;
+
+bool headerTextsTerminated(const RVX_HEADER& h) {
+  return terminated(h.Comment) && terminated(h.Company) && terminated(h.Instrument) &&
+         terminated(h.SnrInstrument) && terminated(h.NameMeasurement) &&
+         terminated(h.TriggerSetting);
+}
+
+bool channelTextsTerminated(const MGR_DEF& c) {
+  return terminated(c.ChannelUnit) && terminated(c.ChannelName) && terminated(c.ChannelNumber) &&
+         terminated(c.ChannelSignalType) && terminated(c.ChannelZeroPoint) &&
+         terminated(c.ChannelCalParameter) && terminated(c.ChannelFilter) &&
+         terminated(c.ChannelLintab);
+}
+
+// The text as the open hands it over: 8-bit bytes widened to one unit
+// each, or UTF-16LE units; zero-terminated, in a buffer of exactly that
+// size so that a read past the terminator is caught.
+std::vector<char16_t> decodeText(const std::string& bytes, bool utf16) {
+  const size_t units = utf16 ? bytes.size() / 2 : bytes.size();
+  std::vector<char16_t> text(units + 1, 0);
+  for (size_t i = 0; i < units; ++i) {
+    const auto low = static_cast<uint8_t>(bytes[utf16 ? 2 * i : i]);
+    const auto high = utf16 ? static_cast<uint8_t>(bytes[2 * i + 1]) : uint8_t{0};
+    text[i] = static_cast<char16_t>(low | high << 8);
+  }
+  return text;
+}
+
+// Bytes of the fixed part that the parser never changes: everything before
+// the comment except the date (10 to 15) and the record count (20 to 23).
+bool untouchedFieldsKept(const RVX_HEADER& before, const RVX_HEADER& after) {
+  const auto* a = reinterpret_cast<const uint8_t*>(&before);
+  const auto* b = reinterpret_cast<const uint8_t*>(&after);
+  return std::memcmp(a, b, 10) == 0 && std::memcmp(a + 16, b + 16, 4) == 0 &&
+         std::memcmp(a + 24, b + 24, offsetof(RVX_HEADER, Comment) - 24) == 0;
+}
+
+}  // namespace
+
+void runSummaryParser(const uint8_t* data, size_t size) {
+  Input input(data, size);
+  const uint16_t headerBytes = input.u16();
+  const uint8_t mode = input.u8();
+  const std::string raw = input.bytes(headerBytes);
+  const std::vector<char16_t> text = decodeText(input.rest(), (mode & 1) != 0);
+
+  auto header = std::make_unique<RVX_HEADER>();
+  std::memcpy(header.get(), raw.data(), raw.size());
+  const format::ImportResult imported = format::importHeader(*header, raw.size());
+  // Only the older layouts that the open completes from an RVI file.
+  if (imported.status != 0 || header->Version > kLastVersionWithRvi) return;
+
+  const auto before = std::make_unique<RVX_HEADER>(*header);
+  format::readSummaryMetadata(text.data(), static_cast<uint32_t>(text.size() * 2), *header);
+
+  check(untouchedFieldsKept(*before, *header), "the parser leaves the binary fields alone");
+  check(headerTextsTerminated(*header), "every header text the parser writes is terminated");
+  const uint32_t channels = std::min<uint32_t>(header->NoChannels, format::kMaxChannels);
+  for (uint32_t k = 0; k < format::kMaxChannels; ++k) {
+    if (k < channels) {
+      check(channelTextsTerminated(header->Channel[k]),
+            "every channel text the parser writes is terminated");
+    } else {
+      check(std::memcmp(&header->Channel[k], &before->Channel[k], sizeof(MGR_DEF)) == 0,
+            "channel records beyond the channels stay as they were");
+    }
+  }
+}
+
+}  // namespace kdrvx::fuzz
