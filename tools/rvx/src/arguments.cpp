@@ -54,17 +54,17 @@ std::optional<int32_t> parseLanguage(std::string_view text) {
   return std::nullopt;
 }
 
-std::optional<MultiChannelSpec> parseMultiChannelSpec(std::string_view text) {
+std::optional<MultiChannelDeclaration> parseMultiChannelDeclaration(std::string_view text) {
   const size_t colon = text.rfind(':');
   if (colon == text.npos) return std::nullopt;
-  MultiChannelSpec spec;
-  spec.variable = std::string(trimBlanks(text.substr(0, colon)));
+  MultiChannelDeclaration declaration;
+  declaration.variable = std::string(trimBlanks(text.substr(0, colon)));
   uint64_t bits = 0;
-  if (spec.variable.empty() || !parseCount(text.substr(colon + 1), bits) || bits < 1 || bits > 32) {
+  if (declaration.variable.empty() || !parseCount(text.substr(colon + 1), bits) || bits < 1 || bits > 32) {
     return std::nullopt;
   }
-  spec.bits = static_cast<uint16_t>(bits);
-  return spec;
+  declaration.bits = static_cast<uint16_t>(bits);
+  return declaration;
 }
 
 ColumnHeading splitHeading(std::string_view heading) {

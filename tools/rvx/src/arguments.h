@@ -22,11 +22,11 @@ std::optional<RecordRange> parseRecordRange(std::string_view text);
 std::optional<int32_t> parseLanguage(std::string_view text);
 
 // --multichannel VAR:BITS
-struct MultiChannelSpec {
+struct MultiChannelDeclaration {
   std::string variable;
   uint16_t bits = 0;
 };
-std::optional<MultiChannelSpec> parseMultiChannelSpec(std::string_view text);
+std::optional<MultiChannelDeclaration> parseMultiChannelDeclaration(std::string_view text);
 
 // A CSV column heading "variable [unit]" or "variable".
 struct ColumnHeading {

@@ -95,11 +95,11 @@ int runImport(const ImportOptions& options) {
       throw usageError("--legacy: the output name must end in .rvx or .RVX so that its RVI file can be named");
     }
   }
-  std::vector<MultiChannelSpec> multiChannels;
+  std::vector<MultiChannelDeclaration> multiChannels;
   for (const std::string& text : options.multiChannels) {
-    const auto spec = parseMultiChannelSpec(text);
-    if (!spec) throw usageError("--multichannel: expected VARIABLE:BITS with 1 to 32 bits, not " + text);
-    multiChannels.push_back(*spec);
+    const auto declaration = parseMultiChannelDeclaration(text);
+    if (!declaration) throw usageError("--multichannel: expected VARIABLE:BITS with 1 to 32 bits, not " + text);
+    multiChannels.push_back(*declaration);
   }
 
   std::ifstream file;
@@ -128,12 +128,12 @@ int runImport(const ImportOptions& options) {
     columns.push_back(std::move(column));
   }
   if (columns.empty()) throw ToolError(options.input + ": the heading row names no channel");
-  for (const MultiChannelSpec& spec : multiChannels) {
+  for (const MultiChannelDeclaration& declaration : multiChannels) {
     bool found = false;
     for (Column& column : columns) {
-      if (column.parts.variable == spec.variable) column.bits = spec.bits, found = true;
+      if (column.parts.variable == declaration.variable) column.bits = declaration.bits, found = true;
     }
-    if (!found) throw usageError("--multichannel: no column " + spec.variable + " in " + options.input);
+    if (!found) throw usageError("--multichannel: no column " + declaration.variable + " in " + options.input);
   }
   const size_t width = fields.size();
 

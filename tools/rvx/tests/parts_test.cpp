@@ -40,13 +40,13 @@ TEST(Arguments, LanguageMultichannelAndHeadings) {
   EXPECT_EQ(parseLanguage("en"), 4);
   EXPECT_FALSE(parseLanguage("it"));
 
-  const auto spec = parseMultiChannelSpec("M1:8");
-  ASSERT_TRUE(spec);
-  EXPECT_EQ(spec->variable, "M1");
-  EXPECT_EQ(spec->bits, 8);
-  EXPECT_FALSE(parseMultiChannelSpec("M1:33"));
-  EXPECT_FALSE(parseMultiChannelSpec("M1:0"));
-  EXPECT_FALSE(parseMultiChannelSpec("M1"));
+  const auto declaration = parseMultiChannelDeclaration("M1:8");
+  ASSERT_TRUE(declaration);
+  EXPECT_EQ(declaration->variable, "M1");
+  EXPECT_EQ(declaration->bits, 8);
+  EXPECT_FALSE(parseMultiChannelDeclaration("M1:33"));
+  EXPECT_FALSE(parseMultiChannelDeclaration("M1:0"));
+  EXPECT_FALSE(parseMultiChannelDeclaration("M1"));
 
   auto heading = splitHeading(" dp1 [mbar] ");
   EXPECT_EQ(heading.variable, "dp1");
