@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,66 @@ TEST_F(RecordWriting, CloseSimpleLeavesTheHeaderOfTheFirstRecord) {
   create("n.rvx", {u"p1"});
   EXPECT_EQ(finished("n.rvx").FlagStatistics, 0);
   EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_ERR_RVX_NOT_OPEN_WRITE);
+}
+
+TEST_F(RecordWriting, RecordsOfNoChannelsAreCountedWhateverThePointer) {
+  create("z.rvx", {});
+  EXPECT_EQ(KDRVX_AddRecord(nullptr), KDRVX_OK);
+  const float ignored[] = {1};
+  EXPECT_EQ(KDRVX_AddRecord(ignored), KDRVX_OK);
+  EXPECT_EQ(finished("z.rvx").NoRecords, 2u);
+  EXPECT_EQ(bytes("z.rvx").size(), 1500u);
+  // With channels there are bytes to read: a null record is refused.
+  create("n.rvx", {u"p1"});
+  EXPECT_EQ(KDRVX_AddRecord(nullptr), KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  EXPECT_EQ(finished("n.rvx").NoRecords, 0u);
+}
+
+// The current directory as a host's file dialog leaves it: changed, and
+// put back at the end of the test.
+class CurrentDirectory {
+ public:
+  explicit CurrentDirectory(const std::filesystem::path& to)
+      : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(to);
+  }
+  ~CurrentDirectory() { std::filesystem::current_path(previous_); }
+
+ private:
+  std::filesystem::path previous_;
+};
+
+// A file created under a relative name stays the file that updates reopen
+// and beside which its RVI file is written, whatever directory the host
+// moves to meanwhile; a namesake in the new directory is never touched.
+TEST_F(RecordWriting, UpdateAndRviFileFollowTheFileNotTheCurrentDirectory) {
+  std::filesystem::create_directory(dir.file("first"));
+  std::filesystem::create_directory(dir.file("second"));
+  writeBytes(dir.file("second") / "r.rvx", "someone else's");
+  writeBytes(dir.file("second") / "r.RVI", "someone else's summary");
+  const float record[] = {1};
+  for (const bool legacy : {false, true}) {
+    SCOPED_TRACE(legacy ? "compact" : "current");
+    {
+      CurrentDirectory inFirst(dir.file("first"));
+      std::u16string relative = u"r.rvx";
+      ASSERT_EQ(KDRVX_CreateExt(writable(relative), 1, 1, legacy, 1), KDRVX_OK);
+      ASSERT_EQ(KDRVX_AddChannel(c(u"p1")), 0u);
+      ASSERT_EQ(KDRVX_AddRecord(record), KDRVX_OK);
+    }
+    CurrentDirectory inSecond(dir.file("second"));
+    EXPECT_EQ(KDRVX_Update(), KDRVX_OK);
+    EXPECT_EQ(KDRVX_AddRecord(record), KDRVX_OK);
+    EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+    EXPECT_EQ(readBytes(dir.file("second") / "r.rvx"), "someone else's");
+    EXPECT_EQ(readBytes(dir.file("second") / "r.RVI"), "someone else's summary");
+  }
+  const std::string disk = readBytes(dir.file("first") / "r.rvx");
+  EXPECT_EQ(imageAt<format::RVX_HEADER_W3>(disk).NoRecords, 2u);
+  EXPECT_EQ(disk.size(), 328u + 28 + 2 * 4);
+  // The RVI file shows the name as the host gave it.
+  EXPECT_NE(readBytes(dir.file("first") / "r.RVI").find("Filename        :  r.RVI\r\n"),
+            std::string::npos);
 }
 
 TEST_F(RecordWriting, NoContextForTheRecord) {

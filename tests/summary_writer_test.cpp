@@ -54,7 +54,7 @@ class SummaryFile : public ::testing::Test {
   uint32_t write(const std::u16string& rvxPath, int32_t language = 1) {
     std::memset(path, 0, sizeof path);
     std::memcpy(path, rvxPath.c_str(), rvxPath.size() * sizeof(char16_t));
-    return writeSummaryFile(path, *header, labelTableForLanguage(language));
+    return writeSummaryFile(path, nullptr, *header, labelTableForLanguage(language));
   }
   std::string summary(int32_t language = 1) {
     EXPECT_EQ(write(dir.wide("run.RVX"), language), 0u);
@@ -218,6 +218,8 @@ TEST_F(SummaryFile, CommentWrapping) {
   // CR LF ends a line; a lone LF is an ordinary character; an empty comment has no line.
   EXPECT_EQ(commentLines(u"first\r\n\r\nsecond\nthird\r\n"), (Lines{"first", "", "second\nthird"}));
   EXPECT_EQ(commentLines(u""), Lines{});
+  // The 8-bit text decides: U+010D becomes the byte 13, a CR, and ends the line.
+  EXPECT_EQ(commentLines(u"ab\u010DXcd"), (Lines{"ab", "cd"}));
   // A full field without terminator: 292 characters, nothing read beyond it.
   for (auto& unit : header->Comment) unit = u'z';
   set(header->Company, u". beyond the comment");
@@ -240,6 +242,13 @@ TEST_F(SummaryFile, NameFromTheFirstUpperElseLowerExtensionAndItsSplit) {
   auto lines = splitLines(readBytes(dir.file("data.RVI")));
   EXPECT_EQ(lines[5], "Directory       :  " + dir.path().string());
   EXPECT_EQ(lines[6], "Filename        :  data.RVI");
+
+  // The split looks at the 8-bit name: U+013A and U+015C are written as ':'
+  // and '\\', and the last of them splits.
+  ASSERT_EQ(write(dir.wide("a\u015Cb\u013Ac.RVX")), 0u);
+  lines = splitLines(readBytes(fs::path(std::u16string(path))));
+  EXPECT_EQ(lines[5], "Directory       :  " + dir.path().string() + "/a\\b");
+  EXPECT_EQ(lines[6], "Filename        :  c.RVI");
 
   // A bare file name: empty directory.
   const fs::path previous = fs::current_path();

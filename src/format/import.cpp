@@ -20,7 +20,9 @@
 // - A DOS before 5.0 list that ends at once has no channels and no records:
 //   NoRecords stays 0 instead of dividing by a record size of 0.
 // - A record count that comes out negative (a file shorter than its data
-//   offset) is 0.
+//   offset, a DOS file of 2 GiB or more) is stored as it comes out of the
+//   signed 32-bit division, as hosts of the library have always been given
+//   it; readers that size anything by it cap it by the file's length.
 // - Every text the import writes ends with a zero inside its field: texts
 //   without a terminator in the raw bytes, and comments that outgrow the 291
 //   characters of Comment, are cut to the field's capacity - 1 units.
@@ -548,8 +550,7 @@ uint32_t recordsInFile(uint64_t fileLength, int64_t dataOffset, int32_t recordSi
   if (recordSize <= 0) return 0;
   const auto bytes = static_cast<int32_t>(static_cast<uint32_t>(fileLength) -
                                           static_cast<uint32_t>(dataOffset));
-  const int32_t count = bytes / recordSize;
-  return count > 0 ? static_cast<uint32_t>(count) : 0;
+  return static_cast<uint32_t>(bytes / recordSize);
 }
 
 ImportResult importHeader(RVX_HEADER& header, uint64_t fileLength) {

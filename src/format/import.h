@@ -24,8 +24,9 @@ ImportResult importHeader(RVX_HEADER& header, uint64_t fileLength);
 // Number of whole records of `recordSize` bytes between `dataOffset` and the
 // end of a file of `fileLength` bytes, for the older files that store no
 // count: signed 32-bit arithmetic on the low 32 bits of the length, rounded
-// toward zero. A record size of 0 (no channels) and a file shorter than its
-// data offset give 0.
+// toward zero, stored as it comes out: a file shorter than its data offset
+// gives a negative quotient in two's complement. A record size of 0 (no
+// channels) gives 0.
 uint32_t recordsInFile(uint64_t fileLength, int64_t dataOffset, int32_t recordSize);
 
 }  // namespace kdrvx::format

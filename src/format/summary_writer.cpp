@@ -75,13 +75,18 @@ enum Label : int {
 
 constexpr char kCreator[] = "KDRVXLibrary V2.7";
 
-// Directory separators of the file-name split: '\\' and ':' everywhere, and
-// '/' where it is the system's own separator.
+// The 8-bit character a UTF-16 unit becomes in the file: its low byte.
+char lowByte(char16_t unit) { return static_cast<char>(unit & 0xFF); }
+
+// Directory separators of the file-name split, in the 8-bit text that the
+// file shows: '\\' and ':' everywhere, and '/' where it is the system's own
+// separator. U+015C or U+013A therefore split like '\\' or ':'.
 bool separatesDirectory(char16_t unit) {
+  const char byte = lowByte(unit);
 #if defined(_WIN32)
-  return unit == u'\\' || unit == u':';
+  return byte == '\\' || byte == ':';
 #else
-  return unit == u'\\' || unit == u':' || unit == u'/';
+  return byte == '\\' || byte == ':' || byte == '/';
 #endif
 }
 
@@ -113,7 +118,7 @@ class Line {
     return *this;
   }
   Line& appendByte(char16_t unit) {
-    if (length_ < kLineCapacity - 2) buffer_[length_++] = static_cast<char>(unit & 0xFF);
+    if (length_ < kLineCapacity - 2) buffer_[length_++] = lowByte(unit);
     return *this;
   }
   // A UTF-16 header field, one byte per unit up to its terminating zero.
@@ -226,9 +231,8 @@ Line& appendIdentifier(Line& line, const MGR_DEF& channel) {
   return line.append(" ", 1);
 }
 
-// Replaces the first ".RVX" (else the first ".rvx") of the path by ".RVI"
-// and ends the path there. False, with the path unchanged, when neither
-// occurs; an extension in mixed case is not recognised.
+}  // namespace
+
 bool makeSummaryName(char16_t (&path)[kCreatePathCapacity]) {
   // The last unit is kept for the terminator, so ".RVI" and its zero always
   // fit behind a match.
@@ -249,6 +253,8 @@ bool makeSummaryName(char16_t (&path)[kCreatePathCapacity]) {
   path[at + 4] = 0;
   return true;
 }
+
+namespace {
 
 void writeHeaderLines(Output& out, const char16_t* path, const RVX_HEADER& header,
                       const LabelTable& labels, const ScanRateTexts& rate) {
@@ -296,7 +302,8 @@ void writeHeaderLines(Output& out, const char16_t* path, const RVX_HEADER& heade
 
 // The comment in lines of at most 73 characters, or 74 when the line is
 // broken after a blank, comma or full stop; a CR LF in the comment ends a
-// line.
+// line. Every test looks at the 8-bit text the file gets, so a unit whose
+// low byte is 13 (U+010D, say) ends a line like a CR.
 void writeCommentLines(Output& out, const RVX_HEADER& header) {
   const size_t length = fieldLength(header.Comment);
   const char16_t* text = header.Comment;
@@ -304,7 +311,7 @@ void writeCommentLines(Output& out, const RVX_HEADER& header) {
   while (position < length) {
     const size_t rest = length - position;
     size_t k = 0;
-    while (k < kCommentWrapLength && k < rest && text[position + k] != u'\r') ++k;
+    while (k < kCommentWrapLength && k < rest && lowByte(text[position + k]) != '\r') ++k;
 
     size_t take = k;
     if (k == kCommentWrapLength) {
@@ -312,7 +319,7 @@ void writeCommentLines(Output& out, const RVX_HEADER& header) {
       // characters, not counting the first.
       for (size_t j = kCommentWrapLength; j >= 1; --j) {
         if (j >= rest) continue;
-        const char byte = static_cast<char>(text[position + j] & 0xFF);
+        const char byte = lowByte(text[position + j]);
         if (byte == ' ' || byte == ',' || byte == '.') {
           take = j + 1;
           break;
@@ -326,7 +333,7 @@ void writeCommentLines(Output& out, const RVX_HEADER& header) {
 
     position += take;
     // Step over the line break: the CR and the unit after it.
-    if (position < length && text[position] == u'\r') position += 2;
+    if (position < length && lowByte(text[position]) == '\r') position += 2;
   }
 }
 
@@ -377,12 +384,13 @@ void writeChannelBlock(Output& out, const MGR_DEF& channel, const LabelTable& la
 
 }  // namespace
 
-uint32_t writeSummaryFile(char16_t (&path)[kCreatePathCapacity], const RVX_HEADER& header,
-                          const LabelTable& labels) {
+uint32_t writeSummaryFile(char16_t (&path)[kCreatePathCapacity], const char16_t* location,
+                          const RVX_HEADER& header, const LabelTable& labels) {
   if (!makeSummaryName(path)) return KDRVX_ERR_RVI_FILE_NAME;
 
   platform::File file;
-  if (!file.open(path, platform::OpenMode::CreateReadWrite)) return KDRVX_ERR_RVI_CREATE;
+  const char16_t* fileName = location != nullptr && location[0] != 0 ? location : path;
+  if (!file.open(fileName, platform::OpenMode::CreateReadWrite)) return KDRVX_ERR_RVI_CREATE;
 
   Output out(file);
   const ScanRateTexts rate = scanRateTexts(header);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace kdrvx::platform {
 
@@ -18,11 +19,14 @@ inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidName = 123;
 
 // How a file is opened. Every mode opens the file for the named access and
-// lets other openers share only what the mode says.
+// lets other openers share only what the mode says. Only regular files open:
+// a directory, device, pipe or socket is refused with kErrorAccessDenied
+// (and never waited on).
 enum class OpenMode {
   ReadShared,     // existing file, read; others may read and write
   ReadExclusive,  // existing file, read; no other opener
-  CreateReadWrite,// create or truncate, read and write; no other opener
+  CreateReadWrite,// create or truncate, read and write; no other opener. A file
+                  // this call creates is never taken for read-only.
   OpenReadWrite,  // existing file, read and write; no other opener
 };
 
@@ -56,6 +60,9 @@ class File {
   // Writes all `count` bytes; false when fewer could be written.
   bool write(const void* buffer, uint32_t count);
   bool seekFromStart(int64_t offset);
+  // Cuts the file (or extends it with zeros) to `length` bytes; the
+  // position is not moved.
+  bool truncate(int64_t length);
   bool seekFromEnd(int64_t offset);
   // Length in bytes, or -1 on failure.
   int64_t length();
@@ -79,6 +86,13 @@ bool removeFile(const char16_t* path);
 // The system error of the most recent failing platform call on this thread
 // (0 after a successful open), in the Windows numbering.
 uint32_t lastError();
+
+// The absolute form of `path`, which names the same file whatever the
+// current directory becomes later: the real path of its directory plus its
+// last component (Windows: the full path name). False, with `out` empty,
+// when the directory cannot be resolved or its name cannot be given as
+// UTF-16.
+bool absolutePath(const char16_t* path, std::u16string& out);
 
 void sleepMilliseconds(uint32_t milliseconds);
 

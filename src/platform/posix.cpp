@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -79,6 +80,32 @@ uint32_t windowsError(int error, const std::string& path) {
 
 int toFd(intptr_t handle) { return static_cast<int>(handle); }
 
+
+// Opens `name` with `flags`. A create opens a new file exclusively, so that
+// it knows whether the file was there before; `created` says which.
+int openDescriptor(const std::string& name, int flags, bool& created) {
+  created = false;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd;
+    if ((flags & O_CREAT) != 0) {
+      do {
+        fd = ::open(name.c_str(), flags | O_EXCL, 0666);
+      } while (fd < 0 && errno == EINTR);
+      if (fd >= 0) {
+        created = true;
+        return fd;
+      }
+      if (errno != EEXIST) return -1;
+    }
+    do {
+      fd = ::open(name.c_str(), flags & ~O_CREAT);
+    } while (fd < 0 && errno == EINTR);
+    // A file removed between the two opens: create it after all.
+    if (fd >= 0 || errno != ENOENT || (flags & O_CREAT) == 0) return fd;
+  }
+  return -1;
+}
+
 }  // namespace
 
 File::~File() { close(); }
@@ -90,7 +117,10 @@ bool File::open(const char16_t* path, OpenMode mode) {
   if (!utf16ToUtf8Path(path, name)) return failed(kErrorInvalidName);
   if (name.empty()) return failed(kErrorPathNotFound);
 
-  int flags = O_CLOEXEC;
+  // Non-blocking, so that a named pipe or a device never holds the open;
+  // anything but a regular file is refused below. For regular files the
+  // flag changes nothing.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   int lock = LOCK_EX;
   bool writes = false;
   switch (mode) {
@@ -100,23 +130,26 @@ bool File::open(const char16_t* path, OpenMode mode) {
     case OpenMode::OpenReadWrite: flags |= O_RDWR; writes = true; break;
   }
 
-  int fd;
-  do {
-    fd = ::open(name.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
+  bool created = false;
+  const int fd = openDescriptor(name, flags, created);
   if (fd < 0) return failed(windowsError(errno, name));
 
   struct stat st;
   uint32_t error = 0;
   if (::fstat(fd, &st) != 0) {
     error = windowsError(errno, name);
-  } else if (S_ISDIR(st.st_mode) || (writes && hasNoWriteBit(st))) {
+  } else if (!S_ISREG(st.st_mode) || (writes && !created && hasNoWriteBit(st))) {
     error = kErrorAccessDenied;
   } else if (::flock(fd, lock | LOCK_NB) != 0) {
     error = windowsError(errno, name);
-  } else if (mode == OpenMode::CreateReadWrite && ::ftruncate(fd, 0) != 0) {
+  } else if (mode == OpenMode::CreateReadWrite && !created && ::ftruncate(fd, 0) != 0) {
     // The lock is held before truncating, so a file in use is never emptied.
     error = windowsError(errno, name);
+  } else if (created && hasNoWriteBit(st)) {
+    // A umask without write bits would make the new file count as read-only,
+    // and the library reopens the files it creates for writing. Windows
+    // never creates a read-only file here; the owner keeps writing.
+    ::fchmod(fd, (st.st_mode & 07777) | S_IWUSR);
   }
   if (error != 0) {
     ::close(fd);
@@ -177,6 +210,17 @@ bool File::seekFromStart(int64_t offset) {
   return true;
 }
 
+bool File::truncate(int64_t length) {
+  if (handle_ == kClosed) return failed(kErrorInvalidHandle);
+  if (length < 0) return failed(kErrorNegativeSeek);
+  int result;
+  do {
+    result = ::ftruncate(toFd(handle_), static_cast<off_t>(length));
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) return failed(windowsError(errno, {}));
+  return true;
+}
+
 bool File::seekFromEnd(int64_t offset) {
   if (handle_ == kClosed) return failed(kErrorInvalidHandle);
   if (::lseek(toFd(handle_), static_cast<off_t>(offset), SEEK_END) < 0)
@@ -234,13 +278,20 @@ bool removeFile(const char16_t* path) {
 
   struct stat st;
   if (::lstat(name.c_str(), &st) != 0) return failed(windowsError(errno, name));
-  if (S_ISDIR(st.st_mode) || hasNoWriteBit(st)) return failed(kErrorAccessDenied);
+  // A symbolic link is removed itself, as Windows removes a link. Anything
+  // else but a regular file (directory, pipe, device, socket) is refused.
+  const bool link = S_ISLNK(st.st_mode);
+  if ((!link && !S_ISREG(st.st_mode)) || hasNoWriteBit(st)) return failed(kErrorAccessDenied);
 
   // Refuse a file that somebody holds open through this layer (a lock of
   // either kind), as Windows refuses to delete a file opened without delete
   // sharing. The lock is kept until the name is gone.
-  int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && errno == EACCES) fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  int fd = -1;
+  if (!link) {
+    constexpr int kFlags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    fd = ::open(name.c_str(), O_RDONLY | kFlags);
+    if (fd < 0 && errno == EACCES) fd = ::open(name.c_str(), O_WRONLY | kFlags);
+  }
   if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     uint32_t error = windowsError(errno, name);
     ::close(fd);
@@ -251,6 +302,28 @@ bool removeFile(const char16_t* path) {
   if (fd >= 0) ::close(fd);
   if (!removed) return failed(error);
   tLastError = 0;
+  return true;
+}
+
+bool absolutePath(const char16_t* path, std::u16string& out) {
+  out.clear();
+  std::string name;
+  if (path == nullptr || !utf16ToUtf8Path(path, name) || name.empty()) return false;
+  const std::string::size_type slash = name.find_last_of('/');
+  const std::string directory =
+      slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
+                                                                 : name.substr(0, slash);
+  const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+  char* resolved = ::realpath(directory.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  std::string absolute(resolved);
+  std::free(resolved);
+  if (absolute.back() != '/') absolute += '/';
+  absolute += last;
+  if (!utf8ToUtf16Path(absolute, out)) {
+    out.clear();
+    return false;
+  }
   return true;
 }
 

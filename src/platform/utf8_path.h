@@ -10,4 +10,8 @@ namespace kdrvx::platform {
 // surrogate, which names no file.
 bool utf16ToUtf8Path(const char16_t* path, std::string& out);
 
+// Converts the UTF-8 `path` back to UTF-16. Fails on bytes that are not
+// UTF-8, which a UTF-16 path cannot name.
+bool utf8ToUtf16Path(const std::string& path, std::u16string& out);
+
 }  // namespace kdrvx::platform

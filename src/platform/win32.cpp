@@ -8,6 +8,8 @@
 #endif
 #include <windows.h>
 
+#include <string>
+
 namespace kdrvx::platform {
 namespace {
 
@@ -55,6 +57,12 @@ bool File::open(const char16_t* path, OpenMode mode) {
   HANDLE handle = ::CreateFileW(toWindows(path), access, share, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;  // GetLastError tells why
+  // Only files on a disk: a device, pipe or console is refused as a
+  // directory is.
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    return failed(ERROR_ACCESS_DENIED);
+  }
   // Creating over an existing file reports ERROR_ALREADY_EXISTS on success;
   // the open as such succeeded.
   ::SetLastError(0);
@@ -104,6 +112,19 @@ bool File::seekFromStart(int64_t offset) {
   return ::SetFilePointerEx(toHandle(handle_), distance, nullptr, FILE_BEGIN) != 0;
 }
 
+bool File::truncate(int64_t length) {
+  if (handle_ == kClosed) return failed(ERROR_INVALID_HANDLE);
+  LARGE_INTEGER here{};
+  LARGE_INTEGER target;
+  target.QuadPart = length;
+  if (!::SetFilePointerEx(toHandle(handle_), here, &here, FILE_CURRENT)) return false;
+  if (!::SetFilePointerEx(toHandle(handle_), target, nullptr, FILE_BEGIN)) return false;
+  const bool cut = ::SetEndOfFile(toHandle(handle_)) != 0;
+  const DWORD error = ::GetLastError();
+  ::SetFilePointerEx(toHandle(handle_), here, nullptr, FILE_BEGIN);
+  return cut || failed(error);
+}
+
 bool File::seekFromEnd(int64_t offset) {
   if (handle_ == kClosed) return failed(ERROR_INVALID_HANDLE);
   LARGE_INTEGER distance;
@@ -138,6 +159,18 @@ bool File::modificationTime(LocalTime& out) {
 bool removeFile(const char16_t* path) {
   if (path == nullptr) return failed(ERROR_PATH_NOT_FOUND);
   return ::DeleteFileW(toWindows(path)) != 0;
+}
+
+bool absolutePath(const char16_t* path, std::u16string& out) {
+  out.clear();
+  if (path == nullptr || path[0] == 0) return false;
+  const DWORD needed = ::GetFullPathNameW(toWindows(path), 0, nullptr, nullptr);
+  if (needed == 0) return false;
+  std::wstring full(needed, L'\0');
+  const DWORD length = ::GetFullPathNameW(toWindows(path), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return false;
+  out.assign(reinterpret_cast<const char16_t*>(full.data()), length);
+  return true;
 }
 
 uint32_t lastError() { return ::GetLastError(); }

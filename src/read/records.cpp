@@ -7,16 +7,18 @@
 //   as KDRVX_ReadFirstRecord does, but traces nothing; KDRVX_ReadRecords
 //   returns it sign-extended once the version test has passed. Neither
 //   reads anything.
-// - A file without channels (record size 0) has no records: the
-//   single-record readers return 1 and KDRVX_ReadRecords returns 0.
+// - A file without channels (record size 0) has records of 0 bytes: the
+//   single-record readers deliver one whole (result 0, nothing written)
+//   each time, and KDRVX_ReadRecords counts none, as 0 bytes hold 0
+//   records.
 // - A WIN 2.x channel whose ChannelIndRate is 0 is sampled in every record,
 //   as with a divisor of 1.
 // - first + n of KDRVX_ReadRecords is kept modulo 2^32; the counter only
 //   governs the sparse kind, which that reader refuses.
 // - A read error of the system ends the read like the end of the file: the
 //   bytes that did arrive are counted.
-// - A null buffer receives nothing: 1 from the single-record readers, 0 from
-//   KDRVX_ReadRecords.
+// - A null buffer receives nothing: 1 from the single-record readers (0 for
+//   records of 0 bytes), 0 from KDRVX_ReadRecords.
 #include <algorithm>
 #include <cstring>
 
@@ -102,7 +104,9 @@ uint32_t readWholeRecord(ReadContext& read, float* record) {
 }
 
 uint32_t readOneRecord(ReadContext& read, float* record, bool sparseAllowed) {
-  if (record == nullptr || read.recordSize <= 0) return kIncompleteRecord;
+  // A record of 0 bytes is read whole without reading anything.
+  if (read.recordSize <= 0) return kWholeRecord;
+  if (record == nullptr) return kIncompleteRecord;
   if (hasDosRecords(read.header)) return readDosRecord(read, record);
   if (sparseAllowed && hasSparseRecords(read.header)) return readSparseRecord(read, record);
   return readWholeRecord(read, record);

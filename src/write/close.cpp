@@ -30,7 +30,8 @@ uint32_t closeCreate() {
   if (!context.legacyLayout || updated != KDRVX_OK) return updated;
   // Language 255 at creation left the labels empty: no summary file.
   if (context.labels.entry[0][0] == 0) return updated;
-  return setLastError(format::writeSummaryFile(context.path, context.header, context.labels));
+  return setLastError(format::writeSummaryFile(context.path, context.summaryPath.c_str(),
+                                               context.header, context.labels));
 }
 
 uint32_t closeCreateSimple() {

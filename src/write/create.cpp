@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/labels.h"
+#include "format/summary_writer.h"
 #include "kdrvx/kdrvx.h"
 #include "library/state.h"
 #include "library/text.h"
@@ -91,6 +92,17 @@ uint32_t setHeaderText(char16_t (&field)[N], size_t limit, const char16_t* text,
   return setLastError(KDRVX_OK);
 }
 
+// Resolves where the file and its RVI file lie now. A path that cannot be
+// resolved (the directory's name is not UTF-16) stays as it was given.
+void rememberAbsolutePaths(CreateContext& context) {
+  if (!platform::absolutePath(context.path, context.filePath)) context.filePath = context.path;
+  context.summaryPath.clear();
+  char16_t summary[format::kCreatePathCapacity];
+  std::memcpy(summary, context.path, sizeof summary);
+  if (!format::makeSummaryName(summary)) return;
+  if (!platform::absolutePath(summary, context.summaryPath)) context.summaryPath = summary;
+}
+
 }  // namespace
 
 uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLayout,
@@ -135,6 +147,7 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
   context.header.OriginalFlag =
       original ? format::kOriginalRecording : format::kNotOriginalRecording;
   storeText(context.path, name, length);
+  rememberAbsolutePaths(context);
   context.position = 0;
   context.open = true;
   setLastError(KDRVX_OK);

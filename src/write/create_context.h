@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "format/labels.h"
 #include "format/layout.h"
@@ -20,6 +21,12 @@ struct CreateContext {
   bool legacyLayout = false;         // the file gets `compact` and an RVI file
   bool recordAdded = false;          // blocks adding channels
   char16_t path[format::kCreatePathCapacity]{};  // CreatePath
+  // Where the file and its RVI file are opened after the create: their
+  // absolute paths, resolved while the create ran, so that a host that
+  // changes its current directory meanwhile never reaches a namesake
+  // elsewhere. The RVI path is empty when CreatePath gives no RVI name.
+  std::u16string filePath;
+  std::u16string summaryPath;
   format::LabelTable labels{};       // the RVI labels, or all zero
   double sumValues[format::kMaxChannels]{};
   double sumSquares[format::kMaxChannels]{};

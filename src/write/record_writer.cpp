@@ -11,13 +11,25 @@ namespace {
 
 using format::MGR_DEF;
 
-uint32_t fileLayerFailure(const RecordTarget& target) {
-  trace::systemError(platform::lastError());
-  library::setLastError(target.writeFailure);
-  // Back to where the record began: whatever part of it reached the file
-  // is overwritten by the next record.
+// Cuts off what a failed write of the bytes [start, start + bytes) left
+// behind, so that nothing after it is ever shifted: when the file now ends
+// within that range, it grew only by this write and goes back to `start`.
+// A write into the middle of the data (after a raw block moved the
+// position back) is not cut, as that would take existing bytes with it.
+void cutPartialWrite(platform::File& file, int64_t start, uint32_t bytes) {
+  const int64_t length = file.length();
+  if (length > start && length <= start + static_cast<int64_t>(bytes)) file.truncate(start);
+}
+
+// A refused write: the system error (taken before the clean-up calls can
+// change it) is traced, the file cut back to where the record began and
+// the position put back there, so that the next record takes its place.
+uint32_t fileLayerFailure(const RecordTarget& target, int64_t recordStart, uint32_t bytes) {
+  const uint32_t systemError = platform::lastError();
+  cutPartialWrite(target.file, recordStart, bytes);
   target.file.seekFromStart(target.position);
-  return target.writeFailure;
+  trace::systemError(systemError);
+  return library::setLastError(target.writeFailure);
 }
 
 void addToSums(const RecordTarget& target, uint32_t channel, float value) {
@@ -55,50 +67,85 @@ void countRecord(const RecordTarget& target, uint32_t count) {
   if (target.recordAdded != nullptr) *target.recordAdded = true;
 }
 
+// What the first record changes in memory, kept so that a refused first
+// record leaves the target exactly as it found it.
+struct BeforeFirstRecord {
+  uint32_t count;
+  uint32_t compactCount;
+  bool recordAdded;
+  float minimum[format::kMaxChannels];
+  float maximum[format::kMaxChannels];
+};
+
+BeforeFirstRecord keep(const RecordTarget& target, uint32_t channels) {
+  BeforeFirstRecord kept;
+  kept.count = target.header.NoRecords;
+  kept.compactCount = target.compactNoRecords != nullptr ? *target.compactNoRecords : 0;
+  kept.recordAdded = target.recordAdded != nullptr && *target.recordAdded;
+  for (uint32_t i = 0; i < channels; ++i) {
+    kept.minimum[i] = target.header.Channel[i].MinValue;
+    kept.maximum[i] = target.header.Channel[i].MaxValue;
+  }
+  return kept;
+}
+
+void restore(const RecordTarget& target, const BeforeFirstRecord& kept, uint32_t channels) {
+  target.header.NoRecords = kept.count;
+  if (target.compactNoRecords != nullptr) *target.compactNoRecords = kept.compactCount;
+  if (target.recordAdded != nullptr) *target.recordAdded = kept.recordAdded;
+  for (uint32_t i = 0; i < channels; ++i) {
+    target.header.Channel[i].MinValue = kept.minimum[i];
+    target.header.Channel[i].MaxValue = kept.maximum[i];
+  }
+}
+
 // The first record: minimum and maximum start at its values, and the
-// header goes to the file with it.
+// header goes to the file with it. The record is written behind the header
+// first and the header over it second, so that the file never claims a
+// record it does not hold: when the record is refused, the header on disk
+// has not been touched; when the header is refused, the header as it was
+// before the call is written back (best effort) and the record cut off.
 uint32_t appendFirstRecord(const RecordTarget& target, const float* record, uint32_t channels) {
   format::RVX_HEADER& header = target.header;
-  const uint32_t previousCount = header.NoRecords;
-  const uint32_t previousCompactCount =
-      target.compactNoRecords != nullptr ? *target.compactNoRecords : 0;
-  float previousMin[format::kMaxChannels];
-  float previousMax[format::kMaxChannels];
+  const BeforeFirstRecord kept = keep(target, channels);
   for (uint32_t i = 0; i < channels; ++i) {
-    MGR_DEF& channel = header.Channel[i];
-    previousMin[i] = channel.MinValue;
-    previousMax[i] = channel.MaxValue;
-    channel.MinValue = record[i];
-    channel.MaxValue = record[i];
+    header.Channel[i].MinValue = record[i];
+    header.Channel[i].MaxValue = record[i];
   }
   countRecord(target, 1);
 
   const uint32_t bytes = format::recordSize(channels);
+  const int64_t recordStart = target.headerImageLength;
+  if (!target.file.seekFromStart(recordStart) || !target.file.write(record, bytes)) {
+    restore(target, kept, channels);
+    return fileLayerFailure(target, recordStart, bytes);
+  }
   if (!target.file.seekFromStart(0) ||
       !target.file.write(target.headerImage, target.headerImageLength) ||
-      !target.file.write(record, bytes)) {
-    for (uint32_t i = 0; i < channels; ++i) {
-      header.Channel[i].MinValue = previousMin[i];
-      header.Channel[i].MaxValue = previousMax[i];
-    }
-    header.NoRecords = previousCount;
-    if (target.compactNoRecords != nullptr) *target.compactNoRecords = previousCompactCount;
-    return fileLayerFailure(target);
+      !target.file.seekFromStart(recordStart + bytes)) {
+    const uint32_t systemError = platform::lastError();
+    restore(target, kept, channels);
+    if (target.file.seekFromStart(0)) target.file.write(target.headerImage, target.headerImageLength);
+    cutPartialWrite(target.file, recordStart, bytes);
+    target.file.seekFromStart(target.position);
+    trace::systemError(systemError);
+    return library::setLastError(target.writeFailure);
   }
   for (uint32_t i = 0; i < channels; ++i) addToSums(target, i, record[i]);
-  target.position = static_cast<int64_t>(target.headerImageLength) + bytes;
+  target.position = recordStart + bytes;
   return library::setLastError(KDRVX_OK);
 }
 
 }  // namespace
 
 uint32_t appendRecord(const RecordTarget& target, const float* record) {
-  if (record == nullptr) {
+  format::RVX_HEADER& header = target.header;
+  const uint32_t channels = std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
+  // A record of no channels has no bytes to read, whatever the pointer.
+  if (record == nullptr && channels != 0) {
     trace::failure(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
     return library::setLastError(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
   }
-  format::RVX_HEADER& header = target.header;
-  const uint32_t channels = std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
   const uint32_t count = header.NoRecords + 1;
   const bool details = trace::enabled(trace::kDetails);
   if (details) {
@@ -109,7 +156,7 @@ uint32_t appendRecord(const RecordTarget& target, const float* record) {
   if (count == 1) return appendFirstRecord(target, record, channels);
 
   const uint32_t bytes = format::recordSize(channels);
-  if (!target.file.write(record, bytes)) return fileLayerFailure(target);
+  if (!target.file.write(record, bytes)) return fileLayerFailure(target, target.position, bytes);
 
   if (details) {
     for (uint32_t i = 0; i < channels; ++i) {

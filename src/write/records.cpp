@@ -59,11 +59,12 @@ uint32_t update() {
   }
 
   // Closing hands everything written so far to the system; recording goes
-  // on at the end of the reopened file. The file is opened again by its
-  // own path only: after a failure it stays closed, and later writes fail
-  // instead of reaching some other file.
+  // on at the end of the reopened file. The file is opened again by the
+  // absolute path it was created under, whatever the current directory is
+  // now: after a failure it stays closed, and later writes fail instead of
+  // reaching some other file.
   context.file.close();
-  if (!context.file.open(context.path, platform::OpenMode::OpenReadWrite)) {
+  if (!context.file.open(context.filePath.c_str(), platform::OpenMode::OpenReadWrite)) {
     trace::systemError(platform::lastError());
     return setLastError(KDRVX_ERR_RVX_OPEN_WRITE);
   }

@@ -1,8 +1,9 @@
 // Failures around a recording: records that KDRVX_AddRecord has
 // acknowledged survive the process being killed; a write the file system
-// refuses (a file size limit standing in for a full disk) is not counted and
-// is taken over by the next record; a file that cannot be reopened is never
-// replaced by another one of the same name.
+// refuses (a file size limit standing in for a full disk) is not counted,
+// leaves no stray bytes and is taken over by the next record; a refused
+// first record leaves the context and the file as they were; a file that
+// cannot be reopened is never replaced by another one of the same name.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -31,6 +32,16 @@ int exitCode(pid_t child) {
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Limits the size of every file this process writes (the child's stand-in
+// for a full disk); RLIM_INFINITY lifts the limit again.
+bool limitFileSize(rlim_t bytes) {
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = bytes == RLIM_INFINITY ? limit.rlim_max : bytes;
+  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
 TEST(RecordingProcess, AcknowledgedRecordsSurviveAKilledHost) {
@@ -64,27 +75,25 @@ TEST(RecordingProcess, AcknowledgedRecordsSurviveAKilledHost) {
   for (uint32_t i = 0; i < acknowledged; ++i) ASSERT_EQ(values[i], static_cast<float>(i + 1));
 }
 
-TEST(RecordingProcess, RefusedWriteIsNotCountedAndTheNextRecordTakesItsPlace) {
+TEST(RecordingProcess, RefusedWriteLeavesNoStrayBytesAndTheNextRecordTakesItsPlace) {
   ScratchDir dir;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
     std::u16string path = dir.wide("full.rvx");
     if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) _exit(1);
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlim_t unlimited = limit.rlim_cur;
-    limit.rlim_cur = 2900 + 3 * 4 + 2;  // room for three records and half of a fourth
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+    // Room for three records and half of a fourth.
+    if (!limitFileSize(2900 + 3 * 4 + 2)) _exit(2);
     for (float value : {1.0f, 2.0f, 3.0f})
       if (KDRVX_AddRecord(&value) != KDRVX_OK) _exit(3);
     const float four = 4, five = 5;
     if (KDRVX_AddRecord(&four) != KDRVX_ERR_RVX_OPEN_WRITE) _exit(4);
-    limit.rlim_cur = unlimited;
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(5);
-    if (KDRVX_AddRecord(&four) != KDRVX_OK || KDRVX_AddRecord(&five) != KDRVX_OK) _exit(6);
-    _exit(KDRVX_CloseCreate() == KDRVX_OK ? 0 : 7);
+    if (std::filesystem::file_size(dir.file("full.rvx")) != 2900 + 3 * 4) _exit(5);
+    if (!limitFileSize(RLIM_INFINITY)) _exit(6);
+    // The update reopens the file at its end, which is where record 4 goes.
+    if (KDRVX_Update() != KDRVX_OK) _exit(7);
+    if (KDRVX_AddRecord(&four) != KDRVX_OK || KDRVX_AddRecord(&five) != KDRVX_OK) _exit(8);
+    _exit(KDRVX_CloseCreate() == KDRVX_OK ? 0 : 9);
   }
   ASSERT_EQ(exitCode(child), 0);
   const std::string disk = readBytes(dir.file("full.rvx"));
@@ -92,6 +101,55 @@ TEST(RecordingProcess, RefusedWriteIsNotCountedAndTheNextRecordTakesItsPlace) {
   const auto h = imageAt<format::RVX_HEADER>(disk);
   EXPECT_EQ(h.NoRecords, 5u);
   EXPECT_EQ(h.Channel[0].MeanValue, 3.0f);
+}
+
+TEST(RecordingProcess, RefusedFirstRecordLeavesContextAndFileAsTheyWere) {
+  ScratchDir dir;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::u16string path = dir.wide("first.rvx");
+    if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) _exit(1);
+    const std::string before = readBytes(dir.file("first.rvx"));
+    if (!limitFileSize(2900 + 2)) _exit(2);
+    const float one = 1;
+    if (KDRVX_AddRecord(&one) != KDRVX_ERR_RVX_OPEN_WRITE) _exit(3);
+    if (readBytes(dir.file("first.rvx")) != before) _exit(4);
+    if (!limitFileSize(RLIM_INFINITY)) _exit(5);
+    // Channels can still be added: no record was taken.
+    if (KDRVX_AddChannel(c(u"T1")) != 1) _exit(6);
+    _exit(KDRVX_CloseCreateSimple() == KDRVX_OK ? 0 : 7);
+  }
+  ASSERT_EQ(exitCode(child), 0);
+  const std::string disk = readBytes(dir.file("first.rvx"));
+  EXPECT_EQ(disk.size(), 1500u + 2 * 1400);
+  const auto h = imageAt<format::RVX_HEADER>(disk);
+  EXPECT_EQ(h.NoRecords, 0u);
+  EXPECT_EQ(h.NoChannels, 2u);
+  EXPECT_EQ(h.Channel[0].MinValue, 0.0f);
+}
+
+// A umask that takes every write bit does not make a new file read-only
+// for the library that creates it and reopens it at each update.
+TEST(RecordingProcess, UmaskWithoutWriteBitsStillRecords) {
+  ScratchDir dir;
+  const mode_t previous = umask(0222);
+  std::u16string path = dir.wide("u.rvx");
+  const uint32_t created = KDRVX_CreateExt(writable(path), 0, 1, 1, 1);
+  uint32_t closed = KDRVX_ERR_RVX_NOT_OPEN_WRITE;
+  if (created == KDRVX_OK) {
+    KDRVX_AddChannel(c(u"p1"));
+    const float record[] = {2};
+    KDRVX_AddRecord(record);
+    KDRVX_Update();
+    KDRVX_AddRecord(record);
+    closed = KDRVX_CloseCreate();
+  }
+  umask(previous);
+  ASSERT_EQ(created, KDRVX_OK);
+  EXPECT_EQ(closed, KDRVX_OK);
+  EXPECT_EQ(imageAt<format::RVX_HEADER_W3>(readBytes(dir.file("u.rvx"))).NoRecords, 2u);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("u.RVI")));
 }
 
 class Reopen : public WriteTest {};

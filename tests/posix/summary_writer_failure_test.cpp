@@ -31,7 +31,7 @@ TEST(SummaryFileWriteFailure, StopsReportsCreateErrorAndKeepsWhatWasWritten) {
     std::signal(SIGXFSZ, SIG_IGN);
     const struct rlimit limit = {30, 30};
     setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(static_cast<int>(writeSummaryFile(path, *header, labelTableForLanguage(1)) & 0xFF));
+    _exit(static_cast<int>(writeSummaryFile(path, nullptr, *header, labelTableForLanguage(1)) & 0xFF));
   }
   int wait = 0;
   ASSERT_EQ(waitpid(child, &wait, 0), child);
