@@ -245,9 +245,9 @@ TEST_F(SummaryFile, NameFromTheFirstUpperElseLowerExtensionAndItsSplit) {
 
   // The split looks at the 8-bit name: U+013A and U+015C are written as ':'
   // and '\\', and the last of them splits.
-  ASSERT_EQ(write(dir.wide("a\u015Cb\u013Ac.RVX")), 0u);
+  ASSERT_EQ(write(test::widePath(dir.path() / u"a\u015Cb\u013Ac.RVX")), 0u);
   lines = splitLines(readBytes(fs::path(std::u16string(path))));
-  EXPECT_EQ(lines[5], "Directory       :  " + dir.path().string() + "/a\\b");
+  EXPECT_EQ(lines[5], "Directory       :  " + (dir.path() / "a").string() + "\\b");
   EXPECT_EQ(lines[6], "Filename        :  c.RVI");
 
   // A bare file name: empty directory.
