@@ -63,6 +63,7 @@ void runImport(const uint8_t* data, size_t size) {
     return;
   }
   const uint32_t channels = header->NoChannels;
+  check(result.layout != nullptr, "an accepted header names its layout");
   check(channels <= format::kMaxChannels, "an accepted header has at most 48 channels");
   check(result.recordSize == 0 ||
             result.recordSize == static_cast<int32_t>(format::recordSize(channels)),
@@ -73,8 +74,10 @@ void runImport(const uint8_t* data, size_t size) {
   check(allTextsTerminated(*header), "every text the import writes is terminated");
   for (uint32_t k = channels; k < format::kMaxChannels; ++k)
     check(isZero(header->Channel[k]), "channel records beyond the channels stay zero");
-  // The oldest layout counts its records from the file length.
-  if (oldestDos && header->NoRecords != 0 && fileLength < (uint64_t{1} << 31)) {
+  // The oldest layout counts its records from the file length; a file
+  // shorter than its data offset gives the negative quotient as it is.
+  if (oldestDos && header->NoRecords != 0 && fileLength < (uint64_t{1} << 31) &&
+      fileLength >= static_cast<uint64_t>(result.dataOffset)) {
     check(result.dataOffset + uint64_t{header->NoRecords} * result.recordSize <= fileLength,
           "a record count taken from the file length fits in the file");
   }

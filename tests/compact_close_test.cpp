@@ -104,5 +104,13 @@ TEST_F(Compact, PathWithoutExtensionFinishesTheFileButNotItsSummary) {
   EXPECT_EQ(KDRVX_Update(), KDRVX_ERR_RVX_NOT_OPEN_WRITE);  // the context is closed
 }
 
+TEST_F(Compact, SummaryThatCannotBeCreatedIsReportedAfterTheFileIsFinished) {
+  fs::create_directory(dir.file("d.RVI"));
+  record("d.rvx", 1);
+  EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_ERR_RVI_CREATE);
+  EXPECT_EQ(imageAt<format::RVX_HEADER_W3>(bytes("d.rvx")).NoRecords, 2u);
+  EXPECT_TRUE(fs::is_directory(dir.file("d.RVI")));
+}
+
 }  // namespace
 }  // namespace kdrvx::test

@@ -1,6 +1,8 @@
 // Exported entry points of the create context.
 #include "kdrvx/kdrvx.h"
 #include "library/text.h"
+#include "library/trace.h"
+#include "modify/modify_context.h"
 #include "write/create.h"
 
 using namespace kdrvx;
@@ -115,7 +117,13 @@ KDRVX_API uint32_t KDRVX_ConvertMultiChannelValue(float value) {
   return write::convertMultiChannelValue(value);
 }
 
-KDRVX_API uint32_t KDRVX_AddRecord(const float* record) { return write::addRecord(record); }
+// A record goes to the file under creation or, when none is open, to the
+// file open for modification; each guard traces its failure in turn.
+KDRVX_API uint32_t KDRVX_AddRecord(const float* record) {
+  trace::call(u"KDrvxLibrary: KDRVX_AddRecord()");
+  if (write::requireCreateOpen() == KDRVX_OK) return write::addRecord(record);
+  return modify::addRecord(record);
+}
 
 KDRVX_API uint32_t KDRVX_Update(void) { return write::update(); }
 

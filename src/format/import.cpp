@@ -1,11 +1,12 @@
 // Import of the seven header layouts into the current RVX_HEADER.
 //
-// The layout is recognised from the raw bytes by a fixed order of tests.
-// Each older layout has its own small converter: it takes a copy of the raw
-// bytes that the layout uses, clears the whole buffer and fills the fields of
-// the current header that the layout knows. Raw fields are described once,
-// per layout, as typed little-endian fields at their offsets, and are read
-// only through RawView, which never reads outside the copy.
+// The layout is recognised from the raw bytes by testing the rows of the
+// layout table (layouts.cpp) in order. Each older layout has its own small
+// converter: it takes a copy of the raw bytes that the layout uses, clears
+// the whole buffer and fills the fields of the current header that the
+// layout knows. Raw fields are described once, per layout, in
+// raw_layouts.h, and are read only through RawView, which never reads
+// outside the copy.
 //
 // Decisions for input that the layouts cannot express:
 // - Channel entries that would lie beyond the bytes a layout examines (kind P
@@ -36,264 +37,14 @@
 #include <iterator>
 #include <type_traits>
 
+#include "format/raw_layouts.h"
 #include "kdrvx/kdrvx.h"
-#include "library/state.h"
-#include "library/trace.h"
 
 namespace kdrvx::format {
+
+using namespace raw;
+
 namespace {
-
-// A little-endian field of type T at a byte offset of a raw header or entry.
-template <typename T>
-struct RawField {
-  uint32_t offset;
-};
-
-// A text of 8-bit characters or of UTF-16 units at a byte offset, `units`
-// long at most.
-struct RawText {
-  uint32_t offset;
-  uint32_t units;
-};
-
-template <typename T>
-constexpr uint32_t endOf(RawField<T> field) {
-  return field.offset + static_cast<uint32_t>(sizeof(T));
-}
-constexpr uint32_t endOf8Bit(RawText text) { return text.offset + text.units; }
-constexpr uint32_t endOfUtf16(RawText text) { return text.offset + 2 * text.units; }
-
-// Read access to raw bytes. A field that does not lie wholly inside the view
-// reads as 0, so no offset can lead outside it.
-class RawView {
- public:
-  RawView(const uint8_t* bytes, uint32_t size) : bytes_(bytes), size_(size) {}
-
-  template <typename T>
-  T operator[](RawField<T> field) const {
-    if (field.offset > size_ || size_ - field.offset < sizeof(T)) return T{};
-    std::make_unsigned_t<T> value = 0;
-    for (uint32_t i = 0; i < sizeof(T); ++i)
-      value |= static_cast<std::make_unsigned_t<T>>(bytes_[field.offset + i]) << (8 * i);
-    return static_cast<T>(value);
-  }
-
-  // The `size` bytes at `offset`, or an empty view where they do not fit.
-  RawView part(uint32_t offset, uint32_t size) const {
-    if (offset > size_ || size_ - offset < size) return RawView(bytes_, 0);
-    return RawView(bytes_ + offset, size);
-  }
-
-  // Widens the zero-terminated 8-bit text into `field` (terminator
-  // included), cut so that a zero always ends it inside the field.
-  template <size_t N>
-  void widen8Bit(RawText text, char16_t (&field)[N]) const {
-    appendWidened(text, field, 0);
-  }
-
-  // Appends the zero-terminated 8-bit text to the text already in `field`
-  // from `at` on; returns the new length. The field stays terminated.
-  template <size_t N>
-  size_t appendWidened(RawText text, char16_t (&field)[N], size_t at) const {
-    RawView run = part(text.offset, text.units);
-    for (uint32_t i = 0; i < run.size_ && run.bytes_[i] != 0 && at < N - 1; ++i)
-      field[at++] = run.bytes_[i];
-    field[at] = 0;
-    return at;
-  }
-
-  // Copies the zero-terminated UTF-16 text into `field`, cut so that a zero
-  // always ends it inside the field.
-  template <size_t N>
-  void copyUtf16(RawText text, char16_t (&field)[N]) const {
-    size_t at = 0;
-    for (uint32_t i = 0; i < text.units && at < N - 1; ++i) {
-      const char16_t unit = (*this)[RawField<uint16_t>{text.offset + 2 * i}];
-      if (unit == 0) break;
-      field[at++] = unit;
-    }
-    field[at] = 0;
-  }
-
- private:
-  const uint8_t* bytes_;
-  uint32_t size_;
-};
-
-// A copy of the first N bytes of the buffer, taken before it is cleared.
-template <uint32_t N>
-class RawCopy {
-  static_assert(N <= kHeaderBufferSize);
-
- public:
-  explicit RawCopy(const RVX_HEADER& header) { std::memcpy(bytes_.data(), &header, N); }
-  RawView view() const { return RawView(bytes_.data(), N); }
-
- private:
-  std::array<uint8_t, N> bytes_;
-};
-
-RawView viewOf(const RVX_HEADER& header) {
-  return RawView(reinterpret_cast<const uint8_t*>(&header), kHeaderBufferSize);
-}
-
-// ---- The raw layouts -------------------------------------------------------
-
-// DOS before 5.0: a scan interval, then one 4-byte entry per channel, the
-// list ended by '.' in the letter byte of the entry after the last channel.
-namespace dos4 {
-constexpr RawField<uint32_t> kScanRate{0};
-constexpr uint32_t kFirstEntry = 4;
-constexpr uint32_t kEntrySize = 4;
-constexpr uint32_t kMaxChannels = 23;
-constexpr RawField<int8_t> kLetter{0};  // sign-extended into VariableLetter
-constexpr RawField<uint8_t> kCode{1};
-constexpr uint8_t kListEnd = '.';
-constexpr uint8_t kIndexBits = 0x3F;
-// The data follow the '.' and one further byte.
-constexpr uint32_t kListEndLength = 2;
-// Room for the entries and for the slot after the last that holds the '.'.
-constexpr uint32_t kUsed = kFirstEntry + kEntrySize * (kMaxChannels + 1);
-}  // namespace dos4
-
-// DOS 5.0/5.1, kind Q: a few counts in the first 512 bytes, no channel entries.
-namespace dosQ {
-constexpr uint32_t kUsed = 512;
-constexpr RawField<uint16_t> kDataOffset{6};
-constexpr RawField<uint32_t> kNoRecords{14};
-constexpr RawField<uint16_t> kReserved1C{18};
-constexpr RawField<uint8_t> kNoChannels{24};
-// A 'P' header whose kind-Q fields look like kind Q is kind Q.
-constexpr uint8_t kMaxChannelsOfPAsQ = 12;
-}  // namespace dosQ
-
-// DOS 5.0/5.1, kind P: counts and 8-byte channel entries in 511 bytes.
-namespace dosP {
-constexpr uint32_t kUsed = 511;
-constexpr RawField<uint8_t> kVersion{4};
-constexpr RawField<uint16_t> kDataOffset{5};
-constexpr RawField<uint32_t> kNoRecords{13};
-constexpr RawField<uint16_t> kReserved1C{17};
-constexpr RawField<uint32_t> kScanRate{19};
-constexpr RawField<uint8_t> kNoChannels{23};
-constexpr uint32_t kFirstEntry = 323;
-constexpr uint32_t kEntrySize = 8;
-constexpr RawField<int8_t> kLetter{0};  // sign-extended into VariableLetter
-constexpr RawField<int8_t> kIndex{1};   // all 8 bits
-static_assert(endOf(kNoChannels) <= kFirstEntry);
-}  // namespace dosP
-
-// WIN 2.x: fixed part of 320 bytes with a four-line 8-bit comment, then
-// 24-byte channel entries.
-namespace win2 {
-constexpr uint32_t kMaxChannels = 24;
-constexpr uint32_t kFirstEntry = 320;
-constexpr uint32_t kEntrySize = 24;
-constexpr uint32_t kUsed = kFirstEntry + kMaxChannels * kEntrySize;  // 896
-constexpr RawField<uint32_t> kLeadWord{0};
-constexpr RawField<uint8_t> kVersion{4};
-constexpr RawField<uint16_t> kHeaderSize{6};
-constexpr RawField<uint16_t> kYear{8};
-constexpr RawField<uint8_t> kMonth{10};
-constexpr RawField<uint8_t> kDay{11};
-constexpr RawField<uint8_t> kHour{12};
-constexpr RawField<uint8_t> kMinute{13};
-constexpr RawField<uint32_t> kNoRecords{14};
-constexpr RawField<uint16_t> kReserved1C{18};
-constexpr RawField<uint32_t> kScanRate{20};
-constexpr RawField<uint8_t> kNoChannels{24};
-constexpr RawField<uint8_t> kFlagStatistics{25};
-constexpr RawField<uint8_t> kFlags{26};
-// Four comment lines, 73 bytes apart, each read for at most 90 bytes.
-constexpr uint32_t kCommentLines = 4;
-constexpr uint32_t kFirstCommentLine = 28;
-constexpr uint32_t kCommentLineDistance = 73;
-constexpr uint32_t kCommentLineLength = 90;
-constexpr RawText commentLine(uint32_t line) {
-  return {kFirstCommentLine + line * kCommentLineDistance, kCommentLineLength};
-}
-static_assert(endOf8Bit(commentLine(kCommentLines - 1)) <= kUsed);
-// Channel entry.
-constexpr RawField<uint16_t> kIndRate{0};
-constexpr RawField<uint16_t> kReserved04{2};
-constexpr RawField<uint8_t> kLetter{4};
-constexpr RawField<uint8_t> kCode{5};
-constexpr RawText kUnit{6, 12};              // overlaps Reserved0B and MinValue
-constexpr RawField<uint8_t> kReserved0B{15};
-constexpr RawField<uint32_t> kMinValue{16};
-constexpr RawField<uint32_t> kMaxValue{20};
-static_assert(endOf(kMaxValue) == kEntrySize && endOf8Bit(kUnit) <= kEntrySize);
-}  // namespace win2
-
-// WIN 3.x/4.x: the compact layout RVX_HEADER_W3 of the current library.
-namespace win3 {
-#define KDRVX_W3_FIELD(name) \
-  RawField<decltype(RVX_HEADER_W3::name)> { offsetof(RVX_HEADER_W3, name) }
-#define KDRVX_W3_ENTRY_FIELD(name) \
-  RawField<decltype(MGR_DEF_W3::name)> { offsetof(MGR_DEF_W3, name) }
-constexpr uint32_t kMaxChannels = kCompactMaxChannels;
-constexpr uint32_t kFirstEntry = kCompactFixedSize;
-constexpr uint32_t kEntrySize = kCompactChannelSize;
-constexpr uint32_t kUsed = kCompactBufferSize;  // 1000
-constexpr auto kLeadWord = KDRVX_W3_FIELD(LeadWord);
-constexpr auto kVersion = KDRVX_W3_FIELD(Version);
-constexpr auto kOriginalFlag = KDRVX_W3_FIELD(OriginalFlag);
-constexpr auto kReserved06 = KDRVX_W3_FIELD(Reserved06);
-constexpr auto kHeaderSize = KDRVX_W3_FIELD(HeaderSize);
-constexpr auto kYear = KDRVX_W3_FIELD(Year);
-constexpr auto kMonth = KDRVX_W3_FIELD(Month);
-constexpr auto kDay = KDRVX_W3_FIELD(Day);
-constexpr auto kHour = KDRVX_W3_FIELD(Hour);
-constexpr auto kMinute = KDRVX_W3_FIELD(Minute);
-constexpr auto kNoRecords = KDRVX_W3_FIELD(NoRecords);
-constexpr auto kNoTriggerRecord = KDRVX_W3_FIELD(NoTriggerRecord);
-constexpr auto kReserved1C = KDRVX_W3_FIELD(Reserved1C);
-constexpr auto kScanRate = KDRVX_W3_FIELD(ScanRate);
-constexpr auto kNoChannels = KDRVX_W3_FIELD(NoChannels);
-constexpr auto kFlagStatistics = KDRVX_W3_FIELD(FlagStatistics);
-constexpr auto kFlags = KDRVX_W3_FIELD(Flags);
-constexpr RawText kComment{offsetof(RVX_HEADER_W3, Comment), sizeof(RVX_HEADER_W3::Comment)};
-// Channel entry.
-constexpr auto kIndRate = KDRVX_W3_ENTRY_FIELD(ChannelIndRate);
-constexpr auto kReserved04 = KDRVX_W3_ENTRY_FIELD(Reserved04);
-constexpr auto kLetter = KDRVX_W3_ENTRY_FIELD(VariableLetter);
-constexpr auto kCode = KDRVX_W3_ENTRY_FIELD(VariableCode);
-constexpr RawText kUnit{offsetof(MGR_DEF_W3, ChannelUnit), sizeof(MGR_DEF_W3::ChannelUnit)};
-constexpr auto kReserved0B = KDRVX_W3_ENTRY_FIELD(Reserved0B);
-constexpr RawField<uint32_t> kMinValue{offsetof(MGR_DEF_W3, MinValue)};
-constexpr RawField<uint32_t> kMaxValue{offsetof(MGR_DEF_W3, MaxValue)};
-#undef KDRVX_W3_FIELD
-#undef KDRVX_W3_ENTRY_FIELD
-}  // namespace win3
-
-// WIN 6.x: the fields before the comment as WIN 3.x/4.x, a UTF-16 comment
-// in their comment's place, then 40-byte channel entries with a UTF-16 unit.
-namespace win6 {
-constexpr uint32_t kMaxChannels = 24;
-constexpr RawText kComment{win3::kComment.offset, 292};
-constexpr uint32_t kFirstEntry = endOfUtf16(kComment);  // 620
-constexpr uint32_t kEntrySize = 40;
-constexpr uint32_t kUsed = kFirstEntry + kMaxChannels * kEntrySize;  // 1580
-// Channel entry.
-constexpr RawField<uint16_t> kIndRate{0};
-constexpr RawField<uint16_t> kReserved04{2};
-constexpr RawField<uint16_t> kLetter{4};
-constexpr RawField<uint8_t> kCode{6};
-constexpr RawText kUnit{8, 12};              // overlaps Reserved0B
-constexpr RawField<uint8_t> kReserved0B{30};
-constexpr RawField<uint32_t> kMinValue{32};
-constexpr RawField<uint32_t> kMaxValue{36};
-static_assert(kFirstEntry == 620 && kUsed == 1580);
-static_assert(endOf(kMaxValue) == kEntrySize && endOfUtf16(kUnit) <= kEntrySize);
-}  // namespace win6
-
-// Version letters that decide the layout.
-constexpr uint8_t kVersionKindQ = 'Q';
-constexpr uint8_t kVersionKindP = 'P';
-constexpr uint8_t kVersionSparseWin2 = 'R';
-constexpr uint8_t kFirstWin3Version = '0';  // 48
-constexpr uint8_t kVersionWin6 = 96;
-constexpr uint8_t kDeveloperVersions[] = {'p', 'q'};
 
 // ---- Pieces shared by the converters ---------------------------------------
 
@@ -332,7 +83,35 @@ void clear(RVX_HEADER& header) { std::memset(&header, 0, sizeof header); }
 
 // ---- One converter per layout ----------------------------------------------
 
-ImportResult importDosBefore50(RVX_HEADER& header, uint64_t fileLength) {
+// A variable stored as prefix 'd' and letter '1' is the variable d.
+void repairDeltaOne(RVX_HEADER& header) {
+  const uint32_t channels = std::min<uint32_t>(header.NoChannels, kMaxChannels);
+  for (uint32_t k = 0; k < channels; ++k) {
+    MGR_DEF& channel = header.Channel[k];
+    if (channel.VariableLetter == u'1' && channel.VariablePrefix == u'd') {
+      channel.VariableLetter = u'd';
+      channel.VariablePrefix = 0;
+    }
+  }
+}
+
+// Checks and sizes shared by the WIN layouts.
+ImportResult commonEnd(RVX_HEADER& header) {
+  const uint32_t n = header.NoChannels;
+  ImportResult result;
+  if (n == 0 || n > kMaxChannels) {
+    result.status = KDRVX_ERR_RVX_INVALID_HEADER;
+    return result;
+  }
+  result.recordSize = static_cast<int32_t>(recordSize(n));
+  result.dataOffset = dataOffset(header);
+  repairDeltaOne(header);
+  return result;
+}
+
+}  // namespace
+
+ImportResult convertDosBefore50(RVX_HEADER& header, uint64_t fileLength) {
   const RawCopy<dos4::kUsed> copy(header);
   const RawView raw = copy.view();
   clear(header);
@@ -343,7 +122,11 @@ ImportResult importDosBefore50(RVX_HEADER& header, uint64_t fileLength) {
     const RawView entry = raw.part(dos4::kFirstEntry + n * dos4::kEntrySize, dos4::kEntrySize);
     const int8_t letter = entry[dos4::kLetter];
     if (static_cast<uint8_t>(letter) == dos4::kListEnd) break;
-    if (n == dos4::kMaxChannels) return {KDRVX_ERR_RVX_INVALID_HEADER, 0, 0};
+    if (n == dos4::kMaxChannels) {
+      ImportResult refused;
+      refused.status = KDRVX_ERR_RVX_INVALID_HEADER;
+      return refused;
+    }
     MGR_DEF& channel = header.Channel[n];
     channel.VariableLetter = static_cast<char16_t>(static_cast<int16_t>(letter));
     channel.VariableIndex = static_cast<int8_t>(entry[dos4::kCode] & dos4::kIndexBits);
@@ -354,10 +137,11 @@ ImportResult importDosBefore50(RVX_HEADER& header, uint64_t fileLength) {
   result.recordSize = static_cast<int32_t>(recordSize(n));
   result.dataOffset = dos4::kFirstEntry + dos4::kEntrySize * n + dos4::kListEndLength;
   header.NoRecords = recordsInFile(fileLength, result.dataOffset, result.recordSize);
+  repairDeltaOne(header);
   return result;
 }
 
-ImportResult importDosKindQ(RVX_HEADER& header) {
+ImportResult convertDosKindQ(RVX_HEADER& header, uint64_t) {
   const RawCopy<dosQ::kUsed> copy(header);
   const RawView raw = copy.view();
   clear(header);
@@ -371,7 +155,7 @@ ImportResult importDosKindQ(RVX_HEADER& header) {
   return result;
 }
 
-ImportResult importDosKindP(RVX_HEADER& header) {
+ImportResult convertDosKindP(RVX_HEADER& header, uint64_t) {
   const RawCopy<dosP::kUsed> copy(header);
   const RawView raw = copy.view();
   clear(header);
@@ -398,7 +182,7 @@ ImportResult importDosKindP(RVX_HEADER& header) {
   return result;
 }
 
-void importWin2(RVX_HEADER& header) {
+ImportResult convertWin2(RVX_HEADER& header, uint64_t) {
   const RawCopy<win2::kUsed> copy(header);
   const RawView raw = copy.view();
   clear(header);
@@ -442,7 +226,10 @@ void importWin2(RVX_HEADER& header) {
     channel.MinValue = floatFromBits(entry[win2::kMinValue]);
     channel.MaxValue = floatFromBits(entry[win2::kMaxValue]);
   }
+  return commonEnd(header);
 }
+
+namespace {
 
 // The fields before the comment, which WIN 3.x/4.x and WIN 6.x share.
 void importWin3Prefix(const RawView& raw, RVX_HEADER& header) {
@@ -466,7 +253,9 @@ void importWin3Prefix(const RawView& raw, RVX_HEADER& header) {
   header.Flags = raw[win3::kFlags];
 }
 
-void importWin3(RVX_HEADER& header) {
+}  // namespace
+
+ImportResult convertWin3(RVX_HEADER& header, uint64_t) {
   const RawCopy<win3::kUsed> copy(header);
   const RawView raw = copy.view();
   clear(header);
@@ -485,9 +274,10 @@ void importWin3(RVX_HEADER& header) {
     channel.MinValue = floatFromBits(entry[win3::kMinValue]);
     channel.MaxValue = floatFromBits(entry[win3::kMaxValue]);
   }
+  return commonEnd(header);
 }
 
-void importWin6(RVX_HEADER& header) {
+ImportResult convertWin6(RVX_HEADER& header, uint64_t) {
   const RawCopy<win6::kUsed> copy(header);
   const RawView raw = copy.view();
   clear(header);
@@ -506,42 +296,46 @@ void importWin6(RVX_HEADER& header) {
     channel.MinValue = floatFromBits(entry[win6::kMinValue]);
     channel.MaxValue = floatFromBits(entry[win6::kMaxValue]);
   }
+  return commonEnd(header);
 }
 
-// A variable stored as prefix 'd' and letter '1' is the variable d.
-void repairDeltaOne(RVX_HEADER& header) {
-  const uint32_t channels = std::min<uint32_t>(header.NoChannels, kMaxChannels);
-  for (uint32_t k = 0; k < channels; ++k) {
-    MGR_DEF& channel = header.Channel[k];
-    if (channel.VariableLetter == u'1' && channel.VariablePrefix == u'd') {
-      channel.VariableLetter = u'd';
-      channel.VariablePrefix = 0;
-    }
-  }
-}
+ImportResult convertCurrent(RVX_HEADER& header, uint64_t) { return commonEnd(header); }
 
-// Checks and sizes shared by the WIN layouts.
-ImportResult commonEnd(RVX_HEADER& header) {
-  const uint32_t n = header.NoChannels;
-  if (n == 0 || n > kMaxChannels) return {KDRVX_ERR_RVX_INVALID_HEADER, 0, 0};
-  ImportResult result;
-  result.recordSize = static_cast<int32_t>(recordSize(n));
-  result.dataOffset = dataOffset(header);
-  repairDeltaOne(header);
-  return result;
-}
-
-void traceLayout(const char16_t* line) { trace::lineIf(trace::kCalls, line); }
+namespace {
 
 bool isDeveloperVersion(uint8_t version) {
-  return std::find(std::begin(kDeveloperVersions), std::end(kDeveloperVersions), version) !=
-         std::end(kDeveloperVersions);
+  return version == kDeveloperVersions[0] || version == kDeveloperVersions[1];
 }
 
-bool isWin2(uint8_t version, uint8_t originalFlag) {
-  const bool knownFlag = originalFlag == kOriginalRecording || originalFlag == kNotOriginalRecording;
-  return version < kFirstWin3Version || !knownFlag ||
-         (version == kVersionSparseWin2 && originalFlag == kOriginalRecording);
+// The layout the first bytes begin with, by the fixed order of tests: a
+// non-zero lead word is the oldest DOS layout; otherwise the version byte
+// decides, after a 'P' header that looks like kind Q has become one, and
+// versions above the current one and the developer versions are refused.
+ImportResult recognise(RVX_HEADER& header) {
+  ImportResult found;
+  if (header.LeadWord != 0) {
+    found.layout = &layoutOf(LayoutId::DosBefore50);
+    return found;
+  }
+  const RawView raw = viewOf(header);
+  if (header.Version == kVersionKindP && raw[dosQ::kReserved1C] == 0 &&
+      raw[dosQ::kNoChannels] <= dosQ::kMaxChannelsOfPAsQ) {
+    header.Version = kVersionKindQ;
+  }
+  const uint8_t version = header.Version;
+  found.sourceVersion = version;
+  if (version > kCurrentVersion) {
+    found.status = KDRVX_ERR_RVX_NEWER_VERSION;
+  } else if (isDeveloperVersion(version)) {
+    found.status = KDRVX_ERR_RVX_DEVELOPER_VERSION;
+  } else {
+    for (const Layout& layout : layouts())
+      if (layout.recognises != nullptr && layout.recognises(version, header.OriginalFlag)) {
+        found.layout = &layout;
+        break;
+      }
+  }
+  return found;
 }
 
 }  // namespace
@@ -554,43 +348,12 @@ uint32_t recordsInFile(uint64_t fileLength, int64_t dataOffset, int32_t recordSi
 }
 
 ImportResult importHeader(RVX_HEADER& header, uint64_t fileLength) {
-  uint32_t& sourceVersion = library::state().sourceVersion;
-  if (header.LeadWord != 0) {
-    sourceVersion = 0;
-    traceLayout(u"KDrvxLibrary: RVX version DOS <5.0 ");
-    ImportResult result = importDosBefore50(header, fileLength);
-    if (result.status == 0) repairDeltaOne(header);
-    return result;
-  }
-
-  const RawView raw = viewOf(header);
-  if (header.Version == kVersionKindP && raw[dosQ::kReserved1C] == 0 &&
-      raw[dosQ::kNoChannels] <= dosQ::kMaxChannelsOfPAsQ) {
-    header.Version = kVersionKindQ;
-  }
-
-  const uint8_t version = header.Version;
-  sourceVersion = version;
-  if (version > kCurrentVersion) return {KDRVX_ERR_RVX_NEWER_VERSION, 0, 0};
-  if (isDeveloperVersion(version)) return {KDRVX_ERR_RVX_DEVELOPER_VERSION, 0, 0};
-
-  if (version == kVersionKindQ || version == kVersionKindP) {
-    traceLayout(u"KDrvxLibrary: RVX version DOS 5.0/5.1 ");
-    return version == kVersionKindQ ? importDosKindQ(header) : importDosKindP(header);
-  }
-  if (isWin2(version, header.OriginalFlag)) {
-    traceLayout(u"KDrvxLibrary: RVX version WIN 2.x ");
-    importWin2(header);
-  } else if (version < kVersionWin6) {
-    traceLayout(u"KDrvxLibrary: RVX version WIN 3.x/4.x ");
-    importWin3(header);
-  } else if (version == kVersionWin6) {
-    traceLayout(u"KDrvxLibary: RVX version WIN 6.x ");
-    importWin6(header);
-  } else {
-    traceLayout(u"KDrvxLibary: RVX version WIN 7.x ");
-  }
-  return commonEnd(header);
+  ImportResult found = recognise(header);
+  if (found.layout == nullptr) return found;
+  ImportResult converted = found.layout->convert(header, fileLength);
+  converted.sourceVersion = found.sourceVersion;
+  converted.layout = found.layout;
+  return converted;
 }
 
 }  // namespace kdrvx::format

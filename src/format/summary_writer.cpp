@@ -3,10 +3,11 @@
 // serial number, measurement name, trigger setting, the channels' texts),
 // one labelled line each, with the labels of the chosen language.
 //
-// Every line is assembled in a buffer of 300 bytes and handed to the file in
-// one write of its exact length, without a terminating zero. Header text
-// fields become one byte per UTF-16 unit (the unit's low 8 bits), up to the
-// field's terminating zero.
+// The text is rendered into memory; the create context writes it to the
+// file. Every line is assembled in a buffer of 300 bytes and appended with
+// its exact length, without a terminating zero. Header text fields become
+// one byte per UTF-16 unit (the unit's low 8 bits), up to the field's
+// terminating zero.
 //
 // Answers to what the format itself leaves open:
 // - A line that would not fit its 300 bytes is cut before its CR LF, so the
@@ -19,17 +20,13 @@
 //   (19 characters) is written in exponent notation with three decimals and
 //   the same unit ("1.000e+11 sec"), which always fits: the magnitude stays
 //   right instead of being cut to a misleading prefix.
-// - A failed write stops the writing; the file is closed and the status is
-//   ERR_RVI_CREATE, as the summary could not be made. What was written so
-//   far stays on disk. Closing reports no failure of its own.
 #include "format/summary_writer.h"
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
-#include "kdrvx/kdrvx.h"
-#include "library/text.h"
-#include "platform/platform.h"
+#include "format/text.h"
 
 namespace kdrvx::format {
 namespace {
@@ -154,20 +151,15 @@ class Line {
   size_t length_ = 0;
 };
 
-// Hands lines to the file; after the first failed write nothing more is
-// written.
+// Collects the lines of the file.
 class Output {
  public:
-  explicit Output(platform::File& file) : file_(file) {}
-  void write(const Line& line) {
-    if (ok_) ok_ = file_.write(line.data(), static_cast<uint32_t>(line.length()));
-  }
+  explicit Output(std::string& text) : text_(text) {}
+  void write(const Line& line) { text_.append(line.data(), line.length()); }
   void emptyLine() { write(Line().end()); }
-  bool ok() const { return ok_; }
 
  private:
-  platform::File& file_;
-  bool ok_ = true;
+  std::string& text_;
 };
 
 // Line 8 and 9 texts, and what channel line g needs again.
@@ -231,30 +223,6 @@ Line& appendIdentifier(Line& line, const MGR_DEF& channel) {
   return line.append(" ", 1);
 }
 
-}  // namespace
-
-bool makeSummaryName(char16_t (&path)[kCreatePathCapacity]) {
-  // The last unit is kept for the terminator, so ".RVI" and its zero always
-  // fit behind a match.
-  const size_t length = boundedLength(path, kCreatePathCapacity - 1);
-  auto find = [&](const char16_t* pattern) -> size_t {
-    for (size_t at = 0; at + 4 <= length; ++at) {
-      size_t i = 0;
-      while (i < 4 && path[at + i] == pattern[i]) ++i;
-      if (i == 4) return at;
-    }
-    return length;
-  };
-  size_t at = find(u".RVX");
-  if (at == length) at = find(u".rvx");
-  if (at == length) return false;
-  const char16_t summary[] = u".RVI";
-  for (size_t i = 0; i < 4; ++i) path[at + i] = summary[i];
-  path[at + 4] = 0;
-  return true;
-}
-
-namespace {
 
 void writeHeaderLines(Output& out, const char16_t* path, const RVX_HEADER& header,
                       const LabelTable& labels, const ScanRateTexts& rate) {
@@ -384,17 +352,12 @@ void writeChannelBlock(Output& out, const MGR_DEF& channel, const LabelTable& la
 
 }  // namespace
 
-uint32_t writeSummaryFile(char16_t (&path)[kCreatePathCapacity], const char16_t* location,
-                          const RVX_HEADER& header, const LabelTable& labels) {
-  if (!makeSummaryName(path)) return KDRVX_ERR_RVI_FILE_NAME;
-
-  platform::File file;
-  const char16_t* fileName = location != nullptr && location[0] != 0 ? location : path;
-  if (!file.open(fileName, platform::OpenMode::CreateReadWrite)) return KDRVX_ERR_RVI_CREATE;
-
-  Output out(file);
+std::string renderSummary(const char16_t* summaryName, const RVX_HEADER& header,
+                          const LabelTable& labels) {
+  std::string text;
+  Output out(text);
   const ScanRateTexts rate = scanRateTexts(header);
-  writeHeaderLines(out, path, header, labels, rate);
+  writeHeaderLines(out, summaryName, header, labels, rate);
   writeCommentLines(out, header);
   out.emptyLine();
 
@@ -406,9 +369,7 @@ uint32_t writeSummaryFile(char16_t (&path)[kCreatePathCapacity], const char16_t*
   Line closing;
   closing.append(label(labels, kLabelCreatedWith)).append("  ", 2).append(kCreator).end();
   out.write(closing);
-
-  file.close();
-  return out.ok() ? KDRVX_OK : KDRVX_ERR_RVI_CREATE;
+  return text;
 }
 
 }  // namespace kdrvx::format

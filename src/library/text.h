@@ -1,5 +1,5 @@
-// Helpers for the fixed-capacity UTF-16 texts of the interface and of the
-// header fields.
+// Texts crossing the interface: the caller's UTF-16 units, and handing a
+// text to a caller's buffer of fixed capacity.
 #pragma once
 
 #include <cstddef>
@@ -18,19 +18,6 @@ inline const char16_t* fromCaller(const KDRVX_CHAR* text) {
 inline char16_t* fromCaller(KDRVX_CHAR* text) { return reinterpret_cast<char16_t*>(text); }
 inline const KDRVX_CHAR* toCaller(const char16_t* text) {
   return reinterpret_cast<const KDRVX_CHAR*>(text);
-}
-
-// Length of a zero-terminated text, looking at no more than `limit` units:
-// a field without a terminator counts as `limit` long.
-inline size_t boundedLength(const char16_t* text, size_t limit) {
-  size_t n = 0;
-  while (n < limit && text[n] != 0) ++n;
-  return n;
-}
-
-template <size_t N>
-size_t fieldLength(const char16_t (&field)[N]) {
-  return boundedLength(field, N);
 }
 
 // Hands a text to a caller's buffer of `capacity` units: cut to capacity - 1

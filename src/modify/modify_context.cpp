@@ -6,12 +6,14 @@
 
 #include "format/import.h"
 #include "format/layout.h"
+#include "format/text.h"
 #include "kdrvx/kdrvx.h"
+#include "library/failure.h"
 #include "library/state.h"
 #include "library/text.h"
 #include "library/trace.h"
 #include "platform/platform.h"
-#include "write/record_writer.h"
+#include "recording/record_writer.h"
 
 namespace kdrvx::modify {
 namespace {
@@ -19,8 +21,6 @@ namespace {
 using format::RVX_HEADER;
 using library::setLastError;
 
-// Versions above this one have the current layout and can be modified.
-constexpr uint8_t kLastOlderVersion = 96;
 
 struct ModifyContext {
   bool open = false;          // ModifyOpen
@@ -39,14 +39,9 @@ ModifyContext& context() {
 
 uint32_t requireModifyOpen() {
   if (context().open) return KDRVX_OK;
-  trace::failure(KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
-  return setLastError(KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
+  return library::fail(KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
 }
 
-uint32_t fileFailure() {
-  trace::systemError(platform::lastError());
-  return setLastError(KDRVX_ERR_RVX_OPEN_MODIFY);
-}
 
 // The header as long as it is on disk: HeaderSize, or the computed length
 // where the 16-bit field has wrapped (46 to 48 channels).
@@ -59,8 +54,7 @@ uint32_t exchangeText(char16_t* current, char16_t (&field)[N], const char16_t* t
   if (text != nullptr) {
     const size_t length = boundedLength(text, N);
     if (length > N - 1) {
-      trace::failure(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-      return setLastError(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+      return library::fail(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
     }
     std::fill(field, field + N, char16_t{0});
     std::copy(text, text + length, field);
@@ -74,12 +68,10 @@ uint32_t openModify(const char16_t* path) {
   trace::call(u"KDrvxLibrary: KDRVX_OpenModify()");
   ModifyContext& modify = context();
   if (modify.open) {
-    trace::failure(KDRVX_ERR_RVX_STILL_OPEN_MODIFY);
-    return setLastError(KDRVX_ERR_RVX_STILL_OPEN_MODIFY);
+    return library::fail(KDRVX_ERR_RVX_STILL_OPEN_MODIFY);
   }
   if (!modify.file.open(path, platform::OpenMode::OpenReadWrite)) {
-    trace::systemError(platform::lastError());
-    return setLastError(KDRVX_ERR_RVX_OPEN_MODIFY);
+    return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
   }
 
   // The working buffer lives for this call only; beyond the end of a short
@@ -87,26 +79,27 @@ uint32_t openModify(const char16_t* path) {
   std::unique_ptr<RVX_HEADER> buffer(new (std::nothrow) RVX_HEADER());
   const int64_t length = modify.file.length();
   if (buffer == nullptr || length < 0) {
-    const uint32_t status = fileFailure();
+    const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
     modify.file.close();
     return status;
   }
   modify.file.read(buffer.get(), sizeof(RVX_HEADER));
   const format::ImportResult imported =
       format::importHeader(*buffer, static_cast<uint64_t>(length));
+  library::state().sourceVersion = imported.sourceVersion;
+  if (imported.layout != nullptr) trace::lineIf(trace::kCalls, imported.layout->traceLine);
   if (imported.status != KDRVX_OK) {
     modify.file.close();
     return setLastError(imported.status);
   }
   modify.header = *buffer;
-  if (modify.header.Version > kLastOlderVersion) {
+  if (!format::hasSummaryFile(modify.header.Version)) {
     modify.end = length;
     modify.open = true;
     return setLastError(KDRVX_OK);
   }
   modify.file.close();
-  trace::failure(KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE);
-  return setLastError(KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE);
+  return library::fail(KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE);
 }
 
 uint32_t modifyComment(char16_t* current, const char16_t* comment) {
@@ -126,7 +119,7 @@ uint32_t closeModify() {
   uint32_t status = KDRVX_OK;
   if (!modify.file.seekFromStart(0) ||
       !modify.file.write(&modify.header, headerLengthOnDisk(modify.header)))
-    status = fileFailure();
+    status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
   // The context ends closed whatever the write did.
   modify.file.close();
   modify.open = false;
@@ -136,19 +129,16 @@ uint32_t closeModify() {
 uint32_t addRecord(const float* record) {
   if (uint32_t status = requireModifyOpen()) return status;
   ModifyContext& modify = context();
-  if (!modify.file.seekFromStart(modify.end)) return fileFailure();
+  if (!modify.file.seekFromStart(modify.end)) return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
   int64_t position = modify.end;
-  const write::RecordTarget target{modify.file,
-                                   modify.header,
-                                   &modify.header,
-                                   headerLengthOnDisk(modify.header),
-                                   position,
-                                   KDRVX_ERR_RVX_OPEN_MODIFY,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr,
-                                   nullptr};
-  const uint32_t status = write::appendRecord(target, record);
+  const recording::RecordTarget target{modify.file,
+                                       modify.header,
+                                       &modify.header,
+                                       headerLengthOnDisk(modify.header),
+                                       position,
+                                       KDRVX_ERR_RVX_OPEN_MODIFY,
+                                       nullptr};
+  const uint32_t status = recording::appendRecord(target, record);
   modify.end = std::max(modify.end, position);
   return status;
 }

@@ -9,8 +9,11 @@
 #include <new>
 
 #include "format/import.h"
+#include "format/summary_names.h"
 #include "format/summary_parser.h"
+#include "format/text.h"
 #include "kdrvx/kdrvx.h"
+#include "library/failure.h"
 #include "library/state.h"
 #include "library/text.h"
 #include "library/trace.h"
@@ -23,31 +26,11 @@ namespace {
 using format::RVX_HEADER;
 
 constexpr uint32_t kSharingRetryPauseMs = 2000;
-// Versions up to this one keep part of their metadata in an RVI file.
-constexpr uint8_t kLastVersionWithRvi = 96;
 
-// The RVI file's name: the RVX path with its last three characters replaced
-// by "RVI", built in a buffer of 255 characters and the terminator.
-constexpr size_t kRviNameCapacity = 256;
-constexpr char16_t kRviExtension[] = u"RVI";
-constexpr size_t kReplacedLength = std::size(kRviExtension) - 1;
 // Only the beginning of an RVI file is read, in one read.
 constexpr uint32_t kRviReadLimit = 10000;
 
 constexpr uint8_t kNoHourOrMinute = 255;
-
-// Builds the RVI name for `path`. A path of fewer than three characters has
-// no extension to replace, and one of 256 characters or more does not fit
-// the name buffer: for both there is no RVI file (false), and the open goes
-// on as if none existed.
-bool buildRviName(const char16_t* path, char16_t (&name)[kRviNameCapacity]) {
-  const size_t length = boundedLength(path, kRviNameCapacity);
-  if (length < kReplacedLength || length >= kRviNameCapacity) return false;
-  const size_t kept = length - kReplacedLength;
-  std::memcpy(name, path, kept * sizeof(char16_t));
-  std::memcpy(name + kept, kRviExtension, sizeof kRviExtension);
-  return true;
-}
 
 template <size_t N>
 void empty(char16_t (&field)[N]) {
@@ -96,10 +79,12 @@ void decodeRviText(char16_t* text, uint32_t count) {
 // Reads the RVI file beside `path` into the header's text fields, or empties
 // those fields when there is none to read.
 void completeFromRvi(const char16_t* path, RVX_HEADER& header) {
-  char16_t name[kRviNameCapacity];
+  // Without a name (a path too short or too long) there is no RVI file, and
+  // the open goes on as if none existed.
+  char16_t name[format::kSummaryNameCapacity];
   platform::File rvi;
   std::unique_ptr<char16_t[]> text;
-  if (buildRviName(path, name) && rvi.open(name, platform::OpenMode::ReadExclusive))
+  if (format::readingSummaryName(path, name) && rvi.open(name, platform::OpenMode::ReadExclusive))
     text.reset(new (std::nothrow) char16_t[kRviReadLimit + 1]);
   if (!text) {
     emptyRviFields(header);
@@ -156,15 +141,14 @@ uint32_t openRead(const char16_t* path) {
   trace::call(u"KDrvxLibrary: KDRVX_OpenRead()");
   ReadContext& read = context();
   if (read.open) {
-    trace::failure(KDRVX_ERR_RVX_STILL_OPEN_READ);
-    return library::setLastError(KDRVX_ERR_RVX_STILL_OPEN_READ);
+    return library::fail(KDRVX_ERR_RVX_STILL_OPEN_READ);
   }
   if (!openShared(read.file, path)) {
     const uint32_t error = platform::lastError();
-    trace::systemError(error);
-    return library::setLastError(error == platform::kErrorSharingViolation
-                                     ? KDRVX_ERR_RVX_SHARING_VIOLATION
-                                     : KDRVX_ERR_RVX_OPEN_READ);
+    return library::failWithSystemError(error == platform::kErrorSharingViolation
+                                            ? KDRVX_ERR_RVX_SHARING_VIOLATION
+                                            : KDRVX_ERR_RVX_OPEN_READ,
+                                        error);
   }
 
   // The header is read into ReadHeader itself, in one read. Behind the end
@@ -178,6 +162,8 @@ uint32_t openRead(const char16_t* path) {
 
   const format::ImportResult imported =
       format::importHeader(header, static_cast<uint64_t>(fileLength));
+  library::state().sourceVersion = imported.sourceVersion;
+  if (imported.layout != nullptr) trace::lineIf(trace::kCalls, imported.layout->traceLine);
   if (imported.status != 0) {
     read.file.close();
     return library::setLastError(imported.status);
@@ -189,7 +175,7 @@ uint32_t openRead(const char16_t* path) {
   if (imported.dataOffset != bytesRead) read.file.seekFromStart(imported.dataOffset);
   read.open = true;
 
-  if (header.Version <= kLastVersionWithRvi) {
+  if (format::hasSummaryFile(header.Version)) {
     completeFromRvi(path, header);
     repairDate(read.file, header);
     if (header.NoRecords == 0)
@@ -206,6 +192,7 @@ uint32_t closeRead() {
   trace::call(u"KDrvxLibrary: KDRVX_CloseRead()");
   ReadContext& read = context();
   if (!read.open) {
+    // Hosts match on this line as it has always been spelled: keep it verbatim.
     trace::lineIf(trace::kErrors, u"KDrvxLibrary: ERR_RVX_NOT_OPEN");
     return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
   }

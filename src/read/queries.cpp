@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "format/layout.h"
+#include "format/text.h"
 #include "kdrvx/kdrvx.h"
 #include "library/state.h"
 #include "library/text.h"
@@ -42,6 +43,7 @@ bool requireOpen(const char16_t* failureLine) {
   trace::lineIf(trace::kErrors, failureLine);
   return false;
 }
+// Hosts match on the short name of this line: keep it verbatim.
 constexpr char16_t kNotOpen[] = u"KDrvxLibrary: ERR_RVX_NOT_OPEN";
 constexpr char16_t kNotOpenRead[] = u"KDrvxLibrary: ERR_RVX_NOT_OPEN_READ";
 
@@ -165,6 +167,7 @@ constexpr uint32_t kMicrosecondsPerMillisecond = 1000;
 }  // namespace
 
 uint32_t checkOriginalFlag(uint8_t* original) {
+  // Hosts match on this line as it has always been spelled: keep it verbatim.
   trace::call(u"KDrvxLibrary: KDRVX_ChecvkOriginalFlag()");
   if (!requireOpen(kNotOpen)) return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
   if (original != nullptr)
@@ -198,6 +201,7 @@ uint32_t getTime(char16_t* text) {
 }
 
 uint32_t getComment(char16_t* text, uint16_t capacity) {
+  // Hosts match on this line as it has always been spelled: keep it verbatim.
   trace::call(u"KDrvxLibrary: KDRVX_Comment()");
   if (!requireOpen(kNotOpenRead)) return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
   copyToCaller(text, capacity, header().Comment, std::size(header().Comment));
@@ -294,6 +298,7 @@ uint32_t getChannelCalParameter(char16_t* text, int16_t channel, uint16_t capaci
 }
 
 uint32_t getChannelFilter(char16_t* text, int16_t channel, uint16_t capacity) {
+  // Hosts match on this line as it has always been spelled: keep it verbatim.
   return channelText(u"KDrvxLibrary: KDRVX_GetChannelFlter()", &MGR_DEF::ChannelFilter, text,
                      channel, capacity);
 }
@@ -329,12 +334,14 @@ uint32_t getNoChannels() {
 }
 
 uint32_t getNoTriggerRecord() {
+  // Hosts match on this line as it has always been spelled: keep it verbatim.
   trace::call(u"KDrvxLibrary: KDRVX_NoRecords()");
   const uint32_t record = header().NoTriggerRecord;
   return record <= kMaxTriggerRecord ? record : 0;
 }
 
 uint32_t getFlagStatistics() {
+  // Hosts match on this line as it has always been spelled: keep it verbatim.
   trace::call(u"KDrvxLibrary: KDRVX_GetFlagStatistik()");
   return header().FlagStatistics;
 }

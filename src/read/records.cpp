@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "format/layout.h"
+#include "format/layouts.h"
 #include "kdrvx/kdrvx.h"
 #include "library/trace.h"
 #include "read/read.h"
@@ -37,8 +38,6 @@ constexpr uint32_t kWholeRecord = 0;
 constexpr uint32_t kIncompleteRecord = 1;
 constexpr uint32_t kEndMark = 2;
 
-constexpr uint8_t kVersionDosRecords = 0;
-constexpr uint8_t kVersionSparseWin2 = 'R';
 
 // DOS record kind: per channel a signed 16-bit mantissa and an unsigned
 // 16-bit count of decimals, little-endian.
@@ -46,10 +45,12 @@ constexpr uint32_t kDosEntrySize = 4;
 constexpr uint16_t kDosEndOfData = 0xFFFF;
 constexpr int16_t kDosMaxDecimals = 10;
 
-bool hasDosRecords(const RVX_HEADER& header) { return header.Version == kVersionDosRecords; }
+bool hasDosRecords(const RVX_HEADER& header) {
+  return format::recordKindOf(header) == format::RecordKind::Decimals;
+}
 
 bool hasSparseRecords(const RVX_HEADER& header) {
-  return header.Version == kVersionSparseWin2 && header.OriginalFlag == 0;
+  return format::recordKindOf(header) == format::RecordKind::Sparse;
 }
 
 uint16_t u16At(const uint8_t* bytes) {

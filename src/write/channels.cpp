@@ -2,7 +2,10 @@
 // setters and the multichannel helpers.
 #include <bit>
 
+#include "format/limits.h"
+#include "format/text.h"
 #include "kdrvx/kdrvx.h"
+#include "library/failure.h"
 #include "library/state.h"
 #include "library/text.h"
 #include "library/trace.h"
@@ -16,11 +19,6 @@ namespace {
 
 using format::MGR_DEF;
 using library::setLastError;
-
-uint32_t fail(uint32_t status) {
-  trace::failure(status);
-  return setLastError(status);
-}
 
 // Writes a parsed variable into channel entry `index` (of the compact
 // header too when the file uses it).
@@ -69,7 +67,7 @@ uint32_t setChannelText(int16_t channel, char16_t (MGR_DEF::*field)[N], size_t l
   if (text == nullptr)
     return setLastError(rule == NullText::Clears ? KDRVX_OK : rejection);
   const size_t length = measuredLength(text, limit);
-  if (length > limit) return fail(rejection);
+  if (length > limit) return library::fail(rejection);
   storeText(target, text, length);
   return setLastError(KDRVX_OK);
 }
@@ -84,27 +82,27 @@ uint32_t addChannel(const char16_t* variable) {
       .emitIf(trace::kCalls);
   if (uint32_t status = requireCreateOpen()) return status;
   CreateContext& context = createContext();
-  if (context.recordAdded) return fail(KDRVX_ERR_RVX_CHANNEL_ADD);
+  if (context.recordAdded) return library::fail(KDRVX_ERR_RVX_CHANNEL_ADD);
   if (variable == nullptr) return setLastError(KDRVX_ERR_RVX_CHN_VAR);
 
   const uint32_t count = context.header.NoChannels;
   if (count >= format::kMaxChannels ||
       (context.legacyLayout && count >= format::kCompactMaxChannels))
-    return fail(KDRVX_ERR_RVX_NUMBER_OF_CHANNELS);
+    return library::fail(KDRVX_ERR_RVX_NUMBER_OF_CHANNELS);
 
   // The name is parsed into the entry beyond the last one, which counts
   // only once the name has passed.
   const ParsedVariable parsed = parseVariable(variable);
   storeVariable(context, count, parsed);
-  if (!parsed.valid) return fail(KDRVX_ERR_RVX_CHN_VAR);
+  if (!parsed.valid) return library::fail(KDRVX_ERR_RVX_CHN_VAR);
   for (uint32_t i = 0; i < count; ++i)
     if (sameVariable(context.header.Channel[i], context.header.Channel[count]))
-      return fail(KDRVX_ERR_RVX_CHN_VAR_EXISTS);
+      return library::fail(KDRVX_ERR_RVX_CHN_VAR_EXISTS);
 
   growHeaders(context);
   if (!writeHeaderImage(context) || !context.file.seekFromStart(0)) {
     // The channel does not count when its header did not reach the file.
-    const uint32_t status = fileFailure();
+    const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
     shrinkHeaders(context);
     context.file.seekFromStart(0);
     context.position = 0;
@@ -121,13 +119,13 @@ uint32_t setChannelVariable(int16_t channel, const char16_t* variable) {
   if (variable == nullptr) return setLastError(KDRVX_ERR_RVX_CHN_VAR);
   const ParsedVariable parsed = parseVariable(variable);
   storeVariable(createContext(), static_cast<uint32_t>(channel), parsed);
-  if (!parsed.valid) return fail(KDRVX_ERR_RVX_CHN_VAR);
+  if (!parsed.valid) return library::fail(KDRVX_ERR_RVX_CHN_VAR);
   return setLastError(KDRVX_OK);
 }
 
 uint32_t setChannelUnit(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelUnit()");
-  const uint32_t status = setChannelText(channel, &MGR_DEF::ChannelUnit, 10, text,
+  const uint32_t status = setChannelText(channel, &MGR_DEF::ChannelUnit, format::kChannelUnitLimit, text,
                                          KDRVX_ERR_RVX_CHN_UNIT, NullText::Rejected);
   CreateContext& context = createContext();
   if (status == KDRVX_OK && context.legacyLayout && channel < static_cast<int16_t>(format::kCompactMaxChannels)) {
@@ -139,43 +137,43 @@ uint32_t setChannelUnit(int16_t channel, const char16_t* text) {
 
 uint32_t setChannelName(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelName()");
-  return setChannelText(channel, &MGR_DEF::ChannelName, 23, text, KDRVX_ERR_RVX_CHN_NAME,
+  return setChannelText(channel, &MGR_DEF::ChannelName, format::kChannelNameLimit, text, KDRVX_ERR_RVX_CHN_NAME,
                         NullText::Clears);
 }
 
 uint32_t setChannelNumber(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelNumber()");
-  return setChannelText(channel, &MGR_DEF::ChannelNumber, 3, text, KDRVX_ERR_RVX_CHN_NUMBER,
+  return setChannelText(channel, &MGR_DEF::ChannelNumber, format::kChannelNumberLimit, text, KDRVX_ERR_RVX_CHN_NUMBER,
                         NullText::Rejected);
 }
 
 uint32_t setChannelSignalType(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelSignalType()");
-  return setChannelText(channel, &MGR_DEF::ChannelSignalType, 31, text, KDRVX_ERR_RVX_CHN_SIGNAL,
+  return setChannelText(channel, &MGR_DEF::ChannelSignalType, format::kChannelSignalTypeLimit, text, KDRVX_ERR_RVX_CHN_SIGNAL,
                         NullText::Rejected);
 }
 
 uint32_t setChannelZeroPoint(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelZeroPoint()");
-  return setChannelText(channel, &MGR_DEF::ChannelZeroPoint, 15, text, KDRVX_ERR_RVX_CHN_ZERO,
+  return setChannelText(channel, &MGR_DEF::ChannelZeroPoint, format::kChannelZeroPointLimit, text, KDRVX_ERR_RVX_CHN_ZERO,
                         NullText::Rejected);
 }
 
 uint32_t setChannelCalParameter(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelCalParameter()");
-  return setChannelText(channel, &MGR_DEF::ChannelCalParameter, 127, text,
+  return setChannelText(channel, &MGR_DEF::ChannelCalParameter, format::kChannelCalParameterLimit, text,
                         KDRVX_ERR_RVX_CHN_CALPARA, NullText::Rejected);
 }
 
 uint32_t setChannelFilter(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelFilter()");
-  return setChannelText(channel, &MGR_DEF::ChannelFilter, 31, text, KDRVX_ERR_RVX_CHN_FILTER,
+  return setChannelText(channel, &MGR_DEF::ChannelFilter, format::kChannelFilterLimit, text, KDRVX_ERR_RVX_CHN_FILTER,
                         NullText::Clears);
 }
 
 uint32_t setChannelLintab(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelLintab()");
-  return setChannelText(channel, &MGR_DEF::ChannelLintab, 199, text, KDRVX_ERR_RVX_CHN_LINTAB,
+  return setChannelText(channel, &MGR_DEF::ChannelLintab, format::kChannelLintabLimit, text, KDRVX_ERR_RVX_CHN_LINTAB,
                         NullText::Clears);
 }
 

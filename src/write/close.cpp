@@ -1,8 +1,11 @@
 // Finishing a file under creation.
+#include <string>
+
 #include "format/summary_writer.h"
 #include "kdrvx/kdrvx.h"
 #include "library/state.h"
 #include "library/trace.h"
+#include "platform/platform.h"
 #include "write/create.h"
 #include "write/create_context.h"
 
@@ -18,6 +21,22 @@ void endCreateContext(CreateContext& context) {
   context.open = false;
 }
 
+// Writes the RVI file beside the file just closed: CreatePath becomes the
+// RVI name (it stays so), the file is created where that name pointed when
+// the RVX file was created, and the text goes to it in one write. A failed
+// write leaves what reached the file; the status says the summary could not
+// be made.
+uint32_t writeSummaryFile(CreateContext& context) {
+  if (!format::makeSummaryName(context.path)) return KDRVX_ERR_RVI_FILE_NAME;
+  const char16_t* location =
+      context.summaryPath.empty() ? context.path : context.summaryPath.c_str();
+  platform::File file;
+  if (!file.open(location, platform::OpenMode::CreateReadWrite)) return KDRVX_ERR_RVI_CREATE;
+  const std::string text = format::renderSummary(context.path, context.header, context.labels);
+  return file.write(text.data(), static_cast<uint32_t>(text.size())) ? KDRVX_OK
+                                                                     : KDRVX_ERR_RVI_CREATE;
+}
+
 }  // namespace
 
 uint32_t closeCreate() {
@@ -30,8 +49,7 @@ uint32_t closeCreate() {
   if (!context.legacyLayout || updated != KDRVX_OK) return updated;
   // Language 255 at creation left the labels empty: no summary file.
   if (context.labels.entry[0][0] == 0) return updated;
-  return setLastError(format::writeSummaryFile(context.path, context.summaryPath.c_str(),
-                                               context.header, context.labels));
+  return setLastError(writeSummaryFile(context));
 }
 
 uint32_t closeCreateSimple() {

@@ -4,8 +4,11 @@
 #include <cstring>
 
 #include "format/labels.h"
+#include "format/limits.h"
 #include "format/summary_writer.h"
+#include "format/text.h"
 #include "kdrvx/kdrvx.h"
+#include "library/failure.h"
 #include "library/state.h"
 #include "library/text.h"
 #include "library/trace.h"
@@ -58,15 +61,11 @@ void cleanPath(char16_t* path) {
     if (*p == u':') *p = u'_';
 }
 
+// A create the system refused: its error, then the path as it was tried.
 uint32_t createFailure(uint32_t systemError, const char16_t* path) {
-  trace::systemError(systemError);
+  const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_CREATE, systemError);
   trace::lineIf(trace::kErrors, path);
-  return setLastError(KDRVX_ERR_RVX_CREATE);
-}
-
-uint32_t stringLengthFailure() {
-  trace::failure(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-  return setLastError(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+  return status;
 }
 
 // The common course of the header text setters: the field is emptied
@@ -80,7 +79,7 @@ uint32_t setHeaderText(char16_t (&field)[N], size_t limit, const char16_t* text,
   if (text != nullptr) {
     const size_t length = measuredLength(text, limit);
     if (length > limit) {
-      if (!traceRejectedText) return stringLengthFailure();
+      if (!traceRejectedText) return library::fail(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
       trace::Line<trace::kErrorLineCapacity>()
           .append(u"KDrvxLibrary: ERR_RVX_PARAMETER_STRING_LENGTH\n")
           .append(text)
@@ -117,8 +116,7 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
 
   CreateContext& context = createContext();
   if (context.open) {
-    trace::failure(KDRVX_ERR_RVX_STILL_OPEN_WRITE);
-    return setLastError(KDRVX_ERR_RVX_STILL_OPEN_WRITE);
+    return library::fail(KDRVX_ERR_RVX_STILL_OPEN_WRITE);
   }
   // CreatePath holds 259 units and the terminator; a longer path would not
   // fit it (nor a Windows path without the long-path prefix), so it is
@@ -132,11 +130,11 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
     platform::File probe;
     if (probe.open(name, platform::OpenMode::ReadShared)) {
       probe.close();
-      trace::failure(KDRVX_ERR_RVX_ALREADY_EXISTS);
+      const uint32_t status = library::fail(KDRVX_ERR_RVX_ALREADY_EXISTS);
       trace::Line<trace::kErrorLineCapacity>()
           .format("GetLastError: 0x%X", platform::lastError())
           .emitIf(trace::kErrors);
-      return setLastError(KDRVX_ERR_RVX_ALREADY_EXISTS);
+      return status;
     }
   }
   if (!context.file.open(name, platform::OpenMode::CreateReadWrite))
@@ -169,34 +167,34 @@ uint32_t reset() {
 
 uint32_t setCompany(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetCompany()");
-  return setHeaderText(createContext().header.Company, 63, text);
+  return setHeaderText(createContext().header.Company, format::kCompanyLimit, text);
 }
 
 uint32_t setInstrument(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetInstrument()");
-  // One unit less than the field would allow, as files have always had it.
-  return setHeaderText(createContext().header.Instrument, 62, text);
+  return setHeaderText(createContext().header.Instrument, format::kInstrumentLimit, text);
 }
 
 uint32_t setSnrInstrument(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetSnrInstrument()");
-  return setHeaderText(createContext().header.SnrInstrument, 15, text);
+  return setHeaderText(createContext().header.SnrInstrument, format::kSnrInstrumentLimit, text);
 }
 
 uint32_t setNameMeasurement(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetNameMeasurement()");
-  return setHeaderText(createContext().header.NameMeasurement, 23, text, true);
+  return setHeaderText(createContext().header.NameMeasurement, format::kNameMeasurementLimit, text, true);
 }
 
 uint32_t setTriggerSetting(const char16_t* text) {
+  // Hosts match on this line as it has always been spelled: keep it verbatim.
   trace::call(u"KDrvxLibrary: KDRVX_SetTriggerSettings()");
-  return setHeaderText(createContext().header.TriggerSetting, 63, text);
+  return setHeaderText(createContext().header.TriggerSetting, format::kTriggerSettingLimit, text);
 }
 
 uint32_t setComment(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetComment()");
   CreateContext& context = createContext();
-  const uint32_t status = setHeaderText(context.header.Comment, 291, text);
+  const uint32_t status = setHeaderText(context.header.Comment, format::kCommentLimit, text);
   if (status == KDRVX_OK) {
     // The compact header keeps the comment as 8-bit text; a rejected
     // comment leaves it as it was.
@@ -212,8 +210,7 @@ uint32_t setDate(const char16_t* text) {
   if (text == nullptr) return KDRVX_OK;
   ParsedDate date;
   if (!parseDate(text, date)) {
-    trace::failure(KDRVX_ERR_RVX_DATE);
-    return setLastError(KDRVX_ERR_RVX_DATE);
+    return library::fail(KDRVX_ERR_RVX_DATE);
   }
   CreateContext& context = createContext();
   context.header.Day = context.compact.Day = date.day;
@@ -228,8 +225,7 @@ uint32_t setTime(const char16_t* text) {
   if (text == nullptr) return KDRVX_OK;
   ParsedTime time;
   if (!parseTime(text, time)) {
-    trace::failure(KDRVX_ERR_RVX_TIME);
-    return setLastError(KDRVX_ERR_RVX_TIME);
+    return library::fail(KDRVX_ERR_RVX_TIME);
   }
   CreateContext& context = createContext();
   context.header.Hour = context.compact.Hour = time.hour;

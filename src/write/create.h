@@ -38,8 +38,12 @@ uint32_t setChannelLinearisation(int16_t channel, int16_t value);
 uint32_t setChannelMultiChannel(int16_t channel, uint16_t bits);
 uint32_t convertMultiChannelValue(float value);
 
-// Records: to the file under creation, or else to the file open for
-// modification.
+// Guards run first by every create-side export. Each returns 0 when it
+// passes; otherwise it has stored and traced its failure and returns it.
+uint32_t requireCreateOpen();
+uint32_t requireChannel(int16_t channel);
+
+// Records to the file under creation; the caller has run the guard.
 uint32_t addRecord(const float* record);
 uint32_t update();
 uint32_t writeDataBlock(const void* data, int32_t offset, uint16_t count);

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "kdrvx/kdrvx.h"
+#include "library/failure.h"
 #include "library/state.h"
 #include "library/trace.h"
 
@@ -63,17 +64,13 @@ void resetCreateHeader() {
 
 uint32_t requireCreateOpen() {
   if (createContext().open) return KDRVX_OK;
-  library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_WRITE);
-  trace::failure(KDRVX_ERR_RVX_NOT_OPEN_WRITE);
-  return KDRVX_ERR_RVX_NOT_OPEN_WRITE;
+  return library::fail(KDRVX_ERR_RVX_NOT_OPEN_WRITE);
 }
 
 uint32_t requireChannel(int16_t channel) {
   if (uint32_t status = requireCreateOpen()) return status;
   if (channel >= 0 && channel < createContext().header.NoChannels) return KDRVX_OK;
-  library::setLastError(KDRVX_ERR_RVX_CHN_UNKNOWN);
-  trace::failure(KDRVX_ERR_RVX_CHN_UNKNOWN);
-  return KDRVX_ERR_RVX_CHN_UNKNOWN;
+  return library::fail(KDRVX_ERR_RVX_CHN_UNKNOWN);
 }
 
 const void* headerImage(const CreateContext& context) {
@@ -98,9 +95,5 @@ bool writeHeaderImage(CreateContext& context) {
   return true;
 }
 
-uint32_t fileFailure() {
-  trace::systemError(platform::lastError());
-  return library::setLastError(KDRVX_ERR_RVX_OPEN_WRITE);
-}
 
 }  // namespace kdrvx::write

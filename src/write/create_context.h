@@ -10,6 +10,7 @@
 #include "format/layout.h"
 #include "format/summary_writer.h"
 #include "platform/platform.h"
+#include "write/create.h"
 
 namespace kdrvx::write {
 
@@ -44,11 +45,6 @@ CreateContext& createContext();
 // LabelTable keep their values.
 void resetCreateHeader();
 
-// Guards run first by every create-side export. Each returns 0 when it
-// passes; otherwise it has stored and traced its failure and returns it.
-uint32_t requireCreateOpen();
-uint32_t requireChannel(int16_t channel);
-
 // The header image that goes to the start of the file: the compact header
 // when the file uses the legacy layout, else the current one, each as long
 // as its channel count makes it.
@@ -59,8 +55,5 @@ uint32_t headerImageLength(const CreateContext& context);
 // it. False when the file layer failed.
 bool writeHeaderImage(CreateContext& context);
 
-// A failure of the file layer on the file under creation: traces the
-// system error and stores and returns ERR_RVX_OPEN_WRITE.
-uint32_t fileFailure();
 
 }  // namespace kdrvx::write

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "library/text.h"
+#include "format/text.h"
 
 namespace kdrvx::write {
 

@@ -1,36 +1,30 @@
 // Records of the file under creation: appending them, bringing the header
 // up to date during a recording, and raw blocks.
-#include <cmath>
-
+#include "format/statistics.h"
 #include "kdrvx/kdrvx.h"
+#include "library/failure.h"
 #include "library/state.h"
 #include "library/trace.h"
-#include "modify/modify_context.h"
 #include "write/create.h"
 #include "write/create_context.h"
-#include "write/record_writer.h"
+#include "recording/record_writer.h"
 
 namespace kdrvx::write {
 
 using library::setLastError;
 
 uint32_t addRecord(const float* record) {
-  trace::call(u"KDrvxLibrary: KDRVX_AddRecord()");
-  // Without a file under creation the record goes to the file open for
-  // modification, if there is one.
-  if (requireCreateOpen() != KDRVX_OK) return modify::addRecord(record);
   CreateContext& context = createContext();
-  const RecordTarget target{context.file,
-                            context.header,
-                            headerImage(context),
-                            headerImageLength(context),
-                            context.position,
-                            KDRVX_ERR_RVX_OPEN_WRITE,
-                            &context.compact.NoRecords,
-                            &context.recordAdded,
-                            context.sumValues,
-                            context.sumSquares};
-  return appendRecord(target, record);
+  recording::CreateExtras extras{context.compact.NoRecords, context.recordAdded,
+                                 context.sumValues, context.sumSquares};
+  const recording::RecordTarget target{context.file,
+                                       context.header,
+                                       headerImage(context),
+                                       headerImageLength(context),
+                                       context.position,
+                                       KDRVX_ERR_RVX_OPEN_WRITE,
+                                       &extras};
+  return recording::appendRecord(target, record);
 }
 
 uint32_t update() {
@@ -43,16 +37,15 @@ uint32_t update() {
     const double n = header.NoRecords;
     for (uint32_t i = 0; i < header.NoChannels && i < format::kMaxChannels; ++i) {
       format::MGR_DEF& channel = header.Channel[i];
-      channel.MeanValue = static_cast<float>(context.sumValues[i] / n);
-      const float meanSquare = static_cast<float>(context.sumSquares[i] / n);
-      channel.RMSValue = static_cast<float>(std::sqrt(static_cast<double>(meanSquare)));
+      channel.MeanValue = format::statistics::mean(context.sumValues[i], n);
+      channel.RMSValue = format::statistics::rms(context.sumSquares[i], n);
     }
     header.FlagStatistics = 3;
   }
 
   const int64_t resume = context.position;
   if (!writeHeaderImage(context)) {
-    const uint32_t status = fileFailure();
+    const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
     context.file.seekFromStart(resume);
     context.position = resume;
     return status;
@@ -65,11 +58,10 @@ uint32_t update() {
   // reaching some other file.
   context.file.close();
   if (!context.file.open(context.filePath.c_str(), platform::OpenMode::OpenReadWrite)) {
-    trace::systemError(platform::lastError());
-    return setLastError(KDRVX_ERR_RVX_OPEN_WRITE);
+    return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
   }
   const int64_t end = context.file.length();
-  if (end < 0 || !context.file.seekFromStart(end)) return fileFailure();
+  if (end < 0 || !context.file.seekFromStart(end)) return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
   context.position = end;
   return setLastError(KDRVX_OK);
 }
@@ -81,15 +73,14 @@ uint32_t writeDataBlock(const void* data, int32_t offset, uint16_t count) {
       .emitIf(trace::kCalls);
   if (uint32_t status = requireCreateOpen()) return status;
   if (data == nullptr && count != 0) {
-    trace::failure(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-    return setLastError(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+    return library::fail(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
   }
   CreateContext& context = createContext();
   // A negative offset fails here, in the file layer, like any seek it
   // refuses; the position stays where it was.
-  if (!context.file.seekFromStart(offset)) return fileFailure();
+  if (!context.file.seekFromStart(offset)) return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
   if (!context.file.write(data, count)) {
-    const uint32_t status = fileFailure();
+    const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
     context.file.seekFromStart(context.position);
     return status;
   }

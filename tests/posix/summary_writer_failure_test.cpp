@@ -1,44 +1,45 @@
-// A summary file whose writing fails part-way, as on a full disk: a child
-// process with a file-size limit of 30 bytes writes it.
+// An RVI file whose writing fails part-way, as on a full disk: a child
+// process with a file-size limit that the compact RVX file fits and its RVI
+// file does not finishes a recording.
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
-#include <memory>
+#include <string>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "format/labels.h"
-#include "format/summary_writer.h"
-#include "support/test_support.h"
+#include "kdrvx/kdrvx.h"
+#include "support/write_support.h"
 
-namespace kdrvx::format {
+namespace kdrvx::test {
 namespace {
 
-TEST(SummaryFileWriteFailure, StopsReportsCreateErrorAndKeepsWhatWasWritten) {
-  test::ScratchDir dir;
-  auto header = std::make_unique<RVX_HEADER>();
-  std::memset(header.get(), 0, sizeof(RVX_HEADER));
-  std::memcpy(header->Company, u"ACME", 8);
-  char16_t path[kCreatePathCapacity] = {};
-  dir.wide("run.RVX").copy(path, kCreatePathCapacity - 1);
-
+TEST(SummaryFileWriteFailure, ReportsCreateErrorAndKeepsWhatWasWritten) {
+  ScratchDir dir;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     std::signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit limit = {30, 30};
+    std::u16string path = dir.wide("run.RVX");
+    if (KDRVX_CreateExt(writable(path), 1, 1, 1, 1) != KDRVX_OK) _exit(1);
+    if (KDRVX_SetCompany(c(u"ACME")) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) _exit(2);
+    const float value = 1;
+    if (KDRVX_AddRecord(&value) != KDRVX_OK) _exit(3);
+    const struct rlimit limit = {400, 400};  // the RVX file is 360 bytes
     setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(static_cast<int>(writeSummaryFile(path, nullptr, *header, labelTableForLanguage(1)) & 0xFF));
+    _exit(static_cast<int>(KDRVX_CloseCreate() & 0xFF));
   }
   int wait = 0;
   ASSERT_EQ(waitpid(child, &wait, 0), child);
   ASSERT_TRUE(WIFEXITED(wait));
   EXPECT_EQ(WEXITSTATUS(wait), static_cast<int>(KDRVX_ERR_RVI_CREATE & 0xFF));
-  EXPECT_EQ(test::readBytes(dir.file("run.RVI")), "Company         :  ACME\r\nInstr");
+  EXPECT_EQ(readBytes(dir.file("run.RVX")).size(), 360u);
+  const std::string summary = readBytes(dir.file("run.RVI"));
+  EXPECT_EQ(summary.size(), 400u);
+  EXPECT_EQ(summary.substr(0, 30), "Company         :  ACME\r\nInstr");
 }
 
 }  // namespace
-}  // namespace kdrvx::format
+}  // namespace kdrvx::test

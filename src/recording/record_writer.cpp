@@ -1,13 +1,17 @@
-#include "write/record_writer.h"
+#include "recording/record_writer.h"
 
 #include <algorithm>
 
+#include "format/statistics.h"
 #include "kdrvx/kdrvx.h"
+#include "library/failure.h"
 #include "library/state.h"
 #include "library/trace.h"
 
-namespace kdrvx::write {
+namespace kdrvx::recording {
 namespace {
+
+namespace statistics = format::statistics;
 
 using format::MGR_DEF;
 
@@ -28,15 +32,13 @@ uint32_t fileLayerFailure(const RecordTarget& target, int64_t recordStart, uint3
   const uint32_t systemError = platform::lastError();
   cutPartialWrite(target.file, recordStart, bytes);
   target.file.seekFromStart(target.position);
-  trace::systemError(systemError);
-  return library::setLastError(target.writeFailure);
+  return library::failWithSystemError(target.writeFailure, systemError);
 }
 
 void addToSums(const RecordTarget& target, uint32_t channel, float value) {
-  if (target.sumValues == nullptr) return;
-  const float square = value * value;  // the square in single precision
-  target.sumValues[channel] += static_cast<double>(value);
-  target.sumSquares[channel] += static_cast<double>(square);
+  if (target.create == nullptr) return;
+  statistics::accumulate(value, target.create->sumValues[channel],
+                         target.create->sumSquares[channel]);
 }
 
 // The statistics of one record without detail lines, the loop of every
@@ -45,26 +47,20 @@ void addToSums(const RecordTarget& target, uint32_t channel, float value) {
 // create context, the sums.
 void updateStatistics(const RecordTarget& target, const float* record, uint32_t channels) {
   MGR_DEF* const channel = target.header.Channel;
-  double* const sums = target.sumValues;
-  double* const squares = target.sumSquares;
+  double* const sums = target.create != nullptr ? target.create->sumValues : nullptr;
+  double* const squares = target.create != nullptr ? target.create->sumSquares : nullptr;
   for (uint32_t i = 0; i < channels; ++i) {
     const float value = record[i];
-    if (value < channel[i].MinValue)
-      channel[i].MinValue = value;
-    else if (value > channel[i].MaxValue)
-      channel[i].MaxValue = value;
-    if (sums != nullptr) {
-      const float square = value * value;  // the square in single precision
-      sums[i] += static_cast<double>(value);
-      squares[i] += static_cast<double>(square);
-    }
+    statistics::followExtremes(value, channel[i].MinValue, channel[i].MaxValue);
+    if (sums != nullptr) statistics::accumulate(value, sums[i], squares[i]);
   }
 }
 
 void countRecord(const RecordTarget& target, uint32_t count) {
   target.header.NoRecords = count;
-  if (target.compactNoRecords != nullptr) *target.compactNoRecords = count;
-  if (target.recordAdded != nullptr) *target.recordAdded = true;
+  if (target.create == nullptr) return;
+  target.create->compactNoRecords = count;
+  target.create->recordAdded = true;
 }
 
 // What the first record changes in memory, kept so that a refused first
@@ -80,8 +76,8 @@ struct BeforeFirstRecord {
 BeforeFirstRecord keep(const RecordTarget& target, uint32_t channels) {
   BeforeFirstRecord kept;
   kept.count = target.header.NoRecords;
-  kept.compactCount = target.compactNoRecords != nullptr ? *target.compactNoRecords : 0;
-  kept.recordAdded = target.recordAdded != nullptr && *target.recordAdded;
+  kept.compactCount = target.create != nullptr ? target.create->compactNoRecords : 0;
+  kept.recordAdded = target.create != nullptr && target.create->recordAdded;
   for (uint32_t i = 0; i < channels; ++i) {
     kept.minimum[i] = target.header.Channel[i].MinValue;
     kept.maximum[i] = target.header.Channel[i].MaxValue;
@@ -91,8 +87,10 @@ BeforeFirstRecord keep(const RecordTarget& target, uint32_t channels) {
 
 void restore(const RecordTarget& target, const BeforeFirstRecord& kept, uint32_t channels) {
   target.header.NoRecords = kept.count;
-  if (target.compactNoRecords != nullptr) *target.compactNoRecords = kept.compactCount;
-  if (target.recordAdded != nullptr) *target.recordAdded = kept.recordAdded;
+  if (target.create != nullptr) {
+    target.create->compactNoRecords = kept.compactCount;
+    target.create->recordAdded = kept.recordAdded;
+  }
   for (uint32_t i = 0; i < channels; ++i) {
     target.header.Channel[i].MinValue = kept.minimum[i];
     target.header.Channel[i].MaxValue = kept.maximum[i];
@@ -128,8 +126,7 @@ uint32_t appendFirstRecord(const RecordTarget& target, const float* record, uint
     if (target.file.seekFromStart(0)) target.file.write(target.headerImage, target.headerImageLength);
     cutPartialWrite(target.file, recordStart, bytes);
     target.file.seekFromStart(target.position);
-    trace::systemError(systemError);
-    return library::setLastError(target.writeFailure);
+    return library::failWithSystemError(target.writeFailure, systemError);
   }
   for (uint32_t i = 0; i < channels; ++i) addToSums(target, i, record[i]);
   target.position = recordStart + bytes;
@@ -143,8 +140,7 @@ uint32_t appendRecord(const RecordTarget& target, const float* record) {
   const uint32_t channels = std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
   // A record of no channels has no bytes to read, whatever the pointer.
   if (record == nullptr && channels != 0) {
-    trace::failure(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-    return library::setLastError(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
+    return library::fail(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
   }
   const uint32_t count = header.NoRecords + 1;
   const bool details = trace::enabled(trace::kDetails);
@@ -183,4 +179,4 @@ uint32_t appendRecord(const RecordTarget& target, const float* record) {
   return library::setLastError(KDRVX_OK);
 }
 
-}  // namespace kdrvx::write
+}  // namespace kdrvx::recording

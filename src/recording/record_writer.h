@@ -1,6 +1,7 @@
 // The record writer: appends one data record to a file and keeps the
 // statistics of its header. The create context and the modify context each
-// hand it their own target; it knows nothing else of either.
+// hand it their own target; it knows nothing else of either, and neither
+// knows the other.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +9,17 @@
 #include "format/layout.h"
 #include "platform/platform.h"
 
-namespace kdrvx::write {
+namespace kdrvx::recording {
+
+// What the create context keeps beside its header and the modify context
+// does not: the compact header's count, the flag that freezes the channel
+// layout, and the running sums of mean and RMS.
+struct CreateExtras {
+  uint32_t& compactNoRecords;
+  bool& recordAdded;
+  double* sumValues;               // one per channel
+  double* sumSquares;
+};
 
 struct RecordTarget {
   platform::File& file;
@@ -17,11 +28,7 @@ struct RecordTarget {
   uint32_t headerImageLength;
   int64_t& position;               // where the record goes, the file position stands there
   uint32_t writeFailure;           // the status for a failure of the file layer
-  // Create context only, null for the modify context.
-  uint32_t* compactNoRecords;      // NoRecords of the compact header
-  bool* recordAdded;
-  double* sumValues;               // one per channel
-  double* sumSquares;
+  CreateExtras* create;            // the create context's part; null for the modify context
 };
 
 // Appends `record` (NoChannels floats) at `position`; the first record of
@@ -32,4 +39,4 @@ struct RecordTarget {
 // where the record began, so that the next record takes its place.
 uint32_t appendRecord(const RecordTarget& target, const float* record);
 
-}  // namespace kdrvx::write
+}  // namespace kdrvx::recording
