@@ -79,7 +79,7 @@ extern "C" {
 #define KDRVX_DEBUG_CALLS   0x0008
 #define KDRVX_DEBUG_DETAILS 0x8000
 
-/* library frame */
+/* the library as a whole */
 KDRVX_API uint32_t KDRVX_SetDebugMask(int16_t mask);
 KDRVX_API uint32_t KDRVX_GetLastError(void);
 KDRVX_API uint32_t KDRVX_LibVersion(KDRVX_CHAR *text, uint16_t capacity);

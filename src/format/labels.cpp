@@ -1,10 +1,10 @@
-// The label tables of the RVI summary file. Each entry is Windows-1252 text;
+// The label tables of the summary file (.RVI). Each entry is Windows-1252 text;
 // the only non-ASCII letters are written as escapes: \xE4 (a umlaut), \xDF
 // (sharp s) and \xE9 (e acute). An escape followed by a letter that is also
 // a hex digit is closed by splitting the literal ("\xE9" "e").
 //
 // The entry index is the meaning of the label and is the same in every
-// language. Spellings are those that existing RVI files carry and that the
+// language. Spellings are those that existing summary files carry and that the
 // summary reader expects; they are not to be corrected.
 #include "format/labels.h"
 

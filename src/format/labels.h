@@ -1,4 +1,4 @@
-// The label tables of the RVI summary file: 52 entries of 46 bytes, each a
+// The label tables of the summary file (.RVI): 52 entries of 46 bytes, each a
 // zero-terminated Windows-1252 text, in German, French and English.
 #pragma once
 

@@ -1,7 +1,7 @@
 // The table of the seven header layouts an RVX file can have, in the order
 // in which a file's first bytes are tested for them, and what each means for
 // reading the file: its converter into the current header, its sizes, how
-// its records are stored, and whether an RVI file belongs to it.
+// its records are stored, and whether a summary file belongs to it.
 //
 // Adding a layout: write its converter in import.cpp, add its row here in
 // its place of the recognition order (layouts.cpp), and give the test
@@ -50,7 +50,7 @@ struct Layout {
   uint32_t fixedSize;           // bytes before the first channel entry
   uint32_t entrySize;           // bytes per channel entry (0: none)
   uint32_t maxChannels;         // entries the layout holds
-  bool summaryFile;             // an RVI file beside it carries its texts
+  bool summaryFile;             // a summary file beside it carries its texts
   // Records of a converted header of this layout; WIN 2.x files hold
   // either kind, decided by their version byte.
   RecordKind (*records)(const RVX_HEADER& converted);
@@ -73,7 +73,7 @@ const Layout& layoutOf(LayoutId id);
 // kind, everything else floats.
 RecordKind recordKindOf(const RVX_HEADER& converted);
 
-// Files of a version below 'a' keep part of their texts in an RVI file.
+// Files of a version below 'a' keep part of their texts in a summary file.
 inline constexpr uint8_t kLastVersionWithSummary = 96;
 inline bool hasSummaryFile(uint32_t version) { return version <= kLastVersionWithSummary; }
 

@@ -1,4 +1,4 @@
-// The two rules that name the RVI file beside an RVX file: the one of the
+// The two rules that name the summary file beside an RVX file: the one of the
 // writer, which looks for the extension, and the one of the reader, which
 // replaces the last three characters whatever they are.
 #pragma once

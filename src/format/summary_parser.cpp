@@ -1,5 +1,5 @@
-// Reads the descriptive text of an older recording back from its RVI
-// summary. RVI files come from several generations of writers in German,
+// Reads the descriptive text of an older recording back from its summary
+// file. Summary files come from several generations of writers in German,
 // English and French, so every value is found by searching the text for its
 // label in any of the known wordings, never by line position.
 //

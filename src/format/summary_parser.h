@@ -1,4 +1,4 @@
-// Reading the text metadata of an older file back from its RVI summary.
+// Reading the text metadata of an older file back from its summary file.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// The RVI summary file: a plain 8-bit text beside a compact-layout RVX file
+// The summary file (.RVI): a plain 8-bit text beside a compact-layout RVX file
 // that carries what that layout has no room for (company, instrument,
 // serial number, measurement name, trigger setting, the channels' texts),
 // one labelled line each, with the labels of the chosen language.

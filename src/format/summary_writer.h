@@ -1,4 +1,4 @@
-// The RVI summary file of a file created in the compact layout, rendered as
+// The summary file (.RVI) of a file created in the compact layout, rendered as
 // its 8-bit bytes.
 #pragma once
 
@@ -10,8 +10,8 @@
 
 namespace kdrvx::format {
 
-// The bytes of the RVI file that summarises `header` with the labels of
-// `labels`; `summaryName` is the RVI file's own name (as makeSummaryName
+// The bytes of the summary file that summarises `header` with the labels of
+// `labels`; `summaryName` is the summary file's own name (as makeSummaryName
 // made it), shown in the directory and file-name lines.
 std::string renderSummary(const char16_t* summaryName, const RVX_HEADER& header,
                           const LabelTable& labels);

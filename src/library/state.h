@@ -1,4 +1,4 @@
-// Module-wide state of the library frame. It is zero at load and lives until
+// Module-wide state of the library. It is zero at load and lives until
 // the library is unloaded; the host calls the library from one thread at a
 // time, so nothing here is locked. The three contexts keep their own state
 // in their subsystems.

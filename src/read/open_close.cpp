@@ -1,6 +1,6 @@
 // Opening a file for reading and closing it again. Opening converts the
 // header into the current layout and, for files older than version 'a',
-// completes it from the RVI file beside it, repairs an implausible date and
+// completes it from the summary file beside it, repairs an implausible date and
 // derives a missing record count.
 #include <algorithm>
 #include <cstring>
@@ -27,8 +27,8 @@ using format::RVX_HEADER;
 
 constexpr uint32_t kSharingRetryPauseMs = 2000;
 
-// Only the beginning of an RVI file is read, in one read.
-constexpr uint32_t kRviReadLimit = 10000;
+// Only the beginning of a summary file is read, in one read.
+constexpr uint32_t kSummaryReadLimit = 10000;
 
 constexpr uint8_t kNoHourOrMinute = 255;
 
@@ -37,8 +37,8 @@ void empty(char16_t (&field)[N]) {
   std::memset(field, 0, sizeof field);
 }
 
-// Without an RVI file the fields that only it supplies are empty.
-void emptyRviFields(RVX_HEADER& header) {
+// Without a summary file the fields that only it supplies are empty.
+void emptySummaryFields(RVX_HEADER& header) {
   empty(header.Company);
   empty(header.Instrument);
   empty(header.SnrInstrument);
@@ -62,8 +62,8 @@ void emptyRviFields(RVX_HEADER& header) {
 // UTF-16 text in place: UTF-16 little-endian when they start with the
 // byte-order mark FF FE (which stays in the text) or when the second byte is
 // 0; otherwise 8-bit text, each byte widened to one unit. `text` holds
-// kRviReadLimit + 1 units.
-void decodeRviText(char16_t* text, uint32_t count) {
+// kSummaryReadLimit + 1 units.
+void decodeSummaryText(char16_t* text, uint32_t count) {
   auto* bytes = reinterpret_cast<unsigned char*>(text);
   const bool utf16 = count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || bytes[1] == 0);
   if (utf16) {
@@ -76,23 +76,23 @@ void decodeRviText(char16_t* text, uint32_t count) {
   text[count] = 0;
 }
 
-// Reads the RVI file beside `path` into the header's text fields, or empties
+// Reads the summary file beside `path` into the header's text fields, or empties
 // those fields when there is none to read.
-void completeFromRvi(const char16_t* path, RVX_HEADER& header) {
-  // Without a name (a path too short or too long) there is no RVI file, and
+void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
+  // Without a name (a path too short or too long) there is no summary file, and
   // the open goes on as if none existed.
   char16_t name[format::kSummaryNameCapacity];
-  platform::File rvi;
+  platform::File summary;
   std::unique_ptr<char16_t[]> text;
-  if (format::readingSummaryName(path, name) && rvi.open(name, platform::OpenMode::ReadExclusive))
-    text.reset(new (std::nothrow) char16_t[kRviReadLimit + 1]);
+  if (format::readingSummaryName(path, name) && summary.open(name, platform::OpenMode::ReadExclusive))
+    text.reset(new (std::nothrow) char16_t[kSummaryReadLimit + 1]);
   if (!text) {
-    emptyRviFields(header);
+    emptySummaryFields(header);
     return;
   }
-  const uint32_t count = rvi.read(text.get(), kRviReadLimit);
-  rvi.close();
-  decodeRviText(text.get(), count);
+  const uint32_t count = summary.read(text.get(), kSummaryReadLimit);
+  summary.close();
+  decodeSummaryText(text.get(), count);
   format::readSummaryMetadata(text.get(), count, header);
 }
 
@@ -176,7 +176,7 @@ uint32_t openRead(const char16_t* path) {
   read.open = true;
 
   if (format::hasSummaryFile(header.Version)) {
-    completeFromRvi(path, header);
+    completeFromSummary(path, header);
     repairDate(read.file, header);
     if (header.NoRecords == 0)
       header.NoRecords =

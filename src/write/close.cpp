@@ -21,8 +21,8 @@ void endCreateContext(CreateContext& context) {
   context.open = false;
 }
 
-// Writes the RVI file beside the file just closed: CreatePath becomes the
-// RVI name (it stays so), the file is created where that name pointed when
+// Writes the summary file beside the file just closed: CreatePath becomes the
+// summary name (it stays so), the file is created where that name pointed when
 // the RVX file was created, and the text goes to it in one write. A failed
 // write leaves what reached the file; the status says the summary could not
 // be made.

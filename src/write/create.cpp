@@ -25,7 +25,7 @@ using library::setLastError;
 // Windows error "the file name or extension is too long".
 constexpr uint32_t kErrorFilenameTooLong = 206;
 
-// Language code that asks for no RVI file at all.
+// Language code that asks for no summary file at all.
 constexpr int32_t kNoSummary = 255;
 
 // On Windows '/' is one of the characters a file name cannot hold; on POSIX
@@ -91,7 +91,7 @@ uint32_t setHeaderText(char16_t (&field)[N], size_t limit, const char16_t* text,
   return setLastError(KDRVX_OK);
 }
 
-// Resolves where the file and its RVI file lie now. A path that cannot be
+// Resolves where the file and its summary file lie now. A path that cannot be
 // resolved (the directory's name is not UTF-16) stays as it was given.
 void rememberAbsolutePaths(CreateContext& context) {
   if (!platform::absolutePath(context.path, context.filePath)) context.filePath = context.path;

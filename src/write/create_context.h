@@ -19,16 +19,16 @@ struct CreateContext {
   platform::File file;               // open for reading and writing, not shared
   format::RVX_HEADER header{};       // the current-layout header being built
   format::RVX_HEADER_W3 compact{};   // the compact header, in step with `header`
-  bool legacyLayout = false;         // the file gets `compact` and an RVI file
+  bool legacyLayout = false;         // the file gets `compact` and a summary file
   bool recordAdded = false;          // blocks adding channels
   char16_t path[format::kCreatePathCapacity]{};  // CreatePath
-  // Where the file and its RVI file are opened after the create: their
+  // Where the file and its summary file are opened after the create: their
   // absolute paths, resolved while the create ran, so that a host that
   // changes its current directory meanwhile never reaches a namesake
-  // elsewhere. The RVI path is empty when CreatePath gives no RVI name.
+  // elsewhere. The summary path is empty when CreatePath gives no summary name.
   std::u16string filePath;
   std::u16string summaryPath;
-  format::LabelTable labels{};       // the RVI labels, or all zero
+  format::LabelTable labels{};       // the summary labels, or all zero
   double sumValues[format::kMaxChannels]{};
   double sumSquares[format::kMaxChannels]{};
   // Where the file position stands, kept by every operation that moves it,

@@ -1,7 +1,7 @@
-// Exported entry points of the library frame.
+// Exported entry points of the library as a whole.
 #include "kdrvx/kdrvx.h"
 #include "library/errors.h"
-#include "library/frame.h"
+#include "library/module.h"
 #include "library/text.h"
 
 using namespace kdrvx;

@@ -1,4 +1,4 @@
-// The small exports of the library frame: debug mask, last error, version
+// The exports of the library as a whole: debug mask, last error, version
 // text, trace sink and file deletion.
 #pragma once
 

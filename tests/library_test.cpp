@@ -1,6 +1,6 @@
-// The library frame at the interface: version text, error table, the copy
+// The library as a whole at the interface: version text, error table, the copy
 // rule for caller buffers, the last-error rule and the trace lines of the
-// frame exports.
+// exports of the library as a whole.
 #include <gtest/gtest.h>
 
 #include <string>

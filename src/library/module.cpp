@@ -1,4 +1,4 @@
-#include "library/frame.h"
+#include "library/module.h"
 
 #include "library/state.h"
 #include "library/text.h"
