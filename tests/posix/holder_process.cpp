@@ -53,4 +53,13 @@ void HolderProcess::release() {
 
 HolderProcess::~HolderProcess() { release(); }
 
+int exitStatusOfChild(const std::function<int()>& body) {
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) _exit(body());
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace kdrvx::test

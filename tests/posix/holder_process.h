@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 namespace kdrvx::test {
 
@@ -25,5 +26,10 @@ class HolderProcess {
   int control_ = -1;  // write end: one byte tells the process to let go
   bool holding_ = false;
 };
+
+// Runs `body` in a child process (which may, for instance, limit its own
+// file sizes) and returns the child's exit status, or -1 when it did not
+// exit normally.
+int exitStatusOfChild(const std::function<int()>& body);
 
 }  // namespace kdrvx::test

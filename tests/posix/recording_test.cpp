@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "kdrvx/kdrvx.h"
+#include "posix/holder_process.h"
 #include "support/write_support.h"
 
 namespace kdrvx::test {
@@ -26,12 +27,6 @@ std::vector<float> valuesAt(const std::string& disk, size_t offset) {
   std::vector<float> values((disk.size() - offset) / 4);
   std::memcpy(values.data(), disk.data() + offset, values.size() * 4);
   return values;
-}
-
-int exitCode(pid_t child) {
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Limits the size of every file this process writes (the child's stand-in
@@ -77,25 +72,23 @@ TEST(RecordingProcess, AcknowledgedRecordsSurviveAKilledHost) {
 
 TEST(RecordingProcess, RefusedWriteLeavesNoStrayBytesAndTheNextRecordTakesItsPlace) {
   ScratchDir dir;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const int status = exitStatusOfChild([&] {
     std::u16string path = dir.wide("full.rvx");
-    if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) _exit(1);
+    if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) return 1;
     // Room for three records and half of a fourth.
-    if (!limitFileSize(2900 + 3 * 4 + 2)) _exit(2);
+    if (!limitFileSize(2900 + 3 * 4 + 2)) return 2;
     for (float value : {1.0f, 2.0f, 3.0f})
-      if (KDRVX_AddRecord(&value) != KDRVX_OK) _exit(3);
+      if (KDRVX_AddRecord(&value) != KDRVX_OK) return 3;
     const float four = 4, five = 5;
-    if (KDRVX_AddRecord(&four) != KDRVX_ERR_RVX_OPEN_WRITE) _exit(4);
-    if (std::filesystem::file_size(dir.file("full.rvx")) != 2900 + 3 * 4) _exit(5);
-    if (!limitFileSize(RLIM_INFINITY)) _exit(6);
+    if (KDRVX_AddRecord(&four) != KDRVX_ERR_RVX_OPEN_WRITE) return 4;
+    if (std::filesystem::file_size(dir.file("full.rvx")) != 2900 + 3 * 4) return 5;
+    if (!limitFileSize(RLIM_INFINITY)) return 6;
     // The update reopens the file at its end, which is where record 4 goes.
-    if (KDRVX_Update() != KDRVX_OK) _exit(7);
-    if (KDRVX_AddRecord(&four) != KDRVX_OK || KDRVX_AddRecord(&five) != KDRVX_OK) _exit(8);
-    _exit(KDRVX_CloseCreate() == KDRVX_OK ? 0 : 9);
-  }
-  ASSERT_EQ(exitCode(child), 0);
+    if (KDRVX_Update() != KDRVX_OK) return 7;
+    if (KDRVX_AddRecord(&four) != KDRVX_OK || KDRVX_AddRecord(&five) != KDRVX_OK) return 8;
+    return KDRVX_CloseCreate() == KDRVX_OK ? 0 : 9;
+  });
+  ASSERT_EQ(status, 0);
   const std::string disk = readBytes(dir.file("full.rvx"));
   EXPECT_EQ(valuesAt(disk, 2900), (std::vector<float>{1, 2, 3, 4, 5}));
   const auto h = imageAt<format::RVX_HEADER>(disk);
@@ -105,22 +98,20 @@ TEST(RecordingProcess, RefusedWriteLeavesNoStrayBytesAndTheNextRecordTakesItsPla
 
 TEST(RecordingProcess, RefusedFirstRecordLeavesContextAndFileAsTheyWere) {
   ScratchDir dir;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const int status = exitStatusOfChild([&] {
     std::u16string path = dir.wide("first.rvx");
-    if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) _exit(1);
+    if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) return 1;
     const std::string before = readBytes(dir.file("first.rvx"));
-    if (!limitFileSize(2900 + 2)) _exit(2);
+    if (!limitFileSize(2900 + 2)) return 2;
     const float one = 1;
-    if (KDRVX_AddRecord(&one) != KDRVX_ERR_RVX_OPEN_WRITE) _exit(3);
-    if (readBytes(dir.file("first.rvx")) != before) _exit(4);
-    if (!limitFileSize(RLIM_INFINITY)) _exit(5);
+    if (KDRVX_AddRecord(&one) != KDRVX_ERR_RVX_OPEN_WRITE) return 3;
+    if (readBytes(dir.file("first.rvx")) != before) return 4;
+    if (!limitFileSize(RLIM_INFINITY)) return 5;
     // Channels can still be added: no record was taken.
-    if (KDRVX_AddChannel(c(u"T1")) != 1) _exit(6);
-    _exit(KDRVX_CloseCreateSimple() == KDRVX_OK ? 0 : 7);
-  }
-  ASSERT_EQ(exitCode(child), 0);
+    if (KDRVX_AddChannel(c(u"T1")) != 1) return 6;
+    return KDRVX_CloseCreateSimple() == KDRVX_OK ? 0 : 7;
+  });
+  ASSERT_EQ(status, 0);
   const std::string disk = readBytes(dir.file("first.rvx"));
   EXPECT_EQ(disk.size(), 1500u + 2 * 1400);
   const auto h = imageAt<format::RVX_HEADER>(disk);

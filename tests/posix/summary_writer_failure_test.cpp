@@ -7,10 +7,9 @@
 #include <string>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "kdrvx/kdrvx.h"
+#include "posix/holder_process.h"
 #include "support/write_support.h"
 
 namespace kdrvx::test {
@@ -18,23 +17,18 @@ namespace {
 
 TEST(SummaryFileWriteFailure, ReportsCreateErrorAndKeepsWhatWasWritten) {
   ScratchDir dir;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const int status = exitStatusOfChild([&] {
     std::signal(SIGXFSZ, SIG_IGN);
     std::u16string path = dir.wide("run.RVX");
-    if (KDRVX_CreateExt(writable(path), 1, 1, 1, 1) != KDRVX_OK) _exit(1);
-    if (KDRVX_SetCompany(c(u"ACME")) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) _exit(2);
+    if (KDRVX_CreateExt(writable(path), 1, 1, 1, 1) != KDRVX_OK) return 1;
+    if (KDRVX_SetCompany(c(u"ACME")) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0) return 2;
     const float value = 1;
-    if (KDRVX_AddRecord(&value) != KDRVX_OK) _exit(3);
+    if (KDRVX_AddRecord(&value) != KDRVX_OK) return 3;
     const struct rlimit limit = {400, 400};  // the RVX file is 360 bytes
     setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(static_cast<int>(KDRVX_CloseCreate() & 0xFF));
-  }
-  int wait = 0;
-  ASSERT_EQ(waitpid(child, &wait, 0), child);
-  ASSERT_TRUE(WIFEXITED(wait));
-  EXPECT_EQ(WEXITSTATUS(wait), static_cast<int>(KDRVX_ERR_RVI_CREATE & 0xFF));
+    return static_cast<int>(KDRVX_CloseCreate() & 0xFF);
+  });
+  EXPECT_EQ(status, static_cast<int>(KDRVX_ERR_RVI_CREATE & 0xFF));
   EXPECT_EQ(readBytes(dir.file("run.RVX")).size(), 360u);
   const std::string summary = readBytes(dir.file("run.RVI"));
   EXPECT_EQ(summary.size(), 400u);
