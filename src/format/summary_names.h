@@ -7,7 +7,7 @@
 
 namespace kdrvx::format {
 
-// CreatePath: a path as given to create a file, 259 units and the
+// The capacity of a path given to create a file: 259 units and the
 // terminator.
 inline constexpr int kCreatePathCapacity = 260;
 

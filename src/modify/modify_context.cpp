@@ -25,7 +25,7 @@ using library::setLastError;
 struct ModifyContext {
   bool open = false;          // ModifyOpen
   platform::File file;        // ModifyFile, read and write, not shared
-  RVX_HEADER header{};        // ModifyHeader
+  RVX_HEADER header{};        // the file's header in the current layout
   // The end of the file, where appended records go. Nobody else can write
   // to the file while this context holds it, so it is kept here instead of
   // being asked for at every record.

@@ -151,7 +151,7 @@ uint32_t openRead(const char16_t* path) {
                                         error);
   }
 
-  // The header is read into ReadHeader itself, in one read. Behind the end
+  // The header is read into the context's header itself, in one read. Behind the end
   // of a shorter file the buffer is zero, so the import sees zeros there.
   // The length is the one the open found (no further system call); a file
   // that has grown meanwhile is at least as long as what was read.

@@ -1,8 +1,9 @@
-// Header and channel queries. They read ReadHeader and nothing else.
+// Header and channel queries. They read the read context's header and nothing
+// else.
 //
 // Decisions where the interface leaves things open:
 // - Queries without an index check read the channel record at the index as
-//   long as it is one of the 48 records of ReadHeader; an index below 0 or
+//   long as it is one of the 48 records of the header; an index below 0 or
 //   above 47 has no record and gives 0, "no", an empty unit and an empty
 //   variable text.
 // - Text fields are read up to their terminator but never beyond their
@@ -30,7 +31,7 @@ using format::RVX_HEADER;
 
 const RVX_HEADER& header() { return context().header; }
 
-// The channel record at `channel` among the 48 of ReadHeader, or null.
+// The channel record at `channel` among the 48 of the header, or null.
 const MGR_DEF* recordAt(int16_t channel) {
   if (channel < 0 || static_cast<uint32_t>(channel) >= format::kMaxChannels) return nullptr;
   return &header().Channel[channel];

@@ -12,9 +12,9 @@
 namespace kdrvx::read {
 
 struct ReadContext {
-  bool open = false;              // ReadOpen
+  bool open = false;              // a file is open for reading
   platform::File file;            // opened for reading, sharing read and write
-  format::RVX_HEADER header{};    // ReadHeader: all zero while nothing is open
+  format::RVX_HEADER header{};    // all zero while nothing is open
   int32_t recordSize = 0;         // bytes per record, set by a successful open
   uint32_t recordCounter = 0;     // number of the record last read, from 1
 };

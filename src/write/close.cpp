@@ -21,11 +21,11 @@ void endCreateContext(CreateContext& context) {
   context.open = false;
 }
 
-// Writes the summary file beside the file just closed: CreatePath becomes the
-// summary name (it stays so), the file is created where that name pointed when
-// the RVX file was created, and the text goes to it in one write. A failed
-// write leaves what reached the file; the status says the summary could not
-// be made.
+// Writes the summary file beside the file just closed: the context's path
+// becomes the summary name (it stays so), the file is created where that
+// name pointed when the RVX file was created, and the text goes to it in one
+// write. A failed write leaves what reached the file; the status says the
+// summary could not be made.
 uint32_t writeSummaryFile(CreateContext& context) {
   if (!format::makeSummaryName(context.path)) return KDRVX_ERR_RVI_FILE_NAME;
   const char16_t* location =

@@ -118,7 +118,7 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
   if (context.open) {
     return library::fail(KDRVX_ERR_RVX_STILL_OPEN_WRITE);
   }
-  // CreatePath holds 259 units and the terminator; a longer path would not
+  // The create context's path holds 259 units and the terminator; a longer path would not
   // fit it (nor a Windows path without the long-path prefix), so it is
   // refused like a name the system cannot create, before anything is
   // touched on disk.

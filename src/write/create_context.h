@@ -15,17 +15,17 @@
 namespace kdrvx::write {
 
 struct CreateContext {
-  bool open = false;                 // CreateOpen
+  bool open = false;                 // a file is under creation
   platform::File file;               // open for reading and writing, not shared
   format::RVX_HEADER header{};       // the current-layout header being built
   format::RVX_HEADER_W3 compact{};   // the compact header, in step with `header`
   bool legacyLayout = false;         // the file gets `compact` and a summary file
   bool recordAdded = false;          // blocks adding channels
-  char16_t path[format::kCreatePathCapacity]{};  // CreatePath
+  char16_t path[format::kCreatePathCapacity]{};  // the path as the host gave it, cleaned
   // Where the file and its summary file are opened after the create: their
   // absolute paths, resolved while the create ran, so that a host that
   // changes its current directory meanwhile never reaches a namesake
-  // elsewhere. The summary path is empty when CreatePath gives no summary name.
+  // elsewhere. The summary path is empty when `path` gives no summary name.
   std::u16string filePath;
   std::u16string summaryPath;
   format::LabelTable labels{};       // the summary labels, or all zero
@@ -41,8 +41,8 @@ struct CreateContext {
 CreateContext& createContext();
 
 // Defaults of both headers (local date and time of now), sums cleared,
-// RecordAdded false. The file, CreateOpen, LegacyLayout, CreatePath and
-// LabelTable keep their values.
+// recordAdded false. The file, open, legacyLayout, path and labels keep
+// their values.
 void resetCreateHeader();
 
 // The header image that goes to the start of the file: the compact header
