@@ -1,5 +1,6 @@
 // The record readers: the current kind one by one and in blocks, the DOS
-// kind with its decimal counts and marks, and the sparse WIN 2.x kind.
+// kind with its decimal counts and marks, and the sparse WIN 2.x kind; the
+// data layout that tells them apart.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -108,6 +109,75 @@ TEST_F(Records, NothingIsReadWithoutAnOpenFileNorIntoARecordOfNoChannels) {
   EXPECT_EQ(KDRVX_GetNoRecords(), 0u);
   EXPECT_EQ(first(Floats{5}, 0), Floats{5});
   EXPECT_EQ(next(Floats{5}, 0), Floats{5});
+}
+
+TEST_F(Records, DataLayoutOfEveryRecordKind) {
+  struct Case {
+    const char* layout;
+    std::string header;  // as long as the header on disk: the data follow it
+    uint32_t recordSize;
+    uint32_t kind;
+  };
+  TestRecording notOriginalR = recording('R', 2);  // WIN 3.x, whole records
+  notOriginalR.originalFlag = 'X';
+  TestChannel p1, t3;
+  t3.letter = u'T';
+  t3.index = 3;
+  const Case cases[] = {
+      {"current", currentHeader(recording('s', 2)), 8, KDRVX_RECORD_KIND_FLOATS},
+      {"current, header size wrapped", currentHeader(recording('s', 47)), 188,
+       KDRVX_RECORD_KIND_FLOATS},
+      {"WIN 6.x", win6Header(recording(96, 1)), 4, KDRVX_RECORD_KIND_FLOATS},
+      {"WIN 3.x, version R", win3Header(notOriginalR), 8, KDRVX_RECORD_KIND_FLOATS},
+      {"DOS kind P", dosKindPHeader(400, 2, 20, {p1, t3}), 8, KDRVX_RECORD_KIND_FLOATS},
+      {"DOS kind Q", dosKindQHeader(32, 2, 2), 8, KDRVX_RECORD_KIND_DOS},
+      {"DOS before 5.0", dosBefore50Header(100, std::vector<TestChannel>(3)), 12,
+       KDRVX_RECORD_KIND_DOS},
+      {"WIN 2.x", win2Header(recording('R', 3), {"", "", "", ""}), 12, KDRVX_RECORD_KIND_SPARSE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.layout);
+    ASSERT_EQ(open(c.header + floatRecords({{1, 2, 3}, {4, 5, 6}})), 0u);
+    uint64_t offset = 0;
+    uint32_t size = 0, kind = 99;
+    EXPECT_EQ(KDRVX_GetDataLayout(&offset, &size, &kind), 0u);
+    EXPECT_EQ(offset, c.header.size());
+    EXPECT_EQ(size, c.recordSize);
+    EXPECT_EQ(kind, c.kind);
+    KDRVX_CloseRead();
+  }
+
+  // Each pointer may be left out; no entry line.
+  TraceCapture capture;
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS);
+  ASSERT_EQ(
+      open(dosBefore50Header(100, std::vector<TestChannel>(2)) + dosRecords({{{1, 0}, {2, 0}}})),
+      0u);
+  capture.clear();
+  uint64_t offset = 0;
+  uint32_t size = 0, kind = 99;
+  EXPECT_EQ(KDRVX_GetDataLayout(nullptr, nullptr, nullptr), 0u);
+  EXPECT_EQ(KDRVX_GetDataLayout(&offset, nullptr, nullptr), 0u);
+  EXPECT_EQ(KDRVX_GetDataLayout(nullptr, &size, nullptr), 0u);
+  EXPECT_EQ(KDRVX_GetDataLayout(nullptr, nullptr, &kind), 0u);
+  EXPECT_EQ(offset, 14u);
+  EXPECT_EQ(size, 8u);
+  EXPECT_EQ(kind, KDRVX_RECORD_KIND_DOS);
+  EXPECT_TRUE(capture.lines().empty());
+
+  // Closed: the status and its trace line; nothing written, the last error
+  // kept.
+  KDRVX_CloseRead();
+  KDRVX_GetErrorString(nullptr, 0, KDRVX_ERR_RVX_DATE);  // last error 0
+  capture.clear();
+  EXPECT_EQ(KDRVX_GetDataLayout(&offset, &size, &kind), KDRVX_ERR_RVX_NOT_OPEN_READ);
+  EXPECT_EQ(KDRVX_GetDataLayout(nullptr, nullptr, nullptr), KDRVX_ERR_RVX_NOT_OPEN_READ);
+  EXPECT_EQ(offset, 14u);
+  EXPECT_EQ(size, 8u);
+  EXPECT_EQ(kind, KDRVX_RECORD_KIND_DOS);
+  EXPECT_EQ(KDRVX_GetLastError(), 0u);
+  EXPECT_EQ(capture.narrowLines(),
+            (std::vector<std::string>(2, "KDrvxLibrary: ERR_RVX_NOT_OPEN_READ")));
 }
 
 }  // namespace

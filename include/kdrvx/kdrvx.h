@@ -79,6 +79,11 @@ extern "C" {
 #define KDRVX_DEBUG_CALLS   0x0008
 #define KDRVX_DEBUG_DETAILS 0x8000
 
+/* Record kinds reported by KDRVX_GetDataLayout. */
+#define KDRVX_RECORD_KIND_FLOATS 0u /* one float per channel */
+#define KDRVX_RECORD_KIND_DOS    1u /* DOS decimal records */
+#define KDRVX_RECORD_KIND_SPARSE 2u /* sparse WIN 2.x records */
+
 /* the library as a whole */
 KDRVX_API uint32_t KDRVX_SetDebugMask(int16_t mask);
 KDRVX_API uint32_t KDRVX_GetLastError(void);
@@ -133,6 +138,16 @@ KDRVX_API int32_t  KDRVX_IsAnyMultiChannelinRVX(void);
 KDRVX_API uint32_t KDRVX_ReadFirstRecord(float *record);
 KDRVX_API uint32_t KDRVX_ReadNextRecord(float *record);
 KDRVX_API int64_t  KDRVX_ReadRecords(int64_t first, uint32_t count, void *buffer);
+
+/* How the records of the file open for reading are stored: the byte offset
+   of the first record in the file, the size of one stored record in bytes,
+   and its kind (KDRVX_RECORD_KIND_...): one little-endian IEEE 754 float per
+   channel, as KDRVX_ReadRecords delivers them, or one of the two older kinds
+   that only the single-record readers convert. Any pointer may be NULL.
+   Returns 0, or KDRVX_ERR_RVX_NOT_OPEN_READ when no file is open for
+   reading. Writes no entry line and leaves the last error alone. */
+KDRVX_API uint32_t KDRVX_GetDataLayout(uint64_t *dataOffset, uint32_t *recordSize,
+                                       uint32_t *recordKind);
 
 /* creating */
 KDRVX_API uint32_t KDRVX_CreateExt(KDRVX_CHAR *path, uint8_t overwrite, uint8_t original,

@@ -142,4 +142,9 @@ KDRVX_API int64_t KDRVX_ReadRecords(int64_t first, uint32_t count, void* buffer)
   return read::readRecords(first, count, buffer);
 }
 
+KDRVX_API uint32_t KDRVX_GetDataLayout(uint64_t* dataOffset, uint32_t* recordSize,
+                                       uint32_t* recordKind) {
+  return read::getDataLayout(dataOffset, recordSize, recordKind);
+}
+
 }  // extern "C"

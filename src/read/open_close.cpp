@@ -170,6 +170,7 @@ uint32_t openRead(const char16_t* path) {
   }
 
   read.recordSize = static_cast<int32_t>(format::recordSize(header.NoChannels));
+  read.dataOffset = static_cast<uint64_t>(imported.dataOffset);
   // The read has left the file at its end or after the header's 68700
   // bytes; a file of 48 channels has its first record right there.
   if (imported.dataOffset != bytesRead) read.file.seekFromStart(imported.dataOffset);

@@ -55,4 +55,7 @@ uint32_t readFirstRecord(float* record);
 uint32_t readNextRecord(float* record);
 int64_t readRecords(int64_t first, uint32_t count, void* buffer);
 
+// The data layout of the open file; leaves the last error alone.
+uint32_t getDataLayout(uint64_t* dataOffset, uint32_t* recordSize, uint32_t* kind);
+
 }  // namespace kdrvx::read

@@ -16,6 +16,7 @@ struct ReadContext {
   platform::File file;            // opened for reading, sharing read and write
   format::RVX_HEADER header{};    // all zero while nothing is open
   int32_t recordSize = 0;         // bytes per record, set by a successful open
+  uint64_t dataOffset = 0;        // file offset of the first record, set with it
   uint32_t recordCounter = 0;     // number of the record last read, from 1
 };
 
