@@ -79,6 +79,32 @@ extern "C" {
 #define KDRVX_DEBUG_CALLS   0x0008
 #define KDRVX_DEBUG_DETAILS 0x8000
 
+/* Capacities of the header and channel texts in UTF-16 units, terminator
+   included: the sizes of the fields of the current layout. The library
+   writes at most capacity - 1 units into a field; a field of a damaged file
+   may fill all of them, and the queries deliver it whole into a buffer of
+   capacity + 1 units. */
+#define KDRVX_COMMENT_CAPACITY               292
+#define KDRVX_COMPANY_CAPACITY               64
+#define KDRVX_INSTRUMENT_CAPACITY            64
+#define KDRVX_SNR_INSTRUMENT_CAPACITY        16
+#define KDRVX_NAME_MEASUREMENT_CAPACITY      24
+#define KDRVX_TRIGGER_SETTING_CAPACITY       64
+#define KDRVX_CHANNEL_UNIT_CAPACITY          12
+#define KDRVX_CHANNEL_NAME_CAPACITY          24
+#define KDRVX_CHANNEL_NUMBER_CAPACITY        4
+#define KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY   32
+#define KDRVX_CHANNEL_ZERO_POINT_CAPACITY    16
+#define KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY 128
+#define KDRVX_CHANNEL_FILTER_CAPACITY        32
+#define KDRVX_CHANNEL_LINTAB_CAPACITY        200
+/* A variable as KDRVX_GetChannelVariable delivers it: at most 6 units
+   ("dp-128"), which that query writes without a terminator. */
+#define KDRVX_CHANNEL_VARIABLE_CAPACITY      7
+/* KDRVX_GetDate: "DD.MM.YYYY"; KDRVX_GetTime: "HH:MM:SS" or "HH:MM". */
+#define KDRVX_DATE_CAPACITY                  11
+#define KDRVX_TIME_CAPACITY                  10
+
 /* Record kinds reported by KDRVX_GetDataLayout. */
 #define KDRVX_RECORD_KIND_FLOATS 0u /* one float per channel */
 #define KDRVX_RECORD_KIND_DOS    1u /* DOS decimal records */
@@ -101,8 +127,8 @@ KDRVX_API void     KDRVX_SetTraceSink(KDRVX_TraceSink sink, void *context);
 KDRVX_API uint32_t KDRVX_OpenRead(const KDRVX_CHAR *path);
 KDRVX_API uint32_t KDRVX_CloseRead(void);
 KDRVX_API uint32_t KDRVX_CheckOriginalFlag(uint8_t *original);
-KDRVX_API uint32_t KDRVX_GetDate(KDRVX_CHAR *text);              /* room for 11 */
-KDRVX_API uint32_t KDRVX_GetTime(KDRVX_CHAR *text);              /* room for 10 */
+KDRVX_API uint32_t KDRVX_GetDate(KDRVX_CHAR *text); /* room for KDRVX_DATE_CAPACITY */
+KDRVX_API uint32_t KDRVX_GetTime(KDRVX_CHAR *text); /* room for KDRVX_TIME_CAPACITY */
 KDRVX_API uint32_t KDRVX_GetComment(KDRVX_CHAR *text, uint16_t capacity);
 KDRVX_API uint32_t KDRVX_GetCompany(KDRVX_CHAR *text, uint16_t capacity);
 KDRVX_API uint32_t KDRVX_GetInstrument(KDRVX_CHAR *text, uint16_t capacity);
@@ -187,10 +213,10 @@ KDRVX_API uint32_t KDRVX_CloseCreateSimple(void);
 
 /* modifying */
 KDRVX_API uint32_t KDRVX_OpenModify(const KDRVX_CHAR *path);
-KDRVX_API uint32_t KDRVX_ModifyComment(KDRVX_CHAR *current /* room for 292 */,
+KDRVX_API uint32_t KDRVX_ModifyComment(KDRVX_CHAR *current /* KDRVX_COMMENT_CAPACITY */,
                                        const KDRVX_CHAR *comment);
-KDRVX_API uint32_t KDRVX_ModifyNameMeasurement(KDRVX_CHAR *current /* room for 24 */,
-                                               const KDRVX_CHAR *name);
+KDRVX_API uint32_t KDRVX_ModifyNameMeasurement(
+    KDRVX_CHAR *current /* KDRVX_NAME_MEASUREMENT_CAPACITY */, const KDRVX_CHAR *name);
 KDRVX_API uint32_t KDRVX_CloseModify(void);
 
 #ifdef __cplusplus

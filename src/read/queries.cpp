@@ -160,8 +160,8 @@ int32_t answer(bool yes) {
 constexpr uint32_t kMaxTriggerRecord = 100000000;
 constexpr int16_t kLastPlainYear = 3000;
 constexpr uint16_t kSwappedYearOffset = 208;
-constexpr size_t kDateCapacity = 11;
-constexpr size_t kTimeCapacity = 10;
+constexpr size_t kDateCapacity = KDRVX_DATE_CAPACITY;
+constexpr size_t kTimeCapacity = KDRVX_TIME_CAPACITY;
 constexpr size_t kTimeWithoutSecondsCapacity = 6;
 constexpr uint32_t kMicrosecondsPerMillisecond = 1000;
 
