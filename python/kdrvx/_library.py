@@ -15,11 +15,12 @@ import ctypes
 import os
 import sys
 import threading
-from ctypes import POINTER, c_float, c_int16, c_int32, c_int64, c_uint8, c_uint16, c_uint32, c_void_p
+from ctypes import (CFUNCTYPE, POINTER, c_float, c_int16, c_int32, c_int64, c_uint8, c_uint16, c_uint32,
+                    c_uint64, c_void_p)
 from pathlib import Path
 from typing import List, Optional, Tuple
 
-from .errors import LibraryNotFoundError, RvxError
+from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError
 
 # Serialises every call into the library and every sequence of calls that
 # must not be interleaved. Re-entrant, so that a higher layer may hold it
@@ -32,6 +33,38 @@ LOCK = threading.RLock()
 _TEXT = POINTER(c_uint16)
 _VOID = None
 
+# Values of the macros of kdrvx.h that the binding uses, under their names
+# there. The binding's tests compare them, the status codes in errors.py and
+# the prototypes below with the header.
+
+# Capacities of the header and channel texts in UTF-16 units, terminator
+# included: the sizes of the header fields.
+KDRVX_COMMENT_CAPACITY = 292
+KDRVX_COMPANY_CAPACITY = 64
+KDRVX_INSTRUMENT_CAPACITY = 64
+KDRVX_SNR_INSTRUMENT_CAPACITY = 16
+KDRVX_NAME_MEASUREMENT_CAPACITY = 24
+KDRVX_TRIGGER_SETTING_CAPACITY = 64
+KDRVX_CHANNEL_UNIT_CAPACITY = 12
+KDRVX_CHANNEL_NAME_CAPACITY = 24
+KDRVX_CHANNEL_NUMBER_CAPACITY = 4
+KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY = 32
+KDRVX_CHANNEL_ZERO_POINT_CAPACITY = 16
+KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY = 128
+KDRVX_CHANNEL_FILTER_CAPACITY = 32
+KDRVX_CHANNEL_LINTAB_CAPACITY = 200
+KDRVX_CHANNEL_VARIABLE_CAPACITY = 7
+KDRVX_DATE_CAPACITY = 11
+KDRVX_TIME_CAPACITY = 10
+
+# Record kinds of KDRVX_GetDataLayout.
+KDRVX_RECORD_KIND_FLOATS = 0
+KDRVX_RECORD_KIND_DOS = 1
+KDRVX_RECORD_KIND_SPARSE = 2
+
+# KDRVX_TraceSink: receives each trace line and the host's context pointer.
+_TRACE_SINK = CFUNCTYPE(None, _TEXT, c_void_p)
+
 _SIGNATURES = {
     # library frame
     "KDRVX_SetDebugMask": (c_uint32, [c_int16]),
@@ -39,6 +72,7 @@ _SIGNATURES = {
     "KDRVX_LibVersion": (c_uint32, [_TEXT, c_uint16]),
     "KDRVX_GetErrorString": (c_uint32, [_TEXT, c_uint16, c_uint32]),
     "KDRVX_DeleteFile": (_VOID, [_TEXT]),
+    "KDRVX_SetTraceSink": (_VOID, [_TRACE_SINK, c_void_p]),
     # reading
     "KDRVX_OpenRead": (c_uint32, [_TEXT]),
     "KDRVX_CloseRead": (c_uint32, []),
@@ -82,6 +116,7 @@ _SIGNATURES = {
     "KDRVX_ReadFirstRecord": (c_uint32, [c_void_p]),
     "KDRVX_ReadNextRecord": (c_uint32, [c_void_p]),
     "KDRVX_ReadRecords": (c_int64, [c_int64, c_uint32, c_void_p]),
+    "KDRVX_GetDataLayout": (c_uint32, [POINTER(c_uint64), POINTER(c_uint32), POINTER(c_uint32)]),
     # creating
     "KDRVX_CreateExt": (c_uint32, [_TEXT, c_uint8, c_uint8, c_uint8, c_int32]),
     "KDRVX_Create": (c_uint32, [_TEXT, c_uint8, c_uint8]),
@@ -123,8 +158,8 @@ _SIGNATURES = {
     "KDRVX_CloseModify": (c_uint32, []),
 }
 
-_FIRST_STATUS = 0xE1000001
-_LAST_STATUS = 0xE1000027
+_FIRST_STATUS = min(STATUS_NAMES)
+_LAST_STATUS = max(STATUS_NAMES)
 
 if sys.platform == "win32":
     _FILE_NAMES = ("KDRVXLibrary.dll",)
