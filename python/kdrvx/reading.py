@@ -14,13 +14,7 @@ import numpy as np
 
 from . import _library as lib
 from ._library import LOCK, call, check, from_utf16, path_text, text_buffer, to_utf16
-from .errors import ERR_RVX_OLD_FORMAT, ERR_RVX_STILL_OPEN_READ
-
-# Capacities in UTF-16 units; each is larger than the field it reads, so that
-# the library never has to cut a text.
-_HEADER_TEXT_CAPACITY = 300
-_CHANNEL_TEXT_CAPACITY = 210
-_VARIABLE_CAPACITY = 7  # the library writes at most six units and no terminator
+from .errors import ERR_RVX_STILL_OPEN_READ
 
 # Results of the single-record readers.
 _WHOLE_RECORD = 0
@@ -31,13 +25,19 @@ _END_MARK = 2
 # pieces of at most this many bytes (the library takes the byte count of a
 # block in 32 bits).
 _BLOCK_BYTES = 8 << 20
+# The kinds the library converts are read in pieces of this many records.
+_CONVERTED_RECORDS = 4096
 
 # Record kinds as the library reads them.
 CURRENT = "current"  # 32-bit floats, read in blocks
 DOS = "dos"  # 16-bit mantissa and decimal count per value, converted per record
 SPARSE = "sparse"  # WIN 2.x records holding only the channels sampled in them
 
-_VERSION_SPARSE = ord("R")
+_KINDS = {
+    lib.KDRVX_RECORD_KIND_FLOATS: CURRENT,
+    lib.KDRVX_RECORD_KIND_DOS: DOS,
+    lib.KDRVX_RECORD_KIND_SPARSE: SPARSE,
+}
 
 
 @dataclass(frozen=True)
@@ -124,14 +124,18 @@ ChannelSelector = Union[int, str]
 _holder: Optional[weakref.ReferenceType] = None
 
 
-def _header_text(name: str) -> str:
-    buffer = text_buffer(_HEADER_TEXT_CAPACITY)
+# A text buffer holds one unit more than the field it is filled from: a field
+# of a damaged file may lack its terminator, and the library then delivers
+# all of it when there is room.
+
+def _header_text(name: str, capacity: int) -> str:
+    buffer = text_buffer(capacity + 1)
     check(name, buffer, len(buffer))
     return from_utf16(buffer)
 
 
-def _channel_text(name: str, index: int) -> str:
-    buffer = text_buffer(_CHANNEL_TEXT_CAPACITY)
+def _channel_text(name: str, index: int, capacity: int) -> str:
+    buffer = text_buffer(capacity + 1)
     check(name, buffer, index, len(buffer))
     return from_utf16(buffer)
 
@@ -148,9 +152,9 @@ def _start(date_text: str, time_text: str) -> Optional[_datetime.datetime]:
 def _read_header() -> Header:
     original = ctypes.c_uint8()
     check("KDRVX_CheckOriginalFlag", ctypes.byref(original))
-    date = text_buffer(11)
+    date = text_buffer(lib.KDRVX_DATE_CAPACITY)
     check("KDRVX_GetDate", date)
-    clock = text_buffer(10)
+    clock = text_buffer(lib.KDRVX_TIME_CAPACITY)
     check("KDRVX_GetTime", clock)
     date_text, time_text = from_utf16(date), from_utf16(clock)
     return Header(
@@ -164,31 +168,36 @@ def _read_header() -> Header:
         record_count=call("KDRVX_GetNoRecords"),
         trigger_record=call("KDRVX_GetNoTriggerRecord"),
         statistics=call("KDRVX_GetFlagStatistics"),
-        comment=_header_text("KDRVX_GetComment"),
-        company=_header_text("KDRVX_GetCompany"),
-        instrument=_header_text("KDRVX_GetInstrument"),
-        serial_number=_header_text("KDRVX_GetSnrInstrument"),
-        measurement_name=_header_text("KDRVX_GetNameMeasurement"),
-        trigger_setting=_header_text("KDRVX_GetTriggerSetting"),
+        comment=_header_text("KDRVX_GetComment", lib.KDRVX_COMMENT_CAPACITY),
+        company=_header_text("KDRVX_GetCompany", lib.KDRVX_COMPANY_CAPACITY),
+        instrument=_header_text("KDRVX_GetInstrument", lib.KDRVX_INSTRUMENT_CAPACITY),
+        serial_number=_header_text("KDRVX_GetSnrInstrument", lib.KDRVX_SNR_INSTRUMENT_CAPACITY),
+        measurement_name=_header_text("KDRVX_GetNameMeasurement", lib.KDRVX_NAME_MEASUREMENT_CAPACITY),
+        trigger_setting=_header_text("KDRVX_GetTriggerSetting", lib.KDRVX_TRIGGER_SETTING_CAPACITY),
     )
 
 
 def _read_channel(index: int, statistics: int) -> Channel:
-    variable = text_buffer(_VARIABLE_CAPACITY)
+    # The variable comes without a terminator: the buffer's last unit stays 0.
+    variable = text_buffer(lib.KDRVX_CHANNEL_VARIABLE_CAPACITY)
     check("KDRVX_GetChannelVariable", variable, index, len(variable) - 1)
     extremes_valid = statistics in (1, 3)
     means_valid = statistics == 3
     return Channel(
         index=index,
         variable=from_utf16(variable),
-        unit=_channel_text("KDRVX_GetChannelUnit", index),
-        name=_channel_text("KDRVX_GetChannelName", index),
-        number=_channel_text("KDRVX_GetChannelNumber", index),
-        signal_type=_channel_text("KDRVX_GetChannelSignalType", index),
-        range=_channel_text("KDRVX_GetChannelCalParameter", index),
-        zero_point=_channel_text("KDRVX_GetChannelZeroPoint", index),
-        filter=_channel_text("KDRVX_GetChannelFilter", index),
-        linearisation_table=_channel_text("KDRVX_GetChannelLintab", index),
+        unit=_channel_text("KDRVX_GetChannelUnit", index, lib.KDRVX_CHANNEL_UNIT_CAPACITY),
+        name=_channel_text("KDRVX_GetChannelName", index, lib.KDRVX_CHANNEL_NAME_CAPACITY),
+        number=_channel_text("KDRVX_GetChannelNumber", index, lib.KDRVX_CHANNEL_NUMBER_CAPACITY),
+        signal_type=_channel_text("KDRVX_GetChannelSignalType", index,
+                                  lib.KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY),
+        range=_channel_text("KDRVX_GetChannelCalParameter", index,
+                            lib.KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY),
+        zero_point=_channel_text("KDRVX_GetChannelZeroPoint", index,
+                                 lib.KDRVX_CHANNEL_ZERO_POINT_CAPACITY),
+        filter=_channel_text("KDRVX_GetChannelFilter", index, lib.KDRVX_CHANNEL_FILTER_CAPACITY),
+        linearisation_table=_channel_text("KDRVX_GetChannelLintab", index,
+                                          lib.KDRVX_CHANNEL_LINTAB_CAPACITY),
         individual_rate=call("KDRVX_GetChannelIndRate", index),
         isds=bool(call("KDRVX_IsChannelISDS", index)),
         linearisation=bool(call("KDRVX_IsChannelLinearisation", index)),
@@ -200,14 +209,14 @@ def _read_channel(index: int, statistics: int) -> Channel:
     )
 
 
-def _record_kind(version: int) -> str:
-    # The block reader refuses the record kinds that need converting; asking
-    # for no record at all reads nothing.
-    probe = ctypes.c_float()
-    answer = call("KDRVX_ReadRecords", 0, 0, ctypes.addressof(probe))
-    if answer & 0xFFFFFFFF == ERR_RVX_OLD_FORMAT:
-        return SPARSE if version == _VERSION_SPARSE else DOS
-    return CURRENT
+def _data_layout():
+    """The record kind, data offset and record size of the open file."""
+    offset, size, kind = ctypes.c_uint64(), ctypes.c_uint32(), ctypes.c_uint32()
+    check("KDRVX_GetDataLayout", ctypes.byref(offset), ctypes.byref(size), ctypes.byref(kind))
+    if kind.value not in _KINDS:
+        raise RuntimeError("the library at %s stores records of kind %d, which this binding "
+                           "does not read" % (lib.library().path, kind.value))
+    return _KINDS[kind.value], offset.value, size.value
 
 
 class Recording:
@@ -224,7 +233,8 @@ class Recording:
     records before it, and an earlier start opens the file again.
     """
 
-    def __init__(self, path: str, header: Header, channels: Sequence[Channel], kind: str):
+    def __init__(self, path: str, header: Header, channels: Sequence[Channel], kind: str,
+                 data_offset: int, record_size: int):
         self.path = path
         self.header = header
         self.channels = tuple(channels)
@@ -232,6 +242,8 @@ class Recording:
         """How the records are stored: "current" (32-bit floats, read in
         blocks), "dos" or "sparse" (older kinds the library converts record
         by record)."""
+        self._data_offset = data_offset  # where the first record starts in the file
+        self._record_size = record_size  # bytes of one stored record
         self._open = True
         self._position: Optional[int] = 0  # records consumed; None: unknown
         self._end: Optional[int] = None  # record number at which the data ended
@@ -327,13 +339,12 @@ class Recording:
         with LOCK:
             self._check_open()
             wanted = self._wanted(start, count)
-            result = np.empty((wanted, width), dtype=np.float32)
             if not self._seek(start):
-                rows = 0
-            elif self.record_kind == CURRENT:
-                rows = self._read_blocks(result, columns)
-            else:
-                rows = self._read_converted(result, columns)
+                return np.empty((0, width), dtype=np.float32)
+            if self.record_kind != CURRENT:
+                return self._read_converted_pieces(wanted, width, columns)
+            result = np.empty((wanted, width), dtype=np.float32)
+            rows = self._read_blocks(result, columns)
         if rows < wanted:
             result = result[:rows].copy()
         return result
@@ -391,9 +402,9 @@ class Recording:
             raise ValueError("the recording %s is closed" % self.path)
 
     def _wanted(self, start: int, count: Optional[int]) -> int:
-        """Rows to make room for: the count asked for (None: up to the header's
-        record count), never more than the file can hold, and for the kinds
-        the library converts never beyond the header's record count."""
+        """Rows to read: the count asked for (None: up to the header's record
+        count), never more than the file can hold, and for the kinds the
+        library converts never beyond the header's record count."""
         remaining = self.header.record_count - start
         if count is None:
             wanted = remaining
@@ -410,19 +421,19 @@ class Recording:
 
     def _record_limit(self) -> Optional[int]:
         """More records than the file's length allows cannot be read, whatever
-        a (possibly damaged) header claims; None if the length is unknown."""
-        if not self.channels:
+        a (possibly damaged) header claims; None if that number is unknown:
+        the file's length is unknown, or its records differ in size (the
+        sparse kind, whose reading ends where the library finds the data
+        end)."""
+        if self._record_size == 0:
             return 0
+        if self.record_kind == SPARSE:
+            return None
         try:
             size = os.stat(self.path).st_size
         except OSError:
             return None
-        if self.record_kind != SPARSE:
-            return size // (4 * len(self.channels))
-        # A sparse record may hold no value at all, but the channel of the
-        # smallest divisor is present at least once in that many records.
-        smallest = min(max(1, channel.individual_rate) for channel in self.channels)
-        return (size // 4 + 1) * smallest
+        return max(0, size - self._data_offset) // self._record_size
 
     def _reopen(self) -> None:
         """Opens the file again, so that reading starts at its first record."""
@@ -450,17 +461,18 @@ class Recording:
                 if self._read_blocks(scratch, None) < len(scratch):
                     return False
             else:
-                self._read_converted(np.empty((min(skip, 4096), len(self.channels)), np.float32), None)
+                skipped = np.empty((min(skip, _CONVERTED_RECORDS), len(self.channels)), np.float32)
+                self._read_converted(skipped, None)
         return True
 
     def _block_records(self) -> int:
-        return max(1, _BLOCK_BYTES // (4 * max(1, len(self.channels))))
+        return max(1, _BLOCK_BYTES // max(1, self._record_size))
 
     def _read_blocks(self, result: np.ndarray, columns: Optional[List[int]]) -> int:
         """Fills `result` from the current kind; returns the rows filled."""
-        if not self.channels:
+        if self._record_size == 0:
             return 0
-        record_bytes = 4 * len(self.channels)
+        record_bytes = self._record_size  # one float per channel: a row of `result`
         block = self._block_records()
         if columns is not None:
             scratch = np.empty((min(block, len(result)), len(self.channels)), dtype=np.float32)
@@ -484,6 +496,19 @@ class Recording:
                 self._position = None
                 break
         return rows
+
+    def _read_converted_pieces(self, wanted: int, width: int, columns: Optional[List[int]]) -> np.ndarray:
+        """Up to `wanted` records of the DOS or sparse kind, read in pieces, so
+        that a record count that the file does not hold costs no memory."""
+        pieces = []
+        while wanted > 0:
+            piece = np.empty((min(wanted, _CONVERTED_RECORDS), width), dtype=np.float32)
+            rows = self._read_converted(piece, columns)
+            pieces.append(piece[:rows])
+            wanted -= rows
+            if rows < len(piece):
+                break
+        return np.concatenate(pieces) if pieces else np.empty((0, width), dtype=np.float32)
 
     def _read_converted(self, result: np.ndarray, columns: Optional[List[int]]) -> int:
         """Fills `result` record by record from the DOS or sparse kind."""
@@ -536,10 +561,10 @@ def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
             header = _read_header()
             count = call("KDRVX_GetNoChannels")
             channels = [_read_channel(index, header.statistics) for index in range(count)]
-            kind = _record_kind(header.version)
+            kind, data_offset, record_size = _data_layout()
         except BaseException:
             call("KDRVX_CloseRead")
             raise
-        recording = Recording(path, header, channels, kind)
+        recording = Recording(path, header, channels, kind, data_offset, record_size)
         _holder = weakref.ref(recording)
         return recording

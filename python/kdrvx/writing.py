@@ -47,9 +47,6 @@ _CHANNEL_KEYS = {"variable", "multichannel_bits", *_CHANNEL_TEXTS, *_CHANNEL_VAL
 # What a Channel read from a file carries besides its definition.
 _READ_ONLY_KEYS = {"index", "minimum", "maximum", "mean", "rms"}
 
-_COMMENT_CAPACITY = 292
-_NAME_CAPACITY = 24
-
 ChannelDescription = Union[str, Mapping[str, Any], Any]
 
 # The one Writer that holds the library's create context, if any.
@@ -306,14 +303,14 @@ def modify(path, comment: Optional[str] = None, name: Optional[str] = None) -> T
     with LOCK:
         check("KDRVX_OpenModify", to_utf16(path), detail=path)
         try:
-            previous_comment = text_buffer(_COMMENT_CAPACITY)
+            previous_comment = text_buffer(lib.KDRVX_COMMENT_CAPACITY)
             check("KDRVX_ModifyComment", previous_comment, None if comment is None else to_utf16(comment),
                   detail="comment")
-            previous_name = text_buffer(_NAME_CAPACITY)
+            previous_name = text_buffer(lib.KDRVX_NAME_MEASUREMENT_CAPACITY)
             status = call("KDRVX_ModifyNameMeasurement", previous_name, None if name is None else to_utf16(name))
             if status != 0:
                 if comment is not None:
-                    check("KDRVX_ModifyComment", text_buffer(_COMMENT_CAPACITY), previous_comment)
+                    check("KDRVX_ModifyComment", text_buffer(lib.KDRVX_COMMENT_CAPACITY), previous_comment)
                 raise lib.error(status, "KDRVX_ModifyNameMeasurement", "measurement name")
         except BaseException:
             call("KDRVX_CloseModify")

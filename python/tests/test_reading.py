@@ -266,9 +266,11 @@ class TestOlderLayouts:
             np.testing.assert_array_equal(recording.read(1)[:, 0], [6.0])
 
     def test_dos_kind_q(self, tmp_path):
-        path = write(tmp_path / "q.rvx", dos_kind_q_header(32, 2, 2), dos_records([[(1, 0), (2, 1)], [(3, 2), (4, 0)]]))
+        # The header counts 5 records; the file holds 2 behind its 32 header bytes.
+        path = write(tmp_path / "q.rvx", dos_kind_q_header(32, 5, 2), dos_records([[(1, 0), (2, 1)], [(3, 2), (4, 0)]]))
         with kdrvx.open(path) as recording:
-            assert (recording.header.version, recording.record_kind) == (ord("Q"), "dos")
+            assert (recording.header.version, recording.header.record_count) == (ord("Q"), 5)
+            assert recording.record_kind == "dos"
             np.testing.assert_array_equal(recording.read(),
                                           np.array([[1.0, dos_value(2, 1)], [dos_value(3, 2), 4.0]], np.float32))
 
