@@ -66,7 +66,7 @@ KDRVX_RECORD_KIND_SPARSE = 2
 _TRACE_SINK = CFUNCTYPE(None, _TEXT, c_void_p)
 
 _SIGNATURES = {
-    # library frame
+    # the library as a whole
     "KDRVX_SetDebugMask": (c_uint32, [c_int16]),
     "KDRVX_GetLastError": (c_uint32, []),
     "KDRVX_LibVersion": (c_uint32, [_TEXT, c_uint16]),
