@@ -178,11 +178,10 @@ RviLanguage language(const json& part) {
   refuse("unknown language \"" + name + "\"");
 }
 
-// The part's keys, without those that every part of its kind may have.
-bool only(const json& part, std::initializer_list<const char*> keys) {
-  for (const auto& [name, value] : part.items())
-    if (std::find_if(keys.begin(), keys.end(), [&](const char* key) { return name == key; }) == keys.end())
-      return false;
+// Whether the part has no other keys than these.
+bool only(const json& part, std::initializer_list<std::string> keys) {
+  for (const auto& item : part.items())
+    if (std::find(keys.begin(), keys.end(), item.key()) == keys.end()) return false;
   return true;
 }
 
