@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "kdrvx/kdrvx.h"
-#include "support/rvx_fixture.h"
+#include "support/read_support.h"
 #include "support/test_support.h"
 
 namespace kdrvx::test {

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "kdrvx/kdrvx.h"
-#include "support/rvx_fixture.h"
+#include "support/read_support.h"
 #include "support/write_support.h"
 
 namespace kdrvx::test {

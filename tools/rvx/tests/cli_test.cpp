@@ -11,7 +11,7 @@
 
 #include "csv.h"
 #include "number_text.h"
-#include "support/recordings.h"
+#include "support/cli_support.h"
 #include "support/test_support.h"
 
 #include <csignal>

@@ -1,6 +1,7 @@
 // Recordings for the tests of rvx: made through the library's create path,
-// or written byte by byte in the older layouts that only the import reads,
-// with an RVI text beside them; and a way to run rvx as a process.
+// or in the older layouts that only the import reads (by the test
+// recordings of tests/recordings), with an RVI text beside them; and a way
+// to run rvx as a process.
 #pragma once
 
 #include <cstdint>
@@ -58,8 +59,8 @@ struct ReadBack {
 };
 ReadBack readBack(const std::filesystem::path& path);
 
-// The older layouts, written as their bytes (with records of the kind the
-// layout stores) and an English RVI text beside them when `rvi` is set.
+// The older layouts, with records of the kind the layout stores, and an
+// English RVI text beside them when `rvi` is set.
 enum class OldLayout { DosBefore5, DosQ, DosP, Win2Sparse, Win2Decimal, Win3, Win6 };
 struct OldFile {
   std::filesystem::path path;
@@ -67,9 +68,6 @@ struct OldFile {
 };
 OldFile writeOldLayout(const std::filesystem::path& directory, OldLayout layout, bool rvi = true);
 const char* layoutTag(OldLayout layout);
-
-// An RVI text with English labels as older writers produced it.
-std::string rviText(const std::vector<std::string>& variables, uint32_t records);
 
 struct Outcome {
   int status = -1;

@@ -1,4 +1,4 @@
-#include "recordings.h"
+#include "support/cli_support.h"
 
 #include <gtest/gtest.h>
 
@@ -11,53 +11,47 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "format/layout.h"
+#include "recordings.h"
 
 namespace rvx::test {
 
 namespace {
 
-using kdrvx::format::RVX_HEADER_W3;
-
-// Little-endian byte image of an older header under construction.
-class Bytes {
- public:
-  explicit Bytes(size_t size) : data_(size, 0) {}
-  void u8(size_t at, uint32_t value) { grow(at + 1), data_[at] = static_cast<char>(value); }
-  void u16(size_t at, uint32_t value) { u8(at, value & 0xFF), u8(at + 1, value >> 8); }
-  void u32(size_t at, uint32_t value) { u16(at, value & 0xFFFF), u16(at + 2, value >> 16); }
-  void f32(size_t at, float value) { u32(at, std::bit_cast<uint32_t>(value)); }
-  void text(size_t at, const std::string& bytes) {
-    for (size_t i = 0; i < bytes.size(); ++i) u8(at + i, static_cast<unsigned char>(bytes[i]));
-  }
-  void wideText(size_t at, const std::u16string& units) {
-    for (size_t i = 0; i < units.size(); ++i) u16(at + 2 * i, units[i]);
-  }
-  void append(const Bytes& more) { data_ += more.data_; }
-  size_t size() const { return data_.size(); }
-  const std::string& data() const { return data_; }
-
- private:
-  void grow(size_t size) {
-    if (data_.size() < size) data_.resize(size, 0);
-  }
-  std::string data_;
-};
+using kdrvx::test::DosValue;
+using kdrvx::test::TestChannel;
+using kdrvx::test::TestRecording;
 
 void write(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// The channels of every older file: p1, T2 and, where a prefix fits, dp3.
-struct OldChannel {
-  char letter;
-  uint8_t code;  // index, with 0x80 for the prefix 'd'
-  const char* unit;  // 8-bit
-  uint32_t rate;
-};
-const OldChannel kOld[] = {{'p', 1, "bar", 1}, {'T', 2, "\xB0" "C", 2}, {'p', 0x80 | 3, "mbar", 3}};
 constexpr uint32_t kOldRecords = 6;
+
+// The recording of every older file: channels p1, T2 and, where a prefix
+// fits, dp3, with the texts that only their RVI file holds.
+TestRecording oldRecording(kdrvx::test::Layout layout, size_t channels) {
+  TestRecording r;
+  r.layout = layout;
+  r.records = kOldRecords;
+  r.company = u"Old Works", r.instrument = u"Logger 1990", r.snrInstrument = u"SN-17";
+  r.nameMeasurement = u"Old run", r.triggerSetting = u"manual", r.comment = u"from the RVI";
+  const struct {
+    char16_t prefix, letter;
+    uint8_t code;
+    const char16_t* unit;
+  } kOld[] = {{0, u'p', 1, u"bar"}, {0, u'T', 2, u"\u00B0C"}, {u'd', u'p', 0x83, u"mbar"}};
+  for (size_t k = 0; k < channels; ++k) {
+    TestChannel c;
+    c.prefix = kOld[k].prefix, c.letter = kOld[k].letter, c.code = kOld[k].code, c.unit = kOld[k].unit;
+    c.index = static_cast<int8_t>(k + 1), c.indRate = static_cast<uint32_t>(k + 1);
+    const std::u16string number = u16(std::to_string(k + 1));
+    c.name = u"Sensor " + number, c.number = number, c.isds = k == 0, c.signalType = u"4-20 mA";
+    c.calParameter = u"0..1" + number + u" bar", c.zeroPoint = u"0.5", c.filter = number + u"0 Hz";
+    r.channels.push_back(c);
+  }
+  return r;
+}
 
 float decimalValue(int16_t mantissa, uint16_t decimals) {
   float value = static_cast<float>(mantissa);
@@ -66,60 +60,48 @@ float decimalValue(int16_t mantissa, uint16_t decimals) {
 }
 
 // Decimal records: mantissa and count of decimals per channel.
-Bytes decimalRecords(size_t channels, std::vector<std::vector<float>>& expected) {
-  Bytes bytes(0);
+std::string decimalRecords(size_t channels, std::vector<std::vector<float>>& expected) {
+  std::vector<std::vector<DosValue>> records;
   for (uint32_t m = 0; m < kOldRecords; ++m) {
     std::vector<float> record;
+    records.emplace_back();
     for (size_t k = 0; k < channels; ++k) {
       const auto mantissa = static_cast<int16_t>(1234 - 517 * static_cast<int>(m) + 31 * static_cast<int>(k));
       const auto decimals = static_cast<uint16_t>((m + k) % 4);
-      const size_t at = bytes.size();
-      bytes.u16(at, static_cast<uint16_t>(mantissa));
-      bytes.u16(at + 2, decimals);
+      records.back().push_back({mantissa, decimals});
       record.push_back(decimalValue(mantissa, decimals));
     }
     expected.push_back(record);
   }
-  return bytes;
+  return kdrvx::test::dosRecords(records);
 }
 
 float oldValue(uint32_t m, size_t k) { return static_cast<float>(m) * 1.25f - static_cast<float>(k) * 0.1f; }
 
-Bytes floatRecords(size_t channels, std::vector<std::vector<float>>& expected) {
-  Bytes bytes(0);
+std::string floatRecords(size_t channels, std::vector<std::vector<float>>& expected) {
   for (uint32_t m = 0; m < kOldRecords; ++m) {
     std::vector<float> record;
-    for (size_t k = 0; k < channels; ++k) {
-      bytes.f32(bytes.size(), oldValue(m, k));
-      record.push_back(oldValue(m, k));
-    }
+    for (size_t k = 0; k < channels; ++k) record.push_back(oldValue(m, k));
     expected.push_back(record);
   }
-  return bytes;
+  return kdrvx::test::floatRecords(expected);
 }
 
 // WIN 2.x 'R': record m (from 1) holds channel k when its rate is 1 or
 // m mod rate is 1; the readers keep the previous value of the others.
-Bytes sparseRecords(std::vector<std::vector<float>>& expected) {
-  Bytes bytes(0);
-  std::vector<float> current(std::size(kOld), 0.0f);
+std::string sparseRecords(const TestRecording& r, std::vector<std::vector<float>>& expected) {
+  std::vector<std::vector<float>> whole;
+  std::vector<float> current(r.channels.size(), 0.0f);
   for (uint32_t m = 1; m <= kOldRecords; ++m) {
-    for (size_t k = 0; k < std::size(kOld); ++k) {
-      const uint32_t rate = kOld[k].rate;
-      if (rate == 1 || m % rate == 1) {
-        current[k] = oldValue(m, k);
-        bytes.f32(bytes.size(), current[k]);
-      }
+    whole.emplace_back();
+    for (size_t k = 0; k < r.channels.size(); ++k) {
+      whole.back().push_back(oldValue(m, k));
+      const uint32_t rate = r.channels[k].indRate;
+      if (rate == 1 || m % rate == 1) current[k] = oldValue(m, k);
     }
     expected.push_back(current);
   }
-  return bytes;
-}
-
-void writeRvi(const std::filesystem::path& rvx, const std::vector<std::string>& variables) {
-  std::filesystem::path rvi = rvx;
-  rvi.replace_extension(".RVI");
-  write(rvi, rviText(variables, kOldRecords));
+  return kdrvx::test::sparseRecords(r.channels, whole);
 }
 
 }  // namespace
@@ -238,42 +220,6 @@ ReadBack readBack(const std::filesystem::path& path) {
   return back;
 }
 
-std::string rviText(const std::vector<std::string>& variables, uint32_t records) {
-  std::string text =
-      "Company         :  Old Works\r\n"
-      "Instrument      :  Logger 1990\r\n"
-      "Serialnumber    :  SN-17\r\n\r\n"
-      "Name Measurement:  Old run\r\n"
-      "Directory       :  \r\n"
-      "Filename        :  old.RVI\r\n"
-      "Measurement from:  3.7.2004 9:05\r\n"
-      "Scanning rate   :  10 ms\r\n"
-      "Storing time    :  0.050 sec\r\n"
-      "Data records    :  " + std::to_string(records) + "\r\n"
-      "Channels        :  ";
-  for (const std::string& variable : variables) text += variable + " ";
-  text += "\r\nTrigger         :  manual\r\n"
-          "Commentary      :  \r\n"
-          "from the RVI\r\n\r\n";
-  for (size_t k = 0; k < variables.size(); ++k) {
-    const std::string number = std::to_string(k + 1);
-    text += "\r\n"
-            "Variable                 :  " + variables[k] + " \r\n"
-            "Unit                     :  x\r\n"
-            "Name of channel          :  Sensor " + number + "\r\n"
-            "Channel                  :  " + number + "\r\n"
-            "ISDS                     :  " + (k == 0 ? "yes" : "no") + "\r\n"
-            "Individ. Scan.rate       :  no\r\n"
-            "Signal type              :  4-20 mA\r\n"
-            "Meas.Range/calibr.value  :  0..1" + number + " bar\r\n"
-            "Zero point alignment     :  0.5\r\n"
-            "Filter settings          :  " + number + "0 Hz\r\n"
-            "Linearisation            :  no\r\n";
-  }
-  text += "\r\n\r\ncreated with  KDRVXLibrary V2.7\r\n";
-  return text;
-}
-
 const char* layoutTag(OldLayout layout) {
   switch (layout) {
     case OldLayout::DosBefore5: return "dos4";
@@ -288,127 +234,64 @@ const char* layoutTag(OldLayout layout) {
 }
 
 OldFile writeOldLayout(const std::filesystem::path& directory, OldLayout layout, bool rvi) {
+  using kdrvx::test::Layout;
   OldFile file;
   file.path = directory / (std::string(layoutTag(layout)) + ".rvx");
-  std::vector<std::string> variables = {"p1", "T2", "dp3"};
-  Bytes header(0);
-  Bytes records(0);
+  TestRecording r;
+  std::string records;
   switch (layout) {
-    case OldLayout::DosBefore5: {
-      // Scan rate, entries of letter and code, '.', one byte more.
-      header.u32(0, 10);
-      for (size_t k = 0; k < 2; ++k) {
-        header.u8(4 + 4 * k, static_cast<uint8_t>(kOld[k].letter));
-        header.u8(5 + 4 * k, kOld[k].code);
-      }
-      header.u8(12, '.');
-      header.u8(13, 0);
+    case OldLayout::DosBefore5:
+      r = oldRecording(Layout::DosBefore50, 2);
       records = decimalRecords(2, file.expected);
-      variables.resize(2);
       break;
-    }
-    case OldLayout::DosQ: {
-      header.u8(4, 'Q');
-      header.u16(6, 512);
-      header.u32(14, kOldRecords);
-      header.u8(24, 2);
-      header.u8(511, 0);
+    case OldLayout::DosQ:
+      r = oldRecording(Layout::DosKindQ, 2);
+      for (TestChannel& c : r.channels) c.letter = u'X', c.prefix = 0;  // kind Q stores no variables
       records = decimalRecords(2, file.expected);
-      variables = {"X1", "X2"};  // kind Q stores no variables
       break;
-    }
-    case OldLayout::DosP: {
-      header.u8(4, 'P');
-      header.u16(5, 512);
-      header.u32(13, kOldRecords);
-      header.u32(19, 20);  // milliseconds; its low byte keeps the u16 at 18 non-zero
-      header.u8(23, 3);
-      for (size_t k = 0; k < 3; ++k) {
-        header.u8(323 + 8 * k, static_cast<uint8_t>(k == 2 ? 'd' : kOld[k].letter));
-        header.u8(324 + 8 * k, kOld[k].code & 0x3F);
-      }
-      header.u8(511, 0);
+    case OldLayout::DosP:
+      r = oldRecording(Layout::DosKindP, 3);
+      r.channels[2].letter = u'd', r.channels[2].prefix = 0;
+      r.scanRate = 20;  // milliseconds; its low byte keeps the u16 at 18 non-zero
       records = floatRecords(3, file.expected);
-      variables = {"p1", "T2", "d3"};
       break;
-    }
     case OldLayout::Win2Sparse:
     case OldLayout::Win2Decimal: {
       const bool sparse = layout == OldLayout::Win2Sparse;
-      const size_t n = 3;
-      header.u8(4, sparse ? 'R' : 0);
-      header.u8(5, sparse ? 'W' : 0);
-      header.u16(6, static_cast<uint32_t>(320 + 24 * n));
-      header.u16(8, 1999);
-      header.u8(10, 12), header.u8(11, 31), header.u8(12, 23), header.u8(13, 59);
-      header.u32(14, kOldRecords);
-      header.u32(20, 100);
-      header.u8(24, n);
-      header.u8(25, 1);
-      header.text(28, "abc");
-      header.text(174, "x");
-      for (size_t k = 0; k < n; ++k) {
-        const size_t at = 320 + 24 * k;
-        header.u16(at, sparse ? kOld[k].rate : 1);
-        header.u8(at + 4, static_cast<uint8_t>(kOld[k].letter));
-        header.u8(at + 5, kOld[k].code);
-        header.text(at + 6, kOld[k].unit);
-        header.f32(at + 16, -1.0f);
-        header.f32(at + 20, 10.0f);
+      r = oldRecording(Layout::Win2, 3);
+      r.version = sparse ? 'R' : 0, r.originalFlag = sparse ? 'W' : 0;
+      r.year = 1999, r.month = 12, r.day = 31, r.hour = 23, r.minute = 59;
+      r.scanRate = 100, r.flagStatistics = 1, r.commentLines = {u"abc", u"", u"x", u""};
+      for (TestChannel& c : r.channels) {
+        if (!sparse) c.indRate = 1;
+        c.min = -1.0f, c.max = 10.0f;
       }
-      records = sparse ? sparseRecords(file.expected) : decimalRecords(n, file.expected);
+      records = sparse ? sparseRecords(r, file.expected) : decimalRecords(3, file.expected);
       break;
     }
-    case OldLayout::Win3: {
-      RVX_HEADER_W3 w3{};
-      const size_t n = 3;
-      w3.Version = '4';
-      w3.OriginalFlag = 'W';
-      w3.HeaderSize = static_cast<uint16_t>(kdrvx::format::compactHeaderLength(n));
-      w3.Year = 2001, w3.Month = 2, w3.Day = 3, w3.Hour = 4, w3.Minute = 5;
-      w3.NoRecords = kOldRecords;
-      w3.NoTriggerRecord = 2;
-      w3.ScanRate = 250;
-      w3.Flags = 1;  // microseconds
-      w3.NoChannels = n;
-      w3.FlagStatistics = 1;
-      std::strcpy(w3.Comment, "comment of the header");
-      for (size_t k = 0; k < n; ++k) {
-        w3.Channel[k].ChannelIndRate = 1;
-        w3.Channel[k].VariableLetter = static_cast<uint8_t>(kOld[k].letter);
-        w3.Channel[k].VariableCode = kOld[k].code;
-        std::strcpy(w3.Channel[k].ChannelUnit, kOld[k].unit);
-      }
-      header.text(0, std::string(reinterpret_cast<const char*>(&w3), w3.HeaderSize));
-      records = floatRecords(n, file.expected);
+    case OldLayout::Win3:
+      r = oldRecording(Layout::Win3, 3);
+      r.version = '4', r.year = 2001, r.month = 2, r.day = 3, r.hour = 4, r.minute = 5;
+      r.triggerRecord = 2, r.scanRate = 250, r.flags = 1;  // microseconds
+      r.flagStatistics = 1, r.comment = u"comment of the header";
+      for (TestChannel& c : r.channels) c.indRate = 1;
+      records = floatRecords(3, file.expected);
       break;
-    }
-    case OldLayout::Win6: {
-      const size_t n = 3;
-      header.u8(4, 96);
-      header.u8(5, 'X');
-      header.u16(8, static_cast<uint32_t>(620 + 40 * n));
-      header.u16(10, 2002), header.u8(12, 6), header.u8(13, 7), header.u8(14, 8), header.u8(15, 9);
-      header.u32(16, kOldRecords);
-      header.u32(28, 40);
-      header.u8(32, n);
-      header.wideText(36, u"UTF-16 comment \u03A9");
-      for (size_t k = 0; k < n; ++k) {
-        const size_t at = 620 + 40 * k;
-        header.u16(at, 1);
-        header.u16(at + 4, static_cast<uint8_t>(kOld[k].letter));
-        header.u8(at + 6, kOld[k].code);
-        header.wideText(at + 8, k == 1 ? std::u16string(u"\u00B0C") : u16(kOld[k].unit));
-      }
-      header.u8(620 + 40 * n - 1, 0);
-      records = floatRecords(n, file.expected);
+    case OldLayout::Win6:
+      r = oldRecording(Layout::Win6, 3);
+      r.version = 96, r.originalFlag = 'X', r.year = 2002, r.month = 6, r.day = 7, r.hour = 8;
+      r.minute = 9, r.scanRate = 40, r.comment = u"UTF-16 comment \u03A9";
+      for (TestChannel& c : r.channels) c.indRate = 1;
+      records = floatRecords(3, file.expected);
       break;
-    }
   }
-  Bytes all = header;
-  all.append(records);
-  write(file.path, all.data());
-  if (rvi) writeRvi(file.path, variables);
+  write(file.path, kdrvx::test::header(r) + records);
+  if (rvi) {
+    std::filesystem::path rviPath = file.path;
+    rviPath.replace_extension(".RVI");
+    write(rviPath, kdrvx::test::encodeRvi(rviText(r, kdrvx::test::RviLanguage::English),
+                                          kdrvx::test::RviEncoding::Latin1));
+  }
   return file;
 }
 

@@ -1,6 +1,7 @@
-#include "support/rvx_fixture.h"
-
+// The header layouts and their record kinds, byte by byte.
 #include <cstring>
+
+#include "recordings.h"
 
 namespace kdrvx::test {
 
@@ -55,6 +56,19 @@ void win3Prefix(ByteImage& image, const TestRecording& r) {
 
 }  // namespace
 
+std::string header(const TestRecording& r) {
+  switch (r.layout) {
+    case Layout::DosBefore50: return dosBefore50Header(r.scanRate, r.channels);
+    case Layout::DosKindQ: return dosKindQHeader(r.dataOffset, r.records, count(r));
+    case Layout::DosKindP: return dosKindPHeader(r.dataOffset, r.records, r.scanRate, r.channels);
+    case Layout::Win2: return win2Header(r);
+    case Layout::Win3: return win3Header(r);
+    case Layout::Win6: return win6Header(r);
+    case Layout::Current: return currentHeader(r);
+  }
+  return {};
+}
+
 std::string dosBefore50Header(uint32_t scanRate, const std::vector<TestChannel>& channels) {
   ByteImage image;
   image.u32(0, scanRate);
@@ -77,12 +91,18 @@ std::string dosKindPHeader(uint16_t dataOffset, uint32_t records, uint32_t scanR
 }
 
 std::string win2Header(const TestRecording& r, const std::array<std::string, 4>& commentLines) {
+  TestRecording lined = r;
+  for (size_t line = 0; line < 4; ++line)
+    lined.commentLines[line].assign(commentLines[line].begin(), commentLines[line].end());
+  return win2Header(lined);
+}
+
+std::string win2Header(const TestRecording& r) {
   ByteImage image = sized(r, 320, 24);
   image.u8(4, r.version).u8(5, r.originalFlag).u16(6, headerSize(r, image)).u16(8, r.year);
   image.u8(10, r.month).u8(11, r.day).u8(12, r.hour).u8(13, r.minute).u32(14, r.records);
   image.u32(20, r.scanRate).u8(24, count(r)).u8(25, r.flagStatistics).u8(26, r.flags);
-  for (size_t line = 0; line < 4; ++line)
-    image.text8(28 + 73 * line, std::u16string(commentLines[line].begin(), commentLines[line].end()));
+  for (size_t line = 0; line < 4; ++line) image.text8(28 + 73 * line, r.commentLines[line]);
   for (size_t k = 0; k < r.channels.size(); ++k) {
     const TestChannel& c = r.channels[k];
     const size_t at = 320 + 24 * k;
@@ -148,6 +168,19 @@ std::string floatRecords(const std::vector<std::vector<float>>& records) {
   return image.bytes();
 }
 
+std::string sparseRecords(const std::vector<TestChannel>& channels,
+                          const std::vector<std::vector<float>>& records) {
+  std::vector<std::vector<float>> stored;
+  for (size_t m = 1; m <= records.size(); ++m) {
+    stored.emplace_back();
+    for (size_t k = 0; k < channels.size() && k < records[m - 1].size(); ++k) {
+      const uint32_t rate = channels[k].indRate;
+      if (rate == 1 || (rate != 0 && m % rate == 1)) stored.back().push_back(records[m - 1][k]);
+    }
+  }
+  return floatRecords(stored);
+}
+
 std::string dosRecords(const std::vector<std::vector<DosValue>>& records) {
   ByteImage image;
   size_t at = 0;
@@ -157,51 +190,6 @@ std::string dosRecords(const std::vector<std::vector<DosValue>>& records) {
       ++at;
     }
   return image.bytes();
-}
-
-uint32_t ReadTest::open(const std::string& bytes, const std::string& name) {
-  writeBytes(dir.file(name), bytes);
-  return KDRVX_OpenRead(c(dir.wide(name)));
-}
-
-void ReadTest::writeRvi(const std::string& bytes, const std::string& name) {
-  const std::string path = dir.file(name).string();
-  writeBytes(path.substr(0, path.size() - 3) + "RVI", bytes);
-}
-
-void ReadTest::writeRvi(const std::u16string& text, RviEncoding encoding) {
-  ByteImage image;
-  if (encoding == RviEncoding::Latin1) image.text8(0, text);
-  if (encoding == RviEncoding::Utf16WithBom) image.u16(0, 0xFEFF).text16(2, text);
-  if (encoding == RviEncoding::Utf16) image.text16(0, text);
-  writeRvi(image.bytes());
-}
-
-namespace {
-template <typename Query, typename... Args>
-std::u16string delivered(size_t size, Query query, Args... args) {
-  std::u16string buffer(size, u'#');
-  query(reinterpret_cast<KDRVX_CHAR*>(buffer.data()), args...);
-  return buffer.c_str();
-}
-}  // namespace
-
-std::u16string text(HeaderTextQuery query, uint16_t capacity) {
-  return delivered(capacity, query, capacity);
-}
-
-std::u16string text(ChannelTextQuery query, int16_t channel, uint16_t capacity) {
-  return delivered(capacity, query, channel, capacity);
-}
-
-std::u16string text(uint32_t (*query)(KDRVX_CHAR*)) {
-  return delivered(query == KDRVX_GetDate ? 11 : 10, query);
-}
-
-std::u16string variable(int16_t channel) {
-  std::u16string buffer(8, u'\0');
-  KDRVX_GetChannelVariable(reinterpret_cast<KDRVX_CHAR*>(buffer.data()), channel, 7);
-  return buffer.c_str();
 }
 
 }  // namespace kdrvx::test
