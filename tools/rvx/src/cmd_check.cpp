@@ -17,7 +17,10 @@ namespace rvx {
 
 namespace {
 
+using kdrvx::format::Layout;
+using kdrvx::format::LayoutId;
 using kdrvx::format::MGR_DEF;
+using kdrvx::format::RecordKind;
 using kdrvx::format::RVX_HEADER;
 
 struct Findings {
@@ -77,7 +80,8 @@ void checkCurrent(const RawFile& file, Findings& findings) {
   const RVX_HEADER& h = *file.header;
   const uint32_t n = h.NoChannels;
   if (n < 1 || n > kdrvx::format::kMaxChannels) {
-    findings.add("the channel count " + std::to_string(n) + " is outside 1 to 48");
+    findings.add("the channel count " + std::to_string(n) + " is outside 1 to " +
+                 std::to_string(kdrvx::format::kMaxChannels));
     return;
   }
   const uint32_t length = kdrvx::format::headerLength(n);
@@ -153,31 +157,28 @@ void checkCurrent(const RawFile& file, Findings& findings) {
   }
 }
 
-// Older layouts: the data offset stands in the raw header at a place of
-// each layout's own.
-uint64_t legacyDataOffset(const RawFile& file, uint32_t channels) {
-  switch (file.layout.layout) {
-    case Layout::DosBefore5: return 4ull * channels + 6;
-    case Layout::DosQ: return file.u16At(6);
-    case Layout::DosP: return file.u16At(5);
-    case Layout::Win2: return file.u16At(6);
-    case Layout::Win3:
-    case Layout::Win6: return file.u16At(8);
-    default: return 0;
+// The WIN layouts store the length of their header, which their fixed part
+// and channel entries fill; the DOS layouts store none that could be
+// compared.
+bool storesHeaderLength(LayoutId id) {
+  return id == LayoutId::Win2 || id == LayoutId::Win3 || id == LayoutId::Win6;
+}
+
+void checkHeaderLength(const RawFile& file, const Layout& layout, uint32_t n, Findings& findings) {
+  const uint32_t stored = file.converted->HeaderSize;
+  const uint64_t needed = layout.fixedSize + uint64_t{layout.entrySize} * n;
+  if (stored != needed) {
+    findings.add("the header size field says " + std::to_string(stored) + " bytes; " +
+                 plural(n, "channel") + " of this layout need " + std::to_string(needed));
   }
 }
 
+// Older layouts, measured from where the library reads their first record.
 void checkLegacy(const RawFile& file, Findings& findings) {
+  const Layout& layout = *file.recognised.layout;
   const uint32_t n = KDRVX_GetNoChannels();
-  const uint64_t offset = legacyDataOffset(file, n);
-  uint32_t fixed = 0, entry = 0;
-  if (file.layout.layout == Layout::Win2) fixed = 320, entry = 24;
-  if (file.layout.layout == Layout::Win3) fixed = 328, entry = 28;
-  if (file.layout.layout == Layout::Win6) fixed = 620, entry = 40;
-  if (entry && offset != fixed + entry * n) {
-    findings.add("the header size field says " + std::to_string(offset) + " bytes; " +
-                 plural(n, "channel") + " of this layout need " + std::to_string(fixed + entry * n));
-  }
+  const auto offset = static_cast<uint64_t>(file.recognised.dataOffset);
+  if (storesHeaderLength(layout.id)) checkHeaderLength(file, layout, n, findings);
   if (file.length < offset) {
     findings.add("the file ends inside its header (" + std::to_string(file.length) + " of " +
                  std::to_string(offset) + " bytes)");
@@ -185,7 +186,7 @@ void checkLegacy(const RawFile& file, Findings& findings) {
   }
   const uint64_t stored = KDRVX_GetNoRecords();
   const uint64_t data = file.length - offset;
-  if (file.layout.records == RecordKind::Sparse) {
+  if (layout.records(*file.converted) == RecordKind::Sparse) {
     // Record m holds the channels whose rate divides into it.
     std::vector<uint32_t> rates;
     for (uint32_t k = 0; k < n; ++k) rates.push_back(KDRVX_GetChannelIndRate(static_cast<int16_t>(k)));
@@ -194,11 +195,11 @@ void checkLegacy(const RawFile& file, Findings& findings) {
       return;
     }
     uint64_t bytes = 0, whole = 0;
-    const uint64_t enough = stored + data / 4 + 1;
+    const uint64_t enough = stored + data / kdrvx::format::kBytesPerValue + 1;
     for (uint64_t m = 1; m <= enough; ++m) {
       uint64_t size = 0;
       for (uint32_t rate : rates) {
-        if (rate == 1 || m % rate == 1) size += 4;
+        if (rate == 1 || m % rate == 1) size += kdrvx::format::kBytesPerValue;
       }
       if (bytes + size > data) break;
       bytes += size;
@@ -208,7 +209,7 @@ void checkLegacy(const RawFile& file, Findings& findings) {
     checkRecordCount(stored, whole, data - bytes, findings);
     return;
   }
-  const uint64_t size = 4ull * n;
+  const uint64_t size = kdrvx::format::recordSize(n);
   if (size == 0) return;
   checkRecordCount(stored, data / size, data % size, findings);
 }
@@ -225,19 +226,20 @@ std::filesystem::path rviCompanion(const std::string& file) {
 int runCheck(const CheckOptions& options) {
   const RawFile file = readRawFile(options.file);
   Findings findings;
-  std::cout << options.file << ": " << layoutName(file.layout) << " layout, "
+  std::cout << options.file << ": " << layoutName(file) << " layout, "
             << plural(file.length, "byte") << '\n';
 
-  if (file.layout.layout == Layout::Current) checkCurrent(file, findings);
+  const Layout* layout = file.recognised.layout;
+  const bool current = file.hasLayout(LayoutId::Current);
+  if (current) checkCurrent(file, findings);
 
   // What the library makes of it.
   const uint32_t status = KDRVX_OpenRead(chars(widePath(options.file)));
   if (status != 0) {
     findings.add("the library does not open it: " + statusText(status));
   } else {
-    const uint32_t version = KDRVX_GetVersion();
-    if (file.layout.layout != Layout::Current) checkLegacy(file, findings);
-    if (usesRviFile(version)) {
+    if (layout != nullptr && !current) checkLegacy(file, findings);
+    if (layout != nullptr && layout->summaryFile) {
       std::error_code error;
       const auto rvi = rviCompanion(options.file);
       if (!std::filesystem::is_regular_file(rvi, error)) {

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "format/layout.h"
+#include "format/layouts.h"
 #include "number_text.h"
 #include "terminal.h"
 #include "tool_error.h"
@@ -226,7 +227,8 @@ int runConvert(const ConvertOptions& options) {
   }
 
   std::cout << options.input << " -> " << session.file() << ": " << channels << " channels, "
-            << records.delivered() << " records, current layout\n";
+            << records.delivered() << " records, "
+            << kdrvx::format::layoutOf(kdrvx::format::LayoutId::Current).name << " layout\n";
   for (const std::string& line : warnings.lines) {
     std::cerr << "rvx: " << options.input << ": warning: " << line << '\n';
   }

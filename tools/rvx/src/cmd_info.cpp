@@ -1,17 +1,15 @@
 // rvx info: what a recording holds, as a report or as one JSON document.
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "commands.h"
-#include "layouts.h"
 #include "number_text.h"
+#include "raw_file.h"
 #include "tool_error.h"
 #include "utf.h"
 
@@ -87,6 +85,15 @@ class Table {
   std::vector<std::vector<std::string>> rows_;
 };
 
+// The version code as the library reports it, shown as its letter where it
+// is printable: "s (115)", "64 ('@')", "0".
+std::string versionText(uint32_t version) {
+  std::string text = std::to_string(version);
+  if (version >= 'a' && version <= 'z') return std::string(1, static_cast<char>(version)) + " (" + text + ")";
+  if (version > 32 && version < 127) return text + " ('" + static_cast<char>(version) + "')";
+  return text;
+}
+
 std::string bitsText(float value) { return std::to_string(std::bit_cast<uint32_t>(value)); }
 
 nlohmann::ordered_json number(float value) {
@@ -97,12 +104,12 @@ nlohmann::ordered_json number(float value) {
 }  // namespace
 
 std::string fileLayoutName(const std::string& file) {
-  std::ifstream in(toPath(file), std::ios::binary);
-  std::array<uint8_t, 32> bytes{};
-  in.read(reinterpret_cast<char*>(bytes.data()), bytes.size());
-  const auto got = static_cast<size_t>(in.gcount());
-  if (got == 0) return "";
-  return layoutName(detectLayout(bytes.data(), got));
+  try {
+    const RawFile raw = readRawFile(file);
+    return raw.headerBytes == 0 ? "" : layoutName(raw);
+  } catch (const ToolError&) {
+    return "";  // the library's open says why
+  }
 }
 
 void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& info,

@@ -24,8 +24,8 @@ using kdrvx::format::RVX_HEADER;
 // not describe their own size; repair recounts records, it does not guess a
 // header.
 void requireRepairable(const RawFile& file) {
-  if (file.layout.layout != Layout::Current) {
-    throw ToolError(file.name + ": the layout is " + layoutName(file.layout) +
+  if (!file.hasLayout(kdrvx::format::LayoutId::Current)) {
+    throw ToolError(file.name + ": the layout is " + layoutName(file) +
                     "; repair mends current-layout files (rvx convert reads the others)");
   }
   const RVX_HEADER& h = *file.header;

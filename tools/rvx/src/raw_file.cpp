@@ -1,15 +1,29 @@
 #include "raw_file.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
+#include "kdrvx/kdrvx.h"
 #include "tool_error.h"
 #include "utf.h"
 
 namespace rvx {
 
+namespace {
+
+using kdrvx::format::LayoutId;
 using kdrvx::format::RVX_HEADER;
+
+// The lead word, the version letter and the original flag decide the
+// layout; a file that ends before them has none.
+constexpr size_t kRecognisableBytes = offsetof(RVX_HEADER, OriginalFlag) + 1;
+
+}  // namespace
+
+bool RawFile::tooShort() const { return headerBytes < kRecognisableBytes; }
 
 RawFile readRawFile(const std::string& name) {
   RawFile file;
@@ -23,8 +37,25 @@ RawFile readRawFile(const std::string& name) {
   std::memset(file.header.get(), 0, sizeof(RVX_HEADER));
   in.read(reinterpret_cast<char*>(file.header.get()), sizeof(RVX_HEADER));
   file.headerBytes = static_cast<size_t>(in.gcount());
-  file.layout = detectLayout(file.bytes(), file.headerBytes);
+  file.converted = std::make_unique<RVX_HEADER>();
+  std::memcpy(file.converted.get(), file.header.get(), sizeof(RVX_HEADER));
+  if (!file.tooShort()) file.recognised = kdrvx::format::importHeader(*file.converted, file.length);
   return file;
+}
+
+std::string layoutName(const RawFile& file) {
+  const kdrvx::format::ImportResult& found = file.recognised;
+  if (found.layout == nullptr) {
+    if (found.status == KDRVX_ERR_RVX_NEWER_VERSION) return "newer than this library";
+    if (found.status == KDRVX_ERR_RVX_DEVELOPER_VERSION) return "developer version";
+    return "none (too short for a header)";
+  }
+  // The library writes the WIN 3.x/4.x layout itself, as its compact layout.
+  const std::string name = found.layout->name;
+  if (found.layout->id == LayoutId::Win3 && found.sourceVersion == kdrvx::format::kCompactVersion) {
+    return name + " (compact)";
+  }
+  return name;
 }
 
 DataArea dataArea(const RawFile& file) {

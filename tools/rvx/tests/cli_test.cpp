@@ -85,6 +85,7 @@ TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
 
   const Outcome text = rvx({"info", "a.rvx"});
   ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("Layout           current, version s (115)"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("Scan interval    1500 µs"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("multi:8"), std::string::npos);
 }
@@ -269,6 +270,9 @@ TEST_F(Cli, ConvertReadsTheCompactLayoutWithItsRviFile) {
   EXPECT_EQ(converted.channels[1].unit, u"°C");
   EXPECT_EQ(converted.date, u"04.12.2023");
   EXPECT_EQ(converted.time, u"14:05");  // the compact layout has no seconds
+  const Outcome info = rvx({"info", "c.rvx"});
+  EXPECT_NE(info.out.find("Layout           WIN 3.x/4.x (compact), version 64 ('@')"), std::string::npos)
+      << info.out;
 }
 
 TEST_F(Cli, ConvertKeepsAnUnknownDate) {
@@ -348,6 +352,7 @@ TEST_F(Cli, CheckFindsWhatIsWrong) {
   writeBytes(scratch.file("newer.rvx"), newer);
   run = rvx({"check", "newer.rvx"});
   EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("newer.rvx: newer than this library layout"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("does not open it: RVX- file is created by newer"), std::string::npos) << run.out;
 }
 

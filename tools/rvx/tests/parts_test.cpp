@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "arguments.h"
-#include "layouts.h"
 #include "statistics.h"
 
 namespace rvx {
@@ -61,54 +60,6 @@ TEST(Arguments, LanguageMultichannelAndHeadings) {
   EXPECT_TRUE(isTimeHeading("Time"));
   EXPECT_FALSE(isTimeHeading("time [ms]"));
   EXPECT_FALSE(isTimeHeading("T1"));
-}
-
-struct LayoutCase {
-  const char* name;
-  std::vector<uint8_t> bytes;  // from offset 0
-  Layout layout;
-  RecordKind records;
-};
-
-TEST(DetectLayout, FollowsTheImportsOrderOfTests) {
-  auto header = [](uint8_t version, uint8_t original) {
-    std::vector<uint8_t> bytes(32, 0);
-    bytes[4] = version;
-    bytes[5] = original;
-    return bytes;
-  };
-  std::vector<uint8_t> dos = {0x10, 0x27, 0, 0, 'p', 1, 0, 0, '.', 0};
-  std::vector<uint8_t> kindQ = header('P', 0);
-  kindQ[24] = 12;
-  std::vector<uint8_t> kindP = header('P', 0);
-  kindP[24] = 13;
-  const LayoutCase cases[] = {
-      {"DOS before 5.0", dos, Layout::DosBefore5, RecordKind::Decimals},
-      {"P as Q", kindQ, Layout::DosQ, RecordKind::Decimals},
-      {"P", kindP, Layout::DosP, RecordKind::Floats},
-      {"Q", header('Q', 0), Layout::DosQ, RecordKind::Decimals},
-      {"t", header('t', 'W'), Layout::Newer, RecordKind::Floats},
-      {"p", header('p', 'W'), Layout::Developer, RecordKind::Floats},
-      {"R W", header('R', 'W'), Layout::Win2, RecordKind::Sparse},
-      {"R X", header('R', 'X'), Layout::Win3, RecordKind::Floats},
-      {"A 0", header('A', 0), Layout::Win2, RecordKind::Floats},
-      {"0 0", header(0, 0), Layout::Win2, RecordKind::Decimals},
-      {"A W", header('A', 'W'), Layout::Win3, RecordKind::Floats},
-      {"64 W", header(64, 'W'), Layout::Win3, RecordKind::Floats},
-      {"96 W", header(96, 'W'), Layout::Win6, RecordKind::Floats},
-      {"o W", header('o', 'W'), Layout::Current, RecordKind::Floats},
-      {"s X", header('s', 'X'), Layout::Current, RecordKind::Floats},
-  };
-  for (const LayoutCase& c : cases) {
-    const LayoutInfo info = detectLayout(c.bytes.data(), c.bytes.size());
-    EXPECT_EQ(info.layout, c.layout) << c.name;
-    EXPECT_EQ(info.records, c.records) << c.name;
-  }
-  EXPECT_EQ(layoutName(detectLayout(header(64, 'W').data(), 32)), "WIN 3.x/4.x (compact)");
-  EXPECT_EQ(detectLayout(dos.data(), 3).layout, Layout::TooShort);
-  EXPECT_EQ(versionText('s'), "s (115)");
-  EXPECT_EQ(versionText(64), "64 ('@')");
-  EXPECT_EQ(versionText(0), "0");
 }
 
 TEST(RecordStatistics, TheLibrarysArithmetic) {
