@@ -9,7 +9,6 @@
 #include "commands.h"
 #include "number_text.h"
 #include "raw_file.h"
-#include "statistics.h"
 #include "tool_error.h"
 #include "utf.h"
 
@@ -140,16 +139,15 @@ void checkCurrent(const RawFile& file, Findings& findings) {
     findings.add("no statistics stored (flag 0) for a file with records");
     return;
   }
-  RecordStatistics statistics(n);
-  readRecords(file.name, area.offset, counted, n,
-              [&](const float* records, size_t count) { statistics.add(records, count); });
+  const Recount recount = recountRecords(file, counted);
   for (uint32_t k = 0; k < n; ++k) {
     const MGR_DEF& c = h.Channel[k];
+    const ChannelStatistics& computed = recount.channels[k];
     std::string wrong;
-    if (!sameValue(c.MinValue, statistics.minimum(k))) wrong += " minimum";
-    if (!sameValue(c.MaxValue, statistics.maximum(k))) wrong += " maximum";
-    if (h.FlagStatistics == 3 && !closeValue(c.MeanValue, statistics.mean(k))) wrong += " mean";
-    if (h.FlagStatistics == 3 && !closeValue(c.RMSValue, statistics.rms(k))) wrong += " RMS";
+    if (!sameValue(c.MinValue, computed.minimum)) wrong += " minimum";
+    if (!sameValue(c.MaxValue, computed.maximum)) wrong += " maximum";
+    if (h.FlagStatistics == 3 && !closeValue(c.MeanValue, computed.mean)) wrong += " mean";
+    if (h.FlagStatistics == 3 && !closeValue(c.RMSValue, computed.rms)) wrong += " RMS";
     if (!wrong.empty()) {
       findings.add("channel " + std::to_string(k) + " (" + variableOf(c) + "): stored" + wrong +
                    " differ from the " + plural(counted, "counted record"));

@@ -9,7 +9,6 @@
 
 #include "commands.h"
 #include "raw_file.h"
-#include "statistics.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -87,14 +86,11 @@ int runRepair(const RepairOptions& options) {
   const DataArea area = dataArea(file);
   if (area.wholeRecords > UINT32_MAX) throw ToolError(file.name + ": more records than a header can count");
 
-  RecordStatistics statistics(n);
   Progress progress("recount", area.wholeRecords);
-  readRecords(file.name, area.offset, area.wholeRecords, n, [&](const float* records, size_t count) {
-    statistics.add(records, count);
-    progress.update(statistics.count());
-  });
+  const Recount recount =
+      recountRecords(file, area.wholeRecords, [&](uint64_t done) { progress.update(done); });
   progress.finish();
-  if (statistics.count() != area.wholeRecords) throw ToolError(file.name + ": reading the records failed");
+  if (recount.records != area.wholeRecords) throw ToolError(file.name + ": reading the records failed");
 
   auto repaired = std::make_unique<RVX_HEADER>();
   std::memcpy(repaired.get(), file.header.get(), sizeof(RVX_HEADER));
@@ -102,10 +98,11 @@ int runRepair(const RepairOptions& options) {
   if (area.wholeRecords > 0) {
     // As the library's final update: with no records nothing is computed.
     for (uint32_t k = 0; k < n; ++k) {
-      repaired->Channel[k].MinValue = statistics.minimum(k);
-      repaired->Channel[k].MaxValue = statistics.maximum(k);
-      repaired->Channel[k].MeanValue = statistics.mean(k);
-      repaired->Channel[k].RMSValue = statistics.rms(k);
+      const ChannelStatistics& computed = recount.channels[k];
+      repaired->Channel[k].MinValue = computed.minimum;
+      repaired->Channel[k].MaxValue = computed.maximum;
+      repaired->Channel[k].MeanValue = computed.mean;
+      repaired->Channel[k].RMSValue = computed.rms;
     }
     repaired->FlagStatistics = 3;
   }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "format/import.h"
 #include "format/layout.h"
@@ -52,9 +53,20 @@ struct DataArea {
 };
 DataArea dataArea(const RawFile& file);
 
-// Streams `count` records of `channels` floats from `offset`, in blocks;
-// returns the number of whole records read.
-uint64_t readRecords(const std::string& name, uint64_t offset, uint64_t count, size_t channels,
-                     const std::function<void(const float*, size_t)>& block);
+// Minimum, maximum, mean and RMS of each channel over the records, by the
+// format's statistics arithmetic, so that a recount gives the values a
+// properly closed file holds.
+struct ChannelStatistics {
+  float minimum = 0, maximum = 0, mean = 0, rms = 0;
+};
+struct Recount {
+  uint64_t records = 0;  // whole records read
+  std::vector<ChannelStatistics> channels;  // all zero when no record was read
+};
+
+// Recounts the first `count` records of the data area of a current-layout
+// file; `progress` hears the number of records read so far.
+Recount recountRecords(const RawFile& file, uint64_t count,
+                       const std::function<void(uint64_t)>& progress = {});
 
 }  // namespace rvx

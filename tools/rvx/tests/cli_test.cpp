@@ -360,6 +360,10 @@ TEST_F(Cli, RepairRecountsAFileThatLostItsFinalHeader) {
   Recording recording;
   recording.channels = {{"p1", "bar", ""}, {"T1", "°C", ""}};
   recording.records = randomRecords(777, 2, 3);
+  // A NaN in the first record stays both extremes; a later one moves
+  // neither. Either way the sums, and so mean and RMS, become NaN.
+  recording.records[0][1] = NAN;
+  recording.records[5][0] = NAN;
   createRecording(at("closed.rvx"), recording);
   createRecording(at("stale.rvx"), recording, false, 4, Close::Simple);
   std::string stale = readBytes(scratch.file("stale.rvx"));
