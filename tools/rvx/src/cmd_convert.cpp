@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 
 #include "commands.h"
 #include "format/layout.h"
 #include "format/layouts.h"
+#include "format/limits.h"
 #include "number_text.h"
 #include "terminal.h"
 #include "tool_error.h"
@@ -22,11 +24,10 @@ struct Warnings {
   void add(std::string line) { lines.push_back(std::move(line)); }
 };
 
-// The longest texts that the setters accept (UTF-16 units).
-constexpr size_t kCommentLimit = 291, kCompanyLimit = 63, kInstrumentLimit = 62,
-                 kSerialLimit = 15, kNameLimit = 23, kTriggerLimit = 63;
-constexpr size_t kUnitLimit = 10, kChannelNameLimit = 23, kNumberLimit = 3, kSignalLimit = 31,
-                 kZeroLimit = 15, kCalLimit = 127, kFilterLimit = 31, kLintabLimit = 199;
+namespace format = kdrvx::format;
+
+// The highest number of a variable: VariableIndex is a signed byte.
+constexpr int kMaxVariableIndex = std::numeric_limits<decltype(format::MGR_DEF::VariableIndex)>::max();
 
 std::string cut(const std::string& text, size_t limit) {
   std::u16string units = wide(text);
@@ -54,7 +55,7 @@ void setFitting(CreateSession& session, CreateSession::ChannelSetter setter, int
 }
 
 // What the create path's variable parser reads back unchanged: one or two
-// letters and a number from 1 to 127.
+// letters and a number from 1 to kMaxVariableIndex.
 bool plainVariable(const std::u16string& variable) {
   size_t letters = 0;
   while (letters < variable.size() && !(variable[letters] >= u'0' && variable[letters] <= u'9')) {
@@ -67,7 +68,7 @@ bool plainVariable(const std::u16string& variable) {
   for (size_t i = letters; i < variable.size(); ++i) {
     if (variable[i] < u'0' || variable[i] > u'9') return false;
     index = index * 10 + (variable[i] - u'0');
-    if (index > 127) return false;
+    if (index > kMaxVariableIndex) return false;
   }
   return index >= 1;
 }
@@ -83,7 +84,7 @@ int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& war
   // A variable that the current layout cannot hold as it is (none at all
   // in some DOS files, or one taken twice) gets a stand-in name.
   for (const char* letter : {"X", "Y", "Z"}) {
-    for (int number = channel.index + 1; number <= 127; ++number) {
+    for (int number = channel.index + 1; number <= kMaxVariableIndex; ++number) {
       const std::string name = letter + std::to_string(number);
       const uint32_t result = KDRVX_AddChannel(chars(wide(name)));
       if (result < 0xE1000000u) {
@@ -141,12 +142,12 @@ int runConvert(const ConvertOptions& options) {
   const size_t channels = info.channels.size();
 
   CreateSession session(options.output, options.force, info.original, false, 255);
-  setFitting(session, KDRVX_SetComment, info.comment, kCommentLimit, "comment", warnings);
-  setFitting(session, KDRVX_SetCompany, info.company, kCompanyLimit, "company", warnings);
-  setFitting(session, KDRVX_SetInstrument, info.instrument, kInstrumentLimit, "instrument", warnings);
-  setFitting(session, KDRVX_SetSnrInstrument, info.serialNumber, kSerialLimit, "serial number", warnings);
-  setFitting(session, KDRVX_SetNameMeasurement, info.nameMeasurement, kNameLimit, "measurement name", warnings);
-  setFitting(session, KDRVX_SetTriggerSetting, info.triggerSetting, kTriggerLimit, "trigger setting", warnings);
+  setFitting(session, KDRVX_SetComment, info.comment, format::kCommentLimit, "comment", warnings);
+  setFitting(session, KDRVX_SetCompany, info.company, format::kCompanyLimit, "company", warnings);
+  setFitting(session, KDRVX_SetInstrument, info.instrument, format::kInstrumentLimit, "instrument", warnings);
+  setFitting(session, KDRVX_SetSnrInstrument, info.serialNumber, format::kSnrInstrumentLimit, "serial number", warnings);
+  setFitting(session, KDRVX_SetNameMeasurement, info.nameMeasurement, format::kNameMeasurementLimit, "measurement name", warnings);
+  setFitting(session, KDRVX_SetTriggerSetting, info.triggerSetting, format::kTriggerSettingLimit, "trigger setting", warnings);
   session.check(KDRVX_SetScanRate(info.scanInterval), "scan interval");
   session.check(KDRVX_SetNoTriggerRecord(info.triggerRecord), "trigger record");
 
@@ -170,14 +171,14 @@ int runConvert(const ConvertOptions& options) {
   for (const ChannelInfo& channel : info.channels) {
     const std::string what = "channel " + channel.variable;
     const int k = addChannel(session, channel, warnings);
-    setFitting(session, KDRVX_SetChannelUnit, k, channel.unit, kUnitLimit, what + " unit", warnings);
-    setFitting(session, KDRVX_SetChannelName, k, channel.name, kChannelNameLimit, what + " name", warnings);
-    setFitting(session, KDRVX_SetChannelNumber, k, channel.number, kNumberLimit, what + " number", warnings);
-    setFitting(session, KDRVX_SetChannelSignalType, k, channel.signalType, kSignalLimit, what + " signal type", warnings);
-    setFitting(session, KDRVX_SetChannelZeroPoint, k, channel.zeroPoint, kZeroLimit, what + " zero point", warnings);
-    setFitting(session, KDRVX_SetChannelCalParameter, k, channel.calParameter, kCalLimit, what + " range", warnings);
-    setFitting(session, KDRVX_SetChannelFilter, k, channel.filter, kFilterLimit, what + " filter", warnings);
-    setFitting(session, KDRVX_SetChannelLintab, k, channel.lintab, kLintabLimit, what + " linearisation table", warnings);
+    setFitting(session, KDRVX_SetChannelUnit, k, channel.unit, format::kChannelUnitLimit, what + " unit", warnings);
+    setFitting(session, KDRVX_SetChannelName, k, channel.name, format::kChannelNameLimit, what + " name", warnings);
+    setFitting(session, KDRVX_SetChannelNumber, k, channel.number, format::kChannelNumberLimit, what + " number", warnings);
+    setFitting(session, KDRVX_SetChannelSignalType, k, channel.signalType, format::kChannelSignalTypeLimit, what + " signal type", warnings);
+    setFitting(session, KDRVX_SetChannelZeroPoint, k, channel.zeroPoint, format::kChannelZeroPointLimit, what + " zero point", warnings);
+    setFitting(session, KDRVX_SetChannelCalParameter, k, channel.calParameter, format::kChannelCalParameterLimit, what + " range", warnings);
+    setFitting(session, KDRVX_SetChannelFilter, k, channel.filter, format::kChannelFilterLimit, what + " filter", warnings);
+    setFitting(session, KDRVX_SetChannelLintab, k, channel.lintab, format::kChannelLintabLimit, what + " linearisation table", warnings);
     const auto index = static_cast<int16_t>(k);
     session.check(KDRVX_SetChannelIndRate(index, channel.indRate), what + " individual rate");
     session.check(KDRVX_SetChannelISDS(index, channel.isds ? 1 : 0), what + " ISDS");
@@ -206,7 +207,7 @@ int runConvert(const ConvertOptions& options) {
   if (dateKnown && timeKnown) {
     session.close();
   } else {
-    using kdrvx::format::RVX_HEADER;
+    using format::RVX_HEADER;
     const auto byte = [](int64_t value) { return static_cast<uint8_t>(value); };
     const uint16_t year = static_cast<uint16_t>(when.year);
     std::vector<uint8_t> date = {byte(year), byte(year >> 8), byte(when.month), byte(when.day)};
@@ -228,7 +229,7 @@ int runConvert(const ConvertOptions& options) {
 
   std::cout << options.input << " -> " << session.file() << ": " << channels << " channels, "
             << records.delivered() << " records, "
-            << kdrvx::format::layoutOf(kdrvx::format::LayoutId::Current).name << " layout\n";
+            << format::layoutOf(format::LayoutId::Current).name << " layout\n";
   for (const std::string& line : warnings.lines) {
     std::cerr << "rvx: " << options.input << ": warning: " << line << '\n';
   }

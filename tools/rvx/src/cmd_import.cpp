@@ -12,6 +12,7 @@
 #include "arguments.h"
 #include "commands.h"
 #include "csv.h"
+#include "format/limits.h"
 #include "number_text.h"
 #include "terminal.h"
 #include "tool_error.h"
@@ -185,7 +186,8 @@ int runImport(const ImportOptions& options) {
       const std::string what = "column '" + column.heading + "'";
       const int channel = session->addChannel(column.parts.variable);
       session->check(session->set(KDRVX_SetChannelUnit, channel, column.parts.unit),
-                     what + ": unit '" + column.parts.unit + "' (at most 10 characters)");
+                     what + ": unit '" + column.parts.unit + "' (at most " +
+                         std::to_string(kdrvx::format::kChannelUnitLimit) + " characters)");
       if (column.bits) session->check(KDRVX_SetChannelMultiChannel(static_cast<int16_t>(channel), column.bits), what);
     }
 

@@ -3,15 +3,13 @@
 #include <iostream>
 
 #include "commands.h"
+#include "format/limits.h"
 #include "tool_error.h"
 #include "utf.h"
 
 namespace rvx {
 
 namespace {
-
-constexpr size_t kCommentLimit = 291;
-constexpr size_t kNameLimit = 23;
 
 void checkLength(const std::string& text, size_t limit, const std::string& option) {
   const size_t length = wideLength(text);
@@ -30,8 +28,8 @@ int runModify(const ModifyOptions& options) {
     throw usageError("modify: nothing to change; give --comment and/or --name");
   }
   const std::string comment = options.comment ? toCrLf(*options.comment) : std::string();
-  if (options.comment) checkLength(comment, kCommentLimit, "--comment");
-  if (options.nameMeasurement) checkLength(*options.nameMeasurement, kNameLimit, "--name");
+  if (options.comment) checkLength(comment, kdrvx::format::kCommentLimit, "--comment");
+  if (options.nameMeasurement) checkLength(*options.nameMeasurement, kdrvx::format::kNameMeasurementLimit, "--name");
 
   ModifySession session(options.file);
   std::string oldComment, oldName;

@@ -3,6 +3,8 @@
 #include <iostream>
 
 #include "commands.h"
+#include "format/layout.h"
+#include "format/limits.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -72,7 +74,8 @@ int main(int argc, char** argv) {
   optionalText(*importCommand, "--scan-interval-us", imports.scanInterval,
                "Microseconds between records (default: from the time column)");
   auto* legacy = importCommand->add_flag("--legacy", imports.legacy,
-                                         "Compact WIN 3.x/4.x layout with an RVI file (at most 24 channels)");
+                                         "Compact WIN 3.x/4.x layout with an RVI file (at most " +
+                                             std::to_string(kdrvx::format::kCompactMaxChannels) + " channels)");
   importCommand->add_option("--language", imports.language, "Language of the RVI file: de, en or fr (default en)")
       ->needs(legacy);
   optionalText(*importCommand, "--comment", imports.comment, "Comment (line breaks allowed)");
@@ -98,8 +101,11 @@ int main(int argc, char** argv) {
   ModifyOptions modify;
   auto* modifyCommand = app.add_subcommand("modify", "Change comment and measurement name in place");
   modifyCommand->add_option("FILE", modify.file, "RVX file of the current layout")->required();
-  optionalText(*modifyCommand, "--comment", modify.comment, "New comment (at most 291 characters)");
-  optionalText(*modifyCommand, "--name", modify.nameMeasurement, "New measurement name (at most 23 characters)");
+  optionalText(*modifyCommand, "--comment", modify.comment,
+               "New comment (at most " + std::to_string(kdrvx::format::kCommentLimit) + " characters)");
+  optionalText(*modifyCommand, "--name", modify.nameMeasurement,
+               "New measurement name (at most " + std::to_string(kdrvx::format::kNameMeasurementLimit) +
+                   " characters)");
 
   CheckOptions check;
   auto* checkCommand = app.add_subcommand(
