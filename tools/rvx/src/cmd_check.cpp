@@ -9,12 +9,17 @@
 #include "commands.h"
 #include "number_text.h"
 #include "raw_file.h"
+#include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
 
 namespace rvx {
 
 namespace {
+
+struct CheckOptions {
+  std::string file;
+};
 
 using kdrvx::format::Layout;
 using kdrvx::format::LayoutId;
@@ -219,8 +224,6 @@ std::filesystem::path rviCompanion(const std::string& file) {
   return std::filesystem::path(name + u"RVI");
 }
 
-}  // namespace
-
 int runCheck(const CheckOptions& options) {
   const RawFile file = readRawFile(options.file);
   Findings findings;
@@ -253,5 +256,18 @@ int runCheck(const CheckOptions& options) {
             << (findings.lines.empty() ? "no findings" : plural(findings.lines.size(), "finding")) << '\n';
   return findings.lines.empty() ? kExitOk : kExitFailure;
 }
+
+Run addCheckOptions(CLI::App& command) {
+  auto options = std::make_shared<CheckOptions>();
+  command.add_option("FILE", options->file, "RVX file")->required();
+  return [options] { return runCheck(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kCheckSubcommand{
+    "check",
+    "Validate layout, header, record count and statistics (exit 0 clean, 1 findings)",
+    addCheckOptions};
 
 }  // namespace rvx

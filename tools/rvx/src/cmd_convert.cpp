@@ -11,6 +11,7 @@
 #include "format/layouts.h"
 #include "format/limits.h"
 #include "number_text.h"
+#include "subcommand.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -18,6 +19,11 @@
 namespace rvx {
 
 namespace {
+
+struct ConvertOptions {
+  std::string input, output;
+  bool force = false;
+};
 
 struct Warnings {
   std::vector<std::string> lines;
@@ -132,8 +138,6 @@ DateTime parseDateTime(const RecordingInfo& info) {
   return result;
 }
 
-}  // namespace
-
 int runConvert(const ConvertOptions& options) {
   refuseSameFile(options.input, options.output);
   Warnings warnings;
@@ -235,5 +239,17 @@ int runConvert(const ConvertOptions& options) {
   }
   return kExitOk;
 }
+
+Run addConvertOptions(CLI::App& command) {
+  auto options = std::make_shared<ConvertOptions>();
+  command.add_option("IN", options->input, "RVX file of any layout")->required();
+  command.add_option("-o,--output", options->output, "RVX file to create")->required();
+  command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  return [options] { return runConvert(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kConvertSubcommand{"convert", "Any layout to the current layout", addConvertOptions};
 
 }  // namespace rvx

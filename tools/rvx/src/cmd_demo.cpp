@@ -10,12 +10,17 @@
 #include <numbers>
 
 #include "commands.h"
+#include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
 
 namespace rvx {
 
 namespace {
+
+struct DemoOptions {
+  std::string directory = "rvx-demo";
+};
 
 constexpr int64_t kInterval = 1000;  // microseconds: 1 kHz
 constexpr uint32_t kRecords = 10000; // 10 s
@@ -126,8 +131,6 @@ std::vector<float> readAll(const std::string& file, RecordingInfo& info) {
   return all;
 }
 
-}  // namespace
-
 int runDemo(const DemoOptions& options) {
   const std::filesystem::path directory = toPath(options.directory);
   std::error_code error;
@@ -179,5 +182,18 @@ int runDemo(const DemoOptions& options) {
             << " --channels p1,T1 --records 0:9, rvx convert " << compact << " -o converted.rvx\n";
   return kExitOk;
 }
+
+Run addDemoOptions(CLI::App& command) {
+  auto options = std::make_shared<DemoOptions>();
+  command.add_option("DIR", options->directory, "Directory for the files (default ./rvx-demo)");
+  return [options] { return runDemo(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kDemoSubcommand{
+    "demo",
+    "Record a synthetic 10 s, 1 kHz, 8-channel recording and show what rvx does with it",
+    addDemoOptions};
 
 }  // namespace rvx

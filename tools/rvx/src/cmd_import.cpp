@@ -14,6 +14,7 @@
 #include "csv.h"
 #include "format/limits.h"
 #include "number_text.h"
+#include "subcommand.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -21,6 +22,19 @@
 namespace rvx {
 
 namespace {
+
+struct ImportOptions {
+  std::string input, output;
+  std::optional<int64_t> scanInterval;  // microseconds
+  bool legacy = false;
+  std::string language = "en";
+  std::optional<std::string> comment, company, instrument, serialNumber, nameMeasurement,
+      triggerSetting, date, time;
+  std::optional<uint32_t> triggerRecord;
+  std::vector<std::string> multiChannels;  // VAR:BITS
+  bool notOriginal = false;
+  bool force = false;
+};
 
 struct Column {
   std::string heading;
@@ -81,8 +95,6 @@ void setHeader(CreateSession& session, CreateSession::HeaderSetter setter,
                const std::optional<std::string>& text, const std::string& option) {
   if (text) session.check(session.set(setter, *text), option + " '" + *text + "'");
 }
-
-}  // namespace
 
 int runImport(const ImportOptions& options) {
   int32_t language = 255;
@@ -251,5 +263,37 @@ int runImport(const ImportOptions& options) {
   if (output != options.output) std::cout << "(the library named the file " << output << ")\n";
   return kExitOk;
 }
+
+Run addImportOptions(CLI::App& command) {
+  auto options = std::make_shared<ImportOptions>();
+  command.add_option("IN", options->input, "CSV file, or - for standard input")->required();
+  command.add_option("-o,--output", options->output, "RVX file to create")->required();
+  optionalOption(command, "--scan-interval-us", options->scanInterval,
+                 "Microseconds between records (default: from the time column)");
+  auto* legacy = command.add_flag("--legacy", options->legacy,
+                                  "Compact WIN 3.x/4.x layout with an RVI file (at most " +
+                                      std::to_string(kdrvx::format::kCompactMaxChannels) + " channels)");
+  command.add_option("--language", options->language, "Language of the RVI file: de, en or fr (default en)")
+      ->needs(legacy);
+  optionalOption(command, "--comment", options->comment, "Comment (line breaks allowed)");
+  optionalOption(command, "--company", options->company, "Company");
+  optionalOption(command, "--instrument", options->instrument, "Measuring instrument");
+  optionalOption(command, "--serial-number", options->serialNumber, "Serial number of the instrument");
+  optionalOption(command, "--name", options->nameMeasurement, "Name of the measurement");
+  optionalOption(command, "--trigger-setting", options->triggerSetting, "Trigger condition");
+  optionalOption(command, "--trigger-record", options->triggerRecord, "Record at which the trigger fired");
+  optionalOption(command, "--date", options->date, "Recording date DD.MM.YYYY (default: today)");
+  optionalOption(command, "--time", options->time, "Recording time HH:MM[:SS] (default: now)");
+  command.add_option("--multichannel", options->multiChannels,
+                     "VARIABLE:BITS: the column holds bit fields as unsigned integers");
+  command.add_flag("--not-original", options->notOriginal, "Mark the file as not an original recording");
+  command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  return [options] { return runImport(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kImportSubcommand{
+    "import", "A CSV file (heading row 'variable [unit]') as a recording", addImportOptions};
 
 }  // namespace rvx

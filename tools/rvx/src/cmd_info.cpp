@@ -10,12 +10,18 @@
 #include "commands.h"
 #include "number_text.h"
 #include "raw_file.h"
+#include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
 
 namespace rvx {
 
 namespace {
+
+struct InfoOptions {
+  std::string file;
+  bool json = false;
+};
 
 std::string intervalText(int64_t microseconds) {
   std::string text;
@@ -235,6 +241,8 @@ std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std
   return selected;
 }
 
+namespace {
+
 int runInfo(const InfoOptions& options) {
   const std::string layout = fileLayoutName(options.file);
   ReadSession session(options.file);
@@ -246,5 +254,17 @@ int runInfo(const InfoOptions& options) {
   }
   return kExitOk;
 }
+
+Run addInfoOptions(CLI::App& command) {
+  auto options = std::make_shared<InfoOptions>();
+  command.add_option("FILE", options->file, "RVX file")->required();
+  command.add_flag("--json", options->json, "One JSON document instead of the report");
+  return [options] { return runInfo(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kInfoSubcommand{
+    "info", "Layout, header texts, record count and the table of channels", addInfoOptions};
 
 }  // namespace rvx

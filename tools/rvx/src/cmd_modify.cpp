@@ -4,12 +4,18 @@
 
 #include "commands.h"
 #include "format/limits.h"
+#include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
 
 namespace rvx {
 
 namespace {
+
+struct ModifyOptions {
+  std::string file;
+  std::optional<std::string> comment, nameMeasurement;
+};
 
 void checkLength(const std::string& text, size_t limit, const std::string& option) {
   const size_t length = wideLength(text);
@@ -20,8 +26,6 @@ void checkLength(const std::string& text, size_t limit, const std::string& optio
 }
 
 std::string shown(const std::string& text) { return "\"" + fromCrLf(text) + "\""; }
-
-}  // namespace
 
 int runModify(const ModifyOptions& options) {
   if (!options.comment && !options.nameMeasurement) {
@@ -46,5 +50,21 @@ int runModify(const ModifyOptions& options) {
   }
   return kExitOk;
 }
+
+Run addModifyOptions(CLI::App& command) {
+  auto options = std::make_shared<ModifyOptions>();
+  command.add_option("FILE", options->file, "RVX file of the current layout")->required();
+  optionalOption(command, "--comment", options->comment,
+                 "New comment (at most " + std::to_string(kdrvx::format::kCommentLimit) + " characters)");
+  optionalOption(command, "--name", options->nameMeasurement,
+                 "New measurement name (at most " + std::to_string(kdrvx::format::kNameMeasurementLimit) +
+                     " characters)");
+  return [options] { return runModify(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kModifySubcommand{
+    "modify", "Change comment and measurement name in place", addModifyOptions};
 
 }  // namespace rvx

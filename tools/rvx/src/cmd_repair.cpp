@@ -9,6 +9,7 @@
 
 #include "commands.h"
 #include "raw_file.h"
+#include "subcommand.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -16,6 +17,10 @@
 namespace rvx {
 
 namespace {
+
+struct RepairOptions {
+  std::string file, output;
+};
 
 using kdrvx::format::RVX_HEADER;
 
@@ -69,8 +74,6 @@ void writeRepaired(const std::string& source, const std::filesystem::path& targe
     throw ToolError(pathText(target) + ": writing the repaired file failed");
   }
 }
-
-}  // namespace
 
 int runRepair(const RepairOptions& options) {
   const RawFile file = readRawFile(options.file);
@@ -144,5 +147,19 @@ int runRepair(const RepairOptions& options) {
   std::cout << options.file << ": repaired in place\n";
   return kExitOk;
 }
+
+Run addRepairOptions(CLI::App& command) {
+  auto options = std::make_shared<RepairOptions>();
+  command.add_option("FILE", options->file, "RVX file of the current layout")->required();
+  command.add_option("-o,--output", options->output, "Write the repaired file here instead of in place");
+  return [options] { return runRepair(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kRepairSubcommand{
+    "repair",
+    "Recount records and statistics of a recording that stopped before its final header",
+    addRepairOptions};
 
 }  // namespace rvx
