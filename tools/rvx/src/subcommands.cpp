@@ -6,7 +6,7 @@ namespace rvx {
 
 extern const Subcommand kInfoSubcommand;
 extern const Subcommand kExportSubcommand;
-extern const Subcommand kImportSubcommand;
+extern const Subcommand kFromCsvSubcommand;  // rvx import
 extern const Subcommand kConvertSubcommand;
 extern const Subcommand kModifySubcommand;
 extern const Subcommand kCheckSubcommand;
@@ -16,9 +16,9 @@ extern const Subcommand kDemoSubcommand;
 
 std::span<const Subcommand* const> subcommands() {
   static const Subcommand* const kList[] = {
-      &kInfoSubcommand,   &kExportSubcommand, &kImportSubcommand,
+      &kInfoSubcommand,    &kExportSubcommand, &kFromCsvSubcommand,
       &kConvertSubcommand, &kModifySubcommand, &kCheckSubcommand,
-      &kRepairSubcommand, &kPlotSubcommand,   &kDemoSubcommand,
+      &kRepairSubcommand,  &kPlotSubcommand,   &kDemoSubcommand,
   };
   return kList;
 }
