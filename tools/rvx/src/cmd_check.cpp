@@ -80,27 +80,34 @@ void checkRecordCount(uint64_t stored, uint64_t whole, uint64_t trailing, Findin
   }
 }
 
-void checkCurrent(const RawFile& file, Findings& findings) {
+// Channel count, header size and header length against the file; false
+// when the header does not describe itself and nothing else can be judged.
+bool checkHeaderGeometry(const RawFile& file, Findings& findings) {
   const RVX_HEADER& h = *file.header;
   const uint32_t n = h.NoChannels;
   if (n < 1 || n > kdrvx::format::kMaxChannels) {
     findings.add("the channel count " + std::to_string(n) + " is outside 1 to " +
                  std::to_string(kdrvx::format::kMaxChannels));
-    return;
+    return false;
   }
   const uint32_t length = kdrvx::format::headerLength(n);
   if (h.HeaderSize != kdrvx::format::headerSizeField(n)) {
     findings.add("the header size field says " + std::to_string(h.HeaderSize) + " bytes; " +
                  plural(n, "channel") + " need " + std::to_string(kdrvx::format::headerSizeField(n)));
-    return;
+    return false;
   }
   if (file.length < length) {
     findings.add("the file ends inside its header (" + std::to_string(file.length) + " of " +
                  std::to_string(length) + " bytes)");
-    return;
+    return false;
   }
-  if (h.Month > 12 || h.Day > 31 || (h.Hour > 23 && h.Hour != 255) ||
-      (h.Minute > 59 && h.Minute != 255) || (h.Second > 59 && h.Second != 255)) {
+  return true;
+}
+
+void checkDateAndTexts(const RVX_HEADER& h, Findings& findings) {
+  constexpr uint8_t kUnknown = kdrvx::format::kNoSeconds;  // also marks an unknown hour or minute
+  if (h.Month > 12 || h.Day > 31 || (h.Hour > 23 && h.Hour != kUnknown) ||
+      (h.Minute > 59 && h.Minute != kUnknown) || (h.Second > 59 && h.Second != kUnknown)) {
     findings.add("implausible date or time in the header");
   }
   const std::pair<const char*, bool> texts[] = {
@@ -111,7 +118,16 @@ void checkCurrent(const RawFile& file, Findings& findings) {
   for (const auto& [name, ok] : texts) {
     if (!ok) findings.add(std::string("the ") + name + " has no terminating zero");
   }
-  for (uint32_t k = 0; k < n; ++k) {
+}
+
+bool textsTerminated(const MGR_DEF& c) {
+  return terminated(c.ChannelUnit) && terminated(c.ChannelName) && terminated(c.ChannelNumber) &&
+         terminated(c.ChannelSignalType) && terminated(c.ChannelZeroPoint) &&
+         terminated(c.ChannelCalParameter) && terminated(c.ChannelFilter) && terminated(c.ChannelLintab);
+}
+
+void checkChannels(const RVX_HEADER& h, Findings& findings) {
+  for (uint32_t k = 0; k < h.NoChannels; ++k) {
     const MGR_DEF& c = h.Channel[k];
     const std::string label = "channel " + std::to_string(k);
     if (c.VariableLetter == 0 || c.VariableIndex <= 0) findings.add(label + " has no valid variable");
@@ -123,29 +139,24 @@ void checkCurrent(const RawFile& file, Findings& findings) {
       }
     }
     if (c.MultiChannel > 32) findings.add(label + " is a multichannel of " + std::to_string(c.MultiChannel) + " bits");
-    if (!terminated(c.ChannelUnit) || !terminated(c.ChannelName) || !terminated(c.ChannelNumber) ||
-        !terminated(c.ChannelSignalType) || !terminated(c.ChannelZeroPoint) ||
-        !terminated(c.ChannelCalParameter) || !terminated(c.ChannelFilter) ||
-        !terminated(c.ChannelLintab)) {
-      findings.add(label + " has a text without a terminating zero");
-    }
+    if (!textsTerminated(c)) findings.add(label + " has a text without a terminating zero");
   }
+}
 
-  const DataArea area = dataArea(file);
-  checkRecordCount(h.NoRecords, area.wholeRecords, area.trailingBytes, findings);
-
+// The stored statistics against those of the first `counted` records.
+void checkStatistics(const RawFile& file, uint64_t counted, Findings& findings) {
+  const RVX_HEADER& h = *file.header;
   if (h.FlagStatistics != 0 && h.FlagStatistics != 1 && h.FlagStatistics != 3) {
     findings.add("the statistics flag is " + std::to_string(h.FlagStatistics) + ", not 0, 1 or 3");
     return;
   }
-  const uint64_t counted = std::min<uint64_t>(h.NoRecords, area.wholeRecords);
   if (counted == 0) return;
   if (h.FlagStatistics == 0) {
     findings.add("no statistics stored (flag 0) for a file with records");
     return;
   }
   const Recount recount = recountRecords(file, counted);
-  for (uint32_t k = 0; k < n; ++k) {
+  for (uint32_t k = 0; k < h.NoChannels; ++k) {
     const MGR_DEF& c = h.Channel[k];
     const ChannelStatistics& computed = recount.channels[k];
     std::string wrong;
@@ -158,6 +169,16 @@ void checkCurrent(const RawFile& file, Findings& findings) {
                    " differ from the " + plural(counted, "counted record"));
     }
   }
+}
+
+void checkCurrent(const RawFile& file, Findings& findings) {
+  if (!checkHeaderGeometry(file, findings)) return;
+  const RVX_HEADER& h = *file.header;
+  checkDateAndTexts(h, findings);
+  checkChannels(h, findings);
+  const DataArea area = dataArea(file);
+  checkRecordCount(h.NoRecords, area.wholeRecords, area.trailingBytes, findings);
+  checkStatistics(file, std::min<uint64_t>(h.NoRecords, area.wholeRecords), findings);
 }
 
 // The WIN layouts store the length of their header, which their fixed part

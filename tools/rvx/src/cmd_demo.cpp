@@ -82,7 +82,7 @@ void fillRecord(uint32_t i, Noise& noise, float* record) {
 }
 
 void record(const std::string& file, bool compact) {
-  CreateSession session(file, true, true, compact, compact ? 0 : 255);
+  CreateSession session(file, true, true, compact, compact ? 0 : kNoSummaryLanguage);
   session.check(session.set(KDRVX_SetCompany, "KD Messtechnik GmbH"), "company");
   session.check(session.set(KDRVX_SetInstrument, "KD-Logger 8"), "instrument");
   session.check(session.set(KDRVX_SetSnrInstrument, "DL-0042"), "serial number");

@@ -112,9 +112,9 @@ ToolError csvFailure(const std::string& input, const CsvError& error) {
   return ToolError(input + " line " + std::to_string(error.line()) + ": " + error.what());
 }
 
-// The label language of the RVI file for --legacy; 255 (none) without it.
+// The label language of the RVI file for --legacy.
 int32_t summaryLanguage(const FromCsvOptions& options) {
-  if (!options.legacy) return 255;
+  if (!options.legacy) return kNoSummaryLanguage;
   const auto parsed = parseLanguage(options.language);
   if (!parsed) throw usageError("--language: expected de, en or fr, not " + options.language);
   // The RVI file takes the name of the RVX file with .RVI for .RVX.
