@@ -26,8 +26,9 @@ bool isCurrent(uint8_t, uint8_t) { return true; }
 
 // The trace lines are texts that hosts match on: they stay verbatim.
 constexpr Layout kLayouts[] = {
-    {LayoutId::DosBefore50, "DOS <5.0", u"KDrvxLibrary: RVX version DOS <5.0 ", raw::dos4::kFirstEntry,
-     raw::dos4::kEntrySize, raw::dos4::kMaxChannels, true, decimals, nullptr, convertDosBefore50},
+    {LayoutId::DosBefore50, "DOS before 5.0", u"KDrvxLibrary: RVX version DOS <5.0 ",
+     raw::dos4::kFirstEntry, raw::dos4::kEntrySize, raw::dos4::kMaxChannels, true, decimals, nullptr,
+     convertDosBefore50},
     {LayoutId::DosKindQ, "DOS 5.0/5.1 (kind Q)", u"KDrvxLibrary: RVX version DOS 5.0/5.1 ",
      raw::dosQ::kUsed, 0, kMaxChannels, true, decimals, isKindQ, convertDosKindQ},
     {LayoutId::DosKindP, "DOS 5.0/5.1 (kind P)", u"KDrvxLibrary: RVX version DOS 5.0/5.1 ",

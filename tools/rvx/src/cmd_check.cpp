@@ -9,7 +9,7 @@
 #include "commands.h"
 #include "number_text.h"
 #include "raw_file.h"
-#include "statistics.h"
+#include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
 
@@ -17,7 +17,14 @@ namespace rvx {
 
 namespace {
 
+struct CheckOptions {
+  std::string file;
+};
+
+using kdrvx::format::Layout;
+using kdrvx::format::LayoutId;
 using kdrvx::format::MGR_DEF;
+using kdrvx::format::RecordKind;
 using kdrvx::format::RVX_HEADER;
 
 struct Findings {
@@ -73,26 +80,34 @@ void checkRecordCount(uint64_t stored, uint64_t whole, uint64_t trailing, Findin
   }
 }
 
-void checkCurrent(const RawFile& file, Findings& findings) {
+// Channel count, header size and header length against the file; false
+// when the header does not describe itself and nothing else can be judged.
+bool checkHeaderGeometry(const RawFile& file, Findings& findings) {
   const RVX_HEADER& h = *file.header;
   const uint32_t n = h.NoChannels;
   if (n < 1 || n > kdrvx::format::kMaxChannels) {
-    findings.add("the channel count " + std::to_string(n) + " is outside 1 to 48");
-    return;
+    findings.add("the channel count " + std::to_string(n) + " is outside 1 to " +
+                 std::to_string(kdrvx::format::kMaxChannels));
+    return false;
   }
   const uint32_t length = kdrvx::format::headerLength(n);
   if (h.HeaderSize != kdrvx::format::headerSizeField(n)) {
     findings.add("the header size field says " + std::to_string(h.HeaderSize) + " bytes; " +
                  plural(n, "channel") + " need " + std::to_string(kdrvx::format::headerSizeField(n)));
-    return;
+    return false;
   }
   if (file.length < length) {
     findings.add("the file ends inside its header (" + std::to_string(file.length) + " of " +
                  std::to_string(length) + " bytes)");
-    return;
+    return false;
   }
-  if (h.Month > 12 || h.Day > 31 || (h.Hour > 23 && h.Hour != 255) ||
-      (h.Minute > 59 && h.Minute != 255) || (h.Second > 59 && h.Second != 255)) {
+  return true;
+}
+
+void checkDateAndTexts(const RVX_HEADER& h, Findings& findings) {
+  constexpr uint8_t kUnknown = kdrvx::format::kNoSeconds;  // also marks an unknown hour or minute
+  if (h.Month > 12 || h.Day > 31 || (h.Hour > 23 && h.Hour != kUnknown) ||
+      (h.Minute > 59 && h.Minute != kUnknown) || (h.Second > 59 && h.Second != kUnknown)) {
     findings.add("implausible date or time in the header");
   }
   const std::pair<const char*, bool> texts[] = {
@@ -103,7 +118,16 @@ void checkCurrent(const RawFile& file, Findings& findings) {
   for (const auto& [name, ok] : texts) {
     if (!ok) findings.add(std::string("the ") + name + " has no terminating zero");
   }
-  for (uint32_t k = 0; k < n; ++k) {
+}
+
+bool textsTerminated(const MGR_DEF& c) {
+  return terminated(c.ChannelUnit) && terminated(c.ChannelName) && terminated(c.ChannelNumber) &&
+         terminated(c.ChannelSignalType) && terminated(c.ChannelZeroPoint) &&
+         terminated(c.ChannelCalParameter) && terminated(c.ChannelFilter) && terminated(c.ChannelLintab);
+}
+
+void checkChannels(const RVX_HEADER& h, Findings& findings) {
+  for (uint32_t k = 0; k < h.NoChannels; ++k) {
     const MGR_DEF& c = h.Channel[k];
     const std::string label = "channel " + std::to_string(k);
     if (c.VariableLetter == 0 || c.VariableIndex <= 0) findings.add(label + " has no valid variable");
@@ -115,37 +139,31 @@ void checkCurrent(const RawFile& file, Findings& findings) {
       }
     }
     if (c.MultiChannel > 32) findings.add(label + " is a multichannel of " + std::to_string(c.MultiChannel) + " bits");
-    if (!terminated(c.ChannelUnit) || !terminated(c.ChannelName) || !terminated(c.ChannelNumber) ||
-        !terminated(c.ChannelSignalType) || !terminated(c.ChannelZeroPoint) ||
-        !terminated(c.ChannelCalParameter) || !terminated(c.ChannelFilter) ||
-        !terminated(c.ChannelLintab)) {
-      findings.add(label + " has a text without a terminating zero");
-    }
+    if (!textsTerminated(c)) findings.add(label + " has a text without a terminating zero");
   }
+}
 
-  const DataArea area = dataArea(file);
-  checkRecordCount(h.NoRecords, area.wholeRecords, area.trailingBytes, findings);
-
+// The stored statistics against those of the first `counted` records.
+void checkStatistics(const RawFile& file, uint64_t counted, Findings& findings) {
+  const RVX_HEADER& h = *file.header;
   if (h.FlagStatistics != 0 && h.FlagStatistics != 1 && h.FlagStatistics != 3) {
     findings.add("the statistics flag is " + std::to_string(h.FlagStatistics) + ", not 0, 1 or 3");
     return;
   }
-  const uint64_t counted = std::min<uint64_t>(h.NoRecords, area.wholeRecords);
   if (counted == 0) return;
   if (h.FlagStatistics == 0) {
     findings.add("no statistics stored (flag 0) for a file with records");
     return;
   }
-  RecordStatistics statistics(n);
-  readRecords(file.name, area.offset, counted, n,
-              [&](const float* records, size_t count) { statistics.add(records, count); });
-  for (uint32_t k = 0; k < n; ++k) {
+  const Recount recount = recountRecords(file, counted);
+  for (uint32_t k = 0; k < h.NoChannels; ++k) {
     const MGR_DEF& c = h.Channel[k];
+    const ChannelStatistics& computed = recount.channels[k];
     std::string wrong;
-    if (!sameValue(c.MinValue, statistics.minimum(k))) wrong += " minimum";
-    if (!sameValue(c.MaxValue, statistics.maximum(k))) wrong += " maximum";
-    if (h.FlagStatistics == 3 && !closeValue(c.MeanValue, statistics.mean(k))) wrong += " mean";
-    if (h.FlagStatistics == 3 && !closeValue(c.RMSValue, statistics.rms(k))) wrong += " RMS";
+    if (!sameValue(c.MinValue, computed.minimum)) wrong += " minimum";
+    if (!sameValue(c.MaxValue, computed.maximum)) wrong += " maximum";
+    if (h.FlagStatistics == 3 && !closeValue(c.MeanValue, computed.mean)) wrong += " mean";
+    if (h.FlagStatistics == 3 && !closeValue(c.RMSValue, computed.rms)) wrong += " RMS";
     if (!wrong.empty()) {
       findings.add("channel " + std::to_string(k) + " (" + variableOf(c) + "): stored" + wrong +
                    " differ from the " + plural(counted, "counted record"));
@@ -153,31 +171,38 @@ void checkCurrent(const RawFile& file, Findings& findings) {
   }
 }
 
-// Older layouts: the data offset stands in the raw header at a place of
-// each layout's own.
-uint64_t legacyDataOffset(const RawFile& file, uint32_t channels) {
-  switch (file.layout.layout) {
-    case Layout::DosBefore5: return 4ull * channels + 6;
-    case Layout::DosQ: return file.u16At(6);
-    case Layout::DosP: return file.u16At(5);
-    case Layout::Win2: return file.u16At(6);
-    case Layout::Win3:
-    case Layout::Win6: return file.u16At(8);
-    default: return 0;
+void checkCurrent(const RawFile& file, Findings& findings) {
+  if (!checkHeaderGeometry(file, findings)) return;
+  const RVX_HEADER& h = *file.header;
+  checkDateAndTexts(h, findings);
+  checkChannels(h, findings);
+  const DataArea area = dataArea(file);
+  checkRecordCount(h.NoRecords, area.wholeRecords, area.trailingBytes, findings);
+  checkStatistics(file, std::min<uint64_t>(h.NoRecords, area.wholeRecords), findings);
+}
+
+// The WIN layouts store the length of their header, which their fixed part
+// and channel entries fill; the DOS layouts store none that could be
+// compared.
+bool storesHeaderLength(LayoutId id) {
+  return id == LayoutId::Win2 || id == LayoutId::Win3 || id == LayoutId::Win6;
+}
+
+void checkHeaderLength(const RawFile& file, const Layout& layout, uint32_t n, Findings& findings) {
+  const uint32_t stored = file.converted->HeaderSize;
+  const uint64_t needed = layout.fixedSize + uint64_t{layout.entrySize} * n;
+  if (stored != needed) {
+    findings.add("the header size field says " + std::to_string(stored) + " bytes; " +
+                 plural(n, "channel") + " of this layout need " + std::to_string(needed));
   }
 }
 
+// Older layouts, measured from where the library reads their first record.
 void checkLegacy(const RawFile& file, Findings& findings) {
+  const Layout& layout = *file.recognised.layout;
   const uint32_t n = KDRVX_GetNoChannels();
-  const uint64_t offset = legacyDataOffset(file, n);
-  uint32_t fixed = 0, entry = 0;
-  if (file.layout.layout == Layout::Win2) fixed = 320, entry = 24;
-  if (file.layout.layout == Layout::Win3) fixed = 328, entry = 28;
-  if (file.layout.layout == Layout::Win6) fixed = 620, entry = 40;
-  if (entry && offset != fixed + entry * n) {
-    findings.add("the header size field says " + std::to_string(offset) + " bytes; " +
-                 plural(n, "channel") + " of this layout need " + std::to_string(fixed + entry * n));
-  }
+  const auto offset = static_cast<uint64_t>(file.recognised.dataOffset);
+  if (storesHeaderLength(layout.id)) checkHeaderLength(file, layout, n, findings);
   if (file.length < offset) {
     findings.add("the file ends inside its header (" + std::to_string(file.length) + " of " +
                  std::to_string(offset) + " bytes)");
@@ -185,7 +210,7 @@ void checkLegacy(const RawFile& file, Findings& findings) {
   }
   const uint64_t stored = KDRVX_GetNoRecords();
   const uint64_t data = file.length - offset;
-  if (file.layout.records == RecordKind::Sparse) {
+  if (layout.records(*file.converted) == RecordKind::Sparse) {
     // Record m holds the channels whose rate divides into it.
     std::vector<uint32_t> rates;
     for (uint32_t k = 0; k < n; ++k) rates.push_back(KDRVX_GetChannelIndRate(static_cast<int16_t>(k)));
@@ -194,11 +219,11 @@ void checkLegacy(const RawFile& file, Findings& findings) {
       return;
     }
     uint64_t bytes = 0, whole = 0;
-    const uint64_t enough = stored + data / 4 + 1;
+    const uint64_t enough = stored + data / kdrvx::format::kBytesPerValue + 1;
     for (uint64_t m = 1; m <= enough; ++m) {
       uint64_t size = 0;
       for (uint32_t rate : rates) {
-        if (rate == 1 || m % rate == 1) size += 4;
+        if (rate == 1 || m % rate == 1) size += kdrvx::format::kBytesPerValue;
       }
       if (bytes + size > data) break;
       bytes += size;
@@ -208,7 +233,7 @@ void checkLegacy(const RawFile& file, Findings& findings) {
     checkRecordCount(stored, whole, data - bytes, findings);
     return;
   }
-  const uint64_t size = 4ull * n;
+  const uint64_t size = kdrvx::format::recordSize(n);
   if (size == 0) return;
   checkRecordCount(stored, data / size, data % size, findings);
 }
@@ -220,24 +245,23 @@ std::filesystem::path rviCompanion(const std::string& file) {
   return std::filesystem::path(name + u"RVI");
 }
 
-}  // namespace
-
 int runCheck(const CheckOptions& options) {
   const RawFile file = readRawFile(options.file);
   Findings findings;
-  std::cout << options.file << ": " << layoutName(file.layout) << " layout, "
+  std::cout << options.file << ": " << layoutName(file) << " layout, "
             << plural(file.length, "byte") << '\n';
 
-  if (file.layout.layout == Layout::Current) checkCurrent(file, findings);
+  const Layout* layout = file.recognised.layout;
+  const bool current = file.hasLayout(LayoutId::Current);
+  if (current) checkCurrent(file, findings);
 
   // What the library makes of it.
   const uint32_t status = KDRVX_OpenRead(chars(widePath(options.file)));
   if (status != 0) {
     findings.add("the library does not open it: " + statusText(status));
   } else {
-    const uint32_t version = KDRVX_GetVersion();
-    if (file.layout.layout != Layout::Current) checkLegacy(file, findings);
-    if (usesRviFile(version)) {
+    if (layout != nullptr && !current) checkLegacy(file, findings);
+    if (layout != nullptr && layout->summaryFile) {
       std::error_code error;
       const auto rvi = rviCompanion(options.file);
       if (!std::filesystem::is_regular_file(rvi, error)) {
@@ -253,5 +277,18 @@ int runCheck(const CheckOptions& options) {
             << (findings.lines.empty() ? "no findings" : plural(findings.lines.size(), "finding")) << '\n';
   return findings.lines.empty() ? kExitOk : kExitFailure;
 }
+
+Run addCheckOptions(CLI::App& command) {
+  auto options = std::make_shared<CheckOptions>();
+  command.add_option("FILE", options->file, "RVX file")->required();
+  return [options] { return runCheck(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kCheckSubcommand{
+    "check",
+    "Validate layout, header, record count and statistics (exit 0 clean, 1 findings)",
+    addCheckOptions};
 
 }  // namespace rvx

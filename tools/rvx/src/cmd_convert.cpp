@@ -4,10 +4,14 @@
 #include <cstddef>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 
 #include "commands.h"
 #include "format/layout.h"
+#include "format/layouts.h"
+#include "format/limits.h"
 #include "number_text.h"
+#include "subcommand.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -16,16 +20,20 @@ namespace rvx {
 
 namespace {
 
+struct ConvertOptions {
+  std::string input, output;
+  bool force = false;
+};
+
 struct Warnings {
   std::vector<std::string> lines;
   void add(std::string line) { lines.push_back(std::move(line)); }
 };
 
-// The longest texts that the setters accept (UTF-16 units).
-constexpr size_t kCommentLimit = 291, kCompanyLimit = 63, kInstrumentLimit = 62,
-                 kSerialLimit = 15, kNameLimit = 23, kTriggerLimit = 63;
-constexpr size_t kUnitLimit = 10, kChannelNameLimit = 23, kNumberLimit = 3, kSignalLimit = 31,
-                 kZeroLimit = 15, kCalLimit = 127, kFilterLimit = 31, kLintabLimit = 199;
+namespace format = kdrvx::format;
+
+// The highest number of a variable: VariableIndex is a signed byte.
+constexpr int kMaxVariableIndex = std::numeric_limits<decltype(format::MGR_DEF::VariableIndex)>::max();
 
 std::string cut(const std::string& text, size_t limit) {
   std::u16string units = wide(text);
@@ -53,7 +61,7 @@ void setFitting(CreateSession& session, CreateSession::ChannelSetter setter, int
 }
 
 // What the create path's variable parser reads back unchanged: one or two
-// letters and a number from 1 to 127.
+// letters and a number from 1 to kMaxVariableIndex.
 bool plainVariable(const std::u16string& variable) {
   size_t letters = 0;
   while (letters < variable.size() && !(variable[letters] >= u'0' && variable[letters] <= u'9')) {
@@ -66,7 +74,7 @@ bool plainVariable(const std::u16string& variable) {
   for (size_t i = letters; i < variable.size(); ++i) {
     if (variable[i] < u'0' || variable[i] > u'9') return false;
     index = index * 10 + (variable[i] - u'0');
-    if (index > 127) return false;
+    if (index > kMaxVariableIndex) return false;
   }
   return index >= 1;
 }
@@ -82,7 +90,7 @@ int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& war
   // A variable that the current layout cannot hold as it is (none at all
   // in some DOS files, or one taken twice) gets a stand-in name.
   for (const char* letter : {"X", "Y", "Z"}) {
-    for (int number = channel.index + 1; number <= 127; ++number) {
+    for (int number = channel.index + 1; number <= kMaxVariableIndex; ++number) {
       const std::string name = letter + std::to_string(number);
       const uint32_t result = KDRVX_AddChannel(chars(wide(name)));
       if (result < 0xE1000000u) {
@@ -97,9 +105,20 @@ int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& war
 }
 
 // Day, month and year from "DD.MM.YYYY"; hour, minute and second from
-// "HH:MM" or "HH:MM:SS" (second 255 when absent).
+// "HH:MM" or "HH:MM:SS". The header marks an hour, minute or second it does
+// not know as it marks missing seconds.
+constexpr int64_t kUnknownTime = format::kNoSeconds;
+
 struct DateTime {
-  int64_t day = 0, month = 0, year = 0, hour = 255, minute = 255, second = 255;
+  int64_t day = 0, month = 0, year = 0, hour = kUnknownTime, minute = kUnknownTime, second = kUnknownTime;
+
+  // The setters take a known date and time only; an unknown one (day,
+  // month or year 0, or no hour) goes into the header bytes as it is.
+  bool dateKnown() const { return day > 0 && month > 0 && year > 0; }
+  bool timeKnown() const {
+    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 &&
+           (second == kUnknownTime || (second >= 0 && second <= 59));
+  }
 };
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -123,73 +142,85 @@ DateTime parseDateTime(const RecordingInfo& info) {
   }
   const auto time = split(info.time, ':');
   if (time.size() >= 2 && parseSigned(time[0], result.hour) && parseSigned(time[1], result.minute)) {
-    if (time.size() == 3 && !parseSigned(time[2], result.second)) result.second = 255;
+    if (time.size() == 3 && !parseSigned(time[2], result.second)) result.second = kUnknownTime;
   } else {
-    result.hour = result.minute = result.second = 255;
+    result.hour = result.minute = result.second = kUnknownTime;
   }
   return result;
 }
 
-}  // namespace
-
-int runConvert(const ConvertOptions& options) {
-  refuseSameFile(options.input, options.output);
-  Warnings warnings;
-  ReadSession reader(options.input);
-  const RecordingInfo info = queryRecording(reader);
-  const size_t channels = info.channels.size();
-
-  CreateSession session(options.output, options.force, info.original, false, 255);
-  setFitting(session, KDRVX_SetComment, info.comment, kCommentLimit, "comment", warnings);
-  setFitting(session, KDRVX_SetCompany, info.company, kCompanyLimit, "company", warnings);
-  setFitting(session, KDRVX_SetInstrument, info.instrument, kInstrumentLimit, "instrument", warnings);
-  setFitting(session, KDRVX_SetSnrInstrument, info.serialNumber, kSerialLimit, "serial number", warnings);
-  setFitting(session, KDRVX_SetNameMeasurement, info.nameMeasurement, kNameLimit, "measurement name", warnings);
-  setFitting(session, KDRVX_SetTriggerSetting, info.triggerSetting, kTriggerLimit, "trigger setting", warnings);
+void copyHeaderValues(CreateSession& session, const RecordingInfo& info, Warnings& warnings) {
+  setFitting(session, KDRVX_SetComment, info.comment, format::kCommentLimit, "comment", warnings);
+  setFitting(session, KDRVX_SetCompany, info.company, format::kCompanyLimit, "company", warnings);
+  setFitting(session, KDRVX_SetInstrument, info.instrument, format::kInstrumentLimit, "instrument", warnings);
+  setFitting(session, KDRVX_SetSnrInstrument, info.serialNumber, format::kSnrInstrumentLimit, "serial number",
+             warnings);
+  setFitting(session, KDRVX_SetNameMeasurement, info.nameMeasurement, format::kNameMeasurementLimit,
+             "measurement name", warnings);
+  setFitting(session, KDRVX_SetTriggerSetting, info.triggerSetting, format::kTriggerSettingLimit,
+             "trigger setting", warnings);
   session.check(KDRVX_SetScanRate(info.scanInterval), "scan interval");
   session.check(KDRVX_SetNoTriggerRecord(info.triggerRecord), "trigger record");
+}
 
-  // The setters take a known date and time only; an unknown one (day,
-  // month or year 0, or an hour of 255) goes into the header bytes as it is.
-  const DateTime when = parseDateTime(info);
-  const bool dateKnown = when.day > 0 && when.month > 0 && when.year > 0;
-  const bool timeKnown = when.hour >= 0 && when.hour <= 23 && when.minute >= 0 && when.minute <= 59 &&
-                         (when.second == 255 || (when.second >= 0 && when.second <= 59));
-  if (dateKnown) {
+void setKnownDateAndTime(CreateSession& session, const DateTime& when) {
+  if (when.dateKnown()) {
     const std::string date = std::to_string(when.day) + "." + std::to_string(when.month) + "." +
                              std::to_string(when.year);
     session.check(session.set(KDRVX_SetDate, date), "date " + date);
   }
-  if (timeKnown) {
+  if (when.timeKnown()) {
     std::string time = std::to_string(when.hour) + ":" + std::to_string(when.minute);
-    if (when.second != 255) time += ":" + std::to_string(when.second);
+    if (when.second != kUnknownTime) time += ":" + std::to_string(when.second);
     session.check(session.set(KDRVX_SetTime, time), "time " + time);
   }
+}
 
+void copyChannelTexts(CreateSession& session, int k, const ChannelInfo& channel, const std::string& what,
+                      Warnings& warnings) {
+  setFitting(session, KDRVX_SetChannelUnit, k, channel.unit, format::kChannelUnitLimit, what + " unit", warnings);
+  setFitting(session, KDRVX_SetChannelName, k, channel.name, format::kChannelNameLimit, what + " name", warnings);
+  setFitting(session, KDRVX_SetChannelNumber, k, channel.number, format::kChannelNumberLimit, what + " number",
+             warnings);
+  setFitting(session, KDRVX_SetChannelSignalType, k, channel.signalType, format::kChannelSignalTypeLimit,
+             what + " signal type", warnings);
+  setFitting(session, KDRVX_SetChannelZeroPoint, k, channel.zeroPoint, format::kChannelZeroPointLimit,
+             what + " zero point", warnings);
+  setFitting(session, KDRVX_SetChannelCalParameter, k, channel.calParameter, format::kChannelCalParameterLimit,
+             what + " range", warnings);
+  setFitting(session, KDRVX_SetChannelFilter, k, channel.filter, format::kChannelFilterLimit, what + " filter",
+             warnings);
+  setFitting(session, KDRVX_SetChannelLintab, k, channel.lintab, format::kChannelLintabLimit,
+             what + " linearisation table", warnings);
+}
+
+void copyChannelFlags(CreateSession& session, int k, const ChannelInfo& channel, const std::string& what,
+                      Warnings& warnings) {
+  const auto index = static_cast<int16_t>(k);
+  session.check(KDRVX_SetChannelIndRate(index, channel.indRate), what + " individual rate");
+  session.check(KDRVX_SetChannelISDS(index, channel.isds ? 1 : 0), what + " ISDS");
+  session.check(KDRVX_SetChannelLinearisation(index, channel.linearisation ? 1 : 0), what + " linearisation");
+  if (channel.multiChannelBits >= 1 && channel.multiChannelBits <= 32) {
+    session.check(KDRVX_SetChannelMultiChannel(index, static_cast<uint16_t>(channel.multiChannelBits)),
+                  what + " multichannel");
+  } else if (channel.multiChannelBits != 0) {
+    warnings.add(what + ": a multichannel of " + std::to_string(channel.multiChannelBits) +
+                 " bits cannot be written; it becomes an ordinary channel");
+  }
+}
+
+void copyChannels(CreateSession& session, const RecordingInfo& info, Warnings& warnings) {
   for (const ChannelInfo& channel : info.channels) {
     const std::string what = "channel " + channel.variable;
     const int k = addChannel(session, channel, warnings);
-    setFitting(session, KDRVX_SetChannelUnit, k, channel.unit, kUnitLimit, what + " unit", warnings);
-    setFitting(session, KDRVX_SetChannelName, k, channel.name, kChannelNameLimit, what + " name", warnings);
-    setFitting(session, KDRVX_SetChannelNumber, k, channel.number, kNumberLimit, what + " number", warnings);
-    setFitting(session, KDRVX_SetChannelSignalType, k, channel.signalType, kSignalLimit, what + " signal type", warnings);
-    setFitting(session, KDRVX_SetChannelZeroPoint, k, channel.zeroPoint, kZeroLimit, what + " zero point", warnings);
-    setFitting(session, KDRVX_SetChannelCalParameter, k, channel.calParameter, kCalLimit, what + " range", warnings);
-    setFitting(session, KDRVX_SetChannelFilter, k, channel.filter, kFilterLimit, what + " filter", warnings);
-    setFitting(session, KDRVX_SetChannelLintab, k, channel.lintab, kLintabLimit, what + " linearisation table", warnings);
-    const auto index = static_cast<int16_t>(k);
-    session.check(KDRVX_SetChannelIndRate(index, channel.indRate), what + " individual rate");
-    session.check(KDRVX_SetChannelISDS(index, channel.isds ? 1 : 0), what + " ISDS");
-    session.check(KDRVX_SetChannelLinearisation(index, channel.linearisation ? 1 : 0), what + " linearisation");
-    if (channel.multiChannelBits >= 1 && channel.multiChannelBits <= 32) {
-      session.check(KDRVX_SetChannelMultiChannel(index, static_cast<uint16_t>(channel.multiChannelBits)),
-                    what + " multichannel");
-    } else if (channel.multiChannelBits != 0) {
-      warnings.add(what + ": a multichannel of " + std::to_string(channel.multiChannelBits) +
-                   " bits cannot be written; it becomes an ordinary channel");
-    }
+    copyChannelTexts(session, k, channel, what, warnings);
+    copyChannelFlags(session, k, channel, what, warnings);
   }
+}
 
+// Returns the number of records copied.
+uint64_t copyRecords(CreateSession& session, const RecordingInfo& info, Warnings& warnings) {
+  const size_t channels = info.channels.size();
   RecordReader records(channels, info.records);
   const size_t block = RecordReader::blockRecords(channels);
   std::vector<float> buffer(block * std::max<size_t>(1, channels));
@@ -201,36 +232,70 @@ int runConvert(const ConvertOptions& options) {
   progress.finish();
   const std::string shortfall = shortfallText(records, info.records);
   if (!shortfall.empty()) warnings.add(shortfall + "; the converted file holds those that were read");
+  return records.delivered();
+}
 
-  if (dateKnown && timeKnown) {
+// Closes the file; a date or time that no setter took is written into the
+// header bytes as the old file had it.
+void closeKeepingUnknownDate(CreateSession& session, const DateTime& when, const RecordingInfo& info,
+                             Warnings& warnings) {
+  if (when.dateKnown() && when.timeKnown()) {
     session.close();
-  } else {
-    using kdrvx::format::RVX_HEADER;
-    const auto byte = [](int64_t value) { return static_cast<uint8_t>(value); };
-    const uint16_t year = static_cast<uint16_t>(when.year);
-    std::vector<uint8_t> date = {byte(year), byte(year >> 8), byte(when.month), byte(when.day)};
-    std::vector<uint8_t> time = timeKnown
-        ? std::vector<uint8_t>{byte(when.hour), byte(when.minute), byte(when.second)}
-        : std::vector<uint8_t>{255, 255, 255};
-    static_assert(offsetof(RVX_HEADER, Hour) == offsetof(RVX_HEADER, Year) + 4 &&
-                  offsetof(RVX_HEADER, Second) == offsetof(RVX_HEADER, Year) + 6);
-    if (!dateKnown) warnings.add("the recording date is unknown (" + info.date + ") and stays so");
-    if (!timeKnown) warnings.add("the recording time is unknown and stays so");
-    if (dateKnown) {
-      // Only the time bytes: the date is already set.
-      session.closeWithPatch(static_cast<int32_t>(offsetof(RVX_HEADER, Hour)), time);
-    } else {
-      date.insert(date.end(), time.begin(), time.end());
-      session.closeWithPatch(static_cast<int32_t>(offsetof(RVX_HEADER, Year)), date);
-    }
+    return;
   }
+  using format::RVX_HEADER;
+  const auto byte = [](int64_t value) { return static_cast<uint8_t>(value); };
+  const uint16_t year = static_cast<uint16_t>(when.year);
+  std::vector<uint8_t> date = {byte(year), byte(year >> 8), byte(when.month), byte(when.day)};
+  const uint8_t unknown = byte(kUnknownTime);
+  std::vector<uint8_t> time = when.timeKnown()
+      ? std::vector<uint8_t>{byte(when.hour), byte(when.minute), byte(when.second)}
+      : std::vector<uint8_t>{unknown, unknown, unknown};
+  static_assert(offsetof(RVX_HEADER, Hour) == offsetof(RVX_HEADER, Year) + 4 &&
+                offsetof(RVX_HEADER, Second) == offsetof(RVX_HEADER, Year) + 6);
+  if (!when.dateKnown()) warnings.add("the recording date is unknown (" + info.date + ") and stays so");
+  if (!when.timeKnown()) warnings.add("the recording time is unknown and stays so");
+  if (when.dateKnown()) {
+    // Only the time bytes: the date is already set.
+    session.closeWithPatch(static_cast<int32_t>(offsetof(RVX_HEADER, Hour)), time);
+  } else {
+    date.insert(date.end(), time.begin(), time.end());
+    session.closeWithPatch(static_cast<int32_t>(offsetof(RVX_HEADER, Year)), date);
+  }
+}
 
-  std::cout << options.input << " -> " << session.file() << ": " << channels << " channels, "
-            << records.delivered() << " records, current layout\n";
+int runConvert(const ConvertOptions& options) {
+  refuseSameFile(options.input, options.output);
+  Warnings warnings;
+  ReadSession reader(options.input);
+  const RecordingInfo info = queryRecording(reader);
+
+  CreateSession session(options.output, options.force, info.original, false, kNoSummaryLanguage);
+  copyHeaderValues(session, info, warnings);
+  const DateTime when = parseDateTime(info);
+  setKnownDateAndTime(session, when);
+  copyChannels(session, info, warnings);
+  const uint64_t records = copyRecords(session, info, warnings);
+  closeKeepingUnknownDate(session, when, info, warnings);
+
+  std::cout << options.input << " -> " << session.file() << ": " << info.channels.size() << " channels, "
+            << records << " records, " << format::layoutOf(format::LayoutId::Current).name << " layout\n";
   for (const std::string& line : warnings.lines) {
     std::cerr << "rvx: " << options.input << ": warning: " << line << '\n';
   }
   return kExitOk;
 }
+
+Run addConvertOptions(CLI::App& command) {
+  auto options = std::make_shared<ConvertOptions>();
+  command.add_option("IN", options->input, "RVX file of any layout")->required();
+  command.add_option("-o,--output", options->output, "RVX file to create")->required();
+  command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  return [options] { return runConvert(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kConvertSubcommand{"convert", "Any layout to the current layout", addConvertOptions};
 
 }  // namespace rvx

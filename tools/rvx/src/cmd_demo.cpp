@@ -10,12 +10,17 @@
 #include <numbers>
 
 #include "commands.h"
+#include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
 
 namespace rvx {
 
 namespace {
+
+struct DemoOptions {
+  std::string directory = "rvx-demo";
+};
 
 constexpr int64_t kInterval = 1000;  // microseconds: 1 kHz
 constexpr uint32_t kRecords = 10000; // 10 s
@@ -77,7 +82,7 @@ void fillRecord(uint32_t i, Noise& noise, float* record) {
 }
 
 void record(const std::string& file, bool compact) {
-  CreateSession session(file, true, true, compact, compact ? 0 : 255);
+  CreateSession session(file, true, true, compact, compact ? 0 : kNoSummaryLanguage);
   session.check(session.set(KDRVX_SetCompany, "KD Messtechnik GmbH"), "company");
   session.check(session.set(KDRVX_SetInstrument, "KD-Logger 8"), "instrument");
   session.check(session.set(KDRVX_SetSnrInstrument, "DL-0042"), "serial number");
@@ -125,8 +130,6 @@ std::vector<float> readAll(const std::string& file, RecordingInfo& info) {
   if (at != info.records) throw ToolError(file + ": " + shortfallText(reader, info.records));
   return all;
 }
-
-}  // namespace
 
 int runDemo(const DemoOptions& options) {
   const std::filesystem::path directory = toPath(options.directory);
@@ -179,5 +182,18 @@ int runDemo(const DemoOptions& options) {
             << " --channels p1,T1 --records 0:9, rvx convert " << compact << " -o converted.rvx\n";
   return kExitOk;
 }
+
+Run addDemoOptions(CLI::App& command) {
+  auto options = std::make_shared<DemoOptions>();
+  command.add_option("DIR", options->directory, "Directory for the files (default ./rvx-demo)");
+  return [options] { return runDemo(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kDemoSubcommand{
+    "demo",
+    "Record a synthetic 10 s, 1 kHz, 8-channel recording and show what rvx does with it",
+    addDemoOptions};
 
 }  // namespace rvx

@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "csv.h"
 #include "number_text.h"
+#include "subcommand.h"
 #include "terminal.h"
 #include "tool_error.h"
 
@@ -109,5 +110,23 @@ int runExport(const ExportOptions& options) {
   if (!shortfall.empty()) std::cerr << "rvx: " << options.file << ": warning: " << shortfall << '\n';
   return kExitOk;
 }
+
+namespace {
+
+Run addExportOptions(CLI::App& command) {
+  auto options = std::make_shared<ExportOptions>();
+  command.add_option("FILE", options->file, "RVX file")->required();
+  command.add_option("-o,--output", options->output, "CSV file (default: standard output)");
+  command.add_option("--channels", options->channels, "Channels by variable, e.g. p1,T2 (default: all)")
+      ->delimiter(',');
+  command.add_option("--records", options->records,
+                     "Records FIRST:LAST, counted from 0, both included; FIRST: or :LAST");
+  command.add_flag("--no-time", options->noTime, "Leave out the time column");
+  return [options] { return runExport(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kExportSubcommand{"export", "Records as CSV (RFC 4180)", addExportOptions};
 
 }  // namespace rvx

@@ -3,6 +3,8 @@
 #include <iostream>
 
 #include "commands.h"
+#include "format/limits.h"
+#include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
 
@@ -10,8 +12,10 @@ namespace rvx {
 
 namespace {
 
-constexpr size_t kCommentLimit = 291;
-constexpr size_t kNameLimit = 23;
+struct ModifyOptions {
+  std::string file;
+  std::optional<std::string> comment, nameMeasurement;
+};
 
 void checkLength(const std::string& text, size_t limit, const std::string& option) {
   const size_t length = wideLength(text);
@@ -23,15 +27,13 @@ void checkLength(const std::string& text, size_t limit, const std::string& optio
 
 std::string shown(const std::string& text) { return "\"" + fromCrLf(text) + "\""; }
 
-}  // namespace
-
 int runModify(const ModifyOptions& options) {
   if (!options.comment && !options.nameMeasurement) {
     throw usageError("modify: nothing to change; give --comment and/or --name");
   }
   const std::string comment = options.comment ? toCrLf(*options.comment) : std::string();
-  if (options.comment) checkLength(comment, kCommentLimit, "--comment");
-  if (options.nameMeasurement) checkLength(*options.nameMeasurement, kNameLimit, "--name");
+  if (options.comment) checkLength(comment, kdrvx::format::kCommentLimit, "--comment");
+  if (options.nameMeasurement) checkLength(*options.nameMeasurement, kdrvx::format::kNameMeasurementLimit, "--name");
 
   ModifySession session(options.file);
   std::string oldComment, oldName;
@@ -48,5 +50,21 @@ int runModify(const ModifyOptions& options) {
   }
   return kExitOk;
 }
+
+Run addModifyOptions(CLI::App& command) {
+  auto options = std::make_shared<ModifyOptions>();
+  command.add_option("FILE", options->file, "RVX file of the current layout")->required();
+  optionalOption(command, "--comment", options->comment,
+                 "New comment (at most " + std::to_string(kdrvx::format::kCommentLimit) + " characters)");
+  optionalOption(command, "--name", options->nameMeasurement,
+                 "New measurement name (at most " + std::to_string(kdrvx::format::kNameMeasurementLimit) +
+                     " characters)");
+  return [options] { return runModify(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kModifySubcommand{
+    "modify", "Change comment and measurement name in place", addModifyOptions};
 
 }  // namespace rvx

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "plot.h"
+#include "subcommand.h"
 #include "terminal.h"
 #include "tool_error.h"
 
@@ -59,5 +60,22 @@ int runPlot(const PlotOptions& options) {
   if (!shortfall.empty()) std::cerr << "rvx: " << options.file << ": warning: " << shortfall << '\n';
   return kExitOk;
 }
+
+namespace {
+
+Run addPlotOptions(CLI::App& command) {
+  auto options = std::make_shared<PlotOptions>();
+  command.add_option("FILE", options->file, "RVX file")->required();
+  command.add_option("-o,--output", options->output, "SVG file")->required();
+  command.add_option("--channels", options->channels, "Channels by variable, e.g. p1,T2 (default: all)")
+      ->delimiter(',');
+  command.add_option("--width", options->width, "Pixels of the time axis (default 900)");
+  command.add_option("--panel-height", options->panelHeight, "Pixels per channel (default 150)");
+  return [options] { return runPlot(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kPlotSubcommand{"plot", "Quick-look SVG, one panel per channel", addPlotOptions};
 
 }  // namespace rvx

@@ -5,11 +5,12 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "commands.h"
 #include "raw_file.h"
-#include "statistics.h"
+#include "subcommand.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -18,14 +19,18 @@ namespace rvx {
 
 namespace {
 
+struct RepairOptions {
+  std::string file, output;
+};
+
 using kdrvx::format::RVX_HEADER;
 
 // Refuses what repair must not touch: other layouts, and headers that do
 // not describe their own size; repair recounts records, it does not guess a
 // header.
 void requireRepairable(const RawFile& file) {
-  if (file.layout.layout != Layout::Current) {
-    throw ToolError(file.name + ": the layout is " + layoutName(file.layout) +
+  if (!file.hasLayout(kdrvx::format::LayoutId::Current)) {
+    throw ToolError(file.name + ": the layout is " + layoutName(file) +
                     "; repair mends current-layout files (rvx convert reads the others)");
   }
   const RVX_HEADER& h = *file.header;
@@ -71,7 +76,60 @@ void writeRepaired(const std::string& source, const std::filesystem::path& targe
   }
 }
 
-}  // namespace
+// The header with the count of the whole records in the data area and
+// their statistics.
+std::unique_ptr<RVX_HEADER> recountedHeader(const RawFile& file, const DataArea& area) {
+  if (area.wholeRecords > UINT32_MAX) throw ToolError(file.name + ": more records than a header can count");
+  Progress progress("recount", area.wholeRecords);
+  const Recount recount =
+      recountRecords(file, area.wholeRecords, [&](uint64_t done) { progress.update(done); });
+  progress.finish();
+  if (recount.records != area.wholeRecords) throw ToolError(file.name + ": reading the records failed");
+
+  auto repaired = std::make_unique<RVX_HEADER>();
+  std::memcpy(repaired.get(), file.header.get(), sizeof(RVX_HEADER));
+  repaired->NoRecords = static_cast<uint32_t>(area.wholeRecords);
+  if (area.wholeRecords == 0) return repaired;  // as the library's final update: nothing computed
+  for (uint32_t k = 0; k < repaired->NoChannels; ++k) {
+    const ChannelStatistics& computed = recount.channels[k];
+    repaired->Channel[k].MinValue = computed.minimum;
+    repaired->Channel[k].MaxValue = computed.maximum;
+    repaired->Channel[k].MeanValue = computed.mean;
+    repaired->Channel[k].RMSValue = computed.rms;
+  }
+  repaired->FlagStatistics = 3;
+  return repaired;
+}
+
+void reportRecount(const std::string& name, const RVX_HEADER& old, const DataArea& area) {
+  std::cout << name << ": " << area.wholeRecords << " whole records";
+  if (old.NoRecords != area.wholeRecords) std::cout << " (the header said " << old.NoRecords << ")";
+  std::cout << '\n';
+  if (area.trailingBytes) {
+    std::cout << name << ": a partial record of " << area.trailingBytes
+              << " bytes at the end is left out of the count (its bytes are kept)\n";
+  }
+}
+
+// A complete copy beside the file, then one rename over it, so that the
+// file is at every moment either the old one or the repaired one.
+void replaceInPlace(const RawFile& file, const RVX_HEADER& repaired, uint32_t headerLength) {
+  const std::filesystem::path target = toPath(file.name);
+  std::filesystem::path temporary = target;
+  temporary += ".repair-tmp";
+  writeRepaired(file.name, temporary, repaired, headerLength, file.length);
+  std::error_code error;
+  std::filesystem::rename(temporary, target, error);
+  if (error) {
+    std::filesystem::remove(temporary, error);
+    throw ToolError(file.name + ": cannot replace the file with its repaired copy");
+  }
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  std::error_code ignored;
+  return std::filesystem::equivalent(toPath(a), toPath(b), ignored);
+}
 
 int runRepair(const RepairOptions& options) {
   const RawFile file = readRawFile(options.file);
@@ -80,72 +138,37 @@ int runRepair(const RepairOptions& options) {
   {
     ReadSession probe(options.file);
   }
-
-  const RVX_HEADER& old = *file.header;
-  const uint32_t n = old.NoChannels;
-  const uint32_t headerLength = kdrvx::format::headerLength(n);
   const DataArea area = dataArea(file);
-  if (area.wholeRecords > UINT32_MAX) throw ToolError(file.name + ": more records than a header can count");
-
-  RecordStatistics statistics(n);
-  Progress progress("recount", area.wholeRecords);
-  readRecords(file.name, area.offset, area.wholeRecords, n, [&](const float* records, size_t count) {
-    statistics.add(records, count);
-    progress.update(statistics.count());
-  });
-  progress.finish();
-  if (statistics.count() != area.wholeRecords) throw ToolError(file.name + ": reading the records failed");
-
-  auto repaired = std::make_unique<RVX_HEADER>();
-  std::memcpy(repaired.get(), file.header.get(), sizeof(RVX_HEADER));
-  repaired->NoRecords = static_cast<uint32_t>(area.wholeRecords);
-  if (area.wholeRecords > 0) {
-    // As the library's final update: with no records nothing is computed.
-    for (uint32_t k = 0; k < n; ++k) {
-      repaired->Channel[k].MinValue = statistics.minimum(k);
-      repaired->Channel[k].MaxValue = statistics.maximum(k);
-      repaired->Channel[k].MeanValue = statistics.mean(k);
-      repaired->Channel[k].RMSValue = statistics.rms(k);
-    }
-    repaired->FlagStatistics = 3;
-  }
-
+  const std::unique_ptr<RVX_HEADER> repaired = recountedHeader(file, area);
+  const uint32_t headerLength = kdrvx::format::headerLength(file.header->NoChannels);
   const bool changed = std::memcmp(repaired.get(), file.header.get(), headerLength) != 0;
-  std::cout << options.file << ": " << area.wholeRecords << " whole records";
-  if (old.NoRecords != area.wholeRecords) std::cout << " (the header said " << old.NoRecords << ")";
-  std::cout << '\n';
-  if (area.trailingBytes) {
-    std::cout << options.file << ": a partial record of " << area.trailingBytes
-              << " bytes at the end is left out of the count (its bytes are kept)\n";
-  }
+  reportRecount(options.file, *file.header, area);
 
-  std::error_code sameError;
-  const bool inPlace = options.output.empty() ||
-                       std::filesystem::equivalent(toPath(options.file), toPath(options.output), sameError);
-  if (!inPlace) {
+  if (!options.output.empty() && !sameFile(options.file, options.output)) {
     writeRepaired(options.file, toPath(options.output), *repaired, headerLength, file.length);
     std::cout << options.output << ": written with " << (changed ? "the repaired" : "the unchanged")
               << " header\n";
-    return kExitOk;
-  }
-  if (!changed) {
+  } else if (!changed) {
     std::cout << options.file << ": count and statistics are right; nothing to repair\n";
-    return kExitOk;
+  } else {
+    replaceInPlace(file, *repaired, headerLength);
+    std::cout << options.file << ": repaired in place\n";
   }
-  // In place: a complete copy beside the file, then one rename over it, so
-  // that the file is at every moment either the old one or the repaired one.
-  const std::filesystem::path target = toPath(options.file);
-  std::filesystem::path temporary = target;
-  temporary += ".repair-tmp";
-  writeRepaired(options.file, temporary, *repaired, headerLength, file.length);
-  std::error_code error;
-  std::filesystem::rename(temporary, target, error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    throw ToolError(options.file + ": cannot replace the file with its repaired copy");
-  }
-  std::cout << options.file << ": repaired in place\n";
   return kExitOk;
 }
+
+Run addRepairOptions(CLI::App& command) {
+  auto options = std::make_shared<RepairOptions>();
+  command.add_option("FILE", options->file, "RVX file of the current layout")->required();
+  command.add_option("-o,--output", options->output, "Write the repaired file here instead of in place");
+  return [options] { return runRepair(*options); };
+}
+
+}  // namespace
+
+extern const Subcommand kRepairSubcommand{
+    "repair",
+    "Recount records and statistics of a recording that stopped before its final header",
+    addRepairOptions};
 
 }  // namespace rvx

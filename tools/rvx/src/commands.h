@@ -1,20 +1,16 @@
-// The subcommands of rvx. Each returns its exit status or throws ToolError.
+// What the subcommands of rvx share with each other (and with the
+// benchmarks): export and plot, which the demo runs, and the report of
+// `rvx info`. Each of these returns its exit status or throws ToolError.
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "library.h"
 
 namespace rvx {
-
-struct InfoOptions {
-  std::string file;
-  bool json = false;
-};
-int runInfo(const InfoOptions& options);
 
 struct ExportOptions {
   std::string file;
@@ -25,42 +21,6 @@ struct ExportOptions {
 };
 int runExport(const ExportOptions& options);
 
-struct ImportOptions {
-  std::string input, output;
-  std::optional<int64_t> scanInterval;  // microseconds
-  bool legacy = false;
-  std::string language = "en";
-  std::optional<std::string> comment, company, instrument, serialNumber, nameMeasurement,
-      triggerSetting, date, time;
-  std::optional<uint32_t> triggerRecord;
-  std::vector<std::string> multiChannels;  // VAR:BITS
-  bool notOriginal = false;
-  bool force = false;
-};
-int runImport(const ImportOptions& options);
-
-struct ConvertOptions {
-  std::string input, output;
-  bool force = false;
-};
-int runConvert(const ConvertOptions& options);
-
-struct ModifyOptions {
-  std::string file;
-  std::optional<std::string> comment, nameMeasurement;
-};
-int runModify(const ModifyOptions& options);
-
-struct CheckOptions {
-  std::string file;
-};
-int runCheck(const CheckOptions& options);
-
-struct RepairOptions {
-  std::string file, output;
-};
-int runRepair(const RepairOptions& options);
-
 struct PlotOptions {
   std::string file, output;
   std::vector<std::string> channels;
@@ -68,11 +28,6 @@ struct PlotOptions {
   uint32_t panelHeight = 150;
 };
 int runPlot(const PlotOptions& options);
-
-struct DemoOptions {
-  std::string directory = "rvx-demo";
-};
-int runDemo(const DemoOptions& options);
 
 // Shared by info and demo: the report of `rvx info`.
 void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& info,

@@ -105,6 +105,9 @@ class RecordReader {
 // Describes why a RecordReader stopped early, or "" when it did not.
 std::string shortfallText(const RecordReader& reader, uint64_t expected);
 
+// The language of a file that gets no RVI file.
+inline constexpr int32_t kNoSummaryLanguage = 255;
+
 // A file in the create context from construction until close() or
 // destruction (which abandons it with KDRVX_CloseCreateSimple).
 class CreateSession {

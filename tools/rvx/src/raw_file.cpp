@@ -1,15 +1,71 @@
 #include "raw_file.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
+#include "format/statistics.h"
+#include "kdrvx/kdrvx.h"
 #include "tool_error.h"
 #include "utf.h"
 
 namespace rvx {
 
+namespace {
+
+using kdrvx::format::kBytesPerValue;
+using kdrvx::format::LayoutId;
 using kdrvx::format::RVX_HEADER;
+namespace statistics = kdrvx::format::statistics;
+
+// The lead word, the version letter and the original flag decide the
+// layout; a file that ends before them has none.
+constexpr size_t kRecognisableBytes = offsetof(RVX_HEADER, OriginalFlag) + 1;
+
+// Streams `count` records of `channels` floats from `offset`, in blocks;
+// returns the number of whole records read.
+uint64_t readRecords(const std::string& name, uint64_t offset, uint64_t count, size_t channels,
+                     const std::function<void(const float*, size_t)>& block) {
+  if (channels == 0 || count == 0) return 0;
+  std::ifstream in(toPath(name), std::ios::binary);
+  if (!in) throw ToolError(name + ": cannot open the file");
+  in.seekg(static_cast<std::streamoff>(offset));
+  const size_t perBlock = std::max<size_t>(1, (1 << 20) / (kBytesPerValue * channels));
+  std::vector<float> buffer(perBlock * channels);
+  uint64_t done = 0;
+  while (done < count) {
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(perBlock, count - done));
+    in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(wanted * channels * kBytesPerValue));
+    const size_t got = static_cast<size_t>(in.gcount()) / (channels * kBytesPerValue);
+    if (got > 0) block(buffer.data(), got);
+    done += got;
+    if (got < wanted) break;
+  }
+  return done;
+}
+
+// What the statistics of one channel need while the records pass.
+struct RunningStatistics {
+  float minimum = 0, maximum = 0;
+  double sum = 0, sumSquares = 0;
+};
+
+// The extremes start at the first record, as the library's record writer
+// starts them.
+void addRecord(const float* record, bool first, std::vector<RunningStatistics>& running) {
+  for (size_t k = 0; k < running.size(); ++k) {
+    RunningStatistics& r = running[k];
+    if (first) r.minimum = r.maximum = record[k];
+    statistics::followExtremes(record[k], r.minimum, r.maximum);
+    statistics::accumulate(record[k], r.sum, r.sumSquares);
+  }
+}
+
+}  // namespace
+
+bool RawFile::tooShort() const { return headerBytes < kRecognisableBytes; }
 
 RawFile readRawFile(const std::string& name) {
   RawFile file;
@@ -23,8 +79,25 @@ RawFile readRawFile(const std::string& name) {
   std::memset(file.header.get(), 0, sizeof(RVX_HEADER));
   in.read(reinterpret_cast<char*>(file.header.get()), sizeof(RVX_HEADER));
   file.headerBytes = static_cast<size_t>(in.gcount());
-  file.layout = detectLayout(file.bytes(), file.headerBytes);
+  file.converted = std::make_unique<RVX_HEADER>();
+  std::memcpy(file.converted.get(), file.header.get(), sizeof(RVX_HEADER));
+  if (!file.tooShort()) file.recognised = kdrvx::format::importHeader(*file.converted, file.length);
   return file;
+}
+
+std::string layoutName(const RawFile& file) {
+  const kdrvx::format::ImportResult& found = file.recognised;
+  if (found.layout == nullptr) {
+    if (found.status == KDRVX_ERR_RVX_NEWER_VERSION) return "newer than this library";
+    if (found.status == KDRVX_ERR_RVX_DEVELOPER_VERSION) return "developer version";
+    return "none (too short for a header)";
+  }
+  // The library writes the WIN 3.x/4.x layout itself, as its compact layout.
+  const std::string name = found.layout->name;
+  if (found.layout->id == LayoutId::Win3 && found.sourceVersion == kdrvx::format::kCompactVersion) {
+    return name + " (compact)";
+  }
+  return name;
 }
 
 DataArea dataArea(const RawFile& file) {
@@ -39,24 +112,25 @@ DataArea dataArea(const RawFile& file) {
   return area;
 }
 
-uint64_t readRecords(const std::string& name, uint64_t offset, uint64_t count, size_t channels,
-                     const std::function<void(const float*, size_t)>& block) {
-  if (channels == 0 || count == 0) return 0;
-  std::ifstream in(toPath(name), std::ios::binary);
-  if (!in) throw ToolError(name + ": cannot open the file");
-  in.seekg(static_cast<std::streamoff>(offset));
-  const size_t perBlock = std::max<size_t>(1, (1 << 20) / (4 * channels));
-  std::vector<float> buffer(perBlock * channels);
-  uint64_t done = 0;
-  while (done < count) {
-    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(perBlock, count - done));
-    in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(wanted * channels * 4));
-    const size_t got = static_cast<size_t>(in.gcount()) / (channels * 4);
-    if (got > 0) block(buffer.data(), got);
-    done += got;
-    if (got < wanted) break;
+Recount recountRecords(const RawFile& file, uint64_t count,
+                       const std::function<void(uint64_t)>& progress) {
+  const size_t channels = file.header->NoChannels;
+  std::vector<RunningStatistics> running(channels);
+  Recount recount;
+  readRecords(file.name, dataArea(file).offset, count, channels, [&](const float* records, size_t got) {
+    for (size_t i = 0; i < got; ++i, ++recount.records) {
+      addRecord(records + i * channels, recount.records == 0, running);
+    }
+    if (progress) progress(recount.records);
+  });
+  recount.channels.resize(channels);
+  if (recount.records == 0) return recount;
+  const auto n = static_cast<double>(recount.records);
+  for (size_t k = 0; k < channels; ++k) {
+    const RunningStatistics& r = running[k];
+    recount.channels[k] = {r.minimum, r.maximum, statistics::mean(r.sum, n), statistics::rms(r.sumSquares, n)};
   }
-  return done;
+  return recount;
 }
 
 }  // namespace rvx

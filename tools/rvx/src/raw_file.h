@@ -1,34 +1,48 @@
-// The bytes of an RVX file as they are on disk, for the two subcommands that
-// judge and mend what the library would take at face value: `check` and
-// `repair`.
+// The bytes of an RVX file as they are on disk, for the subcommands that
+// judge and mend what the library would take at face value (`check` and
+// `repair`) and for naming a file's layout (`info`). The layout is the one
+// the format recognises in the first bytes, by the same tests as the
+// library's open.
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "format/import.h"
 #include "format/layout.h"
-#include "layouts.h"
+#include "format/layouts.h"
 
 namespace rvx {
 
 struct RawFile {
   std::string name;
   uint64_t length = 0;
-  LayoutInfo layout;
   // The first bytes of the file (up to the size of the largest header),
   // zero beyond the end of a shorter file.
   std::unique_ptr<kdrvx::format::RVX_HEADER> header;
   size_t headerBytes = 0;
+  // What the format's import makes of those bytes: the layout (null when
+  // the file is too short for a header or its version is refused), the
+  // version found and where the records begin; and the header converted
+  // into the current layout.
+  kdrvx::format::ImportResult recognised;
+  std::unique_ptr<kdrvx::format::RVX_HEADER> converted;
 
-  const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(header.get()); }
-  uint32_t u16At(size_t offset) const { return bytes()[offset] | bytes()[offset + 1] << 8; }
+  bool tooShort() const;
+  bool hasLayout(kdrvx::format::LayoutId id) const {
+    return recognised.layout != nullptr && recognised.layout->id == id;
+  }
 };
 
 // Throws ToolError when the file cannot be read.
 RawFile readRawFile(const std::string& name);
+
+// "current", "WIN 3.x/4.x (compact)", "DOS 5.0/5.1 (kind Q)", "newer than
+// this library", ...
+std::string layoutName(const RawFile& file);
 
 // Geometry of the data area of a current-layout header.
 struct DataArea {
@@ -39,9 +53,20 @@ struct DataArea {
 };
 DataArea dataArea(const RawFile& file);
 
-// Streams `count` records of `channels` floats from `offset`, in blocks;
-// returns the number of whole records read.
-uint64_t readRecords(const std::string& name, uint64_t offset, uint64_t count, size_t channels,
-                     const std::function<void(const float*, size_t)>& block);
+// Minimum, maximum, mean and RMS of each channel over the records, by the
+// format's statistics arithmetic, so that a recount gives the values a
+// properly closed file holds.
+struct ChannelStatistics {
+  float minimum = 0, maximum = 0, mean = 0, rms = 0;
+};
+struct Recount {
+  uint64_t records = 0;  // whole records read
+  std::vector<ChannelStatistics> channels;  // all zero when no record was read
+};
+
+// Recounts the first `count` records of the data area of a current-layout
+// file; `progress` hears the number of records read so far.
+Recount recountRecords(const RawFile& file, uint64_t count,
+                       const std::function<void(uint64_t)>& progress = {});
 
 }  // namespace rvx

@@ -1,12 +1,7 @@
-// The small pure parts of rvx: argument languages and the library's
-// statistics arithmetic.
+// The small argument languages of rvx.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstring>
-
 #include "arguments.h"
-#include "statistics.h"
 
 namespace rvx {
 namespace {
@@ -60,35 +55,6 @@ TEST(Arguments, LanguageMultichannelAndHeadings) {
   EXPECT_TRUE(isTimeHeading("Time"));
   EXPECT_FALSE(isTimeHeading("time [ms]"));
   EXPECT_FALSE(isTimeHeading("T1"));
-}
-
-TEST(RecordStatistics, TheLibrarysArithmetic) {
-  RecordStatistics statistics(2);
-  const float records[] = {1.0f, NAN, 2.0f, 5.0f, 3.0f, -1.0f};
-  statistics.add(records, 3);
-  EXPECT_EQ(statistics.count(), 3u);
-  EXPECT_EQ(statistics.minimum(0), 1.0f);
-  EXPECT_EQ(statistics.maximum(0), 3.0f);
-  EXPECT_EQ(statistics.mean(0), 2.0f);
-  // Root of the mean square, rounded to float before the root.
-  EXPECT_EQ(statistics.rms(0), static_cast<float>(std::sqrt(static_cast<double>(static_cast<float>(14.0 / 3)))));
-  // A NaN in the first record stays the minimum and maximum: the strict
-  // comparisons never move past it.
-  EXPECT_TRUE(std::isnan(statistics.minimum(1)));
-  EXPECT_TRUE(std::isnan(statistics.maximum(1)));
-
-  // A value below the minimum never also raises the maximum.
-  RecordStatistics falling(1);
-  for (float value : {5.0f, 4.0f, 6.0f, 3.0f}) falling.add(&value);
-  EXPECT_EQ(falling.minimum(0), 3.0f);
-  EXPECT_EQ(falling.maximum(0), 6.0f);
-
-  // Squares in single precision: 4097 squared (16785409) is no float, so
-  // the float square differs from the double one.
-  RecordStatistics squares(1);
-  const float big = 4097.0f;
-  squares.add(&big);
-  EXPECT_EQ(squares.rms(0), static_cast<float>(std::sqrt(static_cast<double>(big * big))));
 }
 
 }  // namespace
