@@ -9,6 +9,7 @@
 
 #include "harness.h"
 #include "harness_support.h"
+#include "format/layout.h"
 #include "kdrvx/kdrvx.h"
 
 namespace kdrvx::fuzz {
@@ -16,13 +17,10 @@ namespace {
 
 constexpr uint8_t kModeWithRvi = 0x01;
 constexpr uint8_t kModeBlockReads = 0x02;
-constexpr uint32_t kDateUnits = 11;
-constexpr uint32_t kTimeUnits = 10;
 // Text queries run with no room, with a small room that the input
 // chooses, and with more room than any field needs.
 constexpr uint16_t kNoRoom = 0;
 constexpr uint16_t kAmpleRoom = 401;
-constexpr uint32_t kMaxChannels = 48;
 // The sparse record kind may hold no value at all in up to 65534 records
 // after each stored one; such a file is followed for this many records.
 constexpr uint64_t kSparseRecordLimit = uint64_t{1} << 16;
@@ -65,14 +63,14 @@ void queryEverything(uint16_t smallRoom) {
   check(flagStatus != KDRVX_OK || original <= 1, "the original flag is 0 or 1");
   KDRVX_CheckOriginalFlag(nullptr);
 
-  Text date = buffer(kDateUnits);
-  Text time = buffer(kTimeUnits);
+  Text date = buffer(KDRVX_DATE_CAPACITY);
+  Text time = buffer(KDRVX_TIME_CAPACITY);
   const uint32_t dateStatus = KDRVX_GetDate(date.get());
   const uint32_t timeStatus = KDRVX_GetTime(time.get());
   checkStatus(dateStatus);
   checkStatus(timeStatus);
-  check((dateStatus != KDRVX_OK || terminatedWithin(date.get(), kDateUnits)) &&
-            (timeStatus != KDRVX_OK || terminatedWithin(time.get(), kTimeUnits)),
+  check((dateStatus != KDRVX_OK || terminatedWithin(date.get(), KDRVX_DATE_CAPACITY)) &&
+            (timeStatus != KDRVX_OK || terminatedWithin(time.get(), KDRVX_TIME_CAPACITY)),
         "date and time are terminated inside their buffers");
 
   for (const uint16_t capacity : {kNoRoom, smallRoom, kAmpleRoom}) {
@@ -201,7 +199,7 @@ void runOpenRead(const uint8_t* data, size_t size) {
   queryEverything(static_cast<uint16_t>(1 + blockSize % 24));
   // A refused header may claim any number of channels.
   const uint32_t channels = open ? KDRVX_GetNoChannels() : 0;
-  check(channels <= kMaxChannels, "an open file has at most 48 channels");
+  check(channels <= format::kMaxChannels, "an open file has at most 48 channels");
   uint8_t original = 0;
   KDRVX_CheckOriginalFlag(&original);
   const bool sparse = open && KDRVX_GetVersion() == 'R' && original == 1;

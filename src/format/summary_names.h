@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kdrvx::format {
 
@@ -23,5 +24,9 @@ bool makeSummaryName(char16_t (&path)[kCreatePathCapacity]);
 // characters or more does not fit: for both there is no name (false).
 inline constexpr size_t kSummaryNameCapacity = 256;
 bool readingSummaryName(const char16_t* path, char16_t (&name)[kSummaryNameCapacity]);
+
+// Only the beginning of a summary file is read, in one read of at most this
+// many bytes.
+inline constexpr uint32_t kSummaryReadLimit = 10000;
 
 }  // namespace kdrvx::format

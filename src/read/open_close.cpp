@@ -27,9 +27,6 @@ using format::RVX_HEADER;
 
 constexpr uint32_t kSharingRetryPauseMs = 2000;
 
-// Only the beginning of a summary file is read, in one read.
-constexpr uint32_t kSummaryReadLimit = 10000;
-
 constexpr uint8_t kNoHourOrMinute = 255;
 
 template <size_t N>
@@ -62,7 +59,7 @@ void emptySummaryFields(RVX_HEADER& header) {
 // UTF-16 text in place: UTF-16 little-endian when they start with the
 // byte-order mark FF FE (which stays in the text) or when the second byte is
 // 0; otherwise 8-bit text, each byte widened to one unit. `text` holds
-// kSummaryReadLimit + 1 units.
+// format::kSummaryReadLimit + 1 units.
 void decodeSummaryText(char16_t* text, uint32_t count) {
   auto* bytes = reinterpret_cast<unsigned char*>(text);
   const bool utf16 = count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || bytes[1] == 0);
@@ -85,12 +82,12 @@ void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
   platform::File summary;
   std::unique_ptr<char16_t[]> text;
   if (format::readingSummaryName(path, name) && summary.open(name, platform::OpenMode::ReadExclusive))
-    text.reset(new (std::nothrow) char16_t[kSummaryReadLimit + 1]);
+    text.reset(new (std::nothrow) char16_t[format::kSummaryReadLimit + 1]);
   if (!text) {
     emptySummaryFields(header);
     return;
   }
-  const uint32_t count = summary.read(text.get(), kSummaryReadLimit);
+  const uint32_t count = summary.read(text.get(), format::kSummaryReadLimit);
   summary.close();
   decodeSummaryText(text.get(), count);
   format::readSummaryMetadata(text.get(), count, header);

@@ -102,6 +102,20 @@ void rememberAbsolutePaths(CreateContext& context) {
   if (!platform::absolutePath(summary, context.summaryPath)) context.summaryPath = summary;
 }
 
+// The course of the date and time setters: a null text changes nothing and
+// succeeds; a text that does not parse is refused with `refusal` and
+// changes nothing; a parsed value goes into both headers.
+template <typename Parsed, typename Store>
+uint32_t setParsed(const char16_t* text, bool (*parse)(const char16_t*, Parsed&),
+                   uint32_t refusal, Store store) {
+  if (uint32_t status = requireCreateOpen()) return status;
+  if (text == nullptr) return KDRVX_OK;
+  Parsed parsed;
+  if (!parse(text, parsed)) return library::fail(refusal);
+  store(createContext(), parsed);
+  return setLastError(KDRVX_OK);
+}
+
 }  // namespace
 
 uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLayout,
@@ -206,32 +220,20 @@ uint32_t setComment(const char16_t* text) {
 
 uint32_t setDate(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetDate()");
-  if (uint32_t status = requireCreateOpen()) return status;
-  if (text == nullptr) return KDRVX_OK;
-  ParsedDate date;
-  if (!parseDate(text, date)) {
-    return library::fail(KDRVX_ERR_RVX_DATE);
-  }
-  CreateContext& context = createContext();
-  context.header.Day = context.compact.Day = date.day;
-  context.header.Month = context.compact.Month = date.month;
-  context.header.Year = context.compact.Year = date.year;
-  return setLastError(KDRVX_OK);
+  return setParsed(text, parseDate, KDRVX_ERR_RVX_DATE, [](CreateContext& context, const ParsedDate& date) {
+    context.header.Day = context.compact.Day = date.day;
+    context.header.Month = context.compact.Month = date.month;
+    context.header.Year = context.compact.Year = date.year;
+  });
 }
 
 uint32_t setTime(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetTime()");
-  if (uint32_t status = requireCreateOpen()) return status;
-  if (text == nullptr) return KDRVX_OK;
-  ParsedTime time;
-  if (!parseTime(text, time)) {
-    return library::fail(KDRVX_ERR_RVX_TIME);
-  }
-  CreateContext& context = createContext();
-  context.header.Hour = context.compact.Hour = time.hour;
-  context.header.Minute = context.compact.Minute = time.minute;
-  context.header.Second = time.second;
-  return setLastError(KDRVX_OK);
+  return setParsed(text, parseTime, KDRVX_ERR_RVX_TIME, [](CreateContext& context, const ParsedTime& time) {
+    context.header.Hour = context.compact.Hour = time.hour;
+    context.header.Minute = context.compact.Minute = time.minute;
+    context.header.Second = time.second;
+  });
 }
 
 uint32_t setScanRate(int64_t microseconds) {

@@ -7,22 +7,17 @@ namespace rvx {
 namespace {
 
 TEST(RecordRange, BothEndsIncludedAndEitherOptional) {
-  auto range = parseRecordRange("10:19");
-  ASSERT_TRUE(range);
-  EXPECT_EQ(range->first, 10u);
-  EXPECT_EQ(*range->last, 19u);
-  range = parseRecordRange("5:");
-  ASSERT_TRUE(range);
-  EXPECT_EQ(range->first, 5u);
-  EXPECT_FALSE(range->last);
-  range = parseRecordRange(":3");
-  ASSERT_TRUE(range);
-  EXPECT_EQ(range->first, 0u);
-  EXPECT_EQ(*range->last, 3u);
-  range = parseRecordRange("7");
-  ASSERT_TRUE(range);
-  EXPECT_EQ(range->first, 7u);
-  EXPECT_EQ(*range->last, 7u);
+  constexpr uint64_t kOpen = UINT64_MAX;  // no last record given
+  const struct {
+    const char* text;
+    uint64_t first, last;
+  } cases[] = {{"10:19", 10, 19}, {"5:", 5, kOpen}, {":3", 0, 3}, {"7", 7, 7}};
+  for (const auto& c : cases) {
+    const auto range = parseRecordRange(c.text);
+    ASSERT_TRUE(range) << c.text;
+    EXPECT_EQ(range->first, c.first) << c.text;
+    EXPECT_EQ(range->last.value_or(kOpen), c.last) << c.text;
+  }
   for (const char* bad : {"", ":", "3:2", "-1:4", "a:b", "1:2:3", "1.5:2"}) {
     EXPECT_FALSE(parseRecordRange(bad)) << bad;
   }
