@@ -25,11 +25,11 @@ void cutPartialWrite(platform::File& file, int64_t start, uint32_t bytes) {
   if (length > start && length <= start + static_cast<int64_t>(bytes)) file.truncate(start);
 }
 
-// A refused write: the system error (taken before the clean-up calls can
-// change it) is traced, the file cut back to where the record began and
-// the position put back there, so that the next record takes its place.
-uint32_t fileLayerFailure(const RecordTarget& target, int64_t recordStart, uint32_t bytes) {
-  const uint32_t systemError = platform::lastError();
+// A refused write: the file is cut back to where the record began and the
+// position put back there, so that the next record takes its place, and
+// `systemError` (taken before the clean-up calls could change it) is traced.
+uint32_t fileLayerFailure(const RecordTarget& target, int64_t recordStart, uint32_t bytes,
+                          uint32_t systemError) {
   cutPartialWrite(target.file, recordStart, bytes);
   target.file.seekFromStart(target.position);
   return library::failWithSystemError(target.writeFailure, systemError);
@@ -116,7 +116,7 @@ uint32_t appendFirstRecord(const RecordTarget& target, const float* record, uint
   const int64_t recordStart = target.headerImageLength;
   if (!target.file.seekFromStart(recordStart) || !target.file.write(record, bytes)) {
     restore(target, kept, channels);
-    return fileLayerFailure(target, recordStart, bytes);
+    return fileLayerFailure(target, recordStart, bytes, platform::lastError());
   }
   if (!target.file.seekFromStart(0) ||
       !target.file.write(target.headerImage, target.headerImageLength) ||
@@ -124,9 +124,7 @@ uint32_t appendFirstRecord(const RecordTarget& target, const float* record, uint
     const uint32_t systemError = platform::lastError();
     restore(target, kept, channels);
     if (target.file.seekFromStart(0)) target.file.write(target.headerImage, target.headerImageLength);
-    cutPartialWrite(target.file, recordStart, bytes);
-    target.file.seekFromStart(target.position);
-    return library::failWithSystemError(target.writeFailure, systemError);
+    return fileLayerFailure(target, recordStart, bytes, systemError);
   }
   for (uint32_t i = 0; i < channels; ++i) addToSums(target, i, record[i]);
   target.position = recordStart + bytes;
@@ -152,7 +150,8 @@ uint32_t appendRecord(const RecordTarget& target, const float* record) {
   if (count == 1) return appendFirstRecord(target, record, channels);
 
   const uint32_t bytes = format::recordSize(channels);
-  if (!target.file.write(record, bytes)) return fileLayerFailure(target, target.position, bytes);
+  if (!target.file.write(record, bytes))
+    return fileLayerFailure(target, target.position, bytes, platform::lastError());
 
   if (details) {
     for (uint32_t i = 0; i < channels; ++i) {
