@@ -10,7 +10,7 @@ namespace kdrvx::format {
 
 struct ImportResult {
   uint32_t status = 0;       // 0, ERR_RVX_NEWER_VERSION, _INVALID_HEADER or _DEVELOPER_VERSION
-  uint32_t sourceVersion = 0;  // the version code found on disk, also when refused
+  uint32_t sourceVersion = 0;      // the version code found on disk, also when refused
   const Layout* layout = nullptr;  // the layout recognised; null when the version is refused
   int32_t recordSize = 0;    // bytes per data record; 0 where the layout gives none
   int64_t dataOffset = 0;    // file offset of the first data record

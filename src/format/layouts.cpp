@@ -16,7 +16,8 @@ bool isKindP(uint8_t version, uint8_t) { return version == kVersionKindP; }
 // WIN 2.x: a version below the WIN 3.x letters, an original flag that is
 // neither 'W' nor 'X', or the sparse version 'R' of an original recording.
 bool isWin2(uint8_t version, uint8_t originalFlag) {
-  const bool knownFlag = originalFlag == kOriginalRecording || originalFlag == kNotOriginalRecording;
+  const bool knownFlag =
+      originalFlag == kOriginalRecording || originalFlag == kNotOriginalRecording;
   return version < kFirstWin3Version || !knownFlag ||
          (version == kVersionSparseWin2 && originalFlag == kOriginalRecording);
 }
@@ -27,8 +28,8 @@ bool isCurrent(uint8_t, uint8_t) { return true; }
 // The trace lines are texts that hosts match on: they stay verbatim.
 constexpr Layout kLayouts[] = {
     {LayoutId::DosBefore50, "DOS before 5.0", u"KDrvxLibrary: RVX version DOS <5.0 ",
-     raw::dos4::kFirstEntry, raw::dos4::kEntrySize, raw::dos4::kMaxChannels, true, decimals, nullptr,
-     convertDosBefore50},
+     raw::dos4::kFirstEntry, raw::dos4::kEntrySize, raw::dos4::kMaxChannels, true, decimals,
+     nullptr, convertDosBefore50},
     {LayoutId::DosKindQ, "DOS 5.0/5.1 (kind Q)", u"KDrvxLibrary: RVX version DOS 5.0/5.1 ",
      raw::dosQ::kUsed, 0, kMaxChannels, true, decimals, isKindQ, convertDosKindQ},
     {LayoutId::DosKindP, "DOS 5.0/5.1 (kind P)", u"KDrvxLibrary: RVX version DOS 5.0/5.1 ",

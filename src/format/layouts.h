@@ -45,12 +45,12 @@ struct ImportResult;
 
 struct Layout {
   LayoutId id;
-  const char* name;             // "WIN 3.x/4.x", for people
-  const char16_t* traceLine;    // the informational line a file of it is traced with
-  uint32_t fixedSize;           // bytes before the first channel entry
-  uint32_t entrySize;           // bytes per channel entry (0: none)
-  uint32_t maxChannels;         // entries the layout holds
-  bool summaryFile;             // a summary file beside it carries its texts
+  const char* name;           // "WIN 3.x/4.x", for people
+  const char16_t* traceLine;  // the informational line a file of it is traced with
+  uint32_t fixedSize;         // bytes before the first channel entry
+  uint32_t entrySize;         // bytes per channel entry (0: none)
+  uint32_t maxChannels;       // entries the layout holds
+  bool summaryFile;           // a summary file beside it carries its texts
   // Records of a converted header of this layout; WIN 2.x files hold
   // either kind, decided by their version byte.
   RecordKind (*records)(const RVX_HEADER& converted);

@@ -18,8 +18,8 @@ constexpr size_t limitOf(char (Record::*)[N]) {
   return N - 1;
 }
 
-inline constexpr size_t kCommentLimit = limitOf(&RVX_HEADER::Comment);                  // 291
-inline constexpr size_t kCompanyLimit = limitOf(&RVX_HEADER::Company);                  // 63
+inline constexpr size_t kCommentLimit = limitOf(&RVX_HEADER::Comment);  // 291
+inline constexpr size_t kCompanyLimit = limitOf(&RVX_HEADER::Company);  // 63
 // One character less than the field holds, as files have always had it.
 inline constexpr size_t kInstrumentLimit = limitOf(&RVX_HEADER::Instrument) - 1;        // 62
 inline constexpr size_t kSnrInstrumentLimit = limitOf(&RVX_HEADER::SnrInstrument);      // 15
@@ -27,13 +27,13 @@ inline constexpr size_t kNameMeasurementLimit = limitOf(&RVX_HEADER::NameMeasure
 inline constexpr size_t kTriggerSettingLimit = limitOf(&RVX_HEADER::TriggerSetting);    // 63
 
 // A unit must also fit the compact layout's 8-bit unit field.
-inline constexpr size_t kChannelUnitLimit = limitOf(&MGR_DEF_W3::ChannelUnit);          // 10
-inline constexpr size_t kChannelNameLimit = limitOf(&MGR_DEF::ChannelName);             // 23
-inline constexpr size_t kChannelNumberLimit = limitOf(&MGR_DEF::ChannelNumber);         // 3
-inline constexpr size_t kChannelSignalTypeLimit = limitOf(&MGR_DEF::ChannelSignalType); // 31
-inline constexpr size_t kChannelZeroPointLimit = limitOf(&MGR_DEF::ChannelZeroPoint);   // 15
+inline constexpr size_t kChannelUnitLimit = limitOf(&MGR_DEF_W3::ChannelUnit);               // 10
+inline constexpr size_t kChannelNameLimit = limitOf(&MGR_DEF::ChannelName);                  // 23
+inline constexpr size_t kChannelNumberLimit = limitOf(&MGR_DEF::ChannelNumber);              // 3
+inline constexpr size_t kChannelSignalTypeLimit = limitOf(&MGR_DEF::ChannelSignalType);      // 31
+inline constexpr size_t kChannelZeroPointLimit = limitOf(&MGR_DEF::ChannelZeroPoint);        // 15
 inline constexpr size_t kChannelCalParameterLimit = limitOf(&MGR_DEF::ChannelCalParameter);  // 127
-inline constexpr size_t kChannelFilterLimit = limitOf(&MGR_DEF::ChannelFilter);         // 31
-inline constexpr size_t kChannelLintabLimit = limitOf(&MGR_DEF::ChannelLintab);         // 199
+inline constexpr size_t kChannelFilterLimit = limitOf(&MGR_DEF::ChannelFilter);              // 31
+inline constexpr size_t kChannelLintabLimit = limitOf(&MGR_DEF::ChannelLintab);              // 199
 
 }  // namespace kdrvx::format

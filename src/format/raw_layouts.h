@@ -188,7 +188,7 @@ inline constexpr RawField<uint16_t> kIndRate{0};
 inline constexpr RawField<uint16_t> kReserved04{2};
 inline constexpr RawField<uint8_t> kLetter{4};
 inline constexpr RawField<uint8_t> kCode{5};
-inline constexpr RawText kUnit{6, 12};              // overlaps Reserved0B and MinValue
+inline constexpr RawText kUnit{6, 12};  // overlaps Reserved0B and MinValue
 inline constexpr RawField<uint8_t> kReserved0B{15};
 inline constexpr RawField<uint32_t> kMinValue{16};
 inline constexpr RawField<uint32_t> kMaxValue{20};
@@ -249,7 +249,7 @@ inline constexpr RawField<uint16_t> kIndRate{0};
 inline constexpr RawField<uint16_t> kReserved04{2};
 inline constexpr RawField<uint16_t> kLetter{4};
 inline constexpr RawField<uint8_t> kCode{6};
-inline constexpr RawText kUnit{8, 12};              // overlaps Reserved0B
+inline constexpr RawText kUnit{8, 12};  // overlaps Reserved0B
 inline constexpr RawField<uint8_t> kReserved0B{30};
 inline constexpr RawField<uint32_t> kMinValue{32};
 inline constexpr RawField<uint32_t> kMaxValue{36};

@@ -28,7 +28,6 @@ bool makeSummaryName(char16_t (&path)[kCreatePathCapacity]) {
   return true;
 }
 
-
 bool readingSummaryName(const char16_t* path, char16_t (&name)[kSummaryNameCapacity]) {
   constexpr char16_t kExtension[] = u"RVI";
   constexpr size_t kReplaced = std::size(kExtension) - 1;

@@ -223,7 +223,6 @@ Line& appendIdentifier(Line& line, const MGR_DEF& channel) {
   return line.append(" ", 1);
 }
 
-
 void writeHeaderLines(Output& out, const char16_t* path, const RVX_HEADER& header,
                       const LabelTable& labels, const ScanRateTexts& rate) {
   const auto heading = [&](int index) {

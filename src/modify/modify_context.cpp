@@ -21,7 +21,6 @@ namespace {
 using format::RVX_HEADER;
 using library::setLastError;
 
-
 struct ModifyContext {
   bool open = false;          // ModifyOpen
   platform::File file;        // ModifyFile, read and write, not shared
@@ -41,7 +40,6 @@ uint32_t requireModifyOpen() {
   if (context().open) return KDRVX_OK;
   return library::fail(KDRVX_ERR_RVX_NOT_OPEN_MODIFY);
 }
-
 
 // The header as long as it is on disk: HeaderSize, or the computed length
 // where the 16-bit field has wrapped (46 to 48 channels).
@@ -79,7 +77,8 @@ uint32_t openModify(const char16_t* path) {
   std::unique_ptr<RVX_HEADER> buffer(new (std::nothrow) RVX_HEADER());
   const int64_t length = modify.file.length();
   if (buffer == nullptr || length < 0) {
-    const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
+    const uint32_t status =
+        library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
     modify.file.close();
     return status;
   }
@@ -129,14 +128,12 @@ uint32_t closeModify() {
 uint32_t addRecord(const float* record) {
   if (uint32_t status = requireModifyOpen()) return status;
   ModifyContext& modify = context();
-  if (!modify.file.seekFromStart(modify.end)) return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
+  if (!modify.file.seekFromStart(modify.end))
+    return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
   int64_t position = modify.end;
-  const recording::RecordTarget target{modify.file,
-                                       modify.header,
-                                       &modify.header,
-                                       headerLengthOnDisk(modify.header),
-                                       position,
-                                       KDRVX_ERR_RVX_OPEN_MODIFY,
+  const recording::RecordTarget target{modify.file,    modify.header,
+                                       &modify.header, headerLengthOnDisk(modify.header),
+                                       position,       KDRVX_ERR_RVX_OPEN_MODIFY,
                                        nullptr};
   const uint32_t status = recording::appendRecord(target, record);
   modify.end = std::max(modify.end, position);

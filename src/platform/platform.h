@@ -23,11 +23,11 @@ inline constexpr uint32_t kErrorInvalidName = 123;
 // a directory, device, pipe or socket is refused with kErrorAccessDenied
 // (and never waited on).
 enum class OpenMode {
-  ReadShared,     // existing file, read; others may read and write
-  ReadExclusive,  // existing file, read; no other opener
-  CreateReadWrite,// create or truncate, read and write; no other opener. A file
-                  // this call creates is never taken for read-only.
-  OpenReadWrite,  // existing file, read and write; no other opener
+  ReadShared,       // existing file, read; others may read and write
+  ReadExclusive,    // existing file, read; no other opener
+  CreateReadWrite,  // create or truncate, read and write; no other opener. A file
+                    // this call creates is never taken for read-only.
+  OpenReadWrite,    // existing file, read and write; no other opener
 };
 
 struct LocalTime {

@@ -6,18 +6,17 @@
 // descriptor and fails the open with the sharing-violation error 32. A
 // file whose mode has no write bit at all stands in for the read-only
 // attribute and refuses writing opens and deletion, for root as well.
-#include "platform/platform.h"
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include "platform/platform.h"
 #include "platform/utf8_path.h"
 
 namespace kdrvx::platform {
@@ -79,7 +78,6 @@ uint32_t windowsError(int error, const std::string& path) {
 }
 
 int toFd(intptr_t handle) { return static_cast<int>(handle); }
-
 
 // Opens `name` with `flags`. A create opens a new file exclusively, so that
 // it knows whether the file was there before; `created` says which.
@@ -310,9 +308,9 @@ bool absolutePath(const char16_t* path, std::u16string& out) {
   std::string name;
   if (path == nullptr || !utf16ToUtf8Path(path, name) || name.empty()) return false;
   const std::string::size_type slash = name.find_last_of('/');
-  const std::string directory =
-      slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
-                                                                 : name.substr(0, slash);
+  const std::string directory = slash == std::string::npos ? std::string(".")
+                                : slash == 0               ? std::string("/")
+                                                           : name.substr(0, slash);
   const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
   char* resolved = ::realpath(directory.c_str(), nullptr);
   if (resolved == nullptr) return false;

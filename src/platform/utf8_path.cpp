@@ -45,10 +45,22 @@ namespace {
 // Length of the UTF-8 sequence that `lead` begins, 0 for a byte that begins
 // none, and the bits of the code point it carries.
 int sequenceLength(unsigned char lead, char32_t& bits) {
-  if (lead < 0x80) { bits = lead; return 1; }
-  if (lead >= 0xC2 && lead <= 0xDF) { bits = lead & 0x1F; return 2; }
-  if (lead >= 0xE0 && lead <= 0xEF) { bits = lead & 0x0F; return 3; }
-  if (lead >= 0xF0 && lead <= 0xF4) { bits = lead & 0x07; return 4; }
+  if (lead < 0x80) {
+    bits = lead;
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    bits = lead & 0x1F;
+    return 2;
+  }
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    bits = lead & 0x0F;
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    bits = lead & 0x07;
+    return 4;
+  }
   return 0;
 }
 

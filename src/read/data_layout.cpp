@@ -9,8 +9,8 @@
 namespace kdrvx::read {
 
 static_assert(static_cast<uint32_t>(format::RecordKind::Floats) == KDRVX_RECORD_KIND_FLOATS &&
-              static_cast<uint32_t>(format::RecordKind::Decimals) == KDRVX_RECORD_KIND_DOS &&
-              static_cast<uint32_t>(format::RecordKind::Sparse) == KDRVX_RECORD_KIND_SPARSE,
+                  static_cast<uint32_t>(format::RecordKind::Decimals) == KDRVX_RECORD_KIND_DOS &&
+                  static_cast<uint32_t>(format::RecordKind::Sparse) == KDRVX_RECORD_KIND_SPARSE,
               "the record kinds are reported with the values of the interface");
 
 uint32_t getDataLayout(uint64_t* dataOffset, uint32_t* recordSize, uint32_t* kind) {

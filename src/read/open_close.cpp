@@ -81,7 +81,8 @@ void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
   char16_t name[format::kSummaryNameCapacity];
   platform::File summary;
   std::unique_ptr<char16_t[]> text;
-  if (format::readingSummaryName(path, name) && summary.open(name, platform::OpenMode::ReadExclusive))
+  if (format::readingSummaryName(path, name) &&
+      summary.open(name, platform::OpenMode::ReadExclusive))
     text.reset(new (std::nothrow) char16_t[format::kSummaryReadLimit + 1]);
   if (!text) {
     emptySummaryFields(header);

@@ -38,7 +38,6 @@ constexpr uint32_t kWholeRecord = 0;
 constexpr uint32_t kIncompleteRecord = 1;
 constexpr uint32_t kEndMark = 2;
 
-
 // DOS record kind: per channel a signed 16-bit mantissa and an unsigned
 // 16-bit count of decimals, little-endian.
 constexpr uint32_t kDosEntrySize = 4;

@@ -123,7 +123,8 @@ uint32_t appendFirstRecord(const RecordTarget& target, const float* record, uint
       !target.file.seekFromStart(recordStart + bytes)) {
     const uint32_t systemError = platform::lastError();
     restore(target, kept, channels);
-    if (target.file.seekFromStart(0)) target.file.write(target.headerImage, target.headerImageLength);
+    if (target.file.seekFromStart(0))
+      target.file.write(target.headerImage, target.headerImageLength);
     return fileLayerFailure(target, recordStart, bytes, systemError);
   }
   for (uint32_t i = 0; i < channels; ++i) addToSums(target, i, record[i]);

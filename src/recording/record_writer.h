@@ -17,18 +17,18 @@ namespace kdrvx::recording {
 struct CreateExtras {
   uint32_t& compactNoRecords;
   bool& recordAdded;
-  double* sumValues;               // one per channel
+  double* sumValues;  // one per channel
   double* sumSquares;
 };
 
 struct RecordTarget {
   platform::File& file;
-  format::RVX_HEADER& header;      // NoRecords, MinValue and MaxValue follow the records
-  const void* headerImage;         // written at offset 0 with the first record
+  format::RVX_HEADER& header;  // NoRecords, MinValue and MaxValue follow the records
+  const void* headerImage;     // written at offset 0 with the first record
   uint32_t headerImageLength;
-  int64_t& position;               // where the record goes, the file position stands there
-  uint32_t writeFailure;           // the status for a failure of the file layer
-  CreateExtras* create;            // the create context's part; null for the modify context
+  int64_t& position;      // where the record goes, the file position stands there
+  uint32_t writeFailure;  // the status for a failure of the file layer
+  CreateExtras* create;   // the create context's part; null for the modify context
 };
 
 // Appends `record` (NoChannels floats) at `position`; the first record of

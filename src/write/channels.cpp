@@ -102,7 +102,8 @@ uint32_t addChannel(const char16_t* variable) {
   growHeaders(context);
   if (!writeHeaderImage(context) || !context.file.seekFromStart(0)) {
     // The channel does not count when its header did not reach the file.
-    const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
+    const uint32_t status =
+        library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
     shrinkHeaders(context);
     context.file.seekFromStart(0);
     context.position = 0;
@@ -125,8 +126,8 @@ uint32_t setChannelVariable(int16_t channel, const char16_t* variable) {
 
 uint32_t setChannelUnit(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelUnit()");
-  const uint32_t status = setChannelText(channel, &MGR_DEF::ChannelUnit, format::kChannelUnitLimit, text,
-                                         KDRVX_ERR_RVX_CHN_UNIT, NullText::Rejected);
+  const uint32_t status = setChannelText(channel, &MGR_DEF::ChannelUnit, format::kChannelUnitLimit,
+                                         text, KDRVX_ERR_RVX_CHN_UNIT, NullText::Rejected);
   CreateContext& context = createContext();
   if (status == KDRVX_OK && context.legacyLayout && channel < static_cast<int16_t>(format::kCompactMaxChannels)) {
     const auto& unit = context.header.Channel[channel].ChannelUnit;
@@ -137,44 +138,44 @@ uint32_t setChannelUnit(int16_t channel, const char16_t* text) {
 
 uint32_t setChannelName(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelName()");
-  return setChannelText(channel, &MGR_DEF::ChannelName, format::kChannelNameLimit, text, KDRVX_ERR_RVX_CHN_NAME,
-                        NullText::Clears);
+  return setChannelText(channel, &MGR_DEF::ChannelName, format::kChannelNameLimit, text,
+                        KDRVX_ERR_RVX_CHN_NAME, NullText::Clears);
 }
 
 uint32_t setChannelNumber(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelNumber()");
-  return setChannelText(channel, &MGR_DEF::ChannelNumber, format::kChannelNumberLimit, text, KDRVX_ERR_RVX_CHN_NUMBER,
-                        NullText::Rejected);
+  return setChannelText(channel, &MGR_DEF::ChannelNumber, format::kChannelNumberLimit, text,
+                        KDRVX_ERR_RVX_CHN_NUMBER, NullText::Rejected);
 }
 
 uint32_t setChannelSignalType(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelSignalType()");
-  return setChannelText(channel, &MGR_DEF::ChannelSignalType, format::kChannelSignalTypeLimit, text, KDRVX_ERR_RVX_CHN_SIGNAL,
-                        NullText::Rejected);
+  return setChannelText(channel, &MGR_DEF::ChannelSignalType, format::kChannelSignalTypeLimit, text,
+                        KDRVX_ERR_RVX_CHN_SIGNAL, NullText::Rejected);
 }
 
 uint32_t setChannelZeroPoint(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelZeroPoint()");
-  return setChannelText(channel, &MGR_DEF::ChannelZeroPoint, format::kChannelZeroPointLimit, text, KDRVX_ERR_RVX_CHN_ZERO,
-                        NullText::Rejected);
+  return setChannelText(channel, &MGR_DEF::ChannelZeroPoint, format::kChannelZeroPointLimit, text,
+                        KDRVX_ERR_RVX_CHN_ZERO, NullText::Rejected);
 }
 
 uint32_t setChannelCalParameter(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelCalParameter()");
-  return setChannelText(channel, &MGR_DEF::ChannelCalParameter, format::kChannelCalParameterLimit, text,
-                        KDRVX_ERR_RVX_CHN_CALPARA, NullText::Rejected);
+  return setChannelText(channel, &MGR_DEF::ChannelCalParameter, format::kChannelCalParameterLimit,
+                        text, KDRVX_ERR_RVX_CHN_CALPARA, NullText::Rejected);
 }
 
 uint32_t setChannelFilter(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelFilter()");
-  return setChannelText(channel, &MGR_DEF::ChannelFilter, format::kChannelFilterLimit, text, KDRVX_ERR_RVX_CHN_FILTER,
-                        NullText::Clears);
+  return setChannelText(channel, &MGR_DEF::ChannelFilter, format::kChannelFilterLimit, text,
+                        KDRVX_ERR_RVX_CHN_FILTER, NullText::Clears);
 }
 
 uint32_t setChannelLintab(int16_t channel, const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetChannelLintab()");
-  return setChannelText(channel, &MGR_DEF::ChannelLintab, format::kChannelLintabLimit, text, KDRVX_ERR_RVX_CHN_LINTAB,
-                        NullText::Clears);
+  return setChannelText(channel, &MGR_DEF::ChannelLintab, format::kChannelLintabLimit, text,
+                        KDRVX_ERR_RVX_CHN_LINTAB, NullText::Clears);
 }
 
 uint32_t setChannelIndRate(int16_t channel, uint32_t divisor) {

@@ -106,8 +106,8 @@ void rememberAbsolutePaths(CreateContext& context) {
 // succeeds; a text that does not parse is refused with `refusal` and
 // changes nothing; a parsed value goes into both headers.
 template <typename Parsed, typename Store>
-uint32_t setParsed(const char16_t* text, bool (*parse)(const char16_t*, Parsed&),
-                   uint32_t refusal, Store store) {
+uint32_t setParsed(const char16_t* text, bool (*parse)(const char16_t*, Parsed&), uint32_t refusal,
+                   Store store) {
   if (uint32_t status = requireCreateOpen()) return status;
   if (text == nullptr) return KDRVX_OK;
   Parsed parsed;
@@ -196,7 +196,8 @@ uint32_t setSnrInstrument(const char16_t* text) {
 
 uint32_t setNameMeasurement(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetNameMeasurement()");
-  return setHeaderText(createContext().header.NameMeasurement, format::kNameMeasurementLimit, text, true);
+  return setHeaderText(createContext().header.NameMeasurement, format::kNameMeasurementLimit, text,
+                       true);
 }
 
 uint32_t setTriggerSetting(const char16_t* text) {
@@ -220,20 +221,22 @@ uint32_t setComment(const char16_t* text) {
 
 uint32_t setDate(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetDate()");
-  return setParsed(text, parseDate, KDRVX_ERR_RVX_DATE, [](CreateContext& context, const ParsedDate& date) {
-    context.header.Day = context.compact.Day = date.day;
-    context.header.Month = context.compact.Month = date.month;
-    context.header.Year = context.compact.Year = date.year;
-  });
+  return setParsed(text, parseDate, KDRVX_ERR_RVX_DATE,
+                   [](CreateContext& context, const ParsedDate& date) {
+                     context.header.Day = context.compact.Day = date.day;
+                     context.header.Month = context.compact.Month = date.month;
+                     context.header.Year = context.compact.Year = date.year;
+                   });
 }
 
 uint32_t setTime(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetTime()");
-  return setParsed(text, parseTime, KDRVX_ERR_RVX_TIME, [](CreateContext& context, const ParsedTime& time) {
-    context.header.Hour = context.compact.Hour = time.hour;
-    context.header.Minute = context.compact.Minute = time.minute;
-    context.header.Second = time.second;
-  });
+  return setParsed(text, parseTime, KDRVX_ERR_RVX_TIME,
+                   [](CreateContext& context, const ParsedTime& time) {
+                     context.header.Hour = context.compact.Hour = time.hour;
+                     context.header.Minute = context.compact.Minute = time.minute;
+                     context.header.Second = time.second;
+                   });
 }
 
 uint32_t setScanRate(int64_t microseconds) {

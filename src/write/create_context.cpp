@@ -95,5 +95,4 @@ bool writeHeaderImage(CreateContext& context) {
   return true;
 }
 
-
 }  // namespace kdrvx::write

@@ -28,7 +28,7 @@ struct CreateContext {
   // elsewhere. The summary path is empty when `path` gives no summary name.
   std::u16string filePath;
   std::u16string summaryPath;
-  format::LabelTable labels{};       // the summary labels, or all zero
+  format::LabelTable labels{};  // the summary labels, or all zero
   double sumValues[format::kMaxChannels]{};
   double sumSquares[format::kMaxChannels]{};
   // Where the file position stands, kept by every operation that moves it,
@@ -54,6 +54,5 @@ uint32_t headerImageLength(const CreateContext& context);
 // Writes the header image at offset 0; the position is then right behind
 // it. False when the file layer failed.
 bool writeHeaderImage(CreateContext& context);
-
 
 }  // namespace kdrvx::write

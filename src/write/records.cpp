@@ -5,9 +5,9 @@
 #include "library/failure.h"
 #include "library/state.h"
 #include "library/trace.h"
+#include "recording/record_writer.h"
 #include "write/create.h"
 #include "write/create_context.h"
-#include "recording/record_writer.h"
 
 namespace kdrvx::write {
 
@@ -15,8 +15,8 @@ using library::setLastError;
 
 uint32_t addRecord(const float* record) {
   CreateContext& context = createContext();
-  recording::CreateExtras extras{context.compact.NoRecords, context.recordAdded,
-                                 context.sumValues, context.sumSquares};
+  recording::CreateExtras extras{context.compact.NoRecords, context.recordAdded, context.sumValues,
+                                 context.sumSquares};
   const recording::RecordTarget target{context.file,
                                        context.header,
                                        headerImage(context),
@@ -45,7 +45,8 @@ uint32_t update() {
 
   const int64_t resume = context.position;
   if (!writeHeaderImage(context)) {
-    const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
+    const uint32_t status =
+        library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
     context.file.seekFromStart(resume);
     context.position = resume;
     return status;
@@ -61,7 +62,8 @@ uint32_t update() {
     return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
   }
   const int64_t end = context.file.length();
-  if (end < 0 || !context.file.seekFromStart(end)) return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
+  if (end < 0 || !context.file.seekFromStart(end))
+    return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
   context.position = end;
   return setLastError(KDRVX_OK);
 }
@@ -78,9 +80,11 @@ uint32_t writeDataBlock(const void* data, int32_t offset, uint16_t count) {
   CreateContext& context = createContext();
   // A negative offset fails here, in the file layer, like any seek it
   // refuses; the position stays where it was.
-  if (!context.file.seekFromStart(offset)) return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
+  if (!context.file.seekFromStart(offset))
+    return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
   if (!context.file.write(data, count)) {
-    const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
+    const uint32_t status =
+        library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
     context.file.seekFromStart(context.position);
     return status;
   }
