@@ -19,6 +19,7 @@ name the system's reason beside the library's text.
 from __future__ import annotations
 
 import ctypes
+import errno
 import os
 import sys
 import threading
@@ -179,7 +180,22 @@ _SYSTEM_REASONS = {
     39: "disk full",
     80: "file exists",
     112: "disk full",
+    206: "path too long",
     223: "file too large",
+}
+_OS_REASONS = {
+    errno.ENOENT: "no such directory",
+    errno.ENOTDIR: "no such directory",
+    errno.EACCES: "permission denied",
+    errno.EPERM: "permission denied",
+    errno.EROFS: "permission denied",
+    errno.EISDIR: "is a directory",
+    errno.EEXIST: "file exists",
+    errno.EBUSY: "in use by another program",
+    errno.ENOSPC: "disk full",
+    getattr(errno, "EDQUOT", errno.ENOSPC): "disk full",
+    errno.EFBIG: "file too large",
+    errno.ENAMETOOLONG: "path too long",
 }
 _SYSTEM_ERROR_LINE = "KDrvxLibrary: Error 0x"
 _TRACE_LINE_LIMIT = 1024
@@ -321,11 +337,14 @@ def system_reason(path: Optional[str] = None) -> Optional[str]:
 
 
 def os_reason(failure: OSError) -> str:
-    """The reason of an OSError raised by the binding's own file operations."""
-    return (failure.strerror or str(failure)).lower()
+    """The reason of an OSError raised by the binding's own file operations
+    (making a directory beside a target, renaming into it), in the words of
+    the library's reasons."""
+    return _OS_REASONS.get(failure.errno, (failure.strerror or str(failure)).lower())
 
 
-def error(code: int, name: str, detail: Optional[str] = None, path: Optional[str] = None) -> RvxError:
+def error(code: int, name: str, detail: Optional[str] = None,
+          path: Optional[str] = None) -> RvxError:
     """The exception for status `code` returned by function `name`, with the
     system's reason that the library traced (about `path`, if given)."""
     return RvxError(code, library().text_of(code), name, detail, system_reason(path))
@@ -339,9 +358,10 @@ def refusal(code: int, detail: str, reason: Optional[str] = None) -> RvxError:
 
 def check(name: str, *arguments, detail: Optional[str] = None) -> None:
     """Calls a status-returning function and raises RvxError unless it returns 0."""
-    status = call(name, *arguments)
-    if status != 0:
-        raise error(status, name, detail)
+    with LOCK:  # the system's reason belongs to this call
+        status = call(name, *arguments)
+        if status != 0:
+            raise error(status, name, detail)
 
 
 # Text at the interface -----------------------------------------------------

@@ -24,7 +24,7 @@ import os
 import stat
 import shutil
 import tempfile
-from typing import List, Optional
+from typing import List, Optional, Tuple
 
 from . import _library as lib
 from .errors import ERR_RVX_ALREADY_EXISTS, ERR_RVX_CREATE, ERR_RVX_SHARING_VIOLATION
@@ -36,6 +36,7 @@ except ImportError:  # Windows refuses to rename over a file another program hol
 
 PRIVATE_PREFIX = ".kdrvx-"
 _WRITE_BITS = stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH
+_EXISTS = "file exists; overwrite=True replaces it"
 
 
 def _flush(path: str) -> None:
@@ -68,7 +69,7 @@ def _hold(target: str, overwrite: bool) -> Optional[int]:
     except FileNotFoundError:
         return None
     if not overwrite:
-        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, "file exists; overwrite=True replaces it")
+        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS)
     why = None
     if stat.S_ISLNK(status.st_mode):
         why = ("a symbolic link to %s, which is not replaced by a file; give the path it points at"
@@ -101,10 +102,10 @@ def _move_new(source: str, target: str) -> None:
     try:
         os.link(source, target)
     except FileExistsError:
-        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, "file exists; overwrite=True replaces it")
+        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS) from None
     except OSError:
         if os.path.lexists(target):  # a file system without hard links
-            raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, "file exists; overwrite=True replaces it")
+            raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS) from None
         os.rename(source, target)
         return
     os.unlink(source)
@@ -145,7 +146,7 @@ class Output:
         held: List[int] = []
         try:
             for name in names:
-                source, target = os.path.join(self.private, name), os.path.join(self.directory, name)
+                source, target = self._paths(name)
                 if name != recording:
                     self._name_the_target_directory(source)
                 _flush(source)
@@ -154,7 +155,7 @@ class Output:
                     held.append(descriptor)
                     os.chmod(source, stat.S_IMODE(os.stat(target).st_mode))
             for name in names:
-                source, target = os.path.join(self.private, name), os.path.join(self.directory, name)
+                source, target = self._paths(name)
                 if overwrite:
                     os.replace(source, target)
                 else:
@@ -164,6 +165,9 @@ class Output:
                 os.close(descriptor)
         _flush_directory(self.directory or os.curdir)
         os.rmdir(self.private)
+
+    def _paths(self, name: str) -> Tuple[str, str]:
+        return os.path.join(self.private, name), os.path.join(self.directory, name)
 
     def discard(self) -> None:
         shutil.rmtree(self.private, ignore_errors=True)

@@ -229,8 +229,8 @@ def _refuse_cut_header(path: str, data_offset: int) -> None:
     recording, however little its header claims."""
     size = os.stat(path).st_size
     if size < data_offset:
-        raise lib.refusal(ERR_RVX_INVALID_HEADER, "%s ends at byte %d, inside its header of %d bytes"
-                          % (path, size, data_offset))
+        raise lib.refusal(ERR_RVX_INVALID_HEADER, "%s ends at byte %d, inside its header of %d "
+                          "bytes" % (path, size, data_offset))
 
 
 def _first(start) -> int:
@@ -343,7 +343,8 @@ class Recording:
     # Records --------------------------------------------------------------
 
     def read(self, start: int = 0, count: Optional[int] = None,
-             channels: Optional[Iterable[ChannelSelector]] = None, all_records: bool = False) -> np.ndarray:
+             channels: Optional[Iterable[ChannelSelector]] = None,
+             all_records: bool = False) -> np.ndarray:
         """Records as a float32 array of shape (records, channels).
 
         Args:
@@ -389,7 +390,8 @@ class Recording:
         values = self.read(start, count, [described.index], all_records)
         return np.ascontiguousarray(values[:, 0]).view(np.uint32)
 
-    def times(self, start: int = 0, count: Optional[int] = None, all_records: bool = False) -> np.ndarray:
+    def times(self, start: int = 0, count: Optional[int] = None,
+              all_records: bool = False) -> np.ndarray:
         """Time in seconds from the start of the recording of each record that
         ``read`` delivers for the same arguments."""
         start, count = _first(start), _count(count)
@@ -470,7 +472,8 @@ class Recording:
         claimed = self.header.record_count
         end = None if count is None else start + count
         limit = self._record_limit()
-        if not all_records and limit is not None and limit > claimed and (end is None or end > claimed):
+        beyond = limit is not None and limit > claimed and (end is None or end > claimed)
+        if beyond and not all_records:
             warnings.warn("%s holds %d records beyond the %d its header counts (its writer stopped "
                           "before the final header); read(..., all_records=True) includes them"
                           % (self.path, limit - claimed, claimed), RvxWarning, stacklevel=3)
@@ -502,8 +505,8 @@ class Recording:
             global _holder
             self._open = False
             _holder = None
-            raise lib.error(status, "KDRVX_OpenRead",
-                            "opening %s again to read from an earlier record" % self.path, path=self.path)
+            raise lib.error(status, "KDRVX_OpenRead", "opening %s again to read from an earlier "
+                            "record" % self.path, path=self.path)
         self._position = 0
         self._end = None
         self._record[:] = 0

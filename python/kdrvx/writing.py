@@ -154,10 +154,10 @@ def _scan_interval(value) -> int:
     try:
         whole = int(value)
     except (TypeError, ValueError, OverflowError):
-        raise ValueError("scan_interval_us must be a whole number of microseconds, not %r" % (value,)) from None
-    if whole != value or not 0 < whole < _SCAN_INTERVAL_LIMIT_US:
-        raise ValueError("scan_interval_us must be a whole number of microseconds from 1 to %d, not %r"
-                         % (_SCAN_INTERVAL_LIMIT_US - 1, value))
+        whole = None
+    if whole is None or whole != value or not 0 < whole < _SCAN_INTERVAL_LIMIT_US:
+        raise ValueError("scan_interval_us must be a whole number of microseconds from 1 to %d, "
+                         "not %r" % (_SCAN_INTERVAL_LIMIT_US - 1, value))
     return whole
 
 
@@ -205,12 +205,14 @@ def _refuse_what_cannot_be_held(path: str, descriptions: List[dict], header_text
         _refuse_text("variable", variable, lib.KDRVX_CHANNEL_VARIABLE_CAPACITY, legacy)
         if legacy and fields["multichannel_bits"]:
             raise ValueError("channel %s: the compact layout has no multichannel channels (its bit "
-                             "fields would be stored as numbers); write it with legacy=False" % variable)
+                             "fields would be stored as numbers); write it with legacy=False"
+                             % variable)
         dropped = []
         for key, (_, capacity) in _CHANNEL_TEXTS.items():
             if fields.get(key) is not None:
                 kept = not legacy or _kept_in_compact(key, language)
-                _refuse_text("channel %s: %s" % (variable, key), fields[key], capacity, legacy and kept)
+                what = "channel %s: %s" % (variable, key)
+                _refuse_text(what, fields[key], capacity, legacy and kept)
                 if not kept and fields[key]:
                     dropped.append(key)
         if legacy and not _kept_in_compact("isds", language):
@@ -280,8 +282,9 @@ class Writer:
             for row in range(len(values)):
                 status = add(base + row * step)
                 if status != 0:
-                    raise lib.error(status, "KDRVX_AddRecord", "record %d of %s; the %d before it are kept"
-                                    % (self.record_count, self.path, self.record_count))
+                    raise lib.error(status, "KDRVX_AddRecord", "record %d of %s; the records "
+                                    "before it stay in the recording"
+                                    % (self.record_count, self.path))
                 self.record_count += 1
 
     def _record_values(self, records) -> np.ndarray:
@@ -308,11 +311,12 @@ class Writer:
     def _bit_fields(self, column, index: int) -> np.ndarray:
         bits = self.multichannel_bits[index]
         exact = np.asarray(column, dtype=np.float64)
-        wrong = ~(np.isfinite(exact) & (exact == np.floor(exact)) & (exact >= 0) & (exact < 2.0 ** bits))
+        whole = np.isfinite(exact) & (exact == np.floor(exact))
+        wrong = ~(whole & (exact >= 0) & (exact < 2.0 ** bits))
         if wrong.any():
             row = int(np.flatnonzero(wrong)[0])
-            raise ValueError("channel %s holds %d-bit fields: record %d gives %r, which is not a whole "
-                             "number from 0 to %d; no record of this append was written"
+            raise ValueError("channel %s holds %d-bit fields: record %d gives %r, which is not a "
+                             "whole number from 0 to %d; no record of this append was written"
                              % (self.variables[index], bits, row, column[row], 2 ** bits - 1))
         return exact.astype(np.uint32)
 
@@ -322,10 +326,10 @@ class Writer:
         if wrong.any():
             row = int(np.flatnonzero(wrong)[0])
             raise ValueError(
-                "channel %s holds %d-bit fields, but record %d of this float32 array carries the bits "
-                "0x%08X: a float32 array holds record values as stored (bits_as_float32 puts bit "
-                "fields in); give integers or float64 to have them taken as numbers. No record of "
-                "this append was written" % (self.variables[index], bits, row, stored[row]))
+                "channel %s holds %d-bit fields, but record %d of this float32 array carries the "
+                "bits 0x%08X: a float32 array holds record values as stored (bits_as_float32 puts "
+                "bit fields in); give integers or float64 to have them taken as numbers. No record "
+                "of this append was written" % (self.variables[index], bits, row, stored[row]))
 
     def _numbers(self, column, index: int) -> np.ndarray:
         exact = np.asarray(column, dtype=np.float64)
@@ -334,8 +338,8 @@ class Writer:
         beyond = np.isfinite(exact) & ~np.isfinite(narrowed)
         if beyond.any():
             row = int(np.flatnonzero(beyond)[0])
-            raise ValueError("channel %s: record %d gives %r, beyond the range of the 32-bit floats "
-                             "a record holds; no record of this append was written"
+            raise ValueError("channel %s: record %d gives %r, beyond the range of the 32-bit "
+                             "floats a record holds; no record of this append was written"
                              % (self.variables[index], row, column[row]))
         return narrowed
 
@@ -365,7 +369,8 @@ class Writer:
             self._release()
             status = call(function)
             if status != 0:
-                failure = lib.error(status, function, "%s was not written" % self.path)
+                failure = lib.error(status, function, "the recording was discarded; %s was left as "
+                                    "it was" % self.path)
                 self._output.discard()
                 raise failure
             try:
@@ -375,7 +380,8 @@ class Writer:
                 if isinstance(failure, RvxError):
                     failure.detail = "%s; %s" % (failure.detail, left)
                     raise
-                raise lib.refusal(ERR_RVX_CREATE, "%s; %s" % (self.path, left), lib.os_reason(failure)) from failure
+                where = "%s; %s" % (self.path, left)
+                raise lib.refusal(ERR_RVX_CREATE, where, lib.os_reason(failure)) from failure
 
     def discard(self) -> None:
         """Abandons the recording: the target keeps its old bytes, or stays absent."""
@@ -404,8 +410,8 @@ class Writer:
             self.close()
         elif self._open:
             self.discard()
-            failure.add_note("kdrvx: the recording of %d records was discarded; %s was not written"
-                             % (self.record_count, self.path))
+            failure.add_note("kdrvx: the recording of %d records was discarded; %s was left as it "
+                             "was" % (self.record_count, self.path))
 
     def __del__(self):
         try:
@@ -516,7 +522,8 @@ def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
             # The library cleans the path in place: characters that a file
             # name cannot hold become '_'.
             name = to_utf16(output.library_path)
-            status = call("KDRVX_CreateExt", name, False, bool(original), bool(legacy), LANGUAGES[language])
+            status = call("KDRVX_CreateExt", name, False, bool(original), bool(legacy),
+                          LANGUAGES[language])
             if status == ERR_RVX_STILL_OPEN_WRITE:
                 raise lib.error(status, "KDRVX_CreateExt",
                                 "the library has one create context per process, and another user "
@@ -564,8 +571,8 @@ def modify(path, comment: Optional[str] = None, name: Optional[str] = None) -> T
     with LOCK:
         status = call("KDRVX_OpenModify", to_utf16(path))
         if status == ERR_RVX_MODIFY_NOT_POSSIBLE:
-            raise lib.error(status, "KDRVX_OpenModify", "%s: only a current-layout file is modified "
-                            "in place; write it anew with kdrvx.create first" % path)
+            raise lib.error(status, "KDRVX_OpenModify", "%s: only a current-layout file is "
+                            "modified in place; write it anew with kdrvx.create first" % path)
         if status != 0:
             raise lib.error(status, "KDRVX_OpenModify", path, path=path)
         try:
