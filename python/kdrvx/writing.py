@@ -66,7 +66,7 @@ _READ_ONLY_KEYS = {"index", "minimum", "maximum", "mean", "rms"}
 # linearisation table are kept nowhere.
 _COMPACT_HEADER_KEYS = {"comment", "variable", "unit"}
 _SUMMARY_CHANNEL_TEXTS = {"number", "signal_type", "range", "zero_point"}
-_SUMMARY_FLAGS = {"isds", "linearisation"}
+_SUMMARY_FLAGS = ("isds", "linearisation")
 # The compact recording's summary file is named after the first ".rvx" (or
 # ".RVX") of its path, and read back from beside the name the recording is
 # opened by.
@@ -215,8 +215,8 @@ def _refuse_what_cannot_be_held(path: str, descriptions: List[dict], header_text
                 _refuse_text(what, fields[key], capacity, legacy and kept)
                 if not kept and fields[key]:
                     dropped.append(key)
-        if legacy and not _kept_in_compact("isds", language):
-            dropped += [key for key in _SUMMARY_FLAGS if fields.get(key)]
+        dropped += [key for key in _SUMMARY_FLAGS
+                    if legacy and fields.get(key) and not _kept_in_compact(key, language)]
         if dropped:
             lost.append("channel %s: %s" % (variable, ", ".join(dropped)))
     return lost
