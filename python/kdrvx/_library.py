@@ -1,5 +1,6 @@
-"""Loading the shared library, its function prototypes, the call lock and the
-UTF-16 text conversion at the interface.
+"""Loading the shared library, its function prototypes, the call lock, the
+errors with their system reason and the UTF-16 text conversion at the
+interface.
 
 The library keeps all its state module-wide (one read, one create and one
 modify context, the last error) and takes no lock of its own. Every call
@@ -7,11 +8,18 @@ from this package goes through ``call()`` under ``LOCK``, a re-entrant lock
 that the higher layers also hold across sequences of calls that belong
 together (opening a file and taking its header, reading a block of records),
 so that threads cannot interleave them.
+
+The library tells the operating system's error of a failed open or write
+only in its error trace ("KDrvxLibrary: Error 0x%08X"). The binding is the
+host of the library in its process: it sets the debug mask to the error
+lines and takes them through its own trace sink, so that every RvxError can
+name the system's reason beside the library's text.
 """
 
 from __future__ import annotations
 
 import ctypes
+import errno
 import os
 import sys
 import threading
@@ -56,6 +64,9 @@ KDRVX_CHANNEL_LINTAB_CAPACITY = 200
 KDRVX_CHANNEL_VARIABLE_CAPACITY = 7
 KDRVX_DATE_CAPACITY = 11
 KDRVX_TIME_CAPACITY = 10
+
+# The debug mask bit of the error lines.
+KDRVX_DEBUG_ERRORS = 0x0004
 
 # Record kinds of KDRVX_GetDataLayout.
 KDRVX_RECORD_KIND_FLOATS = 0
@@ -158,6 +169,37 @@ _SIGNATURES = {
     "KDRVX_CloseModify": (c_uint32, []),
 }
 
+# The system errors that the library traces, by the Windows numbers it uses on
+# every platform, in the words a user knows them by.
+_SYSTEM_REASONS = {
+    2: "no such file",
+    3: "no such directory",
+    5: "permission denied",
+    32: "in use by another program",
+    33: "in use by another program",
+    39: "disk full",
+    80: "file exists",
+    112: "disk full",
+    206: "path too long",
+    223: "file too large",
+}
+_OS_REASONS = {
+    errno.ENOENT: "no such directory",
+    errno.ENOTDIR: "no such directory",
+    errno.EACCES: "permission denied",
+    errno.EPERM: "permission denied",
+    errno.EROFS: "permission denied",
+    errno.EISDIR: "is a directory",
+    errno.EEXIST: "file exists",
+    errno.EBUSY: "in use by another program",
+    errno.ENOSPC: "disk full",
+    getattr(errno, "EDQUOT", errno.ENOSPC): "disk full",
+    errno.EFBIG: "file too large",
+    errno.ENAMETOOLONG: "path too long",
+}
+_SYSTEM_ERROR_LINE = "KDrvxLibrary: Error 0x"
+_TRACE_LINE_LIMIT = 1024
+
 _FIRST_STATUS = min(STATUS_NAMES)
 _LAST_STATUS = max(STATUS_NAMES)
 
@@ -188,6 +230,24 @@ class _Library:
         # last error is 0 afterwards, as it is after loading.
         for code in range(_LAST_STATUS, _FIRST_STATUS - 1, -1):
             self.status_texts[code] = self._lookup_text(code)
+        self.system_error = 0
+        """The system error of the last failed call, as the library traced it;
+        0 when it traced none."""
+        self._sink = _TRACE_SINK(self._take_trace_line)  # kept alive with the library
+        if "KDRVX_SetTraceSink" in self.functions:
+            self.functions["KDRVX_SetTraceSink"](self._sink, None)
+            self.functions["KDRVX_SetDebugMask"](KDRVX_DEBUG_ERRORS)
+
+    def _take_trace_line(self, line, _context) -> None:
+        units = []
+        while len(units) < _TRACE_LINE_LIMIT and line[len(units)] != 0:
+            units.append(line[len(units)])
+        text = "".join(map(chr, units))
+        if text.startswith(_SYSTEM_ERROR_LINE):
+            try:
+                self.system_error = int(text[len(_SYSTEM_ERROR_LINE):], 16)
+            except ValueError:
+                pass
 
     def _lookup_text(self, code: int) -> str:
         buffer = (c_uint16 * 256)()
@@ -260,19 +320,48 @@ def call(name: str, *arguments):
     """Calls the library function `name` under the lock and returns its result."""
     target = function(name)
     with LOCK:
+        _library.system_error = 0
         return target(*arguments)
 
 
-def error(code: int, name: str, detail: Optional[str] = None) -> RvxError:
-    """The exception for status `code` returned by function `name`."""
-    return RvxError(code, library().text_of(code), name, detail)
+def system_reason(path: Optional[str] = None) -> Optional[str]:
+    """The operating system's reason for the failure of the last call, if the
+    library traced one. Windows says "access denied" for a directory opened
+    as a file; given the path, the reason says what it is."""
+    code = library().system_error
+    if code == 0:
+        return None
+    if code == 5 and path is not None and os.path.isdir(path):
+        return "is a directory"
+    return _SYSTEM_REASONS.get(code, "system error %d" % code)
+
+
+def os_reason(failure: OSError) -> str:
+    """The reason of an OSError raised by the binding's own file operations
+    (making a directory beside a target, renaming into it), in the words of
+    the library's reasons."""
+    return _OS_REASONS.get(failure.errno, (failure.strerror or str(failure)).lower())
+
+
+def error(code: int, name: str, detail: Optional[str] = None,
+          path: Optional[str] = None) -> RvxError:
+    """The exception for status `code` returned by function `name`, with the
+    system's reason that the library traced (about `path`, if given)."""
+    return RvxError(code, library().text_of(code), name, detail, system_reason(path))
+
+
+def refusal(code: int, detail: str, reason: Optional[str] = None) -> RvxError:
+    """The exception for what the binding refuses on the library's behalf,
+    with the status the library has for it."""
+    return RvxError(code, library().text_of(code), "", detail, reason)
 
 
 def check(name: str, *arguments, detail: Optional[str] = None) -> None:
     """Calls a status-returning function and raises RvxError unless it returns 0."""
-    status = call(name, *arguments)
-    if status != 0:
-        raise error(status, name, detail)
+    with LOCK:  # the system's reason belongs to this call
+        status = call(name, *arguments)
+        if status != 0:
+            raise error(status, name, detail)
 
 
 # Text at the interface -----------------------------------------------------

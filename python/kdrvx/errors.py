@@ -56,6 +56,11 @@ class LibraryNotFoundError(OSError):
     """The shared library could not be loaded from any of the places looked at."""
 
 
+class RvxWarning(UserWarning):
+    """What a recording claims differs from what it holds, or what was given to
+    a new recording is not kept by its layout."""
+
+
 class RvxError(Exception):
     """A call into the library failed with a status code.
 
@@ -63,26 +68,33 @@ class RvxError(Exception):
         code: the 32-bit status, for example ``0xE1000006``.
         name: its symbolic name, for example ``"ERR_RVX_OPEN_READ"``.
         text: the library's own text for the code (``KDRVX_GetErrorString``).
-        function: the library function that returned the status.
+        function: the library function that returned the status; empty when
+            the binding refused on the library's behalf (a target it must not
+            replace, a file that ends inside its header).
         detail: what the binding adds to explain the failure, or ``None``.
+        reason: the operating system's reason, for example ``"disk full"``,
+            or ``None`` when the system reported none.
     """
 
-    def __init__(self, code: int, text: str, function: str = "", detail: Optional[str] = None):
+    def __init__(self, code: int, text: str, function: str = "", detail: Optional[str] = None,
+                 reason: Optional[str] = None):
         self.code = code & 0xFFFFFFFF
         self.name = STATUS_NAMES.get(self.code, "status 0x%08X" % self.code)
         self.text = text
         self.function = function
         self.detail = detail
+        self.reason = reason
         super().__init__(self.code, self.name, self.text)
 
     def __str__(self) -> str:
         where = self.function + ": " if self.function else ""
         message = "%s0x%08X %s: %s" % (where, self.code, self.name, self.text)
-        if self.detail:
-            message += " (" + self.detail + ")"
+        said = [part for part in (self.reason, self.detail) if part]
+        if said:
+            message += " (" + ": ".join(said) + ")"
         return message
 
     def __reduce__(self):
-        return (type(self), (self.code, self.text, self.function, self.detail))
+        return (type(self), (self.code, self.text, self.function, self.detail, self.reason))
 
-__all__ = ["LibraryNotFoundError", "RvxError", "STATUS_NAMES", *STATUS_NAMES.values()]
+__all__ = ["LibraryNotFoundError", "RvxError", "RvxWarning", "STATUS_NAMES", *STATUS_NAMES.values()]

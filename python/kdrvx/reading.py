@@ -6,6 +6,7 @@ import ctypes
 import datetime as _datetime
 import operator
 import os
+import warnings
 import weakref
 from dataclasses import dataclass
 from typing import Iterable, List, Optional, Sequence, Union
@@ -14,7 +15,7 @@ import numpy as np
 
 from . import _library as lib
 from ._library import LOCK, call, check, from_utf16, path_text, text_buffer, to_utf16
-from .errors import ERR_RVX_STILL_OPEN_READ
+from .errors import ERR_RVX_INVALID_HEADER, ERR_RVX_STILL_OPEN_READ, RvxWarning
 
 # Results of the single-record readers.
 _WHOLE_RECORD = 0
@@ -103,7 +104,10 @@ class Channel:
     """0 for an ordinary channel; for a multichannel its number of bits, whose
     record values are bit fields (see ``Recording.bits``)."""
     minimum: Optional[float]
-    """Stored minimum, or None when the header marks it as not valid."""
+    """Stored minimum, or None when the header marks it as not valid. None
+    for a multichannel, too: the library keeps its statistics as if its bit
+    fields were floats, which says nothing about them (``Recording.bits``
+    gives the fields to compute from)."""
     maximum: Optional[float]
     mean: Optional[float]
     rms: Optional[float]
@@ -181,8 +185,9 @@ def _read_channel(index: int, statistics: int) -> Channel:
     # The variable comes without a terminator: the buffer's last unit stays 0.
     variable = text_buffer(lib.KDRVX_CHANNEL_VARIABLE_CAPACITY)
     check("KDRVX_GetChannelVariable", variable, index, len(variable) - 1)
-    extremes_valid = statistics in (1, 3)
-    means_valid = statistics == 3
+    bits = call("KDRVX_GetNumberMultiChannelBits", index)
+    extremes_valid = statistics in (1, 3) and not bits
+    means_valid = statistics == 3 and not bits
     return Channel(
         index=index,
         variable=from_utf16(variable),
@@ -201,7 +206,7 @@ def _read_channel(index: int, statistics: int) -> Channel:
         individual_rate=call("KDRVX_GetChannelIndRate", index),
         isds=bool(call("KDRVX_IsChannelISDS", index)),
         linearisation=bool(call("KDRVX_IsChannelLinearisation", index)),
-        multichannel_bits=call("KDRVX_GetNumberMultiChannelBits", index),
+        multichannel_bits=bits,
         minimum=call("KDRVX_GetChannelMinValue", index) if extremes_valid else None,
         maximum=call("KDRVX_GetChannelMaxValue", index) if extremes_valid else None,
         mean=call("KDRVX_GetChannelMeanValue", index) if means_valid else None,
@@ -217,6 +222,31 @@ def _data_layout():
         raise RuntimeError("the library at %s stores records of kind %d, which this binding "
                            "does not read" % (lib.library().path, kind.value))
     return _KINDS[kind.value], offset.value, size.value
+
+
+def _refuse_cut_header(path: str, data_offset: int) -> None:
+    """A file that ends before its first record is cut inside its header: no
+    recording, however little its header claims."""
+    size = os.stat(path).st_size
+    if size < data_offset:
+        raise lib.refusal(ERR_RVX_INVALID_HEADER, "%s ends at byte %d, inside its header of %d "
+                          "bytes" % (path, size, data_offset))
+
+
+def _first(start) -> int:
+    start = operator.index(start)
+    if start < 0:
+        raise ValueError("start must not be negative")
+    return start
+
+
+def _count(count) -> Optional[int]:
+    if count is None:
+        return None
+    count = operator.index(count)
+    if count < 0:
+        raise ValueError("count must not be negative")
+    return count
 
 
 class Recording:
@@ -313,17 +343,24 @@ class Recording:
     # Records --------------------------------------------------------------
 
     def read(self, start: int = 0, count: Optional[int] = None,
-             channels: Optional[Iterable[ChannelSelector]] = None) -> np.ndarray:
+             channels: Optional[Iterable[ChannelSelector]] = None,
+             all_records: bool = False) -> np.ndarray:
         """Records as a float32 array of shape (records, channels).
 
         Args:
             start: number of the first record, from 0.
-            count: number of records; None reads up to the record count of the
-                header. For the current kind a count beyond it reads on as far
-                as the file holds records (a file whose header was not brought
-                up to date); the older kinds end at the header's count.
+            count: number of records at most; None reads to the end.
             channels: indexes or variable names of the columns, in the order
                 wanted; None for every channel.
+            all_records: read on past the header's record count, as far as
+                the file holds records.
+
+        The records end at the header's record count. A file that holds
+        records beyond it (a recording whose writer stopped before its final
+        header) gives an RvxWarning that says how many, and
+        ``all_records=True`` includes them. A file that holds fewer records
+        than its header counts gives an RvxWarning too, and the records it
+        holds.
 
         Values are delivered exactly as the library reads them: records of
         the current kind bit for bit, the older kinds as the library converts
@@ -332,24 +369,16 @@ class Recording:
         sampled in it, the channel's previous value.
         """
         columns = self._columns(channels)
-        start = operator.index(start)
-        if start < 0:
-            raise ValueError("start must not be negative")
+        start, count = _first(start), _count(count)
         width = len(self.channels) if columns is None else len(columns)
         with LOCK:
             self._check_open()
-            wanted = self._wanted(start, count)
-            if not self._seek(start):
-                return np.empty((0, width), dtype=np.float32)
-            if self.record_kind != CURRENT:
-                return self._read_converted_pieces(wanted, width, columns)
-            result = np.empty((wanted, width), dtype=np.float32)
-            rows = self._read_blocks(result, columns)
-        if rows < wanted:
-            result = result[:rows].copy()
-        return result
+            values = self._rows(start, count, all_records, width, columns)
+            self._report(start, count, len(values), all_records)
+        return values
 
-    def bits(self, channel: ChannelSelector, start: int = 0, count: Optional[int] = None) -> np.ndarray:
+    def bits(self, channel: ChannelSelector, start: int = 0, count: Optional[int] = None,
+             all_records: bool = False) -> np.ndarray:
         """A multichannel's values as uint32 bit fields, one per record.
 
         Each value is the 32-bit pattern of the record value, as
@@ -358,19 +387,24 @@ class Recording:
         described = self.channel(channel)
         if not described.is_multichannel:
             raise ValueError("channel %s is not a multichannel" % described.variable)
-        values = self.read(start, count, [described.index])
+        values = self.read(start, count, [described.index], all_records)
         return np.ascontiguousarray(values[:, 0]).view(np.uint32)
 
-    def times(self, start: int = 0, count: Optional[int] = None) -> np.ndarray:
-        """Time of each record in seconds from the start of the recording."""
-        start = operator.index(start)
-        if count is None:
-            count = max(self.header.record_count - start, 0)
-        numbers = np.arange(start, start + count, dtype=np.float64)
-        return numbers * self.header.scan_interval_us / 1e6
+    def times(self, start: int = 0, count: Optional[int] = None,
+              all_records: bool = False) -> np.ndarray:
+        """Time in seconds from the start of the recording of each record that
+        ``read`` delivers for the same arguments."""
+        start, count = _first(start), _count(count)
+        with LOCK:
+            self._check_open()
+            rows = self._window(start, count, all_records)
+            if rows is None or (rows and self.record_kind != CURRENT):
+                # The older kinds end where the library finds the data end.
+                rows = len(self._rows(start, count, all_records, 1, [0]))
+        return self._times_of(start, rows)
 
     def to_pandas(self, start: int = 0, count: Optional[int] = None,
-                  channels: Optional[Iterable[ChannelSelector]] = None):
+                  channels: Optional[Iterable[ChannelSelector]] = None, all_records: bool = False):
         """The records as a pandas DataFrame (pandas must be installed).
 
         The index is the time of each record in seconds ("time [s]"); the
@@ -384,14 +418,15 @@ class Recording:
         columns = self._columns(channels)
         if columns is None:
             columns = list(range(len(self.channels)))
-        values = self.read(start, count, columns)
+        values = self.read(start, count, columns, all_records)
         data = {}
         for position, index in enumerate(columns):
             column = np.ascontiguousarray(values[:, position])
             if self.channels[index].is_multichannel:
                 column = column.view(np.uint32)
             data[position] = column
-        frame = pandas.DataFrame(data, index=pandas.Index(self.times(start, len(values)), name="time [s]"))
+        times = self._times_of(_first(start), len(values))
+        frame = pandas.DataFrame(data, index=pandas.Index(times, name="time [s]"))
         frame.columns = [self.channels[index].label for index in columns]
         return frame
 
@@ -401,23 +436,50 @@ class Recording:
         if not self._open:
             raise ValueError("the recording %s is closed" % self.path)
 
-    def _wanted(self, start: int, count: Optional[int]) -> int:
-        """Rows to read: the count asked for (None: up to the header's record
-        count), never more than the file can hold, and for the kinds the
-        library converts never beyond the header's record count."""
-        remaining = self.header.record_count - start
-        if count is None:
-            wanted = remaining
-        else:
-            wanted = operator.index(count)
-            if wanted < 0:
-                raise ValueError("count must not be negative")
-            if self.record_kind != CURRENT:
-                wanted = min(wanted, remaining)
+    def _times_of(self, start: int, rows: int) -> np.ndarray:
+        return np.arange(start, start + rows, dtype=np.float64) * self.header.scan_interval_us / 1e6
+
+    def _rows(self, start: int, count: Optional[int], all_records: bool, width: int,
+              columns: Optional[List[int]]) -> np.ndarray:
+        wanted = self._window(start, count, all_records)
+        if wanted == 0 or not self._seek(start):
+            return np.empty((0, width), dtype=np.float32)
+        if self.record_kind != CURRENT:
+            return self._read_converted_pieces(wanted, width, columns)
+        result = np.empty((wanted, width), dtype=np.float32)
+        rows = self._read_blocks(result, columns)
+        return result if rows == wanted else result[:rows].copy()
+
+    def _window(self, start: int, count: Optional[int], all_records: bool) -> Optional[int]:
+        """Rows to read from `start`: up to the header's record count, or with
+        all_records up to the records the file holds; never more than the
+        file can hold, and at most `count`. None: as far as the data go (the
+        sparse kind, whose records differ in size)."""
         limit = self._record_limit()
-        if limit is not None:
-            wanted = min(wanted, limit - start)
-        return max(0, wanted)
+        if all_records and (limit is not None or self.record_kind != CURRENT):
+            last = limit
+        else:
+            claimed = self.header.record_count
+            last = claimed if limit is None else min(claimed, limit)
+        rows = None if last is None else max(0, last - start)
+        if count is not None:
+            rows = count if rows is None else min(count, rows)
+        return rows
+
+    def _report(self, start: int, count: Optional[int], rows: int, all_records: bool) -> None:
+        """Warns when the file holds records beyond its header's count that
+        were not read, or fewer records than its header counts."""
+        claimed = self.header.record_count
+        end = None if count is None else start + count
+        limit = self._record_limit()
+        beyond = limit is not None and limit > claimed and (end is None or end > claimed)
+        if beyond and not all_records:
+            warnings.warn("%s holds %d records beyond the %d its header counts (its writer stopped "
+                          "before the final header); read(..., all_records=True) includes them"
+                          % (self.path, limit - claimed, claimed), RvxWarning, stacklevel=3)
+        if start + rows < (claimed if end is None else min(claimed, end)):
+            warnings.warn("%s: its header counts %d records, but the data end after record %d"
+                          % (self.path, claimed, start + rows), RvxWarning, stacklevel=3)
 
     def _record_limit(self) -> Optional[int]:
         """More records than the file's length allows cannot be read, whatever
@@ -443,7 +505,8 @@ class Recording:
             global _holder
             self._open = False
             _holder = None
-            raise lib.error(status, "KDRVX_OpenRead", "opening %s again to read from an earlier record" % self.path)
+            raise lib.error(status, "KDRVX_OpenRead", "opening %s again to read from an earlier "
+                            "record" % self.path, path=self.path)
         self._position = 0
         self._end = None
         self._record[:] = 0
@@ -497,15 +560,19 @@ class Recording:
                 break
         return rows
 
-    def _read_converted_pieces(self, wanted: int, width: int, columns: Optional[List[int]]) -> np.ndarray:
-        """Up to `wanted` records of the DOS or sparse kind, read in pieces, so
-        that a record count that the file does not hold costs no memory."""
+    def _read_converted_pieces(self, wanted: Optional[int], width: int,
+                               columns: Optional[List[int]]) -> np.ndarray:
+        """Up to `wanted` records (None: all there are) of the DOS or sparse
+        kind, read in pieces, so that a record count that the file does not
+        hold costs no memory."""
         pieces = []
-        while wanted > 0:
-            piece = np.empty((min(wanted, _CONVERTED_RECORDS), width), dtype=np.float32)
+        while wanted is None or wanted > 0:
+            size = _CONVERTED_RECORDS if wanted is None else min(wanted, _CONVERTED_RECORDS)
+            piece = np.empty((size, width), dtype=np.float32)
             rows = self._read_converted(piece, columns)
             pieces.append(piece[:rows])
-            wanted -= rows
+            if wanted is not None:
+                wanted -= rows
             if rows < len(piece):
                 break
         return np.concatenate(pieces) if pieces else np.empty((0, width), dtype=np.float32)
@@ -556,12 +623,13 @@ def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
                             "the library has one read context per process, and another user of the "
                             "library in this process holds it")
         if status != 0:
-            raise lib.error(status, "KDRVX_OpenRead", path)
+            raise lib.error(status, "KDRVX_OpenRead", path, path=path)
         try:
             header = _read_header()
             count = call("KDRVX_GetNoChannels")
             channels = [_read_channel(index, header.statistics) for index in range(count)]
             kind, data_offset, record_size = _data_layout()
+            _refuse_cut_header(path, data_offset)
         except BaseException:
             call("KDRVX_CloseRead")
             raise

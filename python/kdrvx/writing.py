@@ -1,42 +1,52 @@
-"""Creating recordings and changing the texts of existing ones."""
+"""Creating recordings and changing the texts of existing ones.
+
+What a new recording cannot hold is refused before anything is written
+(ValueError), and what its layout keeps nowhere is named in an RvxWarning.
+The recording is made in a private directory beside its target and takes the
+target's place only when the writer is closed (see _output).
+"""
 
 from __future__ import annotations
 
 import datetime as _datetime
-import os
+import operator
+import warnings
 import weakref
-from typing import Any, Iterable, Mapping, Optional, Tuple, Union
+from typing import Any, Iterable, List, Mapping, Optional, Tuple, Union
 
 import numpy as np
 
 from . import _library as lib
 from ._library import LOCK, call, check, from_utf16, path_text, text_buffer, to_utf16
-from .errors import ERR_RVX_STILL_OPEN_WRITE
+from ._output import Output
+from .errors import (ERR_RVX_CREATE, ERR_RVX_MODIFY_NOT_POSSIBLE, ERR_RVX_STILL_OPEN_WRITE,
+                     RvxError, RvxWarning)
 
 # Label languages of the RVI summary that the compact layout gets on closing;
 # None writes no summary.
 LANGUAGES = {"de": 0, "fr": 2, "en": 4, None: 255}
 
-# Header texts that create() takes as keyword arguments, and their setters.
+# Header texts that create() takes as keyword arguments: their setters and
+# the capacities of their fields.
 _HEADER_TEXTS = {
-    "comment": "KDRVX_SetComment",
-    "company": "KDRVX_SetCompany",
-    "instrument": "KDRVX_SetInstrument",
-    "serial_number": "KDRVX_SetSnrInstrument",
-    "measurement_name": "KDRVX_SetNameMeasurement",
-    "trigger_setting": "KDRVX_SetTriggerSetting",
+    "comment": ("KDRVX_SetComment", lib.KDRVX_COMMENT_CAPACITY),
+    "company": ("KDRVX_SetCompany", lib.KDRVX_COMPANY_CAPACITY),
+    "instrument": ("KDRVX_SetInstrument", lib.KDRVX_INSTRUMENT_CAPACITY),
+    "serial_number": ("KDRVX_SetSnrInstrument", lib.KDRVX_SNR_INSTRUMENT_CAPACITY),
+    "measurement_name": ("KDRVX_SetNameMeasurement", lib.KDRVX_NAME_MEASUREMENT_CAPACITY),
+    "trigger_setting": ("KDRVX_SetTriggerSetting", lib.KDRVX_TRIGGER_SETTING_CAPACITY),
 }
 
 # Channel properties that a channel description may give, and their setters.
 _CHANNEL_TEXTS = {
-    "unit": "KDRVX_SetChannelUnit",
-    "name": "KDRVX_SetChannelName",
-    "number": "KDRVX_SetChannelNumber",
-    "signal_type": "KDRVX_SetChannelSignalType",
-    "range": "KDRVX_SetChannelCalParameter",
-    "zero_point": "KDRVX_SetChannelZeroPoint",
-    "filter": "KDRVX_SetChannelFilter",
-    "linearisation_table": "KDRVX_SetChannelLintab",
+    "unit": ("KDRVX_SetChannelUnit", lib.KDRVX_CHANNEL_UNIT_CAPACITY),
+    "name": ("KDRVX_SetChannelName", lib.KDRVX_CHANNEL_NAME_CAPACITY),
+    "number": ("KDRVX_SetChannelNumber", lib.KDRVX_CHANNEL_NUMBER_CAPACITY),
+    "signal_type": ("KDRVX_SetChannelSignalType", lib.KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY),
+    "range": ("KDRVX_SetChannelCalParameter", lib.KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY),
+    "zero_point": ("KDRVX_SetChannelZeroPoint", lib.KDRVX_CHANNEL_ZERO_POINT_CAPACITY),
+    "filter": ("KDRVX_SetChannelFilter", lib.KDRVX_CHANNEL_FILTER_CAPACITY),
+    "linearisation_table": ("KDRVX_SetChannelLintab", lib.KDRVX_CHANNEL_LINTAB_CAPACITY),
 }
 _CHANNEL_VALUES = {
     "individual_rate": "KDRVX_SetChannelIndRate",
@@ -46,6 +56,24 @@ _CHANNEL_VALUES = {
 _CHANNEL_KEYS = {"variable", "multichannel_bits", *_CHANNEL_TEXTS, *_CHANNEL_VALUES}
 # What a Channel read from a file carries besides its definition.
 _READ_ONLY_KEYS = {"index", "minimum", "maximum", "mean", "rms"}
+
+# What a compact recording keeps of what it is given. Its header holds, as
+# 8-bit text, the comment and each channel's variable and unit. Its summary
+# file, written when a language is chosen, gives back the other header texts,
+# the ISDS and linearisation flags and a channel's number, signal type, range
+# and zero point - these four not from a French summary, whose labels for
+# them the library does not read back. A channel's name, filter and
+# linearisation table are kept nowhere.
+_COMPACT_HEADER_KEYS = {"comment", "variable", "unit"}
+_SUMMARY_CHANNEL_TEXTS = {"number", "signal_type", "range", "zero_point"}
+_SUMMARY_FLAGS = ("isds", "linearisation")
+# The compact recording's summary file is named after the first ".rvx" (or
+# ".RVX") of its path, and read back from beside the name the recording is
+# opened by.
+_COMPACT_EXTENSIONS = (".rvx", ".RVX")
+
+# The header holds the scan interval in 32 bits.
+_SCAN_INTERVAL_LIMIT_US = 1 << 32
 
 ChannelDescription = Union[str, Mapping[str, Any], Any]
 
@@ -75,39 +103,153 @@ def _channel_fields(description: ChannelDescription) -> dict:
     # can sample by; a channel recorded in every record has divisor 1.
     if fields.get("individual_rate") is None:
         fields["individual_rate"] = 1
+    fields["multichannel_bits"] = operator.index(fields.get("multichannel_bits") or 0)
     return fields
 
 
 def bits_as_float32(bits) -> np.ndarray:
     """Multichannel bit fields (uint32) as the float32 record values that carry them.
 
-    ``Writer.append`` takes records as float32; a multichannel's column is
-    the bit pattern of its value, not a number. Use this to put bit fields
-    into a record without converting them numerically.
+    ``Writer.append`` takes a float32 array as record values as stored, the
+    form ``Recording.read`` delivers: its multichannel columns carry their
+    bit patterns. Use this to put bit fields into such an array.
     """
     return np.array(bits, dtype=np.uint32).view(np.float32)
 
+
+# What the target cannot hold ----------------------------------------------
+
+def _units(text: str) -> int:
+    return len(text.encode("utf-16-le", "surrogatepass")) // 2
+
+
+def _refuse_text(what: str, text, capacity: int, latin1: bool) -> None:
+    if not isinstance(text, str):
+        raise TypeError("%s must be a text, not %r" % (what, text))
+    if _units(text) > capacity - 1:
+        raise ValueError("%s holds at most %d characters; %r has %d"
+                         % (what, capacity - 1, text, _units(text)))
+    if latin1:
+        _refuse_outside_latin1(what, text)
+
+
+def _refuse_outside_latin1(what: str, text: str) -> None:
+    outside = [character for character in text if ord(character) > 0xFF]
+    if outside:
+        raise ValueError("%s: the compact layout holds 8-bit text (Latin-1) only, and %r has %r"
+                         % (what, text, outside[0]))
+
+
+def _kept_in_compact(key: str, language: Optional[str]) -> bool:
+    if key in _COMPACT_HEADER_KEYS:
+        return True
+    if language is None:
+        return False
+    if key in _HEADER_TEXTS or key in _SUMMARY_FLAGS:
+        return True
+    return key in _SUMMARY_CHANNEL_TEXTS and language != "fr"
+
+
+def _scan_interval(value) -> int:
+    try:
+        whole = int(value)
+    except (TypeError, ValueError, OverflowError):
+        whole = None
+    if whole is None or whole != value or not 0 < whole < _SCAN_INTERVAL_LIMIT_US:
+        raise ValueError("scan_interval_us must be a whole number of microseconds from 1 to %d, "
+                         "not %r" % (_SCAN_INTERVAL_LIMIT_US - 1, value))
+    return whole
+
+
+def _refuse_start(start, legacy: bool) -> None:
+    if start is None:
+        return
+    if not isinstance(start, _datetime.date):
+        raise TypeError("start must be a datetime.datetime or datetime.date")
+    if isinstance(start, _datetime.datetime) and start.microsecond:
+        raise ValueError("start %s has microseconds; the header holds whole seconds: "
+                         "give start.replace(microsecond=0)" % start)
+    if isinstance(start, _datetime.datetime) and legacy and start.second:
+        raise ValueError("start %s has seconds; the compact layout records none: "
+                         "give start.replace(second=0)" % start)
+
+
+def _refuse_compact_path(path: str) -> None:
+    """A compact recording's summary file is named after the recording, and
+    names its directory and file name in 8-bit text."""
+    extension = path[-4:]
+    if extension not in _COMPACT_EXTENSIONS or any(e in path[:-4] for e in _COMPACT_EXTENSIONS):
+        raise ValueError("%s: a compact recording with a summary file needs a name that ends in "
+                         ".rvx or .RVX, with neither anywhere before it in the path" % path)
+    _refuse_outside_latin1("the path", path)
+
+
+def _refuse_what_cannot_be_held(path: str, descriptions: List[dict], header_texts: dict,
+                                start, legacy: bool, language: Optional[str]) -> List[str]:
+    """Raises for what the new recording cannot hold; returns what its layout
+    keeps nowhere, for the warning."""
+    if not descriptions:
+        raise ValueError("a recording needs at least one channel")
+    _refuse_start(start, legacy)
+    if legacy and language is not None:
+        _refuse_compact_path(path)
+    lost = []
+    for key, text in header_texts.items():
+        if text is not None:
+            kept = not legacy or _kept_in_compact(key, language)
+            _refuse_text(key, text, _HEADER_TEXTS[key][1], legacy and kept)
+            if not kept and text:
+                lost.append(key)
+    for fields in descriptions:
+        variable = fields["variable"]
+        _refuse_text("variable", variable, lib.KDRVX_CHANNEL_VARIABLE_CAPACITY, legacy)
+        if legacy and fields["multichannel_bits"]:
+            raise ValueError("channel %s: the compact layout has no multichannel channels (its bit "
+                             "fields would be stored as numbers); write it with legacy=False"
+                             % variable)
+        dropped = []
+        for key, (_, capacity) in _CHANNEL_TEXTS.items():
+            if fields.get(key) is not None:
+                kept = not legacy or _kept_in_compact(key, language)
+                what = "channel %s: %s" % (variable, key)
+                _refuse_text(what, fields[key], capacity, legacy and kept)
+                if not kept and fields[key]:
+                    dropped.append(key)
+        dropped += [key for key in _SUMMARY_FLAGS
+                    if legacy and fields.get(key) and not _kept_in_compact(key, language)]
+        if dropped:
+            lost.append("channel %s: %s" % (variable, ", ".join(dropped)))
+    return lost
+
+
+# Writing ----------------------------------------------------------------
 
 class Writer:
     """An RVX file under creation; create it with ``kdrvx.create(...)``.
 
     The library has a single create context for the whole process, so only
     one Writer can be open at a time. Records are handed to the library one
-    by one as ``append`` receives them and reach the file at once; the header
-    on disk shows the final record count and statistics after ``update()`` or
-    ``close()``. Used as a context manager, the writer is closed (with its
-    final header) also when the block ends with an exception, so that the
-    records written so far are kept.
+    by one as ``append`` receives them. The recording is made in a private
+    directory beside its target: ``close()`` finishes it and puts it in the
+    target's place, ``discard()`` abandons it. Until then the target keeps
+    its old bytes, or stays absent. Used as a context manager, the writer is
+    closed when the block ends normally and discarded when it ends with an
+    exception (the exception gets a note saying so).
     """
 
-    def __init__(self, path: str, variables: Tuple[str, ...], legacy: bool):
-        self.path = path
-        """The path the library created, after it replaced the characters that
-        a file name cannot hold."""
+    def __init__(self, output: Output, variables: Tuple[str, ...], bits: Tuple[int, ...],
+                 legacy: bool, overwrite: bool):
+        self.path = output.target
+        """The file the recording becomes, with the characters that a file
+        name cannot hold replaced by the library."""
         self.variables = variables
+        self.multichannel_bits = bits
+        """Per channel: its number of bits for a multichannel, else 0."""
         self.legacy = legacy
         self.record_count = 0
         """Records appended so far."""
+        self._output = output
+        self._overwrite = overwrite
         self._open = True
 
     @property
@@ -118,51 +260,143 @@ class Writer:
         """Appends one record (a sequence of one value per channel) or a 2-D
         array of records, each through ``KDRVX_AddRecord``.
 
-        Values are converted to float32. Build records with multichannel
-        bit fields as a float32 array, the bit fields put in with
-        ``bits_as_float32``, so that no conversion touches their bits.
+        A float32 array is taken as record values as stored, the form
+        ``Recording.read`` delivers: its multichannel columns carry their bit
+        patterns (``bits_as_float32`` puts bit fields in). Any other input
+        holds numbers: analogue values are rounded to float32, and a
+        multichannel's value is its bit field as a whole number.
+
+        A value the channel cannot hold (a bit field that is not a whole
+        number from 0 to 2**bits - 1, a number beyond float32) is refused
+        before any record of the call is written. When the library fails
+        part-way (a full disk), the records before the failing one stay in
+        the recording and in ``record_count``, and the writer stays open:
+        ``close()`` keeps them.
         """
-        values = np.asarray(records)
-        if values.dtype != np.float32:
-            values = values.astype(np.float32)
-        if values.ndim == 1:
-            values = values.reshape(1, -1)
-        if values.ndim != 2 or values.shape[1] != len(self.variables):
-            raise ValueError("a record has %d values (one per channel), not shape %s"
-                             % (len(self.variables), np.shape(records)))
-        values = np.ascontiguousarray(values)
+        values = self._record_values(records)
         base, step = values.ctypes.data, values.strides[0]
         add = lib.function("KDRVX_AddRecord")
         with LOCK:
             self._check_open()
+            lib.library().system_error = 0
             for row in range(len(values)):
                 status = add(base + row * step)
                 if status != 0:
-                    raise lib.error(status, "KDRVX_AddRecord", "record %d of %s" % (self.record_count, self.path))
+                    raise lib.error(status, "KDRVX_AddRecord", "record %d of %s; the records "
+                                    "before it stay in the recording"
+                                    % (self.record_count, self.path))
                 self.record_count += 1
 
+    def _record_values(self, records) -> np.ndarray:
+        given = np.asarray(records)
+        if given.ndim == 1:
+            given = given.reshape(1, -1)
+        if given.ndim != 2 or given.shape[1] != len(self.variables):
+            raise ValueError("a record has %d values (one per channel), not shape %s"
+                             % (len(self.variables), np.shape(records)))
+        if given.dtype == np.float32:
+            values = np.ascontiguousarray(given)
+            for column, bits in enumerate(self.multichannel_bits):
+                if bits:
+                    self._refuse_stored_bits(values.view(np.uint32)[:, column], column)
+            return values
+        values = np.empty(given.shape, dtype=np.float32)
+        for column, bits in enumerate(self.multichannel_bits):
+            if bits:
+                values.view(np.uint32)[:, column] = self._bit_fields(given[:, column], column)
+            else:
+                values[:, column] = self._numbers(given[:, column], column)
+        return values
+
+    def _bit_fields(self, column, index: int) -> np.ndarray:
+        bits = self.multichannel_bits[index]
+        exact = np.asarray(column, dtype=np.float64)
+        whole = np.isfinite(exact) & (exact == np.floor(exact))
+        wrong = ~(whole & (exact >= 0) & (exact < 2.0 ** bits))
+        if wrong.any():
+            row = int(np.flatnonzero(wrong)[0])
+            raise ValueError("channel %s holds %d-bit fields: record %d gives %r, which is not a "
+                             "whole number from 0 to %d; no record of this append was written"
+                             % (self.variables[index], bits, row, column[row], 2 ** bits - 1))
+        return exact.astype(np.uint32)
+
+    def _refuse_stored_bits(self, stored: np.ndarray, index: int) -> None:
+        bits = self.multichannel_bits[index]
+        wrong = (stored >> np.uint32(bits)) != 0 if bits < 32 else np.zeros(len(stored), bool)
+        if wrong.any():
+            row = int(np.flatnonzero(wrong)[0])
+            raise ValueError(
+                "channel %s holds %d-bit fields, but record %d of this float32 array carries the "
+                "bits 0x%08X: a float32 array holds record values as stored (bits_as_float32 puts "
+                "bit fields in); give integers or float64 to have them taken as numbers. No record "
+                "of this append was written" % (self.variables[index], bits, row, stored[row]))
+
+    def _numbers(self, column, index: int) -> np.ndarray:
+        exact = np.asarray(column, dtype=np.float64)
+        with np.errstate(over="ignore"):
+            narrowed = exact.astype(np.float32)
+        beyond = np.isfinite(exact) & ~np.isfinite(narrowed)
+        if beyond.any():
+            row = int(np.flatnonzero(beyond)[0])
+            raise ValueError("channel %s: record %d gives %r, beyond the range of the 32-bit "
+                             "floats a record holds; no record of this append was written"
+                             % (self.variables[index], row, column[row]))
+        return narrowed
+
     def update(self) -> None:
-        """Writes the header with the record count and statistics so far."""
+        """Writes the header with the record count and statistics so far into
+        the recording being made."""
         with LOCK:
             self._check_open()
             check("KDRVX_Update")
 
     def close(self, simple: bool = False) -> None:
-        """Finishes the file and frees the library's create context.
+        """Finishes the recording and puts it in the target's place.
 
         By default the final header (record count, minimum, maximum, mean and
         RMS of every channel) is written and, for the compact layout with a
         language, the RVI summary beside the file. With ``simple=True`` the
-        file is only closed: the header stays as last written.
+        file is only closed: the header stays as last written. The recording
+        is then flushed to the disk and renamed over the target, which keeps
+        its mode. When finishing fails, nothing is written to the target;
+        when only the renaming fails, the error names where the finished
+        recording was left.
         """
-        global _holder
+        function = "KDRVX_CloseCreateSimple" if simple else "KDRVX_CloseCreate"
         with LOCK:
             if not self._open:
                 return
-            self._open = False
-            if _holder is not None and _holder() is self:
-                _holder = None
-            check("KDRVX_CloseCreateSimple" if simple else "KDRVX_CloseCreate")
+            self._release()
+            status = call(function)
+            if status != 0:
+                failure = lib.error(status, function, "the recording was discarded; %s was left as "
+                                    "it was" % self.path)
+                self._output.discard()
+                raise failure
+            try:
+                self._output.commit(self._overwrite)
+            except (RvxError, OSError) as failure:
+                left = "the finished recording stays in %s" % self._output.private
+                if isinstance(failure, RvxError):
+                    failure.detail = "%s; %s" % (failure.detail, left)
+                    raise
+                where = "%s; %s" % (self.path, left)
+                raise lib.refusal(ERR_RVX_CREATE, where, lib.os_reason(failure)) from failure
+
+    def discard(self) -> None:
+        """Abandons the recording: the target keeps its old bytes, or stays absent."""
+        with LOCK:
+            if not self._open:
+                return
+            self._release()
+            call("KDRVX_CloseCreateSimple")
+            self._output.discard()
+
+    def _release(self) -> None:
+        global _holder
+        self._open = False
+        if _holder is not None and _holder() is self:
+            _holder = None
 
     def _check_open(self) -> None:
         if not self._open:
@@ -171,12 +405,20 @@ class Writer:
     def __enter__(self) -> "Writer":
         return self
 
-    def __exit__(self, *exc_info) -> None:
-        self.close()
+    def __exit__(self, kind, failure, _traceback) -> None:
+        if failure is None:
+            self.close()
+        elif self._open:
+            self.discard()
+            failure.add_note("kdrvx: the recording of %d records was discarded; %s was left as it "
+                             "was" % (self.record_count, self.path))
 
     def __del__(self):
         try:
-            self.close()
+            if self._open:
+                self.discard()
+                warnings.warn("kdrvx.Writer of %s was never closed: its recording was discarded"
+                              % self.path, RuntimeWarning)
         except Exception:
             pass
 
@@ -187,13 +429,9 @@ class Writer:
 
 
 def _set_start(start) -> None:
+    check("KDRVX_SetDate", to_utf16("%d.%d.%d" % (start.day, start.month, start.year)))
     if isinstance(start, _datetime.datetime):
-        check("KDRVX_SetDate", to_utf16("%d.%d.%d" % (start.day, start.month, start.year)))
         check("KDRVX_SetTime", to_utf16("%d:%d:%d" % (start.hour, start.minute, start.second)))
-    elif isinstance(start, _datetime.date):
-        check("KDRVX_SetDate", to_utf16("%d.%d.%d" % (start.day, start.month, start.year)))
-    else:
-        raise TypeError("start must be a datetime.datetime or datetime.date")
 
 
 def _define_channel(fields: dict) -> None:
@@ -201,15 +439,21 @@ def _define_channel(fields: dict) -> None:
     if index > 47:
         raise lib.error(index, "KDRVX_AddChannel", "channel %s" % fields["variable"])
     where = "channel %s" % fields["variable"]
-    for key, setter in _CHANNEL_TEXTS.items():
+    for key, (setter, _) in _CHANNEL_TEXTS.items():
         if fields.get(key) is not None:
             check(setter, index, to_utf16(fields[key]), detail=where)
     for key, setter in _CHANNEL_VALUES.items():
         if fields.get(key) is not None:
-            check(setter, index, int(fields[key]), detail=where)
-    bits = fields.get("multichannel_bits")
-    if bits:
-        check("KDRVX_SetChannelMultiChannel", index, int(bits), detail=where)
+            check(setter, index, operator.index(fields[key]), detail=where)
+    if fields["multichannel_bits"]:
+        check("KDRVX_SetChannelMultiChannel", index, fields["multichannel_bits"], detail=where)
+
+
+def _begin(path: str) -> Output:
+    try:
+        return Output(path)
+    except OSError as failure:
+        raise lib.refusal(ERR_RVX_CREATE, path, lib.os_reason(failure)) from failure
 
 
 def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
@@ -220,24 +464,38 @@ def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
 
     Args:
         path: the file to create.
-        channels: the channels in record order: variable names such as
-            ``"p1"``, mappings with the keys ``variable``, ``unit``, ``name``,
-            ``number``, ``signal_type``, ``range``, ``zero_point``,
-            ``filter``, ``linearisation_table``, ``individual_rate``,
-            ``isds``, ``linearisation``, ``multichannel_bits``, or channels
-            read from another file (``kdrvx.Channel``). ``individual_rate``
-            is 1 (sampled in every record) unless given.
-        scan_interval_us: interval between two records in microseconds.
-        legacy: write the compact WIN 3.x/4.x layout (at most 24 channels)
-            instead of the current one; its texts go to an RVI summary file.
+        channels: the channels in record order (at least one): variable
+            names such as ``"p1"``, mappings with the keys ``variable``,
+            ``unit``, ``name``, ``number``, ``signal_type``, ``range``,
+            ``zero_point``, ``filter``, ``linearisation_table``,
+            ``individual_rate``, ``isds``, ``linearisation``,
+            ``multichannel_bits``, or channels read from another file
+            (``kdrvx.Channel``). ``individual_rate`` is 1 (sampled in every
+            record) unless given.
+        scan_interval_us: interval between two records: a whole number of
+            microseconds from 1 to 2**32 - 1.
+        legacy: write the compact WIN 3.x/4.x layout (at most 24 channels,
+            no multichannels, 8-bit texts, a start without seconds) instead
+            of the current one; its texts go to an RVI summary file.
         language: labels of that summary, "de", "en" or "fr"; None for no
             summary.
-        overwrite: replace an existing file instead of failing.
+        overwrite: replace an existing file (not a symbolic link, a
+            directory, a read-only file or one in use) when the writer is
+            closed, instead of refusing to create.
         original: False marks the file as not being an original recording.
-        start: date and time of the recording (default: now).
+        start: date and time of the recording, in whole seconds (default:
+            now).
         trigger_record: number of the record at which the trigger fired.
         header_texts: ``comment``, ``company``, ``instrument``,
             ``serial_number``, ``measurement_name``, ``trigger_setting``.
+
+    What the recording cannot hold - a text longer than its field or, in the
+    compact layout, outside Latin-1, a scan interval of 0, a fraction or
+    2**32 µs and above - is refused with ValueError before anything is
+    written. Texts that the compact layout keeps nowhere (a channel's name,
+    filter and linearisation table; with language None everything its
+    header does not hold) are named in an RvxWarning, and the recording is
+    made without them.
 
     The library has one create context per process: while a Writer is open,
     creating another raises RvxError with ERR_RVX_STILL_OPEN_WRITE.
@@ -248,48 +506,58 @@ def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
         raise TypeError("unknown header fields: %s" % ", ".join(sorted(unknown)))
     if language not in LANGUAGES:
         raise ValueError("language must be one of %s" % ", ".join(repr(k) for k in LANGUAGES))
+    path = path_text(path)
     descriptions = [_channel_fields(description) for description in channels]
+    interval = _scan_interval(scan_interval_us)
+    lost = _refuse_what_cannot_be_held(path, descriptions, header_texts, start, legacy, language)
     with LOCK:
         holder = _holder() if _holder is not None else None
         if holder is not None and not holder.closed:
             raise lib.error(
                 ERR_RVX_STILL_OPEN_WRITE, "KDRVX_CreateExt",
                 "the library has one create context per process and %s is being written in it; "
-                "close that Writer before creating %s" % (holder.path, path_text(path)))
-        # The library cleans the path in place: characters that a file name
-        # cannot hold become '_'.
-        name = to_utf16(path_text(path))
-        status = call("KDRVX_CreateExt", name, bool(overwrite), bool(original), bool(legacy),
-                      LANGUAGES[language])
-        if status == ERR_RVX_STILL_OPEN_WRITE:
-            raise lib.error(status, "KDRVX_CreateExt",
-                            "the library has one create context per process, and another user of "
-                            "the library in this process holds it")
-        if status != 0:
-            raise lib.error(status, "KDRVX_CreateExt", from_utf16(name))
-        created = from_utf16(name)
+                "close that Writer before creating %s" % (holder.path, path))
+        output = _begin(path)
         try:
-            check("KDRVX_SetScanRate", int(scan_interval_us))
+            # The library cleans the path in place: characters that a file
+            # name cannot hold become '_'.
+            name = to_utf16(output.library_path)
+            status = call("KDRVX_CreateExt", name, False, bool(original), bool(legacy),
+                          LANGUAGES[language])
+            if status == ERR_RVX_STILL_OPEN_WRITE:
+                raise lib.error(status, "KDRVX_CreateExt",
+                                "the library has one create context per process, and another user "
+                                "of the library in this process holds it")
+            if status != 0:
+                raise lib.error(status, "KDRVX_CreateExt", path)
+        except BaseException:
+            output.discard()
+            raise
+        try:
+            output.named(from_utf16(name))
+            output.refuse_target(bool(overwrite))
+            check("KDRVX_SetScanRate", interval)
             if start is not None:
                 _set_start(start)
             if trigger_record is not None:
-                check("KDRVX_SetNoTriggerRecord", int(trigger_record))
+                check("KDRVX_SetNoTriggerRecord", operator.index(trigger_record))
             for key, text in header_texts.items():
                 if text is not None:
-                    check(_HEADER_TEXTS[key], to_utf16(text), detail=key)
+                    check(_HEADER_TEXTS[key][0], to_utf16(text), detail=key)
             for fields in descriptions:
                 _define_channel(fields)
         except BaseException:
-            # Nothing worth keeping was written: remove the half-made file.
             call("KDRVX_CloseCreateSimple")
-            try:
-                os.remove(created)
-            except OSError:
-                pass
+            output.discard()
             raise
-        writer = Writer(created, tuple(fields["variable"] for fields in descriptions), bool(legacy))
+        writer = Writer(output, tuple(fields["variable"] for fields in descriptions),
+                        tuple(fields["multichannel_bits"] for fields in descriptions), bool(legacy),
+                        bool(overwrite))
         _holder = weakref.ref(writer)
-        return writer
+    if lost:
+        warnings.warn("%s: the compact layout keeps these texts nowhere, so the recording is made "
+                      "without them: %s" % (writer.path, "; ".join(lost)), RvxWarning, stacklevel=2)
+    return writer
 
 
 def modify(path, comment: Optional[str] = None, name: Optional[str] = None) -> Tuple[str, str]:
@@ -301,7 +569,12 @@ def modify(path, comment: Optional[str] = None, name: Optional[str] = None) -> T
     """
     path = path_text(path)
     with LOCK:
-        check("KDRVX_OpenModify", to_utf16(path), detail=path)
+        status = call("KDRVX_OpenModify", to_utf16(path))
+        if status == ERR_RVX_MODIFY_NOT_POSSIBLE:
+            raise lib.error(status, "KDRVX_OpenModify", "%s: only a current-layout file is "
+                            "modified in place; write it anew with kdrvx.create first" % path)
+        if status != 0:
+            raise lib.error(status, "KDRVX_OpenModify", path, path=path)
         try:
             previous_comment = text_buffer(lib.KDRVX_COMMENT_CAPACITY)
             check("KDRVX_ModifyComment", previous_comment, None if comment is None else to_utf16(comment),

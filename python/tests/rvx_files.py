@@ -50,40 +50,14 @@ def current_header(r: TestRecording) -> bytes:
     return _header("current", r)
 
 
-def win3_header(r: TestRecording) -> bytes:
-    """WIN 3.x/4.x, also the compact layout (version 64): 8-bit texts."""
-    return _header("win3", r)
-
-
-def win6_header(r: TestRecording) -> bytes:
-    return _header("win6", r)
-
-
 def win2_header(r: TestRecording, comment_lines=("", "", "", "")) -> bytes:
     return _header("win2", r, comment_lines=list(comment_lines))
 
 
-def _channels(pairs, key):
-    return [{"letter": letter, key: value} for letter, value in pairs]
-
-
 def dos_before_50_header(scan_rate_ms: int, channels) -> bytes:
     """Oldest DOS layout: channels as (letter, code)."""
-    return _header("dos4", {}, scan_rate=scan_rate_ms, channels=_channels(channels, "code"))
-
-
-def dos_kind_q_header(data_offset: int, records: int, channels: int) -> bytes:
-    return _header("dosq", {}, data_offset=data_offset, records=records, channels=[{}] * channels)
-
-
-def dos_kind_p_header(data_offset: int, records: int, scan_rate_ms: int, channels) -> bytes:
-    """Channels as (letter, index)."""
-    return _header("dosp", {}, data_offset=data_offset, records=records, scan_rate=scan_rate_ms,
-                   channels=_channels(channels, "index"))
-
-
-def float_records(records) -> bytes:
-    return generate({"floats": [[float(value) for value in record] for record in records]})
+    entries = [{"letter": letter, "code": code} for letter, code in channels]
+    return _header("dos4", {}, scan_rate=scan_rate_ms, channels=entries)
 
 
 def dos_records(records) -> bytes:

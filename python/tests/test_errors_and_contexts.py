@@ -3,6 +3,7 @@ process; finding the library; calls from several threads."""
 
 import gc
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -34,23 +35,31 @@ class TestErrors:
         assert (error.code, error.name) == (0xE1000006, "ERR_RVX_OPEN_READ")
         assert error.code == kdrvx.ERR_RVX_OPEN_READ
         assert error.text == "The RVX- file cannot be opened for read"
-        assert error.function == "KDRVX_OpenRead"
-        assert str(error).startswith("KDRVX_OpenRead: 0xE1000006 ERR_RVX_OPEN_READ: The RVX- file cannot")
-        assert str(tmp_path / "none.rvx") in str(error)
+        assert (error.function, error.reason) == ("KDRVX_OpenRead", "no such file")
+        assert str(error) == "KDRVX_OpenRead: 0xE1000006 ERR_RVX_OPEN_READ: The RVX- file cannot " \
+            "be opened for read (no such file: %s)" % (tmp_path / "none.rvx")
         assert kdrvx.last_error() == 0xE1000006
 
-    @pytest.mark.parametrize("version, channels, code, name, text", [
-        ("t", 1, 0xE1000001, "ERR_RVX_NEWER_VERSION", "RVX- file is created by newer Velocord version (>7.0)"),
-        ("p", 1, 0xE1000021, "ERR_RVX_DEVELOPER_VERSION", "File is a developer version, which is not used any more"),
-        ("s", 0, 0xE1000002, "ERR_RVX_INVALID_HEADER", "The file is not a RVX- file or the header is invalid"),
+    @pytest.mark.parametrize("attempt, place, reason", [
+        ("open", "none/f.rvx", "no such directory"),
+        ("create", "none/f.rvx", "no such directory"),
+        ("open", "folder", "is a directory"),
+        ("create", "folder", "is a directory"),
+        ("open", "unreadable.rvx", "permission denied"),
+        ("create", "locked/f.rvx", "permission denied"),
     ])
-    def test_refused_headers(self, tmp_path, version, channels, code, name, text):
-        r = TestRecording(version=ord(version))
-        r.channels = [TestChannel()] * channels
-        path = write(tmp_path / "f.rvx", current_header(r))
-        with pytest.raises(kdrvx.RvxError) as caught:
-            kdrvx.open(path)
-        assert (caught.value.code, caught.value.name, caught.value.text) == (code, name, text)
+    def test_the_system_reason_of_a_failed_open_or_create(self, tmp_path, attempt, place, reason):
+        (tmp_path / "folder").mkdir()
+        (tmp_path / "locked").mkdir(mode=0o500)
+        write(tmp_path / "unreadable.rvx", b"").chmod(0)
+        if reason == "permission denied" and os.geteuid() == 0:
+            pytest.skip("root is denied no access")
+        said = re.escape("(%s: %s)" % (reason, tmp_path / place))
+        with pytest.raises(kdrvx.RvxError, match=said):
+            if attempt == "open":
+                kdrvx.open(tmp_path / place)
+            else:
+                kdrvx.create(tmp_path / place, channels=["p1"], scan_interval_us=1, overwrite=True)
 
     def test_texts_are_taken_without_disturbing_the_last_error(self, tmp_path):
         with pytest.raises(kdrvx.RvxError):

@@ -18,9 +18,9 @@ _SCALARS = {
     "int64_t": ctypes.c_int64, "uint64_t": ctypes.c_uint64,
     "KDRVX_CHAR": ctypes.c_uint16,  # a UTF-16 unit on every platform
 }
-# The macros the binding has no use for: success, and the debug bits (it sets
-# no debug mask).
-_UNUSED_MACROS = re.compile(r"KDRVX_OK$|KDRVX_DEBUG_")
+# The macros the binding has no use for: success, and the debug bits other
+# than the error lines it takes.
+_UNUSED_MACROS = re.compile(r"KDRVX_OK$|KDRVX_DEBUG_(CALLS|DETAILS)$")
 
 
 def header_text() -> str:

@@ -1,8 +1,12 @@
 """Creating files through the binding and reading them back: current and
-compact layout, statistics, closing, the one create context, modification."""
+compact layout, what a new recording refuses, multichannel bit fields, the
+target that a recording replaces only when its writer is closed, the one
+create context, modification."""
 
 import dataclasses
 import datetime
+import fcntl
+import os
 import struct
 import threading
 
@@ -17,11 +21,11 @@ P1 = {"variable": "p1", "unit": "bar", "name": "inlet", "number": "3", "signal_t
       "individual_rate": 2, "isds": True, "linearisation": True}
 HEADER_TEXTS = dict(comment="first line\r\nsecond line", company="ACME Corp", instrument="Recorder 8",
                     serial_number="SN-0042", measurement_name="run 7", trigger_setting="p1 > 2 bar")
-BITS = np.array([0x0000FFFF, 0x7FC00001, 0xFFFFFFFF, 0x00000001], dtype=np.uint32)
+BITS = np.array([0x0000FFFF, 0x00000001, 0x0000ABCD, 0x00000000], dtype=np.uint32)
 
 
 def records():
-    """Values whose sums are exact in double precision, and bit fields."""
+    """Values whose sums are exact in double precision, and 16-bit fields."""
     values = np.array([[1.0, -20.25, 0], [2.5, 21.0, 0], [-1.5, 30.5, 0], [9.25, 25.0, 0]], dtype=np.float32)
     values[:, 2] = kdrvx.bits_as_float32(BITS)
     return values
@@ -52,7 +56,11 @@ def new_file(path, **arguments):
     return kdrvx.create(path, **arguments)
 
 
-class TestCurrentLayoutRoundTrip:
+def private_directories(directory):
+    return [name for name in os.listdir(directory) if name.startswith(".kdrvx-")]
+
+
+class TestRoundTrip:
     def test_every_field_and_record_comes_back(self, tmp_path):
         start = datetime.datetime(2023, 5, 6, 7, 8, 9)
         values = records()
@@ -61,9 +69,9 @@ class TestCurrentLayoutRoundTrip:
             writer.append(values[3])  # one record
             assert writer.record_count == 4
         assert writer.closed and writer.path == str(tmp_path / "f.rvx")
+        assert os.listdir(tmp_path) == ["f.rvx"]
 
-        raw = header_bytes(writer.path)
-        assert raw[4:6] == b"sW"
+        assert header_bytes(writer.path)[4:6] == b"sW"
         on_disk = np.fromfile(writer.path, dtype="<f4", offset=1500 + 3 * 1400).reshape(-1, 3)
         assert on_disk.tobytes() == values.tobytes()
 
@@ -75,123 +83,201 @@ class TestCurrentLayoutRoundTrip:
         assert (h.version, h.original, h.start, h.start_has_seconds) == (ord("s"), True, start, True)
         assert (h.scan_interval_us, h.record_count, h.trigger_record, h.statistics) == (2500, 4, 2, 3)
         assert {key: getattr(h, key) for key in HEADER_TEXTS} == HEADER_TEXTS
-        p1 = channels[0]
-        assert {key: getattr(p1, key) for key in P1} == P1
+        assert {key: getattr(channels[0], key) for key in P1} == P1
         assert (channels[1].variable, channels[1].unit, channels[1].individual_rate) == ("dT2", "", 1)
-        assert (channels[2].variable, channels[2].multichannel_bits) == ("D1", 16)
         for k in (0, 1):
             c = channels[k]
             assert (c.minimum, c.maximum, c.mean, c.rms) == expected_statistics(values[:, k])
+        # The statistics of bit fields taken as floats say nothing about them.
+        d1 = channels[2]
+        assert d1.multichannel_bits == 16
+        assert (d1.minimum, d1.maximum, d1.mean, d1.rms) == (None, None, None, None)
 
-    def test_scan_interval_in_milliseconds_or_microseconds_and_the_copy_mark(self, tmp_path):
-        for interval, stored, flags in ((2000, 2, 0), (2500, 2500, 1)):
-            with new_file(tmp_path / "f.rvx", scan_interval_us=interval, overwrite=True, original=False):
-                pass
-            raw = header_bytes(tmp_path / "f.rvx")
-            assert struct.unpack_from("<I", raw, 32)[0] == stored and raw[38] & 1 == flags
-            assert raw[5] == ord("X")
-            with kdrvx.open(tmp_path / "f.rvx") as recording:
-                assert recording.header.scan_interval_us == interval
-                assert recording.header.original is False
-
-    def test_channels_taken_from_another_recording(self, tmp_path):
+    def test_a_recording_copied_record_for_record(self, tmp_path):
         with new_file(tmp_path / "a.rvx") as writer:
             writer.append(records())
         with kdrvx.open(tmp_path / "a.rvx") as recording:
             source = recording.channels
             data = recording.read()
-        with kdrvx.create(tmp_path / "b.rvx", channels=source, scan_interval_us=2500) as copy:
+        with kdrvx.create(tmp_path / "b.rvx", channels=source, scan_interval_us=2000,
+                          original=False) as copy:
             copy.append(data)
+        raw = header_bytes(tmp_path / "b.rvx")
+        assert (raw[5], raw[38] & 1, struct.unpack_from("<I", raw, 32)[0]) == (ord("X"), 0, 2)
         with kdrvx.open(tmp_path / "b.rvx") as recording:
             copied = recording.channels
+            assert (recording.header.original, recording.header.scan_interval_us) == (False, 2000)
             assert recording.read().tobytes() == data.tobytes()
         assert [definition(c) for c in copied] == [definition(c) for c in source]
 
-
-class TestCompactLayout:
-    def test_texts_go_through_the_summary_file(self, tmp_path):
+    def test_compact_layout_with_its_summary_named_after_the_final_file(self, tmp_path):
         channels = [{"variable": "p1", "unit": "bar", "number": "3", "signal_type": "4-20 mA",
-                     "range": "0..10 bar", "zero_point": "0.1"},
-                    {"variable": "T2", "unit": "K"}]
+                     "range": "0..10 bar", "zero_point": "0.1"}, {"variable": "T2", "unit": "K"}]
         values = np.array([[1.0, 300.0], [2.0, 310.5], [3.0, 320.0]], dtype=np.float32)
+        rvi_path(tmp_path / "c.rvx").write_bytes(b"old summary")
         with kdrvx.create(tmp_path / "c.rvx", channels=channels, scan_interval_us=10000, legacy=True,
                           language="de", comment="kurz", company="ACME Corp", instrument="Recorder 8",
-                          measurement_name="run 7") as writer:
+                          measurement_name="run 7", overwrite=True) as writer:
             writer.append(values)
+        assert sorted(os.listdir(tmp_path)) == ["c.RVI", "c.rvx"]
         raw = header_bytes(writer.path, 328 + 2 * 28)
         assert raw[4] == 64 and struct.unpack_from("<H", raw, 8)[0] == 328 + 2 * 28
         summary = rvi_path(tmp_path / "c.rvx").read_bytes()
         assert summary.startswith(b"Firma           :  ACME Corp\r\n")
+        named = b"Verzeichnis     :  %s\r\nDateiname       :  c.RVI\r\n" % os.fsencode(tmp_path)
+        assert named in summary
         with kdrvx.open(writer.path) as recording:
             h = recording.header
             p1, t2 = recording.channels
             assert recording.read().tobytes() == values.tobytes()
         assert (h.version, h.record_count, h.scan_interval_us) == (64, 3, 10000)
         assert (h.company, h.instrument, h.measurement_name, h.comment) == ("ACME Corp", "Recorder 8", "run 7", "kurz")
-        assert (p1.variable, p1.unit, p1.number, p1.signal_type, p1.range, p1.zero_point) == \
-            ("p1", "bar", "3", "4-20 mA", "0..10 bar", "0.1")
+        assert {key: getattr(p1, key) for key in channels[0]} == channels[0]
         assert (t2.variable, t2.unit) == ("T2", "K")
 
-    def test_no_language_no_summary(self, tmp_path):
-        with kdrvx.create(tmp_path / "c.rvx", channels=["p1"], scan_interval_us=1000, legacy=True,
-                          language=None, company="ACME Corp") as writer:
-            writer.append([[1.5]])
-        assert not rvi_path(tmp_path / "c.rvx").exists()
-        with kdrvx.open(writer.path) as recording:
-            assert recording.header.company == ""
-            np.testing.assert_array_equal(recording.read(), [[1.5]])
 
-    def test_at_most_24_channels(self, tmp_path):
+class TestWhatARecordingCannotHold:
+    @pytest.mark.parametrize("arguments, message", [
+        (dict(channels=[]), "at least one channel"),
+        (dict(scan_interval_us=0), "whole number of microseconds"),
+        (dict(scan_interval_us=0.5), "whole number of microseconds"),
+        (dict(scan_interval_us=2 ** 32), "whole number of microseconds"),
+        (dict(measurement_name="x" * 24), "measurement_name holds at most 23 characters"),
+        (dict(channels=[{"variable": "p1", "name": "n" * 24}]), "p1: name holds at most 23"),
+        (dict(start=datetime.datetime(2024, 2, 29, 12, 0, 0, 500)), "microseconds"),
+        (dict(legacy=True, channels=[{"variable": "D", "multichannel_bits": 8}]), "no multichannel"),
+        (dict(legacy=True, company="\u03a9mega"), "Latin-1"),
+        (dict(legacy=True, channels=[{"variable": "p1", "unit": "\u2103"}]), "Latin-1"),
+        (dict(legacy=True, start=datetime.datetime(2024, 2, 29, 12, 0, 5)), "records none"),
+        (dict(legacy=True, path="c.dat"), "ends in .rvx"),
+    ])
+    def test_refused_before_anything_is_written(self, tmp_path, arguments, message):
+        arguments.setdefault("channels", ["p1"])
+        path = tmp_path / arguments.pop("path", "c.rvx")
+        with pytest.raises(ValueError, match=message):
+            new_file(path, **arguments)
+        assert os.listdir(tmp_path) == []
+
+    @pytest.mark.parametrize("channels, code", [
+        (["p1", "p1"], kdrvx.ERR_RVX_CHN_VAR_EXISTS),
+        (["12"], kdrvx.ERR_RVX_CHN_VAR),
+        ([{"variable": "D1", "multichannel_bits": 33}], kdrvx.ERR_RVX_MULTICHANNEL_BITS),
+        (["p%d" % k for k in range(1, 50)], kdrvx.ERR_RVX_NUMBER_OF_CHANNELS),
+    ])
+    def test_what_the_library_refuses_leaves_no_file_and_a_free_context(self, tmp_path, channels,
+                                                                         code):
         with pytest.raises(kdrvx.RvxError) as caught:
-            kdrvx.create(tmp_path / "c.rvx", channels=["p%d" % k for k in range(1, 26)],
-                         scan_interval_us=1000, legacy=True)
-        assert caught.value.code == kdrvx.ERR_RVX_NUMBER_OF_CHANNELS
-        assert not (tmp_path / "c.rvx").exists()
+            kdrvx.create(tmp_path / "f.rvx", channels=channels, scan_interval_us=1000)
+        assert caught.value.code == code
+        assert os.listdir(tmp_path) == []
+        with new_file(tmp_path / "g.rvx"):
+            pass
+
+    @pytest.mark.parametrize("language, texts, named", [
+        ("en", dict(channels=[P1]), "channel p1: name, filter, linearisation_table"),
+        ("fr", dict(channels=[{"variable": "p1", "number": "3"}]), "channel p1: number"),
+        (None, dict(channels=[{"variable": "p1", "unit": "bar", "isds": True}], company="ACME"),
+         "company; channel p1: isds"),
+    ])
+    def test_texts_the_compact_layout_keeps_nowhere_are_named(self, tmp_path, language, texts,
+                                                              named):
+        with pytest.warns(kdrvx.RvxWarning, match="keeps these texts nowhere.*: %s$" % named):
+            with new_file(tmp_path / "c.rvx", legacy=True, language=language, **texts) as writer:
+                writer.append([1.0])
+        with kdrvx.open(tmp_path / "c.rvx") as recording:
+            assert recording.read().tolist() == [[1.0]]
 
 
-class TestUpdateAndClose:
-    def test_update_brings_count_and_statistics_to_the_disk(self, tmp_path):
-        with new_file(tmp_path / "f.rvx") as writer:
-            writer.append(records()[:3])
-            assert struct.unpack_from("<I", header_bytes(writer.path), 20)[0] == 1
+def test_multichannel_values_are_bit_fields(tmp_path):
+    """Channel p1 holds numbers, D1 8-bit fields. A float32 array holds record
+    values as stored, anything else numbers. A refused append writes none of
+    its records and leaves the writer open with those before it."""
+    stored = [([0.5, 3], 0.5, 3),
+              (np.array([[2, 255]], dtype=np.int64), 2.0, 255),
+              (np.array([[4, 200]], dtype=np.uint32), 4.0, 200),
+              (np.stack([np.float32([-1.0]), kdrvx.bits_as_float32([9])], axis=1), -1.0, 9)]
+    refused = [([3, 0.5], "record 0 gives 0.5, which is not a whole number from 0 to 255"),
+               ([[0, 1], [0, 256]], "record 1 gives 256"), ([0, -1], "gives -1"),
+               ([0, float("nan")], "gives nan"),
+               (np.array([[0.5, 3.0]], dtype=np.float32), "carries the bits 0x40400000"),
+               ([1e39, 1], "beyond the range of the 32-bit floats"),
+               (np.zeros((2, 3)), "2 values")]
+    channels = ["p1", {"variable": "D1", "multichannel_bits": 8}]
+    with kdrvx.create(tmp_path / "m.rvx", channels=channels, scan_interval_us=1000) as writer:
+        for given, _, _ in stored:
+            writer.append(given)
+        for given, message in refused:
+            with pytest.raises(ValueError, match=message):
+                writer.append(given)
+        assert writer.record_count == len(stored)
+    with kdrvx.open(tmp_path / "m.rvx") as recording:
+        assert recording.read(channels=["p1"])[:, 0].tolist() == [row[1] for row in stored]
+        assert recording.bits("D1").tolist() == [row[2] for row in stored]
+
+
+class TestTheTarget:
+    def test_keeps_its_bytes_until_close_and_its_mode_after(self, tmp_path):
+        path = tmp_path / "f.rvx"
+        path.write_bytes(b"old recording")
+        path.chmod(0o640)
+        with new_file(path, overwrite=True) as writer:
+            writer.append(records())
             writer.update()
-            raw = header_bytes(writer.path)
-            assert struct.unpack_from("<I", raw, 20)[0] == 3 and raw[37] == 3
-            writer.append(records()[3])
-        with kdrvx.open(writer.path) as recording:
-            assert recording.header.record_count == 4
+            assert path.read_bytes() == b"old recording"
+            assert len(private_directories(tmp_path)) == 1
+        assert os.listdir(tmp_path) == ["f.rvx"]
+        assert path.stat().st_mode & 0o777 == 0o640
+        with kdrvx.open(path) as recording:
             assert recording.read().tobytes() == records().tobytes()
 
-    def test_simple_close_keeps_the_header_as_last_written(self, tmp_path):
-        values = np.arange(30, dtype=np.float32).reshape(10, 3)
-        writer = new_file(tmp_path / "f.rvx")
-        writer.append(values)
-        writer.close(simple=True)
-        with kdrvx.open(writer.path) as recording:
-            assert recording.header.record_count == 1
-            assert recording.read().shape == (1, 3)
-            np.testing.assert_array_equal(recording.read(0, 1000), values)
-
-    def test_an_exception_in_the_block_still_finishes_the_file(self, tmp_path):
-        with pytest.raises(RuntimeError):
-            with new_file(tmp_path / "f.rvx") as writer:
+    def test_a_block_that_ends_in_an_exception_discards_the_recording(self, tmp_path):
+        path = tmp_path / "f.rvx"
+        path.write_bytes(b"old recording")
+        with pytest.raises(RuntimeError) as caught:
+            with new_file(path, overwrite=True) as writer:
                 writer.append(records())
                 raise RuntimeError("host failure")
         assert writer.closed
-        with kdrvx.open(writer.path) as recording:
-            assert (recording.header.record_count, recording.header.statistics) == (4, 3)
+        assert "the recording of 4 records was discarded" in caught.value.__notes__[0]
+        assert os.listdir(tmp_path) == ["f.rvx"] and path.read_bytes() == b"old recording"
 
-    def test_records_of_the_wrong_shape_are_refused_before_any_is_written(self, tmp_path):
-        with new_file(tmp_path / "f.rvx") as writer:
-            for wrong in ([1.0, 2.0], np.zeros((2, 4)), np.zeros((1, 1, 3))):
-                with pytest.raises(ValueError, match="3 values"):
-                    writer.append(wrong)
-            assert writer.record_count == 0
-        with pytest.raises(ValueError, match="closed"):
-            writer.append([1.0, 2.0, 3.0])
+    @pytest.mark.parametrize("kind, overwrite, code, reason", [
+        ("file", False, kdrvx.ERR_RVX_ALREADY_EXISTS, "file exists; overwrite=True replaces it"),
+        ("link", True, kdrvx.ERR_RVX_CREATE, "a symbolic link to .*old.rvx"),
+        ("directory", True, kdrvx.ERR_RVX_CREATE, "is a directory"),
+        ("read-only", True, kdrvx.ERR_RVX_CREATE, "the file is read-only"),
+        ("in use", True, kdrvx.ERR_RVX_SHARING_VIOLATION, "in use by another program"),
+    ])
+    def test_what_is_not_replaced(self, tmp_path, kind, overwrite, code, reason):
+        path, old = tmp_path / "f.rvx", tmp_path / "old.rvx"
+        old.write_bytes(b"old recording")
+        if kind == "directory":
+            path.mkdir()
+        elif kind == "link":
+            path.symlink_to(old)
+        else:
+            path.write_bytes(b"old recording")
+        if kind == "read-only":
+            path.chmod(0o444)
+        holder = open(path, "rb") if kind == "in use" else None
+        if holder:
+            fcntl.flock(holder, fcntl.LOCK_SH)
+        before = sorted(os.listdir(tmp_path))
+        with pytest.raises(kdrvx.RvxError, match=reason) as caught:
+            new_file(path, overwrite=overwrite)
+        assert caught.value.code == code
+        assert sorted(os.listdir(tmp_path)) == before and old.read_bytes() == b"old recording"
+        if holder:
+            holder.close()
+
+    def test_the_path_as_the_library_cleaned_it(self, tmp_path):
+        with new_file(tmp_path / "run?1|a.rvx") as writer:
+            pass
+        assert writer.path == str(tmp_path / "run_1_a.rvx")
+        assert os.listdir(tmp_path) == ["run_1_a.rvx"]
 
 
-class TestCreateErrors:
+class TestCreateContext:
     def test_one_create_context_per_process(self, tmp_path):
         with new_file(tmp_path / "a.rvx") as first:
             with pytest.raises(kdrvx.RvxError) as caught:
@@ -203,43 +289,31 @@ class TestCreateErrors:
         with new_file(tmp_path / "b.rvx"):
             pass
 
-    def test_an_existing_file_is_kept_unless_overwriting(self, tmp_path):
-        path = tmp_path / "f.rvx"
-        path.write_bytes(b"precious")
-        with pytest.raises(kdrvx.RvxError) as caught:
-            new_file(path)
-        assert (caught.value.code, caught.value.text) == \
-            (kdrvx.ERR_RVX_ALREADY_EXISTS, "A RVX- file with this name already exists.")
-        assert path.read_bytes() == b"precious"
-        with new_file(path, overwrite=True):
-            pass
-        assert path.read_bytes()[4:5] == b"s"
+    def test_writing_and_reading_in_two_threads_at_once(self, tmp_path):
+        source = np.arange(3 * 500, dtype=np.float32).reshape(500, 3)
+        source[:, 2] = 7
+        with new_file(tmp_path / "source.rvx") as writer:
+            writer.append(source.astype(np.float64))
+        read_back, failures = [], []
 
-    def test_the_path_as_the_library_cleaned_it(self, tmp_path):
-        with new_file(tmp_path / "run?1|a.rvx") as writer:
-            pass
-        assert writer.path == str(tmp_path / "run_1_a.rvx")
-        assert (tmp_path / "run_1_a.rvx").exists()
+        def reader():
+            try:
+                with kdrvx.open(tmp_path / "source.rvx") as recording:
+                    for start in range(0, 500, 7):
+                        read_back.append(recording.read(start, 7, channels=[0, 1]))
+            except Exception as error:
+                failures.append(error)
 
-    @pytest.mark.parametrize("channels, code", [
-        ([{"variable": "p1", "unit": "x" * 11}], kdrvx.ERR_RVX_CHN_UNIT),
-        (["p1", "p1"], kdrvx.ERR_RVX_CHN_VAR_EXISTS),
-        (["12"], kdrvx.ERR_RVX_CHN_VAR),
-        ([{"variable": "D1", "multichannel_bits": 33}], kdrvx.ERR_RVX_MULTICHANNEL_BITS),
-    ])
-    def test_a_refused_channel_leaves_no_file_and_a_free_context(self, tmp_path, channels, code):
-        with pytest.raises(kdrvx.RvxError) as caught:
-            kdrvx.create(tmp_path / "f.rvx", channels=channels, scan_interval_us=1000)
-        assert caught.value.code == code
-        assert not (tmp_path / "f.rvx").exists()
-        with new_file(tmp_path / "g.rvx"):
-            pass
-
-    def test_a_refused_header_text(self, tmp_path):
-        with pytest.raises(kdrvx.RvxError) as caught:
-            new_file(tmp_path / "f.rvx", measurement_name="x" * 24)
-        assert (caught.value.code, caught.value.detail) == (kdrvx.ERR_RVX_PARAMETER_STRING_LENGTH, "measurement_name")
-        assert not (tmp_path / "f.rvx").exists()
+        thread = threading.Thread(target=reader)
+        with new_file(tmp_path / "target.rvx") as target:
+            thread.start()
+            for row in source[::-1].astype(np.float64):
+                target.append(row)
+        thread.join()
+        assert not failures, failures
+        np.testing.assert_array_equal(np.concatenate(read_back), source[:, :2])
+        with kdrvx.open(tmp_path / "target.rvx") as recording:
+            np.testing.assert_array_equal(recording.read(channels=[0, 1]), source[::-1, :2])
 
 
 class TestModify:
@@ -269,35 +343,9 @@ class TestModify:
     def test_only_the_current_layout_can_be_modified(self, tmp_path):
         with kdrvx.create(tmp_path / "c.rvx", channels=["p1"], scan_interval_us=1000, legacy=True, language=None):
             pass
-        with pytest.raises(kdrvx.RvxError) as caught:
+        with pytest.raises(kdrvx.RvxError, match="only a current-layout file") as caught:
             kdrvx.modify(tmp_path / "c.rvx", comment="x")
         assert caught.value.code == kdrvx.ERR_RVX_MODIFY_NOT_POSSIBLE
-        with pytest.raises(kdrvx.RvxError) as caught:
+        with pytest.raises(kdrvx.RvxError, match="no such file") as caught:
             kdrvx.modify(tmp_path / "none.rvx", comment="x")
         assert caught.value.code == kdrvx.ERR_RVX_OPEN_MODIFY
-
-
-def test_writing_and_reading_in_two_threads_at_once(tmp_path):
-    source = np.arange(3 * 500, dtype=np.float32).reshape(500, 3)
-    with new_file(tmp_path / "source.rvx") as writer:
-        writer.append(source)
-    read_back, failures = [], []
-
-    def reader():
-        try:
-            with kdrvx.open(tmp_path / "source.rvx") as recording:
-                for start in range(0, 500, 7):
-                    read_back.append(recording.read(start, 7))
-        except Exception as error:
-            failures.append(error)
-
-    thread = threading.Thread(target=reader)
-    with new_file(tmp_path / "target.rvx") as target:
-        thread.start()
-        for row in source[::-1]:
-            target.append(row)
-    thread.join()
-    assert not failures, failures
-    np.testing.assert_array_equal(np.concatenate(read_back), source)
-    with kdrvx.open(tmp_path / "target.rvx") as recording:
-        np.testing.assert_array_equal(recording.read(), source[::-1])
