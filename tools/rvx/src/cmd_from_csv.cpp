@@ -164,11 +164,12 @@ Headings readHeadings(Rows& rows, const std::string& input,
 
 // Microseconds since the first record, from the time column.
 int64_t timeField(const std::vector<std::string>& row, const std::string& where) {
-  int64_t microseconds = 0;
-  if (row.empty() || !parseSeconds(row[0], microseconds)) {
-    throw ToolError(where + ": the time '" + (row.empty() ? "" : row[0]) + "' is not a number of seconds");
+  const auto seconds = row.empty() ? std::nullopt : parseSeconds(row[0]);
+  if (!seconds) {
+    throw ToolError(where + ": the time '" + (row.empty() ? "" : row[0]) +
+                    "' is not a number of seconds");
   }
-  return microseconds;
+  return seconds->microseconds;
 }
 
 // The option, or the distance of the first two times of the time column.
