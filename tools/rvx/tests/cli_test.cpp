@@ -37,7 +37,7 @@ std::vector<std::vector<std::string>> csvRows(const std::string& text) {
 Recording smallRecording() {
   Recording recording;
   recording.channels = {{"p1", "bar", "Inlet"}, {"T2", "°C", "Oil"}, {"dp1", "mbar", "Filter"},
-                        {"M1", "", "Inputs", 8}};
+                        {"M1", "", "Inputs", 32}};
   recording.records = {{1.0f, 20.5f, -0.25f, std::bit_cast<float>(5u)},
                        {2.0f, 21.0f, 0.1f, std::bit_cast<float>(6u)},
                        {3.0f, -40.0f, 1e-40f, std::bit_cast<float>(0x80000001u)}};
@@ -72,7 +72,7 @@ TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
   EXPECT_EQ(channels[1]["variable"], "T2");
   EXPECT_EQ(channels[1]["unit"], "°C");
   EXPECT_EQ(channels[1]["name"], "Oil");
-  EXPECT_EQ(channels[3]["multichannel_bits"], 8);
+  EXPECT_EQ(channels[3]["multichannel_bits"], 32);
   // Statistics as the library stored them, and as short numbers.
   const ReadBack back = readBack(at("a.rvx"));
   for (size_t k = 0; k < 3; ++k) {
@@ -87,7 +87,7 @@ TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_NE(text.out.find("Layout           current, version s (115)"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("Scan interval    1500 µs"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("multi:8"), std::string::npos);
+  EXPECT_NE(text.out.find("multi:32"), std::string::npos);
 }
 
 TEST_F(Cli, ExportWritesShortestFloatsBitsAndTime) {
