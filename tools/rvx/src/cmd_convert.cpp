@@ -6,6 +6,7 @@
 #include <iostream>
 #include <limits>
 
+#include "claims.h"
 #include "commands.h"
 #include "format/layout.h"
 #include "format/layouts.h"
@@ -23,6 +24,7 @@ namespace {
 struct ConvertOptions {
   std::string input, output;
   bool force = false;
+  bool allRecords = false;
 };
 
 struct Warnings {
@@ -268,7 +270,8 @@ int runConvert(const ConvertOptions& options) {
   refuseSameFile(options.input, options.output);
   Warnings warnings;
   ReadSession reader(options.input);
-  const RecordingInfo info = queryRecording(reader);
+  RecordingInfo info = queryRecording(reader);
+  info.records = countRecords(options.input, info.records, options.allRecords).toRead;
 
   CreateSession session(options.output, options.force, info.original, false, kNoSummaryLanguage);
   copyHeaderValues(session, info, warnings);
@@ -291,6 +294,7 @@ Run addConvertOptions(CLI::App& command) {
   command.add_option("IN", options->input, "RVX file of any layout")->required();
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
   command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   return [options] { return runConvert(*options); };
 }
 

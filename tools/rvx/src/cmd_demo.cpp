@@ -152,9 +152,11 @@ int runDemo(const DemoOptions& options) {
   const std::vector<float> currentRecords = readAll(current, currentInfo);
   const std::vector<float> compactRecords = readAll(compact, compactInfo);
   std::cout << '\n';
-  printInfo(std::cout, current, currentInfo, fileLayoutName(current));
+  printInfo(std::cout, current, currentInfo, countRecords(current, currentInfo.records, false),
+            fileLayoutName(current));
   std::cout << '\n';
-  printInfo(std::cout, compact, compactInfo, fileLayoutName(compact));
+  printInfo(std::cout, compact, compactInfo, countRecords(compact, compactInfo.records, false),
+            fileLayoutName(compact));
   std::cout << '\n';
 
   const bool same = currentRecords.size() == compactRecords.size() &&
