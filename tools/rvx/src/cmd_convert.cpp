@@ -16,6 +16,7 @@
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
+#include "variable_name.h"
 
 namespace rvx {
 
@@ -24,10 +25,14 @@ namespace {
 struct ConvertOptions {
   std::string input, output;
   bool force = false;
+  bool cutTexts = false;
   bool allRecords = false;
 };
 
+// What the conversion reports about the file it reads.
 struct Warnings {
+  std::string input;
+  bool cutTexts = false;  // cut a text that the current layout cannot hold, rather than refuse
   std::vector<std::string> lines;
   void add(std::string line) { lines.push_back(std::move(line)); }
 };
@@ -46,43 +51,33 @@ std::string cut(const std::string& text, size_t limit) {
   return toUtf8(units);
 }
 
-// Sets a text that an old file may hold longer than the current layout
-// takes: cut to fit, with a warning.
+// A text that an old file may hold longer than the current layout takes:
+// refused, or cut to fit with a warning when the command line asks for it.
+std::string fitting(const std::string& text, size_t limit, const std::string& what,
+                    Warnings& warnings) {
+  const std::string fitted = cut(text, limit);
+  if (fitted == text) return text;
+  if (!warnings.cutTexts) {
+    throw usageError(warnings.input + ": the " + what + " has " + std::to_string(wideLength(text)) +
+                     " characters; the current layout takes at most " + std::to_string(limit) +
+                     " (--cut-texts cuts it)");
+  }
+  warnings.add(what + " cut to " + std::to_string(limit) + " characters");
+  return fitted;
+}
+
 void setFitting(CreateSession& session, CreateSession::HeaderSetter setter, const std::string& text,
                 size_t limit, const std::string& what, Warnings& warnings) {
-  const std::string fitted = cut(text, limit);
-  if (fitted != text) warnings.add(what + " cut to " + std::to_string(limit) + " characters");
-  session.check(session.set(setter, fitted), what);
+  session.check(session.set(setter, fitting(text, limit, what, warnings)), what);
 }
 
 void setFitting(CreateSession& session, CreateSession::ChannelSetter setter, int channel,
                 const std::string& text, size_t limit, const std::string& what, Warnings& warnings) {
-  const std::string fitted = cut(text, limit);
-  if (fitted != text) warnings.add(what + " cut to " + std::to_string(limit) + " characters");
-  session.check(session.set(setter, channel, fitted), what);
-}
-
-// What the create path's variable parser reads back unchanged: one or two
-// letters and a number from 1 to kMaxVariableIndex.
-bool plainVariable(const std::u16string& variable) {
-  size_t letters = 0;
-  while (letters < variable.size() && !(variable[letters] >= u'0' && variable[letters] <= u'9')) {
-    if (variable[letters] == u'-' || variable[letters] == u'+' || variable[letters] == u' ') return false;
-    ++letters;
-  }
-  if (letters < 1 || letters > 2 || letters == variable.size()) return false;
-  if (variable[letters] == u'0') return false;
-  uint32_t index = 0;
-  for (size_t i = letters; i < variable.size(); ++i) {
-    if (variable[i] < u'0' || variable[i] > u'9') return false;
-    index = index * 10 + (variable[i] - u'0');
-    if (index > kMaxVariableIndex) return false;
-  }
-  return index >= 1;
+  session.check(session.set(setter, channel, fitting(text, limit, what, warnings)), what);
 }
 
 int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& warnings) {
-  if (plainVariable(wide(channel.variable))) {
+  if (isVariableName(channel.variable)) {
     const uint32_t result = KDRVX_AddChannel(chars(wide(channel.variable)));
     if (result < 0xE1000000u) return static_cast<int>(result);
     if (result != KDRVX_ERR_RVX_CHN_VAR && result != KDRVX_ERR_RVX_CHN_VAR_EXISTS) {
@@ -268,7 +263,7 @@ void closeKeepingUnknownDate(CreateSession& session, const DateTime& when, const
 
 int runConvert(const ConvertOptions& options) {
   refuseSameFile(options.input, options.output);
-  Warnings warnings;
+  Warnings warnings{options.input, options.cutTexts, {}};
   ReadSession reader(options.input);
   RecordingInfo info = queryRecording(reader);
   info.records = countRecords(options.input, info.records, options.allRecords).toRead;
@@ -294,6 +289,9 @@ Run addConvertOptions(CLI::App& command) {
   command.add_option("IN", options->input, "RVX file of any layout")->required();
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
   command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  command.add_flag("--cut-texts", options->cutTexts,
+                   "Cut a text longer than the current layout takes (with a warning) instead of "
+                   "refusing the file");
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   return [options] { return runConvert(*options); };
 }
