@@ -66,14 +66,56 @@ std::string fitting(const std::string& text, size_t limit, const std::string& wh
   return fitted;
 }
 
-void setFitting(CreateSession& session, CreateSession::HeaderSetter setter, const std::string& text,
-                size_t limit, const std::string& what, Warnings& warnings) {
-  session.check(session.set(setter, fitting(text, limit, what, warnings)), what);
-}
+struct HeaderText {
+  const char* what;
+  std::string RecordingInfo::*text;
+  size_t limit;
+  CreateSession::HeaderSetter setter;
+};
+const HeaderText kHeaderTexts[] = {
+    {"comment", &RecordingInfo::comment, format::kCommentLimit, KDRVX_SetComment},
+    {"company", &RecordingInfo::company, format::kCompanyLimit, KDRVX_SetCompany},
+    {"instrument", &RecordingInfo::instrument, format::kInstrumentLimit, KDRVX_SetInstrument},
+    {"serial number", &RecordingInfo::serialNumber, format::kSnrInstrumentLimit,
+     KDRVX_SetSnrInstrument},
+    {"measurement name", &RecordingInfo::nameMeasurement, format::kNameMeasurementLimit,
+     KDRVX_SetNameMeasurement},
+    {"trigger setting", &RecordingInfo::triggerSetting, format::kTriggerSettingLimit,
+     KDRVX_SetTriggerSetting},
+};
 
-void setFitting(CreateSession& session, CreateSession::ChannelSetter setter, int channel,
-                const std::string& text, size_t limit, const std::string& what, Warnings& warnings) {
-  session.check(session.set(setter, channel, fitting(text, limit, what, warnings)), what);
+struct ChannelText {
+  const char* what;
+  std::string ChannelInfo::*text;
+  size_t limit;
+  CreateSession::ChannelSetter setter;
+};
+const ChannelText kChannelTexts[] = {
+    {"unit", &ChannelInfo::unit, format::kChannelUnitLimit, KDRVX_SetChannelUnit},
+    {"name", &ChannelInfo::name, format::kChannelNameLimit, KDRVX_SetChannelName},
+    {"number", &ChannelInfo::number, format::kChannelNumberLimit, KDRVX_SetChannelNumber},
+    {"signal type", &ChannelInfo::signalType, format::kChannelSignalTypeLimit,
+     KDRVX_SetChannelSignalType},
+    {"zero point", &ChannelInfo::zeroPoint, format::kChannelZeroPointLimit,
+     KDRVX_SetChannelZeroPoint},
+    {"range", &ChannelInfo::calParameter, format::kChannelCalParameterLimit,
+     KDRVX_SetChannelCalParameter},
+    {"filter", &ChannelInfo::filter, format::kChannelFilterLimit, KDRVX_SetChannelFilter},
+    {"linearisation table", &ChannelInfo::lintab, format::kChannelLintabLimit,
+     KDRVX_SetChannelLintab},
+};
+
+// Every text as the current layout takes it, before anything is written.
+void fitTexts(RecordingInfo& info, Warnings& warnings) {
+  for (const HeaderText& field : kHeaderTexts) {
+    info.*field.text = fitting(info.*field.text, field.limit, field.what, warnings);
+  }
+  for (ChannelInfo& channel : info.channels) {
+    for (const ChannelText& field : kChannelTexts) {
+      const std::string what = "channel " + channel.variable + " " + field.what;
+      channel.*field.text = fitting(channel.*field.text, field.limit, what, warnings);
+    }
+  }
 }
 
 int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& warnings) {
@@ -146,16 +188,10 @@ DateTime parseDateTime(const RecordingInfo& info) {
   return result;
 }
 
-void copyHeaderValues(CreateSession& session, const RecordingInfo& info, Warnings& warnings) {
-  setFitting(session, KDRVX_SetComment, info.comment, format::kCommentLimit, "comment", warnings);
-  setFitting(session, KDRVX_SetCompany, info.company, format::kCompanyLimit, "company", warnings);
-  setFitting(session, KDRVX_SetInstrument, info.instrument, format::kInstrumentLimit, "instrument", warnings);
-  setFitting(session, KDRVX_SetSnrInstrument, info.serialNumber, format::kSnrInstrumentLimit, "serial number",
-             warnings);
-  setFitting(session, KDRVX_SetNameMeasurement, info.nameMeasurement, format::kNameMeasurementLimit,
-             "measurement name", warnings);
-  setFitting(session, KDRVX_SetTriggerSetting, info.triggerSetting, format::kTriggerSettingLimit,
-             "trigger setting", warnings);
+void copyHeaderValues(CreateSession& session, const RecordingInfo& info) {
+  for (const HeaderText& field : kHeaderTexts) {
+    session.check(session.set(field.setter, info.*field.text), field.what);
+  }
   session.check(KDRVX_SetScanRate(info.scanInterval), "scan interval");
   session.check(KDRVX_SetNoTriggerRecord(info.triggerRecord), "trigger record");
 }
@@ -173,22 +209,11 @@ void setKnownDateAndTime(CreateSession& session, const DateTime& when) {
   }
 }
 
-void copyChannelTexts(CreateSession& session, int k, const ChannelInfo& channel, const std::string& what,
-                      Warnings& warnings) {
-  setFitting(session, KDRVX_SetChannelUnit, k, channel.unit, format::kChannelUnitLimit, what + " unit", warnings);
-  setFitting(session, KDRVX_SetChannelName, k, channel.name, format::kChannelNameLimit, what + " name", warnings);
-  setFitting(session, KDRVX_SetChannelNumber, k, channel.number, format::kChannelNumberLimit, what + " number",
-             warnings);
-  setFitting(session, KDRVX_SetChannelSignalType, k, channel.signalType, format::kChannelSignalTypeLimit,
-             what + " signal type", warnings);
-  setFitting(session, KDRVX_SetChannelZeroPoint, k, channel.zeroPoint, format::kChannelZeroPointLimit,
-             what + " zero point", warnings);
-  setFitting(session, KDRVX_SetChannelCalParameter, k, channel.calParameter, format::kChannelCalParameterLimit,
-             what + " range", warnings);
-  setFitting(session, KDRVX_SetChannelFilter, k, channel.filter, format::kChannelFilterLimit, what + " filter",
-             warnings);
-  setFitting(session, KDRVX_SetChannelLintab, k, channel.lintab, format::kChannelLintabLimit,
-             what + " linearisation table", warnings);
+void copyChannelTexts(CreateSession& session, int k, const ChannelInfo& channel,
+                      const std::string& what) {
+  for (const ChannelText& field : kChannelTexts) {
+    session.check(session.set(field.setter, k, channel.*field.text), what + " " + field.what);
+  }
 }
 
 void copyChannelFlags(CreateSession& session, int k, const ChannelInfo& channel, const std::string& what,
@@ -210,7 +235,7 @@ void copyChannels(CreateSession& session, const RecordingInfo& info, Warnings& w
   for (const ChannelInfo& channel : info.channels) {
     const std::string what = "channel " + channel.variable;
     const int k = addChannel(session, channel, warnings);
-    copyChannelTexts(session, k, channel, what, warnings);
+    copyChannelTexts(session, k, channel, what);
     copyChannelFlags(session, k, channel, what, warnings);
   }
 }
@@ -267,9 +292,10 @@ int runConvert(const ConvertOptions& options) {
   ReadSession reader(options.input);
   RecordingInfo info = queryRecording(reader);
   info.records = countRecords(options.input, info.records, options.allRecords).toRead;
+  fitTexts(info, warnings);
 
   CreateSession session(options.output, options.force, info.original, false, kNoSummaryLanguage);
-  copyHeaderValues(session, info, warnings);
+  copyHeaderValues(session, info);
   const DateTime when = parseDateTime(info);
   setKnownDateAndTime(session, when);
   copyChannels(session, info, warnings);
