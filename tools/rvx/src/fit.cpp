@@ -196,10 +196,9 @@ class ScratchDirectory {
       path_ = base / ("rvx-" + std::to_string(random()));
       if (std::filesystem::create_directory(path_, error)) return;
     }
+    const std::string reason = error ? error.message() : "every name tried is taken";
     throw ToolError(
-        "cannot make a directory in the temporary directory to try the compact "
-        "layout: " +
-        error.message());
+        "cannot make a directory in the temporary directory to try the compact layout: " + reason);
   }
   ~ScratchDirectory() {
     std::error_code ignored;
@@ -311,9 +310,13 @@ void compareHeader(const PlannedRecording& plan, const RecordingInfo& back,
 std::vector<std::string> compareChannels(const PlannedRecording& plan, const RecordingInfo& back,
                                          const std::string& output) {
   std::vector<std::string> lost;
+  if (back.channels.size() != plan.channels.size()) {
+    refuseCompact(output, std::to_string(plan.channels.size()) + " channels: it reads back " +
+                              std::to_string(back.channels.size()));
+  }
   for (size_t k = 0; k < plan.channels.size(); ++k) {
     const PlannedChannel& planned = plan.channels[k];
-    const ChannelInfo& read = back.channels.at(k);
+    const ChannelInfo& read = back.channels[k];
     if (planned.multiChannelBits != read.multiChannelBits) {
       refuseCompact(output, "the multichannel " + planned.variable + " (" +
                                 std::to_string(planned.multiChannelBits) +
