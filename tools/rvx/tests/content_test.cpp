@@ -302,6 +302,12 @@ TEST_F(Content, RecordsBeyondTheCountAreReportedAndReadOnRequest) {
     EXPECT_NE(rvx({"info", "--all-records", f.file}).out.find(std::to_string(f.held) + ", "),
               std::string::npos);
   }
+  // And a count beyond the data.
+  writeBytes(scratch.file("cut.rvx"), readBytes(scratch.file("stale.rvx")).substr(0, 4300 + 8));
+  bytes = readBytes(scratch.file("cut.rvx"));
+  bytes[20] = 3;  // NoRecords
+  writeBytes(scratch.file("cut.rvx"), bytes);
+  expectRun({"info", "cut.rvx"}, 0, "warning: the header says 3 records but the data holds only 1");
 }
 
 TEST_F(Content, ConvertCutsATooLongTextOnlyWhenAsked) {
