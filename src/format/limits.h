@@ -1,9 +1,12 @@
 // How many characters each text field takes, derived from the field's size:
-// its capacity less the terminating zero. The create-side setters refuse
-// longer texts; the tool and the tests ask here rather than counting.
+// its capacity less the terminating zero; and which scan intervals the header
+// holds. The create-side setters refuse longer texts; the tool and the tests
+// ask here rather than counting.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 
 #include "format/layout.h"
 
@@ -35,5 +38,19 @@ inline constexpr size_t kChannelZeroPointLimit = limitOf(&MGR_DEF::ChannelZeroPo
 inline constexpr size_t kChannelCalParameterLimit = limitOf(&MGR_DEF::ChannelCalParameter);  // 127
 inline constexpr size_t kChannelFilterLimit = limitOf(&MGR_DEF::ChannelFilter);              // 31
 inline constexpr size_t kChannelLintabLimit = limitOf(&MGR_DEF::ChannelLintab);              // 199
+
+// Whether a header can hold a scan interval of `microseconds`: a whole
+// number of milliseconds is stored in milliseconds, any other interval in
+// microseconds, either in the 32 bits of ScanRate; an interval of 0 or less
+// means nothing.
+constexpr bool scanIntervalFits(int64_t microseconds) {
+  constexpr int64_t kMicrosecondsPerMillisecond = 1000;
+  constexpr int64_t kLargest = std::numeric_limits<decltype(RVX_HEADER::ScanRate)>::max();
+  if (microseconds <= 0) return false;
+  if (microseconds % kMicrosecondsPerMillisecond == 0) {
+    return microseconds / kMicrosecondsPerMillisecond <= kLargest;
+  }
+  return microseconds <= kLargest;
+}
 
 }  // namespace kdrvx::format

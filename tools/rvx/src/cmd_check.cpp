@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 
@@ -50,9 +51,10 @@ bool sameValue(float stored, float computed) {
 }
 
 // Mean and RMS of files from other writers may differ in the last places
-// by the order of summation.
+// by the order of summation; an infinite or NaN value is the same or wrong.
 bool closeValue(float stored, float computed) {
   if (sameValue(stored, computed)) return true;
+  if (!std::isfinite(stored) || !std::isfinite(computed)) return false;
   const double scale = std::max(std::fabs(static_cast<double>(stored)), std::fabs(static_cast<double>(computed)));
   return std::fabs(static_cast<double>(stored) - computed) <= scale * 1e-5;
 }
@@ -143,19 +145,18 @@ void checkChannels(const RVX_HEADER& h, Findings& findings) {
   }
 }
 
-// The stored statistics against those of the first `counted` records.
-void checkStatistics(const RawFile& file, uint64_t counted, Findings& findings) {
-  const RVX_HEADER& h = *file.header;
+// The stored statistics against those of the counted records.
+void checkStatistics(const RVX_HEADER& h, const Recount& recount, Findings& findings) {
   if (h.FlagStatistics != 0 && h.FlagStatistics != 1 && h.FlagStatistics != 3) {
     findings.add("the statistics flag is " + std::to_string(h.FlagStatistics) + ", not 0, 1 or 3");
     return;
   }
+  const uint64_t counted = recount.records;
   if (counted == 0) return;
   if (h.FlagStatistics == 0) {
     findings.add("no statistics stored (flag 0) for a file with records");
     return;
   }
-  const Recount recount = recountRecords(file, counted);
   for (uint32_t k = 0; k < h.NoChannels; ++k) {
     const MGR_DEF& c = h.Channel[k];
     const ChannelStatistics& computed = recount.channels[k];
@@ -171,6 +172,20 @@ void checkStatistics(const RawFile& file, uint64_t counted, Findings& findings) 
   }
 }
 
+// A multichannel of n bits sets none of the bits above them.
+void checkBitFields(const RVX_HEADER& h, const Recount& recount, Findings& findings) {
+  for (uint32_t k = 0; k < h.NoChannels; ++k) {
+    const StrayBits& stray = recount.strayBits[k];
+    if (stray.records == 0) continue;
+    char bits[16];
+    std::snprintf(bits, sizeof bits, "0x%08X", stray.firstBits);
+    findings.add("channel " + std::to_string(k) + " (" + variableOf(h.Channel[k]) +
+                 "): " + plural(stray.records, "record") + " set bits beyond its " +
+                 std::to_string(h.Channel[k].MultiChannel) + " bits (the first is record " +
+                 std::to_string(stray.first) + ", " + bits + ")");
+  }
+}
+
 void checkCurrent(const RawFile& file, Findings& findings) {
   if (!checkHeaderGeometry(file, findings)) return;
   const RVX_HEADER& h = *file.header;
@@ -178,7 +193,9 @@ void checkCurrent(const RawFile& file, Findings& findings) {
   checkChannels(h, findings);
   const DataArea area = dataArea(file);
   checkRecordCount(h.NoRecords, area.wholeRecords, area.trailingBytes, findings);
-  checkStatistics(file, std::min<uint64_t>(h.NoRecords, area.wholeRecords), findings);
+  const Recount recount = recountRecords(file, std::min<uint64_t>(h.NoRecords, area.wholeRecords));
+  checkStatistics(h, recount, findings);
+  checkBitFields(h, recount, findings);
 }
 
 // The WIN layouts store the length of their header, which their fixed part
@@ -209,33 +226,13 @@ void checkLegacy(const RawFile& file, Findings& findings) {
     return;
   }
   const uint64_t stored = KDRVX_GetNoRecords();
-  const uint64_t data = file.length - offset;
-  if (layout.records(*file.converted) == RecordKind::Sparse) {
-    // Record m holds the channels whose rate divides into it.
-    std::vector<uint32_t> rates;
-    for (uint32_t k = 0; k < n; ++k) rates.push_back(KDRVX_GetChannelIndRate(static_cast<int16_t>(k)));
-    if (std::find(rates.begin(), rates.end(), 0u) != rates.end()) {
-      findings.add("a channel has the individual rate 0, which gives no sampling rule");
-      return;
-    }
-    uint64_t bytes = 0, whole = 0;
-    const uint64_t enough = stored + data / kdrvx::format::kBytesPerValue + 1;
-    for (uint64_t m = 1; m <= enough; ++m) {
-      uint64_t size = 0;
-      for (uint32_t rate : rates) {
-        if (rate == 1 || m % rate == 1) size += kdrvx::format::kBytesPerValue;
-      }
-      if (bytes + size > data) break;
-      bytes += size;
-      whole = m;
-      if (whole > stored && bytes == data) break;
-    }
-    checkRecordCount(stored, whole, data - bytes, findings);
+  const auto records = dataRecords(file, stored);
+  if (!records) {
+    findings.add("a channel has the individual rate 0, which gives no sampling rule");
     return;
   }
-  const uint64_t size = kdrvx::format::recordSize(n);
-  if (size == 0) return;
-  checkRecordCount(stored, data / size, data % size, findings);
+  if (n == 0) return;
+  checkRecordCount(stored, records->whole, records->trailingBytes, findings);
 }
 
 std::filesystem::path rviCompanion(const std::string& file) {

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <limits>
 
+#include "claims.h"
 #include "commands.h"
 #include "format/layout.h"
 #include "format/layouts.h"
@@ -15,6 +16,7 @@
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
+#include "variable_name.h"
 
 namespace rvx {
 
@@ -23,9 +25,14 @@ namespace {
 struct ConvertOptions {
   std::string input, output;
   bool force = false;
+  bool cutTexts = false;
+  bool allRecords = false;
 };
 
+// What the conversion reports about the file it reads.
 struct Warnings {
+  std::string input;
+  bool cutTexts = false;  // cut a text that the current layout cannot hold, rather than refuse
   std::vector<std::string> lines;
   void add(std::string line) { lines.push_back(std::move(line)); }
 };
@@ -44,43 +51,75 @@ std::string cut(const std::string& text, size_t limit) {
   return toUtf8(units);
 }
 
-// Sets a text that an old file may hold longer than the current layout
-// takes: cut to fit, with a warning.
-void setFitting(CreateSession& session, CreateSession::HeaderSetter setter, const std::string& text,
-                size_t limit, const std::string& what, Warnings& warnings) {
+// A text that an old file may hold longer than the current layout takes:
+// refused, or cut to fit with a warning when the command line asks for it.
+std::string fitting(const std::string& text, size_t limit, const std::string& what,
+                    Warnings& warnings) {
   const std::string fitted = cut(text, limit);
-  if (fitted != text) warnings.add(what + " cut to " + std::to_string(limit) + " characters");
-  session.check(session.set(setter, fitted), what);
+  if (fitted == text) return text;
+  if (!warnings.cutTexts) {
+    throw usageError(warnings.input + ": the " + what + " has " + std::to_string(wideLength(text)) +
+                     " characters; the current layout takes at most " + std::to_string(limit) +
+                     " (--cut-texts cuts it)");
+  }
+  warnings.add(what + " cut to " + std::to_string(limit) + " characters");
+  return fitted;
 }
 
-void setFitting(CreateSession& session, CreateSession::ChannelSetter setter, int channel,
-                const std::string& text, size_t limit, const std::string& what, Warnings& warnings) {
-  const std::string fitted = cut(text, limit);
-  if (fitted != text) warnings.add(what + " cut to " + std::to_string(limit) + " characters");
-  session.check(session.set(setter, channel, fitted), what);
-}
+struct HeaderText {
+  const char* what;
+  std::string RecordingInfo::*text;
+  size_t limit;
+  CreateSession::HeaderSetter setter;
+};
+const HeaderText kHeaderTexts[] = {
+    {"comment", &RecordingInfo::comment, format::kCommentLimit, KDRVX_SetComment},
+    {"company", &RecordingInfo::company, format::kCompanyLimit, KDRVX_SetCompany},
+    {"instrument", &RecordingInfo::instrument, format::kInstrumentLimit, KDRVX_SetInstrument},
+    {"serial number", &RecordingInfo::serialNumber, format::kSnrInstrumentLimit,
+     KDRVX_SetSnrInstrument},
+    {"measurement name", &RecordingInfo::nameMeasurement, format::kNameMeasurementLimit,
+     KDRVX_SetNameMeasurement},
+    {"trigger setting", &RecordingInfo::triggerSetting, format::kTriggerSettingLimit,
+     KDRVX_SetTriggerSetting},
+};
 
-// What the create path's variable parser reads back unchanged: one or two
-// letters and a number from 1 to kMaxVariableIndex.
-bool plainVariable(const std::u16string& variable) {
-  size_t letters = 0;
-  while (letters < variable.size() && !(variable[letters] >= u'0' && variable[letters] <= u'9')) {
-    if (variable[letters] == u'-' || variable[letters] == u'+' || variable[letters] == u' ') return false;
-    ++letters;
+struct ChannelText {
+  const char* what;
+  std::string ChannelInfo::*text;
+  size_t limit;
+  CreateSession::ChannelSetter setter;
+};
+const ChannelText kChannelTexts[] = {
+    {"unit", &ChannelInfo::unit, format::kChannelUnitLimit, KDRVX_SetChannelUnit},
+    {"name", &ChannelInfo::name, format::kChannelNameLimit, KDRVX_SetChannelName},
+    {"number", &ChannelInfo::number, format::kChannelNumberLimit, KDRVX_SetChannelNumber},
+    {"signal type", &ChannelInfo::signalType, format::kChannelSignalTypeLimit,
+     KDRVX_SetChannelSignalType},
+    {"zero point", &ChannelInfo::zeroPoint, format::kChannelZeroPointLimit,
+     KDRVX_SetChannelZeroPoint},
+    {"range", &ChannelInfo::calParameter, format::kChannelCalParameterLimit,
+     KDRVX_SetChannelCalParameter},
+    {"filter", &ChannelInfo::filter, format::kChannelFilterLimit, KDRVX_SetChannelFilter},
+    {"linearisation table", &ChannelInfo::lintab, format::kChannelLintabLimit,
+     KDRVX_SetChannelLintab},
+};
+
+// Every text as the current layout takes it, before anything is written.
+void fitTexts(RecordingInfo& info, Warnings& warnings) {
+  for (const HeaderText& field : kHeaderTexts) {
+    info.*field.text = fitting(info.*field.text, field.limit, field.what, warnings);
   }
-  if (letters < 1 || letters > 2 || letters == variable.size()) return false;
-  if (variable[letters] == u'0') return false;
-  uint32_t index = 0;
-  for (size_t i = letters; i < variable.size(); ++i) {
-    if (variable[i] < u'0' || variable[i] > u'9') return false;
-    index = index * 10 + (variable[i] - u'0');
-    if (index > kMaxVariableIndex) return false;
+  for (ChannelInfo& channel : info.channels) {
+    for (const ChannelText& field : kChannelTexts) {
+      const std::string what = "channel " + channel.variable + " " + field.what;
+      channel.*field.text = fitting(channel.*field.text, field.limit, what, warnings);
+    }
   }
-  return index >= 1;
 }
 
 int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& warnings) {
-  if (plainVariable(wide(channel.variable))) {
+  if (isVariableName(channel.variable)) {
     const uint32_t result = KDRVX_AddChannel(chars(wide(channel.variable)));
     if (result < 0xE1000000u) return static_cast<int>(result);
     if (result != KDRVX_ERR_RVX_CHN_VAR && result != KDRVX_ERR_RVX_CHN_VAR_EXISTS) {
@@ -149,16 +188,10 @@ DateTime parseDateTime(const RecordingInfo& info) {
   return result;
 }
 
-void copyHeaderValues(CreateSession& session, const RecordingInfo& info, Warnings& warnings) {
-  setFitting(session, KDRVX_SetComment, info.comment, format::kCommentLimit, "comment", warnings);
-  setFitting(session, KDRVX_SetCompany, info.company, format::kCompanyLimit, "company", warnings);
-  setFitting(session, KDRVX_SetInstrument, info.instrument, format::kInstrumentLimit, "instrument", warnings);
-  setFitting(session, KDRVX_SetSnrInstrument, info.serialNumber, format::kSnrInstrumentLimit, "serial number",
-             warnings);
-  setFitting(session, KDRVX_SetNameMeasurement, info.nameMeasurement, format::kNameMeasurementLimit,
-             "measurement name", warnings);
-  setFitting(session, KDRVX_SetTriggerSetting, info.triggerSetting, format::kTriggerSettingLimit,
-             "trigger setting", warnings);
+void copyHeaderValues(CreateSession& session, const RecordingInfo& info) {
+  for (const HeaderText& field : kHeaderTexts) {
+    session.check(session.set(field.setter, info.*field.text), field.what);
+  }
   session.check(KDRVX_SetScanRate(info.scanInterval), "scan interval");
   session.check(KDRVX_SetNoTriggerRecord(info.triggerRecord), "trigger record");
 }
@@ -176,22 +209,11 @@ void setKnownDateAndTime(CreateSession& session, const DateTime& when) {
   }
 }
 
-void copyChannelTexts(CreateSession& session, int k, const ChannelInfo& channel, const std::string& what,
-                      Warnings& warnings) {
-  setFitting(session, KDRVX_SetChannelUnit, k, channel.unit, format::kChannelUnitLimit, what + " unit", warnings);
-  setFitting(session, KDRVX_SetChannelName, k, channel.name, format::kChannelNameLimit, what + " name", warnings);
-  setFitting(session, KDRVX_SetChannelNumber, k, channel.number, format::kChannelNumberLimit, what + " number",
-             warnings);
-  setFitting(session, KDRVX_SetChannelSignalType, k, channel.signalType, format::kChannelSignalTypeLimit,
-             what + " signal type", warnings);
-  setFitting(session, KDRVX_SetChannelZeroPoint, k, channel.zeroPoint, format::kChannelZeroPointLimit,
-             what + " zero point", warnings);
-  setFitting(session, KDRVX_SetChannelCalParameter, k, channel.calParameter, format::kChannelCalParameterLimit,
-             what + " range", warnings);
-  setFitting(session, KDRVX_SetChannelFilter, k, channel.filter, format::kChannelFilterLimit, what + " filter",
-             warnings);
-  setFitting(session, KDRVX_SetChannelLintab, k, channel.lintab, format::kChannelLintabLimit,
-             what + " linearisation table", warnings);
+void copyChannelTexts(CreateSession& session, int k, const ChannelInfo& channel,
+                      const std::string& what) {
+  for (const ChannelText& field : kChannelTexts) {
+    session.check(session.set(field.setter, k, channel.*field.text), what + " " + field.what);
+  }
 }
 
 void copyChannelFlags(CreateSession& session, int k, const ChannelInfo& channel, const std::string& what,
@@ -213,7 +235,7 @@ void copyChannels(CreateSession& session, const RecordingInfo& info, Warnings& w
   for (const ChannelInfo& channel : info.channels) {
     const std::string what = "channel " + channel.variable;
     const int k = addChannel(session, channel, warnings);
-    copyChannelTexts(session, k, channel, what, warnings);
+    copyChannelTexts(session, k, channel, what);
     copyChannelFlags(session, k, channel, what, warnings);
   }
 }
@@ -266,12 +288,14 @@ void closeKeepingUnknownDate(CreateSession& session, const DateTime& when, const
 
 int runConvert(const ConvertOptions& options) {
   refuseSameFile(options.input, options.output);
-  Warnings warnings;
+  Warnings warnings{options.input, options.cutTexts, {}};
   ReadSession reader(options.input);
-  const RecordingInfo info = queryRecording(reader);
+  RecordingInfo info = queryRecording(reader);
+  info.records = countRecords(options.input, info.records, options.allRecords).toRead;
+  fitTexts(info, warnings);
 
   CreateSession session(options.output, options.force, info.original, false, kNoSummaryLanguage);
-  copyHeaderValues(session, info, warnings);
+  copyHeaderValues(session, info);
   const DateTime when = parseDateTime(info);
   setKnownDateAndTime(session, when);
   copyChannels(session, info, warnings);
@@ -291,6 +315,10 @@ Run addConvertOptions(CLI::App& command) {
   command.add_option("IN", options->input, "RVX file of any layout")->required();
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
   command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  command.add_flag("--cut-texts", options->cutTexts,
+                   "Cut a text longer than the current layout takes (with a warning) instead of "
+                   "refusing the file");
+  command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   return [options] { return runConvert(*options); };
 }
 

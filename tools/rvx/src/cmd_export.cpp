@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "arguments.h"
+#include "claims.h"
 #include "commands.h"
 #include "csv.h"
 #include "number_text.h"
@@ -44,7 +45,8 @@ int runExport(const ExportOptions& options) {
 
   refuseSameFile(options.file, options.output);
   ReadSession session(options.file);
-  const RecordingInfo info = queryRecording(session);
+  RecordingInfo info = queryRecording(session);
+  info.records = countRecords(options.file, info.records, options.allRecords).toRead;
   const std::vector<int> selected = selectChannels(info, options.channels);
   const size_t channels = info.channels.size();
 
@@ -122,6 +124,7 @@ Run addExportOptions(CLI::App& command) {
   command.add_option("--records", options->records,
                      "Records FIRST:LAST, counted from 0, both included; FIRST: or :LAST");
   command.add_flag("--no-time", options->noTime, "Leave out the time column");
+  command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   return [options] { return runExport(*options); };
 }
 

@@ -1,16 +1,19 @@
 // `rvx import`: a recording made from a CSV file through the library's
 // create path, which keeps the statistics and, for the compact layout,
 // writes the RVI file. Nothing of a recording that fails is left behind.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 
 #include "arguments.h"
 #include "csv.h"
+#include "fit.h"
 #include "format/layout.h"
 #include "format/limits.h"
 #include "library.h"
@@ -19,6 +22,7 @@
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
+#include "variable_name.h"
 
 namespace rvx {
 
@@ -26,7 +30,7 @@ namespace {
 
 struct FromCsvOptions {
   std::string input, output;
-  std::optional<int64_t> scanInterval;  // microseconds
+  std::optional<std::string> scanInterval;  // microseconds
   bool legacy = false;
   std::string language = "en";
   std::optional<std::string> comment, company, instrument, serialNumber, nameMeasurement,
@@ -79,6 +83,8 @@ class Rows {
     }
     return &held_[ahead];
   }
+  // Line of a row read ahead with peek().
+  size_t peekedLine(size_t ahead) const { return heldLines_.at(ahead); }
   size_t line() const { return line_; }
   uint64_t consumed() const { return reader_.consumed(); }
   std::string where() const { return name_ + " line " + std::to_string(line_); }
@@ -162,67 +168,84 @@ Headings readHeadings(Rows& rows, const std::string& input,
   return headings;
 }
 
-// Microseconds since the first record, from the time column.
-int64_t timeField(const std::vector<std::string>& row, const std::string& where) {
-  int64_t microseconds = 0;
-  if (row.empty() || !parseSeconds(row[0], microseconds)) {
+// The time of a row, in seconds as written.
+Seconds timeField(const std::vector<std::string>& row, const std::string& where) {
+  const auto seconds = row.empty() ? std::nullopt : parseSeconds(row[0]);
+  if (!seconds) {
     throw ToolError(where + ": the time '" + (row.empty() ? "" : row[0]) + "' is not a number of seconds");
   }
-  return microseconds;
+  return *seconds;
 }
 
-// The option, or the distance of the first two times of the time column.
+int64_t intervalOption(const std::string& text) {
+  int64_t microseconds = 0;
+  if (parseSigned(text, microseconds)) return microseconds;  // checkFit judges its size
+  float number = 0;
+  if (parseFloat(text, number)) {
+    throw usageError("--scan-interval-us " + text + ": the header holds whole microseconds only");
+  }
+  throw usageError("--scan-interval-us: expected a whole number of microseconds, not " + text);
+}
+
+// The option, or the distance of the first two times of the time column,
+// which must be a whole number of microseconds.
 int64_t scanInterval(const FromCsvOptions& options, const Headings& headings, Rows& rows) {
-  int64_t interval = 0;
-  if (options.scanInterval) {
-    interval = *options.scanInterval;
-  } else if (headings.timeColumn) {
-    const auto* row0 = rows.peek(0);
-    const auto* row1 = rows.peek(1);
-    if (!row0 || !row1) {
-      throw usageError(options.input +
-                       ": fewer than two records to take the scan interval from; give --scan-interval-us");
-    }
-    const int64_t t0 = timeField(*row0, options.input + " line 2");
-    interval = timeField(*row1, options.input + " line 3") - t0;
-    if (interval <= 0) {
-      throw ToolError(options.input + ": the time column does not increase; give --scan-interval-us");
-    }
-  } else {
+  if (options.scanInterval) return intervalOption(*options.scanInterval);
+  if (!headings.timeColumn)
     throw usageError(options.input + " has no time column: give --scan-interval-us");
+  const auto* row0 = rows.peek(0);
+  const auto* row1 = rows.peek(1);
+  if (!row0 || !row1) {
+    throw usageError(
+        options.input +
+        ": fewer than two records to take the scan interval from; give --scan-interval-us");
   }
-  if (interval <= 0) throw usageError("--scan-interval-us must be above 0");
-  return interval;
-}
-
-void setHeader(CreateSession& session, CreateSession::HeaderSetter setter,
-               const std::optional<std::string>& text, const std::string& option) {
-  if (text) session.check(session.set(setter, *text), option + " '" + *text + "'");
-}
-
-void setHeaderValues(CreateSession& session, const FromCsvOptions& options, int64_t interval) {
-  setHeader(session, KDRVX_SetComment,
-            options.comment ? std::optional<std::string>(toCrLf(*options.comment)) : std::nullopt, "--comment");
-  setHeader(session, KDRVX_SetCompany, options.company, "--company");
-  setHeader(session, KDRVX_SetInstrument, options.instrument, "--instrument");
-  setHeader(session, KDRVX_SetSnrInstrument, options.serialNumber, "--serial-number");
-  setHeader(session, KDRVX_SetNameMeasurement, options.nameMeasurement, "--name");
-  setHeader(session, KDRVX_SetTriggerSetting, options.triggerSetting, "--trigger-setting");
-  setHeader(session, KDRVX_SetDate, options.date, "--date");
-  setHeader(session, KDRVX_SetTime, options.time, "--time");
-  if (options.triggerRecord) session.check(KDRVX_SetNoTriggerRecord(*options.triggerRecord), "--trigger-record");
-  session.check(KDRVX_SetScanRate(interval), "scan interval");
-}
-
-void addChannels(CreateSession& session, const std::vector<Column>& columns) {
-  for (const Column& column : columns) {
-    const std::string what = "column '" + column.heading + "'";
-    const int channel = session.addChannel(column.parts.variable);
-    session.check(session.set(KDRVX_SetChannelUnit, channel, column.parts.unit),
-                  what + ": unit '" + column.parts.unit + "' (at most " +
-                      std::to_string(kdrvx::format::kChannelUnitLimit) + " characters)");
-    if (column.bits) session.check(KDRVX_SetChannelMultiChannel(static_cast<int16_t>(channel), column.bits), what);
+  const std::vector<std::string>* firstRows[] = {row0, row1};
+  int64_t times[2] = {0, 0};
+  for (size_t i = 0; i < 2; ++i) {
+    const std::string where = options.input + " line " + std::to_string(rows.peekedLine(i));
+    const Seconds time = timeField(*firstRows[i], where);
+    if (!time.whole) {
+      throw ToolError(where + ": the time " + (*firstRows[i])[0] +
+                      " s is not a whole number of microseconds, which the scan interval must be; "
+                      "give --scan-interval-us");
+    }
+    times[i] = time.microseconds;
   }
+  if (times[1] <= times[0]) {
+    throw ToolError(options.input + " line " + std::to_string(rows.peekedLine(1)) +
+                    ": the time column does not increase; give --scan-interval-us");
+  }
+  // A distance beyond 64 bits is as far beyond the header as any.
+  const uint64_t distance = static_cast<uint64_t>(times[1]) - static_cast<uint64_t>(times[0]);
+  return static_cast<int64_t>(std::min<uint64_t>(distance, std::numeric_limits<int64_t>::max()));
+}
+
+// The recording as the command line and the heading row describe it.
+PlannedRecording plannedRecording(const FromCsvOptions& options, int32_t language,
+                                  const Headings& headings, int64_t interval) {
+  PlannedRecording plan;
+  plan.compact = options.legacy;
+  plan.language = language;
+  plan.original = !options.notOriginal;
+  plan.comment = toCrLf(options.comment.value_or(""));
+  plan.company = options.company.value_or("");
+  plan.instrument = options.instrument.value_or("");
+  plan.serialNumber = options.serialNumber.value_or("");
+  plan.nameMeasurement = options.nameMeasurement.value_or("");
+  plan.triggerSetting = options.triggerSetting.value_or("");
+  plan.date = options.date.value_or("");
+  plan.time = options.time.value_or("");
+  plan.triggerRecord = options.triggerRecord;
+  plan.scanInterval = interval;
+  for (const Column& column : headings.columns) {
+    PlannedChannel channel;
+    channel.variable = column.parts.variable;
+    channel.unit = column.parts.unit;
+    channel.multiChannelBits = column.bits;
+    plan.channels.push_back(std::move(channel));
+  }
+  return plan;
 }
 
 void requireWidth(const std::vector<std::string>& fields, const Headings& headings, const Rows& rows) {
@@ -251,27 +274,49 @@ void parseValues(const std::vector<std::string>& fields, const Headings& heading
   }
 }
 
-// Warns once when the time column strays from the scan interval by more
-// than half of it: the recording keeps only the interval.
-class TimeColumnWatch {
+// Follows the time column. Without an interval given, its times must step
+// by the scan interval exactly, as the recording will have them; with one
+// given, the recording keeps only that, and a column that strays by more
+// than half of it is warned about once. A column that does not start at 0
+// is reported: the recording's times count from its first record.
+class TimeColumn {
  public:
-  explicit TimeColumnWatch(int64_t interval) : interval_(interval) {}
+  TimeColumn(int64_t interval, bool intervalGiven)
+      : interval_(interval), intervalGiven_(intervalGiven) {}
 
   void follow(const std::vector<std::string>& fields, const Rows& rows, uint64_t record) {
-    if (warned_) return;
-    const int64_t t = timeField(fields, rows.where(0));
-    if (record == 0) firstTime_ = t;
-    const int64_t expected = firstTime_ + static_cast<int64_t>(record) * interval_;
-    if (std::llabs(t - expected) * 2 > interval_) {
-      std::cerr << "rvx: " << rows.where(0) << ": warning: the time column is not spaced "
-                << secondsText(interval_) << " s apart; the recording keeps only the interval\n";
-      warned_ = true;
+    const Seconds time = timeField(fields, rows.where(0));
+    const int64_t t = time.microseconds;
+    if (record == 0) {
+      expected_ = t;
+      if (t != 0) {
+        std::cerr << "rvx: " << rows.where(0) << ": warning: the time column starts at "
+                  << fields[0]
+                  << " s; the recording counts its time from the first record, which export shows "
+                     "at 0 s\n";
+      }
     }
+    const bool onTime = time.whole && t == expected_ && !beyond_;
+    if (intervalGiven_) {
+      if (!warned_ && (std::llabs(t - expected_) > interval_ / 2 || beyond_)) {
+        std::cerr << "rvx: " << rows.where(0) << ": warning: the time column is not spaced "
+                  << secondsText(interval_) << " s apart; the recording keeps only the interval\n";
+        warned_ = true;
+      }
+    } else if (!onTime) {
+      throw ToolError(rows.where(0) + ": the time " + fields[0] + " s breaks the even spacing of " +
+                      secondsText(interval_) + " s (expected " + secondsText(expected_) +
+                      " s); give --scan-interval-us to record the rows evenly spaced all the same");
+    }
+    beyond_ = beyond_ || expected_ > std::numeric_limits<int64_t>::max() - interval_;
+    if (!beyond_) expected_ += interval_;
   }
 
  private:
   int64_t interval_;
-  int64_t firstTime_ = 0;
+  bool intervalGiven_;
+  int64_t expected_ = 0;
+  bool beyond_ = false;  // the next time would not fit 64 bits
   bool warned_ = false;
 };
 
@@ -283,15 +328,16 @@ uint64_t inputSize(const std::string& input) {
 
 // Every row after the heading as a record; returns their number.
 uint64_t addRecords(CreateSession& session, Rows& rows, const Headings& headings, int64_t interval,
-                    const std::string& input) {
+                    const FromCsvOptions& options) {
+  const std::string& input = options.input;
   std::vector<float> record(headings.columns.size());
   std::vector<std::string> fields;
-  TimeColumnWatch watch(interval);
+  TimeColumn times(interval, options.scanInterval.has_value());
   Progress progress("import", inputSize(input));
   uint64_t records = 0;
   while (rows.next(fields)) {
     requireWidth(fields, headings, rows);
-    if (headings.timeColumn) watch.follow(fields, rows, records);
+    if (headings.timeColumn) times.follow(fields, rows, records);
     parseValues(fields, headings, rows, record.data());
     session.addRecord(record.data());
     ++records;
@@ -346,10 +392,13 @@ int runFromCsv(const FromCsvOptions& options) {
   try {
     const Headings headings = readHeadings(rows, options.input, declarations);
     const int64_t interval = scanInterval(options, headings, rows);
+    const PlannedRecording plan = plannedRecording(options, language, headings, interval);
+    for (const std::string& warning : checkFit(plan, options.output)) {
+      std::cerr << "rvx: " << options.output << ": warning: " << warning << '\n';
+    }
     UnfinishedRecording recording(options, language);
-    setHeaderValues(recording.session(), options, interval);
-    addChannels(recording.session(), headings.columns);
-    const uint64_t records = addRecords(recording.session(), rows, headings, interval, options.input);
+    applyPlan(recording.session(), plan);
+    const uint64_t records = addRecords(recording.session(), rows, headings, interval, options);
     recording.finish();
     reportRecording(options, recording.file(), records, headings.columns.size(), interval);
   } catch (const CsvError& error) {
@@ -363,7 +412,8 @@ Run addFromCsvOptions(CLI::App& command) {
   command.add_option("IN", options->input, "CSV file, or - for standard input")->required();
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
   optionalOption(command, "--scan-interval-us", options->scanInterval,
-                 "Microseconds between records (default: from the time column)");
+                 "Whole microseconds between records (default: from the time column, which must "
+                 "then step evenly); with it, the time column is not followed");
   auto* legacy = command.add_flag("--legacy", options->legacy,
                                   "Compact WIN 3.x/4.x layout with an RVI file (at most " +
                                       std::to_string(kdrvx::format::kCompactMaxChannels) + " channels)");
@@ -382,6 +432,11 @@ Run addFromCsvOptions(CLI::App& command) {
                      "VARIABLE:BITS: the column holds bit fields as unsigned integers");
   command.add_flag("--not-original", options->notOriginal, "Mark the file as not an original recording");
   command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  command.footer(
+      "The heading row names each channel by its variable, " + std::string(kVariableRule) +
+      ", with its unit in brackets if it has one: p1 [bar]. A first column headed time, t "
+      "or time [s] holds the time of each row in seconds.\n"
+      "Example: rvx import run.csv -o run.rvx --multichannel M1:8 --comment \"Pump test\"");
   return [options] { return runFromCsv(*options); };
 }
 

@@ -21,6 +21,7 @@ namespace {
 struct InfoOptions {
   std::string file;
   bool json = false;
+  bool allRecords = false;
 };
 
 std::string intervalText(int64_t microseconds) {
@@ -100,11 +101,30 @@ std::string versionText(uint32_t version) {
   return text;
 }
 
-std::string bitsText(float value) { return std::to_string(std::bit_cast<uint32_t>(value)); }
-
 nlohmann::ordered_json number(float value) {
   if (!std::isfinite(value)) return nullptr;
   return shortestDouble(value);
+}
+
+// A multichannel's stored minimum and maximum come from float comparisons of
+// its bit patterns. They are its smallest and largest bit field where every
+// pattern it can hold is a positive finite float, which orders as the
+// unsigned number does: up to 30 bits.
+constexpr int32_t kBitsThatOrderAsFloats = 30;
+
+std::optional<uint32_t> bitFieldExtreme(const ChannelInfo& channel, float stored) {
+  if (channel.multiChannelBits > kBitsThatOrderAsFloats) return std::nullopt;
+  return std::bit_cast<uint32_t>(stored);
+}
+
+std::string bitFieldText(const ChannelInfo& channel, float stored) {
+  const auto bits = bitFieldExtreme(channel, stored);
+  return bits ? std::to_string(*bits) : "-";
+}
+
+nlohmann::ordered_json bitFieldJson(const ChannelInfo& channel, float stored) {
+  const auto bits = bitFieldExtreme(channel, stored);
+  return bits ? nlohmann::ordered_json(*bits) : nlohmann::ordered_json(nullptr);
 }
 
 }  // namespace
@@ -119,7 +139,7 @@ std::string fileLayoutName(const std::string& file) {
 }
 
 void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& info,
-               const std::string& layout) {
+               const RecordCount& count, const std::string& layout) {
   constexpr size_t kIndent = 17;
   auto line = [&](const char* label, const std::string& value) {
     std::string padded = label;
@@ -133,9 +153,15 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
   line("Scan interval", intervalText(info.scanInterval));
   char duration[48];
   std::snprintf(duration, sizeof duration, ", %.6g s", info.durationSeconds());
-  line("Records", std::to_string(info.records) + duration);
+  const bool beyondCount = info.records != count.counted;
+  line("Records",
+       std::to_string(info.records) + duration +
+           (beyondCount ? " (the header counts " + std::to_string(count.counted) + ")" : ""));
   line("Trigger record", std::to_string(info.triggerRecord));
-  line("Statistics", statisticsText(info.flagStatistics));
+  line("Statistics", statisticsText(info.flagStatistics) +
+                         (beyondCount && info.flagStatistics != 0
+                              ? " (of the header's " + std::to_string(count.counted) + " records)"
+                              : ""));
   line("Comment", info.comment);
   line("Company", info.company);
   line("Instrument", info.instrument);
@@ -157,7 +183,9 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
     if (c.multiChannelBits) {
       // Bit fields: their extremes as the unsigned numbers that export
       // writes; a mean of bit patterns means nothing.
-      if (info.minMaxValid()) row.insert(row.end(), {bitsText(c.minimum), bitsText(c.maximum)});
+      if (info.minMaxValid()) {
+        row.insert(row.end(), {bitFieldText(c, c.minimum), bitFieldText(c, c.maximum)});
+      }
       if (info.meanRmsValid()) row.insert(row.end(), {"-", "-"});
     } else {
       if (info.minMaxValid()) row.insert(row.end(), {floatText(c.minimum), floatText(c.maximum)});
@@ -168,7 +196,8 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
   table.print(out);
 }
 
-std::string infoJson(const std::string& file, const RecordingInfo& info, const std::string& layout) {
+std::string infoJson(const std::string& file, const RecordingInfo& info, const RecordCount& count,
+                     const std::string& layout) {
   using nlohmann::ordered_json;
   ordered_json document;
   document["file"] = file;
@@ -179,6 +208,8 @@ std::string infoJson(const std::string& file, const RecordingInfo& info, const s
   document["original"] = info.original;
   document["scan_interval_us"] = info.scanInterval;
   document["records"] = info.records;
+  document["records_in_data"] =
+      count.held ? nlohmann::ordered_json(*count.held) : nlohmann::ordered_json(nullptr);
   document["duration_s"] = info.durationSeconds();
   document["trigger_record"] = info.triggerRecord;
   document["statistics_flag"] = info.flagStatistics;
@@ -205,13 +236,16 @@ std::string infoJson(const std::string& file, const RecordingInfo& info, const s
     channel["linearisation"] = c.linearisation;
     channel["linearisation_table"] = c.lintab;
     channel["multichannel_bits"] = c.multiChannelBits;
+    // A multichannel's values are bit fields: its extremes are unsigned
+    // numbers, and a mean or RMS of them means nothing.
+    const bool bits = c.multiChannelBits != 0;
     if (info.minMaxValid()) {
-      channel["minimum"] = number(c.minimum);
-      channel["maximum"] = number(c.maximum);
+      channel["minimum"] = bits ? bitFieldJson(c, c.minimum) : number(c.minimum);
+      channel["maximum"] = bits ? bitFieldJson(c, c.maximum) : number(c.maximum);
     }
     if (info.meanRmsValid()) {
-      channel["mean"] = number(c.mean);
-      channel["rms"] = number(c.rms);
+      channel["mean"] = bits ? nullptr : number(c.mean);
+      channel["rms"] = bits ? nullptr : number(c.rms);
     }
     channels.push_back(std::move(channel));
   }
@@ -246,11 +280,17 @@ namespace {
 int runInfo(const InfoOptions& options) {
   const std::string layout = fileLayoutName(options.file);
   ReadSession session(options.file);
-  const RecordingInfo info = queryRecording(session);
+  RecordingInfo info = queryRecording(session);
+  const RecordCount count = countRecords(options.file, info.records, options.allRecords);
+  if (count.held && *count.held < count.counted) {
+    std::cerr << "rvx: " << options.file << ": warning: the header says " << count.counted
+              << " records but the data holds only " << *count.held << " (truncated?)\n";
+  }
+  info.records = count.toRead;
   if (options.json) {
-    std::cout << infoJson(options.file, info, layout);
+    std::cout << infoJson(options.file, info, count, layout);
   } else {
-    printInfo(std::cout, options.file, info, layout);
+    printInfo(std::cout, options.file, info, count, layout);
   }
   return kExitOk;
 }
@@ -259,6 +299,9 @@ Run addInfoOptions(CLI::App& command) {
   auto options = std::make_shared<InfoOptions>();
   command.add_option("FILE", options->file, "RVX file")->required();
   command.add_flag("--json", options->json, "One JSON document instead of the report");
+  command.add_flag(
+      "--all-records", options->allRecords,
+      "Report every whole record the data holds, also those beyond the header's count");
   return [options] { return runInfo(*options); };
 }
 

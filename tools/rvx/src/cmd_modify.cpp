@@ -2,6 +2,7 @@
 // library's modify context; the data records are not touched.
 #include <iostream>
 
+#include "claims.h"
 #include "commands.h"
 #include "format/limits.h"
 #include "subcommand.h"
@@ -35,6 +36,9 @@ int runModify(const ModifyOptions& options) {
   if (options.comment) checkLength(comment, kdrvx::format::kCommentLimit, "--comment");
   if (options.nameMeasurement) checkLength(*options.nameMeasurement, kdrvx::format::kNameMeasurementLimit, "--name");
 
+  // The library would write a whole header over a file that ends inside
+  // its header, and so grow it.
+  requireWholeHeader(options.file);
   ModifySession session(options.file);
   std::string oldComment, oldName;
   if (options.comment) oldComment = session.comment(comment);

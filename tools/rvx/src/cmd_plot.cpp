@@ -4,6 +4,7 @@
 #include <bit>
 #include <iostream>
 
+#include "claims.h"
 #include "commands.h"
 #include "plot.h"
 #include "subcommand.h"
@@ -19,7 +20,8 @@ int runPlot(const PlotOptions& options) {
   }
   refuseSameFile(options.file, options.output);
   ReadSession session(options.file);
-  const RecordingInfo info = queryRecording(session);
+  RecordingInfo info = queryRecording(session);
+  info.records = countRecords(options.file, info.records, options.allRecords).toRead;
   const std::vector<int> selected = selectChannels(info, options.channels);
   const size_t channels = info.channels.size();
 
@@ -71,6 +73,7 @@ Run addPlotOptions(CLI::App& command) {
       ->delimiter(',');
   command.add_option("--width", options->width, "Pixels of the time axis (default 900)");
   command.add_option("--panel-height", options->panelHeight, "Pixels per channel (default 150)");
+  command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   return [options] { return runPlot(*options); };
 }
 

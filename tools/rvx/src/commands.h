@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "claims.h"
 #include "library.h"
 
 namespace rvx {
@@ -18,6 +19,7 @@ struct ExportOptions {
   std::vector<std::string> channels;
   std::string records;
   bool noTime = false;
+  bool allRecords = false;  // also the records beyond the header's count
 };
 int runExport(const ExportOptions& options);
 
@@ -26,13 +28,17 @@ struct PlotOptions {
   std::vector<std::string> channels;
   uint32_t width = 900;
   uint32_t panelHeight = 150;
+  bool allRecords = false;  // also the records beyond the header's count
 };
 int runPlot(const PlotOptions& options);
 
-// Shared by info and demo: the report of `rvx info`.
+// Shared by info and demo: the report of `rvx info`. `info.records` is the
+// number of records reported; `count` tells the header's count and what the
+// data holds.
 void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& info,
-               const std::string& layout);
-std::string infoJson(const std::string& file, const RecordingInfo& info, const std::string& layout);
+               const RecordCount& count, const std::string& layout);
+std::string infoJson(const std::string& file, const RecordingInfo& info, const RecordCount& count,
+                     const std::string& layout);
 // Layout name of a file from its first bytes ("" when it cannot be read).
 std::string fileLayoutName(const std::string& file);
 

@@ -59,7 +59,8 @@ struct RecordingInfo {
   bool original = true;
   std::string date, time;  // as the library formats them
   int64_t scanInterval = 0;  // microseconds
-  uint32_t records = 0, triggerRecord = 0, flagStatistics = 0;
+  uint64_t records = 0;      // the header's count, unless a subcommand reads all records held
+  uint32_t triggerRecord = 0, flagStatistics = 0;
   std::string comment, company, instrument, serialNumber, nameMeasurement, triggerSetting;
   std::vector<ChannelInfo> channels;
 

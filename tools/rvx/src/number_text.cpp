@@ -1,5 +1,8 @@
 #include "number_text.h"
 
+#include <algorithm>
+#include <bit>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -7,11 +10,60 @@
 
 namespace rvx {
 
-char* writeFloat(char* out, float value) {
-  if (std::isnan(value)) {
-    std::memcpy(out, "nan", 3);
-    return out + 3;
+namespace {
+
+constexpr uint32_t kQuietNan = 0x7FC00000u;
+constexpr uint32_t kSignBit = 0x80000000u;
+constexpr uint32_t kExponentBits = 0x7F800000u;
+constexpr std::string_view kNanWithBits = "nan(0x";
+
+char* writeText(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+bool isNanBits(uint32_t bits) {
+  return (bits & kExponentBits) == kExponentBits && (bits & ~(kExponentBits | kSignBit)) != 0;
+}
+
+char* writeNan(char* out, uint32_t bits) {
+  if (bits == kQuietNan) return writeText(out, "nan");
+  if (bits == (kQuietNan | kSignBit)) return writeText(out, "-nan");
+  out = writeText(out, kNanWithBits);
+  char hex[8];
+  const auto end = std::to_chars(hex, hex + sizeof hex, bits, 16).ptr;
+  const auto digits = static_cast<size_t>(end - hex);
+  out = writeText(out, std::string_view("00000000", sizeof hex - digits));
+  out = writeText(out, std::string_view(hex, digits));
+  *out++ = ')';
+  return out;
+}
+
+// "nan(0x...)" in any case, with the bits of a NaN.
+bool parseNanBits(std::string_view text, float& value) {
+  if (text.size() <= kNanWithBits.size() + 1 || text.back() != ')') return false;
+  for (size_t i = 0; i < kNanWithBits.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != kNanWithBits[i]) return false;
   }
+  const std::string_view hex =
+      text.substr(kNanWithBits.size(), text.size() - kNanWithBits.size() - 1);
+  uint32_t bits = 0;
+  const auto [end, error] = std::from_chars(hex.data(), hex.data() + hex.size(), bits, 16);
+  if (error != std::errc() || end != hex.data() + hex.size() || !isNanBits(bits)) return false;
+  value = std::bit_cast<float>(bits);
+  return true;
+}
+
+bool startsWithNanBits(std::string_view text) {
+  return text.size() >= 4 && std::tolower(static_cast<unsigned char>(text[0])) == 'n' &&
+         std::tolower(static_cast<unsigned char>(text[1])) == 'a' &&
+         std::tolower(static_cast<unsigned char>(text[2])) == 'n' && text[3] == '(';
+}
+
+}  // namespace
+
+char* writeFloat(char* out, float value) {
+  if (std::isnan(value)) return writeNan(out, std::bit_cast<uint32_t>(value));
   return std::to_chars(out, out + kMaxNumberText, value).ptr;
 }
 
@@ -96,6 +148,11 @@ bool belowSmallestFloat(std::string_view text) {
 bool parseFloat(std::string_view text, float& value) {
   text = trimBlanks(text);
   if (!stripPlus(text) || text.empty()) return false;
+  // The bits of a NaN, sign included, which from_chars would read as the
+  // usual NaN.
+  const bool negative = text.front() == '-';
+  if (startsWithNanBits(text.substr(negative ? 1 : 0)))
+    return !negative && parseNanBits(text, value);
   float result = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), result,
                                       std::chars_format::general);
@@ -124,19 +181,85 @@ bool parseSigned(std::string_view text, int64_t& value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
-bool parseSeconds(std::string_view text, int64_t& microseconds) {
-  text = trimBlanks(text);
-  if (!stripPlus(text) || text.empty()) return false;
-  double seconds = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds,
-                                      std::chars_format::general);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds)) {
-    return false;
+namespace {
+
+// The decimal digits of a number without leading zeros, and the power of
+// ten they are to be multiplied by.
+struct Decimal {
+  bool negative = false;
+  std::string digits;
+  int exponent = 0;
+};
+
+constexpr size_t kMaxDigits = 40;
+constexpr int kMaxExponent = 400;
+
+std::optional<Decimal> parseDecimal(std::string_view text) {
+  Decimal number;
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    number.negative = text.front() == '-';
+    text.remove_prefix(1);
   }
-  const double scaled = std::round(seconds * 1e6);
-  if (std::fabs(scaled) > 9.0e18) return false;
-  microseconds = static_cast<int64_t>(scaled);
-  return true;
+  bool point = false, digit = false;
+  size_t i = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      digit = true;
+      if (point) --number.exponent;
+      if (!number.digits.empty() || c != '0') number.digits += c;
+    } else {
+      break;
+    }
+  }
+  if (!digit || number.digits.size() > kMaxDigits) return std::nullopt;
+  if (i < text.size()) {
+    if (text[i] != 'e' && text[i] != 'E') return std::nullopt;
+    int64_t exponent = 0;
+    std::string_view rest = text.substr(i + 1);
+    if (!rest.empty() && rest.front() == '+') rest.remove_prefix(1);
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), exponent);
+    if (error != std::errc() || end != rest.data() + rest.size() || rest.empty() ||
+        exponent > kMaxExponent || exponent < -kMaxExponent) {
+      return std::nullopt;
+    }
+    number.exponent += static_cast<int>(exponent);
+  }
+  return number;
+}
+
+constexpr int kMicrosecondsPerSecondDigits = 6;
+
+}  // namespace
+
+std::optional<Seconds> parseSeconds(std::string_view text) {
+  const auto number = parseDecimal(trimBlanks(text));
+  if (!number) return std::nullopt;
+  Seconds result;
+  if (number->digits.empty()) return result;
+  const int shift = number->exponent + kMicrosecondsPerSecondDigits;
+  std::string whole = number->digits, fraction;
+  if (shift >= 0) {
+    whole.append(static_cast<size_t>(shift), '0');
+  } else {
+    const auto places = static_cast<size_t>(-shift);
+    if (places >= whole.size()) whole.insert(0, places - whole.size() + 1, '0');
+    fraction = whole.substr(whole.size() - places);
+    whole.resize(whole.size() - places);
+  }
+  uint64_t magnitude = 0;
+  const auto parsed = std::from_chars(whole.data(), whole.data() + whole.size(), magnitude);
+  if (parsed.ec != std::errc()) return std::nullopt;
+  // Within a thousandth of a microsecond of a whole one: 0.000... or 0.999...
+  fraction.resize(std::max<size_t>(fraction.size(), 3), '0');
+  result.whole = fraction.compare(0, 3, "000") == 0 || fraction.compare(0, 3, "999") == 0;
+  if (fraction[0] >= '5') ++magnitude;
+  if (magnitude > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+  result.microseconds = static_cast<int64_t>(magnitude);
+  if (number->negative) result.microseconds = -result.microseconds;
+  return result;
 }
 
 }  // namespace rvx

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,8 +14,10 @@ namespace rvx {
 inline constexpr size_t kMaxNumberText = 32;
 
 // The shortest decimal text that reads back to exactly `value` ("0.1",
-// "-0", "1e-45", "3.4028235e+38"); NaN of any sign or payload is "nan",
-// infinities are "inf" and "-inf". Returns the end of the text.
+// "-0", "1e-45", "3.4028235e+38"); infinities are "inf" and "-inf". A NaN
+// keeps its bits: the usual quiet NaN is "nan", its negative "-nan", and
+// any other NaN "nan(0x7fc00123)" with all 32 bits. Returns the end of the
+// text.
 char* writeFloat(char* out, float value);
 char* writeUnsigned(char* out, uint64_t value);
 char* writeSigned(char* out, int64_t value);
@@ -30,15 +33,23 @@ std::string secondsText(int64_t microseconds);
 double shortestDouble(float value);
 
 // Reads a whole field (blanks around it are ignored) as a float. Accepts
-// what writeFloat writes, a leading '+', "nan", "inf" and "infinity" in any
-// case. A magnitude below the smallest float becomes a zero of its sign; one
-// above the largest float is refused.
+// what writeFloat writes (the NaN bits included), a leading '+', "nan",
+// "inf" and "infinity" in any case. A magnitude below the smallest float
+// becomes a zero of its sign; one above the largest float is refused, and so
+// is a "nan(...)" that does not give the bits of a NaN.
 bool parseFloat(std::string_view text, float& value);
 bool parseUnsigned(std::string_view text, uint64_t& value);
 bool parseSigned(std::string_view text, int64_t& value);
-// Decimal seconds ("0.0015", "2", "1e-3") as a whole number of microseconds,
-// rounded to the nearest.
-bool parseSeconds(std::string_view text, int64_t& microseconds);
+// Decimal seconds ("0.0015", "2", "1e-3"), read exactly as decimals: the
+// nearest whole number of microseconds, and whether the text is one (to
+// within a thousandth of a microsecond, which other programs' printing of
+// doubles may add). Empty for a text that is not a number or whose
+// microseconds do not fit 64 bits.
+struct Seconds {
+  int64_t microseconds = 0;
+  bool whole = true;
+};
+std::optional<Seconds> parseSeconds(std::string_view text);
 
 std::string_view trimBlanks(std::string_view text);
 

@@ -1,6 +1,7 @@
 #include "raw_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
@@ -63,6 +64,22 @@ void addRecord(const float* record, bool first, std::vector<RunningStatistics>& 
   }
 }
 
+// The bits a multichannel of `bits` bits may set; all for an ordinary
+// channel and a field of 32 bits.
+uint32_t allowedBits(uint8_t bits) {
+  constexpr uint8_t kWholeValue = 32;
+  return bits == 0 || bits >= kWholeValue ? ~0u : (1u << bits) - 1;
+}
+
+void followStrayBits(const float* record, uint64_t index, const std::vector<uint32_t>& allowed,
+                     std::vector<StrayBits>& stray) {
+  for (size_t k = 0; k < allowed.size(); ++k) {
+    const uint32_t bits = std::bit_cast<uint32_t>(record[k]);
+    if ((bits & ~allowed[k]) == 0) continue;
+    if (stray[k].records++ == 0) stray[k].first = index, stray[k].firstBits = bits;
+  }
+}
+
 }  // namespace
 
 bool RawFile::tooShort() const { return headerBytes < kRecognisableBytes; }
@@ -112,14 +129,53 @@ DataArea dataArea(const RawFile& file) {
   return area;
 }
 
+std::optional<DataRecords> dataRecords(const RawFile& file, uint64_t counted) {
+  const kdrvx::format::Layout* layout = file.recognised.layout;
+  const auto offset = static_cast<uint64_t>(file.recognised.dataOffset);
+  if (layout == nullptr || file.recognised.status != 0 || file.length < offset) return std::nullopt;
+  const RVX_HEADER& h = *file.converted;
+  const uint64_t data = file.length - offset;
+  DataRecords records;
+  if (layout->records(h) != kdrvx::format::RecordKind::Sparse) {
+    const uint64_t size = kdrvx::format::recordSize(h.NoChannels);
+    if (size != 0) records = {data / size, data % size};
+    return records;
+  }
+  // Record m (from 1) holds the channels whose rate divides into it.
+  std::vector<uint32_t> rates;
+  for (uint32_t k = 0; k < h.NoChannels && k < kdrvx::format::kMaxChannels; ++k) {
+    rates.push_back(h.Channel[k].ChannelIndRate);
+  }
+  if (std::find(rates.begin(), rates.end(), 0u) != rates.end()) return std::nullopt;
+  uint64_t bytes = 0;
+  const uint64_t enough = counted + data / kBytesPerValue + 1;
+  for (uint64_t m = 1; m <= enough; ++m) {
+    uint64_t size = 0;
+    for (uint32_t rate : rates) {
+      if (rate == 1 || m % rate == 1) size += kBytesPerValue;
+    }
+    if (bytes + size > data) break;
+    bytes += size;
+    records.whole = m;
+    if (records.whole > counted && bytes == data) break;
+  }
+  records.trailingBytes = data - bytes;
+  return records;
+}
+
 Recount recountRecords(const RawFile& file, uint64_t count,
                        const std::function<void(uint64_t)>& progress) {
   const size_t channels = file.header->NoChannels;
   std::vector<RunningStatistics> running(channels);
+  std::vector<uint32_t> allowed;
+  for (size_t k = 0; k < channels; ++k)
+    allowed.push_back(allowedBits(file.header->Channel[k].MultiChannel));
   Recount recount;
+  recount.strayBits.resize(channels);
   readRecords(file.name, dataArea(file).offset, count, channels, [&](const float* records, size_t got) {
     for (size_t i = 0; i < got; ++i, ++recount.records) {
       addRecord(records + i * channels, recount.records == 0, running);
+      followStrayBits(records + i * channels, recount.records, allowed, recount.strayBits);
     }
     if (progress) progress(recount.records);
   });

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,15 +54,34 @@ struct DataArea {
 };
 DataArea dataArea(const RawFile& file);
 
+// Whole records in the data area of a file of any layout, by the kind of
+// its records, and the bytes of a partial record after them. Sparse WIN 2.x
+// records differ in size by their channels' individual rates; records that
+// hold no channel at all are counted up to `counted` (the header's count).
+// Empty when the rates give no rule (a rate of 0) or the file has no data
+// area (it ends inside its header).
+struct DataRecords {
+  uint64_t whole = 0;
+  uint64_t trailingBytes = 0;
+};
+std::optional<DataRecords> dataRecords(const RawFile& file, uint64_t counted);
+
 // Minimum, maximum, mean and RMS of each channel over the records, by the
 // format's statistics arithmetic, so that a recount gives the values a
 // properly closed file holds.
 struct ChannelStatistics {
   float minimum = 0, maximum = 0, mean = 0, rms = 0;
 };
+// Records of a multichannel that set bits beyond its declared number.
+struct StrayBits {
+  uint64_t records = 0;
+  uint64_t first = 0;      // the first such record, counted from 0
+  uint32_t firstBits = 0;  // its bit field
+};
 struct Recount {
   uint64_t records = 0;  // whole records read
   std::vector<ChannelStatistics> channels;  // all zero when no record was read
+  std::vector<StrayBits> strayBits;         // per channel
 };
 
 // Recounts the first `count` records of the data area of a current-layout

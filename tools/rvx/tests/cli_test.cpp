@@ -36,8 +36,10 @@ std::vector<std::vector<std::string>> csvRows(const std::string& text) {
 
 Recording smallRecording() {
   Recording recording;
-  recording.channels = {{"p1", "bar", "Inlet"}, {"T2", "°C", "Oil"}, {"dp1", "mbar", "Filter"},
-                        {"M1", "", "Inputs", 8}};
+  recording.channels = {{"p1", "bar", "Inlet"},
+                        {"T2", "°C", "Oil"},
+                        {"dp1", "mbar", "Filter"},
+                        {"M1", "", "Inputs", 32}};
   recording.records = {{1.0f, 20.5f, -0.25f, std::bit_cast<float>(5u)},
                        {2.0f, 21.0f, 0.1f, std::bit_cast<float>(6u)},
                        {3.0f, -40.0f, 1e-40f, std::bit_cast<float>(0x80000001u)}};
@@ -72,7 +74,7 @@ TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
   EXPECT_EQ(channels[1]["variable"], "T2");
   EXPECT_EQ(channels[1]["unit"], "°C");
   EXPECT_EQ(channels[1]["name"], "Oil");
-  EXPECT_EQ(channels[3]["multichannel_bits"], 8);
+  EXPECT_EQ(channels[3]["multichannel_bits"], 32);
   // Statistics as the library stored them, and as short numbers.
   const ReadBack back = readBack(at("a.rvx"));
   for (size_t k = 0; k < 3; ++k) {
@@ -87,7 +89,7 @@ TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
   ASSERT_EQ(text.status, 0) << text.err;
   EXPECT_NE(text.out.find("Layout           current, version s (115)"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("Scan interval    1500 µs"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("multi:8"), std::string::npos);
+  EXPECT_NE(text.out.find("multi:32"), std::string::npos);
 }
 
 TEST_F(Cli, ExportWritesShortestFloatsBitsAndTime) {
@@ -165,8 +167,9 @@ TEST_F(Cli, RecordingFromAnExportedCsvHoldsTheSameFloatsBitForBit) {
 
 TEST_F(Cli, RecordingFromCsvTakesTheCompactLayoutWithItsRviFile) {
   writeBytes(scratch.file("in.csv"), "time,p1 [bar],\"T2 [°C]\"\n0,1.5,20\n0.01,1.75,20.5\n0.02,2,21\n");
-  const Outcome run = rvx({"import", "in.csv", "-o", "old.rvx", "--legacy", "--language", "de", "--name",
-                       "Versuch 1", "--date", "24.12.2020", "--time", "18:30"});
+  const Outcome run =
+      rvx({"import", "in.csv", "-o", "old.rvx", "--legacy", "--language", "de", "--name",
+           "Versuch 1", "--date", "24.12.2020", "--time", "18:30", "--comment", "x"});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string rvi = readBytes(scratch.file("old.RVI"));
   EXPECT_NE(rvi.find("Name Messung    :  Versuch 1"), std::string::npos) << rvi;
@@ -196,8 +199,8 @@ TEST_F(Cli, RecordingFromCsvRefusesBadInputAndLeavesNoFile) {
 
   writeBytes(scratch.file("var.csv"), "p1,12\n1,2\n");
   run = rvx({"import", "var.csv", "-o", "var.rvx", "--scan-interval-us", "500"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("Invalid variable"), std::string::npos) << run.err;
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("'12' is not a variable"), std::string::npos) << run.err;
 
   // No time column and no interval is a usage error.
   run = rvx({"import", "var.csv", "-o", "var.rvx"});

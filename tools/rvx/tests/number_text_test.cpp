@@ -19,12 +19,12 @@ float readBack(const std::string& text) {
 
 TEST(FloatText, EveryFloatReadsBackBitForBit) {
   // Random bit patterns cover normals, subnormals, both zeros and the
-  // extremes; NaNs are left out (their payload is not text).
+  // extremes; NaNs keep their bits too.
   std::mt19937 random(7);
   for (int i = 0; i < 200000; ++i) {
-    const uint32_t bits = random();
+    uint32_t bits = random();
+    if (i % 16 == 0) bits |= 0x7F800001u;  // a NaN with some payload and sign
     const float value = std::bit_cast<float>(bits);
-    if (std::isnan(value)) continue;
     const std::string text = floatText(value);
     ASSERT_EQ(std::bit_cast<uint32_t>(readBack(text)), bits) << text;
   }
@@ -45,7 +45,9 @@ TEST(FloatText, IsTheShortestText) {
   EXPECT_EQ(floatText(3.4028235e38f), "3.4028235e+38");
   EXPECT_EQ(floatText(123456792.0f), "123456792");
   EXPECT_EQ(floatText(std::numeric_limits<float>::quiet_NaN()), "nan");
-  EXPECT_EQ(floatText(-std::numeric_limits<float>::quiet_NaN()), "nan");
+  EXPECT_EQ(floatText(-std::numeric_limits<float>::quiet_NaN()), "-nan");
+  EXPECT_EQ(floatText(std::bit_cast<float>(0x7FC00123u)), "nan(0x7fc00123)");
+  EXPECT_EQ(floatText(std::bit_cast<float>(0xFF800001u)), "nan(0xff800001)");
   EXPECT_EQ(floatText(-std::numeric_limits<float>::infinity()), "-inf");
 }
 
@@ -58,7 +60,10 @@ TEST(FloatText, ParsingAcceptsCommonFormsAndRefusesTheRest) {
   EXPECT_EQ(std::bit_cast<uint32_t>(readBack("-1e-60")), std::bit_cast<uint32_t>(-0.0f));
   EXPECT_EQ(std::bit_cast<uint32_t>(readBack("1e-400")), 0u);
   float value = 0;
-  for (const char* bad : {"", " ", "1e39", "-1e400", "1,5", "0x10", "++1", "+-1", "1.5.2", "abc", "1 2"}) {
+  EXPECT_EQ(std::bit_cast<uint32_t>(readBack("NAN(0X7FC00123)")), 0x7FC00123u);
+  for (const char* bad :
+       {"", " ", "1e39", "-1e400", "1,5", "0x10", "++1", "+-1", "1.5.2", "abc", "1 2", "nan(123)",
+        "nan(0x3f800000)", "-nan(0x7fc00123)", "nan(0x7fc00123"}) {
     EXPECT_FALSE(parseFloat(bad, value)) << bad;
   }
 }
@@ -70,17 +75,28 @@ TEST(SecondsText, IsExactDecimalSeconds) {
   EXPECT_EQ(secondsText(9999000), "9.999");
   EXPECT_EQ(secondsText(-250), "-0.00025");
   EXPECT_EQ(secondsText(1), "0.000001");
-  int64_t microseconds = 0;
-  ASSERT_TRUE(parseSeconds("0.0015", microseconds));
-  EXPECT_EQ(microseconds, 1500);
-  ASSERT_TRUE(parseSeconds("1e-3", microseconds));
-  EXPECT_EQ(microseconds, 1000);
+  // Read as decimals: whole microseconds, give or take what printing a
+  // double adds; anything finer is a fraction.
+  const struct {
+    const char* text;
+    int64_t microseconds;
+    bool whole;
+  } kSeconds[] = {{"0.0015", 1500, true},          {"1e-3", 1000, true},
+                  {"-2.5E+1", -25000000, true},    {"0.30000000000000004", 300000, true},
+                  {"0.0000015", 2, false},         {"0.0000014", 1, false},
+                  {"7.9999999999", 8000000, true}, {"0", 0, true}};
+  for (const auto& c : kSeconds) {
+    const auto seconds = parseSeconds(c.text);
+    ASSERT_TRUE(seconds) << c.text;
+    EXPECT_EQ(seconds->microseconds, c.microseconds) << c.text;
+    EXPECT_EQ(seconds->whole, c.whole) << c.text;
+  }
   // Every text it writes reads back to the same microseconds.
   for (int64_t us : {int64_t{0}, int64_t{1}, int64_t{999999}, int64_t{123456789012}}) {
-    ASSERT_TRUE(parseSeconds(secondsText(us), microseconds));
-    EXPECT_EQ(microseconds, us);
+    EXPECT_EQ(parseSeconds(secondsText(us))->microseconds, us);
   }
-  EXPECT_FALSE(parseSeconds("1s", microseconds));
+  for (const char* bad : {"1s", "", ".", "1e", "inf", "nan", "1e400", "--1"})
+    EXPECT_FALSE(parseSeconds(bad)) << bad;
 }
 
 TEST(ShortestDouble, PrintsAsTheFloatText) {

@@ -1,0 +1,330 @@
+// What rvx refuses to store and what it reports about a file before using
+// it: a target that cannot hold what is asked, a file whose header claims
+// more or less than it holds, multichannels as bit fields, NaN bits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <tuple>
+
+#include "raw_file.h"
+#include "support/cli_support.h"
+#include "support/test_support.h"
+
+namespace rvx::test {
+namespace {
+
+using kdrvx::test::readBytes;
+using kdrvx::test::ScratchDir;
+using kdrvx::test::writeBytes;
+
+class Content : public ::testing::Test {
+ protected:
+  Outcome rvx(const std::vector<std::string>& arguments) {
+    return runRvx(arguments, scratch.path());
+  }
+  std::string at(const std::string& name) const { return scratch.file(name).string(); }
+  bool exists(const std::string& name) const { return std::filesystem::exists(scratch.file(name)); }
+  // Runs rvx and expects `status` and `says` on stderr.
+  void expectRun(const std::vector<std::string>& arguments, int status, const std::string& says) {
+    const Outcome run = rvx(arguments);
+    EXPECT_EQ(run.status, status) << run.err;
+    EXPECT_NE(run.err.find(says), std::string::npos) << "expected '" << says << "' in\n" << run.err;
+  }
+  ScratchDir scratch;
+};
+
+Recording twoChannels(std::vector<std::vector<float>> records, uint16_t bits = 0) {
+  Recording recording;
+  recording.channels = {{"p1", "bar", "Inlet"}, {"M1", "", "Inputs", bits}};
+  recording.records = std::move(records);
+  return recording;
+}
+
+float bits(uint32_t pattern) { return std::bit_cast<float>(pattern); }
+
+TEST_F(Content, ImportRefusesWhatTheLayoutCannotHoldAndWritesNothing) {
+  writeBytes(scratch.file("in.csv"), "time,p1 [bar],M1\n0,1.5,3\n0.01,1.75,5\n");
+  const std::string wordy = [] {
+    std::string text;
+    for (int i = 0; i < 50; ++i) text += "word ";
+    return text + "end";
+  }();
+  const struct {
+    std::vector<std::string> options;
+    const char* says;
+  } kCases[] = {
+      // Any layout.
+      {{"--company", std::string(64, 'c')}, "the company has 64 characters; at most 63 fit"},
+      {{"--comment", std::string(292, 'c')}, "the comment has 292 characters; at most 291 fit"},
+      {{"--date", "31.02.2024"}, "the date 31.02.2024 does not exist"},
+      {{"--date", "99.99.9999"}, "the date 99.99.9999 does not exist"},
+      {{"--time", "24:00"}, "the time 24:00 does not exist"},
+      {{"--scan-interval-us", "0"}, "a scan interval of 0 µs does not fit"},
+      {{"--scan-interval-us", "4294967296"}, "a scan interval of 4294967296 µs does not fit"},
+      {{"--scan-interval-us", "1.5"},
+       "--scan-interval-us 1.5: the header holds whole microseconds"},
+      // The compact layout and its RVI file.
+      {{"--legacy", "--comment", "x", "--multichannel", "M1:8"}, "cannot hold the multichannel M1"},
+      {{"--legacy", "--comment", "x", "--company", "Ωmega"}, "'Ω' is not a Latin-1 character"},
+      {{"--legacy", "--comment", "two\nlines"}, "its RVI file does not keep line breaks"},
+      {{"--legacy", "--comment", wordy}, "its RVI file gives back only the first"},
+      {{"--legacy"}, "the comment: left empty, it reads back from the RVI file as"},
+      {{"--legacy", "--comment", "x", "--time", "10:15:30"},
+       "reads back as 10:15 (it keeps no seconds)"},
+      {{"--legacy", "--comment", "x", "--not-original"}, "the mark 'not an original recording'"},
+      {{"--legacy", "--comment", "x", "--date", "1.1.2101"}, "the date 1.1.2101: it reads back as"},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> arguments = {"import", "in.csv", "-o", "out.rvx"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(c.options.back());
+    expectRun(arguments, 2, c.says);
+    EXPECT_FALSE(exists("out.rvx"));
+    EXPECT_FALSE(exists("out.RVI"));
+  }
+  // The RVI file's own name is one of its lines: a trigger setting read back
+  // from it would be the line after "Trigger.RVI".
+  expectRun({"import", "in.csv", "-o", "Trigger.rvx", "--legacy", "--comment", "x"}, 2,
+            "the trigger setting: left empty, it reads back from the RVI file as");
+
+  // What fits is kept: a Latin-1 compact recording, and an interval of
+  // whole milliseconds beyond 2^32 µs.
+  Outcome run = rvx({"import", "in.csv", "-o", "ok.rvx", "--legacy", "--comment", "Prüfung 1",
+                     "--company", "Müller & Söhne", "--time", "10:15"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readBack(at("ok.rvx")).company, u"Müller & Söhne");
+  EXPECT_EQ(readBack(at("ok.rvx")).comment, u"Prüfung 1");
+  run = rvx({"import", "in.csv", "-o", "slow.rvx", "--scan-interval-us", "4294967295000"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readBack(at("slow.rvx")).interval, 4294967295000);
+}
+
+TEST_F(Content, ImportTakesOnlyVariablesThatReadBackAsWritten) {
+  for (const char* bad :
+       {"p1.2", "\"p1,x\"", "p01", "p128", "p0", "1p", "abc1", "p 1", "p", "#1"}) {
+    SCOPED_TRACE(bad);
+    writeBytes(scratch.file("in.csv"), std::string("T1,") + bad + "\n1,2\n");
+    expectRun(
+        {"import", "in.csv", "-o", "out.rvx", "--scan-interval-us", "10"}, 2,
+        "is not a variable; a variable is one or two letters followed by a number from 1 to 127");
+    EXPECT_FALSE(exists("out.rvx"));
+  }
+  writeBytes(scratch.file("in.csv"), "dp3,T127,µ1,Ωx2\n1,2,3,4\n");
+  ASSERT_EQ(rvx({"import", "in.csv", "-o", "out.rvx", "--scan-interval-us", "10"}).status, 0);
+  const ReadBack back = readBack(at("out.rvx"));
+  ASSERT_EQ(back.channels.size(), 4u);
+  EXPECT_EQ(back.channels[0].variable, u"dp3");
+  EXPECT_EQ(back.channels[1].variable, u"T127");
+  EXPECT_EQ(back.channels[2].variable, u"µ1");
+  EXPECT_EQ(back.channels[3].variable, u"Ωx2");
+  EXPECT_NE(rvx({"import", "--help"}).out.find("one or two letters followed by a number"),
+            std::string::npos);
+}
+
+TEST_F(Content, ImportFollowsItsTimeColumn) {
+  const struct {
+    const char* csv;
+    const char* interval;  // --scan-interval-us, if given
+    int status;
+    const char* says;  // on stderr
+    int64_t recorded;  // the interval of the recording made
+  } kCases[] = {
+      {"t,p1\n0,1\n0.001,2\n0.003,3\n", nullptr, 1, "line 4, column 1: the time 0.003 s breaks", 0},
+      {"t,p1\n0,1\n0.001,2\n0.0005,3\n", nullptr, 1, "line 4, column 1: the time 0.0005 s", 0},
+      {"t,p1\n0,1\n0.001,2\n\n0.002,3\n0.002,4\n", nullptr, 1, "line 6, column 1: the time", 0},
+      {"t,p1\n0,1\n0.0000015,2\n", nullptr, 1, "line 3: the time 0.0000015 s is not a whole", 0},
+      {"t,p1\n0,1\n0,2\n", nullptr, 1, "line 3: the time column does not increase", 0},
+      {"t,p1\n0,1\n0.001,2\n0.003,3\n", "1000", 0, "not spaced 0.001 s apart", 1000},
+      {"t,p1\n100,1\n100.5,2\n101,3\n", nullptr, 0, "warning: the time column starts at 100 s",
+       500000},
+      {"t,p1\n0,1\n0.1,2\n0.2,3\n0.30000000000000004,4\n", nullptr, 0, "", 100000},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.csv);
+    writeBytes(scratch.file("in.csv"), c.csv);
+    std::filesystem::remove(scratch.file("out.rvx"));
+    std::vector<std::string> arguments = {"import", "in.csv", "-o", "out.rvx"};
+    if (c.interval) arguments.insert(arguments.end(), {"--scan-interval-us", c.interval});
+    expectRun(arguments, c.status, c.says);
+    EXPECT_EQ(exists("out.rvx"), c.status == 0);
+    if (c.status == 0) EXPECT_EQ(readBack(at("out.rvx")).interval, c.recorded);
+  }
+}
+
+TEST_F(Content, NanBitsSurviveExportAndImport) {
+  const std::vector<uint32_t> patterns = {0x7FC00000u, 0xFFC00000u, 0x7FC00123u, 0xFF800001u};
+  std::vector<std::vector<float>> records;
+  for (uint32_t pattern : patterns) records.push_back({bits(pattern), 1.0f});
+  createRecording(at("nan.rvx"), twoChannels(records));
+  ASSERT_EQ(rvx({"export", "nan.rvx", "-o", "nan.csv"}).status, 0);
+  EXPECT_EQ(readBytes(scratch.file("nan.csv")),
+            "time [s],p1 [bar],M1\r\n0,nan,1\r\n0.001,-nan,1\r\n0.002,nan(0x7fc00123),1\r\n"
+            "0.003,nan(0xff800001),1\r\n");
+  ASSERT_EQ(rvx({"import", "nan.csv", "-o", "back.rvx"}).status, 0);
+  EXPECT_EQ(readBack(at("back.rvx")).values, readBack(at("nan.rvx")).values);
+}
+
+TEST_F(Content, MultichannelsAreBitFields) {
+  // info --json: the extremes as bit fields where they order as floats do,
+  // no mean or RMS.
+  createRecording(at("m8.rvx"), twoChannels({{1.0f, bits(0x81)}, {2.0f, bits(0x3)}}, 8));
+  createRecording(at("m32.rvx"), twoChannels({{1.0f, bits(0x80000001u)}, {2.0f, bits(3)}}, 32));
+  for (const auto& [file, minimum, maximum] :
+       {std::tuple<const char*, nlohmann::json, nlohmann::json>{"m8.rvx", 3, 129},
+        {"m32.rvx", nullptr, nullptr}}) {
+    SCOPED_TRACE(file);
+    const auto json = nlohmann::json::parse(rvx({"info", "--json", file}).out);
+    const auto& m1 = json["channels"][1];
+    EXPECT_EQ(m1["minimum"], minimum);
+    EXPECT_EQ(m1["maximum"], maximum);
+    EXPECT_TRUE(m1["mean"].is_null());
+    EXPECT_TRUE(m1["rms"].is_null());
+    EXPECT_EQ(json["channels"][0]["mean"], 1.5);
+  }
+  // check: set bits beyond the declared count.
+  createRecording(at("stray.rvx"), twoChannels({{1.0f, bits(0x81)}, {2.0f, bits(0x100)}}, 8));
+  const Outcome run = rvx({"check", "stray.rvx"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(
+      run.out.find("channel 1 (M1): 1 record set bits beyond its 8 bits (the first is record 1, "
+                   "0x00000100)"),
+      std::string::npos)
+      << run.out;
+  EXPECT_EQ(rvx({"check", "m8.rvx"}).status, 0);
+
+  // The demo's compact file holds no multichannel, and says what it leaves out.
+  const Outcome demo = rvx({"demo", "d"});
+  ASSERT_EQ(demo.status, 0) << demo.err;
+  const ReadBack compact = readBack(scratch.file("d") / "demo-compact.rvx");
+  ASSERT_EQ(compact.channels.size(), 7u);
+  for (const auto& channel : compact.channels) EXPECT_EQ(channel.bits, 0);
+  EXPECT_NE(
+      demo.err.find("keep no channel names and filters; those of p1, p2, p3, T1, T2, T3, dp1"),
+      std::string::npos)
+      << demo.err;
+  EXPECT_EQ(rvx({"check", "d/demo-compact.rvx"}).status, 0);
+}
+
+TEST_F(Content, CheckSeesAnInfiniteRmsThatDiffers) {
+  createRecording(at("big.rvx"), twoChannels({{1e30f, 1.0f}, {1e30f, 2.0f}}));
+  ASSERT_TRUE(std::isinf(readBack(at("big.rvx")).channels[0].rms));
+  EXPECT_EQ(rvx({"check", "big.rvx"}).status, 0);
+  std::string bytes = readBytes(scratch.file("big.rvx"));
+  const float one = 1.0f;
+  bytes.replace(1500 + 1392, 4, reinterpret_cast<const char*>(&one), 4);  // channel 0 RMSValue
+  writeBytes(scratch.file("big.rvx"), bytes);
+  const Outcome run = rvx({"check", "big.rvx"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("channel 0 (p1): stored RMS differ"), std::string::npos) << run.out;
+}
+
+TEST_F(Content, AFileThatEndsInsideItsHeaderIsNotUsed) {
+  // One file of each layout, cut short of its first record.
+  createRecording(at("current.rvx"), twoChannels({{1.0f, 2.0f}}));
+  createRecording(at("compact.rvx"), twoChannels({{1.0f, 2.0f}}), true);
+  std::vector<std::filesystem::path> files = {scratch.file("current.rvx"),
+                                              scratch.file("compact.rvx")};
+  for (OldLayout layout : {OldLayout::DosQ, OldLayout::DosP, OldLayout::Win2Sparse, OldLayout::Win3,
+                           OldLayout::Win6}) {
+    files.push_back(writeOldLayout(scratch.path(), layout).path);
+  }
+  for (const auto& file : files) {
+    const std::string name = file.filename().string();
+    SCOPED_TRACE(name);
+    const auto offset = static_cast<size_t>(readRawFile(file.string()).recognised.dataOffset);
+    ASSERT_GT(offset, 8u);
+    const std::string cut = readBytes(file).substr(0, offset - 1);
+    writeBytes(file, cut);
+    const std::string says = name + ": the file ends inside its header (" +
+                             std::to_string(offset - 1) + " of " + std::to_string(offset) +
+                             " bytes)";
+    expectRun({"info", name}, 1, says);
+    expectRun({"export", name, "-o", "out.csv"}, 1, says);
+    expectRun({"plot", name, "-o", "out.svg"}, 1, says);
+    expectRun({"convert", name, "-o", "out.rvx"}, 1, says);
+    expectRun({"modify", name, "--comment", "x"}, 1, says);
+    EXPECT_EQ(readBytes(file), cut);
+    for (const char* output : {"out.csv", "out.svg", "out.rvx"})
+      EXPECT_FALSE(exists(output)) << output;
+  }
+}
+
+TEST_F(Content, RecordsBeyondTheCountAreReportedAndReadOnRequest) {
+  // A recorder that died after its first record: the header counts 1 of 5.
+  createRecording(at("stale.rvx"), twoChannels(randomRecords(5, 2, 4)), false, 4, Close::Simple);
+  // A WIN 3.x file whose count says 2 of its 6.
+  const std::filesystem::path win3 = writeOldLayout(scratch.path(), OldLayout::Win3).path;
+  std::string bytes = readBytes(win3);
+  bytes[16] = 2;  // NoRecords of the compact header
+  writeBytes(win3, bytes);
+  const struct {
+    std::string file;
+    uint64_t counted, held;
+    const char* repair;
+  } kFiles[] = {{"stale.rvx", 1, 5, ", rvx repair recounts the header"}, {"win3.rvx", 2, 6, "\n"}};
+  for (const auto& f : kFiles) {
+    SCOPED_TRACE(f.file);
+    const std::string warning = f.file + ": warning: the data holds " + std::to_string(f.held) +
+                                " whole records, " + std::to_string(f.held - f.counted) +
+                                " beyond the header's count of " + std::to_string(f.counted) +
+                                " (a recording that stopped before its final header?); "
+                                "--all-records reads them" +
+                                f.repair;
+    const auto run = [&](std::vector<std::string> command, bool all) {
+      std::filesystem::remove(scratch.file("out.csv"));
+      std::filesystem::remove(scratch.file("out.svg"));
+      if (all) command.push_back("--all-records");
+      return rvx(command);
+    };
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"info", f.file},
+                                                    {"export", f.file, "-o", "out.csv"},
+                                                    {"plot", f.file, "-o", "out.svg"}}) {
+      Outcome plain = run(command, false);
+      EXPECT_EQ(plain.status, 0) << plain.err;
+      EXPECT_NE(plain.err.find(warning), std::string::npos) << plain.err;
+      Outcome all = run(command, true);
+      EXPECT_EQ(all.status, 0) << all.err;
+      EXPECT_EQ(all.err.find("warning"), std::string::npos) << all.err;
+    }
+    const auto rows = [&](bool all) {
+      EXPECT_EQ(run({"export", f.file, "-o", "out.csv"}, all).status, 0);
+      const std::string csv = readBytes(scratch.file("out.csv"));
+      return static_cast<uint64_t>(std::count(csv.begin(), csv.end(), '\n')) - 1;
+    };
+    EXPECT_EQ(rows(true), f.held);
+    EXPECT_EQ(rows(false), f.counted);
+    const auto json = nlohmann::json::parse(rvx({"info", "--json", "--all-records", f.file}).out);
+    EXPECT_EQ(json["records"], f.held);
+    EXPECT_EQ(json["records_in_data"], f.held);
+    EXPECT_NE(rvx({"info", "--all-records", f.file}).out.find(std::to_string(f.held) + ", "),
+              std::string::npos);
+  }
+  // And a count beyond the data.
+  writeBytes(scratch.file("cut.rvx"), readBytes(scratch.file("stale.rvx")).substr(0, 4300 + 8));
+  bytes = readBytes(scratch.file("cut.rvx"));
+  bytes[20] = 3;  // NoRecords
+  writeBytes(scratch.file("cut.rvx"), bytes);
+  expectRun({"info", "cut.rvx"}, 0, "warning: the header says 3 records but the data holds only 1");
+}
+
+TEST_F(Content, ConvertCutsATooLongTextOnlyWhenAsked) {
+  // A header text one character longer than the current layout's setter
+  // takes, as an older writer left it.
+  createRecording(at("long.rvx"), twoChannels({{1.0f, 2.0f}}));
+  std::string bytes = readBytes(scratch.file("long.rvx"));
+  for (size_t i = 0; i < 63; ++i) bytes[760 + 2 * i] = 'i', bytes[761 + 2 * i] = 0;  // Instrument
+  writeBytes(scratch.file("long.rvx"), bytes);
+  expectRun({"convert", "long.rvx", "-o", "new.rvx"}, 2,
+            "long.rvx: the instrument has 63 characters; the current layout takes at most 62 "
+            "(--cut-texts cuts it)");
+  EXPECT_FALSE(exists("new.rvx"));
+  expectRun({"convert", "long.rvx", "-o", "new.rvx", "--cut-texts"}, 0,
+            "warning: instrument cut to 62 characters");
+  EXPECT_EQ(readBack(at("new.rvx")).instrument, std::u16string(62, u'i'));
+}
+
+}  // namespace
+}  // namespace rvx::test
