@@ -154,39 +154,31 @@ TEST_F(BadInput, ChannelCounts0And49And255) {
 }
 
 // NoRecords is the header's word: a huge count changes nothing about where
-// the data end.
-TEST_F(BadInput, HugeRecordCount) {
-  for (const uint8_t version : {64, int{'s'}}) {
-    TestRecording r = recording(version, 2);
-    r.records = 0xFFFFFFFF;
-    const std::string records = floatRecords({{1, 2}, {3, 4}});
-    ASSERT_EQ(open((version == 64 ? win3Header(r) : currentHeader(r)) + records), 0u);
-    EXPECT_EQ(KDRVX_GetNoRecords(), 0xFFFFFFFFu);
-    float record[2];
-    EXPECT_EQ(KDRVX_ReadFirstRecord(record), 0u);
-    EXPECT_EQ(KDRVX_ReadNextRecord(record), 0u);
-    EXPECT_EQ(record[1], 4.0f);
-    EXPECT_EQ(KDRVX_ReadNextRecord(record), 1u);
-    EXPECT_EQ(KDRVX_ReadRecords(0xFFFFFFFF, 64, record), 0);
-    EXPECT_EQ(KDRVX_CloseRead(), 0u);
-  }
-}
-
-// A header size beyond the end of the file: the file opens, and there is
-// no record behind it.
-TEST_F(BadInput, HeaderSizePointingPastTheEnd) {
+// the data end. A header size beyond the end of the file: the file opens,
+// and there is no record behind it.
+TEST_F(BadInput, HugeRecordCountAndHeaderSizePointingPastTheEnd) {
   for (const uint8_t version : {40, 64, 96, int{'s'}}) {
-    TestRecording r = recording(version, 2);
-    r.headerSize = 0xFFFF;
-    const std::string header = version == 40   ? win2Header(r, {"", "", "", ""})
-                               : version == 64 ? win3Header(r)
-                               : version == 96 ? win6Header(r)
-                                               : currentHeader(r);
-    ASSERT_EQ(open(header + floatRecords({{1, 2}, {3, 4}})), 0u) << int(version);
-    float block[2 * 8];
-    EXPECT_EQ(KDRVX_ReadFirstRecord(block), 1u);
-    EXPECT_EQ(KDRVX_ReadRecords(0, 8, block), 0);
-    EXPECT_EQ(KDRVX_CloseRead(), 0u);
+    for (const bool hugeCount : {true, false}) {
+      SCOPED_TRACE(testing::Message() << int(version) << (hugeCount ? " count" : " size"));
+      TestRecording r = recording(version, 2);
+      if (hugeCount) r.records = 0xFFFFFFFF;
+      else r.headerSize = 0xFFFF;
+      const std::string header = version == 40   ? win2Header(r, {"", "", "", ""})
+                                 : version == 64 ? win3Header(r)
+                                 : version == 96 ? win6Header(r)
+                                                 : currentHeader(r);
+      ASSERT_EQ(open(header + floatRecords({{1, 2}, {3, 4}})), 0u);
+      float block[2 * 8];
+      if (hugeCount) {
+        EXPECT_EQ(KDRVX_GetNoRecords(), 0xFFFFFFFFu);
+        EXPECT_EQ(KDRVX_ReadFirstRecord(block), 0u);
+        EXPECT_EQ(KDRVX_ReadNextRecord(block), 0u);
+        EXPECT_EQ(block[1], 4.0f);
+      }
+      EXPECT_EQ(KDRVX_ReadNextRecord(block), 1u);
+      EXPECT_EQ(KDRVX_ReadRecords(hugeCount ? 0xFFFFFFFF : 0, 8, block), 0);
+      EXPECT_EQ(KDRVX_CloseRead(), 0u);
+    }
   }
 }
 
