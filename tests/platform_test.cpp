@@ -102,11 +102,15 @@ TEST_F(PlatformFile, SharingRules) {
   for (const Case& each : cases) {
     File first;
     ASSERT_TRUE(first.open(path.c_str(), each.first));
-    if (each.first == OpenMode::CreateReadWrite) ASSERT_TRUE(first.write("shared", 6));
+    if (each.first == OpenMode::CreateReadWrite) {
+      ASSERT_TRUE(first.write("shared", 6));
+    }
     File second;
     EXPECT_EQ(second.open(path.c_str(), each.second), each.secondOpens)
         << static_cast<int>(each.first) << " then " << static_cast<int>(each.second);
-    if (!each.secondOpens) EXPECT_EQ(platform::lastError(), platform::kErrorSharingViolation);
+    if (!each.secondOpens) {
+      EXPECT_EQ(platform::lastError(), platform::kErrorSharingViolation);
+    }
     // A refused create never empties the file that is in use.
     EXPECT_EQ(first.length(), 6);
   }

@@ -186,7 +186,21 @@ TEST(SummaryParser, DateAndRecordCountOnlyWhenTheHeaderLacksThem) {
   parse(u"Messung vom:  1.2.2000 3:04\r\nAnzahl S\u00E4tze:  99\r\n", *h);
   EXPECT_EQ(date(*h), 4122026);
   EXPECT_EQ(h->NoRecords, 7u);
+  // Any field out of its range makes the header's date invalid.
+  for (int field = 0; field < 8; ++field) {
+    h = header(0);
+    const int values[] = {0, 32, 0, 13, 1979, 2031, 24};
+    if (field < 2) h->Day = static_cast<uint8_t>(values[field]);
+    if (field == 2 || field == 3) h->Month = static_cast<uint8_t>(values[field]);
+    if (field == 4 || field == 5) h->Year = static_cast<uint16_t>(values[field]);
+    if (field == 6) h->Hour = 24;
+    if (field == 7) h->Minute = 60;
+    parse(u"Messung vom:  1.2.2000 3:04\r\n", *h);
+    EXPECT_EQ(date(*h), 1022000) << field;
+    EXPECT_EQ(h->Hour * 100 + h->Minute, 304) << field;
+  }
 
+  h = header(0);
   h->Month = 0, h->NoRecords = 0;
   parse(u"Data records:  -1\r\nMessung vom:  300.6.", *h);
   EXPECT_EQ(date(*h), 44060000);               // a day of 300 keeps its low 8 bits

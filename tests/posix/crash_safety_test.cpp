@@ -156,7 +156,9 @@ TEST_F(CrashSafety, AcknowledgedRecordsSurviveAKillAtAnyMoment) {
     ASSERT_TRUE(repair(dir.file(name)));
     ASSERT_EQ(KDRVX_OpenRead(c(path)), 0u);
     EXPECT_EQ(KDRVX_GetNoRecords(), whole);
-    if (whole > 0) EXPECT_EQ(KDRVX_GetFlagStatistics(), 3u);
+    if (whole > 0) {
+      EXPECT_EQ(KDRVX_GetFlagStatistics(), 3u);
+    }
     for (uint32_t k = 0; k < channels && whole > 0; ++k) {
       float lo = valueOf(0, k), hi = lo;
       double sum = 0, squares = 0;

@@ -37,7 +37,9 @@ TEST_F(CrossProcess, HoldersRefuseOpensAndDeletion) {
       File file;
       const bool admitted = lock == HolderProcess::Lock::Shared && mode == OpenMode::ReadShared;
       EXPECT_EQ(file.open(path.c_str(), mode), admitted) << static_cast<int>(mode);
-      if (!admitted) EXPECT_EQ(platform::lastError(), platform::kErrorSharingViolation);
+      if (!admitted) {
+        EXPECT_EQ(platform::lastError(), platform::kErrorSharingViolation);
+      }
     }
     EXPECT_EQ(readBytes(dir.file("f.rvx")), "recorded data");
     capture.clear();
