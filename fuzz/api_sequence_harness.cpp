@@ -13,6 +13,8 @@
 //
 // Input: a sequence of operations, each an operation byte followed by the
 // bytes of its arguments (see the switch in runApiSequence).
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -38,34 +40,30 @@ constexpr size_t kMaxRecordValues = 1 << 16;  // values the model keeps per file
 constexpr int kPaths = 4;
 constexpr int kTooLongPath = 3;
 
-// A caller's text: null, or a zero-terminated heap block of exactly its
-// length + 1 units.
-class CallerText {
- public:
-  static CallerText from(Input& input) {
-    CallerText text;
-    const uint8_t length = input.u8();
-    if (length == 0xFF) return text;  // null
-    std::u16string units;
-    if (length >= 0xC0) {  // long texts around the limits of the fields
-      units.assign(static_cast<size_t>(length - 0xC0) * 5 + 9, static_cast<char16_t>('a' + input.u8() % 26));
-    } else {
-      for (uint8_t i = 0; i < length; ++i) {
-        uint16_t unit = input.u8();
-        if (unit == 0x01) unit = static_cast<uint16_t>(input.u16());  // any UTF-16 unit
-        units.push_back(unit == 0 ? u'0' : static_cast<char16_t>(unit));
-      }
-    }
-    text.units_ = std::make_unique<KDRVX_CHAR[]>(units.size() + 1);
-    for (size_t i = 0; i < units.size(); ++i) text.units_[i] = static_cast<KDRVX_CHAR>(units[i]);
-    text.units_[units.size()] = 0;
-    return text;
-  }
-  const KDRVX_CHAR* get() const { return units_.get(); }
+// A zero-terminated heap block of exactly the text's length + 1 units.
+std::unique_ptr<KDRVX_CHAR[]> heapCopy(const std::u16string& text) {
+  auto units = std::make_unique<KDRVX_CHAR[]>(text.size() + 1);
+  std::copy(text.c_str(), text.c_str() + text.size() + 1, units.get());
+  return units;
+}
 
- private:
-  std::unique_ptr<KDRVX_CHAR[]> units_;
-};
+// A caller's text from the input: null, long texts around the limits of the
+// fields, or units one by one (0x01 escapes any UTF-16 unit).
+std::unique_ptr<KDRVX_CHAR[]> callerText(Input& input) {
+  const uint8_t length = input.u8();
+  if (length == 0xFF) return nullptr;
+  if (length >= 0xC0) {
+    const auto letter = static_cast<char16_t>(u'a' + input.u8() % 26);
+    return heapCopy(std::u16string(size_t{length - 0xC0u} * 5 + 9, letter));
+  }
+  std::u16string units;
+  for (uint8_t i = 0; i < length; ++i) {
+    uint16_t unit = input.u8();
+    if (unit == 0x01) unit = input.u16();
+    units.push_back(unit == 0 ? u'0' : static_cast<char16_t>(unit));
+  }
+  return heapCopy(units);
+}
 
 // What a file that the library finished holds, as far as the model knows.
 struct FinishedFile {
@@ -104,17 +102,8 @@ fs::path pathFor(int which) {
   }
 }
 
-// A writable copy of a path (KDRVX_CreateExt cleans the path in place).
-std::unique_ptr<KDRVX_CHAR[]> writablePath(int which) {
-  const std::u16string wide = pathFor(which).u16string();
-  auto path = std::make_unique<KDRVX_CHAR[]>(wide.size() + 1);
-  for (size_t i = 0; i <= wide.size(); ++i) path[i] = static_cast<KDRVX_CHAR>(wide.c_str()[i]);
-  return path;
-}
-
-const KDRVX_CHAR* caller(const std::u16string& text) {
-  return reinterpret_cast<const KDRVX_CHAR*>(text.c_str());
-}
+// A caller's copy of a path (KDRVX_CreateExt cleans it in place).
+std::unique_ptr<KDRVX_CHAR[]> pathText(int which) { return heapCopy(pathFor(which).u16string()); }
 
 void checkStatus(uint32_t status) {
   check(status == KDRVX_OK || (status >= KDRVX_ERR_RVX_NEWER_VERSION &&
@@ -122,8 +111,10 @@ void checkStatus(uint32_t status) {
         "an export returns 0 or one of the library's status codes");
 }
 
-uint32_t headerLength(uint32_t channels, bool legacy) {
-  return legacy ? format::compactHeaderLength(channels) : format::headerLength(channels);
+// Header and records of a file in the current or the compact layout.
+uint64_t fileLength(uint32_t channels, bool legacy, const std::vector<float>& values) {
+  return (legacy ? format::compactHeaderLength(channels) : format::headerLength(channels)) +
+         values.size() / channels * format::recordSize(channels);
 }
 
 uint64_t lengthOf(int path) {
@@ -136,16 +127,13 @@ uint64_t lengthOf(int path) {
 // appending has touched it.
 void checkLengthWhileRecording(const Model& m) {
   if (!m.createOpen || !m.pristine || !m.headerOnDisk || m.channels == 0) return;
-  const uint64_t records = m.values.size() / m.channels;
-  check(lengthOf(m.createPath) ==
-            headerLength(m.channels, m.legacy) + records * format::recordSize(m.channels),
+  check(lengthOf(m.createPath) == fileLength(m.channels, m.legacy, m.values),
         "the file under creation is its header and its records");
 }
 
 // Opens a finished file through the read path and compares its records.
 void checkReadBack(int path, const FinishedFile& file) {
-  const std::u16string wide = pathFor(path).u16string();
-  const uint32_t status = KDRVX_OpenRead(caller(wide));
+  const uint32_t status = KDRVX_OpenRead(pathText(path).get());
   if (file.channels == 0) {
     check(status == KDRVX_ERR_RVX_INVALID_HEADER || status == KDRVX_OK,
           "a finished file without channels opens or is refused as invalid");
@@ -170,8 +158,6 @@ void checkReadBack(int path, const FinishedFile& file) {
   KDRVX_CloseRead();
 }
 
-void forget(Model& m, int path) { m.finished.erase(path); }
-
 }  // namespace
 
 void runApiSequence(const uint8_t* data, size_t size) {
@@ -193,12 +179,13 @@ void runApiSequence(const uint8_t* data, size_t size) {
         const uint8_t flags = input.u8();
         const bool legacy = (flags & 4) != 0;
         const int32_t language = static_cast<int32_t>(input.u8()) - 1;
-        auto name = writablePath(path);
-        const uint32_t status = op % 24 == 0
-                                    ? KDRVX_CreateExt(name.get(), flags & 1, flags & 2, legacy, language)
-                                    : KDRVX_Create(name.get(), flags & 1, flags & 2);
+        auto name = pathText(path);
+        const uint32_t status =
+            op % 24 == 0 ? KDRVX_CreateExt(name.get(), flags & 1, flags & 2, legacy, language)
+                         : KDRVX_Create(name.get(), flags & 1, flags & 2);
         checkStatus(status);
-        check(path != kTooLongPath || status != KDRVX_OK, "a path of 260 units or more is refused");
+        check(path != kTooLongPath || status != KDRVX_OK,
+              "a path of 260 units or more is refused");
         if (status == KDRVX_OK) {
           check(!m.createOpen, "a second create is refused while one is open");
           m.createOpen = true;
@@ -209,7 +196,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
           m.headerOnDisk = false;
           m.pristine = true;
           m.values.clear();
-          forget(m, path);
+          m.finished.erase(path);
           check(lengthOf(path) == 0, "a new file is empty");
         }
         break;
@@ -224,7 +211,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
         }
         break;
       case 3: {  // header texts
-        const CallerText text = CallerText::from(input);
+        const auto text = callerText(input);
         using Setter = uint32_t (*)(const KDRVX_CHAR*);
         const Setter setters[] = {KDRVX_SetCompany, KDRVX_SetInstrument, KDRVX_SetSnrInstrument,
                                   KDRVX_SetNameMeasurement, KDRVX_SetTriggerSetting,
@@ -238,7 +225,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
         break;
       case 5:
       case 6: {  // channels
-        const CallerText variable = CallerText::from(input);
+        const auto variable = callerText(input);
         const uint32_t result = KDRVX_AddChannel(variable.get());
         if (result < kMaxChannels) {
           check(m.createOpen && !m.recordAdded && result == m.channels,
@@ -253,7 +240,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
       }
       case 7: {  // channel texts
         const auto channel = static_cast<int16_t>(input.u16());
-        const CallerText text = CallerText::from(input);
+        const auto text = callerText(input);
         using Setter = uint32_t (*)(int16_t, const KDRVX_CHAR*);
         const Setter setters[] = {KDRVX_SetChannelVariable, KDRVX_SetChannelUnit,
                                   KDRVX_SetChannelName, KDRVX_SetChannelNumber,
@@ -266,16 +253,13 @@ void runApiSequence(const uint8_t* data, size_t size) {
       case 8: {  // channel numbers
         const auto channel = static_cast<int16_t>(static_cast<int16_t>(input.u16()) % 52);
         const uint32_t value = input.u32();
+        const auto small = static_cast<int16_t>(value);
         switch (op / 24 % 5) {
           case 0: checkStatus(KDRVX_SetChannelIndRate(channel, value)); break;
-          case 1: checkStatus(KDRVX_SetChannelISDS(channel, static_cast<int16_t>(value))); break;
-          case 2: checkStatus(KDRVX_SetChannelLinearisation(channel, static_cast<int16_t>(value))); break;
-          case 3: checkStatus(KDRVX_SetChannelMultiChannel(channel, static_cast<uint16_t>(value))); break;
-          default: {
-            float f;
-            std::memcpy(&f, &value, sizeof f);
-            KDRVX_ConvertMultiChannelValue(f);
-          }
+          case 1: checkStatus(KDRVX_SetChannelISDS(channel, small)); break;
+          case 2: checkStatus(KDRVX_SetChannelLinearisation(channel, small)); break;
+          case 3: checkStatus(KDRVX_SetChannelMultiChannel(channel, uint16_t(value))); break;
+          default: KDRVX_ConvertMultiChannelValue(std::bit_cast<float>(value));
         }
         break;
       }
@@ -288,25 +272,21 @@ void runApiSequence(const uint8_t* data, size_t size) {
                                   : m.modified ? m.modified->channels
                                                : kMaxChannels;
         auto record = std::make_unique<float[]>(channels);
-        for (uint32_t k = 0; k < channels; ++k) {
-          const uint32_t bits = input.u32();
-          std::memcpy(&record[k], &bits, sizeof bits);
-        }
+        for (uint32_t k = 0; k < channels; ++k) record[k] = std::bit_cast<float>(input.u32());
         const uint32_t status = KDRVX_AddRecord(op % 24 == 12 ? nullptr : record.get());
         checkStatus(status);
         if (status != KDRVX_OK) break;
         check(toCreate || m.modifyOpen, "records need a file under creation or modification");
-        std::vector<float>& values = toCreate ? m.values : m.modified ? m.modified->values : m.values;
         if (!toCreate && !m.modified) break;
+        std::vector<float>& values = toCreate ? m.values : m.modified->values;
         if (values.size() + channels > kMaxRecordValues) {
-          if (toCreate) m.pristine = false; else m.modified.reset();
+          if (toCreate) m.pristine = false;
+          else m.modified.reset();
           break;
         }
         values.insert(values.end(), record.get(), record.get() + channels);
-        if (toCreate) {
-          m.recordAdded = true;
-          m.headerOnDisk = true;
-        }
+        m.recordAdded = m.recordAdded || toCreate;
+        m.headerOnDisk = m.headerOnDisk || toCreate;
         break;
       }
       case 13:
@@ -316,9 +296,9 @@ void runApiSequence(const uint8_t* data, size_t size) {
       case 14: {  // raw bytes anywhere
         const auto offset = static_cast<int32_t>(input.u32() % 70000) - 100;
         const uint16_t count = input.u8();
-        const std::string bytes = input.bytes(count);
         auto block = std::make_unique<uint8_t[]>(count);
-        std::memcpy(block.get(), bytes.data(), bytes.size());
+        const std::string bytes = input.bytes(count);
+        std::copy(bytes.begin(), bytes.end(), block.get());
         const uint32_t status = KDRVX_WriteDataBlock(block.get(), offset, count);
         checkStatus(status);
         // Even an empty block moves the position where the next record
@@ -342,12 +322,9 @@ void runApiSequence(const uint8_t* data, size_t size) {
                                             status == KDRVX_ERR_RVI_CREATE));
         if (!m.pristine || !complete) break;
         if (full || m.headerOnDisk) {
-          if (full && m.channels > 0) {
-            const uint64_t records = m.values.size() / m.channels;
-            check(lengthOf(m.createPath) == headerLength(m.channels, m.legacy) +
-                                                records * format::recordSize(m.channels),
+          if (full && m.channels > 0)
+            check(lengthOf(m.createPath) == fileLength(m.channels, m.legacy, m.values),
                   "a finished file is its header and its records");
-          }
           m.finished[m.createPath] = FinishedFile{m.channels, m.legacy, m.values};
           checkReadBack(m.createPath, m.finished[m.createPath]);
         }
@@ -355,23 +332,22 @@ void runApiSequence(const uint8_t* data, size_t size) {
       }
       case 17: {  // modification
         const int path = input.u8() % kPaths;
-        const std::u16string wide = pathFor(path).u16string();
-        const uint32_t status = KDRVX_OpenModify(caller(wide));
+        const uint32_t status = KDRVX_OpenModify(pathText(path).get());
         checkStatus(status);
         if (status == KDRVX_OK) {
           check(!m.modifyOpen, "a second modification is refused while one is open");
           m.modifyOpen = true;
           m.modifyPath = path;
           const auto known = m.finished.find(path);
+          m.modified.reset();
           if (known != m.finished.end() && !known->second.legacy) m.modified = known->second;
-          else m.modified.reset();
-          forget(m, path);
+          m.finished.erase(path);
         }
         break;
       }
       case 18:
       case 19: {
-        const CallerText text = CallerText::from(input);
+        const auto text = callerText(input);
         const bool comment = op % 24 == 18;
         const size_t room = comment ? 292 : 24;
         auto current = std::make_unique<KDRVX_CHAR[]>(room);
@@ -392,9 +368,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
         m.modifyOpen = false;
         if (status == KDRVX_OK && m.modified) {
           const FinishedFile& file = *m.modified;
-          const uint64_t records = file.values.size() / file.channels;
-          check(lengthOf(m.modifyPath) ==
-                    format::headerLength(file.channels) + records * format::recordSize(file.channels),
+          check(lengthOf(m.modifyPath) == fileLength(file.channels, false, file.values),
                 "a modified file is its header and its records");
           checkReadBack(m.modifyPath, file);
           m.finished[m.modifyPath] = file;
@@ -411,10 +385,9 @@ void runApiSequence(const uint8_t* data, size_t size) {
       }
       case 22: {
         const int path = input.u8() % kPaths;
-        const std::u16string wide = pathFor(path).u16string();
-        KDRVX_DeleteFile(caller(wide));
+        KDRVX_DeleteFile(pathText(path).get());
         std::error_code error;
-        if (!fs::exists(pathFor(path), error)) forget(m, path);
+        if (!fs::exists(pathFor(path), error)) m.finished.erase(path);
         break;
       }
       default:

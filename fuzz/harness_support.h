@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "format/layout.h"
+
 namespace kdrvx::fuzz {
 
 // Reads little-endian fields from the front of an input; beyond its end
@@ -48,6 +50,19 @@ class Input {
 template <size_t N>
 bool terminated(const char16_t (&field)[N]) {
   return std::find(field, field + N, u'\0') != field + N;
+}
+
+// Every text field of a header (without its channels) or of a channel.
+inline bool textsTerminated(const format::RVX_HEADER& h) {
+  return terminated(h.Comment) && terminated(h.Company) && terminated(h.Instrument) &&
+         terminated(h.SnrInstrument) && terminated(h.NameMeasurement) &&
+         terminated(h.TriggerSetting);
+}
+inline bool textsTerminated(const format::MGR_DEF& c) {
+  return terminated(c.ChannelUnit) && terminated(c.ChannelName) && terminated(c.ChannelNumber) &&
+         terminated(c.ChannelSignalType) && terminated(c.ChannelZeroPoint) &&
+         terminated(c.ChannelCalParameter) && terminated(c.ChannelFilter) &&
+         terminated(c.ChannelLintab);
 }
 
 // A directory of this process's own under the temporary directory,

@@ -1,4 +1,5 @@
 // The legacy import on arbitrary header bytes and file lengths.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -13,20 +14,6 @@ namespace {
 
 using format::MGR_DEF;
 using format::RVX_HEADER;
-
-// Every text field of a header and of its 48 channel records.
-bool allTextsTerminated(const RVX_HEADER& h) {
-  bool ok = terminated(h.Comment) && terminated(h.Company) && terminated(h.Instrument) &&
-            terminated(h.SnrInstrument) && terminated(h.NameMeasurement) &&
-            terminated(h.TriggerSetting);
-  for (const MGR_DEF& c : h.Channel) {
-    ok = ok && terminated(c.ChannelUnit) && terminated(c.ChannelName) &&
-         terminated(c.ChannelNumber) && terminated(c.ChannelSignalType) &&
-         terminated(c.ChannelZeroPoint) && terminated(c.ChannelCalParameter) &&
-         terminated(c.ChannelFilter) && terminated(c.ChannelLintab);
-  }
-  return ok;
-}
 
 bool isZero(const MGR_DEF& channel) {
   static const MGR_DEF zero{};
@@ -71,7 +58,10 @@ void runImport(const uint8_t* data, size_t size) {
   check(result.dataOffset >= 0, "the data offset lies inside the file");
   if (current) return;
 
-  check(allTextsTerminated(*header), "every text the import writes is terminated");
+  check(textsTerminated(*header) && std::all_of(std::begin(header->Channel),
+                                                 std::end(header->Channel),
+                                                 [](const MGR_DEF& c) { return textsTerminated(c); }),
+        "every text the import writes is terminated");
   for (uint32_t k = channels; k < format::kMaxChannels; ++k)
     check(isZero(header->Channel[k]), "channel records beyond the channels stay zero");
   // The oldest layout counts its records from the file length; a file

@@ -18,19 +18,6 @@ using format::RVX_HEADER;
 // Versions up to this one are completed from an RVI file when opened.
 constexpr uint8_t kLastVersionWithRvi = 96;
 
-bool headerTextsTerminated(const RVX_HEADER& h) {
-  return terminated(h.Comment) && terminated(h.Company) && terminated(h.Instrument) &&
-         terminated(h.SnrInstrument) && terminated(h.NameMeasurement) &&
-         terminated(h.TriggerSetting);
-}
-
-bool channelTextsTerminated(const MGR_DEF& c) {
-  return terminated(c.ChannelUnit) && terminated(c.ChannelName) && terminated(c.ChannelNumber) &&
-         terminated(c.ChannelSignalType) && terminated(c.ChannelZeroPoint) &&
-         terminated(c.ChannelCalParameter) && terminated(c.ChannelFilter) &&
-         terminated(c.ChannelLintab);
-}
-
 // The text as the open hands it over: 8-bit bytes widened to one unit
 // each, or UTF-16LE units; zero-terminated, in a buffer of exactly that
 // size so that a read past the terminator is caught.
@@ -73,11 +60,11 @@ void runSummaryParser(const uint8_t* data, size_t size) {
   format::readSummaryMetadata(text.data(), static_cast<uint32_t>(text.size() * 2), *header);
 
   check(untouchedFieldsKept(*before, *header), "the parser leaves the binary fields alone");
-  check(headerTextsTerminated(*header), "every header text the parser writes is terminated");
+  check(textsTerminated(*header), "every header text the parser writes is terminated");
   const uint32_t channels = std::min<uint32_t>(header->NoChannels, format::kMaxChannels);
   for (uint32_t k = 0; k < format::kMaxChannels; ++k) {
     if (k < channels) {
-      check(channelTextsTerminated(header->Channel[k]),
+      check(textsTerminated(header->Channel[k]),
             "every channel text the parser writes is terminated");
     } else {
       check(std::memcmp(&header->Channel[k], &before->Channel[k], sizeof(MGR_DEF)) == 0,

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "kdrvx/kdrvx.h"
 #include "support/read_support.h"
 #include "support/test_support.h"
@@ -41,37 +42,18 @@ std::vector<std::string> layoutSeeds() {
   return seeds;
 }
 
-void queryAndReadEverything() {
-  std::vector<KDRVX_CHAR> text(400);
-  std::vector<float> block(48 * 64);
-  uint8_t flag;
-  KDRVX_CheckOriginalFlag(&flag);
-  KDRVX_GetDate(text.data());
-  KDRVX_GetTime(text.data());
-  for (uint16_t capacity : {0, 1, 400}) {
-    for (auto query : {KDRVX_GetComment, KDRVX_GetCompany, KDRVX_GetTriggerSetting})
-      query(text.data(), capacity);
-    for (int16_t channel : {-300, -1, 0, 47, 48, 300}) {
-      for (auto query : {KDRVX_GetChannelVariable, KDRVX_GetChannelUnit, KDRVX_GetChannelName,
-                         KDRVX_GetChannelLintab})
-        query(text.data(), channel, capacity);
-      KDRVX_GetChannelSDevValue(channel);
-      KDRVX_IsChannelMultiChannel(channel);
-    }
-  }
-  KDRVX_IsAnyMultiChannelinRVX();
-  uint32_t result = KDRVX_ReadFirstRecord(block.data());
-  if (KDRVX_GetNoChannels() == 0) {
-    // Records of 0 bytes are read whole, for ever.
-    EXPECT_TRUE(result == 0 || result == KDRVX_ERR_RVX_NOT_OPEN_READ) << result;
-    return;
-  }
-  int reads = 0;
-  for (; result == 0 && reads < 100000; ++reads) result = KDRVX_ReadNextRecord(block.data());
-  EXPECT_TRUE(reads < 100000 && (result <= 2 || result == KDRVX_ERR_RVX_NOT_OPEN_READ)) << result;
-  // A count of records, or the old-format or not-open status sign-extended.
-  const int64_t records = KDRVX_ReadRecords(0, 64, block.data());
-  EXPECT_TRUE(records == -520093661 || records == -520093691 || (records >= 0 && records <= 64));
+void failTest(const char* description) { ADD_FAILURE() << description; }
+
+// The read path's fuzz harness on a file (and an RVI text beside it): every
+// query into buffers of exactly their size, the records one by one or
+// (`blocks`) in blocks, until the end.
+void queryAndReadEverything(const std::string& rvx, const std::string* rvi, bool blocks) {
+  fuzz::setFailureHandler(failTest);
+  ByteImage input;
+  input.u8(0, (rvi != nullptr ? 1 : 0) | (blocks ? 2 : 0)).u32(1, rvx.size()).u8(5, 64);
+  const std::string bytes = input.bytes() + rvx + (rvi != nullptr ? *rvi : "");
+  fuzz::runOpenRead(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  fuzz::setFailureHandler(nullptr);
 }
 
 class BadInput : public ReadTest {};
@@ -89,16 +71,13 @@ TEST_F(BadInput, DamagedFilesGiveAStatusOrDefinedValues) {
     }
     if (kind != 2) bytes.resize(random() % (bytes.size() + 1));
     if (kind == 2) bytes = std::string(round % 2 * 4, '\0') + randomBytes(random, random() % 4000);
-    if (round % 3 == 0) writeRvi(randomBytes(random, random() % 12000) + "Firma: x\r\nKommentar:");
+    const std::string rvi = randomBytes(random, random() % 12000) + "Firma: x\r\nKommentar:";
     const uint32_t status = open(bytes);
     EXPECT_TRUE(status == 0 || status == KDRVX_ERR_RVX_INVALID_HEADER ||
                 status == KDRVX_ERR_RVX_NEWER_VERSION || status == KDRVX_ERR_RVX_DEVELOPER_VERSION);
-    if (status == 0) {
-      ++opened;
-      ASSERT_LE(KDRVX_GetNoChannels(), 48u);
-    }
-    queryAndReadEverything();  // a refused header stays for the queries
+    opened += status == 0;
     KDRVX_CloseRead();
+    queryAndReadEverything(bytes, round % 3 == 0 ? &rvi : nullptr, round % 2);
   }
   EXPECT_GT(opened, 100);
 }
@@ -175,39 +154,31 @@ TEST_F(BadInput, ChannelCounts0And49And255) {
 }
 
 // NoRecords is the header's word: a huge count changes nothing about where
-// the data end.
-TEST_F(BadInput, HugeRecordCount) {
-  for (const uint8_t version : {64, int{'s'}}) {
-    TestRecording r = recording(version, 2);
-    r.records = 0xFFFFFFFF;
-    const std::string records = floatRecords({{1, 2}, {3, 4}});
-    ASSERT_EQ(open((version == 64 ? win3Header(r) : currentHeader(r)) + records), 0u);
-    EXPECT_EQ(KDRVX_GetNoRecords(), 0xFFFFFFFFu);
-    float record[2];
-    EXPECT_EQ(KDRVX_ReadFirstRecord(record), 0u);
-    EXPECT_EQ(KDRVX_ReadNextRecord(record), 0u);
-    EXPECT_EQ(record[1], 4.0f);
-    EXPECT_EQ(KDRVX_ReadNextRecord(record), 1u);
-    EXPECT_EQ(KDRVX_ReadRecords(0xFFFFFFFF, 64, record), 0);
-    EXPECT_EQ(KDRVX_CloseRead(), 0u);
-  }
-}
-
-// A header size beyond the end of the file: the file opens, and there is
-// no record behind it.
-TEST_F(BadInput, HeaderSizePointingPastTheEnd) {
+// the data end. A header size beyond the end of the file: the file opens,
+// and there is no record behind it.
+TEST_F(BadInput, HugeRecordCountAndHeaderSizePointingPastTheEnd) {
   for (const uint8_t version : {40, 64, 96, int{'s'}}) {
-    TestRecording r = recording(version, 2);
-    r.headerSize = 0xFFFF;
-    const std::string header = version == 40   ? win2Header(r, {"", "", "", ""})
-                               : version == 64 ? win3Header(r)
-                               : version == 96 ? win6Header(r)
-                                               : currentHeader(r);
-    ASSERT_EQ(open(header + floatRecords({{1, 2}, {3, 4}})), 0u) << int(version);
-    float block[2 * 8];
-    EXPECT_EQ(KDRVX_ReadFirstRecord(block), 1u);
-    EXPECT_EQ(KDRVX_ReadRecords(0, 8, block), 0);
-    EXPECT_EQ(KDRVX_CloseRead(), 0u);
+    for (const bool hugeCount : {true, false}) {
+      SCOPED_TRACE(testing::Message() << int(version) << (hugeCount ? " count" : " size"));
+      TestRecording r = recording(version, 2);
+      if (hugeCount) r.records = 0xFFFFFFFF;
+      else r.headerSize = 0xFFFF;
+      const std::string header = version == 40   ? win2Header(r, {"", "", "", ""})
+                                 : version == 64 ? win3Header(r)
+                                 : version == 96 ? win6Header(r)
+                                                 : currentHeader(r);
+      ASSERT_EQ(open(header + floatRecords({{1, 2}, {3, 4}})), 0u);
+      float block[2 * 8];
+      if (hugeCount) {
+        EXPECT_EQ(KDRVX_GetNoRecords(), 0xFFFFFFFFu);
+        EXPECT_EQ(KDRVX_ReadFirstRecord(block), 0u);
+        EXPECT_EQ(KDRVX_ReadNextRecord(block), 0u);
+        EXPECT_EQ(block[1], 4.0f);
+      }
+      EXPECT_EQ(KDRVX_ReadNextRecord(block), 1u);
+      EXPECT_EQ(KDRVX_ReadRecords(hugeCount ? 0xFFFFFFFF : 0, 8, block), 0);
+      EXPECT_EQ(KDRVX_CloseRead(), 0u);
+    }
   }
 }
 
@@ -240,10 +211,11 @@ TEST_F(BadInput, RviTextWithoutColonsOrCarriageReturns) {
 
 TEST_F(BadInput, AHugeRviFileAndAnEmptyFile) {
   std::mt19937 random(7);
-  writeRvi(randomBytes(random, 10 << 20));
+  const std::string rvi = randomBytes(random, 10 << 20);
+  writeRvi(rvi);
   ASSERT_EQ(open(win3Header(recording(64, 2))), 0u);
-  queryAndReadEverything();
   KDRVX_CloseRead();
+  queryAndReadEverything(win3Header(recording(64, 2)), &rvi, false);
   EXPECT_EQ(open(""), KDRVX_ERR_RVX_INVALID_HEADER);
 }
 

@@ -13,7 +13,7 @@
 namespace kdrvx::test {
 namespace {
 
-using Lines = std::vector<std::string>;
+using Lines = std::vector<std::u16string>;
 namespace fs = std::filesystem;
 
 class Deletion : public ::testing::Test {
@@ -22,27 +22,34 @@ class Deletion : public ::testing::Test {
   TraceCapture capture;
 };
 
-TEST_F(Deletion, RemovesAWritableFileSilently) {
-  writeBytes(dir.file("run1.rvx"), "data");
-  KDRVX_DeleteFile(c(dir.wide("run1.rvx")));
-  EXPECT_FALSE(fs::exists(dir.file("run1.rvx")));
+// A writable file goes silently, its summary file and names beyond Latin-1
+// included; the summary file beside it stays.
+TEST_F(Deletion, RemovesExactlyTheNamedFileSilently) {
+  const fs::path beyond = dir.path() / fs::path(u8"\u03A9mega-\u20AC-\U0001F600.rvx");
+  for (const fs::path& file : {dir.file("run1.rvx"), beyond}) {
+    writeBytes(file, "data");
+    writeBytes(dir.file("run1.RVI"), "summary");
+    KDRVX_DeleteFile(c(widePath(file)));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(readBytes(dir.file("run1.RVI")), "summary");
+  }
   EXPECT_TRUE(capture.lines().empty());
 }
 
-TEST_F(Deletion, LeavesTheSummaryFileInPlace) {
-  writeBytes(dir.file("run1.rvx"), "data");
-  writeBytes(dir.file("run1.RVI"), "summary");
-  KDRVX_DeleteFile(c(dir.wide("run1.rvx")));
-  EXPECT_FALSE(fs::exists(dir.file("run1.rvx")));
-  EXPECT_EQ(readBytes(dir.file("run1.RVI")), "summary");
-}
-
-TEST_F(Deletion, MissingFileIsTracedEvenWithMaskZero) {
+TEST_F(Deletion, FailuresAreTracedEvenWithMaskZero) {
   const std::u16string path = dir.wide("missing.rvx");
   KDRVX_DeleteFile(c(path));
-  ASSERT_EQ(capture.lines().size(), 2u);
-  EXPECT_EQ(capture.lines()[0], u"throw exception ");
-  EXPECT_EQ(capture.lines()[1], path);
+  EXPECT_EQ(capture.lines(), (Lines{u"throw exception ", path}));
+  capture.clear();
+  KDRVX_DeleteFile(nullptr);  // like a missing file
+  EXPECT_EQ(capture.lines(), (Lines{u"throw exception ", u""}));
+  // A read-only file stays.
+  writeBytes(dir.file("ro.rvx"), "data");
+  fs::permissions(dir.file("ro.rvx"), fs::perms::owner_read | fs::perms::group_read);
+  capture.clear();
+  KDRVX_DeleteFile(c(dir.wide("ro.rvx")));
+  EXPECT_TRUE(fs::exists(dir.file("ro.rvx")));
+  EXPECT_EQ(capture.lines(), (Lines{u"throw exception ", dir.wide("ro.rvx")}));
 }
 
 TEST_F(Deletion, DetailAndCallLinesInOrder) {
@@ -50,18 +57,11 @@ TEST_F(Deletion, DetailAndCallLinesInOrder) {
   writeBytes(dir.file("run2.rvx"), "x");
   setMaskQuietly(capture, static_cast<int16_t>(0x8008));
   KDRVX_DeleteFile(c(path));
-  EXPECT_EQ(capture.lines(), (std::vector<std::u16string>{u"KDrvxLibrary: KDRVX_DeleteFile()", path,
-                                                          u"end delete"}));
+  EXPECT_EQ(capture.lines(), (Lines{u"KDrvxLibrary: KDRVX_DeleteFile()", path, u"end delete"}));
   capture.clear();
   KDRVX_DeleteFile(c(path));  // now missing
-  EXPECT_EQ(capture.lines(),
-            (std::vector<std::u16string>{u"KDrvxLibrary: KDRVX_DeleteFile()", path,
-                                         u"throw exception ", path, u"end delete"}));
-}
-
-TEST_F(Deletion, NullPathFailsLikeAMissingFile) {
-  KDRVX_DeleteFile(nullptr);
-  EXPECT_EQ(capture.lines(), (std::vector<std::u16string>{u"throw exception ", u""}));
+  EXPECT_EQ(capture.lines(), (Lines{u"KDrvxLibrary: KDRVX_DeleteFile()", path,
+                                    u"throw exception ", path, u"end delete"}));
 }
 
 TEST_F(Deletion, RefusesAFileHeldOpenWithoutSharing) {
@@ -74,26 +74,10 @@ TEST_F(Deletion, RefusesAFileHeldOpenWithoutSharing) {
     ASSERT_TRUE(holder.open(path.c_str(), mode));
     KDRVX_DeleteFile(c(path));
     EXPECT_TRUE(fs::exists(dir.file("held.rvx")));
-    EXPECT_EQ(capture.lines(), (std::vector<std::u16string>{u"throw exception ", path}));
+    EXPECT_EQ(capture.lines(), (Lines{u"throw exception ", path}));
   }
   KDRVX_DeleteFile(c(path));  // released: now it goes
   EXPECT_FALSE(fs::exists(dir.file("held.rvx")));
-}
-
-TEST_F(Deletion, RefusesAReadOnlyFile) {
-  writeBytes(dir.file("ro.rvx"), "data");
-  fs::permissions(dir.file("ro.rvx"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  KDRVX_DeleteFile(c(dir.wide("ro.rvx")));
-  EXPECT_TRUE(fs::exists(dir.file("ro.rvx")));
-  EXPECT_EQ(capture.lines().size(), 2u);
-}
-
-TEST_F(Deletion, NamesBeyondLatin1) {
-  const fs::path file = dir.path() / fs::path(u8"\u03A9mega-\u20AC-\U0001F600.rvx");
-  writeBytes(file, "data");
-  KDRVX_DeleteFile(c(widePath(file)));
-  EXPECT_FALSE(fs::exists(file));
-  EXPECT_TRUE(capture.lines().empty());
 }
 
 }  // namespace

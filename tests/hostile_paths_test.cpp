@@ -11,6 +11,7 @@
 #include "kdrvx/kdrvx.h"
 #include "support/read_support.h"
 #include "support/test_support.h"
+#include "support/write_support.h"
 
 namespace kdrvx::test {
 namespace {
@@ -97,7 +98,7 @@ TEST_F(HostilePaths, LengthsAroundTheLimitsForCreatingAndModifying) {
     const fs::path path = pathOf(units);
     fs::create_directories(path.parent_path());
     std::u16string wide = widePath(path);
-    const uint32_t created = KDRVX_CreateExt(reinterpret_cast<KDRVX_CHAR*>(wide.data()), 1, 1, 0, 255);
+    const uint32_t created = KDRVX_CreateExt(writable(wide), 1, 1, 0, 255);
     if (units <= 259) {
       ASSERT_EQ(created, 0u);
       ASSERT_LT(KDRVX_AddChannel(c(u"p1")), 48u);
@@ -143,22 +144,22 @@ TEST_F(HostilePaths, PathsBeyondAnyLimitFailCleanly) {
     // path as a line of its own.
     ASSERT_EQ(capture.lines().size(), 3u);
     EXPECT_EQ(capture.lines()[0].rfind(u"KDrvxLibrary: Error 0x", 0), 0u);
-    EXPECT_EQ(capture.lines()[1], u"throw exception ");
-    EXPECT_EQ(capture.lines()[2], missing);
+    EXPECT_EQ(capture.lines()[1] + capture.lines()[2], u"throw exception " + missing);
   }
   capture.clear();
   std::u16string longest = widePath(dir.path()) + u"/" + std::u16string(40000, u'x');
-  EXPECT_EQ(KDRVX_Create(reinterpret_cast<KDRVX_CHAR*>(longest.data()), 1, 1), KDRVX_ERR_RVX_CREATE);
+  EXPECT_EQ(KDRVX_Create(writable(longest), 1, 1), KDRVX_ERR_RVX_CREATE);
   EXPECT_EQ(KDRVX_OpenModify(c(longest)), KDRVX_ERR_RVX_OPEN_MODIFY);
   // Create: the system error and the path as passed; modify: the error.
   ASSERT_EQ(capture.lines().size(), 3u);
-  EXPECT_EQ(capture.lines()[0].rfind(u"KDrvxLibrary: Error 0x", 0), 0u);
   EXPECT_EQ(capture.lines()[1], longest);
-  EXPECT_EQ(capture.lines()[2].rfind(u"KDrvxLibrary: Error 0x", 0), 0u);
+  for (size_t line : {0, 2}) {
+    EXPECT_EQ(capture.lines()[line].rfind(u"KDrvxLibrary: Error 0x", 0), 0u);
+  }
 
   EXPECT_EQ(KDRVX_OpenRead(c(u"")), KDRVX_ERR_RVX_OPEN_READ);
   std::u16string empty;
-  EXPECT_EQ(KDRVX_Create(reinterpret_cast<KDRVX_CHAR*>(empty.data()), 1, 1), KDRVX_ERR_RVX_CREATE);
+  EXPECT_EQ(KDRVX_Create(writable(empty), 1, 1), KDRVX_ERR_RVX_CREATE);
   // Half a surrogate pair is no name at all.
   EXPECT_EQ(KDRVX_OpenRead(c(widePath(dir.path()) + u"/half\xD800.rvx")), KDRVX_ERR_RVX_OPEN_READ);
 }
@@ -186,18 +187,17 @@ TEST_F(HostilePaths, NamesOutsideLatin1ReachTheFileSystemUnchanged) {
 
   // Created in the compact layout with its summary, then modified.
   std::u16string created = widePath(path);
-  ASSERT_EQ(KDRVX_CreateExt(reinterpret_cast<KDRVX_CHAR*>(created.data()), 1, 1, 1, 0), 0u);
+  ASSERT_EQ(KDRVX_CreateExt(writable(created), 1, 1, 1, 0), 0u);
   EXPECT_EQ(created, widePath(path));
   ASSERT_LT(KDRVX_AddChannel(c(u"T1")), 48u);
   ASSERT_EQ(KDRVX_CloseCreate(), 0u);
-  EXPECT_TRUE(fs::exists(path));
-  EXPECT_TRUE(fs::exists(rviOf(path)));
+  EXPECT_TRUE(fs::exists(path) && fs::exists(rviOf(path)));
   ASSERT_EQ(KDRVX_OpenRead(c(widePath(path))), 0u);
   EXPECT_EQ(KDRVX_GetVersion(), 64u);
   EXPECT_EQ(KDRVX_CloseRead(), 0u);
 
   std::u16string again = widePath(other);
-  ASSERT_EQ(KDRVX_Create(reinterpret_cast<KDRVX_CHAR*>(again.data()), 1, 1), 0u);
+  ASSERT_EQ(KDRVX_Create(writable(again), 1, 1), 0u);
   ASSERT_LT(KDRVX_AddChannel(c(u"T1")), 48u);
   ASSERT_EQ(KDRVX_CloseCreate(), 0u);
   ASSERT_EQ(KDRVX_OpenModify(c(widePath(other))), 0u);

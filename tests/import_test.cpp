@@ -149,14 +149,15 @@ TEST_F(Import, Win3AndWin6) {
   EXPECT_EQ(original, 0);
   KDRVX_CloseRead();
 
-  r = recording(96, 2);
+  r = recording(96, 3);
   r.comment = u"Gr\u00FC\u00DFe \u03C1";
   r.channels[0].unit = std::u16string(12, u'u');             // no terminator
   r.channels[1].letter = u'1', r.channels[1].code = 0x84;  // 'd', '1', 4: the variable d4
+  r.channels[2].letter = u'1', r.channels[2].code = 0x04;  // no 'd': the letter stays
   ASSERT_EQ(open(win6Header(r)), 0u);
   EXPECT_EQ(text(KDRVX_GetComment), r.comment);
   EXPECT_EQ(text(KDRVX_GetChannelUnit, 0), std::u16string(11, u'u'));
-  EXPECT_EQ(variable(1), u"d4");
+  EXPECT_EQ(variable(1) + u"|" + variable(2), u"d4|14");
 }
 
 TEST_F(Import, CurrentLayoutFindsItsDataBeyondTheWrappedHeaderSize) {

@@ -89,19 +89,26 @@ TEST_F(OpenRead, WithoutRviTheRviFieldsAreEmptyAndCurrentFilesNeverReadIt) {
   EXPECT_EQ(KDRVX_GetNoRecords(), 0u);  // and no count is derived
 }
 
+// Each field out of its range is enough; 0 passes the check.
 TEST_F(OpenRead, AnImplausibleDateIsReplacedByTheModificationTime) {
-  TestRecording r = recording(64, 1);
-  r.day = 32, r.month = 1, r.year = 1999;
-  writeBytes(dir.file("f.rvx"), win3Header(r));
   std::tm local{};
   local.tm_year = 111, local.tm_mon = 5, local.tm_mday = 15;
   local.tm_hour = 12, local.tm_min = 34, local.tm_isdst = -1;
   const auto when = std::chrono::system_clock::from_time_t(std::mktime(&local));
-  std::filesystem::last_write_time(dir.file("f.rvx"), std::chrono::file_clock::from_sys(when));
-  ASSERT_EQ(KDRVX_OpenRead(c(dir.wide("f.rvx"))), 0u);
-  EXPECT_EQ(text(KDRVX_GetDate) + u" " + text(KDRVX_GetTime), u"15.06.2011 12:34");
-  KDRVX_CloseRead();
-  r.day = 0, r.month = 0;  // 0 passes the check
+  for (int field = 0; field < 5; ++field) {
+    TestRecording r = recording(64, 1);
+    r.day = 1, r.month = 1, r.year = 1999;
+    uint8_t* fields[] = {&r.day, &r.month, &r.hour, &r.minute};
+    if (field < 4) *fields[field] = field == 0 ? 32 : field == 1 ? 13 : field == 2 ? 24 : 60;
+    if (field == 4) r.year = 2101;
+    writeBytes(dir.file("f.rvx"), win3Header(r));
+    std::filesystem::last_write_time(dir.file("f.rvx"), std::chrono::file_clock::from_sys(when));
+    ASSERT_EQ(KDRVX_OpenRead(c(dir.wide("f.rvx"))), 0u);
+    EXPECT_EQ(text(KDRVX_GetDate) + u" " + text(KDRVX_GetTime), u"15.06.2011 12:34") << field;
+    KDRVX_CloseRead();
+  }
+  TestRecording r = recording(64, 1);
+  r.day = 0, r.month = 0, r.year = 1999;
   ASSERT_EQ(open(win3Header(r)), 0u);
   EXPECT_EQ(text(KDRVX_GetDate), u"00.00.1999");
 }

@@ -11,53 +11,32 @@
 #include <string>
 
 #include "format/summary_parser.h"
+#include "recordings.h"
 
 namespace kdrvx::format {
 namespace {
 
 using std::u16string;
+using test::recording;
+using test::RviLanguage;
+using test::TestChannel;
+using test::TestRecording;
 
-// The writer's labels for company, instrument, serial number, measurement
-// name, date, record count and comment; for the channel's variable, name,
-// number, ISDS, signal type, range, zero point, filter and linearisation;
-// and its words for no and yes.
-using Labels = std::array<u16string, 18>;
-const Labels kGerman = {
-    u"Firma", u"Messger\u00E4t", u"Seriennummer", u"Name Messung", u"Messung vom",
-    u"Anzahl S\u00E4tze", u"Kommentar", u"Messgroesse", u"Messbezeichnung", u"Messkanal", u"ISDS",
-    u"Signaltyp", u"Me\u00DFbereich/Kalibrierwert", u"Nullpunktabgleich", u"Filtereinstellung",
-    u"Linearisierung", u"nein", u"ja"};
-const Labels kEnglish = {
-    u"Company", u"Instrument", u"Serialnumber", u"Name Measurement", u"Measurement from",
-    u"Data records", u"Commentary", u"Variable", u"Name of channel", u"Channel", u"ISDS",
-    u"Signal type", u"Meas.Range/calibr.value", u"Zero point alignment", u"Filter settings",
-    u"Linearisation", u"no", u"yes"};
-const Labels kFrench = {
-    u"Soci\u00E9t\u00E9", u"Appareil", u"Num\u00E9ro de s\u00E9rie", u"Nom de la mesure",
-    u"Mesure de", u"Nombre donn\u00E9es", u"Commentaire", u"Grandeur mesur\u00E9e",
-    u"D\u00E9signation de mesure", u"Voie des mesure", u"ISDS", u"Type signal",
-    u"Etendue de mesure valuer", u"Alignement zero", u"R\u00E9glage de filtre",
-    u"Lin\u00E9arisation", u"non", u"oui"};
-
-u16string line(const u16string& label, const u16string& value, size_t width = 16) {
-  return label + u16string(width - std::min(width, label.size()), u' ') + u":  " + value + u"\r\n";
-}
-
-// Two channels, dp1 with ISDS and T2 with a linearisation, in the writer's
-// layout.
-u16string writerText(const Labels& l) {
-  const u16string head[] = {u"ACME", u"Logger 5", u"SN-42\r\n", u"Run 7", u"3.11.2024 9:05",
-                            u"101"};
-  u16string text;
-  for (int i = 0; i < 6; ++i) text += line(l[i], head[i]);
-  text += line(u"Trigger", u"KEY") + line(l[6], u"") + u"Line one\r\nLine two\r\n\r\n";
+// Two channels, dp1 with ISDS and T2 with a linearisation, as the writer
+// in each language lays them out (the test recordings' RVI text).
+u16string writerText(RviLanguage language) {
+  TestRecording r = recording('A', 2);
+  r.company = u"ACME", r.instrument = u"Logger 5", r.snrInstrument = u"SN-42";
+  r.nameMeasurement = u"Run 7", r.triggerSetting = u"KEY", r.comment = u"Line one\r\nLine two";
+  r.day = 3, r.month = 11, r.year = 2024, r.hour = 9, r.minute = 5, r.records = 101;
   for (int k = 0; k < 2; ++k) {
-    const u16string v[] = {k ? u"T2 " : u"dp1 ", u"", k ? u"2" : u"1", l[17 - k], u"4-20 mA",
-                           u"0-10 bar", u"off", u"", k ? l[17] + u"  0,0;1,2" : l[16]};
-    text += u"\r\n";
-    for (int i = 0; i < 9; ++i) text += line(l[7 + i], v[i], 25);
+    TestChannel& c = r.channels[k];
+    c.prefix = k ? 0 : u'd', c.letter = k ? u'T' : u'p', c.index = static_cast<int8_t>(k + 1);
+    c.number = k ? u"2" : u"1", c.signalType = u"4-20 mA", c.calParameter = u"0-10 bar";
+    c.zeroPoint = u"off", c.isds = !k, c.linearisation = k;
   }
-  return text + u"\r\n\r\n";
+  r.channels[1].lintab = u"0,0;1,2";
+  return rviText(r, language);
 }
 
 // A header dated 4.12.2026 14:05 with 7 records and the texts "N" and "L" as
@@ -89,13 +68,14 @@ u16string texts(const MGR_DEF& c) {
 int date(const RVX_HEADER& h) { return (h.Day * 100 + h.Month) * 10000 + h.Year; }
 
 TEST(SummaryParser, ReadsWhatTheWriterWritesInEachLanguage) {
-  for (const Labels* l : {&kGerman, &kEnglish, &kFrench}) {
-    SCOPED_TRACE(std::string((*l)[2].begin(), (*l)[2].end()));
+  for (const RviLanguage language : {RviLanguage::German, RviLanguage::English,
+                                     RviLanguage::French}) {
+    SCOPED_TRACE(static_cast<int>(language));
     auto h = header(2);
     h->Month = 0, h->NoRecords = 0;
     h->Channel[0].VariableLetter = 245;
     h->Channel[1].VariableLetter = u'3';
-    parse(writerText(*l), *h);
+    parse(writerText(language), *h);
     EXPECT_EQ(u16string(h->Company) + u"|" + h->Instrument + u"|" + h->SnrInstrument + u"|" +
                   h->NameMeasurement + u"|" + h->TriggerSetting + u"|" + h->Comment,
               u"ACME|Logger 5|SN-42|Run 7|KEY|Line oneLine two");
@@ -109,11 +89,12 @@ TEST(SummaryParser, ReadsWhatTheWriterWritesInEachLanguage) {
     EXPECT_EQ(c1.VariablePrefix, 0);
     EXPECT_EQ(c0.ISDS * 10 + c1.ISDS, 10);
     EXPECT_EQ(c0.Linearisation * 10 + c1.Linearisation, 1);
-    // The yes line carries no table label, so channel 1's table stays. The
-    // French writer's labels for number, signal type, range, zero point and
-    // filter are in no search list.
-    EXPECT_EQ(texts(c0), l == &kFrench ? u"|||||| " : u"|1|4-20 mA|0-10 bar|off|| ");
-    EXPECT_EQ(texts(c1), l == &kFrench ? u"||||||L" : u"|2|4-20 mA|0-10 bar|off||L");
+    // The table line after T2's yes line supplies its table. The French
+    // labels for number, signal type, range, zero point and filter are in
+    // no search list.
+    const bool french = language == RviLanguage::French;
+    EXPECT_EQ(texts(c0), french ? u"|||||| " : u"|1|4-20 mA|0-10 bar|off|| ");
+    EXPECT_EQ(texts(c1), french ? u"||||||0,0;1,2" : u"|2|4-20 mA|0-10 bar|off||0,0;1,2");
   }
 }
 
@@ -205,7 +186,21 @@ TEST(SummaryParser, DateAndRecordCountOnlyWhenTheHeaderLacksThem) {
   parse(u"Messung vom:  1.2.2000 3:04\r\nAnzahl S\u00E4tze:  99\r\n", *h);
   EXPECT_EQ(date(*h), 4122026);
   EXPECT_EQ(h->NoRecords, 7u);
+  // Any field out of its range makes the header's date invalid.
+  for (int field = 0; field < 8; ++field) {
+    h = header(0);
+    const int values[] = {0, 32, 0, 13, 1979, 2031, 24};
+    if (field < 2) h->Day = static_cast<uint8_t>(values[field]);
+    if (field == 2 || field == 3) h->Month = static_cast<uint8_t>(values[field]);
+    if (field == 4 || field == 5) h->Year = static_cast<uint16_t>(values[field]);
+    if (field == 6) h->Hour = 24;
+    if (field == 7) h->Minute = 60;
+    parse(u"Messung vom:  1.2.2000 3:04\r\n", *h);
+    EXPECT_EQ(date(*h), 1022000) << field;
+    EXPECT_EQ(h->Hour * 100 + h->Minute, 304) << field;
+  }
 
+  h = header(0);
   h->Month = 0, h->NoRecords = 0;
   parse(u"Data records:  -1\r\nMessung vom:  300.6.", *h);
   EXPECT_EQ(date(*h), 44060000);               // a day of 300 keeps its low 8 bits

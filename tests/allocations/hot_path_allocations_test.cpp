@@ -73,16 +73,11 @@ void countLine(const KDRVX_CHAR*, void*) { ++gTraceLines; }
 constexpr size_t kChannels = 8;
 constexpr int kCalls = 10000;
 
+// The count itself works: a string too long for its own storage allocates.
 TEST(HotPathAllocations, CountingSeesAnAllocation) {
-  // The count itself works: a string too long for its own storage
-  // allocates.
-  unsigned long allocations;
-  {
-    AllocationCount count;
-    std::string text(100, 'x');
-    allocations = count.allocations();
-  }
-  EXPECT_GE(allocations, 1u);
+  AllocationCount count;
+  const std::string text(100, 'x');
+  EXPECT_GE(count.allocations(), 1u);
 }
 
 class RecordAllocations : public WriteTest {
@@ -113,17 +108,16 @@ TEST_F(RecordAllocations, NoneWhileAddingRecords) {
   {
     AllocationCount count;
     for (int i = 1; i < kCalls; ++i) {
-      if (i == kCalls / 2) KDRVX_SetDebugMask(static_cast<int16_t>(KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
-      if (KDRVX_AddRecord(&records[i * kChannels]) != KDRVX_OK) ++failed;
+      if (i == kCalls / 2)
+        KDRVX_SetDebugMask(static_cast<int16_t>(KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
+      failed += KDRVX_AddRecord(&records[i * kChannels]) != KDRVX_OK;
     }
     allocations = count.allocations();
   }
   KDRVX_SetDebugMask(0);
-  const unsigned long lines = gTraceLines;
-
   EXPECT_EQ(allocations, 0u);
   EXPECT_EQ(failed, 0);
-  EXPECT_GE(lines, static_cast<unsigned long>(kCalls / 2 * (kChannels + 2)));
+  EXPECT_GE(gTraceLines, static_cast<unsigned long>(kCalls / 2 * (kChannels + 2)));
   const auto h = finished("r.rvx");
   EXPECT_EQ(h.NoRecords, static_cast<uint32_t>(kCalls));
   EXPECT_EQ(h.Channel[0].MinValue, -400.5f);
@@ -144,14 +138,14 @@ TEST_F(ReadAllocations, NoneWhileReadingRecords) {
   // Every trace bit is set, and a host sink takes the lines: the record
   // readers write none, and they must not allocate with tracing on either.
   KDRVX_SetTraceSink(countLine, nullptr);
-  KDRVX_SetDebugMask(static_cast<int16_t>(KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
+  KDRVX_SetDebugMask(
+      static_cast<int16_t>(KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
   int failedReads = 0;
   int64_t blockRecords = 0;
   unsigned long allocations;
   {
     AllocationCount count;
-    for (int i = 0; i < kCalls; ++i)
-      if (KDRVX_ReadNextRecord(record.data()) != 0) ++failedReads;
+    for (int i = 0; i < kCalls; ++i) failedReads += KDRVX_ReadNextRecord(record.data()) != 0;
     blockRecords = KDRVX_ReadRecords(kCalls + 1, kCalls, block.data());
     allocations = count.allocations();
   }
