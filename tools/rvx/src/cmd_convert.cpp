@@ -270,7 +270,8 @@ int runConvert(const ConvertOptions& options) {
   ReadSession reader(options.input);
   const RecordingInfo info = queryRecording(reader);
 
-  CreateSession session(options.output, options.force, info.original, false, kNoSummaryLanguage);
+  CreateSession session(options.output, existingFrom(options.force), info.original, false,
+                        kNoSummaryLanguage);
   copyHeaderValues(session, info, warnings);
   const DateTime when = parseDateTime(info);
   setKnownDateAndTime(session, when);
@@ -290,7 +291,7 @@ Run addConvertOptions(CLI::App& command) {
   auto options = std::make_shared<ConvertOptions>();
   command.add_option("IN", options->input, "RVX file of any layout")->required();
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
-  command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  command.add_flag("-f,--force", options->force, "Replace an existing output file");
   return [options] { return runConvert(*options); };
 }
 

@@ -10,7 +10,9 @@
 #include <numbers>
 
 #include "commands.h"
+#include "output_file.h"
 #include "subcommand.h"
+#include "system_reason.h"
 #include "tool_error.h"
 #include "utf.h"
 
@@ -20,6 +22,7 @@ namespace {
 
 struct DemoOptions {
   std::string directory = "rvx-demo";
+  bool force = false;
 };
 
 constexpr int64_t kInterval = 1000;  // microseconds: 1 kHz
@@ -81,8 +84,8 @@ void fillRecord(uint32_t i, Noise& noise, float* record) {
   record[7] = std::bit_cast<float>(bits);
 }
 
-void record(const std::string& file, bool compact) {
-  CreateSession session(file, true, true, compact, compact ? 0 : kNoSummaryLanguage);
+void record(const std::string& file, bool compact, Existing existing) {
+  CreateSession session(file, existing, true, compact, compact ? 0 : kNoSummaryLanguage);
   session.check(session.set(KDRVX_SetCompany, "KD Messtechnik GmbH"), "company");
   session.check(session.set(KDRVX_SetInstrument, "KD-Logger 8"), "instrument");
   session.check(session.set(KDRVX_SetSnrInstrument, "DL-0042"), "serial number");
@@ -135,18 +138,23 @@ int runDemo(const DemoOptions& options) {
   const std::filesystem::path directory = toPath(options.directory);
   std::error_code error;
   std::filesystem::create_directories(directory, error);
-  if (error) throw ToolError(options.directory + ": cannot create the directory");
+  if (error) {
+    throw ToolError(options.directory + ": cannot create the directory: " + errorCodeReason(error));
+  }
   auto inside = [&](const char* name) { return pathText(directory / name); };
   const std::string current = inside("demo.rvx");
   const std::string compact = inside("demo-compact.rvx");
   const std::string rvi = inside("demo-compact.RVI");
   const std::string csv = inside("demo.csv");
   const std::string svg = inside("demo.svg");
+  // Every file is refused before the first is written.
+  const Existing existing = existingFrom(options.force);
+  for (const std::string& file : {current, compact, rvi, csv, svg}) resolveOutput(file, existing);
 
   std::cout << "Recording " << kRecords << " records of " << kChannelCount
             << " channels at 1 kHz through the library...\n";
-  record(current, false);
-  record(compact, true);
+  record(current, false, existing);
+  record(compact, true, existing);
 
   RecordingInfo currentInfo, compactInfo;
   const std::vector<float> currentRecords = readAll(current, currentInfo);
@@ -167,10 +175,12 @@ int runDemo(const DemoOptions& options) {
   ExportOptions exportOptions;
   exportOptions.file = current;
   exportOptions.output = csv;
+  exportOptions.force = options.force;
   runExport(exportOptions);
   PlotOptions plotOptions;
   plotOptions.file = current;
   plotOptions.output = svg;
+  plotOptions.force = options.force;
   runPlot(plotOptions);
 
   std::cout << "\nWritten to " << options.directory << ":\n"
@@ -186,6 +196,7 @@ int runDemo(const DemoOptions& options) {
 Run addDemoOptions(CLI::App& command) {
   auto options = std::make_shared<DemoOptions>();
   command.add_option("DIR", options->directory, "Directory for the files (default ./rvx-demo)");
+  command.add_flag("-f,--force", options->force, "Replace the files of an earlier demo");
   return [options] { return runDemo(*options); };
 }
 

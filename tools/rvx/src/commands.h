@@ -18,6 +18,7 @@ struct ExportOptions {
   std::vector<std::string> channels;
   std::string records;
   bool noTime = false;
+  bool force = false;  // replace an existing output
 };
 int runExport(const ExportOptions& options);
 
@@ -26,6 +27,7 @@ struct PlotOptions {
   std::vector<std::string> channels;
   uint32_t width = 900;
   uint32_t panelHeight = 150;
+  bool force = false;  // replace an existing output
 };
 int runPlot(const PlotOptions& options);
 
