@@ -138,6 +138,9 @@ int runDemo(const DemoOptions& options) {
   const std::filesystem::path directory = toPath(options.directory);
   std::error_code error;
   std::filesystem::create_directories(directory, error);
+  if (std::filesystem::exists(directory) && !std::filesystem::is_directory(directory)) {
+    throw ToolError(options.directory + ": not a directory");
+  }
   if (error) {
     throw ToolError(options.directory + ": cannot create the directory: " + errorCodeReason(error));
   }

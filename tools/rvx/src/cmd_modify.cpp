@@ -1,9 +1,12 @@
-// rvx modify: comment and measurement name changed in place through the
-// library's modify context; the data records are not touched.
+// rvx modify: comment and measurement name changed through the library's
+// modify context; the data records are not touched. The change is made in
+// a copy that replaces the file when it is complete, so that a modify that
+// fails leaves the file as it was.
 #include <iostream>
 
 #include "commands.h"
 #include "format/limits.h"
+#include "output_file.h"
 #include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -35,11 +38,15 @@ int runModify(const ModifyOptions& options) {
   if (options.comment) checkLength(comment, kdrvx::format::kCommentLimit, "--comment");
   if (options.nameMeasurement) checkLength(*options.nameMeasurement, kdrvx::format::kNameMeasurementLimit, "--name");
 
-  ModifySession session(options.file);
+  // The library changes a complete copy, which then takes the file's place.
+  OutputFile copy(options.file, Existing::Replace);
+  copyFileInto(copy, options.file, 0);
+  ModifySession session(copy.handOver(), options.file);
   std::string oldComment, oldName;
   if (options.comment) oldComment = session.comment(comment);
   if (options.nameMeasurement) oldName = session.nameMeasurement(*options.nameMeasurement);
   session.close();
+  copy.commit();
 
   if (options.comment) {
     std::cout << options.file << ": comment " << shown(oldComment) << " -> " << shown(comment) << '\n';

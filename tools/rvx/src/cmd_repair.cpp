@@ -4,7 +4,6 @@
 // Every other byte stays as it is.
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -13,7 +12,6 @@
 #include "output_file.h"
 #include "raw_file.h"
 #include "subcommand.h"
-#include "system_reason.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -56,22 +54,10 @@ void requireRepairable(const RawFile& file) {
 // takes the place of its target only when the copy is complete.
 void writeRepaired(const std::string& source, OutputFile& out, const RVX_HEADER& header,
                    uint32_t headerLength, uint64_t fileLength) {
-  std::ifstream in(toPath(source), std::ios::binary);
-  if (!in) throw ToolError(source + ": cannot open the file: " + unreadableReason(source));
   out.write(reinterpret_cast<const char*>(&header), headerLength);
-  in.seekg(headerLength);
-  std::vector<char> buffer(1 << 20);
   Progress progress("repair", fileLength);
-  uint64_t copied = headerLength;
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const auto got = in.gcount();
-    if (got <= 0) break;
-    out.write(buffer.data(), static_cast<size_t>(got));
-    copied += static_cast<uint64_t>(got);
-    progress.update(copied);
-  }
-  if (copied != fileLength) throw ToolError(source + ": reading the file failed");
+  copyFileInto(out, source, headerLength, [&](uint64_t done) { progress.update(headerLength + done); });
+  progress.finish();
   out.commit();
 }
 

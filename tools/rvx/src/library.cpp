@@ -301,8 +301,8 @@ void CreateSession::closeWithPatch(int32_t offset, const std::vector<uint8_t>& b
   staged_->commit();
 }
 
-ModifySession::ModifySession(const std::string& file) : file_(file) {
-  const uint32_t status = KDRVX_OpenModify(chars(widePath(file)));
+ModifySession::ModifySession(const std::string& path, const std::string& file) : file_(file) {
+  const uint32_t status = KDRVX_OpenModify(chars(widePath(path)));
   if (status == KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE) {
     throw ToolError(file + ": " + statusText(status) +
                     ": modify changes files of the current layout only; convert it first (rvx "

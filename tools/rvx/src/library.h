@@ -153,10 +153,11 @@ class CreateSession {
   bool open_ = false;
 };
 
-// The file in the modify context.
+// The file in the modify context: `path` is opened, `file` named in
+// messages.
 class ModifySession {
  public:
-  explicit ModifySession(const std::string& file);
+  ModifySession(const std::string& path, const std::string& file);
   // Without close() nothing is written: the file is closed when the
   // process ends, and the header on disk stays as it was.
   ~ModifySession();

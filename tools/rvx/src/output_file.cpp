@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include "format/summary_names.h"
 #include "system_reason.h"
@@ -243,11 +244,25 @@ void OutputFile::write(const char* data, size_t size) {
   }
 }
 
+std::string OutputFile::handOver() {
+  if (target_.direct) throw ToolError(target_.name + ": not a regular file");
+  const bool closed = closeDescriptor(descriptor_);
+  descriptor_ = -1;
+  if (!closed) throw ToolError(target_.name + ": writing failed: " + lastSystemReason());
+  return pathText(temporary_);
+}
+
 void OutputFile::commit() {
   if (target_.direct) {
     const bool closed = closeDescriptor(descriptor_);
     descriptor_ = -1;
     if (!closed) throw ToolError(target_.name + ": writing failed: " + lastSystemReason());
+    return;
+  }
+  if (descriptor_ < 0) {  // handed over
+    settle(temporary_, target_);
+    moveIntoPlace(temporary_, target_);
+    temporary_.clear();
     return;
   }
   // NFS and others report a full disk only when the data is flushed or
@@ -264,6 +279,24 @@ void OutputFile::commit() {
   }
   moveIntoPlace(temporary_, target_);
   temporary_.clear();
+}
+
+void copyFileInto(OutputFile& out, const std::string& source, uint64_t offset,
+                  const std::function<void(uint64_t)>& progress) {
+  std::ifstream in(toPath(source), std::ios::binary);
+  if (!in) throw ToolError(source + ": cannot open the file: " + unreadableReason(source));
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::vector<char> buffer(1 << 20);
+  uint64_t copied = 0;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const auto got = in.gcount();
+    if (got <= 0) break;
+    out.write(buffer.data(), static_cast<size_t>(got));
+    copied += static_cast<uint64_t>(got);
+    if (progress) progress(copied);
+  }
+  if (in.bad()) throw ToolError(source + ": reading failed: " + lastSystemReason());
 }
 
 Output::Output(const std::string& name, Existing existing) : name_(name) {
@@ -298,6 +331,17 @@ StagedRecording::StagedRecording(const std::string& name, Existing existing, boo
   // directory in the RVI file: the private directory, under the directory
   // as the command line gave it.
   const fs::path parent = target.path.parent_path();
+  if (summary) {
+    // The library names the RVI file after the first ".RVX" (else ".rvx")
+    // of the path; in a directory's name that would put it elsewhere.
+    char16_t rvi[kdrvx::format::kCreatePathCapacity] = {};
+    const std::u16string path = toPath(name).make_preferred().u16string();
+    path.copy(rvi, std::min(path.size(), std::size(rvi) - 1));
+    if (kdrvx::format::makeSummaryName(rvi) && fs::path(rvi).parent_path() != parent) {
+      throw usageError(name + ": the RVI file is named after the first '.rvx' of the path, which "
+                              "here lies in a directory's name; give a name without it");
+    }
+  }
   std::error_code error;
   do {
     directory_ = parent / toPath(std::string(kPartial) + randomSuffix());
@@ -309,18 +353,6 @@ StagedRecording::StagedRecording(const std::string& name, Existing existing, boo
                     errorCodeReason(error));
   }
   createPath_ = pathText(directory_ / target.path.filename());
-  if (!summary) return;
-  // The library names the RVI file after the first ".RVX" (else ".rvx") of
-  // the path; in a directory's name that would put it elsewhere.
-  char16_t rvi[kdrvx::format::kCreatePathCapacity] = {};
-  const std::u16string path = toPath(createPath_).make_preferred().u16string();
-  if (path.size() < std::size(rvi)) {
-    path.copy(rvi, path.size());
-    if (kdrvx::format::makeSummaryName(rvi) && fs::path(rvi).parent_path() != directory_) {
-      throw usageError(name + ": the RVI file is named after the first '.rvx' of the path, which "
-                              "here lies in a directory's name; give a name without it");
-    }
-  }
 }
 
 StagedRecording::~StagedRecording() {
@@ -385,8 +417,24 @@ void StagedRecording::commit() {
     settle(rvi_->staged, rvi_->target);
   }
   settle(recording_->staged, recording_->target);
-  if (rvi_) moveIntoPlace(rvi_->staged, rvi_->target);
-  moveIntoPlace(recording_->staged, recording_->target);
+  // A recording never stands beside the RVI file of another one: the
+  // recording it replaces steps aside into the private directory first
+  // (and goes with it), then the RVI file comes, then the recording.
+  const fs::path aside = directory_ / toPath("replaced");
+  const bool stepAside = rvi_ && recording_->target.exists;
+  if (stepAside) {
+    if (!moveInto(recording_->target.path, aside, false)) {
+      throw ToolError(name_ + ": cannot put the new file in place: " +
+                      lastSystemReason(kMoveSetsWindowsError));
+    }
+  }
+  try {
+    if (rvi_) moveIntoPlace(rvi_->staged, rvi_->target);
+    moveIntoPlace(recording_->staged, recording_->target);
+  } catch (...) {
+    if (stepAside) moveInto(aside, recording_->target.path, false);
+    throw;
+  }
 }
 
 }  // namespace rvx

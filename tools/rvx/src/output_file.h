@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,9 @@ class OutputFile {
 
   // Throws ToolError naming the file and the system's reason.
   void write(const char* data, size_t size);
+  // Closes the new file and gives its temporary name, for the library's
+  // modify context, which goes on writing it by name.
+  std::string handOver();
   // Flushes the temporary to the disk, gives it the replaced file's
   // permission bits and renames it over the target.
   void commit();
@@ -66,6 +70,11 @@ class OutputFile {
   std::filesystem::path temporary_;
   int descriptor_ = -1;
 };
+
+// Copies the bytes of `source` from `offset` to its end into `out`;
+// `progress` hears the number of bytes copied so far.
+void copyFileInto(OutputFile& out, const std::string& source, uint64_t offset,
+                  const std::function<void(uint64_t)>& progress = {});
 
 // An output that is standard output for "" or "-", else an OutputFile.
 class Output {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -71,8 +72,11 @@ bool RawFile::tooShort() const { return headerBytes < kRecognisableBytes; }
 RawFile readRawFile(const std::string& name) {
   RawFile file;
   file.name = name;
+  std::error_code ignored;
   std::ifstream in(toPath(name), std::ios::binary);
-  if (!in) throw ToolError(name + ": cannot open the file: " + unreadableReason(name));
+  if (!in || !std::filesystem::is_regular_file(toPath(name), ignored)) {
+    throw ToolError(name + ": cannot open the file: " + unreadableReason(name));
+  }
   in.seekg(0, std::ios::end);
   file.length = static_cast<uint64_t>(in.tellg());
   in.seekg(0);

@@ -73,8 +73,17 @@ struct Outcome {
   int status = -1;
   std::string out, err;
 };
+// What a run of rvx meets: a file-size limit in bytes (0: none), which
+// stands in for a full disk, and a point at which it is killed (SIGKILL):
+// "write:N" before the N-th write to a file, "rename:N" before the N-th
+// rename.
+struct Fault {
+  uint64_t fileSizeLimit = 0;
+  std::string killAt;
+};
 // Runs the rvx executable with `arguments` in `directory`.
-Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory);
+Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+               const Fault& fault = {});
 
 std::u16string u16(const std::string& utf8);
 inline const KDRVX_CHAR* wide(const std::u16string& text) {

@@ -1,0 +1,202 @@
+// Every subcommand of rvx that writes, through the faults of a user's
+// machine: bad input, a full disk (a file-size limit stands in for it) and
+// the process killed part-way. Afterwards the inputs are byte-identical,
+// every target holds its old bytes or, once the command put it in place,
+// its complete new ones, nothing partial lies beside them (a killed command
+// may leave its temporary, named ".partial-"), and a failure names its
+// cause.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <set>
+
+#include "support/cli_support.h"
+#include "support/test_support.h"
+
+namespace rvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+using kdrvx::test::readBytes;
+using kdrvx::test::ScratchDir;
+using kdrvx::test::writeBytes;
+
+constexpr uint64_t kFileSizeLimit = 64 * 1024;  // below every output, above every old target
+constexpr int kKilled = 128 + SIGKILL;
+const std::string kOld = "the old bytes of a file that the user keeps\n";
+
+struct Writer {
+  const char* tag;
+  std::vector<std::string> good, bad;  // arguments; `bad` with an input to refuse
+  const char* refusal;                 // in the message about the bad input
+  std::vector<std::string> inputs, targets;
+  const char* killWhileWriting;  // a point part-way through the writes
+  int renames;                   // of a good run
+};
+
+void PrintTo(const Writer& writer, std::ostream* out) { *out << writer.tag; }
+
+const std::vector<std::string> kDate = {"--date", "1.2.2020", "--time", "10:00"};
+
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const Writer kWriters[] = {
+    {"export", {"export", "big.rvx", "-o", "out.csv", "-f"}, {"export", "junk.rvx", "-o", "out.csv", "-f"},
+     "junk.rvx: ", {"big.rvx", "junk.rvx"}, {"out.csv"}, "write:2", 1},
+    {"plot", {"plot", "big.rvx", "-o", "out.svg", "-f"}, {"plot", "junk.rvx", "-o", "out.svg", "-f"},
+     "junk.rvx: ", {"big.rvx", "junk.rvx"}, {"out.svg"}, "write:1", 1},
+    // Defect: a bad field deleted the existing output of an import with -f.
+    {"import", std::vector<std::string>{"import", "in.csv", "-o", "out.rvx", "-f"} + kDate,
+     std::vector<std::string>{"import", "bad.csv", "-o", "out.rvx", "-f"} + kDate,
+     "bad.csv line 20002, column 2: 'x' is not a number", {"in.csv", "bad.csv"}, {"out.rvx"},
+     "write:5000", 1},
+    {"import_compact", std::vector<std::string>{"import", "in.csv", "-o", "out.rvx", "-f", "--legacy"} + kDate,
+     std::vector<std::string>{"import", "bad.csv", "-o", "out.rvx", "-f", "--legacy"} + kDate,
+     "'x' is not a number", {"in.csv", "bad.csv"}, {"out.rvx", "out.RVI"}, "write:5000", 3},
+    {"convert", {"convert", "big.rvx", "-o", "out.rvx", "-f"}, {"convert", "junk.rvx", "-o", "out.rvx", "-f"},
+     "junk.rvx: ", {"big.rvx", "junk.rvx"}, {"out.rvx"}, "write:30000", 1},
+    {"repair", {"repair", "stale.rvx", "-o", "out.rvx", "-f"}, {"repair", "damaged.rvx", "-o", "out.rvx", "-f"},
+     "the header is damaged", {"stale.rvx", "damaged.rvx"}, {"out.rvx"}, "write:2", 1},
+    {"repair_in_place", {"repair", "stale.rvx"}, {"repair", "damaged.rvx"}, "the header is damaged",
+     {"stale.rvx", "damaged.rvx"}, {}, "write:2", 1},
+    {"modify", {"modify", "big.rvx", "--comment", "new"}, {"modify", "compact.rvx", "--comment", "new"},
+     "convert it first", {"big.rvx", "compact.rvx", "compact.RVI"}, {}, "write:2", 1},
+    {"demo", {"demo", "out", "-f"}, {"demo", "junk.rvx", "-f"}, "junk.rvx: not a directory", {"junk.rvx"},
+     {"out/demo.rvx", "out/demo-compact.rvx", "out/demo-compact.RVI", "out/demo.csv", "out/demo.svg"},
+     "write:12000", 6},
+};
+
+// The inputs of every writer, made once.
+class Inputs {
+ public:
+  Inputs() {
+    Recording big;
+    big.channels = {{"p1", "bar", ""}, {"p2", "bar", ""}, {"T1", "K", ""}, {"T2", "K", ""},
+                    {"p3", "", ""}, {"p4", "", ""}, {"p5", "", ""}, {"M1", "", "", 16}};
+    big.records = randomRecords(60000, 8, 21);
+    createRecording(scratch.file("big.rvx"), big);
+    createRecording(scratch.file("stale.rvx"), big, false, 4, Close::Simple);
+    Recording compact;
+    compact.channels = {{"p1", "bar", ""}};
+    compact.records = {{1.0f}, {2.0f}};
+    createRecording(scratch.file("compact.rvx"), compact, true);
+    for (const char* name : {"big.rvx", "stale.rvx", "compact.rvx", "compact.RVI"}) {
+      bytes[name] = readBytes(scratch.file(name));
+    }
+    bytes["junk.rvx"] = "not a recording\n";
+    bytes["damaged.rvx"] = bytes["stale.rvx"];
+    bytes["damaged.rvx"][8] = 0;  // the header size no longer fits the channel count
+    std::string csv = "time,p1 [bar],T2\n";
+    for (int i = 0; i < 20000; ++i) {
+      csv += std::to_string(i) + "e-3," + std::to_string(i % 97) + ".5," + std::to_string(i / 7) + "\n";
+    }
+    bytes["in.csv"] = csv;
+    bytes["bad.csv"] = csv + "20,x,1\n";
+  }
+  std::map<std::string, std::string> bytes;
+
+ private:
+  ScratchDir scratch;
+};
+
+class FaultMatrix : public ::testing::TestWithParam<Writer> {
+ protected:
+  static void SetUpTestSuite() { inputs = new Inputs; }
+  static void TearDownTestSuite() { delete inputs; }
+
+  // A directory with the writer's inputs and the old bytes at its targets.
+  fs::path prepare(const std::string& name) {
+    const fs::path directory = scratch.file(name);
+    fs::create_directories(directory / "out");
+    for (const std::string& input : GetParam().inputs) writeBytes(directory / input, inputs->bytes[input]);
+    for (const std::string& target : GetParam().targets) writeBytes(directory / target, kOld);
+    return directory;
+  }
+
+  // What a good run writes to the targets.
+  std::map<std::string, std::string> newBytes() {
+    const fs::path directory = prepare("reference");
+    const Outcome run = runRvx(GetParam().good, directory);
+    EXPECT_EQ(run.status, 0) << run.err;
+    std::map<std::string, std::string> result;
+    for (const std::string& target : GetParam().targets) result[target] = readBytes(directory / target);
+    return result;
+  }
+
+  // The inputs are as they were and nothing but the files of the case lies
+  // in the directory; temporaries only where `temporaries` allows them.
+  void expectInputsKept(const fs::path& directory, bool temporaries) {
+    for (const std::string& input : GetParam().inputs) {
+      EXPECT_EQ(readBytes(directory / input), inputs->bytes[input]) << input;
+    }
+    std::set<std::string> known(GetParam().inputs.begin(), GetParam().inputs.end());
+    known.insert(GetParam().targets.begin(), GetParam().targets.end());
+    known.insert({".rvx-stdout", ".rvx-stderr", "out"});
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
+      const std::string name = fs::relative(entry.path(), directory).string();
+      const bool temporary = name.find(".partial-") != std::string::npos;
+      EXPECT_TRUE(known.count(name) || (temporaries && temporary)) << name;
+    }
+  }
+
+  void expectFailure(const std::string& name, const std::vector<std::string>& arguments,
+                     const Fault& fault, const std::string& cause) {
+    SCOPED_TRACE(name);
+    const fs::path directory = prepare(name);
+    const Outcome run = runRvx(arguments, directory, fault);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find(cause), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("rvx: ", 0), 0u) << run.err;
+    for (const std::string& target : GetParam().targets) EXPECT_EQ(readBytes(directory / target), kOld) << target;
+    expectInputsKept(directory, false);
+  }
+
+  // Each target old or new, never a partial file; a recording is never beside an
+  // RVI file of another one (while the two are renamed into place it is absent).
+  void expectKilled(const std::string& killAt, const std::map<std::string, std::string>& complete) {
+    SCOPED_TRACE(killAt);
+    const fs::path directory = prepare(killAt);
+    const Outcome run = runRvx(GetParam().good, directory, {0, killAt});
+    EXPECT_EQ(run.status, kKilled) << run.err;
+    std::map<std::string, std::string> state;
+    for (const std::string& target : GetParam().targets) {
+      const bool present = fs::exists(directory / target);
+      const std::string bytes = present ? readBytes(directory / target) : "";
+      state[target] = !present ? "absent" : bytes == kOld ? "old" : bytes == complete.at(target) ? "new" : "partial";
+      EXPECT_NE(state[target], "partial") << target;
+    }
+    for (const auto& [target, what] : state) {
+      const std::string rvi = target.substr(0, target.size() - 3) + "RVI";
+      if (state.count(rvi) && target.ends_with(".rvx")) {
+        EXPECT_TRUE(what == "absent" || what == state[rvi]) << target << " is " << what << ", its RVI file " << state[rvi];
+      } else if (!target.ends_with(".RVI")) {
+        EXPECT_NE(what, "absent") << target;
+      }
+    }
+    expectInputsKept(directory, true);
+  }
+
+  static Inputs* inputs;
+  ScratchDir scratch;
+};
+
+Inputs* FaultMatrix::inputs = nullptr;
+
+TEST_P(FaultMatrix, KeepsInputsAndTargetsWhole) {
+  const Writer& writer = GetParam();
+  expectFailure("bad-input", writer.bad, {}, writer.refusal);
+  expectFailure("full-disk", writer.good, {kFileSizeLimit, ""}, "file too large");
+  const auto complete = newBytes();
+  expectKilled(writer.killWhileWriting, complete);
+  for (int rename = 1; rename <= writer.renames; ++rename) expectKilled("rename:" + std::to_string(rename), complete);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, FaultMatrix, ::testing::ValuesIn(kWriters),
+                         [](const auto& writer) { return std::string(writer.param.tag); });
+
+}  // namespace
+}  // namespace rvx::test

@@ -1,0 +1,153 @@
+// How rvx puts its outputs in place, and how it words its failures.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "support/cli_support.h"
+#include "support/test_support.h"
+
+namespace rvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+using kdrvx::test::readBytes;
+using kdrvx::test::ScratchDir;
+using kdrvx::test::writeBytes;
+
+const std::string kOld = "old bytes\n";
+
+class Outputs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Recording recording;
+    recording.channels = {{"p1", "bar", ""}, {"T2", "K", ""}};
+    recording.records = {{1.0f, 2.0f}, {3.0f, 4.0f}, {5.0f, 6.0f}};
+    createRecording(at("a.rvx"), recording);
+    createRecording(at("stale.rvx"), recording, false, 4, Close::Simple);
+    createRecording(at("compact.rvx"), recording, true);
+    writeBytes(at("a.csv"), "time,p1\n0,1\n0.5,2\n");
+    fs::create_directory(at("d"));
+  }
+  Outcome rvx(const std::vector<std::string>& arguments) { return runRvx(arguments, scratch.path()); }
+  fs::path at(const std::string& name) const { return scratch.file(name); }
+  ScratchDir scratch;
+};
+
+mode_t modeOf(const fs::path& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st.st_mode & 07777;
+}
+
+// Defect: export, plot and repair -o replaced an existing file without -f.
+TEST_F(Outputs, ReplaceAFileOnlyWithForceKeepingItsModeAndItsLink) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::string target;
+  } outputs[] = {
+      {{"export", "a.rvx", "-o"}, "out"},         {{"plot", "a.rvx", "-o"}, "out"},
+      {{"import", "a.csv", "-o"}, "out.rvx"},     {{"convert", "a.rvx", "-o"}, "out.rvx"},
+      {{"repair", "a.rvx", "-o"}, "out.rvx"},     {{"demo", "d"}, "d/demo.svg"},
+  };
+  for (const auto& output : outputs) {
+    std::vector<std::string> arguments = output.arguments;
+    if (arguments[0] != "demo") arguments.push_back(output.target);
+    SCOPED_TRACE(arguments[0]);
+    writeBytes(at("real"), kOld);
+    chmod(at("real").c_str(), 0640);
+    fs::remove(at(output.target));
+    fs::create_symlink(fs::absolute(at("real")), at(output.target));
+    const Outcome refused = rvx(arguments);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "rvx: " + output.target + " exists; give -f to replace it\n");
+    EXPECT_EQ(readBytes(at("real")), kOld);
+
+    arguments.push_back("-f");
+    const Outcome replaced = rvx(arguments);
+    ASSERT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_TRUE(fs::is_symlink(at(output.target)));
+    EXPECT_GT(readBytes(at("real")).size(), kOld.size());
+    EXPECT_EQ(modeOf(at("real")), 0640u);
+  }
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(scratch.path())) {
+    EXPECT_EQ(entry.path().string().find(".partial-"), std::string::npos) << entry.path();
+  }
+}
+
+// Defect: repair in place changed the mode and made a symbolic link a file.
+TEST_F(Outputs, RepairInPlaceKeepsModeAndLink) {
+  fs::rename(at("stale.rvx"), at("d/stale.rvx"));
+  chmod(at("d/stale.rvx").c_str(), 0604);
+  fs::create_symlink("d/stale.rvx", at("link.rvx"));
+  const Outcome run = rvx({"repair", "link.rvx"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::is_symlink(at("link.rvx")));
+  EXPECT_EQ(modeOf(at("d/stale.rvx")), 0604u);
+  EXPECT_EQ(readBytes(at("d/stale.rvx")), readBytes(at("a.rvx")));
+}
+
+// Defect: "-o -" made a file named "-" for import and convert.
+TEST_F(Outputs, DashIsStandardOutputForTextOnly) {
+  EXPECT_EQ(rvx({"export", "a.rvx", "-o", "-", "--no-time"}).out, "p1 [bar],T2 [K]\r\n1,2\r\n3,4\r\n5,6\r\n");
+  EXPECT_NE(rvx({"plot", "a.rvx", "-o", "-"}).out.find("</svg>"), std::string::npos);
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"import", "a.csv", "-o", "-"}, {"convert", "a.rvx", "-o", "-"},
+        {"repair", "stale.rvx", "-o", "-"}}) {
+    const Outcome run = rvx(arguments);
+    EXPECT_EQ(run.status, 2) << arguments[0];
+    EXPECT_NE(run.err.find("-o -: standard output takes the text of export and plot only"), std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(at("-")));
+}
+
+TEST_F(Outputs, TheRviFileNamesTheDirectoryAsGivenAndTheFinalName) {
+  for (const std::string name : {"x.rvx", "d/x.rvx"}) {
+    ASSERT_EQ(rvx({"import", "a.csv", "-o", name, "--legacy", "--language", "en"}).status, 0);
+    const std::string rvi = readBytes(at(name.substr(0, name.size() - 3) + "RVI"));
+    const std::string directory = name == "x.rvx" ? "" : "d";
+    EXPECT_NE(rvi.find("Directory       :  " + directory + "\r\nFilename        :  x.RVI\r\n"), std::string::npos)
+        << rvi;
+  }
+  // The library names the RVI file after the first ".rvx" of the path.
+  fs::create_directory(at("e.rvx.d"));
+  EXPECT_EQ(rvx({"import", "a.csv", "-o", "e.rvx.d/x.rvx", "--legacy"}).status, 2);
+  EXPECT_TRUE(fs::is_empty(at("e.rvx.d")));
+}
+
+// Defect 15: a range beyond the records wrote a heading-only CSV.
+TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{}, 2, "subcommand is required"},
+      {{"frobnicate"}, 2, "unknown subcommand 'frobnicate'"},
+      {{"info"}, 2, "FILE is required"},
+      {{"info", "a.rvx", "--bogus"}, 2, "--bogus"},
+      {{"export", "a.rvx", "--records", "5:2"}, 2, "expected FIRST:LAST"},
+      {{"export", "a.rvx", "--records", "3:"}, 2, "--records 3: is out of range: a.rvx holds 3 records (0 to 2)"},
+      {{"export", "a.rvx", "--records", "1:3"}, 2, "out of range"},
+      {{"export", "a.rvx", "--channels", "q9"}, 2, "q9"},
+      {{"import", "a.csv", "-o", "y.rvx", "--language", "de"}, 2, "--language"},
+      {{"info", "missing.rvx"}, 1, "missing.rvx: The RVX- file cannot be opened for read (0xE1000006): no such file or directory"},
+      {{"info", "d"}, 1, "d: The RVX- file cannot be opened for read (0xE1000006): is a directory"},
+      {{"check", "d"}, 1, "d: cannot open the file: is a directory"},
+      {{"export", "a.rvx", "-o", "nowhere/a.csv"}, 1, "nowhere/a.csv: cannot create the file: no such file or directory"},
+      {{"export", "a.rvx", "-o", "d"}, 1, "d: is a directory"},
+      {{"export", "a.rvx", "-o", "/dev/full"}, 1, "/dev/full: writing failed: disk full"},
+      {{"modify", "compact.rvx", "--name", "x"}, 1, "convert it first (rvx convert compact.rvx -o NEW.rvx)"},
+  };
+  for (const auto& c : cases) {
+    const Outcome run = rvx(c.arguments);
+    SCOPED_TRACE(c.arguments.empty() ? "" : c.arguments[0]);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("rvx: ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+  EXPECT_EQ(rvx({"export", "a.rvx", "--records", "2:", "--no-time"}).out, "p1 [bar],T2 [K]\r\n5,6\r\n");
+}
+
+}  // namespace
+}  // namespace rvx::test
