@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "support/cli_support.h"
 #include "support/test_support.h"
@@ -23,50 +25,49 @@ using kdrvx::test::ScratchDir;
 using kdrvx::test::writeBytes;
 
 constexpr uint64_t kFileSizeLimit = 64 * 1024;  // below every output, above every old target
-constexpr int kKilled = 128 + SIGKILL;
 const std::string kOld = "the old bytes of a file that the user keeps\n";
 
+// A subcommand that writes: its arguments with a good input and with one
+// that it refuses part-way, with what the refusal says; the files it reads
+// and writes; a point part-way through its writes, and its renames.
 struct Writer {
-  const char* tag;
-  std::vector<std::string> good, bad;  // arguments; `bad` with an input to refuse
-  const char* refusal;                 // in the message about the bad input
-  std::vector<std::string> inputs, targets;
-  const char* killWhileWriting;  // a point part-way through the writes
-  int renames;                   // of a good run
+  const char *tag, *good, *bad, *refusal, *inputs, *targets, *killWhileWriting;
+  int renames;
 };
 
 void PrintTo(const Writer& writer, std::ostream* out) { *out << writer.tag; }
 
-const std::vector<std::string> kDate = {"--date", "1.2.2020", "--time", "10:00"};
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
+constexpr const char* kNotARecording =
+    "junk.rvx: The file is not a RVX- file or the header is invalid";
+constexpr const char* kDemoFiles =
+    "out/demo.rvx out/demo-compact.rvx out/demo-compact.RVI out/demo.csv out/demo.svg";
+
 const Writer kWriters[] = {
-    {"export", {"export", "big.rvx", "-o", "out.csv", "-f"}, {"export", "junk.rvx", "-o", "out.csv", "-f"},
-     "junk.rvx: ", {"big.rvx", "junk.rvx"}, {"out.csv"}, "write:2", 1},
-    {"plot", {"plot", "big.rvx", "-o", "out.svg", "-f"}, {"plot", "junk.rvx", "-o", "out.svg", "-f"},
-     "junk.rvx: ", {"big.rvx", "junk.rvx"}, {"out.svg"}, "write:1", 1},
-    // Defect: a bad field deleted the existing output of an import with -f.
-    {"import", std::vector<std::string>{"import", "in.csv", "-o", "out.rvx", "-f"} + kDate,
-     std::vector<std::string>{"import", "bad.csv", "-o", "out.rvx", "-f"} + kDate,
-     "bad.csv line 20002, column 2: 'x' is not a number", {"in.csv", "bad.csv"}, {"out.rvx"},
-     "write:5000", 1},
-    {"import_compact", std::vector<std::string>{"import", "in.csv", "-o", "out.rvx", "-f", "--legacy"} + kDate,
-     std::vector<std::string>{"import", "bad.csv", "-o", "out.rvx", "-f", "--legacy"} + kDate,
-     "'x' is not a number", {"in.csv", "bad.csv"}, {"out.rvx", "out.RVI"}, "write:5000", 3},
-    {"convert", {"convert", "big.rvx", "-o", "out.rvx", "-f"}, {"convert", "junk.rvx", "-o", "out.rvx", "-f"},
-     "junk.rvx: ", {"big.rvx", "junk.rvx"}, {"out.rvx"}, "write:30000", 1},
-    {"repair", {"repair", "stale.rvx", "-o", "out.rvx", "-f"}, {"repair", "damaged.rvx", "-o", "out.rvx", "-f"},
-     "the header is damaged", {"stale.rvx", "damaged.rvx"}, {"out.rvx"}, "write:2", 1},
-    {"repair_in_place", {"repair", "stale.rvx"}, {"repair", "damaged.rvx"}, "the header is damaged",
-     {"stale.rvx", "damaged.rvx"}, {}, "write:2", 1},
-    {"modify", {"modify", "big.rvx", "--comment", "new"}, {"modify", "compact.rvx", "--comment", "new"},
-     "convert it first", {"big.rvx", "compact.rvx", "compact.RVI"}, {}, "write:2", 1},
-    {"demo", {"demo", "out", "-f"}, {"demo", "junk.rvx", "-f"}, "junk.rvx: not a directory", {"junk.rvx"},
-     {"out/demo.rvx", "out/demo-compact.rvx", "out/demo-compact.RVI", "out/demo.csv", "out/demo.svg"},
+    {"export", "export big.rvx -o out.csv -f", "export junk.rvx -o out.csv -f", kNotARecording,
+     "big.rvx junk.rvx", "out.csv", "write:2", 1},
+    {"plot", "plot big.rvx -o out.svg -f", "plot junk.rvx -o out.svg -f", kNotARecording,
+     "big.rvx junk.rvx", "out.svg", "write:1", 1},
+    // Defect: a bad field deleted the file that an import with -f was to replace.
+    {"import", "import in.csv -o out.rvx -f --date 1.2.2020 --time 10:00",
+     "import bad.csv -o out.rvx -f", "bad.csv line 20002, column 2: 'x' is not a number",
+     "in.csv bad.csv", "out.rvx", "write:5000", 1},
+    {"import_compact", "import in.csv -o out.rvx -f --legacy --date 1.2.2020 --time 10:00",
+     "import bad.csv -o out.rvx -f --legacy", "'x' is not a number", "in.csv bad.csv",
+     "out.rvx out.RVI", "write:5000", 3},
+    {"convert", "convert big.rvx -o out.rvx -f", "convert junk.rvx -o out.rvx -f", kNotARecording,
+     "big.rvx junk.rvx", "out.rvx", "write:30000", 1},
+    {"repair", "repair stale.rvx -o out.rvx -f", "repair damaged.rvx -o out.rvx -f",
+     "the header is damaged", "stale.rvx damaged.rvx", "out.rvx", "write:2", 1},
+    {"repair_in_place", "repair stale.rvx", "repair damaged.rvx", "the header is damaged",
+     "stale.rvx damaged.rvx", "", "write:2", 1},
+    {"modify", "modify big.rvx --comment new", "modify compact.rvx --comment new",
+     "convert it first", "big.rvx compact.rvx compact.RVI", "", "write:2", 1},
+    {"demo", "demo out -f", "demo junk.rvx -f", "junk.rvx: not a directory", "junk.rvx", kDemoFiles,
      "write:12000", 6},
 };
 
@@ -76,7 +77,7 @@ class Inputs {
   Inputs() {
     Recording big;
     big.channels = {{"p1", "bar", ""}, {"p2", "bar", ""}, {"T1", "K", ""}, {"T2", "K", ""},
-                    {"p3", "", ""}, {"p4", "", ""}, {"p5", "", ""}, {"M1", "", "", 16}};
+                    {"p3", "", ""},    {"p4", "", ""},    {"p5", "", ""},  {"M1", "", "", 16}};
     big.records = randomRecords(60000, 8, 21);
     createRecording(scratch.file("big.rvx"), big);
     createRecording(scratch.file("stale.rvx"), big, false, 4, Close::Simple);
@@ -84,15 +85,15 @@ class Inputs {
     compact.channels = {{"p1", "bar", ""}};
     compact.records = {{1.0f}, {2.0f}};
     createRecording(scratch.file("compact.rvx"), compact, true);
-    for (const char* name : {"big.rvx", "stale.rvx", "compact.rvx", "compact.RVI"}) {
+    for (const char* name : {"big.rvx", "stale.rvx", "compact.rvx", "compact.RVI"})
       bytes[name] = readBytes(scratch.file(name));
-    }
-    bytes["junk.rvx"] = "not a recording\n";
+    for (int i = 0; i < 5000; ++i) bytes["junk.rvx"] += "not a recording\n";
     bytes["damaged.rvx"] = bytes["stale.rvx"];
     bytes["damaged.rvx"][8] = 0;  // the header size no longer fits the channel count
     std::string csv = "time,p1 [bar],T2\n";
     for (int i = 0; i < 20000; ++i) {
-      csv += std::to_string(i) + "e-3," + std::to_string(i % 97) + ".5," + std::to_string(i / 7) + "\n";
+      csv += std::to_string(i) + "e-3," + std::to_string(i % 97) + ".5," + std::to_string(i / 7) +
+             "\n";
     }
     bytes["in.csv"] = csv;
     bytes["bad.csv"] = csv + "20,x,1\n";
@@ -105,36 +106,26 @@ class Inputs {
 
 class FaultMatrix : public ::testing::TestWithParam<Writer> {
  protected:
-  static void SetUpTestSuite() { inputs = new Inputs; }
-  static void TearDownTestSuite() { delete inputs; }
+  static void SetUpTestSuite() { made = new Inputs; }
+  static void TearDownTestSuite() { delete made; }
 
   // A directory with the writer's inputs and the old bytes at its targets.
   fs::path prepare(const std::string& name) {
     const fs::path directory = scratch.file(name);
     fs::create_directories(directory / "out");
-    for (const std::string& input : GetParam().inputs) writeBytes(directory / input, inputs->bytes[input]);
-    for (const std::string& target : GetParam().targets) writeBytes(directory / target, kOld);
+    for (const std::string& input : inputs) writeBytes(directory / input, made->bytes[input]);
+    for (const std::string& target : targets) writeBytes(directory / target, kOld);
     return directory;
   }
 
-  // What a good run writes to the targets.
-  std::map<std::string, std::string> newBytes() {
-    const fs::path directory = prepare("reference");
-    const Outcome run = runRvx(GetParam().good, directory);
-    EXPECT_EQ(run.status, 0) << run.err;
-    std::map<std::string, std::string> result;
-    for (const std::string& target : GetParam().targets) result[target] = readBytes(directory / target);
-    return result;
-  }
-
   // The inputs are as they were and nothing but the files of the case lies
-  // in the directory; temporaries only where `temporaries` allows them.
+  // in the directory; temporaries (".partial-") only where allowed.
   void expectInputsKept(const fs::path& directory, bool temporaries) {
-    for (const std::string& input : GetParam().inputs) {
-      EXPECT_EQ(readBytes(directory / input), inputs->bytes[input]) << input;
+    for (const std::string& input : inputs) {
+      EXPECT_EQ(readBytes(directory / input), made->bytes[input]) << input;
     }
-    std::set<std::string> known(GetParam().inputs.begin(), GetParam().inputs.end());
-    known.insert(GetParam().targets.begin(), GetParam().targets.end());
+    std::set<std::string> known(inputs.begin(), inputs.end());
+    known.insert(targets.begin(), targets.end());
     known.insert({".rvx-stdout", ".rvx-stderr", "out"});
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
       const std::string name = fs::relative(entry.path(), directory).string();
@@ -143,36 +134,41 @@ class FaultMatrix : public ::testing::TestWithParam<Writer> {
     }
   }
 
-  void expectFailure(const std::string& name, const std::vector<std::string>& arguments,
-                     const Fault& fault, const std::string& cause) {
+  void expectFailure(const std::string& name, const char* arguments, const Fault& fault,
+                     const std::string& cause) {
     SCOPED_TRACE(name);
     const fs::path directory = prepare(name);
-    const Outcome run = runRvx(arguments, directory, fault);
+    const Outcome run = runRvx(words(arguments), directory, fault);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find(cause), std::string::npos) << run.err;
     EXPECT_EQ(run.err.rfind("rvx: ", 0), 0u) << run.err;
-    for (const std::string& target : GetParam().targets) EXPECT_EQ(readBytes(directory / target), kOld) << target;
+    for (const std::string& target : targets)
+      EXPECT_EQ(readBytes(directory / target), kOld) << target;
     expectInputsKept(directory, false);
   }
 
-  // Each target old or new, never a partial file; a recording is never beside an
-  // RVI file of another one (while the two are renamed into place it is absent).
+  // Each target holds its old bytes or the complete new ones, and a
+  // recording never stands beside the RVI file of another one (while the
+  // two are renamed into place it is absent).
   void expectKilled(const std::string& killAt, const std::map<std::string, std::string>& complete) {
     SCOPED_TRACE(killAt);
     const fs::path directory = prepare(killAt);
-    const Outcome run = runRvx(GetParam().good, directory, {0, killAt});
-    EXPECT_EQ(run.status, kKilled) << run.err;
+    EXPECT_EQ(runRvx(words(GetParam().good), directory, {0, killAt}).status, 128 + SIGKILL);
     std::map<std::string, std::string> state;
-    for (const std::string& target : GetParam().targets) {
-      const bool present = fs::exists(directory / target);
-      const std::string bytes = present ? readBytes(directory / target) : "";
-      state[target] = !present ? "absent" : bytes == kOld ? "old" : bytes == complete.at(target) ? "new" : "partial";
+    for (const std::string& target : targets) {
+      const std::string bytes =
+          fs::exists(directory / target) ? readBytes(directory / target) : "-";
+      state[target] = bytes == "-"                   ? "absent"
+                      : bytes == kOld                ? "old"
+                      : bytes == complete.at(target) ? "new"
+                                                     : "partial";
       EXPECT_NE(state[target], "partial") << target;
     }
     for (const auto& [target, what] : state) {
       const std::string rvi = target.substr(0, target.size() - 3) + "RVI";
-      if (state.count(rvi) && target.ends_with(".rvx")) {
-        EXPECT_TRUE(what == "absent" || what == state[rvi]) << target << " is " << what << ", its RVI file " << state[rvi];
+      if (target.ends_with(".rvx") && state.count(rvi)) {
+        EXPECT_TRUE(what == "absent" || what == state[rvi])
+            << target << " " << what << ", RVI " << state[rvi];
       } else if (!target.ends_with(".RVI")) {
         EXPECT_NE(what, "absent") << target;
       }
@@ -180,19 +176,26 @@ class FaultMatrix : public ::testing::TestWithParam<Writer> {
     expectInputsKept(directory, true);
   }
 
-  static Inputs* inputs;
+  static Inputs* made;
+  const std::vector<std::string> inputs = words(GetParam().inputs),
+                                 targets = words(GetParam().targets);
   ScratchDir scratch;
 };
 
-Inputs* FaultMatrix::inputs = nullptr;
+Inputs* FaultMatrix::made = nullptr;
 
 TEST_P(FaultMatrix, KeepsInputsAndTargetsWhole) {
   const Writer& writer = GetParam();
   expectFailure("bad-input", writer.bad, {}, writer.refusal);
   expectFailure("full-disk", writer.good, {kFileSizeLimit, ""}, "file too large");
-  const auto complete = newBytes();
+  const fs::path reference = prepare("reference");
+  ASSERT_EQ(runRvx(words(writer.good), reference).status, 0);
+  std::map<std::string, std::string> complete;
+  for (const std::string& target : targets) complete[target] = readBytes(reference / target);
   expectKilled(writer.killWhileWriting, complete);
-  for (int rename = 1; rename <= writer.renames; ++rename) expectKilled("rename:" + std::to_string(rename), complete);
+  for (int rename = 1; rename <= writer.renames; ++rename) {
+    expectKilled("rename:" + std::to_string(rename), complete);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, FaultMatrix, ::testing::ValuesIn(kWriters),
