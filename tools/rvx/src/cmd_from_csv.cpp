@@ -101,7 +101,8 @@ class CsvSource {
       refuseSameFile(options.input, options.output);
       file_.open(toPath(options.input), std::ios::binary);
       if (!file_) {
-        throw ToolError(options.input + ": cannot open the file: " + unreadableReason(options.input));
+        throw ToolError(options.input +
+                        ": cannot open the file: " + unreadableReason(options.input));
       }
     }
   }

@@ -70,7 +70,8 @@ namespace {
 Run addPlotOptions(CLI::App& command) {
   auto options = std::make_shared<PlotOptions>();
   command.add_option("FILE", options->file, "RVX file")->required();
-  command.add_option("-o,--output", options->output, "SVG file, or - for standard output")->required();
+  command.add_option("-o,--output", options->output, "SVG file, or - for standard output")
+      ->required();
   command.add_option("--channels", options->channels, "Channels by variable, e.g. p1,T2 (default: all)")
       ->delimiter(',');
   command.add_option("--width", options->width, "Pixels of the time axis (default 900)");

@@ -56,7 +56,8 @@ void writeRepaired(const std::string& source, OutputFile& out, const RVX_HEADER&
                    uint32_t headerLength, uint64_t fileLength) {
   out.write(reinterpret_cast<const char*>(&header), headerLength);
   Progress progress("repair", fileLength);
-  copyFileInto(out, source, headerLength, [&](uint64_t done) { progress.update(headerLength + done); });
+  copyFileInto(out, source, headerLength,
+               [&](uint64_t done) { progress.update(headerLength + done); });
   progress.finish();
   out.commit();
 }

@@ -54,7 +54,8 @@ void followFailure(const KDRVX_CHAR* line, void*) {
   if (text.substr(0, kSystem.size()) != kSystem) return;
   const std::string digits = toUtf8(text.substr(kSystem.size()));
   uint32_t error = 0;
-  const auto [end, failure] = std::from_chars(digits.data(), digits.data() + digits.size(), error, 16);
+  const auto [end, failure] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), error, 16);
   if (failure == std::errc() && end == digits.data() + digits.size()) latestSystemError = error;
 }
 
@@ -87,10 +88,13 @@ std::string statusText(uint32_t status) {
   return fromBuffer(buffer) + " (" + code + ")";
 }
 
-void require(uint32_t status, const std::string& file) {
-  if (status == 0) return;
+std::string failureText(uint32_t status, const std::string& file) {
   const std::string reason = takeSystemReason(file);
-  throw ToolError(file + ": " + statusText(status) + (reason.empty() ? "" : ": " + reason));
+  return statusText(status) + (reason.empty() ? "" : ": " + reason);
+}
+
+void require(uint32_t status, const std::string& file) {
+  if (status != 0) throw ToolError(file + ": " + failureText(status, file));
 }
 
 std::u16string wide(const std::string& utf8) { return toUtf16(utf8); }
@@ -238,13 +242,14 @@ std::string shortfallText(const RecordReader& reader, uint64_t expected) {
   return "";
 }
 
-CreateSession::CreateSession(const std::string& file, Existing existing, bool original,
-                             bool legacy, int32_t language)
+CreateSession::CreateSession(const std::string& file, Existing existing, bool original, bool legacy,
+                             int32_t language)
     : staged_(std::make_unique<StagedRecording>(file, existing,
                                                 legacy && language != kNoSummaryLanguage)),
       file_(file) {
   std::u16string path = widePath(staged_->createPath());
-  const uint32_t status = KDRVX_CreateExt(chars(path), 0, original ? 1 : 0, legacy ? 1 : 0, language);
+  const uint32_t status =
+      KDRVX_CreateExt(chars(path), 0, original ? 1 : 0, legacy ? 1 : 0, language);
   require(status, file_);
   try {
     // The library replaces characters that no file name may hold, in place.
@@ -269,10 +274,7 @@ uint32_t CreateSession::set(ChannelSetter setter, int channel, const std::string
 }
 
 void CreateSession::check(uint32_t status, const std::string& what) {
-  if (status == 0) return;
-  const std::string reason = takeSystemReason(file_);
-  throw ToolError(file_ + ": " + what + ": " + statusText(status) +
-                  (reason.empty() ? "" : ": " + reason));
+  if (status != 0) throw ToolError(file_ + ": " + what + ": " + failureText(status, file_));
 }
 
 int CreateSession::addChannel(const std::string& variable) {
@@ -304,9 +306,10 @@ void CreateSession::closeWithPatch(int32_t offset, const std::vector<uint8_t>& b
 ModifySession::ModifySession(const std::string& path, const std::string& file) : file_(file) {
   const uint32_t status = KDRVX_OpenModify(chars(widePath(path)));
   if (status == KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE) {
+    const std::string hint = "rvx convert " + file + " -o NEW.rvx";
     throw ToolError(file + ": " + statusText(status) +
-                    ": modify changes files of the current layout only; convert it first (rvx "
-                    "convert " + file + " -o NEW.rvx)");
+                    ": modify changes files of the current layout only; convert it first (" + hint +
+                    ")");
   }
   require(status, file);
 }

@@ -18,8 +18,10 @@ std::string libraryVersion();
 // The library's text for a status, with the code: "No RVX-file is open for
 // read. (0xE1000005)"; codes without a text of their own show the code only.
 std::string statusText(uint32_t status);
-// Throws ToolError "FILE: text (code)" unless `status` is 0, followed by the
-// system's reason when the system caused the failure: ": disk full".
+// The library's text for a failure and, when the system caused it, the
+// system's reason: "Open file for write (0xE100001B): disk full".
+std::string failureText(uint32_t status, const std::string& file);
+// Throws ToolError "FILE: " and the failure's text unless `status` is 0.
 void require(uint32_t status, const std::string& file);
 
 // Has the library tell the tool the system errors behind its failures (its

@@ -64,7 +64,9 @@ std::vector<Choice> describeCommandLine(CLI::App& app) {
 int reportFailure(const std::string& message, int status, const std::string& command = {}) {
   std::cout.flush();
   std::cerr << "rvx: " << message;
-  if (status == kExitUsage) std::cerr << " (rvx " << (command.empty() ? "" : command + " ") << "--help tells more)";
+  if (status == kExitUsage) {
+    std::cerr << " (rvx " << (command.empty() ? "" : command + " ") << "--help tells more)";
+  }
   std::cerr << '\n';
   return status;
 }
@@ -79,7 +81,9 @@ std::optional<std::string> unknownSubcommand(const std::vector<std::string>& arg
     if (*word == subcommand->name) return std::nullopt;
   }
   std::string known;
-  for (const Subcommand* subcommand : subcommands()) known += std::string(known.empty() ? "" : ", ") + subcommand->name;
+  for (const Subcommand* subcommand : subcommands()) {
+    known += std::string(known.empty() ? "" : ", ") + subcommand->name;
+  }
   return "unknown subcommand '" + *word + "'; the subcommands are " + known;
 }
 
@@ -94,7 +98,8 @@ std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
     const std::vector<CLI::App*> chosen = app.get_subcommands();
-    return reportFailure(error.what(), kExitUsage, chosen.empty() ? "" : chosen.front()->get_name());
+    return reportFailure(error.what(), kExitUsage,
+                         chosen.empty() ? "" : chosen.front()->get_name());
   }
   return std::nullopt;
 }

@@ -154,7 +154,8 @@ constexpr bool kMoveSetsWindowsError = false;
 void moveIntoPlace(const fs::path& from, const OutputTarget& target) {
   if (!moveInto(from, target.path, target.existing == Existing::Replace)) {
     if (movedOntoAFile()) {
-      throw ToolError(target.name + " was made meanwhile by another program; give -f to replace it");
+      throw ToolError(target.name +
+                      " was made meanwhile by another program; give -f to replace it");
     }
     throw ToolError(target.name + ": cannot put the new file in place: " +
                     lastSystemReason(kMoveSetsWindowsError));
@@ -183,7 +184,8 @@ std::string readWhole(const fs::path& path) {
 
 OutputTarget resolveOutput(const std::string& name, Existing existing) {
   if (name == "-") {
-    throw usageError("-o -: standard output takes the text of export and plot only; give a file name");
+    throw usageError(
+        "-o -: standard output takes the text of export and plot only; give a file name");
   }
   if (name.empty()) throw usageError("no output file given");
   OutputTarget target;
@@ -324,8 +326,9 @@ StagedRecording::StagedRecording(const std::string& name, Existing existing, boo
   const OutputTarget& target = target_;
   if (target.direct) throw ToolError(name + ": not a regular file; a recording is a file");
   if (summary && target.path != toPath(name)) {
-    throw ToolError(name + " is a symbolic link; the compact layout's RVI file is named after the "
-                           "recording, so give the file it points at");
+    throw ToolError(name +
+                    " is a symbolic link; the compact layout's RVI file is named after the "
+                    "recording, so give the file it points at");
   }
   // The library makes the file where its path points, and names that
   // directory in the RVI file: the private directory, under the directory
@@ -338,8 +341,9 @@ StagedRecording::StagedRecording(const std::string& name, Existing existing, boo
     const std::u16string path = toPath(name).make_preferred().u16string();
     path.copy(rvi, std::min(path.size(), std::size(rvi) - 1));
     if (kdrvx::format::makeSummaryName(rvi) && fs::path(rvi).parent_path() != parent) {
-      throw usageError(name + ": the RVI file is named after the first '.rvx' of the path, which "
-                              "here lies in a directory's name; give a name without it");
+      throw usageError(name +
+                       ": the RVI file is named after the first '.rvx' of the path, which "
+                       "here lies in a directory's name; give a name without it");
     }
   }
   std::error_code error;
@@ -371,7 +375,7 @@ std::string StagedRecording::created(const std::string& created) {
     return Part{staged, resolveOutput(pathText(given / staged.filename()), existing_)};
   };
   recording_ = stagedFile.filename() == target_.path.filename() ? Part{stagedFile, target_}
-                                                                 : partFor(stagedFile);
+                                                                : partFor(stagedFile);
   if (summary_) {
     char16_t rvi[kdrvx::format::kCreatePathCapacity] = {};
     const std::u16string path = stagedFile.u16string();
@@ -424,8 +428,8 @@ void StagedRecording::commit() {
   const bool stepAside = rvi_ && recording_->target.exists;
   if (stepAside) {
     if (!moveInto(recording_->target.path, aside, false)) {
-      throw ToolError(name_ + ": cannot put the new file in place: " +
-                      lastSystemReason(kMoveSetsWindowsError));
+      throw ToolError(
+          name_ + ": cannot put the new file in place: " + lastSystemReason(kMoveSetsWindowsError));
     }
   }
   try {

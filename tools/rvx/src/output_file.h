@@ -35,8 +35,8 @@ struct OutputTarget {
   std::string name;            // as given, for messages
   std::filesystem::path path;  // the name, or the file that its symbolic link points at
   Existing existing = Existing::Refuse;
-  bool exists = false;         // a file is there and is replaced
-  bool direct = false;         // a device or a pipe, written as it is
+  bool exists = false;                                // a file is there and is replaced
+  bool direct = false;                                // a device or a pipe, written as it is
   std::optional<std::filesystem::perms> permissions;  // of the file replaced
 };
 

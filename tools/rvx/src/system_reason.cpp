@@ -70,22 +70,22 @@ std::string errnoReason(int error) {
 
 std::string windowsErrorReason(uint32_t error, const std::string& path) {
   switch (error) {
-    case 2: return kNotFound;              // ERROR_FILE_NOT_FOUND
-    case 3: return "no such directory";    // ERROR_PATH_NOT_FOUND
-    case 4: return "too many open files";  // ERROR_TOO_MANY_OPEN_FILES
-    case 5: return deniedReason(path);     // ERROR_ACCESS_DENIED
-    case 8: return "out of memory";        // ERROR_NOT_ENOUGH_MEMORY
-    case 19: return "read-only medium";    // ERROR_WRITE_PROTECT
-    case 32:                               // ERROR_SHARING_VIOLATION
-    case 33:                               // ERROR_LOCK_VIOLATION
-    case 170: return kInUse;               // ERROR_BUSY
-    case 39:                               // ERROR_HANDLE_DISK_FULL
-    case 112: return kDiskFull;            // ERROR_DISK_FULL
-    case 80:                               // ERROR_FILE_EXISTS
-    case 183: return "already exists";     // ERROR_ALREADY_EXISTS
-    case 123: return "invalid file name";  // ERROR_INVALID_NAME
-    case 206: return "file name too long";  // ERROR_FILENAME_EXCED_RANGE
-    case 223: return kTooLarge;             // ERROR_FILE_TOO_LARGE
+    case 2: return kNotFound;                // ERROR_FILE_NOT_FOUND
+    case 3: return "no such directory";      // ERROR_PATH_NOT_FOUND
+    case 4: return "too many open files";    // ERROR_TOO_MANY_OPEN_FILES
+    case 5: return deniedReason(path);       // ERROR_ACCESS_DENIED
+    case 8: return "out of memory";          // ERROR_NOT_ENOUGH_MEMORY
+    case 19: return "read-only medium";      // ERROR_WRITE_PROTECT
+    case 32:                                 // ERROR_SHARING_VIOLATION
+    case 33:                                 // ERROR_LOCK_VIOLATION
+    case 170: return kInUse;                 // ERROR_BUSY
+    case 39:                                 // ERROR_HANDLE_DISK_FULL
+    case 112: return kDiskFull;              // ERROR_DISK_FULL
+    case 80:                                 // ERROR_FILE_EXISTS
+    case 183: return "already exists";       // ERROR_ALREADY_EXISTS
+    case 123: return "invalid file name";    // ERROR_INVALID_NAME
+    case 206: return "file name too long";   // ERROR_FILENAME_EXCED_RANGE
+    case 223: return kTooLarge;              // ERROR_FILE_TOO_LARGE
     case 1117: return "input/output error";  // ERROR_IO_DEVICE
     case 1921: return "too many levels of symbolic links";
     default: return "system error " + std::to_string(error);

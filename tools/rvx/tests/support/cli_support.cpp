@@ -315,8 +315,8 @@ Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem:
       setenv("LD_PRELOAD", RVX_KILL_AT_LIBRARY, 1);
       setenv("RVX_KILL_AT", fault.killAt.c_str(), 1);
       // The hook comes before AddressSanitizer's runtime in the sanitizer build.
-      const char* asan = getenv("ASAN_OPTIONS");
-      setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+      const std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+      setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
     }
     std::vector<char*> argv;
     std::string program = RVX_EXECUTABLE;
