@@ -366,7 +366,6 @@ StagedRecording::~StagedRecording() {
 }
 
 std::string StagedRecording::created(const std::string& created) {
-  createdPath_ = created;
   const fs::path stagedFile = toPath(created);
   const fs::path given = toPath(name_).parent_path();
   // The library's create replaces characters that no file name may hold,
@@ -424,7 +423,8 @@ void StagedRecording::commit() {
   // A recording never stands beside the RVI file of another one: the
   // recording it replaces steps aside into the private directory first
   // (and goes with it), then the RVI file comes, then the recording.
-  const fs::path aside = directory_ / toPath("replaced");
+  const fs::path aside =
+      directory_ / toPath("replaced-" + pathText(recording_->target.path.filename()));
   const bool stepAside = rvi_ && recording_->target.exists;
   if (stepAside) {
     if (!moveInto(recording_->target.path, aside, false)) {

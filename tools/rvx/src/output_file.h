@@ -8,9 +8,9 @@
 // - A symbolic link stays a link: the file it points at is replaced. A
 //   device or a pipe (/dev/null, a FIFO) is written to as it is.
 // - What fails removes its temporary; a process that is killed can leave
-//   one behind, named ".NAME.partial-XXXXXX" beside the target, or a
-//   directory ".partial-XXXXXX" for a recording (see StagedRecording). rvx
-//   never reads them; they can be deleted.
+//   one behind, named ".NAME.partial-" and ten random letters and digits
+//   beside the target, or a directory ".partial-..." for a recording (see
+//   StagedRecording). rvx never reads them; they can be deleted.
 //
 // "-" is standard output only where an output may be text on a terminal
 // (export and plot, through Output); the outputs that must be files refuse
@@ -92,14 +92,19 @@ class Output {
 
 // A recording that the library's create path makes, with the RVI file of
 // the compact layout beside it. The library writes both into a private
-// directory ".partial-XXXXXX" inside the target's directory, under their
-// final names; commit() moves them into place, the RVI file first (so that
-// a recording never stands beside an RVI file of another one for longer
-// than between two renames). The RVI file names its own directory: the
-// library writes the one it was given, the private one, and commit() puts
-// the target's directory there as the command line gave it (empty for a
-// bare file name), which is what the library would have written had it
-// created the file in place.
+// directory ".partial-..." inside the target's directory, under their
+// final names, so that the RVI file names the recording as it will be
+// named. commit() moves them into place so that a recording never stands
+// beside the RVI file of another one: a recording that is replaced first
+// steps aside into the private directory (and goes with it), then the RVI
+// file comes, then the recording; a process killed between these renames
+// leaves no recording at the target, and the old one in the private
+// directory. The RVI file also names its directory: the library writes the
+// private one, and commit() puts back the directory as the command line
+// gave it (empty for a bare file name), which is what the library writes
+// when it creates a file in place. A compact recording is not written
+// through a symbolic link: readers look for its RVI file beside the name
+// they open.
 class StagedRecording {
  public:
   // `summary`: the library writes an RVI file (compact layout with labels).
@@ -133,7 +138,6 @@ class StagedRecording {
   OutputTarget target_;              // of the name as given
   std::filesystem::path directory_;  // the private directory
   std::string createPath_;
-  std::string createdPath_;
   std::optional<Part> recording_, rvi_;
 };
 
