@@ -3,6 +3,7 @@
 // a copy that replaces the file when it is complete, so that a modify that
 // fails leaves the file as it was.
 #include <iostream>
+#include <optional>
 
 #include "commands.h"
 #include "format/limits.h"
@@ -39,6 +40,9 @@ int runModify(const ModifyOptions& options) {
   if (options.nameMeasurement) checkLength(*options.nameMeasurement, kdrvx::format::kNameMeasurementLimit, "--name");
 
   // The library changes a complete copy, which then takes the file's place.
+  // The file stays open for reading meanwhile: the library's open fails
+  // while a recording still holds it, and no recording starts on it then.
+  std::optional<ReadSession> held(std::in_place, options.file);
   OutputFile copy(options.file, Existing::Replace);
   copyFileInto(copy, options.file, 0);
   ModifySession session(copy.handOver(), options.file);
@@ -46,6 +50,7 @@ int runModify(const ModifyOptions& options) {
   if (options.comment) oldComment = session.comment(comment);
   if (options.nameMeasurement) oldName = session.nameMeasurement(*options.nameMeasurement);
   session.close();
+  held.reset();
   copy.commit();
 
   if (options.comment) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "commands.h"
@@ -50,8 +51,7 @@ void requireRepairable(const RawFile& file) {
   }
 }
 
-// Copies the file with the new header bytes in front into `out`, which
-// takes the place of its target only when the copy is complete.
+// Copies the file with the new header bytes in front into `out`.
 void writeRepaired(const std::string& source, OutputFile& out, const RVX_HEADER& header,
                    uint32_t headerLength, uint64_t fileLength) {
   out.write(reinterpret_cast<const char*>(&header), headerLength);
@@ -59,7 +59,6 @@ void writeRepaired(const std::string& source, OutputFile& out, const RVX_HEADER&
   copyFileInto(out, source, headerLength,
                [&](uint64_t done) { progress.update(headerLength + done); });
   progress.finish();
-  out.commit();
 }
 
 // The header with the count of the whole records in the data area and
@@ -108,10 +107,9 @@ int runRepair(const RepairOptions& options) {
   const bool elsewhere = !options.output.empty() && !sameFile(options.file, options.output);
   std::unique_ptr<OutputFile> out;
   if (elsewhere) out = std::make_unique<OutputFile>(options.output, existingFrom(options.force));
-  // The library's open fails while a recording still holds the file.
-  {
-    ReadSession probe(options.file);
-  }
+  // The library's open fails while a recording still holds the file, and
+  // while it is open for reading here no recording starts on it.
+  std::optional<ReadSession> held(std::in_place, options.file);
   const DataArea area = dataArea(file);
   const std::unique_ptr<RVX_HEADER> repaired = recountedHeader(file, area);
   const uint32_t headerLength = kdrvx::format::headerLength(file.header->NoChannels);
@@ -120,6 +118,8 @@ int runRepair(const RepairOptions& options) {
 
   if (elsewhere) {
     writeRepaired(options.file, *out, *repaired, headerLength, file.length);
+    held.reset();
+    out->commit();
     std::cout << options.output << ": written with " << (changed ? "the repaired" : "the unchanged")
               << " header\n";
   } else if (!changed) {
@@ -128,6 +128,8 @@ int runRepair(const RepairOptions& options) {
     // In place is what was asked for; a symbolic link's file is repaired.
     OutputFile inPlace(options.file, Existing::Replace);
     writeRepaired(options.file, inPlace, *repaired, headerLength, file.length);
+    held.reset();
+    inPlace.commit();
     std::cout << options.file << ": repaired in place\n";
   }
   return kExitOk;

@@ -20,6 +20,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -66,6 +67,8 @@ bool syncDescriptor(int fd) { return _commit(fd) == 0; }
 bool closeDescriptor(int fd) { return _close(fd) == 0; }
 void setPermissions(int, fs::perms) {}  // Windows keeps attributes of its own
 void syncDirectory(const fs::path&) {}  // the rename is written through
+// Windows refuses to rename over a file that another program has open.
+int holdForReplacing(const fs::path&) { return -1; }
 #else
 int openNew(const fs::path& path) {
   int fd;
@@ -96,6 +99,19 @@ bool syncDescriptor(int fd) { return ::fsync(fd) == 0; }
 bool closeDescriptor(int fd) { return ::close(fd) == 0; }
 void setPermissions(int fd, fs::perms permissions) {
   ::fchmod(fd, static_cast<mode_t>(permissions) & 07777);
+}
+// Holds the file that a rename is to replace as the library's exclusive
+// open holds a file (an flock), so that a file that another program has
+// open - a recording still being written - is refused instead of replaced
+// under it. -1 when there is no file; errno EWOULDBLOCK when it is held.
+int holdForReplacing(const fs::path& path) {
+  const int fd = openExisting(path, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return -1;
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return error == EWOULDBLOCK ? -2 : -1;
 }
 // Makes the rename itself durable; a file system that cannot sync a
 // directory has nothing to lose by it.
@@ -151,7 +167,24 @@ bool movedOntoAFile() { return errno == EEXIST; }
 constexpr bool kMoveSetsWindowsError = false;
 #endif
 
+// Releases what holdForReplacing() held when the rename is done.
+class ReplacingHold {
+ public:
+  ReplacingHold(const fs::path& path, const std::string& name) : fd_(holdForReplacing(path)) {
+    if (fd_ == -2) throw ToolError(name + ": " + errnoReason(EWOULDBLOCK));
+  }
+  ~ReplacingHold() {
+    if (fd_ >= 0) closeDescriptor(fd_);
+  }
+  ReplacingHold(const ReplacingHold&) = delete;
+  ReplacingHold& operator=(const ReplacingHold&) = delete;
+
+ private:
+  int fd_;
+};
+
 void moveIntoPlace(const fs::path& from, const OutputTarget& target) {
+  const ReplacingHold hold(target.path, target.name);
   if (!moveInto(from, target.path, target.existing == Existing::Replace)) {
     if (movedOntoAFile()) {
       throw ToolError(target.name +
@@ -208,7 +241,15 @@ OutputTarget resolveOutput(const std::string& name, Existing existing) {
   }
   if (existing == Existing::Refuse) throw ToolError(name + " exists; give -f to replace it");
   target.exists = fs::exists(status);
-  if (target.exists) target.permissions = status.permissions();
+  if (!target.exists) return target;
+  // A file without any write permission is read-only, as the library takes
+  // it: it is not changed, nor replaced.
+  constexpr fs::perms kWrite =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  if ((status.permissions() & kWrite) == fs::perms::none) {
+    throw ToolError(name + ": the file is read-only; make it writable to replace it");
+  }
+  target.permissions = status.permissions();
   return target;
 }
 
@@ -427,6 +468,7 @@ void StagedRecording::commit() {
       directory_ / toPath("replaced-" + pathText(recording_->target.path.filename()));
   const bool stepAside = rvi_ && recording_->target.exists;
   if (stepAside) {
+    const ReplacingHold hold(recording_->target.path, recording_->target.name);
     if (!moveInto(recording_->target.path, aside, false)) {
       throw ToolError(
           name_ + ": cannot put the new file in place: " + lastSystemReason(kMoveSetsWindowsError));

@@ -1,6 +1,9 @@
 // How rvx puts its outputs in place, and how it words its failures.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/cli_support.h"
 #include "support/test_support.h"
@@ -26,6 +29,8 @@ class Outputs : public ::testing::Test {
     createRecording(at("compact.rvx"), recording, true);
     writeBytes(at("a.csv"), "time,p1\n0,1\n0.5,2\n");
     writeBytes(at("short.csv"), "p1,T2\n1,2\n3\n");
+    fs::copy_file(at("a.rvx"), at("readonly.rvx"));
+    fs::permissions(at("readonly.rvx"), fs::perms::owner_read | fs::perms::group_read);
     writeBytes(at("bad.csv"), "p1,12\n1,2\n");
     fs::create_directory(at("d"));
   }
@@ -89,6 +94,23 @@ TEST_F(Outputs, RepairInPlaceKeepsModeAndLink) {
   EXPECT_EQ(readBytes(at("d/stale.rvx")), readBytes(at("a.rvx")));
 }
 
+// A file that another program has open (a recording still being written)
+// is neither changed nor replaced.
+TEST_F(Outputs, AFileInUseIsLeftAlone) {
+  const int recorder = open(at("a.rvx").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(recorder, LOCK_EX), 0);
+  const std::string before = readBytes(at("a.rvx"));
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"export", "stale.rvx", "-o", "a.rvx", "-f"},
+        {"modify", "a.rvx", "--name", "x"}}) {
+    const Outcome run = rvx(arguments);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("in use by another program"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(readBytes(at("a.rvx")), before);
+  close(recorder);
+}
+
 // Defect: "-o -" made a file named "-" for import and convert.
 TEST_F(Outputs, DashIsStandardOutputForTextOnly) {
   EXPECT_EQ(rvx({"export", "a.rvx", "-o", "-", "--no-time"}).out,
@@ -135,6 +157,8 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
       {{"export", "a.rvx", "-o", "d"}, 1, "d: is a directory"},
       {{"export", "a.rvx", "-o", "/dev/full"}, 1, "/dev/full: writing failed: disk full"},
       {{"modify", "compact.rvx", "--name", "x"}, 1, "convert it first (rvx convert compact.rvx"},
+      {{"modify", "readonly.rvx", "--name", "x"}, 1, "readonly.rvx: the file is read-only"},
+      {{"export", "a.rvx", "-o", "readonly.rvx", "-f"}, 1, "readonly.rvx: the file is read-only"},
   };
   for (const auto& c : cases) {
     const Outcome run = rvx(c.arguments);
