@@ -1,6 +1,7 @@
 // Every subcommand of rvx that writes, through the faults of a user's
-// machine: bad input, a full disk (a file-size limit stands in for it) and
-// the process killed part-way. Afterwards the inputs are byte-identical,
+// machine: bad input, a full disk (writes failing with ENOSPC from a point
+// on), a file-size limit, and the process killed part-way, while it writes
+// and at each of its renames. Afterwards the inputs are byte-identical,
 // every target holds its old bytes or, once the command put it in place,
 // its complete new ones, nothing partial lies beside them (a killed command
 // may leave its temporary, named ".partial-"), and a failure names its
@@ -49,26 +50,26 @@ constexpr const char* kDemoFiles =
 
 const Writer kWriters[] = {
     {"export", "export big.rvx -o out.csv -f", "export junk.rvx -o out.csv -f", kNotARecording,
-     "big.rvx junk.rvx", "out.csv", "write:2", 1},
+     "big.rvx junk.rvx", "out.csv", "kill:write:2", 1},
     {"plot", "plot big.rvx -o out.svg -f", "plot junk.rvx -o out.svg -f", kNotARecording,
-     "big.rvx junk.rvx", "out.svg", "write:1", 1},
+     "big.rvx junk.rvx", "out.svg", "kill:write:1", 1},
     // Defect: a bad field deleted the file that an import with -f was to replace.
     {"import", "import in.csv -o out.rvx -f --date 1.2.2020 --time 10:00",
      "import bad.csv -o out.rvx -f", "bad.csv line 20002, column 2: 'x' is not a number",
-     "in.csv bad.csv", "out.rvx", "write:5000", 1},
+     "in.csv bad.csv", "out.rvx", "kill:write:5000", 1},
     {"import_compact", "import in.csv -o out.rvx -f --legacy --date 1.2.2020 --time 10:00",
      "import bad.csv -o out.rvx -f --legacy", "'x' is not a number", "in.csv bad.csv",
-     "out.rvx out.RVI", "write:5000", 3},
+     "out.rvx out.RVI", "kill:write:5000", 3},
     {"convert", "convert big.rvx -o out.rvx -f", "convert junk.rvx -o out.rvx -f", kNotARecording,
-     "big.rvx junk.rvx", "out.rvx", "write:30000", 1},
+     "big.rvx junk.rvx", "out.rvx", "kill:write:30000", 1},
     {"repair", "repair stale.rvx -o out.rvx -f", "repair damaged.rvx -o out.rvx -f",
-     "the header is damaged", "stale.rvx damaged.rvx", "out.rvx", "write:2", 1},
+     "the header is damaged", "stale.rvx damaged.rvx", "out.rvx", "kill:write:2", 1},
     {"repair_in_place", "repair stale.rvx", "repair damaged.rvx", "the header is damaged",
-     "stale.rvx damaged.rvx", "", "write:2", 1},
+     "stale.rvx damaged.rvx", "", "kill:write:2", 1},
     {"modify", "modify big.rvx --comment new", "modify compact.rvx --comment new",
-     "convert it first", "big.rvx compact.rvx compact.RVI", "", "write:2", 1},
+     "convert it first", "big.rvx compact.rvx compact.RVI", "", "kill:write:2", 1},
     {"demo", "demo out -f", "demo junk.rvx -f", "junk.rvx: not a directory", "junk.rvx", kDemoFiles,
-     "write:12000", 6},
+     "kill:write:12000", 6},
 };
 
 // The inputs of every writer, made once.
@@ -187,14 +188,15 @@ Inputs* FaultMatrix::made = nullptr;
 TEST_P(FaultMatrix, KeepsInputsAndTargetsWhole) {
   const Writer& writer = GetParam();
   expectFailure("bad-input", writer.bad, {}, writer.refusal);
-  expectFailure("full-disk", writer.good, {kFileSizeLimit, ""}, "file too large");
+  expectFailure("file-size-limit", writer.good, {kFileSizeLimit, ""}, "file too large");
+  expectFailure("full-disk", writer.good, {0, "full:write:1"}, "disk full");
   const fs::path reference = prepare("reference");
   ASSERT_EQ(runRvx(words(writer.good), reference).status, 0);
   std::map<std::string, std::string> complete;
   for (const std::string& target : targets) complete[target] = readBytes(reference / target);
   expectKilled(writer.killWhileWriting, complete);
   for (int rename = 1; rename <= writer.renames; ++rename) {
-    expectKilled("rename:" + std::to_string(rename), complete);
+    expectKilled("kill:rename:" + std::to_string(rename), complete);
   }
 }
 

@@ -311,9 +311,9 @@ Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem:
       const rlimit limit{fault.fileSizeLimit, fault.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    if (!fault.killAt.empty()) {
-      setenv("LD_PRELOAD", RVX_KILL_AT_LIBRARY, 1);
-      setenv("RVX_KILL_AT", fault.killAt.c_str(), 1);
+    if (!fault.hook.empty()) {
+      setenv("LD_PRELOAD", RVX_FAULT_HOOK, 1);
+      setenv("RVX_FAULT", fault.hook.c_str(), 1);
       // The hook comes before AddressSanitizer's runtime in the sanitizer build.
       const std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
       setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);

@@ -73,13 +73,13 @@ struct Outcome {
   int status = -1;
   std::string out, err;
 };
-// What a run of rvx meets: a file-size limit in bytes (0: none), which
-// stands in for a full disk, and a point at which it is killed (SIGKILL):
-// "write:N" before the N-th write to a file, "rename:N" before the N-th
-// rename.
+// What a run of rvx meets: a file-size limit in bytes (0: none), and a
+// fault at an exact point (support/fault_hook.cpp): "kill:write:N" or
+// "kill:rename:N" (SIGKILL before the N-th write to a file or rename),
+// "full:write:N" (a full disk from the N-th write on).
 struct Fault {
   uint64_t fileSizeLimit = 0;
-  std::string killAt;
+  std::string hook;
 };
 // Runs the rvx executable with `arguments` in `directory`.
 Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
