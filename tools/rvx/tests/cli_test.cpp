@@ -5,9 +5,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 
-#include "csv.h"
 #include "support/cli_support.h"
 #include "support/test_support.h"
 
@@ -18,15 +16,6 @@ using kdrvx::test::readBytes;
 using kdrvx::test::ScratchDir;
 using kdrvx::test::writeBytes;
 constexpr auto npos = std::string::npos;
-
-std::vector<std::vector<std::string>> csvRows(const std::string& text) {
-  std::istringstream in(text);
-  CsvReader reader(in);
-  std::vector<std::vector<std::string>> rows;
-  std::vector<std::string> fields;
-  while (reader.next(fields)) rows.push_back(fields);
-  return rows;
-}
 
 Recording smallRecording() {
   Recording recording;
@@ -399,7 +388,7 @@ TEST_F(Cli, PlotWritesSmallWellFormedSvg) {
   EXPECT_TRUE(wellFormed(readBytes(scratch.file("one.svg"))));
 }
 
-TEST_F(Cli, VersionHelpAndDemo) {
+TEST_F(Cli, VersionAndHelp) {
   EXPECT_EQ(rvx({"--version"}).out, "KDrvxLibrary version 4.5.2 Build 061\n");
   for (const char* command :
        {"info", "export", "import", "convert", "modify", "check", "repair", "plot", "demo"}) {
@@ -407,13 +396,6 @@ TEST_F(Cli, VersionHelpAndDemo) {
     EXPECT_EQ(help.status, 0) << command;
     EXPECT_NE(help.out.find("Usage"), npos) << command;
   }
-  const Outcome run = rvx({"demo", "out"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("bit for bit"), npos) << run.out;
-  EXPECT_EQ(readBack(scratch.file("out") / "demo.rvx").records, 10000u);
-  EXPECT_EQ(rvx({"check", "out/demo.rvx"}).status, 0);
-  EXPECT_EQ(csvRows(readBytes(scratch.file("out") / "demo.csv")).size(), 10001u);
-  EXPECT_TRUE(wellFormed(readBytes(scratch.file("out") / "demo.svg")));
 }
 
 }  // namespace

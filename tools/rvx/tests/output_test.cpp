@@ -111,24 +111,8 @@ TEST_F(Outputs, AFileInUseIsLeftAlone) {
   close(recorder);
 }
 
-// Defect: "-o -" made a file named "-" for import and convert.
-TEST_F(Outputs, DashIsStandardOutputForTextOnly) {
-  EXPECT_EQ(rvx({"export", "a.rvx", "-o", "-", "--no-time"}).out,
-            "p1 [bar],T2 [K]\r\n1,2\r\n3,4\r\n5,6\r\n");
-  EXPECT_NE(rvx({"plot", "a.rvx", "-o", "-"}).out.find("</svg>"), std::string::npos);
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"import", "a.csv", "-o", "-"},
-        {"convert", "a.rvx", "-o", "-"},
-        {"repair", "stale.rvx", "-o", "-"}}) {
-    const Outcome run = rvx(arguments);
-    EXPECT_EQ(run.status, 2) << arguments[0];
-    EXPECT_NE(run.err.find("-o -: standard output takes the text of export and plot only"),
-              std::string::npos);
-  }
-  EXPECT_FALSE(fs::exists(at("-")));
-}
-
-// Defect 15: a range beyond the records wrote a heading-only CSV.
+// Defects: a range beyond the records wrote a heading-only CSV; "-o -"
+// made a file named "-" for import and convert.
 TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
   const struct {
     std::vector<std::string> arguments;
@@ -145,6 +129,11 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
        "is out of range: a.rvx holds 3 records (0 to 2)"},
       {{"export", "a.rvx", "--records", "1:3"}, 2, "out of range"},
       {{"export", "a.rvx", "--channels", "q9"}, 2, "q9"},
+      {{"import", "a.csv", "-o", "-"},
+       2,
+       "-o -: standard output takes the text of export and plot"},
+      {{"convert", "a.rvx", "-o", "-"}, 2, "-o -: standard output"},
+      {{"repair", "stale.rvx", "-o", "-"}, 2, "-o -: standard output"},
       {{"import", "a.csv", "-o", "y.rvx", "--language", "de"}, 2, "--language"},
       {{"import", "bad.csv", "-o", "y.rvx"}, 2, "has no time column: give --scan-interval-us"},
       {{"import", "bad.csv", "-o", "y.rvx", "--scan-interval-us", "9"}, 1, "Invalid variable"},
@@ -168,8 +157,9 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
     EXPECT_EQ(run.err.rfind("rvx: ", 0), 0u) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
-  EXPECT_FALSE(fs::exists(at("y.rvx")));
-  EXPECT_EQ(rvx({"export", "a.rvx", "--records", "2:", "--no-time"}).out,
+  EXPECT_FALSE(fs::exists(at("y.rvx")) || fs::exists(at("-")));
+  EXPECT_NE(rvx({"plot", "a.rvx", "-o", "-"}).out.find("</svg>"), std::string::npos);
+  EXPECT_EQ(rvx({"export", "a.rvx", "--records", "2:", "--no-time", "-o", "-"}).out,
             "p1 [bar],T2 [K]\r\n5,6\r\n");
 }
 
