@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <nlohmann/json.hpp>
-#include <regex>
 
 #include "support/cli_support.h"
 #include "support/test_support.h"
@@ -348,19 +347,40 @@ TEST_F(Cli, RepairRecountsAFileThatLostItsFinalHeader) {
   EXPECT_EQ(readBytes(scratch.file("damaged.rvx")), damaged);
 }
 
-// Tags open and close in order, attributes are quoted, and an ampersand
-// starts an entity: enough to tell a broken SVG.
+// Every ampersand of `text` starts an entity.
+bool entitiesOnly(const std::string& text) {
+  for (size_t at = text.find('&'); at != npos; at = text.find('&', at + 1)) {
+    const std::string entity = text.substr(at, text.find(';', at) - at + 1);
+    if (entity != "&amp;" && entity != "&lt;" && entity != "&gt;" && entity != "&quot;" &&
+        entity != "&apos;") {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Tags open and close in order, attribute values are quoted, and an
+// ampersand starts an entity: enough to tell a broken SVG.
 bool wellFormed(const std::string& xml) {
-  static const std::regex token(
-      R"(<\?[^<>]*\?>|<(/?)([\w:-]+)((?:\s+[\w:-]+="[^"<]*")*)\s*(/?)>|&(?:amp|lt|gt|quot|apos);|[<>&])");
   std::vector<std::string> open;
-  for (std::sregex_iterator it(xml.begin(), xml.end(), token), end; it != end; ++it) {
-    const std::smatch& tag = *it;
-    if (tag.length() == 1) return false;  // a bare <, > or &
-    if (tag.length(2) == 0) continue;     // the declaration or an entity
-    if (tag.length(1) == 0 && tag.length(4) == 0) open.push_back(tag.str(2));
-    if (tag.length(1) == 1 && (open.empty() || open.back() != tag.str(2))) return false;
-    if (tag.length(1) == 1) open.pop_back();
+  for (size_t at = 0, tag = 0; tag != npos; at = xml.find('>', tag) + 1) {
+    tag = xml.find('<', at);
+    const std::string text = xml.substr(at, tag == npos ? npos : tag - at);
+    if (text.find('>') != npos || !entitiesOnly(text)) return false;
+    if (tag == npos) break;
+    if (xml.find('>', tag) == npos) return false;
+    const std::string inside = xml.substr(tag + 1, xml.find('>', tag) - tag - 1);
+    if (inside.empty() || inside.find('<') != npos || !entitiesOnly(inside)) return false;
+    for (size_t is = inside.find('='); is != npos; is = inside.find('=', is + 1)) {
+      if (inside[is + 1] != '"' || inside.find('"', is + 2) == npos) return false;
+      is = inside.find('"', is + 2);
+    }
+    if (inside[0] == '?') continue;  // the declaration
+    const bool closing = inside[0] == '/';
+    const std::string name = inside.substr(closing, inside.find_first_of(" /", closing) - closing);
+    if (closing && (open.empty() || open.back() != name)) return false;
+    if (closing) open.pop_back();
+    if (!closing && inside.back() != '/') open.push_back(name);
   }
   return open.empty();
 }
@@ -368,6 +388,9 @@ bool wellFormed(const std::string& xml) {
 TEST_F(Cli, PlotWritesSmallWellFormedSvg) {
   EXPECT_FALSE(wellFormed("<svg><g a=\"1\"></svg>"));
   EXPECT_FALSE(wellFormed("<svg><text>a & b</text></svg>"));
+  EXPECT_FALSE(wellFormed("<svg><g a=1></g></svg>"));
+  EXPECT_FALSE(wellFormed("<svg></svg><g"));
+  EXPECT_TRUE(wellFormed("<?xml version=\"1.0\"?><svg a=\"x&amp;\"><g/><text>&lt;</text></svg>"));
   Recording recording;
   recording.channels = {{"p1", "bar", ""}, {"T2", "°C", ""}, {"dp1", "m<b>&r", ""}};
   recording.records = randomRecords(100000, 3, 5);
