@@ -31,6 +31,7 @@ void rvxExport(const Recording& recording, const std::filesystem::path& csv) {
   rvx::ExportOptions options;
   options.file = recording.path.string();
   options.output = csv.string();
+  options.force = true;  // each run replaces the CSV of the one before
   if (rvx::runExport(options) != 0) fail("rvx export");
 }
 

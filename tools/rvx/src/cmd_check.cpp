@@ -255,7 +255,7 @@ int runCheck(const CheckOptions& options) {
   // What the library makes of it.
   const uint32_t status = KDRVX_OpenRead(chars(widePath(options.file)));
   if (status != 0) {
-    findings.add("the library does not open it: " + statusText(status));
+    findings.add("the library does not open it: " + failureText(status, options.file));
   } else {
     if (layout != nullptr && !current) checkLegacy(file, findings);
     if (layout != nullptr && layout->summaryFile) {

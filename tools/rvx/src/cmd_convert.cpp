@@ -294,7 +294,8 @@ int runConvert(const ConvertOptions& options) {
   info.records = countRecords(options.input, info.records, options.allRecords).toRead;
   fitTexts(info, warnings);
 
-  CreateSession session(options.output, options.force, info.original, false, kNoSummaryLanguage);
+  CreateSession session(options.output, existingFrom(options.force), info.original, false,
+                        kNoSummaryLanguage);
   copyHeaderValues(session, info);
   const DateTime when = parseDateTime(info);
   setKnownDateAndTime(session, when);
@@ -314,7 +315,7 @@ Run addConvertOptions(CLI::App& command) {
   auto options = std::make_shared<ConvertOptions>();
   command.add_option("IN", options->input, "RVX file of any layout")->required();
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
-  command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  command.add_flag("-f,--force", options->force, "Replace an existing output file");
   command.add_flag("--cut-texts", options->cutTexts,
                    "Cut a text longer than the current layout takes (with a warning) instead of "
                    "refusing the file");

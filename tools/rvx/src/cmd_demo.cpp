@@ -13,7 +13,9 @@
 
 #include "commands.h"
 #include "fit.h"
+#include "output_file.h"
 #include "subcommand.h"
+#include "system_reason.h"
 #include "tool_error.h"
 #include "utf.h"
 
@@ -23,6 +25,7 @@ namespace {
 
 struct DemoOptions {
   std::string directory = "rvx-demo";
+  bool force = false;
 };
 
 constexpr int64_t kInterval = 1000;  // microseconds: 1 kHz
@@ -130,11 +133,11 @@ std::vector<size_t> recordedChannels(const PlannedRecording& plan) {
   return indexes;
 }
 
-void record(const std::string& file, const PlannedRecording& plan) {
+void record(const std::string& file, const PlannedRecording& plan, Existing existing) {
   for (const std::string& warning : checkFit(plan, file)) {
     std::cerr << "rvx: " << file << ": warning: " << warning << '\n';
   }
-  CreateSession session(file, true, plan.original, plan.compact, plan.language);
+  CreateSession session(file, existing, plan.original, plan.compact, plan.language);
   applyPlan(session, plan);
   const std::vector<size_t> recorded = recordedChannels(plan);
   Noise noise;
@@ -178,19 +181,27 @@ int runDemo(const DemoOptions& options) {
   const std::filesystem::path directory = toPath(options.directory);
   std::error_code error;
   std::filesystem::create_directories(directory, error);
-  if (error) throw ToolError(options.directory + ": cannot create the directory");
+  if (std::filesystem::exists(directory) && !std::filesystem::is_directory(directory)) {
+    throw ToolError(options.directory + ": not a directory");
+  }
+  if (error) {
+    throw ToolError(options.directory + ": cannot create the directory: " + errorCodeReason(error));
+  }
   auto inside = [&](const char* name) { return pathText(directory / name); };
   const std::string current = inside("demo.rvx");
   const std::string compact = inside("demo-compact.rvx");
   const std::string rvi = inside("demo-compact.RVI");
   const std::string csv = inside("demo.csv");
   const std::string svg = inside("demo.svg");
+  // Every file is refused before the first is written.
+  const Existing existing = existingFrom(options.force);
+  for (const std::string& file : {current, compact, rvi, csv, svg}) resolveOutput(file, existing);
 
   std::cout << "Recording " << kRecords << " records of " << kChannelCount
             << " channels at 1 kHz through the library...\n";
   const PlannedRecording compactPlan = demoPlan(true);
-  record(current, demoPlan(false));
-  record(compact, compactPlan);
+  record(current, demoPlan(false), existing);
+  record(compact, compactPlan, existing);
 
   RecordingInfo currentInfo, compactInfo;
   const std::vector<float> currentRecords = readAll(current, currentInfo);
@@ -215,10 +226,12 @@ int runDemo(const DemoOptions& options) {
   ExportOptions exportOptions;
   exportOptions.file = current;
   exportOptions.output = csv;
+  exportOptions.force = options.force;
   runExport(exportOptions);
   PlotOptions plotOptions;
   plotOptions.file = current;
   plotOptions.output = svg;
+  plotOptions.force = options.force;
   runPlot(plotOptions);
 
   std::cout << "\nWritten to " << options.directory << ":\n"
@@ -234,6 +247,7 @@ int runDemo(const DemoOptions& options) {
 Run addDemoOptions(CLI::App& command) {
   auto options = std::make_shared<DemoOptions>();
   command.add_option("DIR", options->directory, "Directory for the files (default ./rvx-demo)");
+  command.add_flag("-f,--force", options->force, "Replace the files of an earlier demo");
   return [options] { return runDemo(*options); };
 }
 

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "csv.h"
 #include "number_text.h"
+#include "output_file.h"
 #include "subcommand.h"
 #include "terminal.h"
 #include "tool_error.h"
@@ -51,6 +52,11 @@ int runExport(const ExportOptions& options) {
   const size_t channels = info.channels.size();
 
   const uint64_t count = info.records;
+  if (!options.records.empty() && (range.first >= count || range.last.value_or(0) >= count)) {
+    throw usageError("--records " + options.records + " is out of range: " + options.file +
+                     " holds " + std::to_string(count) + " records" +
+                     (count ? " (0 to " + std::to_string(count - 1) + ")" : std::string()));
+  }
   uint64_t end = count;
   if (range.last) end = std::min<uint64_t>(end, *range.last + 1);
   const uint64_t first = range.first;
@@ -58,7 +64,7 @@ int runExport(const ExportOptions& options) {
   std::vector<bool> multiChannel;
   for (int index : selected) multiChannel.push_back(info.channels[index].multiChannelBits != 0);
 
-  Output out(options.output);
+  Output out(options.output, existingFrom(options.force));
   std::string heading;
   if (!options.noTime) heading = "time [s]";
   for (int index : selected) {
@@ -105,7 +111,7 @@ int runExport(const ExportOptions& options) {
     progress.update(reader.delivered());
   }
   out.write(begin, static_cast<size_t>(p - begin));
-  out.close();
+  out.commit();
   progress.finish();
 
   const std::string shortfall = shortfallText(reader, end);
@@ -125,6 +131,7 @@ Run addExportOptions(CLI::App& command) {
                      "Records FIRST:LAST, counted from 0, both included; FIRST: or :LAST");
   command.add_flag("--no-time", options->noTime, "Leave out the time column");
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
+  command.add_flag("-f,--force", options->force, "Replace an existing output file");
   return [options] { return runExport(*options); };
 }
 

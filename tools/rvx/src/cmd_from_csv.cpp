@@ -19,6 +19,7 @@
 #include "library.h"
 #include "number_text.h"
 #include "subcommand.h"
+#include "system_reason.h"
 #include "terminal.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -105,7 +106,10 @@ class CsvSource {
     if (options.input != "-") {
       refuseSameFile(options.input, options.output);
       file_.open(toPath(options.input), std::ios::binary);
-      if (!file_) throw ToolError(options.input + ": cannot open the file");
+      if (!file_) {
+        throw ToolError(options.input +
+                        ": cannot open the file: " + unreadableReason(options.input));
+      }
     }
   }
   std::istream& stream() { return file_.is_open() ? file_ : std::cin; }
@@ -347,34 +351,6 @@ uint64_t addRecords(CreateSession& session, Rows& rows, const Headings& headings
   return records;
 }
 
-// The recording being made, removed again unless it is finished.
-class UnfinishedRecording {
- public:
-  UnfinishedRecording(const FromCsvOptions& options, int32_t language)
-      : session_(std::make_unique<CreateSession>(options.output, options.force, !options.notOriginal,
-                                                 options.legacy, language)),
-        file_(session_->file()) {}
-  ~UnfinishedRecording() {
-    if (!session_) return;
-    session_.reset();
-    std::error_code ignored;
-    std::filesystem::remove(toPath(file_), ignored);
-  }
-  UnfinishedRecording(const UnfinishedRecording&) = delete;
-  UnfinishedRecording& operator=(const UnfinishedRecording&) = delete;
-
-  CreateSession& session() { return *session_; }
-  const std::string& file() const { return file_; }
-  void finish() {
-    session_->close();
-    session_.reset();
-  }
-
- private:
-  std::unique_ptr<CreateSession> session_;
-  std::string file_;
-};
-
 void reportRecording(const FromCsvOptions& options, const std::string& output, uint64_t records,
                      size_t channels, int64_t interval) {
   std::cout << output << ": " << records << " records of " << channels << " channels, every "
@@ -396,11 +372,12 @@ int runFromCsv(const FromCsvOptions& options) {
     for (const std::string& warning : checkFit(plan, options.output)) {
       std::cerr << "rvx: " << options.output << ": warning: " << warning << '\n';
     }
-    UnfinishedRecording recording(options, language);
-    applyPlan(recording.session(), plan);
-    const uint64_t records = addRecords(recording.session(), rows, headings, interval, options);
-    recording.finish();
-    reportRecording(options, recording.file(), records, headings.columns.size(), interval);
+    CreateSession session(options.output, existingFrom(options.force), plan.original,
+                          plan.compact, plan.language);
+    applyPlan(session, plan);
+    const uint64_t records = addRecords(session, rows, headings, interval, options);
+    session.close();
+    reportRecording(options, session.file(), records, headings.columns.size(), interval);
   } catch (const CsvError& error) {
     throw csvFailure(options.input, error);
   }
@@ -431,7 +408,7 @@ Run addFromCsvOptions(CLI::App& command) {
   command.add_option("--multichannel", options->multiChannels,
                      "VARIABLE:BITS: the column holds bit fields as unsigned integers");
   command.add_flag("--not-original", options->notOriginal, "Mark the file as not an original recording");
-  command.add_flag("-f,--force", options->force, "Overwrite an existing output file");
+  command.add_flag("-f,--force", options->force, "Replace an existing output file");
   command.footer(
       "The heading row names each channel by its variable, " + std::string(kVariableRule) +
       ", with its unit in brackets if it has one: p1 [bar]. A first column headed time, t "

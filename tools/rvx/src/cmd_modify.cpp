@@ -1,10 +1,14 @@
-// rvx modify: comment and measurement name changed in place through the
-// library's modify context; the data records are not touched.
+// rvx modify: comment and measurement name changed through the library's
+// modify context; the data records are not touched. The change is made in
+// a copy that replaces the file when it is complete, so that a modify that
+// fails leaves the file as it was.
 #include <iostream>
+#include <optional>
 
 #include "claims.h"
 #include "commands.h"
 #include "format/limits.h"
+#include "output_file.h"
 #include "subcommand.h"
 #include "tool_error.h"
 #include "utf.h"
@@ -39,11 +43,19 @@ int runModify(const ModifyOptions& options) {
   // The library would write a whole header over a file that ends inside
   // its header, and so grow it.
   requireWholeHeader(options.file);
-  ModifySession session(options.file);
+  // The library changes a complete copy, which then takes the file's place.
+  // The file stays open for reading meanwhile: the library's open fails
+  // while a recording still holds it, and no recording starts on it then.
+  std::optional<ReadSession> held(std::in_place, options.file);
+  OutputFile copy(options.file, Existing::Replace);
+  copyFileInto(copy, options.file, 0);
+  ModifySession session(copy.handOver(), options.file);
   std::string oldComment, oldName;
   if (options.comment) oldComment = session.comment(comment);
   if (options.nameMeasurement) oldName = session.nameMeasurement(*options.nameMeasurement);
   session.close();
+  held.reset();
+  copy.commit();
 
   if (options.comment) {
     std::cout << options.file << ": comment " << shown(oldComment) << " -> " << shown(comment) << '\n';

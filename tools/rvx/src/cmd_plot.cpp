@@ -3,9 +3,11 @@
 // column, so the SVG stays small however long the recording is.
 #include <bit>
 #include <iostream>
+#include <sstream>
 
 #include "claims.h"
 #include "commands.h"
+#include "output_file.h"
 #include "plot.h"
 #include "subcommand.h"
 #include "terminal.h"
@@ -24,6 +26,7 @@ int runPlot(const PlotOptions& options) {
   info.records = countRecords(options.file, info.records, options.allRecords).toRead;
   const std::vector<int> selected = selectChannels(info, options.channels);
   const size_t channels = info.channels.size();
+  Output out(options.output, existingFrom(options.force));
 
   std::vector<PlotChannel> panels;
   for (int index : selected) {
@@ -49,15 +52,16 @@ int runPlot(const PlotOptions& options) {
   }
   progress.finish();
 
-  Output out(options.output);
   std::string title = options.file;
   if (!info.nameMeasurement.empty()) title += " - " + info.nameMeasurement;
   title += " (" + info.date + " " + info.time + ")";
   PlotLayout layout;
   layout.plotWidth = options.width;
   layout.panelHeight = options.panelHeight;
-  writePlotSvg(*out.stream(), title, static_cast<double>(info.scanInterval) / 1e6, panels, layout);
-  out.close();
+  std::ostringstream svg;
+  writePlotSvg(svg, title, static_cast<double>(info.scanInterval) / 1e6, panels, layout);
+  out.write(svg.str());
+  out.commit();
   const std::string shortfall = shortfallText(reader, info.records);
   if (!shortfall.empty()) std::cerr << "rvx: " << options.file << ": warning: " << shortfall << '\n';
   return kExitOk;
@@ -68,12 +72,14 @@ namespace {
 Run addPlotOptions(CLI::App& command) {
   auto options = std::make_shared<PlotOptions>();
   command.add_option("FILE", options->file, "RVX file")->required();
-  command.add_option("-o,--output", options->output, "SVG file")->required();
+  command.add_option("-o,--output", options->output, "SVG file, or - for standard output")
+      ->required();
   command.add_option("--channels", options->channels, "Channels by variable, e.g. p1,T2 (default: all)")
       ->delimiter(',');
   command.add_option("--width", options->width, "Pixels of the time axis (default 900)");
   command.add_option("--panel-height", options->panelHeight, "Pixels per channel (default 150)");
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
+  command.add_flag("-f,--force", options->force, "Replace an existing output file");
   return [options] { return runPlot(*options); };
 }
 

@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "commands.h"
+#include "output_file.h"
 #include "raw_file.h"
 #include "subcommand.h"
 #include "terminal.h"
@@ -21,6 +23,7 @@ namespace {
 
 struct RepairOptions {
   std::string file, output;
+  bool force = false;
 };
 
 using kdrvx::format::RVX_HEADER;
@@ -48,32 +51,14 @@ void requireRepairable(const RawFile& file) {
   }
 }
 
-// Copies the file with the new header bytes in front.
-void writeRepaired(const std::string& source, const std::filesystem::path& target,
-                   const RVX_HEADER& header, uint32_t headerLength, uint64_t fileLength) {
-  std::ifstream in(toPath(source), std::ios::binary);
-  std::ofstream out(target, std::ios::binary | std::ios::trunc);
-  if (!in) throw ToolError(source + ": cannot open the file");
-  if (!out) throw ToolError(pathText(target) + ": cannot create the file");
+// Copies the file with the new header bytes in front into `out`.
+void writeRepaired(const std::string& source, OutputFile& out, const RVX_HEADER& header,
+                   uint32_t headerLength, uint64_t fileLength) {
   out.write(reinterpret_cast<const char*>(&header), headerLength);
-  in.seekg(headerLength);
-  std::vector<char> buffer(1 << 20);
   Progress progress("repair", fileLength);
-  uint64_t copied = headerLength;
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const auto got = in.gcount();
-    if (got <= 0) break;
-    if (!out.write(buffer.data(), got)) break;
-    copied += static_cast<uint64_t>(got);
-    progress.update(copied);
-  }
-  out.close();
-  if (out.fail() || copied != fileLength) {
-    std::error_code ignored;
-    std::filesystem::remove(target, ignored);
-    throw ToolError(pathText(target) + ": writing the repaired file failed");
-  }
+  copyFileInto(out, source, headerLength,
+               [&](uint64_t done) { progress.update(headerLength + done); });
+  progress.finish();
 }
 
 // The header with the count of the whole records in the data area and
@@ -111,21 +96,6 @@ void reportRecount(const std::string& name, const RVX_HEADER& old, const DataAre
   }
 }
 
-// A complete copy beside the file, then one rename over it, so that the
-// file is at every moment either the old one or the repaired one.
-void replaceInPlace(const RawFile& file, const RVX_HEADER& repaired, uint32_t headerLength) {
-  const std::filesystem::path target = toPath(file.name);
-  std::filesystem::path temporary = target;
-  temporary += ".repair-tmp";
-  writeRepaired(file.name, temporary, repaired, headerLength, file.length);
-  std::error_code error;
-  std::filesystem::rename(temporary, target, error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    throw ToolError(file.name + ": cannot replace the file with its repaired copy");
-  }
-}
-
 bool sameFile(const std::string& a, const std::string& b) {
   std::error_code ignored;
   return std::filesystem::equivalent(toPath(a), toPath(b), ignored);
@@ -134,24 +104,32 @@ bool sameFile(const std::string& a, const std::string& b) {
 int runRepair(const RepairOptions& options) {
   const RawFile file = readRawFile(options.file);
   requireRepairable(file);
-  // The library's open fails while a recording still holds the file.
-  {
-    ReadSession probe(options.file);
-  }
+  const bool elsewhere = !options.output.empty() && !sameFile(options.file, options.output);
+  std::unique_ptr<OutputFile> out;
+  if (elsewhere) out = std::make_unique<OutputFile>(options.output, existingFrom(options.force));
+  // The library's open fails while a recording still holds the file, and
+  // while it is open for reading here no recording starts on it.
+  std::optional<ReadSession> held(std::in_place, options.file);
   const DataArea area = dataArea(file);
   const std::unique_ptr<RVX_HEADER> repaired = recountedHeader(file, area);
   const uint32_t headerLength = kdrvx::format::headerLength(file.header->NoChannels);
   const bool changed = std::memcmp(repaired.get(), file.header.get(), headerLength) != 0;
   reportRecount(options.file, *file.header, area);
 
-  if (!options.output.empty() && !sameFile(options.file, options.output)) {
-    writeRepaired(options.file, toPath(options.output), *repaired, headerLength, file.length);
+  if (elsewhere) {
+    writeRepaired(options.file, *out, *repaired, headerLength, file.length);
+    held.reset();
+    out->commit();
     std::cout << options.output << ": written with " << (changed ? "the repaired" : "the unchanged")
               << " header\n";
   } else if (!changed) {
     std::cout << options.file << ": count and statistics are right; nothing to repair\n";
   } else {
-    replaceInPlace(file, *repaired, headerLength);
+    // In place is what was asked for; a symbolic link's file is repaired.
+    OutputFile inPlace(options.file, Existing::Replace);
+    writeRepaired(options.file, inPlace, *repaired, headerLength, file.length);
+    held.reset();
+    inPlace.commit();
     std::cout << options.file << ": repaired in place\n";
   }
   return kExitOk;
@@ -161,6 +139,7 @@ Run addRepairOptions(CLI::App& command) {
   auto options = std::make_shared<RepairOptions>();
   command.add_option("FILE", options->file, "RVX file of the current layout")->required();
   command.add_option("-o,--output", options->output, "Write the repaired file here instead of in place");
+  command.add_flag("-f,--force", options->force, "Replace an existing output file");
   return [options] { return runRepair(*options); };
 }
 

@@ -20,6 +20,7 @@ struct ExportOptions {
   std::string records;
   bool noTime = false;
   bool allRecords = false;  // also the records beyond the header's count
+  bool force = false;  // replace an existing output
 };
 int runExport(const ExportOptions& options);
 
@@ -29,6 +30,7 @@ struct PlotOptions {
   uint32_t width = 900;
   uint32_t panelHeight = 150;
   bool allRecords = false;  // also the records beyond the header's count
+  bool force = false;  // replace an existing output
 };
 int runPlot(const PlotOptions& options);
 

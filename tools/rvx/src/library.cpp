@@ -1,11 +1,13 @@
 #include "library.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "number_text.h"
+#include "system_reason.h"
 #include "tool_error.h"
 #include "utf.h"
 
@@ -38,7 +40,38 @@ bool isFailure(uint32_t result) { return result >= 0xE1000000u; }
 
 const int64_t kOldFormat = static_cast<int32_t>(KDRVX_ERR_RVX_OLD_FORMAT);
 
+// The system error behind the library's latest failure, from its error
+// trace lines: a failure the system caused is traced as "KDrvxLibrary:
+// Error 0x%08X" with the error, any other by its name ("KDrvxLibrary:
+// ERR_..."). 0 when the latest failure had another cause.
+uint32_t latestSystemError = 0;
+
+void followFailure(const KDRVX_CHAR* line, void*) {
+  const std::u16string_view text(reinterpret_cast<const char16_t*>(line));
+  constexpr std::u16string_view kSystem = u"KDrvxLibrary: Error 0x";
+  constexpr std::u16string_view kNamed = u"KDrvxLibrary: ERR_";
+  if (text.substr(0, kNamed.size()) == kNamed) latestSystemError = 0;
+  if (text.substr(0, kSystem.size()) != kSystem) return;
+  const std::string digits = toUtf8(text.substr(kSystem.size()));
+  uint32_t error = 0;
+  const auto [end, failure] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), error, 16);
+  if (failure == std::errc() && end == digits.data() + digits.size()) latestSystemError = error;
+}
+
+// The system's reason for the latest failure, once.
+std::string takeSystemReason(const std::string& file) {
+  const uint32_t error = latestSystemError;
+  latestSystemError = 0;
+  return error == 0 ? std::string() : windowsErrorReason(error, file);
+}
+
 }  // namespace
+
+void followLibraryFailures() {
+  KDRVX_SetTraceSink(followFailure, nullptr);
+  KDRVX_SetDebugMask(KDRVX_DEBUG_ERRORS);
+}
 
 std::string libraryVersion() {
   std::u16string buffer(200, u'\0');
@@ -55,8 +88,13 @@ std::string statusText(uint32_t status) {
   return fromBuffer(buffer) + " (" + code + ")";
 }
 
+std::string failureText(uint32_t status, const std::string& file) {
+  const std::string reason = takeSystemReason(file);
+  return statusText(status) + (reason.empty() ? "" : ": " + reason);
+}
+
 void require(uint32_t status, const std::string& file) {
-  if (status != 0) throw ToolError(file + ": " + statusText(status));
+  if (status != 0) throw ToolError(file + ": " + failureText(status, file));
 }
 
 std::u16string wide(const std::string& utf8) { return toUtf16(utf8); }
@@ -204,14 +242,22 @@ std::string shortfallText(const RecordReader& reader, uint64_t expected) {
   return "";
 }
 
-CreateSession::CreateSession(const std::string& file, bool overwrite, bool original, bool legacy,
-                             int32_t language) {
-  std::u16string path = widePath(file);
+CreateSession::CreateSession(const std::string& file, Existing existing, bool original, bool legacy,
+                             int32_t language)
+    : staged_(std::make_unique<StagedRecording>(file, existing,
+                                                legacy && language != kNoSummaryLanguage)),
+      file_(file) {
+  std::u16string path = widePath(staged_->createPath());
   const uint32_t status =
-      KDRVX_CreateExt(chars(path), overwrite ? 1 : 0, original ? 1 : 0, legacy ? 1 : 0, language);
-  // The library replaces characters that no file name may hold, in place.
-  file_ = fromBuffer(path);
+      KDRVX_CreateExt(chars(path), 0, original ? 1 : 0, legacy ? 1 : 0, language);
   require(status, file_);
+  try {
+    // The library replaces characters that no file name may hold, in place.
+    file_ = staged_->created(fromBuffer(path));
+  } catch (...) {
+    KDRVX_CloseCreateSimple();
+    throw;
+  }
   open_ = true;
 }
 
@@ -228,7 +274,7 @@ uint32_t CreateSession::set(ChannelSetter setter, int channel, const std::string
 }
 
 void CreateSession::check(uint32_t status, const std::string& what) {
-  if (status != 0) throw ToolError(file_ + ": " + what + ": " + statusText(status));
+  if (status != 0) throw ToolError(file_ + ": " + what + ": " + failureText(status, file_));
 }
 
 int CreateSession::addChannel(const std::string& variable) {
@@ -243,7 +289,9 @@ void CreateSession::addRecord(const float* record) {
 
 void CreateSession::close() {
   open_ = false;
+  latestSystemError = 0;  // the RVI file's failures are not traced
   require(KDRVX_CloseCreate(), file_);
+  staged_->commit();
 }
 
 void CreateSession::closeWithPatch(int32_t offset, const std::vector<uint8_t>& bytes) {
@@ -252,10 +300,18 @@ void CreateSession::closeWithPatch(int32_t offset, const std::vector<uint8_t>& b
         "header bytes");
   open_ = false;
   require(KDRVX_CloseCreateSimple(), file_);
+  staged_->commit();
 }
 
-ModifySession::ModifySession(const std::string& file) : file_(file) {
-  require(KDRVX_OpenModify(chars(widePath(file))), file);
+ModifySession::ModifySession(const std::string& path, const std::string& file) : file_(file) {
+  const uint32_t status = KDRVX_OpenModify(chars(widePath(path)));
+  if (status == KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE) {
+    const std::string hint = "rvx convert " + file + " -o NEW.rvx";
+    throw ToolError(file + ": " + statusText(status) +
+                    ": modify changes files of the current layout only; convert it first (" + hint +
+                    ")");
+  }
+  require(status, file);
 }
 
 ModifySession::~ModifySession() = default;

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "kdrvx/kdrvx.h"
+#include "output_file.h"
 
 namespace rvx {
 
@@ -16,8 +18,15 @@ std::string libraryVersion();
 // The library's text for a status, with the code: "No RVX-file is open for
 // read. (0xE1000005)"; codes without a text of their own show the code only.
 std::string statusText(uint32_t status);
-// Throws ToolError "FILE: text" unless `status` is 0.
+// The library's text for a failure and, when the system caused it, the
+// system's reason: "Open file for write (0xE100001B): disk full".
+std::string failureText(uint32_t status, const std::string& file);
+// Throws ToolError "FILE: " and the failure's text unless `status` is 0.
 void require(uint32_t status, const std::string& file);
+
+// Has the library tell the tool the system errors behind its failures (its
+// error trace lines, through a trace sink), for require(). Once, at start.
+void followLibraryFailures();
 
 // A text for the library, UTF-16 with its terminator.
 std::u16string wide(const std::string& utf8);
@@ -110,17 +119,19 @@ std::string shortfallText(const RecordReader& reader, uint64_t expected);
 inline constexpr int32_t kNoSummaryLanguage = 255;
 
 // A file in the create context from construction until close() or
-// destruction (which abandons it with KDRVX_CloseCreateSimple).
+// destruction (which abandons it with KDRVX_CloseCreateSimple). The library
+// makes it, and the RVI file of the compact layout, as a StagedRecording:
+// the target (and its RVI file) is touched only when close() succeeds.
 class CreateSession {
  public:
-  CreateSession(const std::string& file, bool overwrite, bool original, bool legacy,
+  CreateSession(const std::string& file, Existing existing, bool original, bool legacy,
                 int32_t language);
   ~CreateSession();
   CreateSession(const CreateSession&) = delete;
   CreateSession& operator=(const CreateSession&) = delete;
 
-  // The name the library gave the file after replacing characters that no
-  // file name may hold.
+  // The name of the recording: the one given, with the characters that no
+  // file name may hold replaced as the library's create replaces them.
   const std::string& file() const { return file_; }
 
   using HeaderSetter = uint32_t (*)(const KDRVX_CHAR*);
@@ -133,21 +144,23 @@ class CreateSession {
   int addChannel(const std::string& variable);
   void addRecord(const float* record);
   // KDRVX_CloseCreate: statistics, final header and, for the compact
-  // layout, the RVI file.
+  // layout, the RVI file; then both files go into place.
   void close();
   // KDRVX_Update, then raw bytes over the header, then close without a
   // further header write: for header bytes that no setter can express.
   void closeWithPatch(int32_t offset, const std::vector<uint8_t>& bytes);
 
  private:
+  std::unique_ptr<StagedRecording> staged_;
   std::string file_;
   bool open_ = false;
 };
 
-// The file in the modify context.
+// The file in the modify context: `path` is opened, `file` named in
+// messages.
 class ModifySession {
  public:
-  explicit ModifySession(const std::string& file);
+  ModifySession(const std::string& path, const std::string& file);
   // Without close() nothing is written: the file is closed when the
   // process ends, and the header on disk stays as it was.
   ~ModifySession();

@@ -1,6 +1,7 @@
 // rvx: look into RVX recordings, get their data out, mend and upgrade them.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <csignal>
 #include <iostream>
 #include <optional>
 
@@ -58,37 +59,61 @@ std::vector<Choice> describeCommandLine(CLI::App& app) {
   return choices;
 }
 
+// The message on stderr, after what the subcommand already wrote to stdout.
+// A usage error tells where the help is: `command` names the subcommand.
+int reportFailure(const std::string& message, int status, const std::string& command = {}) {
+  std::cout.flush();
+  std::cerr << "rvx: " << message;
+  if (status == kExitUsage) {
+    std::cerr << " (rvx " << (command.empty() ? "" : command + " ") << "--help tells more)";
+  }
+  std::cerr << '\n';
+  return status;
+}
+
+// The first word that is no option must name a subcommand.
+std::optional<std::string> unknownSubcommand(const std::vector<std::string>& args) {
+  const auto word = std::find_if(args.begin(), args.end(), [](const std::string& arg) {
+    return arg.empty() || arg[0] != '-';
+  });
+  if (word == args.end()) return std::nullopt;
+  for (const Subcommand* subcommand : subcommands()) {
+    if (*word == subcommand->name) return std::nullopt;
+  }
+  std::string known;
+  for (const Subcommand* subcommand : subcommands()) {
+    known += std::string(known.empty() ? "" : ", ") + subcommand->name;
+  }
+  return "unknown subcommand '" + *word + "'; the subcommands are " + known;
+}
+
 // The exit status when the command line is wrong or asks for help or the
 // version, which CLI11 answers itself; none when a subcommand is to run.
 std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
+  std::vector<std::string> args = utf8Arguments(argc, argv);
+  if (const auto unknown = unknownSubcommand(args)) return reportFailure(*unknown, kExitUsage);
   try {
-    std::vector<std::string> args = utf8Arguments(argc, argv);
     std::reverse(args.begin(), args.end());  // CLI11 takes them from the back
     app.parse(args);
   } catch (const CLI::ParseError& error) {
-    const int status = app.exit(error);
-    return status == 0 ? kExitOk : kExitUsage;
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    const std::vector<CLI::App*> chosen = app.get_subcommands();
+    return reportFailure(error.what(), kExitUsage,
+                         chosen.empty() ? "" : chosen.front()->get_name());
   }
   return std::nullopt;
 }
 
-// The message on stderr, after what the subcommand already wrote to stdout.
-int reportFailure(const char* message, int status) {
-  std::cout.flush();
-  std::cerr << "rvx: " << message << '\n';
-  if (status == kExitUsage) std::cerr << "Run with --help for more information.\n";
-  return status;
-}
-
 int runChosen(const std::vector<Choice>& choices) {
-  try {
-    for (const Choice& choice : choices) {
-      if (*choice.command) return choice.run();
+  for (const Choice& choice : choices) {
+    if (!*choice.command) continue;
+    try {
+      return choice.run();
+    } catch (const ToolError& error) {
+      return reportFailure(error.what(), error.status(), choice.command->get_name());
+    } catch (const std::exception& error) {
+      return reportFailure(error.what(), kExitFailure);
     }
-  } catch (const ToolError& error) {
-    return reportFailure(error.what(), error.status());
-  } catch (const std::exception& error) {
-    return reportFailure(error.what(), kExitFailure);
   }
   return kExitUsage;
 }
@@ -97,6 +122,12 @@ int runChosen(const std::vector<Choice>& choices) {
 
 int main(int argc, char** argv) {
   prepareStandardStreams();
+#if defined(SIGXFSZ)
+  // Beyond the file-size limit a write fails and is reported, instead of
+  // ending the process with a partial file.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+  followLibraryFailures();
   CLI::App app{kDescription, "rvx"};
   const std::vector<Choice> choices = describeCommandLine(app);
   if (const std::optional<int> status = parseCommandLine(app, argc, argv)) return *status;

@@ -4,11 +4,13 @@
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "format/statistics.h"
 #include "kdrvx/kdrvx.h"
+#include "system_reason.h"
 #include "tool_error.h"
 #include "utf.h"
 
@@ -31,7 +33,7 @@ uint64_t readRecords(const std::string& name, uint64_t offset, uint64_t count, s
                      const std::function<void(const float*, size_t)>& block) {
   if (channels == 0 || count == 0) return 0;
   std::ifstream in(toPath(name), std::ios::binary);
-  if (!in) throw ToolError(name + ": cannot open the file");
+  if (!in) throw ToolError(name + ": cannot open the file: " + unreadableReason(name));
   in.seekg(static_cast<std::streamoff>(offset));
   const size_t perBlock = std::max<size_t>(1, (1 << 20) / (kBytesPerValue * channels));
   std::vector<float> buffer(perBlock * channels);
@@ -87,8 +89,11 @@ bool RawFile::tooShort() const { return headerBytes < kRecognisableBytes; }
 RawFile readRawFile(const std::string& name) {
   RawFile file;
   file.name = name;
+  std::error_code ignored;
   std::ifstream in(toPath(name), std::ios::binary);
-  if (!in) throw ToolError(name + ": cannot open the file");
+  if (!in || !std::filesystem::is_regular_file(toPath(name), ignored)) {
+    throw ToolError(name + ": cannot open the file: " + unreadableReason(name));
+  }
   in.seekg(0, std::ios::end);
   file.length = static_cast<uint64_t>(in.tellg());
   in.seekg(0);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 
 #include "tool_error.h"
@@ -80,42 +81,6 @@ void Progress::finish() {
   // Clear the line so that messages after it start clean.
   std::fprintf(stderr, "\r%*s\r", static_cast<int>(label_.size()) + kBarWidth + 8, "");
   std::fflush(stderr);
-}
-
-Output::Output(const std::string& name) : name_(name), toStdout_(name.empty() || name == "-") {
-  if (toStdout_) {
-    name_ = "standard output";
-    return;
-  }
-  file_.open(toPath(name), std::ios::binary | std::ios::trunc);
-  if (!file_) throw ToolError(name + ": cannot create the file");
-}
-
-Output::~Output() {
-  if (file_.is_open()) file_.close();
-}
-
-void Output::write(const char* data, size_t size) {
-  if (toStdout_) {
-    if (std::fwrite(data, 1, size, stdout) != size) throw ToolError(name_ + ": write failed");
-  } else if (!file_.write(data, static_cast<std::streamsize>(size))) {
-    throw ToolError(name_ + ": write failed (disk full?)");
-  }
-}
-
-std::ostream* Output::stream() {
-  if (toStdout_) return &std::cout;
-  return &file_;
-}
-
-void Output::close() {
-  if (toStdout_) {
-    std::cout.flush();
-    if (std::fflush(stdout) != 0) throw ToolError(name_ + ": write failed");
-    return;
-  }
-  file_.close();
-  if (file_.fail()) throw ToolError(name_ + ": write failed (disk full?)");
 }
 
 }  // namespace rvx

@@ -1,12 +1,11 @@
 // The little that the tool needs from the console: whether stderr is a
 // terminal (for the progress bar), raw bytes on stdout, and a progress bar.
+// Outputs are in output_file.h.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace rvx {
@@ -42,27 +41,6 @@ class Progress {
   bool enabled_;
   uint64_t next_ = 0;
   std::chrono::steady_clock::time_point last_{};
-};
-
-// Where an output goes: a file, or stdout for "-" or no name. Takes large
-// chunks; a failed write (a full disk) throws ToolError naming the file.
-class Output {
- public:
-  explicit Output(const std::string& name);
-  ~Output();
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
-
-  void write(const char* data, size_t size);
-  void write(const std::string& text) { write(text.data(), text.size()); }
-  void close();
-  const std::string& name() const { return name_; }
-  std::ostream* stream();  // for formatted writers
-
- private:
-  std::string name_;
-  std::ofstream file_;
-  bool toStdout_;
 };
 
 }  // namespace rvx

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -295,7 +296,8 @@ OldFile writeOldLayout(const std::filesystem::path& directory, OldLayout layout,
   return file;
 }
 
-Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory) {
+Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+               const Fault& fault) {
   const std::filesystem::path out = directory / ".rvx-stdout";
   const std::filesystem::path err = directory / ".rvx-stderr";
   const pid_t child = fork();
@@ -305,6 +307,17 @@ Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem:
     const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(outFd, 1);
     dup2(errFd, 2);
+    if (fault.fileSizeLimit != 0) {
+      const rlimit limit{fault.fileSizeLimit, fault.fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (!fault.hook.empty()) {
+      setenv("LD_PRELOAD", RVX_FAULT_HOOK, 1);
+      setenv("RVX_FAULT", fault.hook.c_str(), 1);
+      // The hook comes before AddressSanitizer's runtime in the sanitizer build.
+      const std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
+      setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
+    }
     std::vector<char*> argv;
     std::string program = RVX_EXECUTABLE;
     argv.push_back(program.data());

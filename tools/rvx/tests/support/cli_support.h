@@ -73,8 +73,17 @@ struct Outcome {
   int status = -1;
   std::string out, err;
 };
+// What a run of rvx meets: a file-size limit in bytes (0: none), and a
+// fault at an exact point (support/fault_hook.cpp): "kill:write:N" or
+// "kill:rename:N" (SIGKILL before the N-th write to a file or rename),
+// "full:write:N" (a full disk from the N-th write on).
+struct Fault {
+  uint64_t fileSizeLimit = 0;
+  std::string hook;
+};
 // Runs the rvx executable with `arguments` in `directory`.
-Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory);
+Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+               const Fault& fault = {});
 
 std::u16string u16(const std::string& utf8);
 inline const KDRVX_CHAR* wide(const std::u16string& text) {

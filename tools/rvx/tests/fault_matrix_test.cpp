@@ -1,0 +1,207 @@
+// Every subcommand of rvx that writes, through the faults of a user's
+// machine: bad input, a full disk (writes failing with ENOSPC from a point
+// on), a file-size limit, and the process killed part-way, while it writes
+// and at each of its renames. Afterwards the inputs are byte-identical,
+// every target holds its old bytes or, once the command put it in place,
+// its complete new ones, nothing partial lies beside them (a killed command
+// may leave its temporary, named ".partial-"), and a failure names its
+// cause.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/cli_support.h"
+#include "support/test_support.h"
+
+namespace rvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+using kdrvx::test::readBytes;
+using kdrvx::test::ScratchDir;
+using kdrvx::test::writeBytes;
+
+constexpr uint64_t kFileSizeLimit = 64 * 1024;  // below every output, above every old target
+const std::string kOld = "the old bytes of a file that the user keeps\n";
+
+// A subcommand that writes: its arguments with a good input and with one
+// that it refuses part-way, with what the refusal says; the files it reads
+// and writes; a point part-way through its writes, and its renames.
+struct Writer {
+  const char *tag, *good, *bad, *refusal, *inputs, *targets, *killWhileWriting;
+  int renames;
+};
+
+void PrintTo(const Writer& writer, std::ostream* out) { *out << writer.tag; }
+
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+constexpr const char* kNotARecording =
+    "junk.rvx: The file is not a RVX- file or the header is invalid";
+constexpr const char* kDemoFiles =
+    "out/demo.rvx out/demo-compact.rvx out/demo-compact.RVI out/demo.csv out/demo.svg";
+
+const Writer kWriters[] = {
+    {"export", "export big.rvx -o out.csv -f", "export junk.rvx -o out.csv -f", kNotARecording,
+     "big.rvx junk.rvx", "out.csv", "kill:write:2", 1},
+    {"plot", "plot big.rvx -o out.svg -f", "plot junk.rvx -o out.svg -f", kNotARecording,
+     "big.rvx junk.rvx", "out.svg", "kill:write:1", 1},
+    // Defect: a bad field deleted the file that an import with -f was to replace.
+    {"import", "import in.csv -o out.rvx -f --date 1.2.2020 --time 10:00",
+     "import bad.csv -o out.rvx -f", "bad.csv line 20002, column 2: 'x' is not a number",
+     "in.csv bad.csv", "out.rvx", "kill:write:5000", 1},
+    {"import_compact", "import in.csv -o out.rvx -f --legacy --comment c --date 1.2.2020 --time 10:00",
+     "import bad.csv -o out.rvx -f --legacy --comment c", "'x' is not a number", "in.csv bad.csv",
+     "out.rvx out.RVI", "kill:write:5000", 3},
+    {"convert", "convert big.rvx -o out.rvx -f", "convert junk.rvx -o out.rvx -f", kNotARecording,
+     "big.rvx junk.rvx", "out.rvx", "kill:write:30000", 1},
+    {"repair", "repair stale.rvx -o out.rvx -f", "repair damaged.rvx -o out.rvx -f",
+     "the header is damaged", "stale.rvx damaged.rvx", "out.rvx", "kill:write:2", 1},
+    {"repair_in_place", "repair stale.rvx", "repair damaged.rvx", "the header is damaged",
+     "stale.rvx damaged.rvx", "", "kill:write:2", 1},
+    {"modify", "modify big.rvx --comment new", "modify compact.rvx --comment new",
+     "convert it first", "big.rvx compact.rvx compact.RVI", "", "kill:write:2", 1},
+    {"demo", "demo out -f", "demo junk.rvx -f", "junk.rvx: not a directory", "junk.rvx", kDemoFiles,
+     "kill:write:12000", 6},
+};
+
+// The inputs of every writer, made once.
+class Inputs {
+ public:
+  Inputs() {
+    Recording big;
+    big.channels = {{"p1", "bar", ""}, {"p2", "bar", ""}, {"T1", "K", ""}, {"T2", "K", ""},
+                    {"p3", "", ""},    {"p4", "", ""},    {"p5", "", ""},  {"M1", "", "", 16}};
+    big.records = randomRecords(60000, 8, 21);
+    createRecording(scratch.file("big.rvx"), big);
+    createRecording(scratch.file("stale.rvx"), big, false, 4, Close::Simple);
+    Recording compact;
+    compact.channels = {{"p1", "bar", ""}};
+    compact.records = {{1.0f}, {2.0f}};
+    createRecording(scratch.file("compact.rvx"), compact, true);
+    for (const char* name : {"big.rvx", "stale.rvx", "compact.rvx", "compact.RVI"})
+      bytes[name] = readBytes(scratch.file(name));
+    for (int i = 0; i < 5000; ++i) bytes["junk.rvx"] += "not a recording\n";
+    bytes["damaged.rvx"] = bytes["stale.rvx"];
+    bytes["damaged.rvx"][8] = 0;  // the header size no longer fits the channel count
+    std::string csv = "time,p1 [bar],T2\n";
+    for (int i = 0; i < 20000; ++i) {
+      csv += std::to_string(i) + "e-3," + std::to_string(i % 97) + ".5," + std::to_string(i / 7) +
+             "\n";
+    }
+    bytes["in.csv"] = csv;
+    bytes["bad.csv"] = csv + "20,x,1\n";
+  }
+  std::map<std::string, std::string> bytes;
+
+ private:
+  ScratchDir scratch;
+};
+
+class FaultMatrix : public ::testing::TestWithParam<Writer> {
+ protected:
+  static void SetUpTestSuite() { made = new Inputs; }
+  static void TearDownTestSuite() { delete made; }
+
+  // A directory with the writer's inputs and the old bytes at its targets.
+  fs::path prepare(const std::string& name) {
+    const fs::path directory = scratch.file(name);
+    fs::create_directories(directory / "out");
+    for (const std::string& input : inputs) writeBytes(directory / input, made->bytes[input]);
+    for (const std::string& target : targets) writeBytes(directory / target, kOld);
+    return directory;
+  }
+
+  // The inputs are as they were and nothing but the files of the case lies
+  // in the directory; temporaries (".partial-") only where allowed.
+  void expectInputsKept(const fs::path& directory, bool temporaries) {
+    for (const std::string& input : inputs) {
+      EXPECT_EQ(readBytes(directory / input), made->bytes[input]) << input;
+    }
+    std::set<std::string> known(inputs.begin(), inputs.end());
+    known.insert(targets.begin(), targets.end());
+    known.insert({".rvx-stdout", ".rvx-stderr", "out"});
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
+      const std::string name = fs::relative(entry.path(), directory).string();
+      const bool temporary = name.find(".partial-") != std::string::npos;
+      EXPECT_TRUE(known.count(name) || (temporaries && temporary)) << name;
+    }
+  }
+
+  void expectFailure(const std::string& name, const char* arguments, const Fault& fault,
+                     const std::string& cause) {
+    SCOPED_TRACE(name);
+    const fs::path directory = prepare(name);
+    const Outcome run = runRvx(words(arguments), directory, fault);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find(cause), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("rvx: ", 0), 0u) << run.err;
+    for (const std::string& target : targets)
+      EXPECT_EQ(readBytes(directory / target), kOld) << target;
+    expectInputsKept(directory, false);
+  }
+
+  // Each target holds its old bytes or the complete new ones, and a
+  // recording never stands beside the RVI file of another one (while the
+  // two are renamed into place it is absent).
+  void expectKilled(const std::string& killAt, const std::map<std::string, std::string>& complete) {
+    SCOPED_TRACE(killAt);
+    const fs::path directory = prepare(killAt);
+    EXPECT_EQ(runRvx(words(GetParam().good), directory, {0, killAt}).status, 128 + SIGKILL);
+    std::map<std::string, std::string> state;
+    for (const std::string& target : targets) {
+      const std::string bytes =
+          fs::exists(directory / target) ? readBytes(directory / target) : "-";
+      state[target] = bytes == "-"                   ? "absent"
+                      : bytes == kOld                ? "old"
+                      : bytes == complete.at(target) ? "new"
+                                                     : "partial";
+      EXPECT_NE(state[target], "partial") << target;
+    }
+    for (const auto& [target, what] : state) {
+      const std::string rvi = target.substr(0, target.size() - 3) + "RVI";
+      if (target.ends_with(".rvx") && state.count(rvi)) {
+        EXPECT_TRUE(what == "absent" || what == state[rvi])
+            << target << " " << what << ", RVI " << state[rvi];
+      } else if (!target.ends_with(".RVI")) {
+        EXPECT_NE(what, "absent") << target;
+      }
+    }
+    expectInputsKept(directory, true);
+  }
+
+  static Inputs* made;
+  const std::vector<std::string> inputs = words(GetParam().inputs),
+                                 targets = words(GetParam().targets);
+  ScratchDir scratch;
+};
+
+Inputs* FaultMatrix::made = nullptr;
+
+TEST_P(FaultMatrix, KeepsInputsAndTargetsWhole) {
+  const Writer& writer = GetParam();
+  expectFailure("bad-input", writer.bad, {}, writer.refusal);
+  expectFailure("file-size-limit", writer.good, {kFileSizeLimit, ""}, "file too large");
+  expectFailure("full-disk", writer.good, {0, "full:write:1"}, "disk full");
+  const fs::path reference = prepare("reference");
+  ASSERT_EQ(runRvx(words(writer.good), reference).status, 0);
+  std::map<std::string, std::string> complete;
+  for (const std::string& target : targets) complete[target] = readBytes(reference / target);
+  expectKilled(writer.killWhileWriting, complete);
+  for (int rename = 1; rename <= writer.renames; ++rename) {
+    expectKilled("kill:rename:" + std::to_string(rename), complete);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, FaultMatrix, ::testing::ValuesIn(kWriters),
+                         [](const auto& writer) { return std::string(writer.param.tag); });
+
+}  // namespace
+}  // namespace rvx::test
