@@ -226,8 +226,8 @@ RecordingInfo readBackWithoutRecords(const PlannedRecording& plan, const std::st
   try {
     std::string file;
     {
-      CreateSession session(pathText(scratch.path() / toPath(trialName(output))), false,
-                            plan.original, true, plan.language);
+      CreateSession session(pathText(scratch.path() / toPath(trialName(output))),
+                            Existing::Refuse, plan.original, true, plan.language);
       file = session.file();
       applyPlan(session, plan);
       session.close();

@@ -150,7 +150,9 @@ TEST_F(Content, ImportFollowsItsTimeColumn) {
     if (c.interval) arguments.insert(arguments.end(), {"--scan-interval-us", c.interval});
     expectRun(arguments, c.status, c.says);
     EXPECT_EQ(exists("out.rvx"), c.status == 0);
-    if (c.status == 0) EXPECT_EQ(readBack(at("out.rvx")).interval, c.recorded);
+    if (c.status == 0) {
+      EXPECT_EQ(readBack(at("out.rvx")).interval, c.recorded);
+    }
   }
 }
 
