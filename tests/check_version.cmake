@@ -32,9 +32,10 @@ execute_process(COMMAND "${RVX}" --version OUTPUT_VARIABLE reported
 string(REGEX MATCH "^KDrvxLibrary version ([^ ]*) Build [0-9]+$" ignored "${reported}")
 expect("library's version text '${reported}'" "${CMAKE_MATCH_1}" "${VERSION}")
 
-execute_process(COMMAND "${PYTHON}" -c
-                "import sys; sys.path.insert(0, sys.argv[1]); import kdrvx; print(kdrvx.__version__)"
-                "${PYTHON_PACKAGE}" OUTPUT_VARIABLE python_version ERROR_VARIABLE python_error
+set(print_version
+    "import sys; sys.path.insert(0, sys.argv[1]); import kdrvx; print(kdrvx.__version__)")
+execute_process(COMMAND "${PYTHON}" -c "${print_version}" "${PYTHON_PACKAGE}"
+                OUTPUT_VARIABLE python_version ERROR_VARIABLE python_error
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
 expect("Python package ${python_error}" "${python_version}" "${VERSION}")
 
