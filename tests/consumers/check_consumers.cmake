@@ -2,7 +2,8 @@
 # programs of this folder against it, as a user of the installed library
 # would: through the CMake package (CMakeLists.txt) and through pkg-config
 # (the README's command). Each reads a recording that the installed rvx
-# makes. The README shows both files and the command verbatim.
+# makes. The README shows both files and the command verbatim, and the man
+# page lists the installed rvx's subcommands.
 #   cmake -DBUILD=<build tree> -DWORK=<scratch dir> -DVERSION=x.y.z -DC_COMPILER=cc
 #         -DGENERATOR=Ninja -DREADME=README.md -P check_consumers.cmake
 set(stage ${WORK}/stage)
@@ -32,6 +33,19 @@ file(STRINGS ${here}/installed_files.txt expected)
 if(NOT installed STREQUAL expected)
   string(REPLACE ";" "\n  " installed "${installed}")
   message(FATAL_ERROR "installed files differ from installed_files.txt:\n  ${installed}")
+endif()
+
+# The man page names exactly the subcommands of the installed rvx.
+run(${stage}/bin/rvx --help)
+string(REGEX REPLACE "^.*\nSubcommands:\n" "" help "${out}")
+string(REGEX MATCHALL "(^|\n)  [a-z]+" commands "${help}")
+list(TRANSFORM commands REPLACE "^\n?  " "")
+file(STRINGS ${stage}/share/man/man1/rvx.1 manual)
+string(REGEX REPLACE "^.*;\\.SH SUBCOMMANDS;(.*);\\.SH FILES;.*$" "\\1" manual "${manual}")
+list(FILTER manual INCLUDE REGEX "^\\.B [a-z]+$")
+list(TRANSFORM manual REPLACE "^\\.B " "")
+if(NOT manual STREQUAL commands)
+  message(FATAL_ERROR "rvx.1 lists the subcommands '${manual}', rvx --help '${commands}'")
 endif()
 
 # The recording: two channels, two records, through the installed rvx.
