@@ -66,7 +66,13 @@ const ExpectedError kTable[] = {
 };
 
 constexpr char16_t kInvalidCode[] = u"Invalid error code.";
-constexpr char16_t kVersion[] = u"KDrvxLibrary version 4.5.2 Build 061";
+// The version text carries the numbers of the header's version macros.
+const std::u16string kVersion = [] {
+  const std::string text = "KDrvxLibrary version " + std::to_string(KDRVX_VERSION_MAJOR) + "." +
+                           std::to_string(KDRVX_VERSION_MINOR) + "." +
+                           std::to_string(KDRVX_VERSION_PATCH) + " Build 061";
+  return std::u16string(text.begin(), text.end());
+}();
 
 // A buffer pre-filled with a marker so that writes beyond the copy show.
 struct Buffer {
@@ -112,8 +118,8 @@ TEST(CopyRule, CutsToCapacityMinusOneAndAlwaysTerminates) {
     EXPECT_EQ(buffer.units.substr(beyond), std::u16string(buffer.units.size() - beyond, u'#'));
   }
   // The version text by the same rule; capacity 0 and no buffer receive nothing.
-  Buffer version(40);
-  EXPECT_EQ(KDRVX_LibVersion(version.data(), 37), KDRVX_OK);
+  Buffer version(kVersion.size() + 4);
+  EXPECT_EQ(KDRVX_LibVersion(version.data(), kVersion.size() + 1), KDRVX_OK);
   EXPECT_EQ(version.text(), kVersion);
   EXPECT_EQ(KDRVX_LibVersion(version.data(), 10), KDRVX_OK);
   EXPECT_EQ(version.text(), u"KDrvxLibr");

@@ -3,21 +3,35 @@ standard library, so that `pip install ./python` works without a package
 index: the package is pure Python, and a wheel is a zip file with three
 metadata files beside it.
 
-The metadata comes from the [project] table of pyproject.toml.
+The metadata comes from the [project] table of pyproject.toml; the version
+is the project's (kdrvx/_version.py reads it from the top CMakeLists.txt),
+and the wheel's kdrvx/_version.py holds it written out.
 """
 
 import base64
 import hashlib
+import importlib.util
 import os
 import tomllib
 import zipfile
 
 _ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+_VERSION_MODULE = "kdrvx/_version.py"
+
+
+def _project_version():
+    # The module alone, without the package (whose import needs numpy).
+    path = os.path.join(_ROOT, _VERSION_MODULE)
+    spec = importlib.util.spec_from_file_location("kdrvx_version", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module.__version__
 
 
 def _project():
     with open(os.path.join(_ROOT, "pyproject.toml"), "rb") as file:
-        return tomllib.load(file)["project"]
+        project = tomllib.load(file)["project"]
+    return {**project, "version": _project_version()}
 
 
 def _metadata(project):
@@ -59,6 +73,9 @@ def _write_wheel(wheel_directory, editable):
         entries.append((f"{project['name']}.pth", (_ROOT + "\n").encode()))
     else:
         for path, name in _package_files():
+            if name == _VERSION_MODULE:
+                entries.append((name, f'__version__ = "{project["version"]}"\n'.encode()))
+                continue
             with open(path, "rb") as file:
                 entries.append((name, file.read()))
     entries.append((f"{info}/METADATA", _metadata(project).encode()))

@@ -29,8 +29,7 @@ from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
 from .reading import Channel, Header, Recording, open
 from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
 from . import _library
-
-__version__ = "4.5.2"
+from ._version import __version__
 
 
 def library_path() -> str:

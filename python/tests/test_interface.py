@@ -1,7 +1,8 @@
-"""The binding against the public header include/kdrvx/kdrvx.h: every function
-the header declares has the same prototype in the binding, and every status
-code, text capacity and record kind has the same value. A change of the
-header that the binding does not follow fails here."""
+"""The binding against the public header (include/kdrvx/kdrvx.h.in, from which
+the build makes kdrvx.h): every function the header declares has the same
+prototype in the binding, and every status code, text capacity and record kind
+has the same value. A change of the header that the binding does not follow
+fails here."""
 
 import ctypes
 import re
@@ -9,7 +10,7 @@ from pathlib import Path
 
 from kdrvx import _library, errors
 
-HEADER = Path(__file__).resolve().parents[2] / "include" / "kdrvx" / "kdrvx.h"
+HEADER = Path(__file__).resolve().parents[2] / "include" / "kdrvx" / "kdrvx.h.in"
 
 _SCALARS = {
     "void": None, "float": ctypes.c_float,

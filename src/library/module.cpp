@@ -8,7 +8,6 @@
 namespace kdrvx::library {
 namespace {
 
-constexpr const char* kVersion = "4.5.2";
 constexpr const char* kBuild = "061";
 
 // The size line prints the sizes of a header with 24 channel records and of
@@ -34,7 +33,8 @@ uint32_t lastError() { return state().lastError; }
 uint32_t libVersion(char16_t* buffer, uint16_t capacity) {
   trace::call(u"KDrvxLibrary: KDRVX_LibVersion()");
   trace::Line<trace::kInfoLineCapacity> text;
-  text.format("KDrvxLibrary version %s Build %s", kVersion, kBuild);
+  text.format("KDrvxLibrary version %d.%d.%d Build %s", KDRVX_VERSION_MAJOR, KDRVX_VERSION_MINOR,
+              KDRVX_VERSION_PATCH, kBuild);
   copyToCaller(buffer, capacity, text.text());
   return setLastError(KDRVX_OK);
 }

@@ -30,8 +30,11 @@ static void countLines(const KDRVX_CHAR *line, void *context) {
 
 int main(void) {
   KDRVX_CHAR text[64];
+  char version[64];
+  snprintf(version, sizeof version, "KDrvxLibrary version %d.%d.%d Build 061", KDRVX_VERSION_MAJOR,
+           KDRVX_VERSION_MINOR, KDRVX_VERSION_PATCH);
   CHECK(KDRVX_LibVersion(text, 64) == KDRVX_OK);
-  CHECK(sameText(text, "KDrvxLibrary version 4.5.2 Build 061"));
+  CHECK(sameText(text, version));
   CHECK(KDRVX_GetErrorString(text, 64, KDRVX_ERR_RVX_DATE) == 0);
   CHECK(sameText(text, "Invalid date format"));
   CHECK(KDRVX_GetErrorString(text, 64, 0) == KDRVX_ERR_RVX_INVALID_ERROR_CODE);

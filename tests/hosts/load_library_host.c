@@ -7,6 +7,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "export_names.h"
 #include "kdrvx/kdrvx.h"
@@ -91,8 +92,11 @@ int main(void) {
   if (failures != 0) return 1;
 
   wchar_t text[64];
+  wchar_t version[64];
+  swprintf(version, 64, L"KDrvxLibrary version %d.%d.%d Build 061", KDRVX_VERSION_MAJOR,
+           KDRVX_VERSION_MINOR, KDRVX_VERSION_PATCH);
   CHECK(libVersion(text, 64) == 0);
-  CHECK(wcscmp(text, L"KDrvxLibrary version 4.5.2 Build 061") == 0);
+  CHECK(wcscmp(text, version) == 0);
   CHECK(libVersion(text, 10) == 0 && wcscmp(text, L"KDrvxLibr") == 0);
   CHECK(getErrorString(text, 64, 0xE1000020u) == 0);
   CHECK(wcscmp(text, L"File is in use by other process (sharing violation).") == 0);

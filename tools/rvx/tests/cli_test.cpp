@@ -4,7 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <string>
 
+#include "kdrvx/kdrvx.h"
 #include "support/cli_support.h"
 #include "support/test_support.h"
 
@@ -413,7 +415,9 @@ TEST_F(Cli, PlotWritesSmallWellFormedSvg) {
 }
 
 TEST_F(Cli, VersionAndHelp) {
-  EXPECT_EQ(rvx({"--version"}).out, "KDrvxLibrary version 4.5.2 Build 061\n");
+  EXPECT_EQ(rvx({"--version"}).out, "KDrvxLibrary version " + std::to_string(KDRVX_VERSION_MAJOR) +
+                                        "." + std::to_string(KDRVX_VERSION_MINOR) + "." +
+                                        std::to_string(KDRVX_VERSION_PATCH) + " Build 061\n");
   for (const char* command :
        {"info", "export", "import", "convert", "modify", "check", "repair", "plot", "demo"}) {
     const Outcome help = rvx({command, "--help"});

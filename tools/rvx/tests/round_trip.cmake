@@ -1,7 +1,8 @@
 # rvx.exe under the emulator, once round every subcommand on the demo's
 # files: exit statuses, a few outputs, and an export-import-export round
 # trip that must give the same CSV.
-#   cmake -DRVX=<rvx.exe> -DEMULATOR=<wine or empty> -DDIR=<work dir> -P round_trip.cmake
+#   cmake -DRVX=<rvx.exe> -DEMULATOR=<wine or empty> -DDIR=<work dir> -DVERSION=<x.y.z>
+#         -P round_trip.cmake
 file(REMOVE_RECURSE ${DIR})
 file(MAKE_DIRECTORY ${DIR})
 
@@ -22,7 +23,7 @@ function(expect_output pattern)
 endfunction()
 
 rvx(0 --version)
-expect_output("KDrvxLibrary version 4.5.2 Build 061")
+expect_output("KDrvxLibrary version ${VERSION} Build 061")
 rvx(2 info)
 rvx(2 export demo/demo.rvx --records 9:1)
 rvx(1 info missing.rvx)
