@@ -22,9 +22,9 @@ _VERSION_MODULE = "kdrvx/_version.py"
 def _project_version():
     # The module alone, without the package (whose import needs numpy).
     path = os.path.join(_ROOT, _VERSION_MODULE)
-    spec = importlib.util.spec_from_file_location("kdrvx_version", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("kdrvx_version", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module.__version__
 
 
