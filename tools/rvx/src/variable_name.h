@@ -1,17 +1,14 @@
-// The variable that names a channel (p1, T12, dp3): what every layout can
-// store and read back unchanged. The library's own parser takes any text
-// and keeps what it understands of it (p1.2 becomes p1), so the tool refuses
-// or replaces what does not follow this rule before the library sees it.
+// The format's rule for a channel's variable, applied to the UTF-8 text of
+// the command line and of CSV headings.
 #pragma once
 
 #include <string_view>
 
+#include "format/variable.h"
+
 namespace rvx {
 
-// The rule, for help texts and for the messages that refuse a name.
-inline constexpr std::string_view kVariableRule =
-    "one or two letters followed by a number from 1 to 127 without a leading zero, such as p1, "
-    "T12 or dp3";
+inline constexpr std::string_view kVariableRule = kdrvx::format::kVariableRule;
 
 bool isVariableName(std::string_view utf8);
 
