@@ -6,17 +6,41 @@ metadata files beside it.
 The metadata comes from the [project] table of pyproject.toml; the version
 is the project's (kdrvx/_version.py reads it from the top CMakeLists.txt),
 and the wheel's kdrvx/_version.py holds it written out.
+
+Run as a program, it makes a wheel for one platform that carries the
+library beside the package, where kdrvx/_library.py looks first:
+
+    python3 kdrvx_build.py --platform linux_x86_64 --out dist --library libkdrvx.so.4.5.2
+    python3 kdrvx_build.py --platform win_amd64 --out dist --library KDRVXLibrary.dll
+
+It refuses a library that is not built for that platform or whose version
+is not the package's, as far as the file tells it. An existing wheel of the
+same name is replaced (a release script makes its artefacts again), and the
+replacement is announced; the new wheel is written to a temporary file in the
+same folder and renamed over it only when complete.
 """
 
+import argparse
 import base64
 import hashlib
 import importlib.util
 import os
+import re
+import struct
+import sys
+import tempfile
 import tomllib
 import zipfile
 
 _ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 _VERSION_MODULE = "kdrvx/_version.py"
+_PURE_TAG = "py3-none-any"
+# The time stamp of every member, so that the same inputs give the same wheel.
+_MEMBER_TIME = (1980, 1, 1, 0, 0, 0)
+
+
+class BuildError(Exception):
+    """A wheel that cannot be made from what it was given; the text says why."""
 
 
 def _project_version():
@@ -49,12 +73,128 @@ def _metadata(project):
     return "\n".join(lines) + "\n"
 
 
-def _package_files():
-    """The package's modules, and a library copied beside them."""
+def _is_library(name):
+    return name.startswith("libkdrvx.so") or name == "KDRVXLibrary.dll"
+
+
+def _package_files(with_libraries):
+    """The package's modules, and a library copied beside them if asked for."""
     folder = os.path.join(_ROOT, "kdrvx")
     for name in sorted(os.listdir(folder)):
-        if name.endswith(".py") or name.startswith("libkdrvx.so") or name == "KDRVXLibrary.dll":
+        if name.endswith(".py") or (with_libraries and _is_library(name)):
             yield os.path.join(folder, name), f"kdrvx/{name}"
+
+
+def _package_entries(project, with_libraries):
+    entries = []
+    for path, name in _package_files(with_libraries):
+        if name == _VERSION_MODULE:
+            entries.append((name, f'__version__ = "{project["version"]}"\n'.encode()))
+            continue
+        with open(path, "rb") as file:
+            entries.append((name, file.read()))
+    return entries
+
+
+# What a wheel for each platform carries: the library as an ELF x86-64 shared
+# object or a PE x86-64 DLL, checked by _linux_library or _windows_library,
+# which return the name it has in the package.
+
+
+def _refuse(path, platform, what):
+    raise BuildError(f"{path}: {what}; a {platform} wheel needs "
+                     f"{_PLATFORMS[platform][0]}")
+
+
+def _elf_soname(data):
+    """The DT_SONAME of a 64-bit little-endian ELF file, or None."""
+    section_offset, = struct.unpack_from("<Q", data, 0x28)
+    entry_size, count = struct.unpack_from("<HH", data, 0x3A)
+    sections = [struct.unpack_from("<IIQQQQIIQQ", data, section_offset + i * entry_size)
+                for i in range(count)]
+    for _, kind, _, _, offset, size, link, _, _, _ in sections:
+        if kind != 6:  # SHT_DYNAMIC
+            continue
+        strings = sections[link][4]
+        for tag, value in struct.iter_unpack("<qQ", data[offset:offset + size]):
+            if tag == 14:  # DT_SONAME
+                end = data.index(b"\0", strings + value)
+                return data[strings + value:end].decode()
+    return None
+
+
+def _linux_library(path, data, version):
+    platform = "linux_x86_64"
+    if data[:4] != b"\x7fELF":
+        _refuse(path, platform, "not an ELF file")
+    if data[4:6] != b"\x02\x01":
+        _refuse(path, platform, "not a 64-bit little-endian ELF file")
+    kind, machine = struct.unpack_from("<HH", data, 16)
+    if machine != 62:
+        _refuse(path, platform, f"an ELF file for machine {machine}, not x86-64 (62)")
+    if kind != 3:
+        _refuse(path, platform, f"an ELF file of type {kind}, not a shared object (3)")
+    file_version = re.fullmatch(r"libkdrvx\.so\.(\d+\.\d+\.\d+)", os.path.basename(path))
+    if file_version and file_version.group(1) != version:
+        raise BuildError(f"{path}: the library of version {file_version.group(1)}, "
+                         f"but the package is {version}")
+    soname = _elf_soname(data)
+    expected = f"libkdrvx.so.{version.split('.')[0]}"
+    if soname != expected:
+        raise BuildError(f"{path}: {f'SONAME {soname}' if soname else 'no SONAME'}, but the "
+                         f"package {version} loads {expected}")
+    return soname
+
+
+def _dll_file_version(data):
+    """The file version of a PE file's version resource, or None without one."""
+    key = data.find("VS_VERSION_INFO\0".encode("utf-16-le"))
+    if key < 0:
+        return None
+    signature = data.find(b"\xbd\x04\xef\xfe", key, key + 40)
+    if signature < 0:
+        return None
+    high, low = struct.unpack_from("<II", data, signature + 8)
+    return f"{high >> 16}.{high & 0xFFFF}.{low >> 16}"
+
+
+def _windows_library(path, data, version):
+    platform = "win_amd64"
+    header = struct.unpack_from("<I", data, 0x3C)[0] if data[:2] == b"MZ" else 0
+    if not header or data[header:header + 4] != b"PE\0\0":
+        _refuse(path, platform, "not a PE file")
+    machine, = struct.unpack_from("<H", data, header + 4)
+    characteristics, = struct.unpack_from("<H", data, header + 22)
+    if machine != 0x8664:
+        _refuse(path, platform, f"a PE file for machine 0x{machine:04x}, not x86-64 (0x8664)")
+    if not characteristics & 0x2000:  # IMAGE_FILE_DLL
+        _refuse(path, platform, "a PE executable, not a DLL")
+    file_version = _dll_file_version(data)
+    if file_version is not None and file_version != version:
+        raise BuildError(f"{path}: the library's file version is {file_version}, "
+                         f"but the package is {version}")
+    return "KDRVXLibrary.dll"
+
+
+_PLATFORMS = {
+    "linux_x86_64": ("an ELF x86-64 shared object", _linux_library),
+    "win_amd64": ("a PE x86-64 DLL", _windows_library),
+}
+
+
+def _library_entry(platform, path, version):
+    """The library as kdrvx/NAME, after checking that it fits the platform."""
+    try:
+        with open(path, "rb") as file:
+            data = file.read()
+    except OSError as error:
+        raise BuildError(f"{path}: cannot read the library: {error.strerror}") from error
+    try:
+        name = _PLATFORMS[platform][1](path, data, version)
+    except (struct.error, IndexError, ValueError, UnicodeDecodeError) as error:
+        raise BuildError(f"{path}: cut short or damaged (its headers point past its end); "
+                         f"a {platform} wheel needs {_PLATFORMS[platform][0]}") from error
+    return (f"kdrvx/{name}", data)
 
 
 def _record_line(name, data):
@@ -62,33 +202,44 @@ def _record_line(name, data):
     return f"{name},sha256={digest},{len(data)}"
 
 
-def _write_wheel(wheel_directory, editable):
-    project = _project()
-    tag = "py3-none-any"
-    stem = f"{project['name']}-{project['version']}"
-    wheel_name = f"{stem}-{tag}.whl"
-    info = f"{stem}.dist-info"
-    entries = []
-    if editable:
-        entries.append((f"{project['name']}.pth", (_ROOT + "\n").encode()))
-    else:
-        for path, name in _package_files():
-            if name == _VERSION_MODULE:
-                entries.append((name, f'__version__ = "{project["version"]}"\n'.encode()))
-                continue
-            with open(path, "rb") as file:
-                entries.append((name, file.read()))
-    entries.append((f"{info}/METADATA", _metadata(project).encode()))
+def _wheel_name(project, tag):
+    return f"{project['name']}-{project['version']}-{tag}.whl"
+
+
+def _write_wheel(wheel_directory, project, entries, tag):
+    """Writes the wheel of entries into wheel_directory through a temporary file
+    renamed at the end, and returns its file name."""
+    wheel_name = _wheel_name(project, tag)
+    info = f"{project['name']}-{project['version']}.dist-info"
+    entries = entries + [(f"{info}/METADATA", _metadata(project).encode())]
     entries.append((f"{info}/WHEEL", (
-        "Wheel-Version: 1.0\nGenerator: kdrvx_build\nRoot-Is-Purelib: true\n"
-        f"Tag: {tag}\n").encode()))
+        "Wheel-Version: 1.0\nGenerator: kdrvx_build\n"
+        f"Root-Is-Purelib: {'true' if tag == _PURE_TAG else 'false'}\nTag: {tag}\n").encode()))
     record = [_record_line(name, data) for name, data in entries] + [f"{info}/RECORD,,"]
     entries.append((f"{info}/RECORD", ("\n".join(record) + "\n").encode()))
-    with zipfile.ZipFile(os.path.join(wheel_directory, wheel_name), "w",
-                         zipfile.ZIP_DEFLATED) as wheel:
-        for name, data in entries:
-            wheel.writestr(name, data)
+    file, temporary = tempfile.mkstemp(dir=wheel_directory, prefix=f".{wheel_name}.partial-")
+    try:
+        with os.fdopen(file, "wb") as stream:
+            with zipfile.ZipFile(stream, "w", zipfile.ZIP_DEFLATED) as wheel:
+                for name, data in entries:
+                    member = zipfile.ZipInfo(name, _MEMBER_TIME)
+                    member.external_attr = 0o644 << 16
+                    wheel.writestr(member, data, zipfile.ZIP_DEFLATED)
+            stream.flush()
+            os.fsync(stream.fileno())
+        os.chmod(temporary, 0o644)
+        os.replace(temporary, os.path.join(wheel_directory, wheel_name))
+    except BaseException:
+        os.unlink(temporary)
+        raise
     return wheel_name
+
+
+def _build_platform_wheel(wheel_directory, project, platform, library):
+    """A wheel for platform with the library beside the package; its file name."""
+    entries = _package_entries(project, with_libraries=False)
+    entries.append(_library_entry(platform, library, project["version"]))
+    return _write_wheel(wheel_directory, project, entries, f"py3-none-{platform}")
 
 
 def get_requires_for_build_wheel(config_settings=None):
@@ -100,8 +251,40 @@ def get_requires_for_build_editable(config_settings=None):
 
 
 def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
-    return _write_wheel(wheel_directory, editable=False)
+    project = _project()
+    return _write_wheel(wheel_directory, project,
+                        _package_entries(project, with_libraries=True), _PURE_TAG)
 
 
 def build_editable(wheel_directory, config_settings=None, metadata_directory=None):
-    return _write_wheel(wheel_directory, editable=True)
+    project = _project()
+    return _write_wheel(wheel_directory, project,
+                        [(f"{project['name']}.pth", (_ROOT + "\n").encode())], _PURE_TAG)
+
+
+def main(arguments=None):
+    parser = argparse.ArgumentParser(
+        description="Makes a kdrvx wheel that carries the library for one platform.")
+    parser.add_argument("--platform", required=True, choices=sorted(_PLATFORMS))
+    parser.add_argument("--out", required=True, help="folder of the wheel")
+    parser.add_argument("--library", required=True,
+                        help="libkdrvx.so.X.Y.Z (linux_x86_64) or KDRVXLibrary.dll (win_amd64)")
+    options = parser.parse_args(arguments)
+    try:
+        os.makedirs(options.out, exist_ok=True)
+        project = _project()
+        wheel = os.path.join(options.out, _wheel_name(project, f"py3-none-{options.platform}"))
+        existed = os.path.exists(wheel)
+        _build_platform_wheel(options.out, project, options.platform, options.library)
+    except BuildError as error:
+        print(f"kdrvx_build: {error}", file=sys.stderr)
+        return 1
+    except OSError as error:
+        print(f"kdrvx_build: {error.filename}: {error.strerror}", file=sys.stderr)
+        return 1
+    print(f"{wheel} ({'replaced' if existed else 'new'}, {os.path.getsize(wheel)} bytes)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
