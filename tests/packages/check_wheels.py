@@ -115,6 +115,10 @@ def main():
         linux = dist / f"kdrvx-{version}-py3-none-linux_x86_64.whl"
         windows = dist / f"kdrvx-{version}-py3-none-win_amd64.whl"
         expect(linux.is_file() and windows.is_file(), f"{dist} lacks {linux.name} or {windows.name}")
+        readme = (HERE.parent.parent / "README.md").read_text()
+        snippet = (HERE / "use_from_python.py").read_text()
+        expect(f"```python\n{snippet}```" in readme,
+               "README's Use from Python is not use_from_python.py, verbatim")
         check_windows(windows, check_linux(linux, version, work), work)
     print(f"check_wheels: {linux.name} and {windows.name} are good")
 
