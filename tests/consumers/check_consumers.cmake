@@ -7,7 +7,10 @@
 # must be those of installed_files.txt, and whose man page must list the
 # installed rvx's subcommands. With PREFIX and LIBDIR instead, the consumers
 # are built against that tree as it is (the Debian packages unpacked).
-#   cmake (-DBUILD=<build tree> | -DPREFIX=<dir> -DLIBDIR=lib/<multiarch>) -DWORK=<scratch dir>
+# With BUILD and SOURCE, the program is also built with the library's source
+# added to its own build (subdirectory/).
+#   cmake (-DBUILD=<build tree> -DSOURCE=<source tree> | -DPREFIX=<dir> -DLIBDIR=lib/<multiarch>)
+#         -DWORK=<scratch dir>
 #         -DVERSION=x.y.z -DC_COMPILER=cc -DGENERATOR=Ninja -DREADME=README.md
 #         -P check_consumers.cmake
 set(here ${CMAKE_CURRENT_LIST_DIR})
@@ -75,6 +78,21 @@ run(${CMAKE_COMMAND} --build ${WORK}/cmake)
 run(${WORK}/cmake/read_recording recording.rvx)
 if(NOT out STREQUAL expected_output)
   message(FATAL_ERROR "the CMake consumer printed:\n${out}")
+endif()
+
+# With the library's source in the consumer's build (the alias KDRVX::kdrvx;
+# neither rvx nor the tests are built there).
+if(DEFINED SOURCE)
+  run(${CMAKE_COMMAND} -S ${here}/subdirectory -B ${WORK}/subdirectory -G ${GENERATOR}
+      -DCMAKE_C_COMPILER=${C_COMPILER} -DKDRVX_SOURCE_DIR=${SOURCE})
+  run(${CMAKE_COMMAND} --build ${WORK}/subdirectory)
+  if(EXISTS ${WORK}/subdirectory/kdrvx/tools OR EXISTS ${WORK}/subdirectory/kdrvx/tests)
+    message(FATAL_ERROR "rvx or the tests were configured in the consumer's build")
+  endif()
+  run(${WORK}/subdirectory/read_recording recording.rvx)
+  if(NOT out STREQUAL expected_output)
+    message(FATAL_ERROR "the consumer with the library's source printed:\n${out}")
+  endif()
 endif()
 
 # Through pkg-config, with the README's command.
