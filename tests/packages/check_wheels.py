@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Checks the Python wheels that carry the library, as a user meets them.
 
-The Linux wheel is installed with pip, offline and from outside the source
-tree, into a new virtual environment that sees Debian's numpy; there
+The Linux wheel is installed with pip from the folder of both wheels, offline
+and from outside the source tree, into a new virtual environment that sees
+Debian's numpy; there
 use_from_python.py (the README's "Use from Python") writes and reads a
 recording, the package must have loaded the library it carries, and
 KDRVX_LIBRARY must override that. The Windows wheel, which cannot run here,
@@ -65,8 +66,10 @@ def check_linux(wheel, version, work):
     environment = {k: v for k, v in os.environ.items() if k not in ("KDRVX_LIBRARY", "PYTHONPATH")}
     run([sys.executable, "-m", "venv", "--system-site-packages", work / "venv"])
     python = work / "venv" / "bin" / "python"
-    run([python, "-m", "pip", "install", "--quiet", "--no-index", "--no-cache-dir", wheel],
-        cwd=work, env=environment)
+    # As the README says: pip takes the wheel for this platform from the folder
+    # that holds both.
+    run([python, "-m", "pip", "install", "--quiet", "--no-index", "--no-cache-dir",
+         "--find-links", wheel.parent, f"kdrvx=={version}"], cwd=work, env=environment)
     print(run([python, HERE / "use_from_python.py"], cwd=work, env=environment), end="")
     *versions, path = run([python, "-c", PROBE], cwd=work, env=environment).split()
     expect(versions == [version] * 3, f"versions {versions}, expected {version}")
