@@ -242,7 +242,7 @@ void registerReadCases() {
     CaseInfo info;
     info.library = "KDRVX_ReadNextRecord, " + std::to_string(channels) + " channels";
     info.baselines = {"read() per record"};
-    info.goal = {Goal::AtMost, 1.15};
+    info.goal = {Goal::AtMost, 1.10};
     registerCase("ReadNextRecord/channels:" + std::to_string(channels), info,
                  [channels](benchmark::State& state) { readNextRecordCase(state, channels, 4096); });
   }
@@ -250,7 +250,7 @@ void registerReadCases() {
   open.library = "KDRVX_OpenRead + KDRVX_CloseRead, 48 channels";
   open.baselines = {"open() + read() of 68700 bytes + close()",
                     "the same + fstat() + flock(LOCK_SH)"};
-  open.goal = {Goal::AtMost, 1.3};
+  open.goal = {Goal::AtMost, 1.35};
   registerCase("OpenClose/current", open,
                [](benchmark::State& state) { openCloseCase(state, 128); });
 }

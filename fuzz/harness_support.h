@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "format/layout.h"
 
@@ -64,6 +66,17 @@ inline bool textsTerminated(const format::MGR_DEF& c) {
          terminated(c.ChannelCalParameter) && terminated(c.ChannelFilter) &&
          terminated(c.ChannelLintab);
 }
+
+// What a summary_parser input holds: the header converted from its header
+// bytes, null when the import refuses them or their layout has no summary
+// file, and its text as the open hands it over (8-bit bytes widened to one
+// unit each, or UTF-16LE units), zero-terminated, in a buffer of exactly
+// that size so that a read past the terminator is caught.
+struct SummaryInput {
+  std::unique_ptr<format::RVX_HEADER> header;
+  std::vector<char16_t> text;
+};
+SummaryInput decodeSummaryInput(const uint8_t* data, size_t size);
 
 // A directory of this process's own under the temporary directory,
 // removed when the process ends.

@@ -12,6 +12,7 @@
 
 #include "format/summary_parser.h"
 #include "recordings.h"
+#include "reference/summary_parser_reference.h"
 
 namespace kdrvx::format {
 namespace {
@@ -52,7 +53,7 @@ std::unique_ptr<RVX_HEADER> header(uint8_t channels) {
 }
 
 void parse(const u16string& text, RVX_HEADER& h) {
-  readSummaryMetadata(text.c_str(), static_cast<uint32_t>(2 * text.size()), h);
+  readSummaryMetadata(text, h);
 }
 
 // name|number|signal type|range|zero point|filter|table
@@ -247,7 +248,11 @@ TEST(SummaryParser, RandomTextsStayInsideTheTextAndTheFields) {
     h->NoChannels = static_cast<uint8_t>(run % 2 ? 255 : 48);
     for (MGR_DEF& c : h->Channel) c.VariableLetter = run % 3 ? 245 : u'1';
     const auto before = std::make_unique<RVX_HEADER>(*h);
-    readSummaryMetadata(exact.get(), 0, *h);
+    readSummaryMetadata({exact.get(), text.size() + 1}, *h);
+    // The parser it replaced reads the same.
+    const auto reference = std::make_unique<RVX_HEADER>(*before);
+    reference::readSummaryMetadata(exact.get(), *reference);
+    ASSERT_EQ(std::memcmp(reference.get(), h.get(), sizeof(RVX_HEADER)), 0) << "run " << run;
 
     const auto* a = reinterpret_cast<const unsigned char*>(before.get());
     const auto* b = reinterpret_cast<const unsigned char*>(h.get());

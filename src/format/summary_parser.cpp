@@ -3,19 +3,30 @@
 // English and French, so every value is found by searching the text for its
 // label in any of the known wordings, never by line position.
 //
-// The text is handled as a view that ends at its terminating zero. Every
-// scan is bounded by that end: a search that finds nothing reports npos, a
-// position is never moved beyond the end, and a character asked for at or
-// beyond the end reads as 0, just like the terminator itself. Positions only
-// move forward, so the whole parse is a bounded number of bounded searches.
+// One pass over the text finds where every wording of every label occurs,
+// and every colon; each label lookup is then a binary search among the
+// occurrences of its wordings instead of a search through the text. The
+// pass takes eight or sixteen characters at a time where the processor has
+// vector instructions.
+//
+// The text is handled as a view that ends at its first zero. Every scan is
+// bounded by that end: a search that finds nothing reports npos, a position
+// is never moved beyond the end, and a character asked for at or beyond the
+// end reads as 0, just like the terminator itself.
 #include "format/summary_parser.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kdrvx::format {
 namespace {
@@ -47,15 +58,178 @@ constexpr Text kChannelNameLabels[] = {u"Messbezeichnung", u"Name of channel",
 constexpr Text kChannelNumberLabels[] = {u"Messkanal", u"Channel", u"Num\u00E9ro du canal"};
 constexpr Text kIsdsLabels[] = {u"ISDS"};
 constexpr Text kSignalTypeLabels[] = {u"Signaltyp", u"Signal type", u"Type of signal"};
-constexpr Text kCalParameterLabels[] = {u"Me\u00DFbereich", u"Meas.Range",
-                                        u"Meas.Range/Cal.Value"};
+constexpr Text kCalParameterLabels[] = {u"Me\u00DFbereich", u"Meas.Range", u"Meas.Range/Cal.Value"};
 constexpr Text kZeroPointLabels[] = {u"Nullpunktabgleich", u"Zero point"};
-constexpr Text kFilterLabels[] = {u"Filtereinstellung", u"Filter settings",
-                                  u"Filtre settings", u"Filter setting"};
+constexpr Text kFilterLabels[] = {u"Filtereinstellung", u"Filter settings", u"Filtre settings",
+                                  u"Filter setting"};
 constexpr Text kLinearisationLabels[] = {u"Linearisierung", u"Linearisation",
                                          u"Lin\u00E9arisation"};
 constexpr Text kLintabLabels[] = {u"Linearisierungstabelle", u"Linearisation table",
                                   u"Table de linearisation"};
+
+// Every list, so that each wording has a number: its list's first number
+// plus its place in the list.
+constexpr std::span<const Text> kLabelLists[] = {
+    kCompanyLabels,       kInstrumentLabels,   kSerialNumberLabels,  kMeasurementNameLabels,
+    kDateLabels,          kRecordCountLabels,  kTriggerLabels,       kCommentLabels,
+    kVariableLabels,      kChannelNameLabels,  kChannelNumberLabels, kIsdsLabels,
+    kSignalTypeLabels,    kCalParameterLabels, kZeroPointLabels,     kFilterLabels,
+    kLinearisationLabels, kLintabLabels};
+
+constexpr size_t countWordings() {
+  size_t count = 0;
+  for (const auto list : kLabelLists) count += list.size();
+  return count;
+}
+constexpr size_t kWordings = countWordings();
+
+// Every wording begins with a capital A to Z: the pass looks only at those.
+constexpr bool beginsWithCapital(Text wording) {
+  return !wording.empty() && wording[0] >= u'A' && wording[0] <= u'Z';
+}
+constexpr bool allBeginWithCapitals() {
+  for (const auto list : kLabelLists)
+    for (const Text wording : list)
+      if (!beginsWithCapital(wording)) return false;
+  return true;
+}
+static_assert(allBeginWithCapitals(), "the pass finds wordings by their capital");
+
+// The wordings by number, and for each capital the numbers of the wordings
+// it begins.
+struct WordingTable {
+  std::array<Text, kWordings> wordings{};
+  std::array<std::array<uint8_t, kWordings>, 26> byCapital{};
+  std::array<uint8_t, 26> withCapital{};
+};
+
+constexpr WordingTable makeWordingTable() {
+  WordingTable table;
+  size_t number = 0;
+  for (const auto list : kLabelLists) {
+    for (const Text wording : list) {
+      table.wordings[number] = wording;
+      const size_t capital = static_cast<size_t>(wording[0] - u'A');
+      table.byCapital[capital][table.withCapital[capital]++] = static_cast<uint8_t>(number);
+      ++number;
+    }
+  }
+  return table;
+}
+constexpr WordingTable kWordingTable = makeWordingTable();
+
+// The number of the first wording of `labels`, one of kLabelLists.
+size_t firstWordingOf(std::span<const Text> labels) {
+  size_t number = 0;
+  for (const auto list : kLabelLists) {
+    if (list.data() == labels.data()) break;
+    number += list.size();
+  }
+  return number;
+}
+
+// Where each wording occurs in a text, and where its colons are: positions in
+// ascending order.
+class LabelIndex {
+ public:
+  // Indexes `text` up to its first zero, and returns that length.
+  size_t build(Text text) {
+    std::vector<Occurrence> found;
+    const size_t length = scan(text, found);
+    // Group the occurrences by wording, keeping their order.
+    std::array<uint32_t, kWordings + 1> counts{};
+    for (const Occurrence& o : found) ++counts[o.wording + 1];
+    for (size_t w = 0; w < kWordings; ++w) counts[w + 1] += counts[w];
+    begin_ = counts;
+    positions_.resize(found.size());
+    for (const Occurrence& o : found) positions_[counts[o.wording]++] = o.position;
+    return length;
+  }
+
+  // The first occurrence of wording `number` at or after `from`, or kNone.
+  size_t occurrence(size_t number, size_t from) const {
+    const auto first = positions_.begin() + begin_[number];
+    const auto last = positions_.begin() + begin_[number + 1];
+    const auto at = std::lower_bound(first, last, from);
+    return at == last ? kNone : *at;
+  }
+
+  // The first colon at or after `from`, or kNone.
+  size_t colon(size_t from) const {
+    const auto at = std::lower_bound(colons_.begin(), colons_.end(), from);
+    return at == colons_.end() ? kNone : *at;
+  }
+
+ private:
+  struct Occurrence {
+    uint32_t position;
+    uint32_t wording;
+  };
+
+  // Looks at the character at `i` of `text` (of `length` characters): a
+  // colon, or the capital of wordings that may begin there.
+  void look(Text text, size_t i, std::vector<Occurrence>& found) {
+    const char16_t c = text[i];
+    if (c == u':') {
+      colons_.push_back(static_cast<uint32_t>(i));
+      return;
+    }
+    const auto capital = static_cast<size_t>(c - u'A');
+    for (uint8_t k = 0; k < kWordingTable.withCapital[capital]; ++k) {
+      const uint8_t number = kWordingTable.byCapital[capital][k];
+      if (text.substr(i).starts_with(kWordingTable.wordings[number]))
+        found.push_back({static_cast<uint32_t>(i), number});
+    }
+  }
+
+  static bool interesting(char16_t c) { return c == u':' || static_cast<char16_t>(c - u'A') < 26; }
+
+  // One pass: records the colons and the wordings, and returns the length of
+  // the text up to its first zero.
+  size_t scan(Text text, std::vector<Occurrence>& found) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen characters at a time: a bit per character that is a zero, a
+    // colon or a capital.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i colon = _mm_set1_epi16(u':');
+    const __m128i capitalA = _mm_set1_epi16(u'A');
+    // Below 26 after subtracting 'A', compared with the sign bit flipped.
+    const __m128i bias = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+    const __m128i limit = _mm_set1_epi16(static_cast<int16_t>(0x8000 + 26));
+    const auto marks = [&](__m128i units, __m128i& zeros) {
+      zeros = _mm_cmpeq_epi16(units, zero);
+      const __m128i capital =
+          _mm_cmplt_epi16(_mm_xor_si128(_mm_sub_epi16(units, capitalA), bias), limit);
+      return _mm_or_si128(_mm_cmpeq_epi16(units, colon), capital);
+    };
+    for (; i + 16 <= text.size(); i += 16) {
+      __m128i zerosLow;
+      __m128i zerosHigh;
+      const auto* units = reinterpret_cast<const __m128i*>(text.data() + i);
+      const __m128i low = marks(_mm_loadu_si128(units), zerosLow);
+      const __m128i high = marks(_mm_loadu_si128(units + 1), zerosHigh);
+      auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+      const auto zeroBits =
+          static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(zerosLow, zerosHigh)));
+      if (zeroBits != 0) {
+        const auto end = static_cast<uint32_t>(std::countr_zero(zeroBits));
+        bits &= (1u << end) - 1;
+        for (; bits != 0; bits &= bits - 1) look(text, i + std::countr_zero(bits), found);
+        return i + end;
+      }
+      for (; bits != 0; bits &= bits - 1) look(text, i + std::countr_zero(bits), found);
+    }
+#endif
+    for (; i < text.size() && text[i] != 0; ++i)
+      if (interesting(text[i])) look(text, i, found);
+    return i;
+  }
+
+  std::array<uint32_t, kWordings + 1> begin_{};
+  std::vector<uint32_t> positions_;
+  std::vector<uint32_t> colons_;
+};
 
 // The words that switch a flag off; anything else, an empty word included,
 // switches it on.
@@ -90,7 +264,8 @@ struct Word {
 
 class SummaryParser {
  public:
-  SummaryParser(Text text, RVX_HEADER& header) : text_(text), header_(header) {}
+  SummaryParser(Text text, RVX_HEADER& header)
+      : text_(text.substr(0, index_.build(text))), header_(header) {}
 
   void run() {
     readTextValue(header_.Company, locate(kCompanyLabels, 0));
@@ -108,8 +283,7 @@ class SummaryParser {
       header_.Comment[0] = 0;
       return;
     }
-    readLines(header_.Comment, std::size(header_.Comment), skip(comment.colon, 2),
-              kCommentPasses);
+    readLines(header_.Comment, std::size(header_.Comment), skip(comment.colon, 2), kCommentPasses);
 
     // The channel blocks follow the comment; their search starts at the end
     // of the first line after the comment label and is carried from channel
@@ -146,13 +320,14 @@ class SummaryParser {
 
   // The first wording of `labels` that occurs at or after `from`, and the
   // colon after it.
-  Label locate(std::span<const Text> labels, size_t from) {
+  Label locate(std::span<const Text> labels, size_t from) const {
     Label label;
     if (from >= size()) return label;
-    for (const Text wording : labels) {
-      label.position = find(wording, from);
+    const size_t first = firstWordingOf(labels);
+    for (size_t k = 0; k < labels.size(); ++k) {
+      label.position = index_.occurrence(first + k, from);
       if (label.occurs()) {
-        label.colon = text_.find(u':', label.position);
+        label.colon = index_.colon(label.position);
         return label;
       }
     }
@@ -339,45 +514,15 @@ class SummaryParser {
     position = table.position;
   }
 
-  // The first occurrence of `wording` at or after `from`. A search from one
-  // position also answers every later one up to the occurrence it found
-  // (every later one, when it found none), so the last answer for each
-  // wording is kept. Without that, each wording that the file does not use
-  // (the other languages' labels) would be sought through the whole rest
-  // of the text once per channel.
-  size_t find(Text wording, size_t from) {
-    Search* search = nullptr;
-    for (Search& known : searches_) {
-      if (known.wording == nullptr || known.wording == wording.data()) {
-        search = &known;
-        break;
-      }
-    }
-    if (search == nullptr) return text_.find(wording, from);  // more wordings than slots
-    const bool answered = search->wording != nullptr && search->from <= from &&
-                          (search->found == kNone || search->found >= from);
-    if (!answered) *search = {wording.data(), from, text_.find(wording, from)};
-    return search->found;
-  }
-
-  struct Search {
-    const char16_t* wording = nullptr;  // the wording's characters identify it
-    size_t from = 0;
-    size_t found = kNone;
-  };
-
+  LabelIndex index_;  // built first: it finds where the text ends
   Text text_;
   RVX_HEADER& header_;
-  // Room for every wording of the lists above.
-  std::array<Search, 64> searches_{};
 };
 
 }  // namespace
 
-void readSummaryMetadata(const char16_t* text, uint32_t /*bytesRead*/, RVX_HEADER& header) {
-  // No text at all reads like an empty one: every label is missing.
-  const Text view = text == nullptr ? Text{} : Text{text};
-  SummaryParser(view, header).run();
+void readSummaryMetadata(std::u16string_view text, RVX_HEADER& header) {
+  SummaryParser(text, header).run();
 }
 
 }  // namespace kdrvx::format

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "format/layout.h"
 
@@ -9,9 +10,8 @@ namespace kdrvx::format {
 
 // Fills the text fields (and, where the header lacks them, date, time and
 // record count) of `header` and its channel records from the labelled lines
-// of `text`, a zero-terminated UTF-16 string in any of the label languages.
-// `bytesRead` is the size of the file the text came from (not used). Every
-// scan stays inside the text.
-void readSummaryMetadata(const char16_t* text, uint32_t bytesRead, RVX_HEADER& header);
+// of `text`, UTF-16 in any of the label languages, which ends at its first
+// zero or at the end of the view. Every scan stays inside the text.
+void readSummaryMetadata(std::u16string_view text, RVX_HEADER& header);
 
 }  // namespace kdrvx::format

@@ -19,15 +19,18 @@ inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidName = 123;
 
 // How a file is opened. Every mode opens the file for the named access and
-// lets other openers share only what the mode says. Only regular files open:
-// a directory, device, pipe or socket is refused with kErrorAccessDenied
-// (and never waited on).
+// lets other openers share only what the mode says. Only regular files open
+// (except where ReadSharedUnexamined says otherwise): a directory, device,
+// pipe or socket is refused with kErrorAccessDenied (and never waited on).
 enum class OpenMode {
-  ReadShared,       // existing file, read; others may read and write
-  ReadExclusive,    // existing file, read; no other opener
-  CreateReadWrite,  // create or truncate, read and write; no other opener. A file
-                    // this call creates is never taken for read-only.
-  OpenReadWrite,    // existing file, read and write; no other opener
+  ReadShared,            // existing file, read; others may read and write
+  ReadSharedUnexamined,  // as ReadShared, but POSIX does not examine what the path names
+                         // (one status call less): reading a directory fails, and
+                         // regularLength() tells a regular file from anything else
+  ReadExclusive,         // existing file, read; no other opener
+  CreateReadWrite,       // create or truncate, read and write; no other opener. A file
+                         // this call creates is never taken for read-only.
+  OpenReadWrite,         // existing file, read and write; no other opener
 };
 
 struct LocalTime {
@@ -67,9 +70,14 @@ class File {
   // Length in bytes, or -1 on failure.
   int64_t length();
   // Length in bytes as the open found it, where the open learns it anyway
-  // (POSIX reads the file's status while opening), which saves a system
-  // call; elsewhere the current length. -1 on failure.
+  // (POSIX reads the file's status while opening every mode but
+  // ReadSharedUnexamined), which saves a system call; elsewhere the current
+  // length. -1 on failure.
   int64_t lengthAtOpen();
+  // Whether the open file is a regular file, and then its length in
+  // `length`. Anything else fails with kErrorAccessDenied, as an open of an
+  // examining mode refuses it.
+  bool regularLength(int64_t& length);
   // Last modification time of the open file in local time.
   bool modificationTime(LocalTime& out);
 

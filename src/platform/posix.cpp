@@ -122,7 +122,8 @@ bool File::open(const char16_t* path, OpenMode mode) {
   int lock = LOCK_EX;
   bool writes = false;
   switch (mode) {
-    case OpenMode::ReadShared: flags |= O_RDONLY; lock = LOCK_SH; break;
+    case OpenMode::ReadShared:
+    case OpenMode::ReadSharedUnexamined: flags |= O_RDONLY; lock = LOCK_SH; break;
     case OpenMode::ReadExclusive: flags |= O_RDONLY; break;
     case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; writes = true; break;
     case OpenMode::OpenReadWrite: flags |= O_RDWR; writes = true; break;
@@ -132,11 +133,12 @@ bool File::open(const char16_t* path, OpenMode mode) {
   const int fd = openDescriptor(name, flags, created);
   if (fd < 0) return failed(windowsError(errno, name));
 
-  struct stat st;
+  const bool examine = mode != OpenMode::ReadSharedUnexamined;
+  struct stat st {};
   uint32_t error = 0;
-  if (::fstat(fd, &st) != 0) {
+  if (examine && ::fstat(fd, &st) != 0) {
     error = windowsError(errno, name);
-  } else if (!S_ISREG(st.st_mode) || (writes && !created && hasNoWriteBit(st))) {
+  } else if (examine && (!S_ISREG(st.st_mode) || (writes && !created && hasNoWriteBit(st)))) {
     error = kErrorAccessDenied;
   } else if (::flock(fd, lock | LOCK_NB) != 0) {
     error = windowsError(errno, name);
@@ -154,7 +156,9 @@ bool File::open(const char16_t* path, OpenMode mode) {
     return failed(error);
   }
   handle_ = fd;
-  lengthAtOpen_ = mode == OpenMode::CreateReadWrite ? 0 : static_cast<int64_t>(st.st_size);
+  lengthAtOpen_ = !examine                           ? -1
+                  : mode == OpenMode::CreateReadWrite ? 0
+                                                      : static_cast<int64_t>(st.st_size);
   tLastError = 0;
   return true;
 }
@@ -244,7 +248,17 @@ int64_t File::lengthAtOpen() {
     failed(kErrorInvalidHandle);
     return -1;
   }
+  if (lengthAtOpen_ < 0) return length();
   return lengthAtOpen_;
+}
+
+bool File::regularLength(int64_t& length) {
+  if (handle_ == kClosed) return failed(kErrorInvalidHandle);
+  struct stat st;
+  if (::fstat(toFd(handle_), &st) != 0) return failed(windowsError(errno, {}));
+  if (!S_ISREG(st.st_mode)) return failed(kErrorAccessDenied);
+  length = static_cast<int64_t>(st.st_size);
+  return true;
 }
 
 namespace {

@@ -46,7 +46,8 @@ bool File::open(const char16_t* path, OpenMode mode) {
   DWORD share = 0;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
-    case OpenMode::ReadShared: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+    case OpenMode::ReadShared:
+    case OpenMode::ReadSharedUnexamined: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
     case OpenMode::ReadExclusive: break;
     case OpenMode::CreateReadWrite:
       access |= GENERIC_WRITE;
@@ -144,6 +145,13 @@ int64_t File::length() {
 
 // The open learns nothing of the length here: ask for it.
 int64_t File::lengthAtOpen() { return length(); }
+
+// Every open refuses what is not a file on a disk, so only the length is
+// left to learn.
+bool File::regularLength(int64_t& length) {
+  length = this->length();
+  return length >= 0;
+}
 
 bool File::modificationTime(LocalTime& out) {
   if (handle_ == kClosed) return failed(ERROR_INVALID_HANDLE);

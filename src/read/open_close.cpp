@@ -55,22 +55,26 @@ void emptySummaryFields(RVX_HEADER& header) {
   }
 }
 
-// Turns the `count` bytes at the start of `text` into a zero-terminated
-// UTF-16 text in place: UTF-16 little-endian when they start with the
+// The summary file's bytes as read, and its text as the parser takes it.
+struct SummaryBuffer {
+  unsigned char bytes[format::kSummaryReadLimit];
+  char16_t units[format::kSummaryReadLimit + 1];
+};
+
+// Turns the first `count` bytes into a zero-terminated UTF-16 text and
+// returns its length in units: UTF-16 little-endian when they start with the
 // byte-order mark FF FE (which stays in the text) or when the second byte is
-// 0; otherwise 8-bit text, each byte widened to one unit. `text` holds
-// format::kSummaryReadLimit + 1 units.
-void decodeSummaryText(char16_t* text, uint32_t count) {
-  auto* bytes = reinterpret_cast<unsigned char*>(text);
+// 0; otherwise 8-bit text, each byte widened to one unit.
+uint32_t decodeSummaryText(SummaryBuffer& buffer, uint32_t count) {
+  const unsigned char* bytes = buffer.bytes;
   const bool utf16 = count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || bytes[1] == 0);
-  if (utf16) {
-    text[count / 2] = 0;  // an odd last byte is half a unit and is dropped
-    return;
-  }
-  // Widen from the back: unit i covers bytes 2i and 2i+1, which lie at or
-  // behind byte i, so no byte is overwritten before it has been widened.
-  for (uint32_t i = count; i-- > 0;) text[i] = bytes[i];
-  text[count] = 0;
+  const uint32_t units = utf16 ? count / 2 : count;  // an odd last byte is half a unit
+  if (utf16)
+    std::memcpy(buffer.units, bytes, units * sizeof(char16_t));
+  else
+    for (uint32_t i = 0; i < count; ++i) buffer.units[i] = bytes[i];
+  buffer.units[units] = 0;
+  return units;
 }
 
 // Reads the summary file beside `path` into the header's text fields, or empties
@@ -80,18 +84,23 @@ void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
   // the open goes on as if none existed.
   char16_t name[format::kSummaryNameCapacity];
   platform::File summary;
-  std::unique_ptr<char16_t[]> text;
+  std::unique_ptr<SummaryBuffer> buffer;
   if (format::readingSummaryName(path, name) &&
       summary.open(name, platform::OpenMode::ReadExclusive))
-    text.reset(new (std::nothrow) char16_t[format::kSummaryReadLimit + 1]);
-  if (!text) {
+    buffer.reset(new (std::nothrow) SummaryBuffer);
+  if (!buffer) {
     emptySummaryFields(header);
     return;
   }
-  const uint32_t count = summary.read(text.get(), format::kSummaryReadLimit);
+  // As much as the open found, so that no further read has to meet the end.
+  const int64_t length = summary.lengthAtOpen();
+  const uint32_t wanted = length >= 0 && length < format::kSummaryReadLimit
+                              ? static_cast<uint32_t>(length)
+                              : format::kSummaryReadLimit;
+  const uint32_t count = summary.read(buffer->bytes, wanted);
   summary.close();
-  decodeSummaryText(text.get(), count);
-  format::readSummaryMetadata(text.get(), count, header);
+  const uint32_t units = decodeSummaryText(*buffer, count);
+  format::readSummaryMetadata({buffer->units, units}, header);
 }
 
 bool datePlausible(const RVX_HEADER& header) {
@@ -121,11 +130,37 @@ void repairDate(platform::File& file, RVX_HEADER& header) {
 }
 
 bool openShared(platform::File& file, const char16_t* path) {
-  if (file.open(path, platform::OpenMode::ReadShared)) return true;
+  constexpr platform::OpenMode kMode = platform::OpenMode::ReadSharedUnexamined;
+  if (file.open(path, kMode)) return true;
   if (platform::lastError() != platform::kErrorSharingViolation) return false;
   trace::lineIf(trace::kCalls, u"KDrvxLibrary: File in use, repeat access after 2 sec");
   platform::sleepMilliseconds(kSharingRetryPauseMs);
-  return file.open(path, platform::OpenMode::ReadShared);
+  return file.open(path, kMode);
+}
+
+// Whether the bytes read settle what the import needs to know of the file
+// without asking the system: a whole header buffer (a directory fails the
+// read, a pipe holds less) of any layout but the oldest, which counts its
+// records by the file's length.
+bool readSettlesImport(const RVX_HEADER& raw, uint32_t bytesRead) {
+  return bytesRead == sizeof raw && raw.LeadWord == 0;
+}
+
+// Whether the open needs the file's length after the import: a layout with a
+// summary file that stores no record count has it counted from the length
+// (the summary file may supply it, but only where the header has none).
+bool countNeedsLength(const RVX_HEADER& converted) {
+  return format::hasSummaryFile(converted.Version) && converted.NoRecords == 0;
+}
+
+// Fails the open of a file that is not a regular one (a directory, device or
+// pipe) or whose status cannot be read, as an open that examines the file
+// refuses it; what was read of it is not shown.
+uint32_t refuseUnexamined(ReadContext& read) {
+  const uint32_t error = platform::lastError();
+  read.file.close();
+  read.headerShown = false;
+  return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_READ, error);
 }
 
 }  // namespace
@@ -133,6 +168,12 @@ bool openShared(platform::File& file, const char16_t* path) {
 ReadContext& context() {
   static ReadContext read;
   return read;
+}
+
+const RVX_HEADER& visibleHeader() {
+  static const RVX_HEADER kNoHeader{};
+  const ReadContext& read = context();
+  return read.headerShown ? read.header : kNoHeader;
 }
 
 uint32_t openRead(const char16_t* path) {
@@ -150,16 +191,34 @@ uint32_t openRead(const char16_t* path) {
   }
 
   // The header is read into the context's header itself, in one read. Behind the end
-  // of a shorter file the buffer is zero, so the import sees zeros there.
-  // The length is the one the open found (no further system call); a file
-  // that has grown meanwhile is at least as long as what was read.
+  // of a shorter file the buffer is zero, so the import sees zeros there; the bytes
+  // read are not cleared first.
   RVX_HEADER& header = read.header;
   const uint32_t bytesRead = read.file.read(&header, sizeof header);
   std::memset(reinterpret_cast<unsigned char*>(&header) + bytesRead, 0, sizeof header - bytesRead);
-  const int64_t fileLength = std::max<int64_t>(read.file.lengthAtOpen(), bytesRead);
+  read.headerShown = true;
+
+  // A read that stopped short has met the end of the file, which is as long
+  // as what was read (or has grown since). The open did not ask what the
+  // path names; that, and the length of a longer file, is asked only where
+  // the bytes read leave it open or the import refuses them. So a device
+  // that delivers a whole header that the import accepts is read like a
+  // file; a directory, a pipe, an empty device or one of zeros is refused.
+  int64_t fileLength = bytesRead;
+  bool examined = false;
+  const auto examine = [&] {
+    int64_t length = 0;
+    examined = true;
+    if (!read.file.regularLength(length)) return false;
+    fileLength = std::max<int64_t>(length, bytesRead);
+    return true;
+  };
+  if (!readSettlesImport(header, bytesRead) && !examine()) return refuseUnexamined(read);
 
   const format::ImportResult imported =
       format::importHeader(header, static_cast<uint64_t>(fileLength));
+  if (!examined && (imported.status != 0 || countNeedsLength(header)) && !examine())
+    return refuseUnexamined(read);
   library::state().sourceVersion = imported.sourceVersion;
   if (imported.layout != nullptr) trace::lineIf(trace::kCalls, imported.layout->traceLine);
   if (imported.status != 0) {
@@ -178,9 +237,8 @@ uint32_t openRead(const char16_t* path) {
     completeFromSummary(path, header);
     repairDate(read.file, header);
     if (header.NoRecords == 0)
-      header.NoRecords =
-          format::recordsInFile(static_cast<uint64_t>(fileLength), imported.dataOffset,
-                                read.recordSize);
+      header.NoRecords = format::recordsInFile(static_cast<uint64_t>(fileLength),
+                                               imported.dataOffset, read.recordSize);
   }
 
   read.recordCounter = 0;
@@ -197,7 +255,7 @@ uint32_t closeRead() {
   }
   read.file.close();
   read.open = false;
-  std::memset(&read.header, 0, sizeof read.header);
+  read.headerShown = false;
   return library::setLastError(KDRVX_OK);
 }
 

@@ -29,7 +29,7 @@ namespace {
 using format::MGR_DEF;
 using format::RVX_HEADER;
 
-const RVX_HEADER& header() { return context().header; }
+const RVX_HEADER& header() { return visibleHeader(); }
 
 // The channel record at `channel` among the 48 of the header, or null.
 const MGR_DEF* recordAt(int16_t channel) {

@@ -136,7 +136,7 @@ uint32_t readNextRecord(float* record) {
 
 int64_t readRecords(int64_t first, uint32_t count, void* buffer) {
   ReadContext& read = context();
-  if (hasDosRecords(read.header) || hasSparseRecords(read.header))
+  if (hasDosRecords(visibleHeader()) || hasSparseRecords(visibleHeader()))
     return signExtended(KDRVX_ERR_RVX_OLD_FORMAT);
   if (!read.open) return signExtended(KDRVX_ERR_RVX_NOT_OPEN_READ);
   if (buffer == nullptr || read.recordSize <= 0) return 0;

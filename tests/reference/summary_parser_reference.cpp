@@ -1,0 +1,391 @@
+// The summary parser as it was before it indexed the label positions in one
+// pass: it searches the text for each wording on demand. Kept unchanged as
+// the reference that the differential test holds the library's parser to.
+//
+// Reads the descriptive text of an older recording back from its summary
+// file. Summary files come from several generations of writers in German,
+// English and French, so every value is found by searching the text for its
+// label in any of the known wordings, never by line position.
+//
+// The text is handled as a view that ends at its terminating zero. Every
+// scan is bounded by that end: a search that finds nothing reports npos, a
+// position is never moved beyond the end, and a character asked for at or
+// beyond the end reads as 0, just like the terminator itself. Positions only
+// move forward, so the whole parse is a bounded number of bounded searches.
+#include "reference/summary_parser_reference.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kdrvx::reference {
+namespace {
+
+using format::kMaxChannels;
+using format::MGR_DEF;
+using format::RVX_HEADER;
+
+using Text = std::u16string_view;
+constexpr size_t kNone = Text::npos;
+
+// Search lists: the wordings of one label, in the order they are tried
+// (German, English, French, then older wordings). The first wording that
+// occurs anywhere in the searched range wins, even when a later one stands
+// earlier, so a wording that begins with an earlier one ("Meas.Range/Cal.Value"
+// after "Meas.Range") can never win. A wording that two languages share is
+// listed once: repeating it would find nothing new.
+constexpr Text kCompanyLabels[] = {u"Firma", u"Company", u"Soci\u00E9t\u00E9"};
+constexpr Text kInstrumentLabels[] = {u"Messger\u00E4t", u"Instrument", u"Appareil"};
+constexpr Text kSerialNumberLabels[] = {u"Seriennummer", u"Serialnumber",
+                                        u"Num\u00E9ro de s\u00E9rie"};
+constexpr Text kMeasurementNameLabels[] = {u"Name Messung", u"Name der Messung",
+                                           u"Name Measurement", u"Nom de la mesure",
+                                           u"Name Measuring"};
+constexpr Text kDateLabels[] = {u"Messung vom", u"Measurement from", u"Mesure de"};
+constexpr Text kRecordCountLabels[] = {u"Anzahl S\u00E4tze", u"Data records",
+                                       u"Nombre donn\u00E9es"};
+constexpr Text kTriggerLabels[] = {u"Trigger"};
+constexpr Text kCommentLabels[] = {u"Kommentar", u"Commentary", u"Commentaire"};
+constexpr Text kVariableLabels[] = {u"Messgroesse", u"Variable", u"Grandeur mesur\u00E9e"};
+constexpr Text kChannelNameLabels[] = {u"Messbezeichnung", u"Name of channel",
+                                       u"D\u00E9signation de mesure"};
+constexpr Text kChannelNumberLabels[] = {u"Messkanal", u"Channel", u"Num\u00E9ro du canal"};
+constexpr Text kIsdsLabels[] = {u"ISDS"};
+constexpr Text kSignalTypeLabels[] = {u"Signaltyp", u"Signal type", u"Type of signal"};
+constexpr Text kCalParameterLabels[] = {u"Me\u00DFbereich", u"Meas.Range",
+                                        u"Meas.Range/Cal.Value"};
+constexpr Text kZeroPointLabels[] = {u"Nullpunktabgleich", u"Zero point"};
+constexpr Text kFilterLabels[] = {u"Filtereinstellung", u"Filter settings",
+                                  u"Filtre settings", u"Filter setting"};
+constexpr Text kLinearisationLabels[] = {u"Linearisierung", u"Linearisation",
+                                         u"Lin\u00E9arisation"};
+constexpr Text kLintabLabels[] = {u"Linearisierungstabelle", u"Linearisation table",
+                                  u"Table de linearisation"};
+
+// The words that switch a flag off; anything else, an empty word included,
+// switches it on.
+constexpr Text kNoWords[] = {u"nein", u"no", u"non"};
+
+// A flag word is read up to this many characters.
+constexpr size_t kMaxFlagWord = 8;
+
+// The comment is read from the rest of its label line and the three lines
+// after it; a linearisation table from the rest of its label line and one
+// more line.
+constexpr int kCommentPasses = 4;
+constexpr int kLintabPasses = 2;
+
+// Where a label was found: the position of its first character, and of the
+// first colon at or after it. Either is kNone when absent.
+struct Label {
+  size_t position = kNone;
+  size_t colon = kNone;
+
+  bool occurs() const { return position != kNone; }
+  // A label counts as found only when a colon follows it somewhere before
+  // the end of the text.
+  bool found() const { return colon != kNone; }
+};
+
+// A flag word: the characters [begin, end) of the text.
+struct Word {
+  size_t begin;
+  size_t end;
+};
+
+class SummaryParser {
+ public:
+  SummaryParser(Text text, RVX_HEADER& header) : text_(text), header_(header) {}
+
+  void run() {
+    readTextValue(header_.Company, locate(kCompanyLabels, 0));
+    readTextValue(header_.Instrument, locate(kInstrumentLabels, 0));
+    readTextValue(header_.SnrInstrument, locate(kSerialNumberLabels, 0));
+    readTextValue(header_.NameMeasurement, locate(kMeasurementNameLabels, 0));
+    if (!headerDateIsValid()) readDate();
+    if (header_.NoRecords == 0) readRecordCount();
+    readTextValue(header_.TriggerSetting, locate(kTriggerLabels, 0));
+
+    const Label comment = locate(kCommentLabels, 0);
+    if (!comment.found()) {
+      // Without a comment label the text is taken not to describe the
+      // channels: they keep what the header already held.
+      header_.Comment[0] = 0;
+      return;
+    }
+    readLines(header_.Comment, std::size(header_.Comment), skip(comment.colon, 2),
+              kCommentPasses);
+
+    // The channel blocks follow the comment; their search starts at the end
+    // of the first line after the comment label and is carried from channel
+    // to channel.
+    size_t position = afterCarriageReturn(afterCarriageReturn(comment.position));
+    // A damaged header may claim more channels than it has room for; the
+    // records beyond the last one are not there to be filled.
+    const size_t channels = std::min<size_t>(header_.NoChannels, kMaxChannels);
+    for (size_t k = 0; k < channels; ++k) readChannel(header_.Channel[k], position);
+  }
+
+ private:
+  size_t size() const { return text_.size(); }
+
+  // The character at `i`; the end of the text and anything beyond read as 0.
+  char16_t at(size_t i) const { return i < size() ? text_[i] : char16_t{0}; }
+
+  // `i` moved on by `count` characters, but not beyond the end.
+  size_t skip(size_t i, size_t count) const {
+    return i >= size() ? size() : std::min(size(), i + count);
+  }
+
+  size_t skipBlanks(size_t i) const {
+    while (i < size() && text_[i] == u' ') ++i;
+    return i;
+  }
+
+  // Just after the next CR at or after `i`; the end of the text when there
+  // is none.
+  size_t afterCarriageReturn(size_t i) const {
+    const size_t cr = i < size() ? text_.find(u'\r', i) : kNone;
+    return cr == kNone ? size() : cr + 1;
+  }
+
+  // The first wording of `labels` that occurs at or after `from`, and the
+  // colon after it.
+  Label locate(std::span<const Text> labels, size_t from) {
+    Label label;
+    if (from >= size()) return label;
+    for (const Text wording : labels) {
+      label.position = find(wording, from);
+      if (label.occurs()) {
+        label.colon = text_.find(u':', label.position);
+        return label;
+      }
+    }
+    return label;
+  }
+
+  // The value after the label's colon: from two characters after the colon,
+  // past blanks, up to the next CR or the end of the text, at most N - 1
+  // characters; the field is always terminated, and emptied when the label
+  // was not found. The character right after the colon is skipped whatever
+  // it is: writers put a blank there.
+  template <size_t N>
+  void readTextValue(char16_t (&field)[N], const Label& label) {
+    size_t length = 0;
+    if (label.found()) {
+      size_t i = skipBlanks(skip(label.colon, 2));
+      while (i < size() && text_[i] != u'\r' && length < N - 1) field[length++] = text_[i++];
+    }
+    field[length] = 0;
+  }
+
+  // Reads `passes` consecutive lines from `i` into one field, joined with
+  // nothing between them: each pass skips blanks, copies up to the next CR
+  // and steps over the CR and its LF. All passes together fill at most
+  // `capacity` - 1 characters.
+  void readLines(char16_t* field, size_t capacity, size_t i, int passes) {
+    size_t length = 0;
+    for (int pass = 0; pass < passes; ++pass) {
+      i = skipBlanks(i);
+      while (i < size() && text_[i] != u'\r' && length < capacity - 1) field[length++] = text_[i++];
+      i = skip(i, 2);
+    }
+    field[length] = 0;
+  }
+
+  // Decimal number at `i` as the wide-to-integer conversion of the runtime
+  // reads it: leading white space (blank, tab to CR), an optional sign,
+  // then digits; no digits give 0. A number beyond the signed 32-bit range is held at its limit,
+  // as that conversion does. Callers keep the low bits their field can hold.
+  int32_t number(size_t i) const {
+    while (i < size() && (text_[i] == u' ' || (text_[i] >= u'\t' && text_[i] <= u'\r'))) ++i;
+    bool negative = false;
+    if (i < size() && (text_[i] == u'+' || text_[i] == u'-')) negative = text_[i++] == u'-';
+    constexpr int64_t kLimit = int64_t{1} << 31;
+    int64_t magnitude = 0;
+    for (; i < size() && text_[i] >= u'0' && text_[i] <= u'9'; ++i) {
+      magnitude = std::min(kLimit, magnitude * 10 + (text_[i] - u'0'));
+    }
+    const int64_t value = negative ? -magnitude : std::min(magnitude, kLimit - 1);
+    return static_cast<int32_t>(value);
+  }
+
+  // The word after the colon of a flag label. Unlike text values, nothing
+  // but blanks is skipped after the colon. A label without a colon gives an
+  // empty word at the end of the text.
+  Word flagWord(const Label& label) const {
+    size_t i = label.found() ? label.colon + 1 : size();
+    i = skipBlanks(i);
+    Word word{i, i};
+    while (word.end < size() && word.end - word.begin < kMaxFlagWord && text_[word.end] != u'\r' &&
+           text_[word.end] != u' ') {
+      ++word.end;
+    }
+    return word;
+  }
+
+  bool isNoWord(const Word& word) const {
+    const Text text = text_.substr(word.begin, word.end - word.begin);
+    return std::find(std::begin(kNoWords), std::end(kNoWords), text) != std::end(kNoWords);
+  }
+
+  bool headerDateIsValid() const {
+    return header_.Day >= 1 && header_.Day <= 31 && header_.Month >= 1 && header_.Month <= 12 &&
+           header_.Year >= 1980 && header_.Year <= 2030 && header_.Hour <= 23 &&
+           header_.Minute <= 59;
+  }
+
+  // "day.month.year hour:minute". Each field is stored as soon as it is
+  // read; when a separator is missing the fields after it keep their
+  // values. Each separator is searched from the start of the number before
+  // it. The seconds are not in the text and stay as they are.
+  void readDate() {
+    const Label label = locate(kDateLabels, 0);
+    if (!label.found()) return;
+    size_t i = skip(label.colon, 2);
+    header_.Day = static_cast<uint8_t>(number(i));
+    if ((i = nextAfter(u'.', i)) == kNone) return;
+    header_.Month = static_cast<uint8_t>(number(i));
+    if ((i = nextAfter(u'.', i)) == kNone) return;
+    header_.Year = static_cast<uint16_t>(number(i));
+    if ((i = nextAfter(u' ', i)) == kNone) return;
+    header_.Hour = static_cast<uint8_t>(number(i));
+    if ((i = nextAfter(u':', i)) == kNone) return;
+    header_.Minute = static_cast<uint8_t>(number(i));
+  }
+
+  // Just after the next `separator` at or after `i`, or kNone.
+  size_t nextAfter(char16_t separator, size_t i) const {
+    const size_t found = i < size() ? text_.find(separator, i) : kNone;
+    return found == kNone ? kNone : found + 1;
+  }
+
+  void readRecordCount() {
+    const Label label = locate(kRecordCountLabels, 0);
+    if (label.found()) header_.NoRecords = static_cast<uint32_t>(number(skip(label.colon, 2)));
+  }
+
+  // A text value of the channel, looked up from `position`, which moves to
+  // the label when it is found.
+  template <size_t N>
+  void readChannelText(char16_t (&field)[N], std::span<const Text> labels, size_t& position) {
+    const Label label = locate(labels, position);
+    readTextValue(field, label);
+    if (label.found()) position = label.position;
+  }
+
+  void readChannel(MGR_DEF& channel, size_t& position) {
+    readVariable(channel, position);
+    readChannelText(channel.ChannelName, kChannelNameLabels, position);
+    readChannelText(channel.ChannelNumber, kChannelNumberLabels, position);
+
+    const Label isds = locate(kIsdsLabels, position);
+    if (isds.occurs()) {
+      const Word word = flagWord(isds);
+      channel.ISDS = isNoWord(word) ? 0 : 1;
+      position = word.end;
+    }
+
+    readChannelText(channel.ChannelSignalType, kSignalTypeLabels, position);
+    readChannelText(channel.ChannelCalParameter, kCalParameterLabels, position);
+    readChannelText(channel.ChannelZeroPoint, kZeroPointLabels, position);
+    readChannelText(channel.ChannelFilter, kFilterLabels, position);
+    readLinearisation(channel, position);
+  }
+
+  // The variable is taken from the text only when the imported letter is
+  // 245 or a digit '1' to '9'; otherwise the header's variable stands. With
+  // 245 the text is read as prefix, letter and index ("dp12"); when that
+  // leaves a digit as the letter, the variable has a single letter ("p1")
+  // and is read again as letter and index. At most one blank before the
+  // variable is passed over; the label position is only taken when the
+  // text was used.
+  void readVariable(MGR_DEF& channel, size_t& position) {
+    const Label label = locate(kVariableLabels, position);
+    if (!label.found()) return;
+    size_t c = skip(label.colon, 2);
+    if (at(c) == u' ') c = skip(c, 1);
+    if (channel.VariableLetter == 245) {
+      channel.VariablePrefix = at(c);
+      channel.VariableLetter = at(c + 1);
+      channel.VariableIndex = static_cast<int8_t>(number(c + 2));
+      position = label.position;
+    }
+    if (channel.VariableLetter >= u'1' && channel.VariableLetter <= u'9') {
+      channel.VariablePrefix = 0;
+      channel.VariableLetter = at(c);
+      channel.VariableIndex = static_cast<int8_t>(number(c + 1));
+      position = label.position;
+    }
+  }
+
+  // "no" gives a table of one blank. Any other word switches linearisation
+  // on, and the table comes only from a line with a table label; without
+  // one the table stays as it was.
+  void readLinearisation(MGR_DEF& channel, size_t& position) {
+    const Label label = locate(kLinearisationLabels, position);
+    if (!label.occurs()) {
+      channel.ChannelLintab[0] = 0;
+      return;
+    }
+    const Word word = flagWord(label);
+    position = word.begin;
+    if (isNoWord(word)) {
+      channel.Linearisation = 0;
+      channel.ChannelLintab[0] = u' ';
+      channel.ChannelLintab[1] = 0;
+      return;
+    }
+    channel.Linearisation = 1;
+    const Label table = locate(kLintabLabels, position);
+    if (!table.found()) return;
+    readLines(channel.ChannelLintab, std::size(channel.ChannelLintab), skip(table.colon, 2),
+              kLintabPasses);
+    position = table.position;
+  }
+
+  // The first occurrence of `wording` at or after `from`. A search from one
+  // position also answers every later one up to the occurrence it found
+  // (every later one, when it found none), so the last answer for each
+  // wording is kept. Without that, each wording that the file does not use
+  // (the other languages' labels) would be sought through the whole rest
+  // of the text once per channel.
+  size_t find(Text wording, size_t from) {
+    Search* search = nullptr;
+    for (Search& known : searches_) {
+      if (known.wording == nullptr || known.wording == wording.data()) {
+        search = &known;
+        break;
+      }
+    }
+    if (search == nullptr) return text_.find(wording, from);  // more wordings than slots
+    const bool answered = search->wording != nullptr && search->from <= from &&
+                          (search->found == kNone || search->found >= from);
+    if (!answered) *search = {wording.data(), from, text_.find(wording, from)};
+    return search->found;
+  }
+
+  struct Search {
+    const char16_t* wording = nullptr;  // the wording's characters identify it
+    size_t from = 0;
+    size_t found = kNone;
+  };
+
+  Text text_;
+  RVX_HEADER& header_;
+  // Room for every wording of the lists above.
+  std::array<Search, 64> searches_{};
+};
+
+}  // namespace
+
+void readSummaryMetadata(const char16_t* text, RVX_HEADER& header) {
+  // No text at all reads like an empty one: every label is missing.
+  const Text view = text == nullptr ? Text{} : Text{text};
+  SummaryParser(view, header).run();
+}
+
+}  // namespace kdrvx::reference
