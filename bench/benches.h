@@ -6,5 +6,6 @@ namespace kdrvx::bench {
 void registerReadCases();
 void registerWriteCases();
 void registerExportCases();
+void registerFromCsvCases();
 
 }  // namespace kdrvx::bench

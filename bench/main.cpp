@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   kdrvx::bench::registerReadCases();
   kdrvx::bench::registerWriteCases();
   kdrvx::bench::registerExportCases();
+  kdrvx::bench::registerFromCsvCases();
 
   kdrvx::bench::SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -248,7 +248,7 @@ uint64_t copyRecords(CreateSession& session, const RecordingInfo& info, Warnings
   std::vector<float> buffer(block * std::max<size_t>(1, channels));
   Progress progress("convert", info.records);
   while (const size_t got = records.read(buffer.data(), block)) {
-    for (size_t i = 0; i < got; ++i) session.addRecord(buffer.data() + i * channels);
+    session.addRecords(buffer.data(), got, channels);
     progress.update(records.delivered());
   }
   progress.finish();

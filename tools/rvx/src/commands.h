@@ -1,9 +1,10 @@
 // What the subcommands of rvx share with each other (and with the
-// benchmarks): export and plot, which the demo runs, and the report of
-// `rvx info`. Each of these returns its exit status or throws ToolError.
+// benchmarks): export and plot, which the demo runs, import, and the report
+// of `rvx info`. Each of these returns its exit status or throws ToolError.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -23,6 +24,21 @@ struct ExportOptions {
   bool force = false;  // replace an existing output
 };
 int runExport(const ExportOptions& options);
+
+// rvx import: a recording made from a CSV file.
+struct FromCsvOptions {
+  std::string input, output;
+  std::optional<std::string> scanInterval;  // microseconds
+  bool legacy = false;
+  std::string language = "en";
+  std::optional<std::string> comment, company, instrument, serialNumber, nameMeasurement,
+      triggerSetting, date, time;
+  std::optional<uint32_t> triggerRecord;
+  std::vector<std::string> multiChannels;  // VAR:BITS
+  bool notOriginal = false;
+  bool force = false;
+};
+int runFromCsv(const FromCsvOptions& options);
 
 struct PlotOptions {
   std::string file, output;

@@ -1,5 +1,7 @@
 #include "csv.h"
 
+#include <cstring>
+
 namespace rvx {
 
 void appendCsvField(std::string& out, std::string_view field) {
@@ -17,96 +19,144 @@ void appendCsvField(std::string& out, std::string_view field) {
 
 CsvReader::CsvReader(std::istream& in) : in_(in), buffer_(1 << 20) {}
 
-bool CsvReader::fill() {
-  in_.read(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-  filled_ = static_cast<size_t>(in_.gcount());
+// Keeps the bytes not consumed, moved to the buffer's start, and reads
+// more behind them; a buffer that one record fills grows.
+void CsvReader::fill() {
+  const size_t kept = filled_ - position_;
+  if (kept == buffer_.size()) buffer_.resize(2 * buffer_.size());
+  std::memmove(buffer_.data(), buffer_.data() + position_, kept);
+  discarded_ += position_;
   position_ = 0;
-  return filled_ > 0;
+  filled_ = kept;
+  const size_t wanted = buffer_.size() - filled_;
+  in_.read(buffer_.data() + filled_, static_cast<std::streamsize>(wanted));
+  const auto got = static_cast<size_t>(in_.gcount());
+  filled_ += got;
+  atEnd_ = got < wanted;  // read() returns less only at the end of the stream
 }
 
-int CsvReader::peek() {
-  if (position_ == filled_ && !fill()) return -1;
-  return static_cast<unsigned char>(buffer_[position_]);
+void CsvReader::skipByteOrderMark() {
+  while (filled_ - position_ < 3 && !atEnd_) fill();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.data() + position_);
+  const size_t available = filled_ - position_;
+  if (available == 0 || bytes[0] != 0xEF) return;
+  if (available < 3 || bytes[1] != 0xBB || bytes[2] != 0xBF)
+    throw CsvError(1, "the file starts with a broken byte-order mark");
+  position_ += 3;
 }
 
-int CsvReader::get() {
-  const int c = peek();
-  if (c >= 0) {
-    ++position_;
-    ++consumed_;
-    if (c == '\n') ++line_;
+void CsvReader::consume(size_t bytes, size_t lineFeeds) {
+  position_ += bytes;
+  recordLine_ = line_;
+  line_ += lineFeeds;
+}
+
+namespace {
+
+bool endsUnquotedField(char c) { return c == ',' || c == '\r' || c == '\n' || c == '"'; }
+
+// Removes the second quote of each doubled pair, in place.
+std::string_view undoubleQuotes(char* field, size_t size) {
+  char* out = field;
+  for (size_t i = 0; i < size; ++i) {
+    *out++ = field[i];
+    if (field[i] == '"') ++i;
   }
-  return c;
+  return {field, static_cast<size_t>(out - field)};
 }
 
-bool CsvReader::next(std::vector<std::string>& fields) {
-  if (!started_) {
-    started_ = true;
-    if (peek() == 0xEF) {
-      get();
-      if (get() != 0xBB || get() != 0xBF) throw CsvError(1, "the file starts with a broken byte-order mark");
-    }
-  }
-  // Skip empty lines.
+}  // namespace
+
+// Scans the record at position_ without changing the buffer; only a record
+// found whole is consumed. NeedMore: the buffered bytes end inside it.
+CsvReader::Scan CsvReader::scan(std::vector<std::string_view>& fields) {
+  const char* const bytes = buffer_.data();
+  size_t p = position_;
+  // Empty lines.
   for (;;) {
-    const int c = peek();
-    if (c == '\n') {
-      get();
-    } else if (c == '\r') {
-      get();
-      if (peek() == '\n') get();
-    } else if (c < 0) {
-      return false;
+    if (p == filled_) {
+      position_ = p;
+      return atEnd_ ? Scan::End : Scan::NeedMore;
+    }
+    if (bytes[p] == '\n') {
+      ++p, ++line_;
+    } else if (bytes[p] == '\r') {
+      if (p + 1 == filled_ && !atEnd_) return Scan::NeedMore;  // a line feed may follow
+      ++p;
+      if (p < filled_ && bytes[p] == '\n') ++p, ++line_;
     } else {
       break;
     }
+    position_ = p;
   }
-  recordLine_ = line_;
-  size_t count = 0;
-  auto field = [&]() -> std::string& {
-    if (count == fields.size()) fields.emplace_back();
-    std::string& f = fields[count++];
-    f.clear();
-    return f;
-  };
-  std::string* current = &field();
+  fields.clear();
+  doubledQuotes_.clear();
+  size_t lineFeeds = 0;
   for (;;) {
-    int c = get();
-    if (c == '"' && current->empty()) {
+    if (p < filled_ && bytes[p] == '"') {
       // Quoted field: runs to the quote that is not doubled.
+      const size_t start = ++p;
+      bool doubled = false;
       for (;;) {
-        c = get();
-        if (c < 0) throw CsvError(recordLine_, "a quoted field is not closed");
-        if (c == '"') {
-          if (peek() == '"') {
-            get();
-            current->push_back('"');
-            continue;
-          }
-          break;
+        if (p == filled_) {
+          if (atEnd_) throw CsvError(line_, "a quoted field is not closed");
+          return Scan::NeedMore;
         }
-        current->push_back(static_cast<char>(c));
+        const char c = bytes[p++];
+        if (c == '\n') ++lineFeeds;
+        if (c != '"') continue;
+        if (p == filled_ && !atEnd_) return Scan::NeedMore;
+        if (p < filled_ && bytes[p] == '"') {
+          ++p;
+          doubled = true;
+          continue;
+        }
+        break;
       }
-      c = get();
-      if (c != ',' && c != '\r' && c != '\n' && c >= 0) {
-        throw CsvError(line_, "a closing quote is followed by something other than a comma or a line end");
+      if (doubled) doubledQuotes_.push_back(fields.size());
+      fields.emplace_back(bytes + start, p - 1 - start);
+      if (p < filled_ && bytes[p] != ',' && bytes[p] != '\r' && bytes[p] != '\n') {
+        throw CsvError(line_ + lineFeeds,
+                       "a closing quote is followed by something other than a comma or a line end");
       }
     } else {
-      while (c >= 0 && c != ',' && c != '\r' && c != '\n') {
-        if (c == '"') throw CsvError(line_, "a double quote inside an unquoted field");
-        current->push_back(static_cast<char>(c));
-        c = get();
-      }
+      const size_t start = p;
+      while (p < filled_ && !endsUnquotedField(bytes[p])) ++p;
+      if (p < filled_ && bytes[p] == '"')
+        throw CsvError(line_ + lineFeeds, "a double quote inside an unquoted field");
+      fields.emplace_back(bytes + start, p - start);
     }
-    if (c == ',') {
-      current = &field();
-      continue;
+    if (p == filled_) {
+      if (!atEnd_) return Scan::NeedMore;
+      break;  // the last record without a line end
     }
-    if (c == '\r' && peek() == '\n') get();
+    const char end = bytes[p++];
+    if (end == ',') continue;
+    if (end == '\n') ++lineFeeds;
+    if (end == '\r') {
+      if (p == filled_ && !atEnd_) return Scan::NeedMore;  // a line feed may follow
+      if (p < filled_ && bytes[p] == '\n') ++p, ++lineFeeds;
+    }
     break;
   }
-  fields.resize(count);
-  return true;
+  for (size_t index : doubledQuotes_) {
+    const auto offset = static_cast<size_t>(fields[index].data() - bytes);
+    fields[index] = undoubleQuotes(buffer_.data() + offset, fields[index].size());
+  }
+  consume(p - position_, lineFeeds);
+  return Scan::Record;
+}
+
+bool CsvReader::next(std::vector<std::string_view>& fields) {
+  if (!started_) {
+    started_ = true;
+    skipByteOrderMark();
+  }
+  for (;;) {
+    const Scan result = scan(fields);
+    if (result != Scan::NeedMore) return result == Scan::Record;
+    fill();
+  }
 }
 
 }  // namespace rvx

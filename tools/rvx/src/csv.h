@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <istream>
 #include <stdexcept>
 #include <string>
@@ -32,31 +33,45 @@ class CsvError : public std::runtime_error {
 // byte-order mark; skips empty lines. A quote inside an unquoted field, a
 // character other than a comma or a line end after a closing quote, and a
 // quoted field still open at the end of the input are errors.
+//
+// Fields are views into the reader's buffer, which always holds a record
+// whole (it grows for a record longer than itself), so reading allocates
+// nothing per record.
 class CsvReader {
  public:
   explicit CsvReader(std::istream& in);
 
-  // The next record's fields (the vector and its strings are reused);
-  // false at the end of the input. Throws CsvError.
-  bool next(std::vector<std::string>& fields);
-  // Line on which the record last returned began, counted from 1.
+  // The next record's fields, valid until the next call of next() or
+  // consume(); false at the end of the input. Throws CsvError.
+  bool next(std::vector<std::string_view>& fields);
+  // Line on which the record last returned or consumed began, counted from 1.
   size_t line() const { return recordLine_; }
   // Bytes consumed so far, for progress.
-  uint64_t consumed() const { return consumed_; }
+  uint64_t consumed() const { return discarded_ + position_; }
+
+  // For a caller that parses plain records in place, after the first
+  // record: the bytes read and not yet consumed (possibly none, possibly
+  // ending inside a record), and the consumption of whole records from
+  // their start, `lineFeeds` being the line feeds among those bytes.
+  std::string_view pending() const { return {buffer_.data() + position_, filled_ - position_}; }
+  void consume(size_t bytes, size_t lineFeeds);
 
  private:
-  bool fill();
-  int peek();
-  int get();
+  enum class Scan { Record, End, NeedMore };
+  Scan scan(std::vector<std::string_view>& fields);
+  void fill();
+  void skipByteOrderMark();
 
   std::istream& in_;
   std::vector<char> buffer_;
-  size_t position_ = 0;
+  size_t position_ = 0;  // in buffer_, of the first byte not consumed
   size_t filled_ = 0;
+  uint64_t discarded_ = 0;  // bytes consumed before the buffer's start
+  bool atEnd_ = false;      // the stream has nothing more
   size_t line_ = 1;
   size_t recordLine_ = 0;
-  uint64_t consumed_ = 0;
   bool started_ = false;
+  std::vector<size_t> doubledQuotes_;  // fields of the record scanned that hold ""
 };
 
 }  // namespace rvx

@@ -287,6 +287,10 @@ void CreateSession::addRecord(const float* record) {
   check(KDRVX_AddRecord(record), "adding a record");
 }
 
+void CreateSession::addRecords(const float* records, size_t count, size_t channels) {
+  for (size_t i = 0; i < count; ++i) addRecord(records + i * channels);
+}
+
 void CreateSession::close() {
   open_ = false;
   latestSystemError = 0;  // the RVI file's failures are not traced

@@ -185,17 +185,17 @@ namespace {
 
 // The decimal digits of a number without leading zeros, and the power of
 // ten they are to be multiplied by.
-struct Decimal {
-  bool negative = false;
-  std::string digits;
-  int exponent = 0;
-};
-
 constexpr size_t kMaxDigits = 40;
 constexpr int kMaxExponent = 400;
 
-std::optional<Decimal> parseDecimal(std::string_view text) {
-  Decimal number;
+struct Decimal {
+  bool negative = false;
+  char digits[kMaxDigits];
+  size_t count = 0;
+  int exponent = 0;
+};
+
+bool parseDecimal(std::string_view text, Decimal& number) {
   if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
     number.negative = text.front() == '-';
     text.remove_prefix(1);
@@ -209,25 +209,36 @@ std::optional<Decimal> parseDecimal(std::string_view text) {
     } else if (c >= '0' && c <= '9') {
       digit = true;
       if (point) --number.exponent;
-      if (!number.digits.empty() || c != '0') number.digits += c;
+      if (number.count == 0 && c == '0') continue;
+      if (number.count == kMaxDigits) return false;
+      number.digits[number.count++] = c;
     } else {
       break;
     }
   }
-  if (!digit || number.digits.size() > kMaxDigits) return std::nullopt;
+  if (!digit) return false;
   if (i < text.size()) {
-    if (text[i] != 'e' && text[i] != 'E') return std::nullopt;
+    if (text[i] != 'e' && text[i] != 'E') return false;
     int64_t exponent = 0;
     std::string_view rest = text.substr(i + 1);
     if (!rest.empty() && rest.front() == '+') rest.remove_prefix(1);
     const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), exponent);
     if (error != std::errc() || end != rest.data() + rest.size() || rest.empty() ||
         exponent > kMaxExponent || exponent < -kMaxExponent) {
-      return std::nullopt;
+      return false;
     }
     number.exponent += static_cast<int>(exponent);
   }
-  return number;
+  return true;
+}
+
+// Appends a decimal digit to `value`; false when the result exceeds 64 bits.
+bool appendDigit(uint64_t& value, char digit) {
+  constexpr uint64_t kLargest = std::numeric_limits<uint64_t>::max();
+  const auto next = static_cast<uint64_t>(digit - '0');
+  if (value > kLargest / 10 || (value == kLargest / 10 && next > kLargest % 10)) return false;
+  value = value * 10 + next;
+  return true;
 }
 
 constexpr int kMicrosecondsPerSecondDigits = 6;
@@ -235,30 +246,39 @@ constexpr int kMicrosecondsPerSecondDigits = 6;
 }  // namespace
 
 std::optional<Seconds> parseSeconds(std::string_view text) {
-  const auto number = parseDecimal(trimBlanks(text));
-  if (!number) return std::nullopt;
+  Decimal decimal;
+  if (!parseDecimal(trimBlanks(text), decimal)) return std::nullopt;
   Seconds result;
-  if (number->digits.empty()) return result;
-  const int shift = number->exponent + kMicrosecondsPerSecondDigits;
-  std::string whole = number->digits, fraction;
-  if (shift >= 0) {
-    whole.append(static_cast<size_t>(shift), '0');
-  } else {
-    const auto places = static_cast<size_t>(-shift);
-    if (places >= whole.size()) whole.insert(0, places - whole.size() + 1, '0');
-    fraction = whole.substr(whole.size() - places);
-    whole.resize(whole.size() - places);
-  }
+  if (decimal.count == 0) return result;
+  // The digits of whole microseconds, and the fraction of a microsecond
+  // behind them: `places` digits, the last digits of the number after
+  // `zeros` leading zeros.
+  const int shift = decimal.exponent + kMicrosecondsPerSecondDigits;
+  const size_t places = shift >= 0 ? 0 : static_cast<size_t>(-shift);
+  const size_t wholeDigits = decimal.count - std::min(places, decimal.count);
+  const size_t zeros = places > decimal.count ? places - decimal.count : 0;
   uint64_t magnitude = 0;
-  const auto parsed = std::from_chars(whole.data(), whole.data() + whole.size(), magnitude);
-  if (parsed.ec != std::errc()) return std::nullopt;
+  for (size_t i = 0; i < wholeDigits; ++i) {
+    if (!appendDigit(magnitude, decimal.digits[i])) return std::nullopt;
+  }
+  for (int i = 0; i < shift; ++i) {
+    if (!appendDigit(magnitude, '0')) return std::nullopt;
+  }
+  const auto fractionDigit = [&](size_t i) {
+    if (i >= places || i < zeros) return '0';
+    return decimal.digits[wholeDigits + i - zeros];
+  };
+  const char first[3] = {fractionDigit(0), fractionDigit(1), fractionDigit(2)};
   // Within a thousandth of a microsecond of a whole one: 0.000... or 0.999...
-  fraction.resize(std::max<size_t>(fraction.size(), 3), '0');
-  result.whole = fraction.compare(0, 3, "000") == 0 || fraction.compare(0, 3, "999") == 0;
-  if (fraction[0] >= '5') ++magnitude;
+  result.whole = (first[0] == '0' && first[1] == '0' && first[2] == '0') ||
+                 (first[0] == '9' && first[1] == '9' && first[2] == '9');
+  if (first[0] >= '5') {
+    if (magnitude == std::numeric_limits<uint64_t>::max()) return std::nullopt;
+    ++magnitude;
+  }
   if (magnitude > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
   result.microseconds = static_cast<int64_t>(magnitude);
-  if (number->negative) result.microseconds = -result.microseconds;
+  if (decimal.negative) result.microseconds = -result.microseconds;
   return result;
 }
 

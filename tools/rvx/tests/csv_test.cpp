@@ -1,8 +1,15 @@
+#include "csv.h"
+
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
 #include <sstream>
 
-#include "csv.h"
+#include "csv_records.h"
 
 namespace rvx {
 namespace {
@@ -13,8 +20,8 @@ Rows readAll(const std::string& text) {
   std::istringstream in(text);
   CsvReader reader(in);
   Rows rows;
-  std::vector<std::string> fields;
-  while (reader.next(fields)) rows.push_back(fields);
+  std::vector<std::string_view> fields;
+  while (reader.next(fields)) rows.emplace_back(fields.begin(), fields.end());
   return rows;
 }
 
@@ -57,7 +64,7 @@ TEST(CsvReader, TakesLineEndsByteOrderMarkAndEmptyLines) {
 TEST(CsvReader, ReportsTheLineOfEachRecordAndOfErrors) {
   std::istringstream in("a,b\n\"x\ny\",1\nc,d\n");
   CsvReader reader(in);
-  std::vector<std::string> fields;
+  std::vector<std::string_view> fields;
   ASSERT_TRUE(reader.next(fields));
   EXPECT_EQ(reader.line(), 1u);
   ASSERT_TRUE(reader.next(fields));
@@ -77,9 +84,100 @@ TEST(CsvReader, ReadsRecordsAcrossItsBlockBoundary) {
   // More than one read block of the reader (1 MiB).
   std::string text;
   for (int i = 0; i < 100000; ++i) text += std::to_string(i) + ",\"v" + std::to_string(i) + "\"\r\n";
+  // And a record longer than the block, with doubled quotes and line breaks.
+  const std::string longField = std::string(3 << 20, 'x') + "\"\r\n\"";
+  text += "\"" + std::string(3 << 20, 'x') + "\"\"\r\n\"\"\",end\r\nlast\r\n";
   const Rows rows = readAll(text);
-  ASSERT_EQ(rows.size(), 100000u);
+  ASSERT_EQ(rows.size(), 100002u);
   EXPECT_EQ(rows[76543], (std::vector<std::string>{"76543", "v76543"}));
+  EXPECT_EQ(rows[100000], (std::vector<std::string>{longField, "end"}));
+  EXPECT_EQ(rows[100001], (std::vector<std::string>{"last"}));
+}
+
+// The records of a CSV against strtof and strtoul, over numbers written in
+// many ways: each row once as plain text, read in place, and once with its
+// fields quoted or padded, read field by field. Over 1 MiB, so that rows
+// straddle the reader's blocks.
+TEST(CsvRecords, ReadNumbersAsStrtofDoes) {
+  std::vector<std::string> texts = {"0",
+                                    "-0",
+                                    "007.5",
+                                    ".5",
+                                    "-.5",
+                                    "5.",
+                                    "1e-45",
+                                    "7e-46",
+                                    "1e-46",
+                                    "-1e-50",
+                                    "1e-40",
+                                    "1.17549435e-38",
+                                    "3.4028235e38",
+                                    "3.40282356e38",
+                                    "16777217",
+                                    "0.1",
+                                    "-2.5E+3",
+                                    "1E3",
+                                    "123456789012345678901234567890",
+                                    "0.000000000000000000000000000000000000000000001401298",
+                                    "inf",
+                                    "-Infinity",
+                                    "nan",
+                                    "-nan"};
+  std::mt19937 random(17);
+  while (texts.size() < 12000) {
+    const float value = std::bit_cast<float>(static_cast<uint32_t>(random()));
+    if (!std::isfinite(value)) continue;
+    const double wide = value;
+    char text[512];
+    switch (texts.size() % 6) {
+      case 0:
+        std::snprintf(text, sizeof text, "%.9g", wide);
+        break;
+      case 1:
+        std::snprintf(text, sizeof text, "%g", wide);
+        break;
+      case 2:
+        std::snprintf(text, sizeof text, "%.17g", wide);
+        break;
+      case 3:
+        std::snprintf(text, sizeof text, "%.12e", wide);
+        break;
+      case 4:
+        std::snprintf(text, sizeof text, "%.40f", wide);
+        break;
+      default:
+        std::snprintf(text, sizeof text, "%.3f", wide);
+        break;
+    }
+    texts.push_back(text);
+  }
+  std::string csv = "time,p1,M1,p2\r\n";
+  std::vector<uint32_t> expected;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const std::string value = texts[i], other = texts[texts.size() - 1 - i];
+    const uint32_t bits = static_cast<uint32_t>(random()) >> (i % 32);
+    const std::string field = (i % 3 ? "" : "000") + std::to_string(bits);
+    for (const bool plain : {true, false}) {
+      csv += std::to_string(i) + (plain ? "," + value + "," + field + "," + other
+                                        : ",\"" + value + "\", " + field + " ,\t" + other);
+      csv += i % 2 ? "\r\n" : "\n";
+      expected.push_back(std::bit_cast<uint32_t>(std::strtof(value.c_str(), nullptr)));
+      expected.push_back(bits);
+      expected.push_back(std::bit_cast<uint32_t>(std::strtof(other.c_str(), nullptr)));
+    }
+  }
+  ASSERT_GT(csv.size(), 1u << 20);
+  std::istringstream in(csv);
+  CsvRecords records(in, "in.csv", {{"M1", 32}}, "1000");
+  std::vector<uint32_t> read;
+  EXPECT_EQ(records.read([&](const float* block, size_t count) {
+    for (size_t i = 0; i < 3 * count; ++i) read.push_back(std::bit_cast<uint32_t>(block[i]));
+  }),
+            2 * texts.size());
+  ASSERT_EQ(read.size(), expected.size());
+  for (size_t i = 0; i < read.size(); ++i) {
+    ASSERT_EQ(read[i], expected[i]) << "field " << i << " of row " << i / 6 << ": " << texts[i / 6];
+  }
 }
 
 }  // namespace
