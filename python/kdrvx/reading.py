@@ -405,11 +405,12 @@ class Recording:
         width = len(self.channels) if columns is None else len(columns)
         with LOCK:
             self._check_open()
+            limit = self._record_limit()
             if mmap:
-                values = self._mapped(start, count, all_records, columns)
+                values = self._mapped(start, count, all_records, limit, columns)
             else:
-                values = self._rows(start, count, all_records, width, columns)
-            self._report(start, count, len(values), all_records)
+                values = self._rows(start, count, all_records, limit, width, columns)
+            self._report(start, count, len(values), all_records, limit)
         return values
 
     def bits(self, channel: ChannelSelector, start: int = 0, count: Optional[int] = None,
@@ -432,10 +433,11 @@ class Recording:
         start, count = _first(start), _count(count)
         with LOCK:
             self._check_open()
-            rows = self._window(start, count, all_records)
+            limit = self._record_limit()
+            rows = self._window(start, count, all_records, limit)
             if rows is None or (rows and self.record_kind != CURRENT):
                 # The older kinds end where the library finds the data end.
-                rows = len(self._rows(start, count, all_records, 1, [0]))
+                rows = len(self._rows(start, count, all_records, limit, 1, [0]))
         return self._times_of(start, rows)
 
     def to_pandas(self, start: int = 0, count: Optional[int] = None,
@@ -487,9 +489,9 @@ class Recording:
         times /= 1e6
         return times
 
-    def _rows(self, start: int, count: Optional[int], all_records: bool, width: int,
-              columns: Optional[List[int]]) -> np.ndarray:
-        wanted = self._window(start, count, all_records)
+    def _rows(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
+              width: int, columns: Optional[List[int]]) -> np.ndarray:
+        wanted = self._window(start, count, all_records, limit)
         if wanted == 0 or not self._seek(start):
             return np.empty((0, width), dtype=np.float32)
         if self.record_kind != CURRENT:
@@ -498,7 +500,7 @@ class Recording:
         rows = self._read_blocks(result, columns)
         return result if rows == wanted else result[:rows].copy()
 
-    def _mapped(self, start: int, count: Optional[int], all_records: bool,
+    def _mapped(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
                 columns: Optional[List[int]]) -> np.ndarray:
         """A read-only view of the records that `read` would deliver, mapped
         from the file."""
@@ -507,12 +509,12 @@ class Recording:
             raise ValueError("%s stores its records in the %s kind, which the library converts "
                              "record by record; only records of 32-bit floats can be mapped: "
                              "read them without mmap" % (self.path, self.record_kind))
-        claimed, held = self.header.record_count, self._record_limit()
-        if held is not None and held < claimed:
+        claimed = self.header.record_count
+        if limit is not None and limit < claimed:
             raise ValueError("%s: its header counts %d records, but the file holds only %d; "
                              "mmap=True maps only a file that holds what its header counts: "
-                             "read() delivers the records there are" % (self.path, claimed, held))
-        rows = self._window(start, count, all_records)
+                             "read() delivers the records there are" % (self.path, claimed, limit))
+        rows = self._window(start, count, all_records, limit)
         channels = len(self.channels)
         if not rows or not channels:
             empty = np.empty((rows, channels), dtype="<f4")[:, picked]
@@ -522,12 +524,13 @@ class Recording:
                          offset=self._data_offset + start * self._record_size)
         return view[:, picked]
 
-    def _window(self, start: int, count: Optional[int], all_records: bool) -> Optional[int]:
+    def _window(self, start: int, count: Optional[int], all_records: bool,
+                limit: Optional[int]) -> Optional[int]:
         """Rows to read from `start`: up to the header's record count, or with
-        all_records up to the records the file holds; never more than the
-        file can hold, and at most `count`. None: as far as the data go (the
-        sparse kind, whose records differ in size)."""
-        limit = self._record_limit()
+        all_records up to the records the file holds (`limit`, from
+        _record_limit); never more than the file can hold, and at most
+        `count`. None: as far as the data go (the sparse kind, whose records
+        differ in size)."""
         if all_records and (limit is not None or self.record_kind != CURRENT):
             last = limit
         else:
@@ -538,12 +541,12 @@ class Recording:
             rows = count if rows is None else min(count, rows)
         return rows
 
-    def _report(self, start: int, count: Optional[int], rows: int, all_records: bool) -> None:
+    def _report(self, start: int, count: Optional[int], rows: int, all_records: bool,
+                limit: Optional[int]) -> None:
         """Warns when the file holds records beyond its header's count that
         were not read, or fewer records than its header counts."""
         claimed = self.header.record_count
         end = None if count is None else start + count
-        limit = self._record_limit()
         beyond = limit is not None and limit > claimed and (end is None or end > claimed)
         if beyond and not all_records:
             warnings.warn("%s holds %d records beyond the %d its header counts (its writer stopped "
