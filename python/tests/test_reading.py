@@ -247,7 +247,8 @@ class TestBitsAndFrames:
         assert bits.tolist() == BITS.tolist()
         assert tail.tolist() == BITS[3:].tolist()
 
-    def test_times_count_from_the_start_of_the_recording(self, current_file):
+    def test_times_count_from_the_start_of_the_recording(self, current_file, monkeypatch):
+        monkeypatch.setattr(kdrvx.reading, "_TIME_PIECE", 2)  # computed in pieces of 2
         with kdrvx.open(current_file) as recording:
             np.testing.assert_allclose(recording.times(), np.arange(5) * 0.0025)
             np.testing.assert_allclose(recording.times(2, 2), [0.005, 0.0075])
