@@ -28,6 +28,8 @@ _END_MARK = 2
 _BLOCK_BYTES = 8 << 20
 # The kinds the library converts are read in pieces of this many records.
 _CONVERTED_RECORDS = 4096
+# Times of records are computed in pieces of this many (256 KiB).
+_TIME_PIECE = 1 << 15
 
 # Record kinds as the library reads them.
 CURRENT = "current"  # 32-bit floats, read in blocks
@@ -233,6 +235,21 @@ def _refuse_cut_header(path: str, data_offset: int) -> None:
                           "bytes" % (path, size, data_offset))
 
 
+def _one_slice(columns: Optional[List[int]]) -> slice:
+    """The selected channels as one slice, which a view takes without copying:
+    every channel (None), one, or several evenly spaced in ascending order."""
+    if columns is None:
+        return slice(None)
+    if len(columns) <= 1:
+        return slice(columns[0], columns[0] + 1) if columns else slice(0, 0)
+    step = columns[1] - columns[0]
+    if step <= 0 or any(later - earlier != step for earlier, later in zip(columns, columns[1:])):
+        raise ValueError("mmap=True maps every channel, one, or several evenly spaced in "
+                         "ascending order; channels %s would need a copy: read them without mmap"
+                         % columns)
+    return slice(columns[0], columns[-1] + 1, step)
+
+
 def _first(start) -> int:
     start = operator.index(start)
     if start < 0:
@@ -344,7 +361,7 @@ class Recording:
 
     def read(self, start: int = 0, count: Optional[int] = None,
              channels: Optional[Iterable[ChannelSelector]] = None,
-             all_records: bool = False) -> np.ndarray:
+             all_records: bool = False, mmap: bool = False) -> np.ndarray:
         """Records as a float32 array of shape (records, channels).
 
         Args:
@@ -354,6 +371,8 @@ class Recording:
                 wanted; None for every channel.
             all_records: read on past the header's record count, as far as
                 the file holds records.
+            mmap: instead of reading, map the records into memory and return
+                a read-only ``numpy.memmap`` view of them (see below).
 
         The records end at the header's record count. A file that holds
         records beyond it (a recording whose writer stopped before its final
@@ -367,14 +386,33 @@ class Recording:
         them. A record of the DOS kind that the library cannot convert comes
         as a row of NaN; a sparse WIN 2.x record holds, for a channel not
         sampled in it, the channel's previous value.
+
+        With ``mmap=True`` nothing is read or copied: the result is a
+        read-only ``numpy.memmap`` of the same records, straight from the
+        file, which the operating system pages in as they are used. Only
+        records of the current kind can be mapped, only channels that one
+        slice selects (every channel, one, or several evenly spaced in
+        ascending order), and only a file that holds every record its header
+        counts; anything else raises ValueError. No records at all give an
+        empty read-only array, since nothing can be mapped. The view holds
+        its own mapping of the file: it stays valid after the Recording is
+        closed, as long as it or any array made from it exists. Meanwhile
+        the file must not be cut shorter (on Linux, touching a record beyond
+        its new end kills the process with SIGBUS; Windows refuses the cut),
+        and what another program writes into the mapped records shows
+        through.
         """
         columns = self._columns(channels)
         start, count = _first(start), _count(count)
         width = len(self.channels) if columns is None else len(columns)
         with LOCK:
             self._check_open()
-            values = self._rows(start, count, all_records, width, columns)
-            self._report(start, count, len(values), all_records)
+            limit = self._record_limit()
+            if mmap:
+                values = self._mapped(start, count, all_records, limit, columns)
+            else:
+                values = self._rows(start, count, all_records, limit, width, columns)
+            self._report(start, count, len(values), all_records, limit)
         return values
 
     def bits(self, channel: ChannelSelector, start: int = 0, count: Optional[int] = None,
@@ -397,10 +435,11 @@ class Recording:
         start, count = _first(start), _count(count)
         with LOCK:
             self._check_open()
-            rows = self._window(start, count, all_records)
+            limit = self._record_limit()
+            rows = self._window(start, count, all_records, limit)
             if rows is None or (rows and self.record_kind != CURRENT):
                 # The older kinds end where the library finds the data end.
-                rows = len(self._rows(start, count, all_records, 1, [0]))
+                rows = len(self._rows(start, count, all_records, limit, 1, [0]))
         return self._times_of(start, rows)
 
     def to_pandas(self, start: int = 0, count: Optional[int] = None,
@@ -410,6 +449,10 @@ class Recording:
         The index is the time of each record in seconds ("time [s]"); the
         columns are named ``variable [unit]``. Multichannel columns hold
         their bit fields as uint32, the others float32.
+
+        The float32 columns are one block over the array that ``read``
+        fills, not copies of it; only the bit-field columns and the index
+        take memory of their own.
         """
         try:
             import pandas
@@ -418,16 +461,22 @@ class Recording:
         columns = self._columns(channels)
         if columns is None:
             columns = list(range(len(self.channels)))
-        values = self.read(start, count, columns, all_records)
-        data = {}
-        for position, index in enumerate(columns):
-            column = np.ascontiguousarray(values[:, position])
-            if self.channels[index].is_multichannel:
-                column = column.view(np.uint32)
-            data[position] = column
-        times = self._times_of(_first(start), len(values))
-        frame = pandas.DataFrame(data, index=pandas.Index(times, name="time [s]"))
-        frame.columns = [self.channels[index].label for index in columns]
+        # The ordinary channels first and the bit fields behind them, in one
+        # read; the bit fields then go to their places as columns of their own.
+        bits = [self.channels[index].is_multichannel for index in columns]
+        bit_fields = [at for at, is_bits in enumerate(bits) if is_bits]
+        ordinary = [index for index, is_bits in zip(columns, bits) if not is_bits]
+        order = ordinary + [columns[at] for at in bit_fields]
+        every_channel = order == list(range(len(self.channels)))
+        values = self.read(start, count, None if every_channel else order, all_records)
+        labels = [self.channels[index].label for index in columns]
+        times = pandas.Index(self._times_of(_first(start), len(values)), name="time [s]")
+        frame = pandas.DataFrame(values[:, :len(ordinary)], index=times, copy=False,
+                                 columns=[label for at, label in enumerate(labels)
+                                          if at not in bit_fields])
+        for which, at in enumerate(bit_fields):
+            frame.insert(at, labels[at], values[:, len(ordinary) + which].view(np.uint32),
+                         allow_duplicates=True)
         return frame
 
     # Reading machinery (called with LOCK held) ----------------------------
@@ -437,11 +486,20 @@ class Recording:
             raise ValueError("the recording %s is closed" % self.path)
 
     def _times_of(self, start: int, rows: int) -> np.ndarray:
-        return np.arange(start, start + rows, dtype=np.float64) * self.header.scan_interval_us / 1e6
+        # Piece by piece, so that each piece is written to memory once and
+        # computed in the processor's cache.
+        times = np.empty(rows, dtype=np.float64)
+        steps = np.arange(min(rows, _TIME_PIECE), dtype=np.float64)
+        for first in range(0, rows, _TIME_PIECE):
+            piece = times[first:first + _TIME_PIECE]
+            np.add(steps[:len(piece)], start + first, out=piece)
+            piece *= self.header.scan_interval_us
+            piece /= 1e6
+        return times
 
-    def _rows(self, start: int, count: Optional[int], all_records: bool, width: int,
-              columns: Optional[List[int]]) -> np.ndarray:
-        wanted = self._window(start, count, all_records)
+    def _rows(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
+              width: int, columns: Optional[List[int]]) -> np.ndarray:
+        wanted = self._window(start, count, all_records, limit)
         if wanted == 0 or not self._seek(start):
             return np.empty((0, width), dtype=np.float32)
         if self.record_kind != CURRENT:
@@ -450,12 +508,37 @@ class Recording:
         rows = self._read_blocks(result, columns)
         return result if rows == wanted else result[:rows].copy()
 
-    def _window(self, start: int, count: Optional[int], all_records: bool) -> Optional[int]:
+    def _mapped(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
+                columns: Optional[List[int]]) -> np.ndarray:
+        """A read-only view of the records that `read` would deliver, mapped
+        from the file."""
+        picked = _one_slice(columns)
+        if self.record_kind != CURRENT:
+            raise ValueError("%s stores its records in the %s kind, which the library converts "
+                             "record by record; only records of 32-bit floats can be mapped: "
+                             "read them without mmap" % (self.path, self.record_kind))
+        claimed = self.header.record_count
+        if limit is not None and limit < claimed:
+            raise ValueError("%s: its header counts %d records, but the file holds only %d; "
+                             "mmap=True maps only a file that holds what its header counts: "
+                             "read() delivers the records there are" % (self.path, claimed, limit))
+        rows = self._window(start, count, all_records, limit)
+        channels = len(self.channels)
+        if not rows or not channels:
+            empty = np.empty((rows, channels), dtype="<f4")[:, picked]
+            empty.flags.writeable = False
+            return empty
+        view = np.memmap(self.path, dtype="<f4", mode="r", shape=(rows, channels),
+                         offset=self._data_offset + start * self._record_size)
+        return view[:, picked]
+
+    def _window(self, start: int, count: Optional[int], all_records: bool,
+                limit: Optional[int]) -> Optional[int]:
         """Rows to read from `start`: up to the header's record count, or with
-        all_records up to the records the file holds; never more than the
-        file can hold, and at most `count`. None: as far as the data go (the
-        sparse kind, whose records differ in size)."""
-        limit = self._record_limit()
+        all_records up to the records the file holds (`limit`, from
+        _record_limit); never more than the file can hold, and at most
+        `count`. None: as far as the data go (the sparse kind, whose records
+        differ in size)."""
         if all_records and (limit is not None or self.record_kind != CURRENT):
             last = limit
         else:
@@ -466,12 +549,12 @@ class Recording:
             rows = count if rows is None else min(count, rows)
         return rows
 
-    def _report(self, start: int, count: Optional[int], rows: int, all_records: bool) -> None:
+    def _report(self, start: int, count: Optional[int], rows: int, all_records: bool,
+                limit: Optional[int]) -> None:
         """Warns when the file holds records beyond its header's count that
         were not read, or fewer records than its header counts."""
         claimed = self.header.record_count
         end = None if count is None else start + count
-        limit = self._record_limit()
         beyond = limit is not None and limit > claimed and (end is None or end > claimed)
         if beyond and not all_records:
             warnings.warn("%s holds %d records beyond the %d its header counts (its writer stopped "

@@ -151,6 +151,39 @@ class TestRecords:
             np.testing.assert_array_equal(recording.read(90, 50), records[90:])
 
 
+class TestMappedRecords:
+    @pytest.mark.parametrize("selection", [
+        {}, {"start": 1, "count": 2}, {"start": 3}, {"count": 10}, {"start": 7}, {"count": 0},
+        {"channels": "dp12"}, {"channels": [0, 2]}, {"channels": ["p1", "dp12"]}, {"channels": []}])
+    def test_a_view_of_the_records_read_delivers(self, current_file, selection):
+        with kdrvx.open(current_file) as recording:
+            expected = recording.read(**selection)
+            view = recording.read(mmap=True, **selection)
+        # The view outlives the Recording: it holds a mapping of its own.
+        assert view.dtype == np.float32 and view.shape == expected.shape
+        assert view.tobytes() == expected.tobytes()
+        assert isinstance(view, np.memmap) or view.size == 0
+        assert not view.flags.writeable
+        with pytest.raises(ValueError, match="read-only"):
+            view[...] = 0
+        assert view.tobytes() == expected.tobytes()
+
+    def test_refused_where_a_view_would_be_a_copy_or_a_lie(self, tmp_path, current_file):
+        dos = write(tmp_path / "dos.rvx", dos_before_50_header(100, [("p", 1)]),
+                    dos_records([[(1, 0)]]))
+        r = TestRecording(version=ord("R"), original_flag=ord("W"), records=1, scan_rate=100)
+        r.channels = [TestChannel(letter="p", code=1, ind_rate=1)]
+        win2 = write(tmp_path / "w2.rvx", win2_header(r), struct.pack("<f", 1))
+        for path, kind in [(dos, "dos"), (win2, "sparse")]:
+            with kdrvx.open(path) as recording:
+                with pytest.raises(ValueError, match="in the %s kind, which the library" % kind):
+                    recording.read(mmap=True)
+        with kdrvx.open(current_file) as recording:
+            for channels in ([2, 0], [0, 0], [0, 1, 1], ["dp12", "p1"]):
+                with pytest.raises(ValueError, match="would need a copy"):
+                    recording.read(channels=channels, mmap=True)
+
+
 class TestClaimsAgainstContents:
     def test_a_file_that_ends_inside_its_header_is_no_recording(self, current_file):
         cut = write(current_file.with_name("cut.rvx"), current_file.read_bytes()[:1000])
@@ -176,7 +209,13 @@ class TestClaimsAgainstContents:
             with warnings.catch_warnings():
                 warnings.simplefilter("error")
                 assert recording.read(0, 2).tobytes() == values[:2].tobytes()
+            with pytest.warns(kdrvx.RvxWarning, match="holds 7 records beyond the 3 its header"):
+                assert recording.read(mmap=True).tobytes() == values[:3].tobytes()
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
                 assert recording.read(all_records=True).tobytes() == values.tobytes()
+                mapped = recording.read(5, all_records=True, mmap=True)
+                assert mapped.tobytes() == values[5:].tobytes()
                 assert recording.times().tolist() == [0, 0.5, 1]
                 assert recording.times(8, all_records=True).tolist() == [4, 4.5]
 
@@ -189,6 +228,9 @@ class TestClaimsAgainstContents:
             claim = "counts %d records, but the data end after record 3" % claimed
             with pytest.warns(kdrvx.RvxWarning, match=claim):
                 assert recording.read().tobytes() == values.tobytes()
+            with pytest.raises(ValueError, match="header counts %d records, but the file holds "
+                               "only 3" % claimed):
+                recording.read(0, 1, mmap=True)
             assert recording.times().tolist() == recording.times(all_records=True).tolist()
             assert recording.times().tolist() == [0, 0.0025, 0.005]
             assert recording.times(1, 10 ** 12).tolist() == [0.0025, 0.005]
@@ -205,7 +247,8 @@ class TestBitsAndFrames:
         assert bits.tolist() == BITS.tolist()
         assert tail.tolist() == BITS[3:].tolist()
 
-    def test_times_count_from_the_start_of_the_recording(self, current_file):
+    def test_times_count_from_the_start_of_the_recording(self, current_file, monkeypatch):
+        monkeypatch.setattr(kdrvx.reading, "_TIME_PIECE", 2)  # computed in pieces of 2
         with kdrvx.open(current_file) as recording:
             np.testing.assert_allclose(recording.times(), np.arange(5) * 0.0025)
             np.testing.assert_allclose(recording.times(2, 2), [0.005, 0.0075])
@@ -215,7 +258,14 @@ class TestBitsAndFrames:
         with kdrvx.open(current_file) as recording:
             frame = recording.to_pandas()
             part = recording.to_pandas(start=1, count=2, channels=["dp12"])
+            mixed = recording.to_pandas(channels=["dp12", "D2", "p1", "D2"])
         assert list(frame.columns) == ["p1 [bar]", "dp12 [\u00b0C]", "D2"]
+        assert list(mixed.columns) == ["dp12 [\u00b0C]", "D2", "p1 [bar]", "D2"]
+        assert list(mixed.dtypes) == [np.float32, np.uint32, np.float32, np.uint32]
+        assert mixed.iloc[:, 3].tolist() == mixed.iloc[:, 1].tolist() == BITS.tolist()
+        np.testing.assert_array_equal(mixed.iloc[:, [2, 0]].to_numpy(), RECORDS[:, :2])
+        # The float columns are one block, not copies of each column.
+        assert np.may_share_memory(mixed.iloc[:, 0].to_numpy(), mixed.iloc[:, 2].to_numpy())
         assert frame.index.name == "time [s]"
         np.testing.assert_allclose(frame.index.to_numpy(), np.arange(5) * 0.0025)
         assert frame["p1 [bar]"].dtype == np.float32
