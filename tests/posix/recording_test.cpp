@@ -118,13 +118,15 @@ TEST(RecordingProcess, RefusedBlockCountsNothingAndIsCutBack) {
           KDRVX_SetDate(c(u"7.3.2024")) != KDRVX_OK)
         return 1;
       if (KDRVX_AddRecords(records[0], fault.held) != KDRVX_OK) return 2;
-      if (fault.modify && (KDRVX_CloseCreate() != KDRVX_OK || KDRVX_OpenModify(c(path)) != KDRVX_OK))
+      if (fault.modify &&
+          (KDRVX_CloseCreate() != KDRVX_OK || KDRVX_OpenModify(c(path)) != KDRVX_OK))
         return 3;
       const float* block = records[fault.held];
       const uintmax_t before = std::filesystem::file_size(dir.file(name));
       if (refuse) {
         if (!limitFileSize(before + fault.room)) return 4;
-        const uint32_t refused = fault.modify ? KDRVX_ERR_RVX_OPEN_MODIFY : KDRVX_ERR_RVX_OPEN_WRITE;
+        const uint32_t refused =
+            fault.modify ? KDRVX_ERR_RVX_OPEN_MODIFY : KDRVX_ERR_RVX_OPEN_WRITE;
         if (KDRVX_AddRecords(block, 4) != refused) return 5;
         if (std::filesystem::file_size(dir.file(name)) != before) return 6;
         if (!limitFileSize(RLIM_INFINITY)) return 7;
