@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,27 @@ TEST_F(AddRecords, BlocksLeaveTheBytesAndTracesOfSingleRecords) {
       EXPECT_EQ(firstDifference(disk, bytes("single.rvx")), std::string::npos);
       EXPECT_GE(disk.size(), 328u + 37 * kChannels * 4);  // the least any schedule writes
     }
+}
+
+// A file whose header holds a minimum above its maximum (made elsewhere):
+// a value below the minimum still moves the minimum only.
+TEST_F(AddRecords, MinimumAboveMaximumInTheFileKeepsTheRule) {
+  const std::u16string path = create("u.rvx", {u"p1"});
+  const float one[] = {1};
+  ASSERT_EQ(KDRVX_AddRecord(one), KDRVX_OK);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  std::string disk = bytes("u.rvx");
+  const float extremes[] = {5, -5};
+  disk.replace(1500 + offsetof(format::MGR_DEF, MinValue), sizeof extremes,
+               reinterpret_cast<const char*>(extremes), sizeof extremes);
+  writeBytes(dir.file("u.rvx"), disk);
+  ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
+  const float block[] = {3, 2};
+  ASSERT_EQ(KDRVX_AddRecords(block, 2), KDRVX_OK);
+  ASSERT_EQ(KDRVX_CloseModify(), KDRVX_OK);
+  const auto h = header("u.rvx");
+  EXPECT_EQ(std::vector<float>({h.Channel[0].MinValue, h.Channel[0].MaxValue}),
+            std::vector<float>({2, -5}));
 }
 
 TEST_F(AddRecords, ArgumentsEntryLineAndTheRecordsOfNoChannels) {

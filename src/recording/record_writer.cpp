@@ -188,8 +188,8 @@ uint32_t appendRecords(const RecordTarget& target, const float* records, uint32_
   if (details) {
     followWithDetails(target, records, before + 1, from, count, channels);
   } else {
-    for (uint32_t r = from; r < count; ++r)
-      statistics::follow(target.statistics, records + static_cast<size_t>(r) * channels, channels);
+    statistics::followRecords(target.statistics, records + static_cast<size_t>(from) * channels,
+                              count - from, channels);
   }
   countRecord(target, before + count);
   return library::setLastError(KDRVX_OK);
@@ -200,6 +200,8 @@ void loadExtremes(statistics::Running& running, const format::RVX_HEADER& header
     running.minimum[i] = header.Channel[i].MinValue;
     running.maximum[i] = header.Channel[i].MaxValue;
   }
+  running.ordered =
+      statistics::extremesOrdered(running.minimum, running.maximum, format::kMaxChannels);
 }
 
 void storeExtremes(const statistics::Running& running, format::RVX_HEADER& header) {
