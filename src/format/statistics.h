@@ -142,22 +142,29 @@ inline void followChannel(Running& running, const float* records, uint32_t count
   running.sumSquares[channel] = squares;
 }
 
-// Every record after the first, `count` of them one after the other: the
-// channels in groups of kLanes (the rest one by one), a tile of records at
-// a time. Each channel sees its values in record order, so the sums come
-// out as adding record after record gives them.
+// Every record after the first, `count` of them one after the other. A few
+// records go one by one, each in one loop over its channels; more go in
+// tiles of records, the channels in groups of kLanes (the rest one by
+// one). Each channel sees its values in record order either way, so the
+// sums come out as adding record after record gives them.
+template <bool kOrdered>
+void followOneByOne(Running& running, const float* records, uint32_t count, uint32_t channels) {
+  for (uint32_t r = 0; r < count; ++r) {
+    const float* record = records + static_cast<size_t>(r) * channels;
+    for (uint32_t i = 0; i < channels; ++i) {
+      if constexpr (kOrdered)
+        followOrderedExtremes(record[i], running.minimum[i], running.maximum[i]);
+      else
+        followExtremes(record[i], running.minimum[i], running.maximum[i]);
+      accumulate(record[i], running.sumValues[i], running.sumSquares[i]);
+    }
+  }
+}
+
 inline void followRecords(Running& running, const float* records, uint32_t count,
                           uint32_t channels) {
-  if (!running.ordered) {
-    for (uint32_t r = 0; r < count; ++r) {
-      const float* record = records + static_cast<size_t>(r) * channels;
-      for (uint32_t i = 0; i < channels; ++i) {
-        followExtremes(record[i], running.minimum[i], running.maximum[i]);
-        accumulate(record[i], running.sumValues[i], running.sumSquares[i]);
-      }
-    }
-    return;
-  }
+  if (!running.ordered) return followOneByOne<false>(running, records, count, channels);
+  if (count < kLanes) return followOneByOne<true>(running, records, count, channels);
   const uint32_t grouped = channels - channels % kLanes;
   for (uint32_t done = 0; done < count; done += kTileRecords) {
     const uint32_t tile = count - done < kTileRecords ? count - done : kTileRecords;

@@ -200,8 +200,8 @@ void loadExtremes(statistics::Running& running, const format::RVX_HEADER& header
     running.minimum[i] = header.Channel[i].MinValue;
     running.maximum[i] = header.Channel[i].MaxValue;
   }
-  running.ordered =
-      statistics::extremesOrdered(running.minimum, running.maximum, format::kMaxChannels);
+  const uint32_t channels = std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
+  running.ordered = statistics::extremesOrdered(running.minimum, running.maximum, channels);
 }
 
 void storeExtremes(const statistics::Running& running, format::RVX_HEADER& header) {
