@@ -158,6 +158,7 @@ _SIGNATURES = {
     "KDRVX_SetChannelMultiChannel": (c_uint32, [c_int16, c_uint16]),
     "KDRVX_ConvertMultiChannelValue": (c_uint32, [c_float]),
     "KDRVX_AddRecord": (c_uint32, [c_void_p]),
+    "KDRVX_AddRecords": (c_uint32, [c_void_p, c_uint32]),
     "KDRVX_Update": (c_uint32, []),
     "KDRVX_WriteDataBlock": (c_uint32, [c_void_p, c_int32, c_uint16]),
     "KDRVX_CloseCreate": (c_uint32, []),

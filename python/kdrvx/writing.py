@@ -72,6 +72,9 @@ _SUMMARY_FLAGS = ("isds", "linearisation")
 # opened by.
 _COMPACT_EXTENSIONS = (".rvx", ".RVX")
 
+# How much of an array append() hands to the library at once.
+_BLOCK_BYTES = 4 << 20
+
 # The header holds the scan interval in 32 bits.
 _SCAN_INTERVAL_LIMIT_US = 1 << 32
 
@@ -228,8 +231,8 @@ class Writer:
     """An RVX file under creation; create it with ``kdrvx.create(...)``.
 
     The library has a single create context for the whole process, so only
-    one Writer can be open at a time. Records are handed to the library one
-    by one as ``append`` receives them. The recording is made in a private
+    one Writer can be open at a time. Records are handed to the library as
+    ``append`` receives them, in blocks of up to a few megabytes. The recording is made in a private
     directory beside its target: ``close()`` finishes it and puts it in the
     target's place, ``discard()`` abandons it. Until then the target keeps
     its old bytes, or stays absent. Used as a context manager, the writer is
@@ -258,7 +261,8 @@ class Writer:
 
     def append(self, records) -> None:
         """Appends one record (a sequence of one value per channel) or a 2-D
-        array of records, each through ``KDRVX_AddRecord``.
+        array of records, straight from the array's memory through
+        ``KDRVX_AddRecords`` in blocks.
 
         A float32 array is taken as record values as stored, the form
         ``Recording.read`` delivers: its multichannel columns carry their bit
@@ -275,17 +279,30 @@ class Writer:
         """
         values = self._record_values(records)
         base, step = values.ctypes.data, values.strides[0]
-        add = lib.function("KDRVX_AddRecord")
+        add_block = lib.function("KDRVX_AddRecords")
+        block = max(1, _BLOCK_BYTES // step)
         with LOCK:
             self._check_open()
+            for first in range(0, len(values), block):
+                count = min(block, len(values) - first)
+                lib.library().system_error = 0
+                if add_block(base + first * step, count) != 0:
+                    # The library refused the block as a whole: record by
+                    # record, the ones that fit go in and the failure names
+                    # the record it happened at.
+                    self._append_one_by_one(base + first * step, step, count)
+                else:
+                    self.record_count += count
+
+    def _append_one_by_one(self, base: int, step: int, count: int) -> None:
+        add = lib.function("KDRVX_AddRecord")
+        for row in range(count):
             lib.library().system_error = 0
-            for row in range(len(values)):
-                status = add(base + row * step)
-                if status != 0:
-                    raise lib.error(status, "KDRVX_AddRecord", "record %d of %s; the records "
-                                    "before it stay in the recording"
-                                    % (self.record_count, self.path))
-                self.record_count += 1
+            status = add(base + row * step)
+            if status != 0:
+                raise lib.error(status, "KDRVX_AddRecord", "record %d of %s; the records "
+                                "before it stay in the recording" % (self.record_count, self.path))
+            self.record_count += 1
 
     def _record_values(self, records) -> np.ndarray:
         given = np.asarray(records)

@@ -121,8 +121,19 @@ KDRVX_API uint32_t KDRVX_ConvertMultiChannelValue(float value) {
 // file open for modification; each guard traces its failure in turn.
 KDRVX_API uint32_t KDRVX_AddRecord(const float* record) {
   trace::call(u"KDrvxLibrary: KDRVX_AddRecord()");
-  if (write::requireCreateOpen() == KDRVX_OK) return write::addRecord(record);
-  return modify::addRecord(record);
+  if (write::requireCreateOpen() == KDRVX_OK) return write::addRecords(record, 1);
+  return modify::addRecords(record, 1);
+}
+
+// A block of records goes where a single record would, in one write.
+KDRVX_API uint32_t KDRVX_AddRecords(const float* records, uint32_t count) {
+  if (trace::enabled(trace::kCalls)) {
+    trace::Line<trace::kInfoLineCapacity>()
+        .format("KDrvxLibrary: KDRVX_AddRecords(%u)", static_cast<unsigned>(count))
+        .emit();
+  }
+  if (write::requireCreateOpen() == KDRVX_OK) return write::addRecords(records, count);
+  return modify::addRecords(records, count);
 }
 
 KDRVX_API uint32_t KDRVX_Update(void) { return write::update(); }

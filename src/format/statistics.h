@@ -10,16 +10,32 @@
 // results rounded to float.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
+#include "format/layout.h"
+
 namespace kdrvx::format::statistics {
 
+// `ifTrue` when `condition` holds, else `ifFalse`, chosen by a bit mask
+// rather than a branch, so that a loop over channels that uses it
+// vectorises (the compiler turns a conditional choice of floats into a
+// conditional store, which it cannot vectorise).
+inline float choose(bool condition, float ifTrue, float ifFalse) {
+  const uint32_t mask = 0u - static_cast<uint32_t>(condition);
+  return std::bit_cast<float>((std::bit_cast<uint32_t>(ifTrue) & mask) |
+                              (std::bit_cast<uint32_t>(ifFalse) & ~mask));
+}
+
+// A value below the minimum becomes the minimum; otherwise one above the
+// maximum becomes the maximum (never both, even when a file's header holds
+// a minimum above its maximum).
 inline void followExtremes(float value, float& minimum, float& maximum) {
-  if (value < minimum)
-    minimum = value;
-  else if (value > maximum)
-    maximum = value;
+  const bool below = value < minimum;
+  const bool above = (value > maximum) & !below;
+  minimum = choose(below, value, minimum);
+  maximum = choose(above, value, maximum);
 }
 
 inline void accumulate(float value, double& sum, double& sumSquares) {
@@ -33,6 +49,129 @@ inline float mean(double sum, double count) { return static_cast<float>(sum / co
 inline float rms(double sumSquares, double count) {
   const float meanSquare = static_cast<float>(sumSquares / count);
   return static_cast<float>(std::sqrt(static_cast<double>(meanSquare)));
+}
+
+// Where no minimum is above its maximum (a NaN in either counts as not
+// above), a value below the minimum is never above the maximum, and
+// followExtremes comes down to two independent choices, which compile to
+// the processor's minimum and maximum instructions. Following values keeps
+// the extremes so ordered.
+inline void followOrderedExtremes(float value, float& minimum, float& maximum) {
+  minimum = value < minimum ? value : minimum;
+  maximum = value > maximum ? value : maximum;
+}
+
+inline bool extremesOrdered(const float* minimum, const float* maximum, uint32_t channels) {
+  bool ordered = true;
+  for (uint32_t i = 0; i < channels; ++i) ordered &= !(minimum[i] > maximum[i]);
+  return ordered;
+}
+
+// The running statistics of every channel of a recording, each quantity in
+// a dense array of its own, so that following records runs in vector
+// instructions over the channels.
+struct Running {
+  float minimum[kMaxChannels];
+  float maximum[kMaxChannels];
+  double sumValues[kMaxChannels];
+  double sumSquares[kMaxChannels];
+  // No minimum is above its maximum: true from a first record on, and for a
+  // file's header that holds them so (one that does not takes the slower
+  // loop that keeps to followExtremes).
+  bool ordered;
+};
+
+// The first record: the extremes start at its values, the sums with them.
+inline void start(Running& running, const float* record, uint32_t channels) {
+  for (uint32_t i = 0; i < channels; ++i) {
+    running.minimum[i] = record[i];
+    running.maximum[i] = record[i];
+    running.sumValues[i] = 0;
+    running.sumSquares[i] = 0;
+    accumulate(record[i], running.sumValues[i], running.sumSquares[i]);
+  }
+  running.ordered = true;
+}
+
+// Channels followed together, as many floats as a vector register holds,
+// their running values kept in registers from record to record.
+inline constexpr uint32_t kLanes = 4;
+// Records followed in one pass over the channel groups: a few kilobytes,
+// which stay in the processor's first-level cache for the next group.
+inline constexpr uint32_t kTileRecords = 64;
+
+// Channels [first, first + kLanes) of `count` records `stride` floats apart.
+inline void followLanes(Running& running, const float* records, uint32_t count, uint32_t stride,
+                        uint32_t first) {
+  float minimum[kLanes], maximum[kLanes];
+  double sums[kLanes], squares[kLanes];
+  for (uint32_t i = 0; i < kLanes; ++i) {
+    minimum[i] = running.minimum[first + i];
+    maximum[i] = running.maximum[first + i];
+    sums[i] = running.sumValues[first + i];
+    squares[i] = running.sumSquares[first + i];
+  }
+  for (uint32_t r = 0; r < count; ++r) {
+    const float* values = records + static_cast<size_t>(r) * stride + first;
+    for (uint32_t i = 0; i < kLanes; ++i) {
+      followOrderedExtremes(values[i], minimum[i], maximum[i]);
+      accumulate(values[i], sums[i], squares[i]);
+    }
+  }
+  for (uint32_t i = 0; i < kLanes; ++i) {
+    running.minimum[first + i] = minimum[i];
+    running.maximum[first + i] = maximum[i];
+    running.sumValues[first + i] = sums[i];
+    running.sumSquares[first + i] = squares[i];
+  }
+}
+
+// One channel of `count` records `stride` floats apart.
+inline void followChannel(Running& running, const float* records, uint32_t count, uint32_t stride,
+                          uint32_t channel) {
+  float minimum = running.minimum[channel], maximum = running.maximum[channel];
+  double sum = running.sumValues[channel], squares = running.sumSquares[channel];
+  for (uint32_t r = 0; r < count; ++r) {
+    const float value = records[static_cast<size_t>(r) * stride + channel];
+    followOrderedExtremes(value, minimum, maximum);
+    accumulate(value, sum, squares);
+  }
+  running.minimum[channel] = minimum;
+  running.maximum[channel] = maximum;
+  running.sumValues[channel] = sum;
+  running.sumSquares[channel] = squares;
+}
+
+// Every record after the first, `count` of them one after the other. A few
+// records go one by one, each in one loop over its channels; more go in
+// tiles of records, the channels in groups of kLanes (the rest one by
+// one). Each channel sees its values in record order either way, so the
+// sums come out as adding record after record gives them.
+template <bool kOrdered>
+void followOneByOne(Running& running, const float* records, uint32_t count, uint32_t channels) {
+  for (uint32_t r = 0; r < count; ++r) {
+    const float* record = records + static_cast<size_t>(r) * channels;
+    for (uint32_t i = 0; i < channels; ++i) {
+      if constexpr (kOrdered)
+        followOrderedExtremes(record[i], running.minimum[i], running.maximum[i]);
+      else
+        followExtremes(record[i], running.minimum[i], running.maximum[i]);
+      accumulate(record[i], running.sumValues[i], running.sumSquares[i]);
+    }
+  }
+}
+
+inline void followRecords(Running& running, const float* records, uint32_t count,
+                          uint32_t channels) {
+  if (!running.ordered) return followOneByOne<false>(running, records, count, channels);
+  if (count < kLanes) return followOneByOne<true>(running, records, count, channels);
+  const uint32_t grouped = channels - channels % kLanes;
+  for (uint32_t done = 0; done < count; done += kTileRecords) {
+    const uint32_t tile = count - done < kTileRecords ? count - done : kTileRecords;
+    const float* first = records + static_cast<size_t>(done) * channels;
+    for (uint32_t k = 0; k < grouped; k += kLanes) followLanes(running, first, tile, channels, k);
+    for (uint32_t k = grouped; k < channels; ++k) followChannel(running, first, tile, channels, k);
+  }
 }
 
 }  // namespace kdrvx::format::statistics

@@ -6,6 +6,7 @@
 
 #include "format/import.h"
 #include "format/layout.h"
+#include "format/statistics.h"
 #include "format/text.h"
 #include "kdrvx/kdrvx.h"
 #include "library/failure.h"
@@ -29,6 +30,9 @@ struct ModifyContext {
   // to the file while this context holds it, so it is kept here instead of
   // being asked for at every record.
   int64_t end = 0;
+  // Extremes and sums of appended records; the header gets the extremes
+  // when it is written.
+  format::statistics::Running statistics{};
 };
 
 ModifyContext& context() {
@@ -92,6 +96,7 @@ uint32_t openModify(const char16_t* path) {
     return setLastError(imported.status);
   }
   modify.header = *buffer;
+  recording::loadExtremes(modify.statistics, modify.header);
   if (!format::hasSummaryFile(modify.header.Version)) {
     modify.end = length;
     modify.open = true;
@@ -116,6 +121,7 @@ uint32_t closeModify() {
   if (uint32_t status = requireModifyOpen()) return status;
   ModifyContext& modify = context();
   uint32_t status = KDRVX_OK;
+  recording::storeExtremes(modify.statistics, modify.header);
   if (!modify.file.seekFromStart(0) ||
       !modify.file.write(&modify.header, headerLengthOnDisk(modify.header)))
     status = library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
@@ -125,17 +131,21 @@ uint32_t closeModify() {
   return setLastError(status);
 }
 
-uint32_t addRecord(const float* record) {
+uint32_t addRecords(const float* records, uint32_t count) {
   if (uint32_t status = requireModifyOpen()) return status;
   ModifyContext& modify = context();
   if (!modify.file.seekFromStart(modify.end))
     return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
   int64_t position = modify.end;
-  const recording::RecordTarget target{modify.file,    modify.header,
-                                       &modify.header, headerLengthOnDisk(modify.header),
-                                       position,       KDRVX_ERR_RVX_OPEN_MODIFY,
-                                       nullptr};
-  const uint32_t status = recording::appendRecord(target, record);
+  const recording::RecordTarget target{.file = modify.file,
+                                       .header = modify.header,
+                                       .headerImage = &modify.header,
+                                       .headerImageLength = headerLengthOnDisk(modify.header),
+                                       .position = position,
+                                       .writeFailure = KDRVX_ERR_RVX_OPEN_MODIFY,
+                                       .statistics = modify.statistics,
+                                       .create = nullptr};
+  const uint32_t status = recording::appendRecords(target, records, count);
   modify.end = std::max(modify.end, position);
   return status;
 }

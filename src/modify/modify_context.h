@@ -14,8 +14,8 @@ uint32_t modifyComment(char16_t* current, const char16_t* comment);
 uint32_t modifyNameMeasurement(char16_t* current, const char16_t* name);
 uint32_t closeModify();
 
-// Appends a record at the end of the file open for modification. Fails with
-// ERR_RVX_NOT_OPEN_MODIFY (stored and traced) when none is open.
-uint32_t addRecord(const float* record);
+// Appends `count` records at the end of the file open for modification.
+// Fails with ERR_RVX_NOT_OPEN_MODIFY (stored and traced) when none is open.
+uint32_t addRecords(const float* records, uint32_t count);
 
 }  // namespace kdrvx::modify

@@ -43,8 +43,9 @@ uint32_t convertMultiChannelValue(float value);
 uint32_t requireCreateOpen();
 uint32_t requireChannel(int16_t channel);
 
-// Records to the file under creation; the caller has run the guard.
-uint32_t addRecord(const float* record);
+// Records to the file under creation (`count` of them, one after the
+// other); the caller has run the guard.
+uint32_t addRecords(const float* records, uint32_t count);
 uint32_t update();
 uint32_t writeDataBlock(const void* data, int32_t offset, uint16_t count);
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "kdrvx/kdrvx.h"
 #include "library/failure.h"
@@ -57,8 +56,7 @@ void resetCreateHeader() {
   compact.Hour = hour;
   compact.Minute = minute;
 
-  std::fill(std::begin(context.sumValues), std::end(context.sumValues), 0.0);
-  std::fill(std::begin(context.sumSquares), std::end(context.sumSquares), 0.0);
+  context.statistics = {};
   context.recordAdded = false;
 }
 

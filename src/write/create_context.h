@@ -8,6 +8,7 @@
 
 #include "format/labels.h"
 #include "format/layout.h"
+#include "format/statistics.h"
 #include "format/summary_writer.h"
 #include "platform/platform.h"
 #include "write/create.h"
@@ -29,8 +30,9 @@ struct CreateContext {
   std::u16string filePath;
   std::u16string summaryPath;
   format::LabelTable labels{};  // the summary labels, or all zero
-  double sumValues[format::kMaxChannels]{};
-  double sumSquares[format::kMaxChannels]{};
+  // Extremes and sums of the records so far; the header gets the extremes
+  // whenever it is written.
+  format::statistics::Running statistics{};
   // Where the file position stands, kept by every operation that moves it,
   // so that a failed write can put the position back and the next record
   // still lands where it belongs.
@@ -40,7 +42,7 @@ struct CreateContext {
 // The module-wide create context, zero at load.
 CreateContext& createContext();
 
-// Defaults of both headers (local date and time of now), sums cleared,
+// Defaults of both headers (local date and time of now), statistics cleared,
 // recordAdded false. The file, open, legacyLayout, path and labels keep
 // their values.
 void resetCreateHeader();

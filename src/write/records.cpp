@@ -13,18 +13,18 @@ namespace kdrvx::write {
 
 using library::setLastError;
 
-uint32_t addRecord(const float* record) {
+uint32_t addRecords(const float* records, uint32_t count) {
   CreateContext& context = createContext();
-  recording::CreateExtras extras{context.compact.NoRecords, context.recordAdded, context.sumValues,
-                                 context.sumSquares};
-  const recording::RecordTarget target{context.file,
-                                       context.header,
-                                       headerImage(context),
-                                       headerImageLength(context),
-                                       context.position,
-                                       KDRVX_ERR_RVX_OPEN_WRITE,
-                                       &extras};
-  return recording::appendRecord(target, record);
+  recording::CreateExtras extras{context.compact.NoRecords, context.recordAdded};
+  const recording::RecordTarget target{.file = context.file,
+                                       .header = context.header,
+                                       .headerImage = headerImage(context),
+                                       .headerImageLength = headerImageLength(context),
+                                       .position = context.position,
+                                       .writeFailure = KDRVX_ERR_RVX_OPEN_WRITE,
+                                       .statistics = context.statistics,
+                                       .create = &extras};
+  return recording::appendRecords(target, records, count);
 }
 
 uint32_t update() {
@@ -35,11 +35,13 @@ uint32_t update() {
 
   if (header.NoRecords != 0) {
     const double n = header.NoRecords;
+    const format::statistics::Running& running = context.statistics;
     for (uint32_t i = 0; i < header.NoChannels && i < format::kMaxChannels; ++i) {
       format::MGR_DEF& channel = header.Channel[i];
-      channel.MeanValue = format::statistics::mean(context.sumValues[i], n);
-      channel.RMSValue = format::statistics::rms(context.sumSquares[i], n);
+      channel.MeanValue = format::statistics::mean(running.sumValues[i], n);
+      channel.RMSValue = format::statistics::rms(running.sumSquares[i], n);
     }
+    recording::storeExtremes(running, header);
     header.FlagStatistics = 3;
   }
 

@@ -1,5 +1,5 @@
-// The hot paths allocate nothing: adding records, reading them one by one
-// and in blocks.
+// The hot paths allocate nothing: adding records one by one and in blocks,
+// reading them one by one and in blocks.
 // This program replaces the global operator new to count every allocation
 // made while a count is running, which is why it is an executable of its
 // own; the library is linked statically, so its allocations (std::string,
@@ -72,6 +72,7 @@ void countLine(const KDRVX_CHAR*, void*) { ++gTraceLines; }
 
 constexpr size_t kChannels = 8;
 constexpr int kCalls = 10000;
+constexpr int kBlock = 100;
 
 // The count itself works: a string too long for its own storage allocates.
 TEST(HotPathAllocations, CountingSeesAnAllocation) {
@@ -100,24 +101,28 @@ TEST_F(RecordAllocations, NoneWhileAddingRecords) {
 
   // Half of the records with every trace bit set: the entry line and the
   // detail lines of each record are built in fixed buffers. The host sink
-  // only counts them.
+  // only counts them. The last 2 x 100 records go in two blocks, one with
+  // the traces on, one without.
   KDRVX_SetTraceSink(countLine, nullptr);
   gTraceLines = 0;
   int failed = 0;
   unsigned long allocations;
   {
     AllocationCount count;
-    for (int i = 1; i < kCalls; ++i) {
+    for (int i = 1; i < kCalls - 2 * kBlock; ++i) {
       if (i == kCalls / 2)
         KDRVX_SetDebugMask(static_cast<int16_t>(KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
       failed += KDRVX_AddRecord(&records[i * kChannels]) != KDRVX_OK;
     }
+    failed += KDRVX_AddRecords(&records[(kCalls - 2 * kBlock) * kChannels], kBlock) != KDRVX_OK;
+    KDRVX_SetDebugMask(0);
+    failed += KDRVX_AddRecords(&records[(kCalls - kBlock) * kChannels], kBlock) != KDRVX_OK;
     allocations = count.allocations();
   }
   KDRVX_SetDebugMask(0);
   EXPECT_EQ(allocations, 0u);
   EXPECT_EQ(failed, 0);
-  EXPECT_GE(gTraceLines, static_cast<unsigned long>(kCalls / 2 * (kChannels + 2)));
+  EXPECT_GE(gTraceLines, static_cast<unsigned long>((kCalls / 2 - kBlock) * (kChannels + 1)));
   const auto h = finished("r.rvx");
   EXPECT_EQ(h.NoRecords, static_cast<uint32_t>(kCalls));
   EXPECT_EQ(h.Channel[0].MinValue, -400.5f);

@@ -89,6 +89,59 @@ TEST(RecordingProcess, RefusedFirstRecordLeavesContextAndFileAsTheyWere) {
   EXPECT_EQ(h.Channel[0].MinValue, 0.0f);
 }
 
+// A block is all or nothing: refused at its first byte or part-way (a
+// short write), whether it begins the recording (and writes the header) or
+// follows records, in a file under creation or one open for modification,
+// none of its records counts, the file is cut back to where the block
+// began, and the same block written once there is room leaves the very
+// file a recording without the refusal leaves.
+TEST(RecordingProcess, RefusedBlockCountsNothingAndIsCutBack) {
+  constexpr uintmax_t kHeader = 1500 + 2 * 1400;
+  const float records[7][2] = {{1, -1}, {2, -2}, {3, 5}, {9, -9}, {0.5f, 8}, {-4, 4}, {6, 0}};
+  struct Fault {
+    const char* what;
+    bool modify;
+    uint32_t held;  // records before the refused block
+    uint32_t room;  // bytes of the block that fit
+  };
+  const Fault faults[] = {{"first block, short write", false, 0, 10},
+                          {"refused at its first byte", false, 3, 0},
+                          {"short write", false, 3, 10},
+                          {"file open for modification, short write", true, 3, 10}};
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.what);
+    ScratchDir dir;
+    const auto record = [&](const std::string& name, bool refuse) {
+      std::u16string path = dir.wide(name);
+      if (KDRVX_Create(writable(path), 1, 1) != KDRVX_OK || KDRVX_AddChannel(c(u"p1")) != 0 ||
+          KDRVX_AddChannel(c(u"T1")) != 1 || KDRVX_SetTime(c(u"9:05")) != KDRVX_OK ||
+          KDRVX_SetDate(c(u"7.3.2024")) != KDRVX_OK)
+        return 1;
+      if (KDRVX_AddRecords(records[0], fault.held) != KDRVX_OK) return 2;
+      if (fault.modify &&
+          (KDRVX_CloseCreate() != KDRVX_OK || KDRVX_OpenModify(c(path)) != KDRVX_OK))
+        return 3;
+      const float* block = records[fault.held];
+      const uintmax_t before = std::filesystem::file_size(dir.file(name));
+      if (refuse) {
+        if (!limitFileSize(before + fault.room)) return 4;
+        const uint32_t refused =
+            fault.modify ? KDRVX_ERR_RVX_OPEN_MODIFY : KDRVX_ERR_RVX_OPEN_WRITE;
+        if (KDRVX_AddRecords(block, 4) != refused) return 5;
+        if (std::filesystem::file_size(dir.file(name)) != before) return 6;
+        if (!limitFileSize(RLIM_INFINITY)) return 7;
+      }
+      if (KDRVX_AddRecords(block, 4) != KDRVX_OK) return 8;
+      return (fault.modify ? KDRVX_CloseModify() : KDRVX_CloseCreate()) == KDRVX_OK ? 0 : 9;
+    };
+    EXPECT_EQ(exitStatusOfChild([&] { return record("refused.rvx", true); }), 0);
+    EXPECT_EQ(exitStatusOfChild([&] { return record("plain.rvx", false); }), 0);
+    const std::string refused = readBytes(dir.file("refused.rvx"));
+    EXPECT_TRUE(refused == readBytes(dir.file("plain.rvx")));
+    EXPECT_EQ(refused.size(), kHeader + 8 * (fault.held + 4));
+  }
+}
+
 // The compact file fits under the limit, its summary file does not.
 TEST(RecordingProcess, SummaryFileWriteFailureIsReportedAndKeepsWhatWasWritten) {
   ScratchDir dir;

@@ -45,6 +45,23 @@ TEST_F(FullDisk, RefusedRecordIsCutOffAndTheCountStaysTrue) {
   EXPECT_EQ(std::memcmp(disk.data() + kHeader, written.data(), kFitting * 8), 0);
 }
 
+// A block that does not fit is refused whole, as the first block (with
+// the header) and after records.
+TEST_F(FullDisk, RefusedBlockIsCutOffWhole) {
+  create("block.rvx", {u"p1", u"p2"});
+  constexpr size_t kHeader = 1500 + 2 * 1400;
+  constexpr uint32_t kBlock = (kLimit - kHeader) / 8 + 1;  // one record more than fits
+  std::vector<float> records(2 * kBlock, 0.5f);
+  records[0] = -3;
+  EXPECT_EQ(KDRVX_AddRecords(records.data(), kBlock), KDRVX_ERR_RVX_OPEN_WRITE);
+  ASSERT_EQ(KDRVX_AddRecords(records.data() + 2, 100), KDRVX_OK);
+  EXPECT_EQ(KDRVX_AddRecords(records.data(), kBlock - 100), KDRVX_ERR_RVX_OPEN_WRITE);
+  const auto h = finished("block.rvx");
+  EXPECT_EQ(h.NoRecords, 100u);
+  EXPECT_EQ(h.Channel[0].MinValue, 0.5f);  // the refused -3 entered no statistic
+  EXPECT_EQ(bytes("block.rvx").size(), kHeader + 100 * 8);
+}
+
 TEST_F(FullDisk, RefusedFirstRecordLeavesContextAndHeaderAsTheyWere) {
   // 45 channels: the header fits under the limit, its first record does not.
   std::vector<std::u16string> channels;
