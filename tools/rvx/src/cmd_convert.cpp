@@ -248,7 +248,7 @@ uint64_t copyRecords(CreateSession& session, const RecordingInfo& info, Warnings
   std::vector<float> buffer(block * std::max<size_t>(1, channels));
   Progress progress("convert", info.records);
   while (const size_t got = records.read(buffer.data(), block)) {
-    session.addRecords(buffer.data(), got, channels);
+    session.addRecords(buffer.data(), static_cast<uint32_t>(got));
     progress.update(records.delivered());
   }
   progress.finish();

@@ -126,15 +126,14 @@ int runFromCsv(const FromCsvOptions& options) {
     CreateSession session(options.output, existingFrom(options.force), plan.original,
                           plan.compact, plan.language);
     applyPlan(session, plan);
-    const size_t channels = csv.columns().size();
     Progress progress("import", inputSize(options.input));
     const uint64_t records = csv.read([&](const float* block, size_t count) {
-      session.addRecords(block, count, channels);
+      session.addRecords(block, static_cast<uint32_t>(count));
       progress.update(csv.consumed());
     });
     progress.finish();
     session.close();
-    reportRecording(options, session.file(), records, channels, csv.interval());
+    reportRecording(options, session.file(), records, csv.columns().size(), csv.interval());
   } catch (const CsvError& error) {
     throw csvFailure(options.input, error);
   }

@@ -287,8 +287,8 @@ void CreateSession::addRecord(const float* record) {
   check(KDRVX_AddRecord(record), "adding a record");
 }
 
-void CreateSession::addRecords(const float* records, size_t count, size_t channels) {
-  for (size_t i = 0; i < count; ++i) addRecord(records + i * channels);
+void CreateSession::addRecords(const float* records, uint32_t count) {
+  check(KDRVX_AddRecords(records, count), "adding records");
 }
 
 void CreateSession::close() {

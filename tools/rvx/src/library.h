@@ -143,9 +143,10 @@ class CreateSession {
 
   int addChannel(const std::string& variable);
   void addRecord(const float* record);
-  // `count` records of `channels` floats each, one after the other: the one
-  // place where the tool hands the library records in blocks.
-  void addRecords(const float* records, size_t count, size_t channels);
+  // `count` records of the recording's channels, one after the other, in one
+  // KDRVX_AddRecords call (all or nothing): the one place where the tool
+  // hands the library records in blocks.
+  void addRecords(const float* records, uint32_t count);
   // KDRVX_CloseCreate: statistics, final header and, for the compact
   // layout, the RVI file; then both files go into place.
   void close();
