@@ -117,7 +117,8 @@ def main():
         work = Path(work).resolve()
         linux = dist / f"kdrvx-{version}-py3-none-linux_x86_64.whl"
         windows = dist / f"kdrvx-{version}-py3-none-win_amd64.whl"
-        expect(linux.is_file() and windows.is_file(), f"{dist} lacks {linux.name} or {windows.name}")
+        expect(linux.is_file() and windows.is_file(),
+               f"{dist} lacks {linux.name} or {windows.name}")
         readme = (HERE.parent.parent / "README.md").read_text()
         snippet = (HERE / "use_from_python.py").read_text()
         expect(f"```python\n{snippet}```" in readme,
