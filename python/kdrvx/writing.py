@@ -235,9 +235,10 @@ class Writer:
     ``append`` receives them, in blocks of up to a few megabytes. The
     recording is made in a private directory beside its target: ``close()``
     finishes it and puts it in the target's place, ``discard()`` abandons
-    it. Until then the target keeps its old bytes, or stays absent. Used as a context manager, the writer is
-    closed when the block ends normally and discarded when it ends with an
-    exception (the exception gets a note saying so).
+    it. Until then the target keeps its old bytes, or stays absent. Used as
+    a context manager, the writer is closed when the block ends normally and
+    discarded when it ends with an exception (the exception gets a note
+    saying so).
     """
 
     def __init__(self, output: Output, variables: Tuple[str, ...], bits: Tuple[int, ...],
