@@ -255,11 +255,11 @@ struct Frame {
     const double span = records > 1 ? static_cast<double>(records - 1) : 1.0;
     return left + record / span * width;
   }
-  // The pixel span of a column's records, at least two pixels wide.
+  // The pixel span of a column's records, at least three pixels wide.
   std::pair<double, double> columnSpan(const ColumnEnvelope& envelope, uint32_t c) const {
     double from = std::max(left, x(static_cast<double>(envelope.firstRecord(c)) - 0.5));
     double to = std::min(left + width, x(static_cast<double>(envelope.endRecord(c)) - 0.5));
-    if (to - from < 2) from = std::max(left, (from + to) / 2 - 1), to = from + 2;
+    if (to - from < 3) from = std::max(left, (from + to) / 2 - 1.5), to = from + 3;
     return {from, to};
   }
 };
@@ -322,7 +322,7 @@ void drawLanes(Drawing& drawing, const Frame& frame, const ColumnEnvelope& envel
   const double lane = (frame.bottom - frame.top) / lanes;
   for (int bit = 0; bit < lanes; ++bit) {
     const double top = frame.top + bit * lane;
-    const double high = top + 3, low = top + lane - 3;
+    const double high = top + lane * 0.2, low = top + lane * 0.8;
     if (bit > 0) {
       drawing.shapes.push_back(
           path("lane-border", kGrid, {{{frame.left, top}, {frame.left + frame.width, top}}}));
