@@ -37,13 +37,8 @@ char* writeTime(char* out, uint64_t index, int64_t interval) {
 }  // namespace
 
 int runExport(const ExportOptions& options) {
-  RecordRange range;
-  if (!options.records.empty()) {
-    const auto parsed = parseRecordRange(options.records);
-    if (!parsed) throw usageError("--records: expected FIRST:LAST, FIRST: or :LAST, not " + options.records);
-    range = *parsed;
-  }
-
+  // A malformed window is a usage error before the file is opened.
+  recordSpan(options.window, 1, UINT64_MAX);
   refuseSameFile(options.file, options.output);
   ReadSession session(options.file);
   RecordingInfo info = queryRecording(session);
@@ -51,15 +46,8 @@ int runExport(const ExportOptions& options) {
   const std::vector<int> selected = selectChannels(info, options.channels);
   const size_t channels = info.channels.size();
 
-  const uint64_t count = info.records;
-  if (!options.records.empty() && (range.first >= count || range.last.value_or(0) >= count)) {
-    throw usageError("--records " + options.records + " is out of range: " + options.file +
-                     " holds " + std::to_string(count) + " records" +
-                     (count ? " (0 to " + std::to_string(count - 1) + ")" : std::string()));
-  }
-  uint64_t end = count;
-  if (range.last) end = std::min<uint64_t>(end, *range.last + 1);
-  const uint64_t first = range.first;
+  const RecordSpan span = recordSpan(options.window, info.scanInterval, info.records);
+  const uint64_t first = span.first, end = span.end;
 
   std::vector<bool> multiChannel;
   for (int index : selected) multiChannel.push_back(info.channels[index].multiChannelBits != 0);
@@ -127,8 +115,7 @@ Run addExportOptions(CLI::App& command) {
   command.add_option("-o,--output", options->output, "CSV file (default: standard output)");
   command.add_option("--channels", options->channels, "Channels by variable, e.g. p1,T2 (default: all)")
       ->delimiter(',');
-  command.add_option("--records", options->records,
-                     "Records FIRST:LAST, counted from 0, both included; FIRST: or :LAST");
+  addTimeWindowOptions(command, options->window);
   command.add_flag("--no-time", options->noTime, "Leave out the time column");
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
