@@ -56,7 +56,9 @@ void expectSameAsContext(const std::filesystem::path& path) {
     if (first >= n) continue;
     const int64_t count = KDRVX_ReaderRead(reader, static_cast<int64_t>(first), 3, block.data());
     const uint64_t whole = std::min<uint64_t>(3, n - first);
-    if (n < kRecordLimit || whole == 3) ASSERT_EQ(count, static_cast<int64_t>(whole)) << first;
+    if (n < kRecordLimit || whole == 3) {
+      ASSERT_EQ(count, static_cast<int64_t>(whole)) << first;
+    }
     const auto from = expected.records.begin() + static_cast<ptrdiff_t>(first * channels);
     EXPECT_TRUE(sameBytes(Floats(block.begin(), block.begin() + count * channels),
                           Floats(from, from + count * channels)))
@@ -218,7 +220,8 @@ TEST_F(Readers, LeaveTheModuleStateAloneAndReadBesideTheReadContext) {
   const uint32_t version = KDRVX_GetVersion();
   KDRVX_OpenRead(c(widePath(current)));  // refused: still open
   TraceCapture capture;
-  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS);
+  setMaskQuietly(
+      capture, static_cast<int16_t>(KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
 
   KDRVX_Reader* readers[3] = {};
   ASSERT_EQ(KDRVX_ReaderOpen(c(widePath(dos)), &readers[0]), KDRVX_OK);
