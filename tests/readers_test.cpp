@@ -5,6 +5,7 @@
 // alone, and any number of them read at once, from eight threads.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>

@@ -36,8 +36,8 @@ class TestErrors:
         assert error.code == kdrvx.ERR_RVX_OPEN_READ
         assert error.text == "The RVX- file cannot be opened for read"
         assert (error.function, error.reason) == ("KDRVX_ReaderOpen", "no such file")
-        assert str(error) == "KDRVX_ReaderOpen: 0xE1000006 ERR_RVX_OPEN_READ: The RVX- file cannot " \
-            "be opened for read (no such file: %s)" % (tmp_path / "none.rvx")
+        assert str(error) == "KDRVX_ReaderOpen: 0xE1000006 ERR_RVX_OPEN_READ: The RVX- file " \
+            "cannot be opened for read (no such file: %s)" % (tmp_path / "none.rvx")
         assert kdrvx.last_error() == 0xE1000006
 
     @pytest.mark.parametrize("attempt, place, reason", [
