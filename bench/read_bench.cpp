@@ -1,5 +1,7 @@
 // The read path against plain read() calls of the same bytes: blocks of
-// records, single records, and opening and closing a file.
+// records, single records, and opening and closing a file; the independent
+// readers' blocks against read() and, for the DOS kind, against the
+// one-by-one readers.
 #include <cstring>
 #include <map>
 #include <memory>
@@ -185,6 +187,92 @@ void readNextRecordCase(benchmark::State& state, uint32_t channels, uint64_t bat
   compare(state, batch, {libraryRecords, plainReads}, {static_cast<double>(bytes)});
 }
 
+// An independent reader on a recording, closed at the end.
+class OwnReader {
+ public:
+  explicit OwnReader(const Recording& recording) {
+    check(KDRVX_ReaderOpen(recording.widePath.c_str(), &reader) == KDRVX_OK, "KDRVX_ReaderOpen");
+  }
+  ~OwnReader() { KDRVX_ReaderClose(reader); }
+  OwnReader(const OwnReader&) = delete;
+  OwnReader& operator=(const OwnReader&) = delete;
+  KDRVX_Reader* reader = nullptr;
+};
+
+// KDRVX_ReaderRead of the current kind in blocks against read() into the
+// same buffer; the reader reads on from where it stopped, as read() does.
+void readerReadCase(benchmark::State& state, uint32_t block, uint64_t batch) {
+  const Recording& recording = bigRecording();
+  const size_t bytes = static_cast<size_t>(block) * recording.recordSize();
+  std::vector<float> buffer(bytes / sizeof(float), 0.0f);
+  benchmark::DoNotOptimize(buffer.data());
+  OwnReader own(recording);
+  uint64_t position = 0;
+  PlainReader plain(recording, recording.records / 2);
+
+  const Side readerBlocks = [&](uint64_t count) {
+    if (position + count * block > recording.records) position = 0;
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) {
+      const auto first = static_cast<int64_t>(position);
+      if (KDRVX_ReaderRead(own.reader, first, block, buffer.data()) != block)
+        fail("KDRVX_ReaderRead");
+      position += block;
+    }
+    return secondsSince(start);
+  };
+  const Side plainReads = [&](uint64_t count) {
+    plain.reserve(count * block);
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) {
+      if (::read(plain.fd(), buffer.data(), bytes) != static_cast<ssize_t>(bytes)) fail("read()");
+      plain.position += block;
+    }
+    return secondsSince(start);
+  };
+  compare(state, batch, {readerBlocks, plainReads}, {static_cast<double>(bytes)});
+}
+
+// The DOS kind: KDRVX_ReaderRead in blocks against the read context's
+// one-by-one readers, called from C for the same number of records.
+void readerDosCase(benchmark::State& state, uint32_t block, uint64_t batch) {
+  constexpr uint32_t kDosChannels = 8;
+  static const Recording recording =
+      writeDosRecording("dos.rvx", kDosChannels, kSmallDataBytes / (4 * kDosChannels));
+  std::vector<float> buffer(size_t{block} * kDosChannels, 0.0f);
+  benchmark::DoNotOptimize(buffer.data());
+  OwnReader own(recording);
+  uint64_t position = 0;
+  LibraryReader library(recording);
+
+  const Side readerBlocks = [&](uint64_t count) {
+    if (position + count * block > recording.records) position = 0;
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) {
+      const auto first = static_cast<int64_t>(position);
+      if (KDRVX_ReaderRead(own.reader, first, block, buffer.data()) != block)
+        fail("KDRVX_ReaderRead of the DOS kind");
+      position += block;
+    }
+    return secondsSince(start);
+  };
+  const Side oneByOne = [&](uint64_t count) {
+    library.reserve(count * block + 1);
+    library.startRecordByRecord(buffer.data());
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) {
+      float* record = buffer.data();
+      for (uint32_t r = 0; r < block; ++r, record += kDosChannels)
+        if (KDRVX_ReadNextRecord(record) != 0) fail("KDRVX_ReadNextRecord of the DOS kind");
+    }
+    const double taken = secondsSince(start);
+    library.position += count * block;
+    return taken;
+  };
+  const double bytes = static_cast<double>(block) * kDosChannels * sizeof(float);
+  compare(state, batch, {readerBlocks, oneByOne}, {bytes});
+}
+
 void openCloseCase(benchmark::State& state, uint64_t batch) {
   static const Recording recording = writeRecording("open.rvx", kBigChannels, 1000);
   std::vector<unsigned char> header(kHeaderRead);
@@ -246,6 +334,20 @@ void registerReadCases() {
     registerCase("ReadNextRecord/channels:" + std::to_string(channels), info,
                  [channels](benchmark::State& state) { readNextRecordCase(state, channels, 4096); });
   }
+  CaseInfo reader;
+  reader.library = "KDRVX_ReaderRead, 4096 x 48 channels";
+  reader.baselines = {"read() into the same buffer"};
+  reader.measure = Measure::Throughput;
+  reader.goal = readGoal;
+  registerCase("ReaderRead/block:4096", reader,
+               [](benchmark::State& state) { readerReadCase(state, 4096, 8); });
+  CaseInfo dos;
+  dos.library = "KDRVX_ReaderRead of the DOS kind, 4096 x 8 channels";
+  dos.baselines = {"KDRVX_ReadNextRecord per record"};
+  dos.measure = Measure::Throughput;
+  dos.goal = {Goal::AtLeast, 10.0};
+  registerCase("ReaderRead/dos", dos,
+               [](benchmark::State& state) { readerDosCase(state, 4096, 4); });
   CaseInfo open;
   open.library = "KDRVX_OpenRead + KDRVX_CloseRead, 48 channels";
   open.baselines = {"open() + read() of 68700 bytes + close()",

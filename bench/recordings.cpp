@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "format/layout.h"
+#include "format/raw_layouts.h"
 
 namespace kdrvx::bench {
 namespace {
@@ -117,6 +118,47 @@ Recording writeRecording(const std::string& name, uint32_t channels, uint64_t re
     const uint64_t count = std::min(perChunk, records - first);
     for (uint64_t r = 0; r < count; ++r)
       for (uint32_t k = 0; k < channels; ++k) chunk[r * channels + k] = sampleValue(k, first + r);
+    writeAll(fd, chunk.data(), count * recording.recordSize(), recording.path);
+  }
+  check(::fsync(fd) == 0, "flushing " + recording.path.string());
+  ::close(fd);
+  return recording;
+}
+
+Recording writeDosRecording(const std::string& name, uint32_t channels, uint64_t records) {
+  namespace dosQ = format::raw::dosQ;
+  constexpr uint16_t kDecimals = 2;
+  Recording recording;
+  recording.path = scratchDir() / name;
+  recording.widePath = libraryPath(recording.path);
+  recording.channels = channels;
+  recording.records = records;
+  recording.dataOffset = dosQ::kUsed;
+
+  std::vector<uint8_t> header(dosQ::kUsed, 0);
+  const auto put = [&](uint32_t at, uint64_t value, uint32_t bytes) {
+    for (uint32_t i = 0; i < bytes; ++i) header[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  };
+  put(4, 'Q', 1);  // the version byte of kind Q
+  put(dosQ::kDataOffset.offset, dosQ::kUsed, 2);
+  put(dosQ::kNoRecords.offset, records, 4);
+  put(dosQ::kNoChannels.offset, channels, 1);
+
+  const int fd = ::open(recording.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  check(fd >= 0, "creating " + recording.path.string());
+  writeAll(fd, header.data(), header.size(), recording.path);
+  const uint64_t perChunk = std::max<uint64_t>(1, (1u << 20) / recording.recordSize());
+  std::vector<uint8_t> chunk(perChunk * recording.recordSize());
+  for (uint64_t first = 0; first < records; first += perChunk) {
+    const uint64_t count = std::min(perChunk, records - first);
+    uint8_t* entry = chunk.data();
+    for (uint64_t r = 0; r < count; ++r)
+      for (uint32_t k = 0; k < channels; ++k, entry += 4) {
+        const auto mantissa = static_cast<int16_t>(sampleValue(k, first + r) * 100.0f);
+        const auto bits = static_cast<uint16_t>(mantissa);
+        entry[0] = static_cast<uint8_t>(bits), entry[1] = static_cast<uint8_t>(bits >> 8);
+        entry[2] = static_cast<uint8_t>(kDecimals), entry[3] = 0;
+      }
     writeAll(fd, chunk.data(), count * recording.recordSize(), recording.path);
   }
   check(::fsync(fd) == 0, "flushing " + recording.path.string());

@@ -43,6 +43,10 @@ struct Recording {
 // disturbs the measurements; it stays in the page cache.
 Recording writeRecording(const std::string& name, uint32_t channels, uint64_t records);
 
+// Writes a recording of the DOS decimal kind (a DOS 5.0/5.1 kind Q header):
+// `channels` channels of sampleValue() as mantissas with two decimals.
+Recording writeDosRecording(const std::string& name, uint32_t channels, uint64_t records);
+
 // A file descriptor for the baselines, closed on destruction.
 class PlainFile {
  public:

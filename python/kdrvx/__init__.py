@@ -15,12 +15,13 @@ that holds it), then beside this package, then on the system's library path.
                       scan_interval_us=1000) as writer:
         writer.append([[1.0, 20.5], [1.1, 20.6]])
 
-One context of each kind per process: the library holds a single read, a
-single create and a single modify context for the whole process, with no
-handles. So only one Recording and one Writer can be open at a time; opening
-a second raises RvxError until the first is closed. All calls into the
-library are serialised by one lock (``kdrvx.LOCK``), so the package can be
-used from several threads.
+Any number of Recordings may be open at once: each holds a reader of its
+own in the library, and reads of different Recordings run in parallel from
+several threads. Writing goes through the library's single create and modify
+contexts: only one Writer can be open at a time, and opening a second raises
+RvxError until the first is closed. Calls into those contexts are serialised
+by one lock (``kdrvx.LOCK``), so the package can be used from several
+threads.
 """
 
 from ._library import LOCK

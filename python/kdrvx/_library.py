@@ -2,12 +2,14 @@
 errors with their system reason and the UTF-16 text conversion at the
 interface.
 
-The library keeps all its state module-wide (one read, one create and one
+The library keeps its contexts module-wide (one read, one create and one
 modify context, the last error) and takes no lock of its own. Every call
-from this package goes through ``call()`` under ``LOCK``, a re-entrant lock
-that the higher layers also hold across sequences of calls that belong
-together (opening a file and taking its header, reading a block of records),
-so that threads cannot interleave them.
+into those goes through ``call()`` under ``LOCK``, a re-entrant lock that
+the higher layers also hold across sequences of calls that belong together
+(creating a file and defining its channels), so that threads cannot
+interleave them. Independent readers (``KDRVX_Reader...``) share nothing
+with those contexts or with each other: they are called without ``LOCK``
+through ``reader_function()``, each reader by one thread at a time.
 
 The library tells the operating system's error of a failed open or write
 only in its error trace ("KDrvxLibrary: Error 0x%08X"). The binding is the
@@ -76,6 +78,65 @@ KDRVX_RECORD_KIND_SPARSE = 2
 # KDRVX_TraceSink: receives each trace line and the host's context pointer.
 _TRACE_SINK = CFUNCTYPE(None, _TEXT, c_void_p)
 
+
+class KDRVX_RecordingInfo(ctypes.Structure):
+    """What a reader reports of its recording: the fields of kdrvx.h."""
+
+    _fields_ = [
+        ("size", c_uint32),
+        ("version", c_uint32),
+        ("noRecords", c_uint32),
+        ("noChannels", c_uint32),
+        ("noTriggerRecord", c_uint32),
+        ("flagStatistics", c_uint32),
+        ("scanRate", c_int64),
+        ("dataOffset", c_uint64),
+        ("recordSize", c_uint32),
+        ("recordKind", c_uint32),
+        ("anyMultiChannel", c_int32),
+        ("original", c_uint8),
+        ("reserved", c_uint8 * 3),
+        ("date", c_uint16 * KDRVX_DATE_CAPACITY),
+        ("time", c_uint16 * KDRVX_TIME_CAPACITY),
+        ("comment", c_uint16 * KDRVX_COMMENT_CAPACITY),
+        ("company", c_uint16 * KDRVX_COMPANY_CAPACITY),
+        ("instrument", c_uint16 * KDRVX_INSTRUMENT_CAPACITY),
+        ("snrInstrument", c_uint16 * KDRVX_SNR_INSTRUMENT_CAPACITY),
+        ("nameMeasurement", c_uint16 * KDRVX_NAME_MEASUREMENT_CAPACITY),
+        ("triggerSetting", c_uint16 * KDRVX_TRIGGER_SETTING_CAPACITY),
+    ]
+
+
+class KDRVX_ChannelInfo(ctypes.Structure):
+    """What a reader reports of one channel: the fields of kdrvx.h."""
+
+    _fields_ = [
+        ("size", c_uint32),
+        ("indRate", c_uint32),
+        ("minValue", c_float),
+        ("maxValue", c_float),
+        ("meanValue", c_float),
+        ("rmsValue", c_float),
+        ("sdevValue", c_float),
+        ("multiChannelBits", c_int32),
+        ("isds", c_int32),
+        ("linearisation", c_int32),
+        ("multiChannel", c_int32),
+        ("variable", c_uint16 * KDRVX_CHANNEL_VARIABLE_CAPACITY),
+        ("unit", c_uint16 * KDRVX_CHANNEL_UNIT_CAPACITY),
+        ("name", c_uint16 * KDRVX_CHANNEL_NAME_CAPACITY),
+        ("number", c_uint16 * KDRVX_CHANNEL_NUMBER_CAPACITY),
+        ("signalType", c_uint16 * KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY),
+        ("zeroPoint", c_uint16 * KDRVX_CHANNEL_ZERO_POINT_CAPACITY),
+        ("calParameter", c_uint16 * KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY),
+        ("filter", c_uint16 * KDRVX_CHANNEL_FILTER_CAPACITY),
+        ("lintab", c_uint16 * KDRVX_CHANNEL_LINTAB_CAPACITY),
+    ]
+
+
+# A KDRVX_Reader is opaque: its address is all the binding holds.
+_READER = c_void_p
+
 _SIGNATURES = {
     # the library as a whole
     "KDRVX_SetDebugMask": (c_uint32, [c_int16]),
@@ -128,6 +189,12 @@ _SIGNATURES = {
     "KDRVX_ReadNextRecord": (c_uint32, [c_void_p]),
     "KDRVX_ReadRecords": (c_int64, [c_int64, c_uint32, c_void_p]),
     "KDRVX_GetDataLayout": (c_uint32, [POINTER(c_uint64), POINTER(c_uint32), POINTER(c_uint32)]),
+    # independent readers
+    "KDRVX_ReaderOpen": (c_uint32, [_TEXT, POINTER(_READER)]),
+    "KDRVX_ReaderInfo": (c_uint32, [_READER, POINTER(KDRVX_RecordingInfo)]),
+    "KDRVX_ReaderChannel": (c_uint32, [_READER, c_int16, POINTER(KDRVX_ChannelInfo)]),
+    "KDRVX_ReaderRead": (c_int64, [_READER, c_int64, c_uint32, c_void_p]),
+    "KDRVX_ReaderClose": (_VOID, [_READER]),
     # creating
     "KDRVX_CreateExt": (c_uint32, [_TEXT, c_uint8, c_uint8, c_uint8, c_int32]),
     "KDRVX_Create": (c_uint32, [_TEXT, c_uint8, c_uint8]),
@@ -315,6 +382,12 @@ def function(name: str):
         return loaded.functions[name]
     except KeyError:
         raise LibraryNotFoundError("%s does not export %s" % (loaded.path, name)) from None
+
+
+def reader_function(name: str):
+    """A reader function of the library, to be called without LOCK: readers
+    share no state, and ctypes lets other threads run during the call."""
+    return function(name)
 
 
 def call(name: str, *arguments):

@@ -6,6 +6,7 @@ import ctypes
 import datetime as _datetime
 import operator
 import os
+import threading
 import warnings
 import weakref
 from dataclasses import dataclass
@@ -14,26 +15,21 @@ from typing import Iterable, List, Optional, Sequence, Union
 import numpy as np
 
 from . import _library as lib
-from ._library import LOCK, call, check, from_utf16, path_text, text_buffer, to_utf16
-from .errors import ERR_RVX_INVALID_HEADER, ERR_RVX_STILL_OPEN_READ, RvxWarning
+from ._library import LOCK, call, from_utf16, path_text, reader_function, to_utf16
+from .errors import ERR_RVX_INVALID_HEADER, ERR_RVX_OPEN_READ, ERR_RVX_SHARING_VIOLATION, RvxWarning
 
-# Results of the single-record readers.
-_WHOLE_RECORD = 0
-_INCOMPLETE_RECORD = 1
-_END_MARK = 2
-
-# Blocks of the current record kind are read straight into the result in
-# pieces of at most this many bytes (the library takes the byte count of a
-# block in 32 bits).
+# Records are read straight into the result in blocks of at most this many
+# bytes.
 _BLOCK_BYTES = 8 << 20
-# The kinds the library converts are read in pieces of this many records.
+# Records of the sparse kind, whose end only the reading finds, are read in
+# pieces of this many.
 _CONVERTED_RECORDS = 4096
 # Times of records are computed in pieces of this many (256 KiB).
 _TIME_PIECE = 1 << 15
 
 # Record kinds as the library reads them.
-CURRENT = "current"  # 32-bit floats, read in blocks
-DOS = "dos"  # 16-bit mantissa and decimal count per value, converted per record
+CURRENT = "current"  # 32-bit floats
+DOS = "dos"  # 16-bit mantissa and decimal count per value, converted by the library
 SPARSE = "sparse"  # WIN 2.x records holding only the channels sampled in them
 
 _KINDS = {
@@ -126,24 +122,12 @@ class Channel:
 
 ChannelSelector = Union[int, str]
 
-# The one Recording that holds the library's read context, if any.
-_holder: Optional[weakref.ReferenceType] = None
+# Every Recording not yet closed, for the tests' check that none is left open.
+_open_recordings: "weakref.WeakSet[Recording]" = weakref.WeakSet()
 
 
-# A text buffer holds one unit more than the field it is filled from: a field
-# of a damaged file may lack its terminator, and the library then delivers
-# all of it when there is room.
-
-def _header_text(name: str, capacity: int) -> str:
-    buffer = text_buffer(capacity + 1)
-    check(name, buffer, len(buffer))
-    return from_utf16(buffer)
-
-
-def _channel_text(name: str, index: int, capacity: int) -> str:
-    buffer = text_buffer(capacity + 1)
-    check(name, buffer, index, len(buffer))
-    return from_utf16(buffer)
+def _text(field) -> str:
+    return from_utf16(field)
 
 
 def _start(date_text: str, time_text: str) -> Optional[_datetime.datetime]:
@@ -155,75 +139,76 @@ def _start(date_text: str, time_text: str) -> Optional[_datetime.datetime]:
         return None
 
 
-def _read_header() -> Header:
-    original = ctypes.c_uint8()
-    check("KDRVX_CheckOriginalFlag", ctypes.byref(original))
-    date = text_buffer(lib.KDRVX_DATE_CAPACITY)
-    check("KDRVX_GetDate", date)
-    clock = text_buffer(lib.KDRVX_TIME_CAPACITY)
-    check("KDRVX_GetTime", clock)
-    date_text, time_text = from_utf16(date), from_utf16(clock)
+def _header_of(info) -> Header:
+    date_text, time_text = _text(info.date), _text(info.time)
     return Header(
-        version=call("KDRVX_GetVersion"),
-        original=bool(original.value),
+        version=info.version,
+        original=bool(info.original),
         start=_start(date_text, time_text),
         start_has_seconds=time_text.count(":") == 2,
         date_text=date_text,
         time_text=time_text,
-        scan_interval_us=call("KDRVX_GetScanRate"),
-        record_count=call("KDRVX_GetNoRecords"),
-        trigger_record=call("KDRVX_GetNoTriggerRecord"),
-        statistics=call("KDRVX_GetFlagStatistics"),
-        comment=_header_text("KDRVX_GetComment", lib.KDRVX_COMMENT_CAPACITY),
-        company=_header_text("KDRVX_GetCompany", lib.KDRVX_COMPANY_CAPACITY),
-        instrument=_header_text("KDRVX_GetInstrument", lib.KDRVX_INSTRUMENT_CAPACITY),
-        serial_number=_header_text("KDRVX_GetSnrInstrument", lib.KDRVX_SNR_INSTRUMENT_CAPACITY),
-        measurement_name=_header_text("KDRVX_GetNameMeasurement", lib.KDRVX_NAME_MEASUREMENT_CAPACITY),
-        trigger_setting=_header_text("KDRVX_GetTriggerSetting", lib.KDRVX_TRIGGER_SETTING_CAPACITY),
+        scan_interval_us=info.scanRate,
+        record_count=info.noRecords,
+        trigger_record=info.noTriggerRecord,
+        statistics=info.flagStatistics,
+        comment=_text(info.comment),
+        company=_text(info.company),
+        instrument=_text(info.instrument),
+        serial_number=_text(info.snrInstrument),
+        measurement_name=_text(info.nameMeasurement),
+        trigger_setting=_text(info.triggerSetting),
     )
 
 
-def _read_channel(index: int, statistics: int) -> Channel:
-    # The variable comes without a terminator: the buffer's last unit stays 0.
-    variable = text_buffer(lib.KDRVX_CHANNEL_VARIABLE_CAPACITY)
-    check("KDRVX_GetChannelVariable", variable, index, len(variable) - 1)
-    bits = call("KDRVX_GetNumberMultiChannelBits", index)
+def _channel_of(index: int, info, statistics: int) -> Channel:
+    bits = info.multiChannelBits
     extremes_valid = statistics in (1, 3) and not bits
     means_valid = statistics == 3 and not bits
     return Channel(
         index=index,
-        variable=from_utf16(variable),
-        unit=_channel_text("KDRVX_GetChannelUnit", index, lib.KDRVX_CHANNEL_UNIT_CAPACITY),
-        name=_channel_text("KDRVX_GetChannelName", index, lib.KDRVX_CHANNEL_NAME_CAPACITY),
-        number=_channel_text("KDRVX_GetChannelNumber", index, lib.KDRVX_CHANNEL_NUMBER_CAPACITY),
-        signal_type=_channel_text("KDRVX_GetChannelSignalType", index,
-                                  lib.KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY),
-        range=_channel_text("KDRVX_GetChannelCalParameter", index,
-                            lib.KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY),
-        zero_point=_channel_text("KDRVX_GetChannelZeroPoint", index,
-                                 lib.KDRVX_CHANNEL_ZERO_POINT_CAPACITY),
-        filter=_channel_text("KDRVX_GetChannelFilter", index, lib.KDRVX_CHANNEL_FILTER_CAPACITY),
-        linearisation_table=_channel_text("KDRVX_GetChannelLintab", index,
-                                          lib.KDRVX_CHANNEL_LINTAB_CAPACITY),
-        individual_rate=call("KDRVX_GetChannelIndRate", index),
-        isds=bool(call("KDRVX_IsChannelISDS", index)),
-        linearisation=bool(call("KDRVX_IsChannelLinearisation", index)),
+        variable=_text(info.variable),
+        unit=_text(info.unit),
+        name=_text(info.name),
+        number=_text(info.number),
+        signal_type=_text(info.signalType),
+        range=_text(info.calParameter),
+        zero_point=_text(info.zeroPoint),
+        filter=_text(info.filter),
+        linearisation_table=_text(info.lintab),
+        individual_rate=info.indRate,
+        isds=bool(info.isds),
+        linearisation=bool(info.linearisation),
         multichannel_bits=bits,
-        minimum=call("KDRVX_GetChannelMinValue", index) if extremes_valid else None,
-        maximum=call("KDRVX_GetChannelMaxValue", index) if extremes_valid else None,
-        mean=call("KDRVX_GetChannelMeanValue", index) if means_valid else None,
-        rms=call("KDRVX_GetChannelRMSValue", index) if means_valid else None,
+        minimum=info.minValue if extremes_valid else None,
+        maximum=info.maxValue if extremes_valid else None,
+        mean=info.meanValue if means_valid else None,
+        rms=info.rmsValue if means_valid else None,
     )
 
 
-def _data_layout():
-    """The record kind, data offset and record size of the open file."""
-    offset, size, kind = ctypes.c_uint64(), ctypes.c_uint32(), ctypes.c_uint32()
-    check("KDRVX_GetDataLayout", ctypes.byref(offset), ctypes.byref(size), ctypes.byref(kind))
-    if kind.value not in _KINDS:
+def _kind_of(info) -> str:
+    if info.recordKind not in _KINDS:
         raise RuntimeError("the library at %s stores records of kind %d, which this binding "
-                           "does not read" % (lib.library().path, kind.value))
-    return _KINDS[kind.value], offset.value, size.value
+                           "does not read" % (lib.library().path, info.recordKind))
+    return _KINDS[info.recordKind]
+
+
+def _open_error(status: int, path: str):
+    """The exception for a failed open. A reader reports only the status; the
+    system's reason for a file the system refused is what the read context
+    traces when it opens the same path (which fails alike, or is closed
+    again at once)."""
+    reason = None
+    if status == ERR_RVX_SHARING_VIOLATION:
+        reason = "in use by another program"
+    elif status == ERR_RVX_OPEN_READ:
+        with LOCK:
+            if call("KDRVX_OpenRead", to_utf16(path)) == 0:
+                call("KDRVX_CloseRead")
+            else:
+                reason = lib.system_reason(path)
+    return lib.RvxError(status, lib.library().text_of(status), "KDRVX_ReaderOpen", path, reason)
 
 
 def _refuse_cut_header(path: str, data_offset: int) -> None:
@@ -269,19 +254,19 @@ def _count(count) -> Optional[int]:
 class Recording:
     """An RVX file open for reading; create it with ``kdrvx.open(path)``.
 
-    The library has a single read context for the whole process, so only one
-    Recording can be open at a time: opening a second one raises RvxError
-    (ERR_RVX_STILL_OPEN_READ) until the first is closed. Use it as a context
-    manager, or call ``close()``.
+    Each Recording holds a reader of its own in the library, so any number
+    can be open at once, the same file several times too. Use it as a
+    context manager, or call ``close()``.
 
     ``header`` and ``channels`` are taken when the file is opened. Records
-    are read with ``read()``; the library reads sequentially, so reading on
-    from where the previous read ended is cheapest, a later start skips the
-    records before it, and an earlier start opens the file again.
+    are read with ``read()`` in blocks, from any record and in any order,
+    every record kind alike. Recordings can be read from several threads:
+    the reads of one Recording take turns, those of different Recordings
+    run at the same time.
     """
 
-    def __init__(self, path: str, header: Header, channels: Sequence[Channel], kind: str,
-                 data_offset: int, record_size: int):
+    def __init__(self, path: str, reader: int, header: Header, channels: Sequence[Channel],
+                 kind: str, data_offset: int, record_size: int):
         self.path = path
         self.header = header
         self.channels = tuple(channels)
@@ -291,27 +276,23 @@ class Recording:
         by record)."""
         self._data_offset = data_offset  # where the first record starts in the file
         self._record_size = record_size  # bytes of one stored record
-        self._open = True
-        self._position: Optional[int] = 0  # records consumed; None: unknown
-        self._end: Optional[int] = None  # record number at which the data ended
-        self._record = np.zeros(len(self.channels), dtype=np.float32)
+        self._reader = reader  # the library's reader; 0 once closed
+        self._lock = threading.Lock()  # one thread at a time uses the reader
+        _open_recordings.add(self)
 
     # Life cycle -----------------------------------------------------------
 
     @property
     def closed(self) -> bool:
-        return not self._open
+        return not self._reader
 
     def close(self) -> None:
-        """Closes the file and frees the library's read context."""
-        global _holder
-        with LOCK:
-            if not self._open:
-                return
-            self._open = False
-            if _holder is not None and _holder() is self:
-                _holder = None
-            check("KDRVX_CloseRead")
+        """Closes the file and frees the library's reader."""
+        with self._lock:
+            reader, self._reader = self._reader, 0
+            if reader:
+                reader_function("KDRVX_ReaderClose")(reader)
+                _open_recordings.discard(self)
 
     def __enter__(self) -> "Recording":
         return self
@@ -405,7 +386,7 @@ class Recording:
         columns = self._columns(channels)
         start, count = _first(start), _count(count)
         width = len(self.channels) if columns is None else len(columns)
-        with LOCK:
+        with self._lock:
             self._check_open()
             limit = self._record_limit()
             if mmap:
@@ -433,7 +414,7 @@ class Recording:
         """Time in seconds from the start of the recording of each record that
         ``read`` delivers for the same arguments."""
         start, count = _first(start), _count(count)
-        with LOCK:
+        with self._lock:
             self._check_open()
             limit = self._record_limit()
             rows = self._window(start, count, all_records, limit)
@@ -479,10 +460,10 @@ class Recording:
                          allow_duplicates=True)
         return frame
 
-    # Reading machinery (called with LOCK held) ----------------------------
+    # Reading machinery (called with the Recording's lock held) -------------
 
     def _check_open(self) -> None:
-        if not self._open:
+        if not self._reader:
             raise ValueError("the recording %s is closed" % self.path)
 
     def _times_of(self, start: int, rows: int) -> np.ndarray:
@@ -500,12 +481,12 @@ class Recording:
     def _rows(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
               width: int, columns: Optional[List[int]]) -> np.ndarray:
         wanted = self._window(start, count, all_records, limit)
-        if wanted == 0 or not self._seek(start):
+        if wanted == 0 or not self.channels:
             return np.empty((0, width), dtype=np.float32)
-        if self.record_kind != CURRENT:
-            return self._read_converted_pieces(wanted, width, columns)
+        if wanted is None:
+            return self._read_pieces(start, width, columns)
         result = np.empty((wanted, width), dtype=np.float32)
-        rows = self._read_blocks(result, columns)
+        rows = self._read_blocks(result, start, columns)
         return result if rows == wanted else result[:rows].copy()
 
     def _mapped(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
@@ -514,8 +495,8 @@ class Recording:
         from the file."""
         picked = _one_slice(columns)
         if self.record_kind != CURRENT:
-            raise ValueError("%s stores its records in the %s kind, which the library converts "
-                             "record by record; only records of 32-bit floats can be mapped: "
+            raise ValueError("%s stores its records in the %s kind, which the library converts; "
+                             "only records of 32-bit floats can be mapped: "
                              "read them without mmap" % (self.path, self.record_kind))
         claimed = self.header.record_count
         if limit is not None and limit < claimed:
@@ -580,45 +561,14 @@ class Recording:
             return None
         return max(0, size - self._data_offset) // self._record_size
 
-    def _reopen(self) -> None:
-        """Opens the file again, so that reading starts at its first record."""
-        check("KDRVX_CloseRead")
-        status = call("KDRVX_OpenRead", to_utf16(self.path))
-        if status != 0:
-            global _holder
-            self._open = False
-            _holder = None
-            raise lib.error(status, "KDRVX_OpenRead", "opening %s again to read from an earlier "
-                            "record" % self.path, path=self.path)
-        self._position = 0
-        self._end = None
-        self._record[:] = 0
-
-    def _seek(self, start: int) -> bool:
-        """Positions the reading at record `start`; False when the data end before it."""
-        if self._position is None or start < self._position:
-            self._reopen()
-        while self._position < start:
-            if self._end is not None:
-                return False
-            skip = start - self._position
-            if self.record_kind == CURRENT:
-                scratch = np.empty((min(skip, self._block_records()), len(self.channels)), dtype=np.float32)
-                if self._read_blocks(scratch, None) < len(scratch):
-                    return False
-            else:
-                skipped = np.empty((min(skip, _CONVERTED_RECORDS), len(self.channels)), np.float32)
-                self._read_converted(skipped, None)
-        return True
-
     def _block_records(self) -> int:
-        return max(1, _BLOCK_BYTES // max(1, self._record_size))
+        return max(1, _BLOCK_BYTES // (4 * max(1, len(self.channels))))
 
-    def _read_blocks(self, result: np.ndarray, columns: Optional[List[int]]) -> int:
-        """Fills `result` from the current kind; returns the rows filled."""
-        if self._record_size == 0:
-            return 0
-        record_bytes = self._record_size  # one float per channel: a row of `result`
+    def _read_blocks(self, result: np.ndarray, start: int, columns: Optional[List[int]]) -> int:
+        """Fills `result` with the records from `start` on, converted by the
+        library; returns the rows filled, fewer where the data end."""
+        read = reader_function("KDRVX_ReaderRead")
+        row_bytes = 4 * len(self.channels)
         block = self._block_records()
         if columns is not None:
             scratch = np.empty((min(block, len(result)), len(self.channels)), dtype=np.float32)
@@ -626,96 +576,62 @@ class Recording:
         while rows < len(result):
             wanted = min(block, len(result) - rows)
             if columns is None:
-                target = result.ctypes.data + rows * record_bytes
+                target = result.ctypes.data + rows * row_bytes
             else:
                 target = scratch.ctypes.data
-            got = call("KDRVX_ReadRecords", self._position, wanted, target)
+            got = read(self._reader, start + rows, wanted, target)
             if got < 0:
-                raise lib.error(got, "KDRVX_ReadRecords")
+                raise lib.error(got & 0xFFFFFFFF, "KDRVX_ReaderRead")
             if columns is not None:
                 result[rows:rows + got] = scratch[:got, columns]
             rows += got
-            self._position += got
             if got < wanted:
-                # The end of the file; a partial record may have been read
-                # past, so the next read starts afresh.
-                self._position = None
                 break
         return rows
 
-    def _read_converted_pieces(self, wanted: Optional[int], width: int,
-                               columns: Optional[List[int]]) -> np.ndarray:
-        """Up to `wanted` records (None: all there are) of the DOS or sparse
-        kind, read in pieces, so that a record count that the file does not
-        hold costs no memory."""
+    def _read_pieces(self, start: int, width: int, columns: Optional[List[int]]) -> np.ndarray:
+        """Every record from `start` to the end of the data, read in pieces,
+        for the sparse kind, whose length only the reading finds."""
         pieces = []
-        while wanted is None or wanted > 0:
-            size = _CONVERTED_RECORDS if wanted is None else min(wanted, _CONVERTED_RECORDS)
-            piece = np.empty((size, width), dtype=np.float32)
-            rows = self._read_converted(piece, columns)
+        while True:
+            piece = np.empty((_CONVERTED_RECORDS, width), dtype=np.float32)
+            rows = self._read_blocks(piece, start, columns)
             pieces.append(piece[:rows])
-            if wanted is not None:
-                wanted -= rows
+            start += rows
             if rows < len(piece):
                 break
-        return np.concatenate(pieces) if pieces else np.empty((0, width), dtype=np.float32)
-
-    def _read_converted(self, result: np.ndarray, columns: Optional[List[int]]) -> int:
-        """Fills `result` record by record from the DOS or sparse kind."""
-        record = self._record
-        address = record.ctypes.data
-        rows = 0
-        while rows < len(result) and self._end is None:
-            reader = "KDRVX_ReadFirstRecord" if self._position == 0 else "KDRVX_ReadNextRecord"
-            answer = call(reader, address)
-            self._position += 1
-            if answer == _WHOLE_RECORD:
-                result[rows] = record if columns is None else record[columns]
-            elif answer == _INCOMPLETE_RECORD and self.record_kind == DOS \
-                    and self._position <= self.header.record_count:
-                result[rows] = np.nan  # a record the library cannot convert
-            elif answer in (_INCOMPLETE_RECORD, _END_MARK):
-                self._end = self._position - 1
-                break
-            else:
-                raise lib.error(answer, reader)
-            rows += 1
-        return rows
+        return np.concatenate(pieces)
 
 
 def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
     """Opens an RVX file of any layout for reading.
 
-    The library has one read context per process: while a Recording is open,
-    opening another raises RvxError with ERR_RVX_STILL_OPEN_READ. Close the
-    first (or use ``with kdrvx.open(path) as recording:``) before opening the
-    next.
+    Any number of files may be open at once, each in a Recording of its own.
     """
-    global _holder
     path = path_text(path)
-    with LOCK:
-        holder = _holder() if _holder is not None else None
-        if holder is not None and not holder.closed:
-            raise lib.error(
-                ERR_RVX_STILL_OPEN_READ, "KDRVX_OpenRead",
-                "the library has one read context per process and %s is open in it; "
-                "close that Recording before opening %s" % (holder.path, path))
-        status = call("KDRVX_OpenRead", to_utf16(path))
-        if status == ERR_RVX_STILL_OPEN_READ:
-            raise lib.error(status, "KDRVX_OpenRead",
-                            "the library has one read context per process, and another user of the "
-                            "library in this process holds it")
-        if status != 0:
-            raise lib.error(status, "KDRVX_OpenRead", path, path=path)
-        try:
-            header = _read_header()
-            count = call("KDRVX_GetNoChannels")
-            channels = [_read_channel(index, header.statistics) for index in range(count)]
-            kind, data_offset, record_size = _data_layout()
-            _refuse_cut_header(path, data_offset)
-        except BaseException:
-            call("KDRVX_CloseRead")
-            raise
-        recording = Recording(path, header, channels, kind, data_offset, record_size)
-        _holder = weakref.ref(recording)
-        return recording
+    reader = ctypes.c_void_p()
+    status = reader_function("KDRVX_ReaderOpen")(to_utf16(path), ctypes.byref(reader))
+    if status != 0:
+        raise _open_error(status, path)
+    try:
+        info = lib.KDRVX_RecordingInfo(size=ctypes.sizeof(lib.KDRVX_RecordingInfo))
+        _check_reader(reader_function("KDRVX_ReaderInfo")(reader, ctypes.byref(info)),
+                      "KDRVX_ReaderInfo")
+        header = _header_of(info)
+        channels = []
+        for index in range(info.noChannels):
+            described = lib.KDRVX_ChannelInfo(size=ctypes.sizeof(lib.KDRVX_ChannelInfo))
+            status = reader_function("KDRVX_ReaderChannel")(reader, index, ctypes.byref(described))
+            _check_reader(status, "KDRVX_ReaderChannel")
+            channels.append(_channel_of(index, described, header.statistics))
+        kind = _kind_of(info)
+        _refuse_cut_header(path, info.dataOffset)
+    except BaseException:
+        reader_function("KDRVX_ReaderClose")(reader)
+        raise
+    return Recording(path, reader.value, header, channels, kind, info.dataOffset, info.recordSize)
+
+
+def _check_reader(status: int, name: str) -> None:
+    if status != 0:
+        raise lib.error(status, name)

@@ -15,10 +15,13 @@ from kdrvx import reading, writing  # noqa: E402
 
 @pytest.fixture(autouse=True)
 def contexts_released():
-    """Every test leaves the library's read and create contexts free."""
+    """Every test closes its recordings and leaves the library's create context free."""
     yield
-    for module in (reading, writing):
-        holder = module._holder() if module._holder is not None else None
-        if holder is not None and not holder.closed:
-            holder.close()
-            pytest.fail("the test left %r open" % holder)
+    left = [recording for recording in list(reading._open_recordings) if not recording.closed]
+    holder = writing._holder() if writing._holder is not None else None
+    if holder is not None and not holder.closed:
+        left.append(holder)
+    for opened in left:
+        opened.close()
+    if left:
+        pytest.fail("the test left %r open" % left)

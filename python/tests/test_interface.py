@@ -39,17 +39,21 @@ def declared_type(declaration: str):
     """The ctypes type of a C type, or ("pointer", target) for a data pointer;
     a parameter's name is dropped."""
     words = re.sub(r"\bconst\b", " ", declaration.replace("*", " * ")).split()
-    pointer = "*" in words
+    pointers = words.count("*")
     words = [word for word in words if word != "*"]
     if len(words) == 2:
         words = words[:1]  # the parameter's name
     assert len(words) == 1, "cannot read the C type %r" % declaration
     name = words[0]
-    if not pointer:
+    if not pointers:
         if name in _SCALARS:
             return _SCALARS[name]
         return ("typedef", name)
-    return ("pointer", _SCALARS[name])
+    if name == "KDRVX_Reader":  # opaque: the binding holds its address
+        return ctypes.c_void_p if pointers == 1 else ctypes.POINTER(ctypes.c_void_p)
+    if name in _SCALARS:
+        return ("pointer", _SCALARS[name])
+    return ctypes.POINTER(getattr(_library, name))  # a struct of the header
 
 
 def header_functions() -> dict:
@@ -102,6 +106,28 @@ def test_every_function_of_the_header_has_its_prototype_in_the_binding():
     assert wrong == []
 
 
+_C_FIELD_TYPES = dict(_SCALARS, KDRVX_CHAR=ctypes.c_uint16)
+
+
+def test_the_structs_of_the_header_are_the_bindings_field_by_field():
+    text = header_text()
+    macros = header_macros()
+    structs = re.findall(r"typedef struct (KDRVX_\w+) \{(.*?)\} \1;", text, re.S)
+    assert [name for name, _ in structs] == ["KDRVX_RecordingInfo", "KDRVX_ChannelInfo"]
+    for name, body in structs:
+        declared = []
+        for type_name, field, count in re.findall(r"(\w+)\s+(\w+)(?:\[(\w+)\])?;", body):
+            field_type = _C_FIELD_TYPES[type_name]
+            if count:
+                field_type = field_type * (macros[count] if count in macros else int(count))
+            declared.append((field, field_type))
+        binding = getattr(_library, name)._fields_
+        assert [field for field, _ in binding] == [field for field, _ in declared]
+        for (field, ours), (_, theirs) in zip(binding, declared):
+            assert ctypes.sizeof(ours) == ctypes.sizeof(theirs) and \
+                getattr(ours, "_type_", ours) == getattr(theirs, "_type_", theirs), field
+
+
 def test_status_codes_capacities_and_record_kinds_are_those_of_the_header():
     macros = header_macros()
     statuses = {name[len("KDRVX_"):]: value for name, value in macros.items() if name.startswith("KDRVX_ERR_")}
@@ -111,5 +137,6 @@ def test_status_codes_capacities_and_record_kinds_are_those_of_the_header():
     others = {name: value for name, value in macros.items()
               if not name.startswith("KDRVX_ERR_") and not _UNUSED_MACROS.match(name)}
     assert "KDRVX_COMMENT_CAPACITY" in others and "KDRVX_RECORD_KIND_SPARSE" in others
-    binding = {name: value for name, value in vars(_library).items() if name.startswith("KDRVX_")}
+    binding = {name: value for name, value in vars(_library).items()
+               if name.startswith("KDRVX_") and isinstance(value, int)}
     assert binding == others

@@ -19,9 +19,9 @@ uint32_t getDataLayout(uint64_t* dataOffset, uint32_t* recordSize, uint32_t* kin
     trace::failure(KDRVX_ERR_RVX_NOT_OPEN_READ);
     return KDRVX_ERR_RVX_NOT_OPEN_READ;
   }
-  if (dataOffset != nullptr) *dataOffset = read.dataOffset;
-  if (recordSize != nullptr) *recordSize = static_cast<uint32_t>(read.recordSize);
-  if (kind != nullptr) *kind = static_cast<uint32_t>(format::recordKindOf(read.header));
+  if (dataOffset != nullptr) *dataOffset = read.recording.dataOffset;
+  if (recordSize != nullptr) *recordSize = static_cast<uint32_t>(read.recording.recordSize);
+  if (kind != nullptr) *kind = static_cast<uint32_t>(format::recordKindOf(read.recording.header));
   return KDRVX_OK;
 }
 

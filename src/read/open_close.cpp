@@ -1,179 +1,25 @@
-// Opening a file for reading and closing it again. Opening converts the
-// header into the current layout and, for files older than version 'a',
-// completes it from the summary file beside it, repairs an implausible date and
-// derives a missing record count.
-#include <algorithm>
-#include <cstring>
-#include <iterator>
-#include <memory>
-#include <new>
-
-#include "format/import.h"
-#include "format/summary_names.h"
-#include "format/summary_parser.h"
-#include "format/text.h"
+// Opening a file for reading into the read context and closing it again.
+// The open itself is the recording's (recording.cpp); the context traces its
+// outcome, records the version found and the last error, and shows the
+// header to the queries.
 #include "kdrvx/kdrvx.h"
 #include "library/failure.h"
 #include "library/state.h"
-#include "library/text.h"
 #include "library/trace.h"
 #include "read/read.h"
 #include "read/read_context.h"
 
 namespace kdrvx::read {
-namespace {
-
-using format::RVX_HEADER;
-
-constexpr uint32_t kSharingRetryPauseMs = 2000;
-
-constexpr uint8_t kNoHourOrMinute = 255;
-
-template <size_t N>
-void empty(char16_t (&field)[N]) {
-  std::memset(field, 0, sizeof field);
-}
-
-// Without a summary file the fields that only it supplies are empty.
-void emptySummaryFields(RVX_HEADER& header) {
-  empty(header.Company);
-  empty(header.Instrument);
-  empty(header.SnrInstrument);
-  empty(header.NameMeasurement);
-  empty(header.TriggerSetting);
-  for (uint32_t k = 0; k < channelCount(header); ++k) {
-    format::MGR_DEF& channel = header.Channel[k];
-    empty(channel.ChannelName);
-    empty(channel.ChannelNumber);
-    empty(channel.ChannelSignalType);
-    empty(channel.ChannelZeroPoint);
-    empty(channel.ChannelCalParameter);
-    empty(channel.ChannelFilter);
-    empty(channel.ChannelLintab);
-    channel.ISDS = 0;
-    channel.Linearisation = 0;
-  }
-}
-
-// The summary file's bytes as read, and its text as the parser takes it.
-struct SummaryBuffer {
-  unsigned char bytes[format::kSummaryReadLimit];
-  char16_t units[format::kSummaryReadLimit + 1];
-};
-
-// Turns the first `count` bytes into a zero-terminated UTF-16 text and
-// returns its length in units: UTF-16 little-endian when they start with the
-// byte-order mark FF FE (which stays in the text) or when the second byte is
-// 0; otherwise 8-bit text, each byte widened to one unit.
-uint32_t decodeSummaryText(SummaryBuffer& buffer, uint32_t count) {
-  const unsigned char* bytes = buffer.bytes;
-  const bool utf16 = count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || bytes[1] == 0);
-  const uint32_t units = utf16 ? count / 2 : count;  // an odd last byte is half a unit
-  if (utf16)
-    std::memcpy(buffer.units, bytes, units * sizeof(char16_t));
-  else
-    for (uint32_t i = 0; i < count; ++i) buffer.units[i] = bytes[i];
-  buffer.units[units] = 0;
-  return units;
-}
-
-// Reads the summary file beside `path` into the header's text fields, or empties
-// those fields when there is none to read.
-void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
-  // Without a name (a path too short or too long) there is no summary file, and
-  // the open goes on as if none existed.
-  char16_t name[format::kSummaryNameCapacity];
-  platform::File summary;
-  std::unique_ptr<SummaryBuffer> buffer;
-  if (format::readingSummaryName(path, name) &&
-      summary.open(name, platform::OpenMode::ReadExclusive))
-    buffer.reset(new (std::nothrow) SummaryBuffer);
-  if (!buffer) {
-    emptySummaryFields(header);
-    return;
-  }
-  // As much as the open found, so that no further read has to meet the end.
-  const int64_t length = summary.lengthAtOpen();
-  const uint32_t wanted = length >= 0 && length < format::kSummaryReadLimit
-                              ? static_cast<uint32_t>(length)
-                              : format::kSummaryReadLimit;
-  const uint32_t count = summary.read(buffer->bytes, wanted);
-  summary.close();
-  const uint32_t units = decodeSummaryText(*buffer, count);
-  format::readSummaryMetadata({buffer->units, units}, header);
-}
-
-bool datePlausible(const RVX_HEADER& header) {
-  return header.Day <= 31 && header.Month <= 12 && header.Year <= 2100 && header.Hour <= 23 &&
-         header.Minute <= 59;
-}
-
-// Replaces an implausible recording date by the file's modification time in
-// local time. When that time cannot be had (also when the file's status
-// cannot be read), the date is unknown: zeros, and 255 for hour and minute.
-void repairDate(platform::File& file, RVX_HEADER& header) {
-  if (datePlausible(header)) return;
-  platform::LocalTime time;
-  if (file.modificationTime(time)) {
-    header.Day = static_cast<uint8_t>(time.day);
-    header.Month = static_cast<uint8_t>(time.month);
-    header.Year = static_cast<uint16_t>(time.year);
-    header.Hour = static_cast<uint8_t>(time.hour);
-    header.Minute = static_cast<uint8_t>(time.minute);
-  } else {
-    header.Day = 0;
-    header.Month = 0;
-    header.Year = 0;
-    header.Hour = kNoHourOrMinute;
-    header.Minute = kNoHourOrMinute;
-  }
-}
-
-bool openShared(platform::File& file, const char16_t* path) {
-  constexpr platform::OpenMode kMode = platform::OpenMode::ReadSharedUnexamined;
-  if (file.open(path, kMode)) return true;
-  if (platform::lastError() != platform::kErrorSharingViolation) return false;
-  trace::lineIf(trace::kCalls, u"KDrvxLibrary: File in use, repeat access after 2 sec");
-  platform::sleepMilliseconds(kSharingRetryPauseMs);
-  return file.open(path, kMode);
-}
-
-// Whether the bytes read settle what the import needs to know of the file
-// without asking the system: a whole header buffer (a directory fails the
-// read, a pipe holds less) of any layout but the oldest, which counts its
-// records by the file's length.
-bool readSettlesImport(const RVX_HEADER& raw, uint32_t bytesRead) {
-  return bytesRead == sizeof raw && raw.LeadWord == 0;
-}
-
-// Whether the open needs the file's length after the import: a layout with a
-// summary file that stores no record count has it counted from the length
-// (the summary file may supply it, but only where the header has none).
-bool countNeedsLength(const RVX_HEADER& converted) {
-  return format::hasSummaryFile(converted.Version) && converted.NoRecords == 0;
-}
-
-// Fails the open of a file that is not a regular one (a directory, device or
-// pipe) or whose status cannot be read, as an open that examines the file
-// refuses it; what was read of it is not shown.
-uint32_t refuseUnexamined(ReadContext& read) {
-  const uint32_t error = platform::lastError();
-  read.file.close();
-  read.headerShown = false;
-  return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_READ, error);
-}
-
-}  // namespace
 
 ReadContext& context() {
   static ReadContext read;
   return read;
 }
 
-const RVX_HEADER& visibleHeader() {
-  static const RVX_HEADER kNoHeader{};
+const format::RVX_HEADER& visibleHeader() {
+  static const format::RVX_HEADER kNoHeader{};
   const ReadContext& read = context();
-  return read.headerShown ? read.header : kNoHeader;
+  return read.headerShown ? read.recording.header : kNoHeader;
 }
 
 uint32_t openRead(const char16_t* path) {
@@ -182,65 +28,19 @@ uint32_t openRead(const char16_t* path) {
   if (read.open) {
     return library::fail(KDRVX_ERR_RVX_STILL_OPEN_READ);
   }
-  if (!openShared(read.file, path)) {
-    const uint32_t error = platform::lastError();
-    return library::failWithSystemError(error == platform::kErrorSharingViolation
-                                            ? KDRVX_ERR_RVX_SHARING_VIOLATION
-                                            : KDRVX_ERR_RVX_OPEN_READ,
-                                        error);
+  const OpenOutcome outcome = openRecording(read.recording, path, RetryLine::Traced);
+  // A refused header stays visible to the queries, as it was read.
+  if (outcome.header != HeaderOutcome::Untouched)
+    read.headerShown = outcome.header == HeaderOutcome::Read;
+  if (outcome.imported) {
+    library::state().sourceVersion = read.recording.sourceVersion;
+    if (outcome.layout != nullptr) trace::lineIf(trace::kCalls, outcome.layout->traceLine);
   }
+  if (outcome.refusedBySystem)
+    return library::failWithSystemError(outcome.status, outcome.systemError);
+  if (outcome.status != KDRVX_OK) return library::setLastError(outcome.status);
 
-  // The header is read into the context's header itself, in one read. Behind the end
-  // of a shorter file the buffer is zero, so the import sees zeros there; the bytes
-  // read are not cleared first.
-  RVX_HEADER& header = read.header;
-  const uint32_t bytesRead = read.file.read(&header, sizeof header);
-  std::memset(reinterpret_cast<unsigned char*>(&header) + bytesRead, 0, sizeof header - bytesRead);
-  read.headerShown = true;
-
-  // A read that stopped short has met the end of the file, which is as long
-  // as what was read (or has grown since). The open did not ask what the
-  // path names; that, and the length of a longer file, is asked only where
-  // the bytes read leave it open or the import refuses them. So a device
-  // that delivers a whole header that the import accepts is read like a
-  // file; a directory, a pipe, an empty device or one of zeros is refused.
-  int64_t fileLength = bytesRead;
-  bool examined = false;
-  const auto examine = [&] {
-    int64_t length = 0;
-    examined = true;
-    if (!read.file.regularLength(length)) return false;
-    fileLength = std::max<int64_t>(length, bytesRead);
-    return true;
-  };
-  if (!readSettlesImport(header, bytesRead) && !examine()) return refuseUnexamined(read);
-
-  const format::ImportResult imported =
-      format::importHeader(header, static_cast<uint64_t>(fileLength));
-  if (!examined && (imported.status != 0 || countNeedsLength(header)) && !examine())
-    return refuseUnexamined(read);
-  library::state().sourceVersion = imported.sourceVersion;
-  if (imported.layout != nullptr) trace::lineIf(trace::kCalls, imported.layout->traceLine);
-  if (imported.status != 0) {
-    read.file.close();
-    return library::setLastError(imported.status);
-  }
-
-  read.recordSize = static_cast<int32_t>(format::recordSize(header.NoChannels));
-  read.dataOffset = static_cast<uint64_t>(imported.dataOffset);
-  // The read has left the file at its end or after the header's 68700
-  // bytes; a file of 48 channels has its first record right there.
-  if (imported.dataOffset != bytesRead) read.file.seekFromStart(imported.dataOffset);
   read.open = true;
-
-  if (format::hasSummaryFile(header.Version)) {
-    completeFromSummary(path, header);
-    repairDate(read.file, header);
-    if (header.NoRecords == 0)
-      header.NoRecords = format::recordsInFile(static_cast<uint64_t>(fileLength),
-                                               imported.dataOffset, read.recordSize);
-  }
-
   read.recordCounter = 0;
   return library::setLastError(KDRVX_OK);
 }
@@ -253,7 +53,7 @@ uint32_t closeRead() {
     trace::lineIf(trace::kErrors, u"KDrvxLibrary: ERR_RVX_NOT_OPEN");
     return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
   }
-  read.file.close();
+  read.recording.file.close();
   read.open = false;
   read.headerShown = false;
   return library::setLastError(KDRVX_OK);

@@ -20,6 +20,7 @@
 #include "library/state.h"
 #include "library/text.h"
 #include "library/trace.h"
+#include "read/header_values.h"
 #include "read/read.h"
 #include "read/read_context.h"
 
@@ -167,19 +168,11 @@ constexpr uint32_t kMicrosecondsPerMillisecond = 1000;
 
 }  // namespace
 
-uint32_t checkOriginalFlag(uint8_t* original) {
-  // Hosts match on this line as it has always been spelled: keep it verbatim.
-  trace::call(u"KDrvxLibrary: KDRVX_ChecvkOriginalFlag()");
-  if (!requireOpen(kNotOpen)) return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
-  if (original != nullptr)
-    *original = header().OriginalFlag != format::kNotOriginalRecording ? 1 : 0;
-  return library::setLastError(KDRVX_OK);
+uint8_t originalFlagOf(const RVX_HEADER& h) {
+  return h.OriginalFlag != format::kNotOriginalRecording ? 1 : 0;
 }
 
-uint32_t getDate(char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_GetDate()");
-  if (!requireOpen(kNotOpen)) return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
-  const RVX_HEADER& h = header();
+void writeDate(const RVX_HEADER& h, char16_t* text) {
   // Some writers stored the year with its bytes exchanged and 208 short.
   auto year = static_cast<int16_t>(h.Year);
   if (year > kLastPlainYear) {
@@ -187,17 +180,86 @@ uint32_t getDate(char16_t* text) {
     year = static_cast<int16_t>(static_cast<uint16_t>(swapped + kSwappedYearOffset));
   }
   formatToCaller(text, kDateCapacity, "%02d.%02d.%4d", h.Day, h.Month, year);
+}
+
+void writeTime(const RVX_HEADER& h, char16_t* text) {
+  if (h.Second == format::kNoSeconds)
+    formatToCaller(text, kTimeWithoutSecondsCapacity, "%02d:%02d", h.Hour, h.Minute);
+  else
+    formatToCaller(text, kTimeCapacity, "%02d:%02d:%02d", h.Hour, h.Minute, h.Second);
+}
+
+void writeVariable(const MGR_DEF& channel, char16_t* text, uint16_t capacity) {
+  if (text == nullptr) return;
+  char16_t raw[kRawVariableCapacity];
+  size_t length = rawVariable(channel, raw);
+  if (length > capacity) length = capacity;
+  // The result is written without a terminator and is never longer than
+  // the (cut) raw text.
+  size_t written = 0;
+  for (size_t i = 0; i < length;) {
+    if (!isUtf8Lead(raw[i])) {
+      text[written++] = raw[i++];
+    } else if (i + 1 < length) {
+      text[written++] = decodePair(raw[i], raw[i + 1]);
+      i += 2;
+    } else {
+      text[written++] = kUndecodable;
+      break;
+    }
+  }
+}
+
+uint32_t writeUnit(const MGR_DEF& channel, char16_t* text, uint16_t capacity) {
+  // A unit longer than the caller's capacity is refused, not cut.
+  if (fieldLength(channel.ChannelUnit) > capacity) return KDRVX_ERR_RVX_UNIT_LENGTH;
+  copyWithDegreeRule(text, capacity, channel.ChannelUnit);
+  return KDRVX_OK;
+}
+
+void writeLintab(const MGR_DEF& channel, char16_t* text, uint16_t capacity) {
+  copyWithDegreeRule(text, capacity, channel.ChannelLintab);
+}
+
+int64_t scanRateOf(const RVX_HEADER& h) {
+  const int64_t stored = h.ScanRate;
+  return (h.Flags & format::kScanRateInMicroseconds) ? stored
+                                                     : stored * kMicrosecondsPerMillisecond;
+}
+
+uint32_t triggerRecordOf(const RVX_HEADER& h) {
+  return h.NoTriggerRecord <= kMaxTriggerRecord ? h.NoTriggerRecord : 0;
+}
+
+int32_t multiChannelBitsOf(const MGR_DEF& channel) {
+  return static_cast<int8_t>(channel.MultiChannel);
+}
+
+bool anyMultiChannel(const RVX_HEADER& h) {
+  for (uint32_t k = 0; k < channelCount(h); ++k)
+    if (h.Channel[k].MultiChannel != 0) return true;
+  return false;
+}
+
+uint32_t checkOriginalFlag(uint8_t* original) {
+  // Hosts match on this line as it has always been spelled: keep it verbatim.
+  trace::call(u"KDrvxLibrary: KDRVX_ChecvkOriginalFlag()");
+  if (!requireOpen(kNotOpen)) return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
+  if (original != nullptr) *original = originalFlagOf(header());
+  return library::setLastError(KDRVX_OK);
+}
+
+uint32_t getDate(char16_t* text) {
+  trace::call(u"KDrvxLibrary: KDRVX_GetDate()");
+  if (!requireOpen(kNotOpen)) return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
+  writeDate(header(), text);
   return library::setLastError(KDRVX_OK);
 }
 
 uint32_t getTime(char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_GetTime()");
   if (!requireOpen(kNotOpenRead)) return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
-  const RVX_HEADER& h = header();
-  if (h.Second == format::kNoSeconds)
-    formatToCaller(text, kTimeWithoutSecondsCapacity, "%02d:%02d", h.Hour, h.Minute);
-  else
-    formatToCaller(text, kTimeCapacity, "%02d:%02d:%02d", h.Hour, h.Minute, h.Second);
+  writeTime(header(), text);
   return library::setLastError(KDRVX_OK);
 }
 
@@ -237,25 +299,7 @@ uint32_t getChannelVariable(char16_t* text, int16_t channel, uint16_t capacity) 
   trace::call(u"KDrvxLibrary: KDRVX_GetChannelVariable()");
   if (!requireOpen(kNotOpenRead)) return library::setLastError(KDRVX_ERR_RVX_NOT_OPEN_READ);
   const MGR_DEF* record = recordAt(channel);
-  if (record == nullptr || text == nullptr) return library::setLastError(KDRVX_OK);
-
-  char16_t raw[kRawVariableCapacity];
-  size_t length = rawVariable(*record, raw);
-  if (length > capacity) length = capacity;
-  // The result is written without a terminator and is never longer than
-  // the (cut) raw text.
-  size_t written = 0;
-  for (size_t i = 0; i < length;) {
-    if (!isUtf8Lead(raw[i])) {
-      text[written++] = raw[i++];
-    } else if (i + 1 < length) {
-      text[written++] = decodePair(raw[i], raw[i + 1]);
-      i += 2;
-    } else {
-      text[written++] = kUndecodable;
-      break;
-    }
-  }
+  if (record != nullptr) writeVariable(*record, text, capacity);
   return library::setLastError(KDRVX_OK);
 }
 
@@ -266,11 +310,7 @@ uint32_t getChannelUnit(char16_t* text, int16_t channel, uint16_t capacity) {
     copyToCaller(text, capacity, u"");
     return library::setLastError(KDRVX_OK);
   }
-  // A unit longer than the caller's capacity is refused, not cut.
-  if (fieldLength(record->ChannelUnit) > capacity)
-    return library::setLastError(KDRVX_ERR_RVX_UNIT_LENGTH);
-  copyWithDegreeRule(text, capacity, record->ChannelUnit);
-  return library::setLastError(KDRVX_OK);
+  return library::setLastError(writeUnit(*record, text, capacity));
 }
 
 uint32_t getChannelName(char16_t* text, int16_t channel, uint16_t capacity) {
@@ -308,7 +348,7 @@ uint32_t getChannelLintab(char16_t* text, int16_t channel, uint16_t capacity) {
   trace::call(u"KDrvxLibrary: KDRVX_GetChannelLintab()");
   const MGR_DEF* record = requireChannel(channel);
   if (record == nullptr) return library::setLastError(KDRVX_ERR_RVX_CHN_UNKNOWN);
-  copyWithDegreeRule(text, capacity, record->ChannelLintab);
+  writeLintab(*record, text, capacity);
   return library::setLastError(KDRVX_OK);
 }
 
@@ -322,12 +362,7 @@ uint32_t getNoRecords() {
   return header().NoRecords;
 }
 
-int64_t getScanRate() {
-  const RVX_HEADER& h = header();
-  const int64_t stored = h.ScanRate;
-  return (h.Flags & format::kScanRateInMicroseconds) ? stored
-                                                     : stored * kMicrosecondsPerMillisecond;
-}
+int64_t getScanRate() { return scanRateOf(header()); }
 
 uint32_t getNoChannels() {
   trace::call(u"KDrvxLibrary: KDRVX_GetNoChannels()");
@@ -337,8 +372,7 @@ uint32_t getNoChannels() {
 uint32_t getNoTriggerRecord() {
   // Hosts match on this line as it has always been spelled: keep it verbatim.
   trace::call(u"KDrvxLibrary: KDRVX_NoRecords()");
-  const uint32_t record = header().NoTriggerRecord;
-  return record <= kMaxTriggerRecord ? record : 0;
+  return triggerRecordOf(header());
 }
 
 uint32_t getFlagStatistics() {
@@ -379,7 +413,8 @@ float getChannelSDevValue(int16_t channel) {
 
 int32_t getNumberMultiChannelBits(int16_t channel) {
   trace::call(u"KDrvxLibrary: KDRVX_GetNumberMultiChannelBits()");
-  return static_cast<int8_t>(channelValue(channel, &MGR_DEF::MultiChannel));
+  const MGR_DEF* record = recordAt(channel);
+  return record != nullptr ? multiChannelBitsOf(*record) : 0;
 }
 
 int32_t isChannelISDS(int16_t channel) {
@@ -399,10 +434,7 @@ int32_t isChannelMultiChannel(int16_t channel) {
 
 int32_t isAnyMultiChannelInRvx() {
   trace::call(u"KDrvxLibrary: KDRVX_IsAnyMultiChannelinRVX()");
-  const RVX_HEADER& h = header();
-  bool any = false;
-  for (uint32_t k = 0; k < channelCount(h) && !any; ++k) any = h.Channel[k].MultiChannel != 0;
-  return answer(any);
+  return answer(anyMultiChannel(header()));
 }
 
 }  // namespace kdrvx::read

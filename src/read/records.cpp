@@ -28,6 +28,7 @@
 #include "library/trace.h"
 #include "read/read.h"
 #include "read/read_context.h"
+#include "read/record_kinds.h"
 
 namespace kdrvx::read {
 namespace {
@@ -38,12 +39,6 @@ constexpr uint32_t kWholeRecord = 0;
 constexpr uint32_t kIncompleteRecord = 1;
 constexpr uint32_t kEndMark = 2;
 
-// DOS record kind: per channel a signed 16-bit mantissa and an unsigned
-// 16-bit count of decimals, little-endian.
-constexpr uint32_t kDosEntrySize = 4;
-constexpr uint16_t kDosEndOfData = 0xFFFF;
-constexpr int16_t kDosMaxDecimals = 10;
-
 bool hasDosRecords(const RVX_HEADER& header) {
   return format::recordKindOf(header) == format::RecordKind::Decimals;
 }
@@ -52,28 +47,14 @@ bool hasSparseRecords(const RVX_HEADER& header) {
   return format::recordKindOf(header) == format::RecordKind::Sparse;
 }
 
-uint16_t u16At(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-// The value of a DOS entry: the mantissa divided by 10 once per decimal, in
-// single precision, one division at a time so that results match bit for
-// bit. Once the value is 0 further divisions cannot change it.
-float dosValue(const uint8_t* entry) {
-  float value = static_cast<float>(static_cast<int16_t>(u16At(entry)));
-  const uint16_t decimals = u16At(entry + 2);
-  for (uint32_t d = 0; d < decimals && value != 0.0f; ++d) value /= 10.0f;
-  return value;
-}
-
 uint32_t readDosRecord(ReadContext& read, float* record) {
   uint8_t raw[format::kMaxChannels * kDosEntrySize];
-  const uint32_t size = std::min<uint32_t>(static_cast<uint32_t>(read.recordSize), sizeof raw);
-  const uint32_t got = read.file.read(raw, size);
+  const uint32_t size =
+      std::min<uint32_t>(static_cast<uint32_t>(read.recording.recordSize), sizeof raw);
+  const uint32_t got = read.recording.file.read(raw, size);
   if (got >= kDosEntrySize) {
-    const uint16_t decimals = u16At(raw + 2);
-    if (decimals == kDosEndOfData) return kEndMark;
-    if (static_cast<int16_t>(decimals) > kDosMaxDecimals) return kIncompleteRecord;
+    if (dosDecimals(raw) == kDosEndOfData) return kEndMark;
+    if (dosRecordRefused(raw)) return kIncompleteRecord;
   }
   if (got < size) return kIncompleteRecord;
   for (uint32_t k = 0; k < size / kDosEntrySize; ++k) record[k] = dosValue(raw + k * kDosEntrySize);
@@ -85,13 +66,11 @@ uint32_t readDosRecord(ReadContext& read, float* record) {
 // value the caller's buffer holds.
 uint32_t readSparseRecord(ReadContext& read, float* record) {
   const uint32_t n = read.recordCounter;
-  const uint32_t size = static_cast<uint32_t>(read.recordSize);
+  const uint32_t size = static_cast<uint32_t>(read.recording.recordSize);
   uint32_t total = 0;
   for (uint32_t k = 0; k < size / format::kBytesPerValue; ++k) {
-    uint32_t rate = read.header.Channel[k].ChannelIndRate;
-    if (rate == 0) rate = 1;
-    if (rate == 1 || n % rate == 1)
-      total += read.file.read(&record[k], format::kBytesPerValue);
+    if (sparsePresent(sparseRate(read.recording.header.Channel[k]), n))
+      total += read.recording.file.read(&record[k], format::kBytesPerValue);
     else
       total += format::kBytesPerValue;
   }
@@ -99,16 +78,17 @@ uint32_t readSparseRecord(ReadContext& read, float* record) {
 }
 
 uint32_t readWholeRecord(ReadContext& read, float* record) {
-  const auto size = static_cast<uint32_t>(read.recordSize);
-  return read.file.read(record, size) == size ? kWholeRecord : kIncompleteRecord;
+  const auto size = static_cast<uint32_t>(read.recording.recordSize);
+  return read.recording.file.read(record, size) == size ? kWholeRecord : kIncompleteRecord;
 }
 
 uint32_t readOneRecord(ReadContext& read, float* record, bool sparseAllowed) {
   // A record of 0 bytes is read whole without reading anything.
-  if (read.recordSize <= 0) return kWholeRecord;
+  if (read.recording.recordSize <= 0) return kWholeRecord;
   if (record == nullptr) return kIncompleteRecord;
-  if (hasDosRecords(read.header)) return readDosRecord(read, record);
-  if (sparseAllowed && hasSparseRecords(read.header)) return readSparseRecord(read, record);
+  if (hasDosRecords(read.recording.header)) return readDosRecord(read, record);
+  if (sparseAllowed && hasSparseRecords(read.recording.header))
+    return readSparseRecord(read, record);
   return readWholeRecord(read, record);
 }
 
@@ -139,9 +119,9 @@ int64_t readRecords(int64_t first, uint32_t count, void* buffer) {
   if (hasDosRecords(visibleHeader()) || hasSparseRecords(visibleHeader()))
     return signExtended(KDRVX_ERR_RVX_OLD_FORMAT);
   if (!read.open) return signExtended(KDRVX_ERR_RVX_NOT_OPEN_READ);
-  if (buffer == nullptr || read.recordSize <= 0) return 0;
-  const auto size = static_cast<uint32_t>(read.recordSize);
-  const uint32_t got = read.file.read(buffer, count * size);
+  if (buffer == nullptr || read.recording.recordSize <= 0) return 0;
+  const auto size = static_cast<uint32_t>(read.recording.recordSize);
+  const uint32_t got = read.recording.file.read(buffer, count * size);
   const uint32_t records = got / size;
   read.recordCounter = static_cast<uint32_t>(first) + records;
   return records;

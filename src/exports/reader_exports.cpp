@@ -1,0 +1,30 @@
+// Exported entry points of the independent readers.
+#include "kdrvx/kdrvx.h"
+#include "library/text.h"
+#include "read/reader.h"
+
+using namespace kdrvx;
+
+extern "C" {
+
+KDRVX_API uint32_t KDRVX_ReaderOpen(const KDRVX_CHAR* path, KDRVX_Reader** reader) {
+  return read::readerOpen(fromCaller(path), reader);
+}
+
+KDRVX_API uint32_t KDRVX_ReaderInfo(const KDRVX_Reader* reader, KDRVX_RecordingInfo* info) {
+  return read::readerInfo(reader, info);
+}
+
+KDRVX_API uint32_t KDRVX_ReaderChannel(const KDRVX_Reader* reader, int16_t channel,
+                                       KDRVX_ChannelInfo* info) {
+  return read::readerChannel(reader, channel, info);
+}
+
+KDRVX_API int64_t KDRVX_ReaderRead(KDRVX_Reader* reader, int64_t first, uint32_t count,
+                                   float* records) {
+  return read::readerRead(reader, first, count, records);
+}
+
+KDRVX_API void KDRVX_ReaderClose(KDRVX_Reader* reader) { read::readerClose(reader); }
+
+}  // extern "C"

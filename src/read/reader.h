@@ -1,0 +1,49 @@
+// Independent readers: a recording of their own each, and what the block
+// reader remembers between calls so that reading on from where the last
+// block ended costs no search. Nothing here is shared between readers.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "format/layout.h"
+#include "kdrvx/kdrvx.h"
+#include "read/recording.h"
+
+namespace kdrvx::read {
+
+// What the block reader of the two older record kinds remembers.
+struct BlockCursor {
+  int64_t filePosition = -1;  // where the file stands; -1 when unknown
+  // DOS kind: records before `clearRecords` hold no end mark; the first
+  // end mark found, -1 while none is known.
+  uint64_t clearRecords = 0;
+  int64_t endMark = -1;
+  // Sparse kind: the values of every channel after record `carryRecord`
+  // (counted from 1; 0 is before the first record, all values 0).
+  uint64_t carryRecord = 0;
+  float carry[format::kMaxChannels] = {};
+  std::vector<uint8_t> stored;  // stored records of one chunk, allocated once
+};
+
+}  // namespace kdrvx::read
+
+struct KDRVX_Reader {
+  kdrvx::read::Recording recording;
+  kdrvx::read::BlockCursor cursor;
+};
+
+namespace kdrvx::read {
+
+uint32_t readerOpen(const char16_t* path, KDRVX_Reader** reader);
+uint32_t readerInfo(const KDRVX_Reader* reader, KDRVX_RecordingInfo* info);
+uint32_t readerChannel(const KDRVX_Reader* reader, int16_t channel, KDRVX_ChannelInfo* info);
+int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* records);
+void readerClose(KDRVX_Reader* reader);
+
+// Reads `count` records from record `first` of `recording`, converted as
+// readerRead delivers them; the number of whole records delivered.
+uint64_t readBlock(Recording& recording, BlockCursor& cursor, uint64_t first, uint32_t count,
+                   float* records);
+
+}  // namespace kdrvx::read

@@ -1,0 +1,235 @@
+// Opening a recording for reading. Opening converts the header into the
+// current layout and, for files older than version 'a', completes it from the
+// summary file beside it, repairs an implausible date and derives a missing
+// record count. It keeps no state of its own and writes to no module state,
+// so that any number of recordings can be opened, from any thread.
+#include "read/recording.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <new>
+
+#include "format/import.h"
+#include "format/summary_names.h"
+#include "format/summary_parser.h"
+#include "format/text.h"
+#include "kdrvx/kdrvx.h"
+#include "library/trace.h"
+
+namespace kdrvx::read {
+namespace {
+
+using format::RVX_HEADER;
+
+constexpr uint32_t kSharingRetryPauseMs = 2000;
+
+constexpr uint8_t kNoHourOrMinute = 255;
+
+template <size_t N>
+void empty(char16_t (&field)[N]) {
+  std::memset(field, 0, sizeof field);
+}
+
+// Without a summary file the fields that only it supplies are empty.
+void emptySummaryFields(RVX_HEADER& header) {
+  empty(header.Company);
+  empty(header.Instrument);
+  empty(header.SnrInstrument);
+  empty(header.NameMeasurement);
+  empty(header.TriggerSetting);
+  for (uint32_t k = 0; k < channelCount(header); ++k) {
+    format::MGR_DEF& channel = header.Channel[k];
+    empty(channel.ChannelName);
+    empty(channel.ChannelNumber);
+    empty(channel.ChannelSignalType);
+    empty(channel.ChannelZeroPoint);
+    empty(channel.ChannelCalParameter);
+    empty(channel.ChannelFilter);
+    empty(channel.ChannelLintab);
+    channel.ISDS = 0;
+    channel.Linearisation = 0;
+  }
+}
+
+// The summary file's bytes as read, and its text as the parser takes it.
+struct SummaryBuffer {
+  unsigned char bytes[format::kSummaryReadLimit];
+  char16_t units[format::kSummaryReadLimit + 1];
+};
+
+// Turns the first `count` bytes into a zero-terminated UTF-16 text and
+// returns its length in units: UTF-16 little-endian when they start with the
+// byte-order mark FF FE (which stays in the text) or when the second byte is
+// 0; otherwise 8-bit text, each byte widened to one unit.
+uint32_t decodeSummaryText(SummaryBuffer& buffer, uint32_t count) {
+  const unsigned char* bytes = buffer.bytes;
+  const bool utf16 = count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || bytes[1] == 0);
+  const uint32_t units = utf16 ? count / 2 : count;  // an odd last byte is half a unit
+  if (utf16)
+    std::memcpy(buffer.units, bytes, units * sizeof(char16_t));
+  else
+    for (uint32_t i = 0; i < count; ++i) buffer.units[i] = bytes[i];
+  buffer.units[units] = 0;
+  return units;
+}
+
+// Reads the summary file beside `path` into the header's text fields, or empties
+// those fields when there is none to read.
+void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
+  // Without a name (a path too short or too long) there is no summary file, and
+  // the open goes on as if none existed.
+  char16_t name[format::kSummaryNameCapacity];
+  platform::File summary;
+  std::unique_ptr<SummaryBuffer> buffer;
+  if (format::readingSummaryName(path, name) &&
+      summary.open(name, platform::OpenMode::ReadExclusive))
+    buffer.reset(new (std::nothrow) SummaryBuffer);
+  if (!buffer) {
+    emptySummaryFields(header);
+    return;
+  }
+  // As much as the open found, so that no further read has to meet the end.
+  const int64_t length = summary.lengthAtOpen();
+  const uint32_t wanted = length >= 0 && length < format::kSummaryReadLimit
+                              ? static_cast<uint32_t>(length)
+                              : format::kSummaryReadLimit;
+  const uint32_t count = summary.read(buffer->bytes, wanted);
+  summary.close();
+  const uint32_t units = decodeSummaryText(*buffer, count);
+  format::readSummaryMetadata({buffer->units, units}, header);
+}
+
+bool datePlausible(const RVX_HEADER& header) {
+  return header.Day <= 31 && header.Month <= 12 && header.Year <= 2100 && header.Hour <= 23 &&
+         header.Minute <= 59;
+}
+
+// Replaces an implausible recording date by the file's modification time in
+// local time. When that time cannot be had (also when the file's status
+// cannot be read), the date is unknown: zeros, and 255 for hour and minute.
+void repairDate(platform::File& file, RVX_HEADER& header) {
+  if (datePlausible(header)) return;
+  platform::LocalTime time;
+  if (file.modificationTime(time)) {
+    header.Day = static_cast<uint8_t>(time.day);
+    header.Month = static_cast<uint8_t>(time.month);
+    header.Year = static_cast<uint16_t>(time.year);
+    header.Hour = static_cast<uint8_t>(time.hour);
+    header.Minute = static_cast<uint8_t>(time.minute);
+  } else {
+    header.Day = 0;
+    header.Month = 0;
+    header.Year = 0;
+    header.Hour = kNoHourOrMinute;
+    header.Minute = kNoHourOrMinute;
+  }
+}
+
+bool openShared(platform::File& file, const char16_t* path, RetryLine retryLine) {
+  constexpr platform::OpenMode kMode = platform::OpenMode::ReadSharedUnexamined;
+  if (file.open(path, kMode)) return true;
+  if (platform::lastError() != platform::kErrorSharingViolation) return false;
+  if (retryLine == RetryLine::Traced)
+    trace::lineIf(trace::kCalls, u"KDrvxLibrary: File in use, repeat access after 2 sec");
+  platform::sleepMilliseconds(kSharingRetryPauseMs);
+  return file.open(path, kMode);
+}
+
+// Whether the bytes read settle what the import needs to know of the file
+// without asking the system: a whole header buffer (a directory fails the
+// read, a pipe holds less) of any layout but the oldest, which counts its
+// records by the file's length.
+bool readSettlesImport(const RVX_HEADER& raw, uint32_t bytesRead) {
+  return bytesRead == sizeof raw && raw.LeadWord == 0;
+}
+
+// Whether the open needs the file's length after the import: a layout with a
+// summary file that stores no record count has it counted from the length
+// (the summary file may supply it, but only where the header has none).
+bool countNeedsLength(const RVX_HEADER& converted) {
+  return format::hasSummaryFile(converted.Version) && converted.NoRecords == 0;
+}
+
+// Fails the open of a file that is not a regular one (a directory, device or
+// pipe) or whose status cannot be read, as an open that examines the file
+// refuses it; what was read of it is not shown.
+OpenOutcome refuseUnexamined(Recording& recording) {
+  OpenOutcome outcome;
+  outcome.refusedBySystem = true;
+  outcome.systemError = platform::lastError();
+  outcome.status = KDRVX_ERR_RVX_OPEN_READ;
+  outcome.header = HeaderOutcome::Withdrawn;
+  recording.file.close();
+  return outcome;
+}
+
+}  // namespace
+
+OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine retryLine) {
+  OpenOutcome outcome;
+  if (!openShared(recording.file, path, retryLine)) {
+    outcome.refusedBySystem = true;
+    outcome.systemError = platform::lastError();
+    outcome.status = outcome.systemError == platform::kErrorSharingViolation
+                         ? KDRVX_ERR_RVX_SHARING_VIOLATION
+                         : KDRVX_ERR_RVX_OPEN_READ;
+    return outcome;
+  }
+
+  // The header is read into the recording's header itself, in one read. Behind the
+  // end of a shorter file the buffer is zero, so the import sees zeros there; the
+  // bytes read are not cleared first.
+  RVX_HEADER& header = recording.header;
+  const uint32_t bytesRead = recording.file.read(&header, sizeof header);
+  std::memset(reinterpret_cast<unsigned char*>(&header) + bytesRead, 0, sizeof header - bytesRead);
+  outcome.header = HeaderOutcome::Read;
+
+  // A read that stopped short has met the end of the file, which is as long
+  // as what was read (or has grown since). The open did not ask what the
+  // path names; that, and the length of a longer file, is asked only where
+  // the bytes read leave it open or the import refuses them. So a device
+  // that delivers a whole header that the import accepts is read like a
+  // file; a directory, a pipe, an empty device or one of zeros is refused.
+  int64_t fileLength = bytesRead;
+  bool examined = false;
+  const auto examine = [&] {
+    int64_t length = 0;
+    examined = true;
+    if (!recording.file.regularLength(length)) return false;
+    fileLength = std::max<int64_t>(length, bytesRead);
+    return true;
+  };
+  if (!readSettlesImport(header, bytesRead) && !examine()) return refuseUnexamined(recording);
+
+  const format::ImportResult imported =
+      format::importHeader(header, static_cast<uint64_t>(fileLength));
+  if (!examined && (imported.status != 0 || countNeedsLength(header)) && !examine())
+    return refuseUnexamined(recording);
+  recording.sourceVersion = imported.sourceVersion;
+  outcome.imported = true;
+  outcome.layout = imported.layout;
+  if (imported.status != 0) {
+    recording.file.close();
+    outcome.status = imported.status;
+    return outcome;
+  }
+
+  recording.recordSize = static_cast<int32_t>(format::recordSize(header.NoChannels));
+  recording.dataOffset = static_cast<uint64_t>(imported.dataOffset);
+  // The read has left the file at its end or after the header's 68700
+  // bytes; a file of 48 channels has its first record right there.
+  if (imported.dataOffset != bytesRead) recording.file.seekFromStart(imported.dataOffset);
+
+  if (format::hasSummaryFile(header.Version)) {
+    completeFromSummary(path, header);
+    repairDate(recording.file, header);
+    if (header.NoRecords == 0)
+      header.NoRecords = format::recordsInFile(static_cast<uint64_t>(fileLength),
+                                               imported.dataOffset, recording.recordSize);
+  }
+  return outcome;
+}
+
+}  // namespace kdrvx::read

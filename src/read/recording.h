@@ -1,0 +1,63 @@
+// One recording open for reading: its file, its header converted into the
+// current layout, and where and how its records are stored. The read context
+// holds one; every independent reader holds its own. Opening is the same for
+// both: only the read context traces and records its outcome in the module
+// state, from what the open reports.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "format/layout.h"
+#include "format/layouts.h"
+#include "platform/platform.h"
+
+namespace kdrvx::read {
+
+struct Recording {
+  platform::File file;          // opened for reading, sharing read and write
+  format::RVX_HEADER header{};  // what the last open read and converted
+  int32_t recordSize = 0;       // bytes per record, set by a successful open
+  uint64_t dataOffset = 0;      // file offset of the first record, set with it
+  uint32_t sourceVersion = 0;   // the version code the import found
+};
+
+// What became of the header buffer during an open.
+enum class HeaderOutcome {
+  Untouched,  // the file could not be opened: nothing was read
+  Read,       // the header was read (and converted, if the import accepted it)
+  Withdrawn,  // read, but the path names no regular file: not to be shown
+};
+
+struct OpenOutcome {
+  uint32_t status = 0;           // 0, or the status the open fails with
+  bool refusedBySystem = false;  // the system refused the file: systemError says why
+  uint32_t systemError = 0;
+  HeaderOutcome header = HeaderOutcome::Untouched;
+  bool imported = false;                   // the import ran: sourceVersion and layout are known
+  const format::Layout* layout = nullptr;  // the layout it recognised, or null
+};
+
+// Whether the open announces its retry after a sharing violation as a trace
+// line: the read context does, readers trace nothing.
+enum class RetryLine { Traced, Silent };
+
+// Opens `path` into `recording` (whose file must be closed): the one retry
+// after a sharing violation, the header import, and for files older than
+// version 'a' the summary file beside it, the date repair and the derived
+// record count. On success the file stands at the first record; on failure
+// it is closed.
+OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine retryLine);
+
+// Channel records of `header` that may be addressed: NoChannels, but never
+// more than the 48 records the header holds (a refused header can claim
+// more).
+inline uint32_t channelCount(const format::RVX_HEADER& header) {
+  return std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
+}
+
+inline format::RecordKind recordKind(const Recording& recording) {
+  return format::recordKindOf(recording.header);
+}
+
+}  // namespace kdrvx::read
