@@ -211,7 +211,9 @@ def _read_part(part: _Part, meta: pandas.DataFrame) -> pandas.DataFrame:
     frame.insert(0, PATH_COLUMN, path)
     if list(frame.columns) != list(meta.columns):
         frame = frame.reindex(columns=meta.columns)
-    return frame.astype(meta.dtypes.to_dict(), copy=False)
+    differing = {label: dtype for label, dtype in meta.dtypes.items()
+                 if frame.dtypes[label] != dtype}
+    return frame.astype(differing) if differing else frame
 
 
 def _selected(described: dict, variables: Optional[List[str]]) -> Tuple[List[int], List[str]]:
