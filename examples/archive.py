@@ -14,10 +14,9 @@ import os
 import tempfile
 import time
 
-import dask
-import dask.array
 import distributed
 import numpy as np
+import pandas
 
 import kdrvx
 import kdrvx.dask
@@ -46,13 +45,24 @@ def make_recordings(folder, numbers, records):
     return paths
 
 
+def summarise(part):
+    """p1's maximum and T1's histogram of one partition (a recording, or a
+    block of a large one), as a row of one frame: the reading and the
+    summary of a partition are one task, and only the rows travel."""
+    counts = np.histogram(part["T1 [K]"], bins=T1_BINS, range=T1_RANGE)[0]
+    row = {"path": part["path"].iloc[:1].tolist(), "p1 max": [part["p1 [bar]"].max()]}
+    row.update(("T1 %d" % at, [count]) for at, count in enumerate(counts))
+    return pandas.DataFrame(row) if len(part) else pandas.DataFrame(row).iloc[:0]
+
+
 def on_the_cluster(pattern):
     frame = kdrvx.dask.read_recordings(pattern, channels=["p1", "T1"])
-    maxima = frame.groupby("path")["p1 [bar]"].max()
-    counts, _ = dask.array.histogram(frame["T1 [K]"].to_dask_array(), bins=T1_BINS,
-                                     range=T1_RANGE)
-    maxima, counts = dask.compute(maxima, counts)
-    return maxima.sort_index(), counts
+    columns = [("path", object), ("p1 max", np.float32)]
+    columns += [("T1 %d" % at, np.int64) for at in range(T1_BINS)]
+    summaries = frame.map_partitions(summarise, meta=columns).compute()
+    maxima = summaries.groupby("path")["p1 max"].max()
+    counts = summaries.drop(columns=["path", "p1 max"]).sum().to_numpy()
+    return maxima, counts
 
 
 def in_a_loop(paths):
@@ -100,9 +110,9 @@ def main():
         print("maximum of p1 per recording and histogram of T1 (%d bins):" % T1_BINS)
         print("  LocalCluster, %d worker processes: %6.2f s" % (options.workers, on_cluster))
         print("  plain loop, one process:          %6.2f s" % in_loop)
-        print("highest p1: %.3f bar in %s; T1 counted %d times"
+        print("highest p1: %.3f bar in %s; %d values of T1 within %g..%g K"
               % (cluster_maxima.max(), os.path.basename(cluster_maxima.idxmax()),
-                 cluster_counts.sum()))
+                 cluster_counts.sum(), *T1_RANGE))
 
 
 if __name__ == "__main__":
