@@ -29,8 +29,6 @@ import pandas
 
 import kdrvx
 
-from .errors import ERR_RVX_STILL_OPEN_READ
-
 PathsOrGlob = Union[str, os.PathLike, Iterable[Union[str, os.PathLike]]]
 
 # Files described by one catalogue task: enough to keep the scheduler's cost
@@ -60,13 +58,12 @@ _one_at_a_time = threading.Lock()
 
 def _opens_again(recording: kdrvx.Recording) -> bool:
     """Whether the file of the open `recording` can be opened a second time
-    while it stays open."""
+    while it stays open. Any refusal counts as no: taking turns is always
+    safe, and the refusal is not the file's fault."""
     try:
         kdrvx.open(recording.path).close()
-    except kdrvx.RvxError as refusal:
-        if refusal.code == ERR_RVX_STILL_OPEN_READ:
-            return False
-        raise
+    except kdrvx.RvxError:
+        return False
     return True
 
 
@@ -90,7 +87,8 @@ def _is_the_files_fault(failure: Exception) -> bool:
     alike and stop the computation."""
     if isinstance(failure, kdrvx.LibraryNotFoundError):
         return False
-    return not (isinstance(failure, kdrvx.RvxError) and failure.code == ERR_RVX_STILL_OPEN_READ)
+    held = isinstance(failure, kdrvx.RvxError) and failure.code == kdrvx.ERR_RVX_STILL_OPEN_READ
+    return not held
 
 
 def _describe(paths: Sequence[str]) -> List[dict]:
@@ -102,7 +100,7 @@ def _describe(paths: Sequence[str]) -> List[dict]:
                 described.append({"path": path, "header": recording.header,
                                   "channels": recording.channels,
                                   "record_kind": recording.record_kind, "error": None})
-        except (kdrvx.RvxError, OSError, ValueError) as failure:
+        except (kdrvx.RvxError, OSError, ValueError, RuntimeError) as failure:
             if not _is_the_files_fault(failure):
                 raise
             described.append({"path": path, "header": None, "channels": (), "record_kind": None,

@@ -110,6 +110,7 @@ def test_read_recordings_on_worker_processes(archive, cluster):
     assert_as_read_alone(frame, paths)
 
 
+@pytest.mark.filterwarnings("ignore::kdrvx.RvxWarning")  # the cut recording, read here
 def test_threaded_scheduler(archive):
     """Threads of one process: each task still opens its own file, and with a
     binding that holds one recording at a time the tasks take turns."""
