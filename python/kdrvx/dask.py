@@ -116,7 +116,7 @@ def _paths(paths_or_glob: PathsOrGlob) -> List[str]:
     files it matches, sorted."""
     if isinstance(paths_or_glob, (str, os.PathLike)):
         pattern = os.fspath(paths_or_glob)
-        if not glob.has_magic(pattern):
+        if not any(character in pattern for character in "*?["):
             return [pattern]
         paths = sorted(path for path in glob.glob(pattern, recursive=True)
                        if not os.path.isdir(path))

@@ -3,6 +3,7 @@ threads, against reading each file alone."""
 
 import datetime
 import os
+import sys
 import warnings
 
 import numpy as np
@@ -84,6 +85,8 @@ def assert_as_read_alone(frame, paths, channels=None):
 def test_catalogue_on_worker_processes(archive, cluster):
     good, cut, damaged = archive
     table = kdrvx.dask.catalogue(good + [cut, damaged])
+    # The headers were read in the worker processes, with libraries of their own.
+    assert any(cluster.run(lambda: "kdrvx.dask" in sys.modules).values())
     assert table["path"].tolist() == good + [cut, damaged]
     row = table.set_index("path").loc[damaged]
     assert "ERR_RVX_INVALID_HEADER" in row["error"] and damaged in row["error"]
