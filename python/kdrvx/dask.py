@@ -236,7 +236,8 @@ def _difference(path: str, labels: List[str], first: str, first_labels: List[str
 def _meta(descriptions: List[dict], selections: List[List[int]]) -> pandas.DataFrame:
     """The empty frame every partition matches: the path, then each label in
     the order first met; float32 values, uint32 for multichannels, and
-    float64 for a column that some files lack or hold as the other kind."""
+    float64 for a multichannel that some files lack (NaN there) or that some
+    hold as an ordinary channel."""
     kinds: Dict[str, set] = {}
     present: Dict[str, int] = {}
     for described, indexes in zip(descriptions, selections):
@@ -246,10 +247,12 @@ def _meta(descriptions: List[dict], selections: List[List[int]]) -> pandas.DataF
             present[channel.label] = present.get(channel.label, 0) + 1
     dtypes = {}
     for label, kind in kinds.items():
-        if len(kind) > 1 or present[label] < len(descriptions):
-            dtypes[label] = np.float64
+        if kind == {False}:
+            dtypes[label] = np.float32
+        elif kind == {True} and present[label] == len(descriptions):
+            dtypes[label] = np.uint32
         else:
-            dtypes[label] = np.uint32 if True in kind else np.float32
+            dtypes[label] = np.float64
     columns = {PATH_COLUMN: pandas.Series([], dtype=object)}
     columns.update((label, pandas.Series([], dtype=dtype)) for label, dtype in dtypes.items())
     return pandas.DataFrame(columns, index=pandas.Index([], dtype=np.float64, name="time [s]"))
@@ -275,7 +278,7 @@ def read_recordings(paths_or_glob: PathsOrGlob, channels: Union[None, str, Seque
     recording's (another set, or another unit), raises ValueError naming it
     and the difference; with ``align=True`` the columns are instead the union
     of all files' channels, and a file without one of them has NaN there
-    (such a column is float64).
+    (a multichannel's column then holds its bit fields as float64).
     """
     if isinstance(channels, str):
         channels = [channels]

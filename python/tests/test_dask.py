@@ -127,11 +127,12 @@ def test_threaded_scheduler(archive):
 
 def test_channel_sets_refused_or_aligned(tmp_path, archive):
     first = make(tmp_path / "a.rvx", 5, CHANNELS[:2])
-    other = make(tmp_path / "b.rvx", 6, [CHANNELS[0], {"variable": "T2", "unit": "K"}], seed=1)
+    other = make(tmp_path / "b.rvx", 6, [CHANNELS[0], {"variable": "T2", "unit": "K"}, CHANNELS[2]],
+                 seed=1)
     with dask.config.set(scheduler="sync"):
         for paths, options, message in [
-            ([first, other], {}, other + " lacks T1 [K] and has T2 [K], compared with the first "
-             "recording " + first),
+            ([first, other], {}, other + " lacks T1 [K] and has T2 [K], D1, compared with the "
+             "first recording " + first),
             ([first, other], {"channels": "T1"}, other + " has no channel T1"),
             ([first, archive[2]], {}, "first %s: RvxError: KDRVX_OpenRead: 0xE1000002 "
              "ERR_RVX_INVALID_HEADER" % archive[2]),
@@ -144,9 +145,9 @@ def test_channel_sets_refused_or_aligned(tmp_path, archive):
         assert_as_read_alone(pressures, [first, other], ["p1"])
 
         aligned = kdrvx.dask.read_recordings([first, other], align=True).compute()
-        assert aligned.columns.tolist() == ["path", "p1 [bar]", "T1 [K]", "T2 [K]"]
-        assert aligned.dtypes.tolist() == [object, np.float32, np.float64, np.float64]
-        for path, lacking in [(first, "T2 [K]"), (other, "T1 [K]")]:
-            part = aligned[aligned["path"] == path].drop(columns=["path", lacking])
-            assert np.isnan(aligned.loc[aligned["path"] == path, lacking]).all()
+        assert aligned.columns.tolist() == ["path", "p1 [bar]", "T1 [K]", "T2 [K]", "D1"]
+        assert aligned.dtypes.tolist() == [object] + [np.float32] * 3 + [np.float64]
+        for path, lacking in [(first, ["T2 [K]", "D1"]), (other, ["T1 [K]"])]:
+            part = aligned[aligned["path"] == path].drop(columns=["path"] + lacking)
+            assert np.isnan(aligned.loc[aligned["path"] == path, lacking]).all(axis=None)
             pandas.testing.assert_frame_equal(part, alone(path)[2], check_dtype=False)
