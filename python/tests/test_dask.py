@@ -1,0 +1,153 @@
+"""Archives of recordings read with kdrvx.dask, on worker processes and on
+threads, against reading each file alone."""
+
+import datetime
+import os
+import sys
+import warnings
+
+import numpy as np
+import pytest
+
+import kdrvx
+
+pandas = pytest.importorskip("pandas")
+pytest.importorskip("dask.dataframe")
+distributed = pytest.importorskip("distributed")
+import dask  # noqa: E402
+import kdrvx.dask  # noqa: E402
+
+CHANNELS = [{"variable": "p1", "unit": "bar"}, {"variable": "T1", "unit": "K"},
+            {"variable": "D1", "multichannel_bits": 8}]
+RECORDINGS = 210
+# Small, so that the larger recordings of the archive span several partitions.
+PARTITION_RECORDS = 16
+
+
+def make(path, records, channels=CHANNELS, seed=0, **options):
+    values = np.random.default_rng(seed).normal(size=(records, len(channels))).astype(np.float32)
+    for at, channel in enumerate(channels):
+        if isinstance(channel, dict) and channel.get("multichannel_bits"):
+            values[:, at] = kdrvx.bits_as_float32(np.arange(records) % 256)
+    with kdrvx.create(path, channels=channels, scan_interval_us=500 + seed, **options) as writer:
+        if records:  # Writer.append divides by the stride of an empty array, which is 0
+            writer.append(values)
+    return str(path)
+
+
+@pytest.fixture(scope="module")
+def archive(tmp_path_factory):
+    """RECORDINGS good recordings of 0 to 50 records, one whose last record is
+    cut short (the data end before its header's count), and one damaged
+    file; returns the good ones, the cut one and the damaged one."""
+    folder = tmp_path_factory.mktemp("archive")
+    # Files of a temporary folder need not reach the disk: without the
+    # writer's flush they are made several times faster, with the same bytes.
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setattr(os, "fsync", lambda descriptor: None)
+        good = [make(folder / ("run%03d.rvx" % number), number % 51, seed=number,
+                     start=datetime.datetime(2026, 3, 1 + number % 28, 8, 0, number % 60),
+                     comment="run %d" % number) for number in range(RECORDINGS)]
+    cut = folder / "cut.rvx"
+    make(cut, 40, seed=7)
+    cut.write_bytes(cut.read_bytes()[:-6])
+    damaged = folder / "damaged.rvx"
+    damaged.write_bytes(b"not a recording at all, " * 40)
+    return good, str(cut), str(damaged)
+
+
+@pytest.fixture(scope="module")
+def cluster():
+    """Two worker processes of two threads each, as the default scheduler."""
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True,
+                                  dashboard_address=None) as local, \
+            distributed.Client(local) as client:
+        yield client
+
+
+def alone(path, channels=None):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", kdrvx.RvxWarning)
+        with kdrvx.open(path) as recording:
+            return recording.header, recording.channels, recording.to_pandas(channels=channels)
+
+
+def assert_as_read_alone(frame, paths, channels=None):
+    frame = frame.compute()
+    expected = {path: alone(path, channels)[2] for path in paths}
+    assert frame["path"].unique().tolist() == [path for path in paths if len(expected[path])]
+    parts = dict(list(frame.groupby("path", sort=False)))
+    for path in paths:
+        got = parts.get(path, frame.iloc[:0]).drop(columns="path")
+        pandas.testing.assert_frame_equal(got, expected[path], check_index_type=False)
+
+
+def test_catalogue_on_worker_processes(archive, cluster):
+    good, cut, damaged = archive
+    table = kdrvx.dask.catalogue(good + [cut, damaged])
+    # The headers were read in the worker processes, with libraries of their own.
+    assert any(cluster.run(lambda: "kdrvx.dask" in sys.modules).values())
+    assert table["path"].tolist() == good + [cut, damaged]
+    row = table.set_index("path").loc[damaged]
+    assert "ERR_RVX_INVALID_HEADER" in row["error"] and damaged in row["error"]
+    assert row[["layout", "records", "start", "comment"]].isna().all()
+    for path in good + [cut]:
+        header, channels, _ = alone(path)
+        row = table.set_index("path").loc[path]
+        assert row["error"] is None
+        assert (row["layout"], row["records"], row["scan_interval_us"], row["start"],
+                row["comment"], row["channels"]) == (
+            header.version, header.record_count, header.scan_interval_us,
+            pandas.Timestamp(header.start), header.comment,
+            tuple(channel.label for channel in channels))
+        assert row["duration_s"] == header.record_count * header.scan_interval_us / 1e6
+
+
+def test_read_recordings_on_worker_processes(archive, cluster):
+    good, cut, _ = archive
+    paths = good + [cut]
+    frame = kdrvx.dask.read_recordings(paths, partition_records=PARTITION_RECORDS)
+    assert frame.npartitions == sum(max(1, -(-alone(path)[0].record_count // PARTITION_RECORDS))
+                                    for path in paths)
+    assert frame.dtypes.tolist() == [object, np.float32, np.float32, np.uint32]
+    assert_as_read_alone(frame, paths)
+
+
+@pytest.mark.filterwarnings("ignore::kdrvx.RvxWarning")  # the cut recording, read here
+def test_threaded_scheduler(archive):
+    """Threads of one process: each task still opens its own file, and with a
+    binding that holds one recording at a time the tasks take turns."""
+    good, cut, damaged = archive
+    paths = good[::10] + [cut]
+    with dask.config.set(scheduler="threads", num_workers=4):
+        table = kdrvx.dask.catalogue(paths + [damaged])
+        assert table["error"].notna().tolist() == [False] * len(paths) + [True]
+        assert_as_read_alone(kdrvx.dask.read_recordings(paths, partition_records=8), paths)
+
+
+def test_channel_sets_refused_or_aligned(tmp_path, archive):
+    first = make(tmp_path / "a.rvx", 5, CHANNELS[:2])
+    other = make(tmp_path / "b.rvx", 6, [CHANNELS[0], {"variable": "T2", "unit": "K"}, CHANNELS[2]],
+                 seed=1)
+    with dask.config.set(scheduler="sync"):
+        for paths, options, message in [
+            ([first, other], {}, other + " lacks T1 [K] and has T2 [K], D1, compared with the "
+             "first recording " + first),
+            ([first, other], {"channels": "T1"}, other + " has no channel T1"),
+            ([first, archive[2]], {}, "first %s: RvxError: KDRVX_OpenRead: 0xE1000002 "
+             "ERR_RVX_INVALID_HEADER" % archive[2]),
+        ]:
+            with pytest.raises(ValueError) as refused:
+                kdrvx.dask.read_recordings(paths, **options)
+            assert message in str(refused.value)
+
+        pressures = kdrvx.dask.read_recordings(str(tmp_path / "*.rvx"), channels=["p1"])
+        assert_as_read_alone(pressures, [first, other], ["p1"])
+
+        aligned = kdrvx.dask.read_recordings([first, other], align=True).compute()
+        assert aligned.columns.tolist() == ["path", "p1 [bar]", "T1 [K]", "T2 [K]", "D1"]
+        assert aligned.dtypes.tolist() == [object] + [np.float32] * 3 + [np.float64]
+        for path, lacking in [(first, ["T2 [K]", "D1"]), (other, ["T1 [K]"])]:
+            part = aligned[aligned["path"] == path].drop(columns=["path"] + lacking)
+            assert np.isnan(aligned.loc[aligned["path"] == path, lacking]).all(axis=None)
+            pandas.testing.assert_frame_equal(part, alone(path)[2], check_dtype=False)
