@@ -11,6 +11,7 @@
 #include "claims.h"
 #include "commands.h"
 #include "csv.h"
+#include "export_format.h"
 #include "number_text.h"
 #include "output_file.h"
 #include "subcommand.h"
@@ -37,6 +38,8 @@ char* writeTime(char* out, uint64_t index, int64_t interval) {
 }  // namespace
 
 int runExport(const ExportOptions& options) {
+  const ExportFormat format = exportFormat(options.format, options.output);
+  if (format != ExportFormat::Csv) return runColumnExport(options, format);
   RecordRange range;
   if (!options.records.empty()) {
     const auto parsed = parseRecordRange(options.records);
@@ -132,6 +135,9 @@ Run addExportOptions(CLI::App& command) {
   command.add_flag("--no-time", options->noTime, "Leave out the time column");
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
+  command.add_option("--format", options->format,
+                     "csv, mat (MATLAB v7.3) or hdf5 (default: from the output's extension)");
+  command.footer("Example: rvx export run.rvx -o run.mat --channels p1,T1");
   return [options] { return runExport(*options); };
 }
 
