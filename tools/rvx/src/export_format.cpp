@@ -71,12 +71,12 @@ std::vector<std::string> fieldNames(const std::vector<std::string>& variables,
 #ifndef RVX_WITH_MATIO
 std::unique_ptr<ColumnWriter> openMatWriter(const std::string&, const ExportPlan&) {
   throw ToolError(
-      "this rvx was built without MATLAB export (libmatio); export --format csv or hdf5");
+      "this rvx was built without MATLAB export (libmatio); --format csv writes CSV");
 }
 #endif
 #ifndef RVX_WITH_HDF5
 std::unique_ptr<ColumnWriter> openHdf5Writer(const std::string&, const ExportPlan&) {
-  throw ToolError("this rvx was built without HDF5 export (libhdf5); export --format csv or mat");
+  throw ToolError("this rvx was built without HDF5 export (libhdf5); --format csv writes CSV");
 }
 #endif
 

@@ -190,6 +190,27 @@ TEST_F(Edit, CutMovesTheTriggerAndTheStartTimeAndRecomputesStatistics) {
   EXPECT_EQ(readBack(at("early.rvx")).triggerRecord, 0u);
 }
 
+TEST_F(Edit, MergeHasTheStatisticsOfTheWhole) {
+  Recording first = mixed(3);
+  Recording second = mixed(4);
+  const Records other = randomRecords(4, 1, 99);
+  for (size_t r = 0; r < 4; ++r) second.records[r][1] = other[r][0];
+  createRecording(at("a.rvx"), first);
+  createRecording(at("b.rvx"), second);
+  expectDone({"merge", "a.rvx", "b.rvx", "-o", "ab.rvx"});
+  const ReadBack merged = readBack(at("ab.rvx"));
+  EXPECT_EQ(merged.records, 7u);
+  float minimum = first.records[0][1], maximum = minimum;
+  for (const Records* records : {&first.records, &second.records}) {
+    for (const auto& record : *records) {
+      minimum = std::min(minimum, record[1]);
+      maximum = std::max(maximum, record[1]);
+    }
+  }
+  EXPECT_EQ(merged.channels[1].minimum, minimum);
+  EXPECT_EQ(merged.channels[1].maximum, maximum);
+}
+
 TEST_F(Edit, MismatchesAndWrongWindowsAreRefusedAndWriteNothing) {
   Recording base = mixed(3);
   createRecording(at("a.rvx"), base);

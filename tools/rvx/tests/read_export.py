@@ -10,6 +10,8 @@ import scipy.io.matlab
 
 
 def bits(dataset):
+    if dataset.attrs.get("MATLAB_empty"):  # MATLAB keeps the dimensions of an empty array
+        return {"type": dataset.attrs["MATLAB_class"].decode(), "bits": []}
     values = np.asarray(dataset[()]).ravel()
     kind = str(values.dtype)
     if values.dtype == np.float32:
@@ -36,8 +38,10 @@ def read_mat(path):
               "scan_interval": float(recording["scan_interval"][()].ravel()[0]), "channels": []}
     for name in mat_fields(recording["channels"]):
         meta = recording["channels"][name]
-        result["channels"].append(dict(bits(f[name]), name=name, variable=mat_text(meta["variable"]),
-                                       unit=mat_text(meta["unit"]), matlab_class=f[name].attrs["MATLAB_class"].decode()))
+        result["channels"].append(dict(bits(f[name]), name=name,
+                                       variable=mat_text(meta["variable"]),
+                                       unit=mat_text(meta["unit"]),
+                                       matlab_class=f[name].attrs["MATLAB_class"].decode()))
     return result
 
 
@@ -46,8 +50,10 @@ def read_hdf5(path):
     result = {"time": f["time"][()].tolist(), "comment": f.attrs["comment"],
               "scan_interval": f.attrs["scan_interval_us"] / 1e6, "channels": []}
     for name, dataset in f["channels"].items():
-        result["channels"].append(dict(bits(dataset), name=name, variable=dataset.attrs["variable"],
-                                       unit=dataset.attrs["unit"], compression=dataset.compression))
+        result["channels"].append(dict(bits(dataset), name=name,
+                                       variable=dataset.attrs["variable"],
+                                       unit=dataset.attrs["unit"],
+                                       compression=dataset.compression))
     return result
 
 
