@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <bit>
 #include <cctype>
+#include <cerrno>
 #include <filesystem>
 #include <iostream>
 
 #include "claims.h"
 #include "commands.h"
 #include "output_file.h"
+#include "system_reason.h"
 #include "terminal.h"
 #include "tool_error.h"
 
@@ -68,6 +70,16 @@ std::vector<std::string> fieldNames(const std::vector<std::string>& variables,
   return names;
 }
 
+std::string writeFailure(const std::string& library, const std::string& what) {
+  int error = errno;
+#ifdef RVX_WITH_HDF5
+  if (hdf5SystemError() != 0) error = hdf5SystemError();
+#endif
+  std::string text = library + " failed to " + what;
+  if (error != 0) text += ": " + errnoReason(error);
+  return text;
+}
+
 #ifndef RVX_WITH_MATIO
 std::unique_ptr<ColumnWriter> openMatWriter(const std::string&, const ExportPlan&) {
   throw ToolError(
@@ -79,6 +91,49 @@ std::unique_ptr<ColumnWriter> openHdf5Writer(const std::string&, const ExportPla
   throw ToolError("this rvx was built without HDF5 export (libhdf5); --format csv writes CSV");
 }
 #endif
+
+namespace {
+
+// The records of the plan, read block by block, into the writer; returns
+// the reader's shortfall ("" when every record came).
+std::string writeColumns(ExportFormat format, const std::string& path, const ExportPlan& plan) {
+  errno = 0;
+  std::unique_ptr<ColumnWriter> writer =
+      format == ExportFormat::Mat ? openMatWriter(path, plan) : openHdf5Writer(path, plan);
+  const RecordingInfo& info = plan.info;
+  const size_t channels = info.channels.size();
+  const size_t block = RecordReader::blockRecords(channels);
+  std::vector<float> records(block * std::max<size_t>(1, channels));
+  std::vector<std::vector<float>> columns(plan.channels.size(), std::vector<float>(block));
+  std::vector<double> time(block);
+  RecordReader reader(channels, plan.span.end);
+  Progress progress("export", plan.span.end);
+  const auto interval = static_cast<double>(info.scanInterval);
+  uint64_t written = 0;
+  while (const size_t got = reader.read(records.data(), block)) {
+    const uint64_t blockFirst = reader.delivered() - got;
+    size_t count = 0;
+    for (size_t i = 0; i < got; ++i) {
+      const uint64_t index = blockFirst + i;
+      if (index < plan.span.first) continue;
+      time[count] = static_cast<double>(index) * interval / 1e6;
+      for (size_t c = 0; c < plan.channels.size(); ++c) {
+        columns[c][count] = records[i * channels + static_cast<size_t>(plan.channels[c])];
+      }
+      ++count;
+    }
+    errno = 0;
+    if (count > 0) writer->append(time.data(), columns, count);
+    written += count;
+    progress.update(reader.delivered());
+  }
+  errno = 0;
+  writer->finish(written);
+  progress.finish();
+  return shortfallText(reader, plan.span.end);
+}
+
+}  // namespace
 
 int runColumnExport(const ExportOptions& options, ExportFormat format) {
   if (options.output.empty() || options.output == "-") {
@@ -102,42 +157,16 @@ int runColumnExport(const ExportOptions& options, ExportFormat format) {
   OutputFile out(options.output, existingFrom(options.force));
   const std::string path = out.handOver();
   ReadSession session(options.file);
-  std::unique_ptr<ColumnWriter> writer =
-      format == ExportFormat::Mat ? openMatWriter(path, plan) : openHdf5Writer(path, plan);
-
-  const size_t channels = info.channels.size();
-  const size_t block = RecordReader::blockRecords(channels);
-  std::vector<float> records(block * std::max<size_t>(1, channels));
-  std::vector<std::vector<float>> columns(plan.channels.size(), std::vector<float>(block));
-  std::vector<double> time(block);
-  RecordReader reader(channels, plan.span.end);
-  Progress progress("export", plan.span.end);
-  const auto interval = static_cast<double>(info.scanInterval);
-  uint64_t written = 0;
-  while (const size_t got = reader.read(records.data(), block)) {
-    const uint64_t blockFirst = reader.delivered() - got;
-    size_t count = 0;
-    for (size_t i = 0; i < got; ++i) {
-      const uint64_t index = blockFirst + i;
-      if (index < plan.span.first) continue;
-      time[count] = static_cast<double>(index) * interval / 1e6;
-      for (size_t c = 0; c < plan.channels.size(); ++c) {
-        columns[c][count] = records[i * channels + static_cast<size_t>(plan.channels[c])];
-      }
-      ++count;
-    }
-    if (count > 0) writer->append(time.data(), columns, count);
-    written += count;
-    progress.update(reader.delivered());
+  std::string shortfall;
+  try {
+    shortfall = writeColumns(format, path, plan);
+  } catch (const ToolError& error) {
+    throw ToolError(options.output + ": " + error.what(), error.status());
   }
-  writer->finish(written);
-  writer.reset();
   out.commit();
-  progress.finish();
-
-  const std::string shortfall = shortfallText(reader, plan.span.end);
-  if (!shortfall.empty())
+  if (!shortfall.empty()) {
     std::cerr << "rvx: " << options.file << ": warning: " << shortfall << '\n';
+  }
   return kExitOk;
 }
 

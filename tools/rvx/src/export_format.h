@@ -53,6 +53,19 @@ struct ExportOptions;
 // rvx export to MATLAB or HDF5.
 int runColumnExport(const ExportOptions& options, ExportFormat format);
 
+// "LIBRARY failed to WHAT", with the system's reason: that of the system
+// call that failed inside HDF5, else errno (which the writers clear before
+// each block).
+std::string writeFailure(const std::string& library, const std::string& what);
+
+// Before the first use of HDF5 (which also writes the MATLAB files): no
+// diagnostics on stderr, since failures become ToolError, and no clean-up
+// at exit, which after a failed write would try to flush the file again
+// without end. The writers close their files themselves.
+void prepareHdf5();
+// The errno of the system call that last failed inside HDF5, 0 for none.
+int hdf5SystemError();
+
 // Throw a ToolError when this rvx was built without the format.
 std::unique_ptr<ColumnWriter> openMatWriter(const std::string& path, const ExportPlan& plan);
 std::unique_ptr<ColumnWriter> openHdf5Writer(const std::string& path, const ExportPlan& plan);

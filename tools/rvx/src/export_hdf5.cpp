@@ -6,6 +6,8 @@
 #include <hdf5.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include "export_format.h"
 #include "tool_error.h"
@@ -21,7 +23,7 @@ constexpr unsigned kDeflateLevel = 4;
 class Handle {
  public:
   Handle(hid_t id, herr_t (*close)(hid_t), const std::string& what) : id_(id), close_(close) {
-    if (id < 0) throw ToolError("libhdf5 failed to create " + what);
+    if (id < 0) throw ToolError(writeFailure("libhdf5", "create " + what));
   }
   ~Handle() { close_(id_); }
   Handle(const Handle&) = delete;
@@ -34,7 +36,7 @@ class Handle {
 };
 
 void require(herr_t status, const std::string& what) {
-  if (status < 0) throw ToolError("libhdf5 failed to write " + what);
+  if (status < 0) throw ToolError(writeFailure("libhdf5", "write " + what));
 }
 
 void textAttribute(hid_t owner, const char* name, const std::string& utf8) {
@@ -65,7 +67,7 @@ hid_t createColumn(hid_t group, const std::string& name, hid_t type, hsize_t rec
   require(H5Pset_deflate(properties, kDeflateLevel), name);
   const hid_t dataset =
       H5Dcreate2(group, name.c_str(), type, space, H5P_DEFAULT, properties, H5P_DEFAULT);
-  if (dataset < 0) throw ToolError("libhdf5 failed to create the dataset " + name);
+  if (dataset < 0) throw ToolError(writeFailure("libhdf5", "create the dataset " + name));
   return dataset;
 }
 
@@ -159,8 +161,37 @@ class Hdf5Writer : public ColumnWriter {
 
 }  // namespace
 
+namespace {
+
+int lastSystemError = 0;
+
+// Called by HDF5 when one of its functions fails: keeps the errno that its
+// file driver puts into its messages ("..., errno = 28, ...").
+herr_t noteSystemError(hid_t stack, void*) {
+  const auto note = [](unsigned, const H5E_error2_t* error, void*) -> herr_t {
+    const char* at = error->desc ? std::strstr(error->desc, "errno = ") : nullptr;
+    if (at) lastSystemError = std::atoi(at + std::strlen("errno = "));
+    return 0;
+  };
+  H5Ewalk2(stack, H5E_WALK_DOWNWARD, note, nullptr);
+  return 0;
+}
+
+}  // namespace
+
+int hdf5SystemError() { return lastSystemError; }
+
+void prepareHdf5() {
+  static const bool prepared = [] {
+    H5dont_atexit();
+    H5Eset_auto2(H5E_DEFAULT, noteSystemError, nullptr);
+    return true;
+  }();
+  (void)prepared;
+}
+
 std::unique_ptr<ColumnWriter> openHdf5Writer(const std::string& path, const ExportPlan& plan) {
-  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are reported as ToolError
+  prepareHdf5();
   return std::make_unique<Hdf5Writer>(path, plan);
 }
 

@@ -84,7 +84,7 @@ class MatWriter : public ColumnWriter {
       multiChannel_.push_back(plan.info.channels[index].multiChannelBits != 0);
     }
     file_ = Mat_CreateVer(path.c_str(), nullptr, MAT_FT_MAT73);
-    if (!file_) throw ToolError(path + ": libmatio cannot create the MATLAB file");
+    if (!file_) throw ToolError(writeFailure("libmatio", "create the MATLAB file"));
   }
   ~MatWriter() override {
     if (file_) Mat_Close(file_);
@@ -117,11 +117,11 @@ class MatWriter : public ColumnWriter {
     }
     Variable recording = recordingStruct(plan_);
     if (!recording || Mat_VarWrite(file_, recording.get(), MAT_COMPRESSION_ZLIB) != 0) {
-      throw ToolError("libmatio failed to write the struct recording");
+      throw ToolError(writeFailure("libmatio", "write the struct recording"));
     }
     const int closed = Mat_Close(file_);
     file_ = nullptr;
-    if (closed != 0) throw ToolError("libmatio failed to close the MATLAB file");
+    if (closed != 0) throw ToolError(writeFailure("libmatio", "close the MATLAB file"));
   }
 
  private:
@@ -131,14 +131,14 @@ class MatWriter : public ColumnWriter {
     Variable column(Mat_VarCreate(name.c_str(), kind, type, 2, dims, const_cast<void*>(data),
                                   MAT_F_DONT_COPY_DATA));
     if (!column || Mat_VarWriteAppend(file_, column.get(), MAT_COMPRESSION_ZLIB, 1) != 0) {
-      throw ToolError("libmatio failed to write the column " + name);
+      throw ToolError(writeFailure("libmatio", "write the column " + name));
     }
   }
   void appendEmpty(const std::string& name, matio_classes kind, matio_types type) {
     size_t dims[2] = {0, 1};
     Variable column(Mat_VarCreate(name.c_str(), kind, type, 2, dims, nullptr, 0));
     if (!column || Mat_VarWrite(file_, column.get(), MAT_COMPRESSION_NONE) != 0) {
-      throw ToolError("libmatio failed to write the column " + name);
+      throw ToolError(writeFailure("libmatio", "write the column " + name));
     }
   }
 
@@ -151,6 +151,9 @@ class MatWriter : public ColumnWriter {
 }  // namespace
 
 std::unique_ptr<ColumnWriter> openMatWriter(const std::string& path, const ExportPlan& plan) {
+#ifdef RVX_WITH_HDF5
+  prepareHdf5();
+#endif
   return std::make_unique<MatWriter>(path, plan);
 }
 
