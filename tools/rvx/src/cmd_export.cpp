@@ -143,7 +143,7 @@ Run addExportOptions(CLI::App& command) {
 
 }  // namespace
 
-extern const Subcommand kExportSubcommand{"export", "Records as CSV (RFC 4180), MATLAB v7.3 or HDF5",
-                                          addExportOptions};
+extern const Subcommand kExportSubcommand{
+    "export", "Records as CSV (RFC 4180), MATLAB v7.3 or HDF5", addExportOptions};
 
 }  // namespace rvx
