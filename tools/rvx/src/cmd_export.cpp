@@ -11,6 +11,7 @@
 #include "claims.h"
 #include "commands.h"
 #include "csv.h"
+#include "export_format.h"
 #include "number_text.h"
 #include "output_file.h"
 #include "subcommand.h"
@@ -37,8 +38,10 @@ char* writeTime(char* out, uint64_t index, int64_t interval) {
 }  // namespace
 
 int runExport(const ExportOptions& options) {
+  const ExportFormat format = exportFormat(options.format, options.output);
   // A malformed window is a usage error before the file is opened.
   recordSpan(options.window, 1, UINT64_MAX);
+  if (format != ExportFormat::Csv) return runColumnExport(options, format);
   refuseSameFile(options.file, options.output);
   ReadSession session(options.file);
   RecordingInfo info = queryRecording(session);
@@ -119,11 +122,15 @@ Run addExportOptions(CLI::App& command) {
   command.add_flag("--no-time", options->noTime, "Leave out the time column");
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
+  command.add_option("--format", options->format,
+                     "csv, mat (MATLAB v7.3) or hdf5 (default: from the output's extension)");
+  command.footer("Example: rvx export run.rvx -o run.mat --channels p1,T1");
   return [options] { return runExport(*options); };
 }
 
 }  // namespace
 
-extern const Subcommand kExportSubcommand{"export", "Records as CSV (RFC 4180)", addExportOptions};
+extern const Subcommand kExportSubcommand{
+    "export", "Records as CSV (RFC 4180), MATLAB v7.3 or HDF5", addExportOptions};
 
 }  // namespace rvx

@@ -23,6 +23,7 @@ struct ExportOptions {
   bool noTime = false;
   bool allRecords = false;  // also the records beyond the header's count
   bool force = false;  // replace an existing output
+  std::string format;  // csv, mat or hdf5; "" for the output's extension
 };
 int runExport(const ExportOptions& options);
 

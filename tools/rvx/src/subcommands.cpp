@@ -11,6 +11,9 @@ extern const Subcommand kConvertSubcommand;
 extern const Subcommand kModifySubcommand;
 extern const Subcommand kCheckSubcommand;
 extern const Subcommand kRepairSubcommand;
+extern const Subcommand kCutSubcommand;
+extern const Subcommand kSelectSubcommand;
+extern const Subcommand kMergeSubcommand;
 extern const Subcommand kPlotSubcommand;
 extern const Subcommand kDemoSubcommand;
 
@@ -18,7 +21,8 @@ std::span<const Subcommand* const> subcommands() {
   static const Subcommand* const kList[] = {
       &kInfoSubcommand,    &kExportSubcommand, &kFromCsvSubcommand,
       &kConvertSubcommand, &kModifySubcommand, &kCheckSubcommand,
-      &kRepairSubcommand,  &kPlotSubcommand,   &kDemoSubcommand,
+      &kRepairSubcommand,  &kCutSubcommand,    &kSelectSubcommand,
+      &kMergeSubcommand,   &kPlotSubcommand,   &kDemoSubcommand,
   };
   return kList;
 }

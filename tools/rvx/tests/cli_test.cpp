@@ -422,7 +422,8 @@ TEST_F(Cli, VersionAndHelp) {
                                         "." + std::to_string(KDRVX_VERSION_MINOR) + "." +
                                         std::to_string(KDRVX_VERSION_PATCH) + " Build 061\n");
   for (const char* command :
-       {"info", "export", "import", "convert", "modify", "check", "repair", "plot", "demo"}) {
+       {"info", "export", "import", "convert", "modify", "check", "repair", "cut", "select",
+        "merge", "plot", "demo"}) {
     const Outcome help = rvx({command, "--help"});
     EXPECT_EQ(help.status, 0) << command;
     EXPECT_NE(help.out.find("Usage"), npos) << command;

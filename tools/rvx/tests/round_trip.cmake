@@ -2,7 +2,8 @@
 # files: exit statuses, a few outputs, and an export-import-export round
 # trip that must give the same CSV.
 #   cmake -DRVX=<rvx.exe> -DEMULATOR=<wine or empty> -DDIR=<work dir> -DVERSION=<x.y.z>
-#         -DPNG=<whether rvx was built with PNG plots> -P round_trip.cmake
+#         -DPNG=<whether rvx was built with PNG plots> -DMATLAB=<built with it: 1 or
+#         empty> -DHDF5=<1 or empty> -P round_trip.cmake
 file(REMOVE_RECURSE ${DIR})
 file(MAKE_DIRECTORY ${DIR})
 
@@ -68,3 +69,21 @@ endif()
 rvx(0 repair copy.rvx -o repaired.rvx)
 rvx(0 repair repaired.rvx)
 expect_output("nothing to repair")
+
+rvx(0 cut demo/demo.rvx -o window.rvx --from 2 --to 2.5)
+rvx(0 select window.rvx -o two.rvx --channels T1,p1)
+rvx(0 merge two.rvx two.rvx -o twice.rvx)
+rvx(0 info twice.rvx)
+expect_output("Records +1002")
+set(extension_MATLAB mat)
+set(extension_HDF5 h5)
+foreach(format IN ITEMS MATLAB HDF5)
+  if(${format})
+    rvx(0 export two.rvx -o two.${extension_${format}})
+  else()
+    rvx(1 export two.rvx -o two.${extension_${format}})
+    if(NOT last_error MATCHES "this rvx was built without ${format} export")
+      message(FATAL_ERROR "export to ${format} without it: ${last_error}")
+    endif()
+  endif()
+endforeach()

@@ -144,6 +144,7 @@ void createRecording(const std::filesystem::path& path, const Recording& recordi
   ASSERT_EQ(KDRVX_SetDate(wide(u"4.12.2023")), 0u);
   ASSERT_EQ(KDRVX_SetTime(wide(u"14:05:09")), 0u);
   ASSERT_EQ(KDRVX_SetScanRate(recording.interval), 0u);
+  ASSERT_EQ(KDRVX_SetNoTriggerRecord(recording.triggerRecord), 0u);
   for (const Channel& channel : recording.channels) {
     const uint32_t index = KDRVX_AddChannel(wide(u16(channel.variable)));
     ASSERT_LT(index, 48u) << channel.variable;

@@ -27,6 +27,7 @@ struct Recording {
   std::string company = "ACME Corp";
   std::string comment = "first line\r\nsecond line";
   std::string nameMeasurement = "Run 7";
+  uint32_t triggerRecord = 0;
 };
 
 // Records of `channels` values with a seeded mix of magnitudes, signs and

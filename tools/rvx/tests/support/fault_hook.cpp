@@ -50,6 +50,23 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
   return real(fd, data, size);
 }
 
+// HDF5, which writes the MATLAB and HDF5 exports, writes at offsets.
+extern "C" ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+  static const auto real = next<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite");
+  if (fd > 2) {
+    killIfDue("write");
+    if (due("full:", "write")) {
+      errno = ENOSPC;
+      return -1;
+    }
+  }
+  return real(fd, data, size, offset);
+}
+
+extern "C" ssize_t pwrite64(int fd, const void* data, size_t size, off_t offset) {
+  return pwrite(fd, data, size, offset);
+}
+
 extern "C" int rename(const char* from, const char* to) {
   static const auto real = next<int (*)(const char*, const char*)>("rename");
   killIfDue("rename");

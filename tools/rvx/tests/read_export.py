@@ -1,0 +1,61 @@
+"""Reads a MATLAB v7.3 or HDF5 file that rvx export wrote, with h5py and
+scipy.io, and prints what it holds as JSON: the channels in the file's
+order with their values as 32-bit patterns, the times, and the texts."""
+import json
+import sys
+
+import h5py
+import numpy as np
+import scipy.io.matlab
+
+
+def bits(dataset):
+    if dataset.attrs.get("MATLAB_empty"):  # MATLAB keeps the dimensions of an empty array
+        return {"type": dataset.attrs["MATLAB_class"].decode(), "bits": []}
+    values = np.asarray(dataset[()]).ravel()
+    kind = str(values.dtype)
+    if values.dtype == np.float32:
+        values = values.view(np.uint32)
+    return {"type": kind, "bits": [int(v) for v in values]}
+
+
+def mat_text(node):
+    if node.attrs.get("MATLAB_empty"):
+        return ""
+    return np.asarray(node[()], dtype="<u2").ravel().tobytes().decode("utf-16-le")
+
+
+def mat_fields(group):
+    return [b"".join(name).decode() for name in group.attrs["MATLAB_fields"]]
+
+
+def read_mat(path):
+    major, minor = scipy.io.matlab.matfile_version(path)
+    f = h5py.File(path, "r")
+    recording = f["recording"]
+    result = {"version": f"{major}.{minor}", "time": f["time"][()].ravel().tolist(),
+              "comment": mat_text(recording["comment"]),
+              "scan_interval": float(recording["scan_interval"][()].ravel()[0]), "channels": []}
+    for name in mat_fields(recording["channels"]):
+        meta = recording["channels"][name]
+        result["channels"].append(dict(bits(f[name]), name=name,
+                                       variable=mat_text(meta["variable"]),
+                                       unit=mat_text(meta["unit"]),
+                                       matlab_class=f[name].attrs["MATLAB_class"].decode()))
+    return result
+
+
+def read_hdf5(path):
+    f = h5py.File(path, "r")
+    result = {"time": f["time"][()].tolist(), "comment": f.attrs["comment"],
+              "scan_interval": f.attrs["scan_interval_us"] / 1e6, "channels": []}
+    for name, dataset in f["channels"].items():
+        result["channels"].append(dict(bits(dataset), name=name,
+                                       variable=dataset.attrs["variable"],
+                                       unit=dataset.attrs["unit"],
+                                       compression=dataset.compression))
+    return result
+
+
+kind, path = sys.argv[1:3]
+print(json.dumps(read_mat(path) if kind == "mat" else read_hdf5(path)))
