@@ -16,11 +16,9 @@ needs Dask; importing this module does.
 
 from __future__ import annotations
 
-import contextlib
 import glob
 import os
-import threading
-from typing import Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Dict, Iterable, List, Optional, Sequence, Tuple, Union
 
 import dask
 import dask.dataframe
@@ -48,47 +46,10 @@ _HEADER_TEXTS = ("comment", "company", "instrument", "serial_number", "measureme
 
 # Opening from tasks -------------------------------------------------------
 
-# Whether the binding in this process can hold several recordings open at
-# once: None until the first task finds out. Until it can, the tasks of one
-# process take turns (_one_at_a_time), so that a threaded worker reads its
-# files one after the other instead of refusing all but one.
-_several_at_once: Optional[bool] = None
-_one_at_a_time = threading.Lock()
-
-
-def _opens_again(recording: kdrvx.Recording) -> bool:
-    """Whether the file of the open `recording` can be opened a second time
-    while it stays open. Any refusal counts as no: taking turns is always
-    safe, and the refusal is not the file's fault."""
-    try:
-        kdrvx.open(recording.path).close()
-    except kdrvx.RvxError:
-        return False
-    return True
-
-
-@contextlib.contextmanager
-def _opened(path: str) -> Iterator[kdrvx.Recording]:
-    global _several_at_once
-    if _several_at_once:
-        with kdrvx.open(path) as recording:
-            yield recording
-        return
-    with _one_at_a_time:
-        with kdrvx.open(path) as recording:
-            if _several_at_once is None:
-                _several_at_once = _opens_again(recording)
-            yield recording
-
-
 def _is_the_files_fault(failure: Exception) -> bool:
     """A failure that belongs to the file, not to the process reading it: the
-    library missing, or its read context held elsewhere, concern every file
-    alike and stop the computation."""
-    if isinstance(failure, kdrvx.LibraryNotFoundError):
-        return False
-    held = isinstance(failure, kdrvx.RvxError) and failure.code == kdrvx.ERR_RVX_STILL_OPEN_READ
-    return not held
+    library missing concerns every file alike and stops the computation."""
+    return not isinstance(failure, kdrvx.LibraryNotFoundError)
 
 
 def _describe(paths: Sequence[str]) -> List[dict]:
@@ -96,7 +57,7 @@ def _describe(paths: Sequence[str]) -> List[dict]:
     described = []
     for path in paths:
         try:
-            with _opened(path) as recording:
+            with kdrvx.open(path) as recording:
                 described.append({"path": path, "header": recording.header,
                                   "channels": recording.channels,
                                   "record_kind": recording.record_kind, "error": None})
@@ -204,7 +165,7 @@ def _block(recording: kdrvx.Recording, start: int, count: Optional[int],
 
 def _read_part(part: _Part, meta: pandas.DataFrame) -> pandas.DataFrame:
     path, start, count, indexes = part
-    with _opened(path) as recording:
+    with kdrvx.open(path) as recording:
         frame = _block(recording, start, count, indexes)
     frame.insert(0, PATH_COLUMN, path)
     if list(frame.columns) != list(meta.columns):

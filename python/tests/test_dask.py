@@ -115,8 +115,8 @@ def test_read_recordings_on_worker_processes(archive, cluster):
 
 @pytest.mark.filterwarnings("ignore::kdrvx.RvxWarning")  # the cut recording, read here
 def test_threaded_scheduler(archive):
-    """Threads of one process: each task still opens its own file, and with a
-    binding that holds one recording at a time the tasks take turns."""
+    """Threads of one process, each task with a recording of its own open at
+    the same time as the others'."""
     good, cut, damaged = archive
     paths = good[::10] + [cut]
     with dask.config.set(scheduler="threads", num_workers=4):
@@ -134,7 +134,7 @@ def test_channel_sets_refused_or_aligned(tmp_path, archive):
             ([first, other], {}, other + " lacks T1 [K] and has T2 [K], D1, compared with the "
              "first recording " + first),
             ([first, other], {"channels": "T1"}, other + " has no channel T1"),
-            ([first, archive[2]], {}, "first %s: RvxError: KDRVX_OpenRead: 0xE1000002 "
+            ([first, archive[2]], {}, "first %s: RvxError: KDRVX_ReaderOpen: 0xE1000002 "
              "ERR_RVX_INVALID_HEADER" % archive[2]),
         ]:
             with pytest.raises(ValueError) as refused:
