@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "claims.h"
+#include "csv_dialect.h"
 #include "library.h"
 
 namespace rvx {
@@ -37,6 +39,7 @@ struct FromCsvOptions {
   std::vector<std::string> multiChannels;  // VAR:BITS
   bool notOriginal = false;
   bool force = false;
+  DialectOptions dialect;  // what is not given is detected
 };
 int runFromCsv(const FromCsvOptions& options);
 
@@ -57,6 +60,8 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
                const RecordCount& count, const std::string& layout);
 std::string infoJson(const std::string& file, const RecordingInfo& info, const RecordCount& count,
                      const std::string& layout);
+nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo& info,
+                                    const RecordCount& count, const std::string& layout);
 // Layout name of a file from its first bytes ("" when it cannot be read).
 std::string fileLayoutName(const std::string& file);
 
