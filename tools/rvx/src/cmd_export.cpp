@@ -1,6 +1,7 @@
 // rvx export: the records as CSV, streamed in blocks. Values are formatted
 // straight into one large buffer that is written in big chunks; nothing is
 // allocated per record or per value.
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include "claims.h"
 #include "commands.h"
 #include "csv.h"
+#include "csv_dialect.h"
+#include "csv_metadata.h"
 #include "number_text.h"
 #include "output_file.h"
 #include "subcommand.h"
@@ -34,6 +37,42 @@ char* writeTime(char* out, uint64_t index, int64_t interval) {
   return std::to_chars(out, out + kMaxNumberText, seconds).ptr;
 }
 
+// Milliseconds of record `index`, exact as writeTime's seconds are.
+char* writeMillisecondTime(char* out, uint64_t index, int64_t interval) {
+  constexpr int64_t kLimit = std::numeric_limits<int64_t>::max() / 1000;
+  if (interval >= 0 && (interval == 0 || index <= static_cast<uint64_t>(kLimit / interval))) {
+    return writeSeconds(out, static_cast<int64_t>(index) * interval * 1000);
+  }
+  const double milliseconds = static_cast<double>(index) * static_cast<double>(interval) / 1e3;
+  return std::to_chars(out, out + kMaxNumberText, milliseconds).ptr;
+}
+
+// The text before the records: the metadata block when asked for, and the
+// heading row, encoded; refused before anything is written when the
+// encoding cannot hold it.
+std::string headText(const ExportOptions& options, const CsvDialect& dialect,
+                     const RecordingInfo& info, const std::vector<int>& selected,
+                     bool milliseconds) {
+  std::string text;
+  if (options.withMetadata) text = metadataBlock(info, selected, dialect.delimiter);
+  std::string heading;
+  if (!options.noTime) heading = milliseconds ? "time [ms]" : "time [s]";
+  for (int index : selected) {
+    if (!heading.empty()) heading += dialect.delimiter;
+    appendCsvField(heading, info.channels[index].heading(), dialect.delimiter);
+  }
+  text += heading;
+  text += kCsvLineEnd;
+  const std::string target =
+      options.output.empty() || options.output == "-" ? "standard output" : options.output;
+  return std::string(byteOrderMark(dialect.encoding)) + encodedText(text, dialect.encoding, target);
+}
+
+bool millisecondTime(const std::string& unit) {
+  if (unit != "s" && unit != "ms") throw usageError("--time-unit: expected s or ms, not " + unit);
+  return unit == "ms";
+}
+
 }  // namespace
 
 int runExport(const ExportOptions& options) {
@@ -44,6 +83,8 @@ int runExport(const ExportOptions& options) {
     range = *parsed;
   }
 
+  const CsvDialect dialect = exportDialect(options.dialect);
+  const bool milliseconds = millisecondTime(options.timeUnit);
   refuseSameFile(options.file, options.output);
   ReadSession session(options.file);
   RecordingInfo info = queryRecording(session);
@@ -64,15 +105,19 @@ int runExport(const ExportOptions& options) {
   std::vector<bool> multiChannel;
   for (int index : selected) multiChannel.push_back(info.channels[index].multiChannelBits != 0);
 
+  const std::string head = headText(options, dialect, info, selected, milliseconds);
   Output out(options.output, existingFrom(options.force));
-  std::string heading;
-  if (!options.noTime) heading = "time [s]";
-  for (int index : selected) {
-    if (!heading.empty()) heading += ',';
-    appendCsvField(heading, info.channels[index].heading());
-  }
-  heading += kCsvLineEnd;
-  out.write(heading);
+  out.write(head);
+  // Rows are ASCII: only UTF-16 changes their bytes.
+  const bool wide = dialect.encoding == TextEncoding::Utf16;
+  std::string encoded;
+  const auto write = [&](const char* data, size_t size) {
+    if (!wide) return out.write(data, size);
+    encodeAscii(std::string_view(data, size), dialect.encoding, encoded);
+    out.write(encoded);
+  };
+  const char delimiter = dialect.delimiter;
+  const bool decimalComma = dialect.decimalComma;
 
   const size_t block = RecordReader::blockRecords(channels);
   std::vector<float> records(block * std::max<size_t>(1, channels));
@@ -92,25 +137,29 @@ int runExport(const ExportOptions& options) {
       const float* record = records.data() + i * channels;
       bool separator = false;
       if (!options.noTime) {
-        p = writeTime(p, index, interval);
+        char* const time = p;
+        p = milliseconds ? writeMillisecondTime(p, index, interval) : writeTime(p, index, interval);
+        if (decimalComma) std::replace(time, p, '.', ',');
         separator = true;
       }
       for (size_t c = 0; c < selected.size(); ++c) {
-        if (separator) *p++ = ',';
+        if (separator) *p++ = delimiter;
         separator = true;
         const float value = record[selected[c]];
+        char* const number = p;
         p = multiChannel[c] ? writeUnsigned(p, std::bit_cast<uint32_t>(value)) : writeFloat(p, value);
+        if (decimalComma) std::replace(number, p, '.', ',');
       }
       *p++ = '\r';
       *p++ = '\n';
       if (p >= flushAt) {
-        out.write(begin, static_cast<size_t>(p - begin));
+        write(begin, static_cast<size_t>(p - begin));
         p = begin;
       }
     }
     progress.update(reader.delivered());
   }
-  out.write(begin, static_cast<size_t>(p - begin));
+  write(begin, static_cast<size_t>(p - begin));
   out.commit();
   progress.finish();
 
@@ -132,6 +181,22 @@ Run addExportOptions(CLI::App& command) {
   command.add_flag("--no-time", options->noTime, "Leave out the time column");
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
+  optionalOption(command, "--delimiter", options->dialect.delimiter,
+                 "Field delimiter: ',', ';' or tab (default ',', or ';' with --decimal-comma)");
+  command.add_flag("--decimal-comma", options->dialect.decimalComma,
+                   "Write numbers as 1,5 (needs a delimiter other than ',')");
+  optionalOption(command, "--encoding", options->dialect.encoding,
+                 "utf-8 (default), utf-8-bom, cp1252 (refused for text it cannot hold) or utf-16 "
+                 "(little-endian with byte-order mark)");
+  command.add_option("--time-unit", options->timeUnit,
+                     "Time column in s (default) or ms, headed time [s] or time [ms]");
+  command.add_flag("--with-metadata", options->withMetadata,
+                   "Start with a block of header and channel properties that import reads back");
+  command.footer(
+      "Example: rvx export run.rvx -o run.csv --channels p1,T2 --records 0:999\n"
+      "Example (a German spreadsheet): rvx export run.rvx -o run.csv --delimiter ';' "
+      "--decimal-comma --encoding cp1252\n"
+      "Example (every property, for import): rvx export run.rvx -o run.csv --with-metadata");
   return [options] { return runExport(*options); };
 }
 

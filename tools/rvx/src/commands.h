@@ -24,6 +24,9 @@ struct ExportOptions {
   bool noTime = false;
   bool allRecords = false;  // also the records beyond the header's count
   bool force = false;  // replace an existing output
+  DialectOptions dialect;
+  std::string timeUnit = "s";  // "s" or "ms"
+  bool withMetadata = false;   // the header and channel properties before the heading
 };
 int runExport(const ExportOptions& options);
 
