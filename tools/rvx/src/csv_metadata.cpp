@@ -1,5 +1,6 @@
 #include "csv_metadata.h"
 
+#include "arguments.h"
 #include "csv.h"
 #include "number_text.h"
 #include "tool_error.h"
@@ -114,8 +115,10 @@ std::string metadataBlock(const RecordingInfo& info, const std::vector<int>& sel
     out += kChannelKey;
     for (const ChannelProperty& property : kChannelProperties) {
       out += delimiter;
-      appendCsvField(out, property.text ? channel.*property.text : property.write(channel),
-                     delimiter);
+      std::string value = property.text ? channel.*property.text : property.write(channel);
+      // As the heading row names it: "#k" for a channel without a variable.
+      if (property.text == &ChannelInfo::variable) value = splitHeading(channel.heading()).variable;
+      appendCsvField(out, value, delimiter);
     }
     out += kCsvLineEnd;
   }
