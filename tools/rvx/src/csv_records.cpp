@@ -108,6 +108,7 @@ std::string_view decimalPointText(std::string_view text, std::string& scratch) {
 
 // A time as whole (or nearly whole) microseconds, in the column's format.
 std::optional<Seconds> parseTime(std::string_view text, TimeFormat format) {
+  if (format.unit == TimeUnit::Seconds && !format.decimalComma) return parseSeconds(text);
   std::string scratch;
   if (format.decimalComma) text = decimalPointText(text, scratch);
   auto time = parseSeconds(text);
