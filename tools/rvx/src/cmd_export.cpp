@@ -105,7 +105,18 @@ int runExport(const ExportOptions& options) {
   std::vector<bool> multiChannel;
   for (int index : selected) multiChannel.push_back(info.channels[index].multiChannelBits != 0);
 
-  const std::string head = headText(options, dialect, info, selected, milliseconds);
+  // The metadata of the records exported: the trigger record counts from the
+  // first of them (and is left at 0, with a warning, when it lies outside).
+  RecordingInfo described = info;
+  if (options.withMetadata && (first > 0 || end < count)) {
+    const bool inside = info.triggerRecord >= first && info.triggerRecord < end;
+    if (!inside && info.triggerRecord != 0) {
+      std::cerr << "rvx: " << options.file << ": warning: the trigger record " << info.triggerRecord
+                << " lies outside the records exported; the metadata gives 0\n";
+    }
+    described.triggerRecord = inside ? static_cast<uint32_t>(info.triggerRecord - first) : 0;
+  }
+  const std::string head = headText(options, dialect, described, selected, milliseconds);
   Output out(options.output, existingFrom(options.force));
   out.write(head);
   // Rows are ASCII: only UTF-16 changes their bytes.
