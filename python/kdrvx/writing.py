@@ -281,7 +281,8 @@ class Writer:
         values = self._record_values(records)
         base, step = values.ctypes.data, values.strides[0]
         add_block = lib.function("KDRVX_AddRecords")
-        block = max(1, _BLOCK_BYTES // step)
+        # An empty array may have a row stride of 0.
+        block = max(1, _BLOCK_BYTES // max(step, 1))
         with LOCK:
             self._check_open()
             for first in range(0, len(values), block):

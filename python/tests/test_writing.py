@@ -67,6 +67,7 @@ class TestRoundTrip:
         with new_file(tmp_path / "f.rvx", start=start, trigger_record=2, **HEADER_TEXTS) as writer:
             writer.append(values[:3])  # a block of records
             writer.append(values[3])  # one record
+            writer.append(np.zeros((0, 3), dtype=np.float32))  # no record
             assert writer.record_count == 4
         assert writer.closed and writer.path == str(tmp_path / "f.rvx")
         assert os.listdir(tmp_path) == ["f.rvx"]

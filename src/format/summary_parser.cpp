@@ -95,12 +95,25 @@ constexpr bool allBeginWithCapitals() {
 }
 static_assert(allBeginWithCapitals(), "the pass finds wordings by their capital");
 
-// The wordings by number, and for each capital the numbers of the wordings
-// it begins.
+// Every wording has a second character, and there are few enough wordings
+// for one bit each in a 64-bit set.
+constexpr bool allHaveTwoCharacters() {
+  for (const auto list : kLabelLists)
+    for (const Text wording : list)
+      if (wording.size() < 2) return false;
+  return true;
+}
+static_assert(allHaveTwoCharacters() && kWordings <= 64, "wordings fit the candidate sets");
+
+// The low six bits of a second character: the key of the candidate sets.
+constexpr size_t secondKey(char16_t c) { return c & 63u; }
+
+// The wordings by number, and for each capital and key of the character
+// after it the set of wordings that may begin there. Most capitals in a
+// summary file begin no wording; the set lets them cost one lookup.
 struct WordingTable {
   std::array<Text, kWordings> wordings{};
-  std::array<std::array<uint8_t, kWordings>, 26> byCapital{};
-  std::array<uint8_t, 26> withCapital{};
+  std::array<std::array<uint64_t, 64>, 26> candidates{};
 };
 
 constexpr WordingTable makeWordingTable() {
@@ -110,7 +123,7 @@ constexpr WordingTable makeWordingTable() {
     for (const Text wording : list) {
       table.wordings[number] = wording;
       const size_t capital = static_cast<size_t>(wording[0] - u'A');
-      table.byCapital[capital][table.withCapital[capital]++] = static_cast<uint8_t>(number);
+      table.candidates[capital][secondKey(wording[1])] |= uint64_t{1} << number;
       ++number;
     }
   }
@@ -174,9 +187,11 @@ class LabelIndex {
       colons_.push_back(static_cast<uint32_t>(i));
       return;
     }
+    if (i + 1 >= text.size()) return;
     const auto capital = static_cast<size_t>(c - u'A');
-    for (uint8_t k = 0; k < kWordingTable.withCapital[capital]; ++k) {
-      const uint8_t number = kWordingTable.byCapital[capital][k];
+    uint64_t candidates = kWordingTable.candidates[capital][secondKey(text[i + 1])];
+    for (; candidates != 0; candidates &= candidates - 1) {
+      const auto number = static_cast<uint32_t>(std::countr_zero(candidates));
       if (text.substr(i).starts_with(kWordingTable.wordings[number]))
         found.push_back({static_cast<uint32_t>(i), number});
     }

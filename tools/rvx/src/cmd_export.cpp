@@ -76,13 +76,8 @@ bool millisecondTime(const std::string& unit) {
 }  // namespace
 
 int runExport(const ExportOptions& options) {
-  RecordRange range;
-  if (!options.records.empty()) {
-    const auto parsed = parseRecordRange(options.records);
-    if (!parsed) throw usageError("--records: expected FIRST:LAST, FIRST: or :LAST, not " + options.records);
-    range = *parsed;
-  }
-
+  // A malformed window is a usage error before the file is opened.
+  recordSpan(options.window, 1, UINT64_MAX);
   const CsvDialect dialect = exportDialect(options.dialect);
   const bool milliseconds = millisecondTime(options.timeUnit);
   refuseSameFile(options.file, options.output);
@@ -92,15 +87,8 @@ int runExport(const ExportOptions& options) {
   const std::vector<int> selected = selectChannels(info, options.channels);
   const size_t channels = info.channels.size();
 
-  const uint64_t count = info.records;
-  if (!options.records.empty() && (range.first >= count || range.last.value_or(0) >= count)) {
-    throw usageError("--records " + options.records + " is out of range: " + options.file +
-                     " holds " + std::to_string(count) + " records" +
-                     (count ? " (0 to " + std::to_string(count - 1) + ")" : std::string()));
-  }
-  uint64_t end = count;
-  if (range.last) end = std::min<uint64_t>(end, *range.last + 1);
-  const uint64_t first = range.first;
+  const RecordSpan span = recordSpan(options.window, info.scanInterval, info.records);
+  const uint64_t first = span.first, end = span.end;
 
   std::vector<bool> multiChannel;
   for (int index : selected) multiChannel.push_back(info.channels[index].multiChannelBits != 0);
@@ -108,7 +96,7 @@ int runExport(const ExportOptions& options) {
   // The metadata of the records exported: the trigger record counts from the
   // first of them (and is left at 0, with a warning, when it lies outside).
   RecordingInfo described = info;
-  if (options.withMetadata && (first > 0 || end < count)) {
+  if (options.withMetadata && (first > 0 || end < info.records)) {
     const bool inside = info.triggerRecord >= first && info.triggerRecord < end;
     if (!inside && info.triggerRecord != 0) {
       std::cerr << "rvx: " << options.file << ": warning: the trigger record " << info.triggerRecord
@@ -187,8 +175,7 @@ Run addExportOptions(CLI::App& command) {
   command.add_option("-o,--output", options->output, "CSV file (default: standard output)");
   command.add_option("--channels", options->channels, "Channels by variable, e.g. p1,T2 (default: all)")
       ->delimiter(',');
-  command.add_option("--records", options->records,
-                     "Records FIRST:LAST, counted from 0, both included; FIRST: or :LAST");
+  addTimeWindowOptions(command, options->window);
   command.add_flag("--no-time", options->noTime, "Leave out the time column");
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
@@ -204,7 +191,7 @@ Run addExportOptions(CLI::App& command) {
   command.add_flag("--with-metadata", options->withMetadata,
                    "Start with a block of header and channel properties that import reads back");
   command.footer(
-      "Example: rvx export run.rvx -o run.csv --channels p1,T2 --records 0:999\n"
+      "Example: rvx export run.rvx -o run.csv --channels p1,T2 --from 2 --to 2.5\n"
       "Example (a German spreadsheet): rvx export run.rvx -o run.csv --delimiter ';' "
       "--decimal-comma --encoding cp1252\n"
       "Example (every property, for import): rvx export run.rvx -o run.csv --with-metadata");

@@ -13,6 +13,7 @@
 #include "claims.h"
 #include "csv_dialect.h"
 #include "library.h"
+#include "time_window.h"
 
 namespace rvx {
 
@@ -20,7 +21,7 @@ struct ExportOptions {
   std::string file;
   std::string output;  // "" or "-": stdout
   std::vector<std::string> channels;
-  std::string records;
+  TimeWindow window;  // --from/--to or --records
   bool noTime = false;
   bool allRecords = false;  // also the records beyond the header's count
   bool force = false;  // replace an existing output
@@ -48,7 +49,10 @@ int runFromCsv(const FromCsvOptions& options);
 
 struct PlotOptions {
   std::string file, output;
+  std::string format;  // svg or png; "" from the output's extension
   std::vector<std::string> channels;
+  TimeWindow window;
+  bool overlay = false;  // measured channels in one panel
   uint32_t width = 900;
   uint32_t panelHeight = 150;
   bool allRecords = false;  // also the records beyond the header's count

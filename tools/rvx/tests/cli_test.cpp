@@ -407,7 +407,10 @@ TEST_F(Cli, PlotWritesSmallWellFormedSvg) {
     EXPECT_NE(svg.find(label), npos) << label;
   }
   size_t paths = 0;
-  for (size_t at = svg.find("<path"); at != npos; at = svg.find("<path", at + 1)) ++paths;
+  for (size_t at = svg.find("class=\"data\""); at != npos;
+       at = svg.find("class=\"data\"", at + 1)) {
+    ++paths;
+  }
   EXPECT_EQ(paths, 3u);
   ASSERT_EQ(rvx({"plot", "long.rvx", "-o", "one.svg", "--channels", "T2", "--width", "200"}).status,
             0);

@@ -126,7 +126,7 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
       {{"export", "a.rvx", "--records", "5:2"}, 2, "expected FIRST:LAST"},
       {{"export", "a.rvx", "--records", "3:"},
        2,
-       "is out of range: a.rvx holds 3 records (0 to 2)"},
+       "is out of range: the recording holds 3 records (0 to 2,"},
       {{"export", "a.rvx", "--records", "1:3"}, 2, "out of range"},
       {{"export", "a.rvx", "--channels", "q9"}, 2, "q9"},
       {{"import", "a.csv", "-o", "-"},

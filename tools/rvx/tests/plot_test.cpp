@@ -43,15 +43,22 @@ TEST(ColumnEnvelope, EveryRecordLandsInTheColumnThatCoversIt) {
   }
 }
 
-TEST(ColumnEnvelope, LeavesOutValuesThatCannotBeDrawn) {
-  ColumnEnvelope envelope(4, 2);
+TEST(ColumnEnvelope, MarksValuesThatCannotBeDrawnAndKeepsBits) {
+  ColumnEnvelope envelope(6, 3);
   envelope.add(0, NAN);
-  envelope.add(1, INFINITY);
-  envelope.add(2, NAN);
+  envelope.add(1, -INFINITY);
+  envelope.add(2, INFINITY);
   envelope.add(3, 1.5f);
+  envelope.addBits(4, 0b0110);
+  envelope.addBits(5, 0b0011);
   EXPECT_FALSE(envelope.filled(0));
-  EXPECT_TRUE(envelope.filled(1));
+  EXPECT_EQ(envelope.marks(0), kNaNMark | kMinusInfMark);
+  EXPECT_EQ(envelope.marks(1), kPlusInfMark);
   EXPECT_EQ(envelope.minimum(1), 1.5f);
+  EXPECT_EQ(envelope.markedRecords(kNaNMark), 1u);
+  EXPECT_TRUE(envelope.filled(2));
+  EXPECT_EQ(envelope.bitsSet(2), 0b0111u);
+  EXPECT_EQ(envelope.bitsClear(2) & 0b1111u, 0b1101u);  // bit 1 never clear
 }
 
 TEST(NiceTicks, StepsOfOneTwoOrFive) {
@@ -63,12 +70,24 @@ TEST(NiceTicks, StepsOfOneTwoOrFive) {
   EXPECT_EQ(ticks.back(), 8);
 }
 
+TEST(TickLabels, NeighboursDiffer) {
+  EXPECT_EQ(tickLabels(niceTicks(0, 10, 5)),
+            (std::vector<std::string>{"0", "2", "4", "6", "8", "10"}));
+  EXPECT_EQ(tickLabels({0.25, 0.3, 0.35}), (std::vector<std::string>{"0.25", "0.30", "0.35"}));
+  for (const auto& [low, high] : {std::pair{101324.4, 101325.6}, std::pair{1e12 - 3e5, 1e12 + 3e5},
+                                  std::pair{1.5e-7, 1.5003e-7}, std::pair{-0.002, 0.001}}) {
+    const std::vector<std::string> labels = tickLabels(niceTicks(low, high, 5));
+    ASSERT_GE(labels.size(), 3u) << low;
+    for (size_t i = 1; i < labels.size(); ++i) EXPECT_NE(labels[i - 1], labels[i]) << low;
+  }
+}
+
 TEST(PlotSvg, SizeDoesNotGrowWithTheRecordCount) {
   std::vector<PlotChannel> channels;
-  channels.push_back({"p1 [bar] <&>", ColumnEnvelope(1000000, 300)});
+  channels.push_back({"p1 [bar] <&>", 0, ColumnEnvelope(1000000, 300)});
   for (uint64_t i = 0; i < 1000000; ++i) channels[0].envelope.add(i, std::sin(static_cast<float>(i) * 1e-3f));
   std::ostringstream svg;
-  writePlotSvg(svg, "title \"x\"", 0.001, channels, PlotLayout{300, 100});
+  writeSvg(svg, drawPlot("title \"x\"", PlotTime{0, 0.001, {}}, channels, PlotLayout{300, 100}));
   const std::string text = svg.str();
   EXPECT_LT(text.size(), 20000u);
   EXPECT_NE(text.find("p1 [bar] &lt;&amp;&gt;"), std::string::npos);

@@ -2,7 +2,7 @@
 # files: exit statuses, a few outputs, and an export-import-export round
 # trip that must give the same CSV.
 #   cmake -DRVX=<rvx.exe> -DEMULATOR=<wine or empty> -DDIR=<work dir> -DVERSION=<x.y.z>
-#         -P round_trip.cmake
+#         -DPNG=<whether rvx was built with PNG plots> -P round_trip.cmake
 file(REMOVE_RECURSE ${DIR})
 file(MAKE_DIRECTORY ${DIR})
 
@@ -14,6 +14,7 @@ function(rvx expected_status)
     message(FATAL_ERROR "rvx ${ARGN}: exit ${status}, expected ${expected_status}\n${out}\n${err}")
   endif()
   set(last_output "${out}" PARENT_SCOPE)
+  set(last_error "${err}" PARENT_SCOPE)
 endfunction()
 
 function(expect_output pattern)
@@ -49,6 +50,20 @@ rvx(0 modify converted.rvx --name "Renamed")
 rvx(0 info converted.rvx)
 expect_output("Measurement +Renamed")
 rvx(0 plot converted.rvx -o converted.svg --channels p1,dp1)
+rvx(0 export converted.rvx -o window.csv --from 2 --to 2.001)
+file(STRINGS ${DIR}/window.csv window)
+list(LENGTH window lines)
+if(NOT lines EQUAL 3)
+  message(FATAL_ERROR "export --from 2 --to 2.001 gave ${lines} lines, not a heading and 2 records")
+endif()
+if(PNG)
+  rvx(0 plot converted.rvx -o converted.png --overlay --from 2 --to 3)
+else()
+  rvx(2 plot converted.rvx -o converted.png)
+  if(NOT last_error MATCHES "built without PNG output" OR EXISTS ${DIR}/converted.png)
+    message(FATAL_ERROR "rvx without cairo must refuse PNG clearly:\n${last_error}")
+  endif()
+endif()
 
 rvx(0 repair copy.rvx -o repaired.rvx)
 rvx(0 repair repaired.rvx)
