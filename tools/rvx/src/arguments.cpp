@@ -80,10 +80,13 @@ ColumnHeading splitHeading(std::string_view heading) {
   return result;
 }
 
-bool isTimeHeading(std::string_view heading) {
+std::optional<TimeUnit> timeHeading(std::string_view heading) {
   const ColumnHeading parts = splitHeading(heading);
   const std::string name = lower(parts.variable);
-  return (name == "time" || name == "t") && (parts.unit.empty() || parts.unit == "s");
+  if (name != "time" && name != "t" && name != "zeit") return std::nullopt;
+  if (parts.unit.empty() || parts.unit == "s") return TimeUnit::Seconds;
+  if (parts.unit == "ms") return TimeUnit::Milliseconds;
+  return std::nullopt;
 }
 
 }  // namespace rvx

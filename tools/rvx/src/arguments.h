@@ -35,7 +35,9 @@ struct ColumnHeading {
 };
 ColumnHeading splitHeading(std::string_view heading);
 
-// A time column heading: "time", "t" or "time [s]", in any case.
-bool isTimeHeading(std::string_view heading);
+// The unit of a time column: "time", "t" or "Zeit" in any case, with no
+// unit or [s] (seconds) or [ms] (milliseconds); empty for any other heading.
+enum class TimeUnit { Seconds, Milliseconds };
+std::optional<TimeUnit> timeHeading(std::string_view heading);
 
 }  // namespace rvx

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "many_files.h"
 #include "number_text.h"
 #include "raw_file.h"
 #include "subcommand.h"
@@ -19,7 +21,8 @@ namespace rvx {
 namespace {
 
 struct CheckOptions {
-  std::string file;
+  std::vector<std::string> files;
+  bool json = false;
 };
 
 using kdrvx::format::Layout;
@@ -242,25 +245,31 @@ std::filesystem::path rviCompanion(const std::string& file) {
   return std::filesystem::path(name + u"RVI");
 }
 
-int runCheck(const CheckOptions& options) {
-  const RawFile file = readRawFile(options.file);
+// What check found in one file.
+struct CheckReport {
+  std::string file, layout;
+  uint64_t bytes = 0;
   Findings findings;
-  std::cout << options.file << ": " << layoutName(file) << " layout, "
-            << plural(file.length, "byte") << '\n';
+};
+
+CheckReport checkFile(const std::string& name) {
+  const RawFile file = readRawFile(name);
+  CheckReport report{name, layoutName(file), file.length, {}};
+  Findings& findings = report.findings;
 
   const Layout* layout = file.recognised.layout;
   const bool current = file.hasLayout(LayoutId::Current);
   if (current) checkCurrent(file, findings);
 
   // What the library makes of it.
-  const uint32_t status = KDRVX_OpenRead(chars(widePath(options.file)));
+  const uint32_t status = KDRVX_OpenRead(chars(widePath(name)));
   if (status != 0) {
-    findings.add("the library does not open it: " + failureText(status, options.file));
+    findings.add("the library does not open it: " + failureText(status, name));
   } else {
     if (layout != nullptr && !current) checkLegacy(file, findings);
     if (layout != nullptr && layout->summaryFile) {
       std::error_code error;
-      const auto rvi = rviCompanion(options.file);
+      const auto rvi = rviCompanion(name);
       if (!std::filesystem::is_regular_file(rvi, error)) {
         findings.add("no RVI file " + pathText(rvi) +
                      " beside it: company, instrument, measurement name and channel texts are unknown");
@@ -268,16 +277,67 @@ int runCheck(const CheckOptions& options) {
     }
     KDRVX_CloseRead();
   }
+  return report;
+}
 
-  for (const std::string& line : findings.lines) std::cout << "  finding: " << line << '\n';
-  std::cout << options.file << ": "
-            << (findings.lines.empty() ? "no findings" : plural(findings.lines.size(), "finding")) << '\n';
-  return findings.lines.empty() ? kExitOk : kExitFailure;
+void printReport(const CheckReport& report) {
+  std::cout << report.file << ": " << report.layout << " layout, " << plural(report.bytes, "byte")
+            << '\n';
+  const std::vector<std::string>& lines = report.findings.lines;
+  for (const std::string& line : lines) std::cout << "  finding: " << line << '\n';
+  std::cout << report.file << ": "
+            << (lines.empty() ? "no findings" : plural(lines.size(), "finding")) << '\n';
+}
+
+nlohmann::ordered_json reportJson(const CheckReport& report) {
+  nlohmann::ordered_json document;
+  document["file"] = report.file;
+  document["layout"] = report.layout;
+  document["bytes"] = report.bytes;
+  document["findings"] = report.findings.lines;
+  return document;
+}
+
+std::string jsonText(const nlohmann::ordered_json& document) {
+  return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+int runCheck(const CheckOptions& options) {
+  if (options.files.size() == 1) {
+    const CheckReport report = checkFile(options.files.front());
+    if (options.json) {
+      std::cout << jsonText(reportJson(report));
+    } else {
+      printReport(report);
+    }
+    return report.findings.lines.empty() ? kExitOk : kExitFailure;
+  }
+  auto documents = nlohmann::ordered_json::array();
+  const FileTally tally = forEachFile(options.files, [&](const std::string& file) {
+    const CheckReport report = checkFile(file);
+    if (options.json) {
+      documents.push_back(reportJson(report));
+    } else {
+      printReport(report);
+    }
+    return report.findings.lines.empty() ? FileOutcome::Clean : FileOutcome::Findings;
+  });
+  if (options.json) std::cout << jsonText(documents);
+  // With JSON on stdout the summary goes to stderr, so that stdout parses.
+  (options.json ? std::cerr : std::cout)
+      << "rvx check: " << tally.summary("without findings", "with findings") << '\n';
+  return tally.exitStatus();
 }
 
 Run addCheckOptions(CLI::App& command) {
   auto options = std::make_shared<CheckOptions>();
-  command.add_option("FILE", options->file, "RVX file")->required();
+  command.add_option("FILE", options->files, "RVX files")->required();
+  command.add_flag("--json", options->json,
+                   "The findings as JSON: one object, or one array of them for several files");
+  command.footer(
+      "Several files are checked one after the other, with one summary line at the end; the exit "
+      "status is 1 when any file has findings or cannot be read.\n"
+      "Example: rvx check *.rvx --json > findings.json");
   return [options] { return runCheck(*options); };
 }
 

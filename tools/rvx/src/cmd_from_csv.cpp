@@ -25,7 +25,12 @@ namespace rvx {
 
 namespace {
 
-// The CSV named on the command line, or standard input for "-".
+// Bytes at the start of the input from which its dialect is told.
+constexpr size_t kDialectHead = 64 << 10;
+
+// The CSV named on the command line, or standard input for "-", as UTF-8
+// in its dialect. A UTF-8 file is read as it is; anything else through a
+// DecodedInput, which gives back the bytes read for the dialect first.
 class CsvSource {
  public:
   explicit CsvSource(const FromCsvOptions& options) {
@@ -37,12 +42,39 @@ class CsvSource {
                         ": cannot open the file: " + unreadableReason(options.input));
       }
     }
+    std::istream& raw = file_.is_open() ? static_cast<std::istream&>(file_) : std::cin;
+    std::string head(kDialectHead, '\0');
+    raw.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(raw.gcount()));
+    const bool whole = head.size() < kDialectHead;
+    dialect_ = detectDialect(head, whole, options.dialect, options.input);
+    const bool utf8 =
+        dialect_.encoding == TextEncoding::Utf8 || dialect_.encoding == TextEncoding::Utf8Bom;
+    if (utf8 && file_.is_open()) {
+      file_.clear();
+      file_.seekg(0);
+      stream_ = &file_;
+    } else {
+      decoded_ = std::make_unique<DecodedInput>(std::move(head), raw, dialect_.encoding);
+      stream_ = decoded_.get();
+    }
   }
-  std::istream& stream() { return file_.is_open() ? file_ : std::cin; }
+  std::istream& stream() { return *stream_; }
+  const CsvDialect& dialect() const { return dialect_; }
 
  private:
   std::ifstream file_;
+  std::unique_ptr<DecodedInput> decoded_;
+  std::istream* stream_ = nullptr;
+  CsvDialect dialect_;
 };
+
+// "cp1252, ';', decimal comma" for a dialect that is not the plain one.
+std::string dialectText(const CsvDialect& dialect) {
+  if (dialect.plain()) return "";
+  return " (" + encodingName(dialect.encoding) + ", " + delimiterName(dialect.delimiter) +
+         (dialect.decimalComma ? ", decimal comma" : "") + ")";
+}
 
 ToolError csvFailure(const std::string& input, const CsvError& error) {
   return ToolError(input + " line " + std::to_string(error.line()) + ": " + error.what());
@@ -97,6 +129,77 @@ PlannedRecording plannedRecording(const FromCsvOptions& options, int32_t languag
   return plan;
 }
 
+// The metadata's channel of each column (null for a column it does not
+// describe); a channel of the metadata that no column holds is refused.
+std::vector<const ChannelInfo*> describedColumns(const CsvRecords& csv, const std::string& input) {
+  std::vector<const ChannelInfo*> described(csv.columns().size(), nullptr);
+  for (const ChannelInfo& channel : csv.metadata()->info.channels) {
+    bool found = false;
+    for (size_t c = 0; c < described.size(); ++c) {
+      if (csv.columns()[c].parts.variable != channel.variable) continue;
+      described[c] = &channel;
+      found = true;
+    }
+    if (!found) {
+      throw ToolError(input + ": the metadata describes the channel " + channel.variable +
+                      ", which no column holds");
+    }
+  }
+  return described;
+}
+
+// The plan completed by the metadata block: what the command line leaves
+// out, the metadata gives.
+void addMetadata(PlannedRecording& plan, const FromCsvOptions& options, const CsvMetadata& metadata,
+                 const std::vector<const ChannelInfo*>& described) {
+  const RecordingInfo& info = metadata.info;
+  const std::pair<const std::optional<std::string>*, std::string PlannedRecording::*> texts[] = {
+      {&options.comment, &PlannedRecording::comment},
+      {&options.company, &PlannedRecording::company},
+      {&options.instrument, &PlannedRecording::instrument},
+      {&options.serialNumber, &PlannedRecording::serialNumber},
+      {&options.nameMeasurement, &PlannedRecording::nameMeasurement},
+      {&options.triggerSetting, &PlannedRecording::triggerSetting}};
+  const std::string* values[] = {&info.comment,      &info.company,         &info.instrument,
+                                 &info.serialNumber, &info.nameMeasurement, &info.triggerSetting};
+  for (size_t i = 0; i < std::size(texts); ++i) {
+    if (!texts[i].first->has_value()) plan.*texts[i].second = *values[i];
+  }
+  if (!options.date && metadata.hasDate) plan.date = info.date;
+  if (!options.time && metadata.hasTime) plan.time = info.time;
+  if (!options.triggerRecord && metadata.hasTrigger) plan.triggerRecord = info.triggerRecord;
+  plan.original = info.original && !options.notOriginal;
+  for (size_t c = 0; c < described.size(); ++c) {
+    const ChannelInfo* channel = described[c];
+    if (!channel) continue;
+    PlannedChannel& planned = plan.channels[c];
+    planned.name = channel->name;
+    planned.number = channel->number;
+    planned.signalType = channel->signalType;
+    planned.calParameter = channel->calParameter;
+    planned.zeroPoint = channel->zeroPoint;
+    planned.filter = channel->filter;
+  }
+}
+
+// The channel properties that a plan does not carry, from the metadata.
+void applyChannelFlags(CreateSession& session, const std::vector<const ChannelInfo*>& described) {
+  for (size_t c = 0; c < described.size(); ++c) {
+    const ChannelInfo* channel = described[c];
+    if (!channel) continue;
+    const auto index = static_cast<int16_t>(c);
+    const std::string what = "channel " + channel->variable;
+    session.check(KDRVX_SetChannelIndRate(index, channel->indRate), what + " individual rate");
+    session.check(KDRVX_SetChannelISDS(index, channel->isds ? 1 : 0), what + " ISDS");
+    session.check(KDRVX_SetChannelLinearisation(index, channel->linearisation ? 1 : 0),
+                  what + " linearisation");
+    if (!channel->lintab.empty()) {
+      session.check(session.set(KDRVX_SetChannelLintab, static_cast<int>(c), channel->lintab),
+                    what + " linearisation table");
+    }
+  }
+}
+
 uint64_t inputSize(const std::string& input) {
   if (input == "-") return 0;
   std::error_code ignored;
@@ -104,10 +207,10 @@ uint64_t inputSize(const std::string& input) {
 }
 
 void reportRecording(const FromCsvOptions& options, const std::string& output, uint64_t records,
-                     size_t channels, int64_t interval) {
+                     size_t channels, int64_t interval, const std::string& dialect) {
   std::cout << output << ": " << records << " records of " << channels << " channels, every "
-            << secondsText(interval) << " s" << (options.legacy ? ", compact layout with RVI file" : "")
-            << '\n';
+            << secondsText(interval) << " s"
+            << (options.legacy ? ", compact layout with RVI file" : "") << dialect << '\n';
   if (output != options.output) std::cout << "(the library named the file " << output << ")\n";
 }
 
@@ -118,14 +221,21 @@ int runFromCsv(const FromCsvOptions& options) {
   const std::vector<MultiChannelDeclaration> declarations = multiChannelDeclarations(options);
   CsvSource source(options);
   try {
-    CsvRecords csv(source.stream(), options.input, declarations, options.scanInterval);
-    const PlannedRecording plan = plannedRecording(options, language, csv);
+    CsvRecords csv(source.stream(), options.input, declarations, options.scanInterval,
+                   source.dialect());
+    PlannedRecording plan = plannedRecording(options, language, csv);
+    std::vector<const ChannelInfo*> described;
+    if (csv.metadata()) {
+      described = describedColumns(csv, options.input);
+      addMetadata(plan, options, *csv.metadata(), described);
+    }
     for (const std::string& warning : checkFit(plan, options.output)) {
       std::cerr << "rvx: " << options.output << ": warning: " << warning << '\n';
     }
     CreateSession session(options.output, existingFrom(options.force), plan.original,
                           plan.compact, plan.language);
     applyPlan(session, plan);
+    applyChannelFlags(session, described);
     Progress progress("import", inputSize(options.input));
     const uint64_t records = csv.read([&](const float* block, size_t count) {
       session.addRecords(block, static_cast<uint32_t>(count));
@@ -133,7 +243,8 @@ int runFromCsv(const FromCsvOptions& options) {
     });
     progress.finish();
     session.close();
-    reportRecording(options, session.file(), records, csv.columns().size(), csv.interval());
+    reportRecording(options, session.file(), records, csv.columns().size(), csv.interval(),
+                    dialectText(source.dialect()));
   } catch (const CsvError& error) {
     throw csvFailure(options.input, error);
   }
@@ -167,11 +278,23 @@ Run addFromCsvOptions(CLI::App& command) {
                      "VARIABLE:BITS: the column holds bit fields as unsigned integers");
   command.add_flag("--not-original", options->notOriginal, "Mark the file as not an original recording");
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
+  optionalOption(command, "--delimiter", options->dialect.delimiter,
+                 "Field delimiter: ',', ';' or tab (default: the one that splits every row alike)");
+  command.add_flag("--decimal-comma", options->dialect.decimalComma,
+                   "Numbers are written 1,5 (default: when the delimiter is not ',' and numbers "
+                   "hold commas)");
+  optionalOption(command, "--encoding", options->dialect.encoding,
+                 "utf-8, utf-8-bom, cp1252 or utf-16 (default: by the byte-order mark, else "
+                 "utf-8 when valid, else cp1252)");
   command.footer(
       "The heading row names each channel by its variable, " + std::string(kVariableRule) +
       ", with its unit in brackets if it has one: p1 [bar]. A first column headed time, t "
-      "or time [s] holds the time of each row in seconds.\n"
-      "Example: rvx import run.csv -o run.rvx --multichannel M1:8 --comment \"Pump test\"");
+      "or Zeit, with [s] or [ms] or no unit, holds the time of each row in seconds or "
+      "milliseconds. A metadata block that export --with-metadata wrote before the heading gives "
+      "the header and channel properties (options given here take precedence).\n"
+      "Example: rvx import run.csv -o run.rvx --multichannel M1:8 --comment \"Pump test\"\n"
+      "Example: rvx import messung.csv -o messung.rvx --delimiter ';' --decimal-comma "
+      "--encoding cp1252");
   return [options] { return runFromCsv(*options); };
 }
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "commands.h"
+#include "many_files.h"
 #include "number_text.h"
 #include "raw_file.h"
 #include "subcommand.h"
@@ -19,7 +20,7 @@ namespace rvx {
 namespace {
 
 struct InfoOptions {
-  std::string file;
+  std::vector<std::string> files;
   bool json = false;
   bool allRecords = false;
 };
@@ -198,6 +199,15 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
 
 std::string infoJson(const std::string& file, const RecordingInfo& info, const RecordCount& count,
                      const std::string& layout) {
+  // Texts from old files may hold bytes that are not UTF-8; they are
+  // converted from UTF-16, so replace rather than fail.
+  return infoDocument(file, info, count, layout)
+             .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+         "\n";
+}
+
+nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo& info,
+                                    const RecordCount& count, const std::string& layout) {
   using nlohmann::ordered_json;
   ordered_json document;
   document["file"] = file;
@@ -250,9 +260,7 @@ std::string infoJson(const std::string& file, const RecordingInfo& info, const R
     channels.push_back(std::move(channel));
   }
   document["channels"] = std::move(channels);
-  // Texts from old files may hold bytes that are not UTF-8; they are
-  // converted from UTF-16, so replace rather than fail.
-  return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  return document;
 }
 
 std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std::string>& names) {
@@ -277,31 +285,61 @@ std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std
 
 namespace {
 
-int runInfo(const InfoOptions& options) {
-  const std::string layout = fileLayoutName(options.file);
-  ReadSession session(options.file);
+// The file's report, or its JSON document added to `documents`.
+void reportFile(const InfoOptions& options, const std::string& file,
+                nlohmann::ordered_json* documents) {
+  const std::string layout = fileLayoutName(file);
+  ReadSession session(file);
   RecordingInfo info = queryRecording(session);
-  const RecordCount count = countRecords(options.file, info.records, options.allRecords);
+  const RecordCount count = countRecords(file, info.records, options.allRecords);
   if (count.held && *count.held < count.counted) {
-    std::cerr << "rvx: " << options.file << ": warning: the header says " << count.counted
+    std::cerr << "rvx: " << file << ": warning: the header says " << count.counted
               << " records but the data holds only " << *count.held << " (truncated?)\n";
   }
   info.records = count.toRead;
-  if (options.json) {
-    std::cout << infoJson(options.file, info, count, layout);
+  if (documents) {
+    documents->push_back(infoDocument(file, info, count, layout));
+  } else if (options.json) {
+    std::cout << infoJson(file, info, count, layout);
   } else {
-    printInfo(std::cout, options.file, info, count, layout);
+    printInfo(std::cout, file, info, count, layout);
   }
-  return kExitOk;
+}
+
+int runInfo(const InfoOptions& options) {
+  if (options.files.size() == 1) {
+    reportFile(options, options.files.front(), nullptr);
+    return kExitOk;
+  }
+  auto documents = nlohmann::ordered_json::array();
+  bool first = true;
+  const FileTally tally = forEachFile(options.files, [&](const std::string& file) {
+    if (!options.json && !first) std::cout << '\n';
+    first = false;
+    reportFile(options, file, options.json ? &documents : nullptr);
+    return FileOutcome::Clean;
+  });
+  if (options.json) {
+    std::cout << documents.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+              << '\n';
+  }
+  // With JSON on stdout the summary goes to stderr, so that stdout parses.
+  (options.json ? std::cerr : std::cout) << "rvx info: " << tally.summary("read", "") << '\n';
+  return tally.exitStatus();
 }
 
 Run addInfoOptions(CLI::App& command) {
   auto options = std::make_shared<InfoOptions>();
-  command.add_option("FILE", options->file, "RVX file")->required();
-  command.add_flag("--json", options->json, "One JSON document instead of the report");
+  command.add_option("FILE", options->files, "RVX files")->required();
+  command.add_flag("--json", options->json,
+                   "One JSON document instead of the report; one array of them for several files");
   command.add_flag(
       "--all-records", options->allRecords,
       "Report every whole record the data holds, also those beyond the header's count");
+  command.footer(
+      "Several files are reported one after the other, with one summary line at the end; the "
+      "exit status is 1 when any file cannot be read.\n"
+      "Example: rvx info *.rvx --json > recordings.json");
   return [options] { return runInfo(*options); };
 }
 

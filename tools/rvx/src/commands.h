@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "claims.h"
+#include "csv_dialect.h"
 #include "library.h"
 #include "time_window.h"
 
@@ -24,6 +26,9 @@ struct ExportOptions {
   bool allRecords = false;  // also the records beyond the header's count
   bool force = false;  // replace an existing output
   std::string format;  // csv, mat or hdf5; "" for the output's extension
+  DialectOptions dialect;
+  std::string timeUnit = "s";  // "s" or "ms"
+  bool withMetadata = false;   // the header and channel properties before the heading
 };
 int runExport(const ExportOptions& options);
 
@@ -39,6 +44,7 @@ struct FromCsvOptions {
   std::vector<std::string> multiChannels;  // VAR:BITS
   bool notOriginal = false;
   bool force = false;
+  DialectOptions dialect;  // what is not given is detected
 };
 int runFromCsv(const FromCsvOptions& options);
 
@@ -62,6 +68,8 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
                const RecordCount& count, const std::string& layout);
 std::string infoJson(const std::string& file, const RecordingInfo& info, const RecordCount& count,
                      const std::string& layout);
+nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo& info,
+                                    const RecordCount& count, const std::string& layout);
 // Layout name of a file from its first bytes ("" when it cannot be read).
 std::string fileLayoutName(const std::string& file);
 

@@ -4,8 +4,9 @@
 
 namespace rvx {
 
-void appendCsvField(std::string& out, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == field.npos) {
+void appendCsvField(std::string& out, std::string_view field, char delimiter) {
+  const char special[] = {delimiter, '"', '\r', '\n', '\0'};
+  if (field.find_first_of(special) == field.npos) {
     out += field;
     return;
   }
@@ -17,7 +18,8 @@ void appendCsvField(std::string& out, std::string_view field) {
   out += '"';
 }
 
-CsvReader::CsvReader(std::istream& in) : in_(in), buffer_(1 << 20) {}
+CsvReader::CsvReader(std::istream& in, char delimiter)
+    : in_(in), delimiter_(delimiter), buffer_(1 << 20) {}
 
 // Keeps the bytes not consumed, moved to the buffer's start, and reads
 // more behind them; a buffer that one record fills grows.
@@ -53,7 +55,9 @@ void CsvReader::consume(size_t bytes, size_t lineFeeds) {
 
 namespace {
 
-bool endsUnquotedField(char c) { return c == ',' || c == '\r' || c == '\n' || c == '"'; }
+bool endsUnquotedField(char c, char delimiter) {
+  return c == delimiter || c == '\r' || c == '\n' || c == '"';
+}
 
 // Removes the second quote of each doubled pair, in place.
 std::string_view undoubleQuotes(char* field, size_t size) {
@@ -115,13 +119,14 @@ CsvReader::Scan CsvReader::scan(std::vector<std::string_view>& fields) {
       }
       if (doubled) doubledQuotes_.push_back(fields.size());
       fields.emplace_back(bytes + start, p - 1 - start);
-      if (p < filled_ && bytes[p] != ',' && bytes[p] != '\r' && bytes[p] != '\n') {
-        throw CsvError(line_ + lineFeeds,
-                       "a closing quote is followed by something other than a comma or a line end");
+      if (p < filled_ && bytes[p] != delimiter_ && bytes[p] != '\r' && bytes[p] != '\n') {
+        throw CsvError(
+            line_ + lineFeeds,
+            "a closing quote is followed by something other than a delimiter or a line end");
       }
     } else {
       const size_t start = p;
-      while (p < filled_ && !endsUnquotedField(bytes[p])) ++p;
+      while (p < filled_ && !endsUnquotedField(bytes[p], delimiter_)) ++p;
       if (p < filled_ && bytes[p] == '"')
         throw CsvError(line_ + lineFeeds, "a double quote inside an unquoted field");
       fields.emplace_back(bytes + start, p - start);
@@ -131,7 +136,7 @@ CsvReader::Scan CsvReader::scan(std::vector<std::string_view>& fields) {
       break;  // the last record without a line end
     }
     const char end = bytes[p++];
-    if (end == ',') continue;
+    if (end == delimiter_) continue;
     if (end == '\n') ++lineFeeds;
     if (end == '\r') {
       if (p == filled_ && !atEnd_) return Scan::NeedMore;  // a line feed may follow

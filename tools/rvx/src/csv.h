@@ -16,7 +16,7 @@ namespace rvx {
 inline constexpr std::string_view kCsvLineEnd = "\r\n";
 
 // Appends `field` to `out`, quoted when it needs to be.
-void appendCsvField(std::string& out, std::string_view field);
+void appendCsvField(std::string& out, std::string_view field, char delimiter = ',');
 
 class CsvError : public std::runtime_error {
  public:
@@ -28,7 +28,8 @@ class CsvError : public std::runtime_error {
   size_t line_;
 };
 
-// Reads records from a stream in large blocks. Accepts CR LF and bare LF
+// Reads records from a stream in large blocks (fields separated by the
+// delimiter given, a comma by default). Accepts CR LF and bare LF
 // line ends, a missing line end after the last record and a UTF-8
 // byte-order mark; skips empty lines. A quote inside an unquoted field, a
 // character other than a comma or a line end after a closing quote, and a
@@ -39,7 +40,8 @@ class CsvError : public std::runtime_error {
 // nothing per record.
 class CsvReader {
  public:
-  explicit CsvReader(std::istream& in);
+  // `delimiter` separates the fields (a comma unless a dialect says else).
+  explicit CsvReader(std::istream& in, char delimiter = ',');
 
   // The next record's fields, valid until the next call of next() or
   // consume(); false at the end of the input. Throws CsvError.
@@ -63,6 +65,7 @@ class CsvReader {
   void skipByteOrderMark();
 
   std::istream& in_;
+  char delimiter_;
   std::vector<char> buffer_;
   size_t position_ = 0;  // in buffer_, of the first byte not consumed
   size_t filled_ = 0;

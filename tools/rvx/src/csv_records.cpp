@@ -84,8 +84,42 @@ void markMultiChannels(const std::vector<MultiChannelDeclaration>& declarations,
   }
 }
 
-ToolError notSeconds(const std::string& where, std::string_view text) {
-  return ToolError(where + ": the time '" + std::string(text) + "' is not a number of seconds");
+// How the time column writes its times.
+struct TimeFormat {
+  TimeUnit unit = TimeUnit::Seconds;
+  bool decimalComma = false;
+};
+
+ToolError notTime(const std::string& where, std::string_view text, TimeFormat format) {
+  return ToolError(where + ": the time '" + std::string(text) + "' is not a number of " +
+                   (format.unit == TimeUnit::Milliseconds ? "milliseconds" : "seconds") +
+                   (format.decimalComma ? " with a decimal comma" : ""));
+}
+
+// A number with a decimal comma as parseFloat and parseSeconds take it,
+// in `scratch`; empty for one that holds a point, which would be a
+// thousands separator or a mistake.
+std::string_view decimalPointText(std::string_view text, std::string& scratch) {
+  if (text.find('.') != text.npos) return {};
+  scratch.assign(text);
+  std::replace(scratch.begin(), scratch.end(), ',', '.');
+  return scratch;
+}
+
+// A time as whole (or nearly whole) microseconds, in the column's format.
+std::optional<Seconds> parseTime(std::string_view text, TimeFormat format) {
+  if (format.unit == TimeUnit::Seconds && !format.decimalComma) return parseSeconds(text);
+  std::string scratch;
+  if (format.decimalComma) text = decimalPointText(text, scratch);
+  auto time = parseSeconds(text);
+  if (!time || format.unit == TimeUnit::Seconds) return time;
+  // Milliseconds read as seconds are a thousand times their microseconds.
+  const int64_t thousandths = time->microseconds;
+  int64_t microseconds = thousandths / 1000;
+  const int64_t rest = thousandths % 1000;
+  if (rest >= 500) ++microseconds;
+  if (rest <= -500) --microseconds;
+  return Seconds{microseconds, time->whole && rest == 0};
 }
 
 int64_t intervalOption(const std::string& text) {
@@ -105,18 +139,19 @@ int64_t intervalOption(const std::string& text) {
 // is reported: the recording's times count from its first record.
 class TimeColumn {
  public:
-  TimeColumn(int64_t interval, bool intervalGiven)
-      : interval_(interval), intervalGiven_(intervalGiven) {}
+  TimeColumn(int64_t interval, bool intervalGiven, TimeFormat format)
+      : interval_(interval), intervalGiven_(intervalGiven), format_(format) {}
 
   void follow(std::string_view text, const CsvRows& rows, uint64_t record) {
-    const auto seconds = parseSeconds(text);
-    if (!seconds) throw notSeconds(rows.where(0), text);
+    const auto seconds = parseTime(text, format_);
+    if (!seconds) throw notTime(rows.where(0), text, format_);
     const Seconds time = *seconds;
     const int64_t t = time.microseconds;
     if (record == 0) {
       expected_ = t;
       if (t != 0) {
-        std::cerr << "rvx: " << rows.where(0) << ": warning: the time column starts at " << text
+        std::cerr << "rvx: " << rows.where(0) << ": warning: the time column starts at "
+                  << secondsText(t)
                   << " s; the recording counts its time from the first record, which export shows "
                      "at 0 s\n";
       }
@@ -129,7 +164,7 @@ class TimeColumn {
         warned_ = true;
       }
     } else if (!onTime) {
-      throw ToolError(rows.where(0) + ": the time " + std::string(text) +
+      throw ToolError(rows.where(0) + ": the time " + secondsText(t) +
                       " s breaks the even spacing of " + secondsText(interval_) + " s (expected " +
                       secondsText(expected_) +
                       " s); give --scan-interval-us to record the rows evenly spaced all the same");
@@ -141,6 +176,7 @@ class TimeColumn {
  private:
   int64_t interval_;
   bool intervalGiven_;
+  TimeFormat format_;
   int64_t expected_ = 0;
   bool beyond_ = false;  // the next time would not fit 64 bits
   bool warned_ = false;
@@ -149,7 +185,9 @@ class TimeColumn {
 // The values of one row: numbers as floats, multichannel fields as the bit
 // patterns of unsigned integers.
 void parseValues(const std::vector<std::string_view>& fields, size_t first,
-                 const std::vector<CsvColumn>& columns, const CsvRows& rows, float* record) {
+                 const std::vector<CsvColumn>& columns, const CsvRows& rows, bool decimalComma,
+                 float* record) {
+  std::string scratch;
   for (size_t c = 0; c < columns.size(); ++c) {
     const std::string_view field = fields[first + c];
     if (columns[c].bits) {
@@ -159,8 +197,12 @@ void parseValues(const std::vector<std::string_view>& fields, size_t first,
                         "' is not a 32-bit unsigned bit field");
       }
       record[c] = std::bit_cast<float>(static_cast<uint32_t>(bits));
-    } else if (!parseFloat(field, record[c])) {
-      throw ToolError(rows.where(first + c) + ": '" + std::string(field) + "' is not a number");
+    } else if (!parseFloat(decimalComma ? decimalPointText(field, scratch) : field, record[c])) {
+      const bool comma = !decimalComma && field.find(',') != field.npos;
+      throw ToolError(rows.where(first + c) + ": '" + std::string(field) + "' is not a number" +
+                      (decimalComma ? " with a decimal comma"
+                       : comma      ? " (a decimal comma? give --decimal-comma)"
+                                    : ""));
     }
   }
 }
@@ -172,7 +214,10 @@ struct PlainRow {
   bool lineFeed = false;
 };
 
-bool endsPlainField(char c) { return c == ',' || c == '\r' || c == '\n' || c == '"'; }
+template <char Delimiter>
+bool endsPlainField(char c) {
+  return c == Delimiter || c == '\r' || c == '\n' || c == '"';
+}
 
 // A number that parseFloat reads exactly as from_chars does: it starts
 // with a digit, a point or a minus sign that is not that of "-nan(...)"
@@ -184,6 +229,20 @@ const char* plainFloat(const char* p, const char* end, float& value) {
   if (!plain) return nullptr;
   const auto [next, error] = std::from_chars(p, end, value, std::chars_format::general);
   return error == std::errc() ? next : nullptr;
+}
+
+// plainFloat for a number with a decimal comma, which ends at a delimiter,
+// a line end or a quote; none that holds a point.
+template <char Delimiter>
+const char* plainCommaFloat(const char* p, const char* end, float& value) {
+  char text[kMaxNumberText];
+  size_t n = 0;
+  for (; p + n != end && !endsPlainField<Delimiter>(p[n]); ++n) {
+    if (n == sizeof text || p[n] == '.') return nullptr;
+    text[n] = p[n] == ',' ? '.' : p[n];
+  }
+  if (n == 0) return nullptr;
+  return plainFloat(text, text + n, value) == text + n ? p + n : nullptr;
 }
 
 // A bit field of 32 bits in decimal digits.
@@ -201,24 +260,31 @@ const char* plainBitField(const char* p, const char* end, float& value) {
 // them, and its line end within `text`. Returns the length of the row with
 // its line end, or 0 for a row that is to be read field by field (which
 // then gives the same values, or refuses it).
+template <char Delimiter, bool DecimalComma>
 size_t parsePlainRow(std::string_view text, bool timeColumn, const std::vector<CsvColumn>& columns,
                      float* record, PlainRow& row) {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
   const char* p = begin;
   if (timeColumn) {
-    while (p != end && !endsPlainField(*p)) ++p;
-    if (p == end || *p != ',') return 0;
+    while (p != end && !endsPlainField<Delimiter>(*p)) ++p;
+    if (p == end || *p != Delimiter) return 0;
     row.time = std::string_view(begin, static_cast<size_t>(p - begin));
     ++p;
   }
   const size_t last = columns.size() - 1;
   for (size_t c = 0;; ++c) {
     if (p == end) return 0;
-    p = columns[c].bits ? plainBitField(p, end, record[c]) : plainFloat(p, end, record[c]);
+    if (columns[c].bits) {
+      p = plainBitField(p, end, record[c]);
+    } else if constexpr (DecimalComma) {
+      p = plainCommaFloat<Delimiter>(p, end, record[c]);
+    } else {
+      p = plainFloat(p, end, record[c]);
+    }
     if (p == nullptr || p == end) return 0;
     if (c < last) {
-      if (*p++ != ',') return 0;
+      if (*p++ != Delimiter) return 0;
       continue;
     }
     const char lineEnd = *p++;
@@ -236,14 +302,32 @@ size_t parsePlainRow(std::string_view text, bool timeColumn, const std::vector<C
 
 }  // namespace
 
+// Reads the rows of a metadata block; `fields` is its first row and ends
+// as the heading row.
+void CsvRecords::readMetadata(std::vector<std::string_view>& fields) {
+  MetadataReader reader;
+  reader.begin(fields, rows_->where());
+  for (;;) {
+    if (!rows_->next(fields))
+      throw ToolError(rows_->where() + ": no heading row after the metadata");
+    if (fields.empty() || !fields[0].starts_with('#') || !reader.add(fields, rows_->where())) break;
+  }
+  metadata_ = reader.metadata();
+}
+
 CsvRecords::CsvRecords(std::istream& in, const std::string& name,
                        const std::vector<MultiChannelDeclaration>& declarations,
-                       const std::optional<std::string>& scanInterval)
-    : reader_(in), rows_(std::make_unique<CsvRows>(reader_, name)) {
-  // The heading row.
+                       const std::optional<std::string>& scanInterval, const CsvDialect& dialect)
+    : reader_(in, dialect.delimiter),
+      rows_(std::make_unique<CsvRows>(reader_, name)),
+      dialect_(dialect) {
+  // The metadata block, if any, and the heading row.
   std::vector<std::string_view> fields;
   if (!rows_->next(fields)) throw ToolError(name + ": the file is empty");
-  timeColumn_ = !fields.empty() && isTimeHeading(fields[0]);
+  if (fields[0] == kMetadataMark) readMetadata(fields);
+  const auto unit = fields.empty() ? std::nullopt : timeHeading(fields[0]);
+  timeColumn_ = unit.has_value();
+  timeUnit_ = unit.value_or(TimeUnit::Seconds);
   width_ = fields.size();
   for (size_t i = timeColumn_ ? 1 : 0; i < fields.size(); ++i) {
     CsvColumn column{std::string(fields[i]), splitHeading(fields[i]), 0};
@@ -251,13 +335,26 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
     columns_.push_back(std::move(column));
   }
   if (columns_.empty()) throw ToolError(name + ": the heading row names no channel");
+  if (metadata_) {
+    for (const ChannelInfo& channel : metadata_->info.channels) {
+      if (channel.multiChannelBits == 0) continue;
+      for (CsvColumn& column : columns_) {
+        if (column.parts.variable == channel.variable)
+          column.bits = static_cast<uint16_t>(channel.multiChannelBits);
+      }
+    }
+  }
   markMultiChannels(declarations, name, columns_);
 
-  // The option, or the distance of the first two times of the time column,
-  // which must be a whole number of microseconds.
+  // The option, the metadata, or the distance of the first two times of
+  // the time column, which must be a whole number of microseconds.
   intervalGiven_ = scanInterval.has_value();
   if (scanInterval) {
     interval_ = intervalOption(*scanInterval);
+    return;
+  }
+  if (metadata_ && metadata_->hasInterval) {
+    interval_ = metadata_->info.scanInterval;
     return;
   }
   if (!timeColumn_) throw usageError(name + " has no time column: give --scan-interval-us");
@@ -266,16 +363,18 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
     throw usageError(
         name + ": fewer than two records to take the scan interval from; give --scan-interval-us");
   }
+  const TimeFormat format{timeUnit_, dialect_.decimalComma};
   int64_t times[2] = {0, 0};
   for (size_t i = 0; i < 2; ++i) {
     const std::string where = name + " line " + std::to_string(rows_->peekedLine(i));
     const std::string& text = firstRows[i]->front();
-    const auto seconds = parseSeconds(text);
-    if (!seconds) throw notSeconds(where, text);
+    const auto seconds = parseTime(text, format);
+    if (!seconds) throw notTime(where, text, format);
     const Seconds time = *seconds;
     if (!time.whole) {
       throw ToolError(where + ": the time " + text +
-                      " s is not a whole number of microseconds, which the scan interval must be; "
+                      (timeUnit_ == TimeUnit::Milliseconds ? " ms" : " s") +
+                      " is not a whole number of microseconds, which the scan interval must be; "
                       "give --scan-interval-us");
     }
     times[i] = time.microseconds;
@@ -293,18 +392,29 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
 CsvRecords::~CsvRecords() = default;
 
 uint64_t CsvRecords::read(const BlockSink& sink) {
+  if (dialect_.delimiter == ';') {
+    return dialect_.decimalComma ? readRows<';', true>(sink) : readRows<';', false>(sink);
+  }
+  if (dialect_.delimiter == '\t') {
+    return dialect_.decimalComma ? readRows<'\t', true>(sink) : readRows<'\t', false>(sink);
+  }
+  return readRows<',', false>(sink);
+}
+
+template <char Delimiter, bool DecimalComma>
+uint64_t CsvRecords::readRows(const BlockSink& sink) {
   const size_t channels = columns_.size();
   const size_t first = timeColumn_ ? 1 : 0;
   std::vector<float> block(kCsvBlockRecords * channels);
   std::vector<std::string_view> fields;
-  TimeColumn times(interval_, intervalGiven_);
+  TimeColumn times(interval_, intervalGiven_, TimeFormat{timeUnit_, DecimalComma});
   uint64_t records = 0;
   size_t filled = 0;
   for (;;) {
     float* const record = block.data() + filled * channels;
     PlainRow plain;
-    if (const size_t length =
-            parsePlainRow(rows_->pending(), timeColumn_, columns_, record, plain)) {
+    if (const size_t length = parsePlainRow<Delimiter, DecimalComma>(rows_->pending(), timeColumn_,
+                                                                     columns_, record, plain)) {
       rows_->consume(length, plain.lineFeed ? 1 : 0);
       if (timeColumn_) times.follow(plain.time, *rows_, records);
     } else {
@@ -314,7 +424,7 @@ uint64_t CsvRecords::read(const BlockSink& sink) {
                         " fields where the heading has " + std::to_string(width_));
       }
       if (timeColumn_) times.follow(fields[0], *rows_, records);
-      parseValues(fields, first, columns_, *rows_, record);
+      parseValues(fields, first, columns_, *rows_, DecimalComma, record);
     }
     ++records;
     if (++filled == kCsvBlockRecords) {

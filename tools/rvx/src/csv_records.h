@@ -17,6 +17,8 @@
 
 #include "arguments.h"
 #include "csv.h"
+#include "csv_dialect.h"
+#include "csv_metadata.h"
 
 namespace rvx {
 
@@ -34,12 +36,14 @@ inline constexpr size_t kCsvBlockRecords = 4096;
 class CsvRecords {
  public:
   // Reads the heading row and finds the scan interval: `scanInterval`, the
-  // option's text in whole microseconds, or else the distance of the first
-  // two times of the time column. `name` names the input in messages.
+  // option's text in whole microseconds, or else that of a metadata block
+  // before the heading, or else the distance of the first two times of the
+  // time column. `in` gives UTF-8 (see DecodedInput); `dialect` tells its
+  // delimiter and decimal separator. `name` names the input in messages.
   // Throws ToolError, and CsvError for text that is no CSV.
   CsvRecords(std::istream& in, const std::string& name,
              const std::vector<MultiChannelDeclaration>& declarations,
-             const std::optional<std::string>& scanInterval);
+             const std::optional<std::string>& scanInterval, const CsvDialect& dialect = {});
   ~CsvRecords();
   CsvRecords(const CsvRecords&) = delete;
   CsvRecords& operator=(const CsvRecords&) = delete;
@@ -47,6 +51,8 @@ class CsvRecords {
   // The channels' columns, in their order.
   const std::vector<CsvColumn>& columns() const { return columns_; }
   int64_t interval() const { return interval_; }
+  // The metadata block before the heading, when there is one.
+  const std::optional<CsvMetadata>& metadata() const { return metadata_; }
 
   // Every row after the heading as a record of columns().size() floats:
   // numbers as floats, multichannel fields as the bit patterns of unsigned
@@ -59,9 +65,16 @@ class CsvRecords {
   uint64_t consumed() const { return reader_.consumed(); }
 
  private:
+  template <char Delimiter, bool DecimalComma>
+  uint64_t readRows(const BlockSink& sink);
+  void readMetadata(std::vector<std::string_view>& fields);
+
   CsvReader reader_;
   std::unique_ptr<CsvRows> rows_;
+  CsvDialect dialect_;
   bool timeColumn_ = false;
+  TimeUnit timeUnit_ = TimeUnit::Seconds;
+  std::optional<CsvMetadata> metadata_;
   size_t width_ = 0;  // fields per row
   std::vector<CsvColumn> columns_;
   int64_t interval_ = 0;

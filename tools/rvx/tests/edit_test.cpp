@@ -242,6 +242,7 @@ TEST_F(Edit, MismatchesAndWrongWindowsAreRefusedAndWriteNothing) {
       {{"export", "a.rvx", "-o", "out.rvx", "--format", "xls"}, 2, "expected csv, mat or hdf5"},
       {{"export", "a.rvx", "--format", "mat"}, 2, "give -o FILE"},
       {{"export", "a.rvx", "-o", "a.rvx.h5", "--channels", "q9"}, 2, "no channel q9"},
+      {{"export", "a.rvx", "-o", "a.mat", "--decimal-comma"}, 2, "applies to CSV only"},
   };
   const std::string before = readBytes(scratch.file("a.rvx"));
   for (const auto& c : cases) {

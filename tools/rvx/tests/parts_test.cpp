@@ -46,10 +46,12 @@ TEST(Arguments, LanguageMultichannelAndHeadings) {
   heading = splitHeading("T1 [°C]");
   EXPECT_EQ(heading.unit, "°C");
 
-  EXPECT_TRUE(isTimeHeading("time [s]"));
-  EXPECT_TRUE(isTimeHeading("Time"));
-  EXPECT_FALSE(isTimeHeading("time [ms]"));
-  EXPECT_FALSE(isTimeHeading("T1"));
+  using enum TimeUnit;
+  const std::pair<const char*, std::optional<TimeUnit>> kTimeHeadings[] = {
+      {"time [s]", Seconds},        {"Time", Seconds},
+      {"Zeit [s]", Seconds},        {"t [ms]", Milliseconds},
+      {"time [min]", std::nullopt}, {"T1", std::nullopt}};
+  for (const auto& [text, unit] : kTimeHeadings) EXPECT_EQ(timeHeading(text), unit) << text;
 }
 
 }  // namespace

@@ -1,0 +1,86 @@
+// The spreadsheet dialects as bytes: what detection tells from the start of
+// a file, and the conversions of the encodings both ways.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "csv_dialect.h"
+#include "tool_error.h"
+
+namespace rvx {
+namespace {
+
+TEST(Dialect, DetectionTellsWhatTheBytesLeaveNoDoubtAbout) {
+  const struct {
+    std::string head;
+    char delimiter;
+    bool decimalComma;
+    TextEncoding encoding;
+  } kCases[] = {
+      {"Zeit [s];T1 [\xB0"
+       "C]\r\n0;1,5\r\n0,001;2\r\n",
+       ';', true, TextEncoding::Cp1252},
+      {"time,p1\n0,1.5\n", ',', false, TextEncoding::Utf8},
+      {"\xEF\xBB\xBFtime\tp1 [\xC2\xB0"
+       "C]\n0\t1.5\n",
+       '\t', false, TextEncoding::Utf8Bom},
+      {std::string("\xFF\xFEt\0;\0p\0001\0\n\0000\0;\0001\0,\0005\0\n\0", 26), ';', true,
+       TextEncoding::Utf16},
+      {"p1\n1.5\n", ',', false, TextEncoding::Utf8},
+      // The heading decides; a row that differs is the reader's to report.
+      {"t;p1;p2\n0;1\n", ';', false, TextEncoding::Utf8},
+  };
+  for (const auto& c : kCases) {
+    const CsvDialect dialect = detectDialect(c.head, true, {}, "in.csv");
+    EXPECT_EQ(dialect.delimiter, c.delimiter) << c.head;
+    EXPECT_EQ(dialect.decimalComma, c.decimalComma) << c.head;
+    EXPECT_EQ(dialect.encoding, c.encoding) << c.head;
+  }
+  EXPECT_THROW(detectDialect("a1,b1;c1\n1,2;3\n", true, {}, "in.csv"), ToolError);
+  EXPECT_THROW(detectDialect("t;p1\n0;1.5\n1;1,5\n", true, {}, "in.csv"), ToolError);
+  // A sequence cut off at the end of the head is no reason to leave UTF-8.
+  EXPECT_EQ(detectDialect("T1 [\xC2", false, {}, "in.csv").encoding, TextEncoding::Utf8);
+  EXPECT_EQ(detectDialect("T1 [\xC2", true, {}, "in.csv").encoding, TextEncoding::Cp1252);
+}
+
+TEST(Dialect, EncodingsConvertBothWays) {
+  const std::string utf8 =
+      "\xE2\x82\xAC \xC2\xB0"
+      "C \xC5\xA0";  // "€ °C Š"
+  EXPECT_EQ(encodedText(utf8, TextEncoding::Cp1252, "out"),
+            "\x80 \xB0"
+            "C \x8A");
+  EXPECT_EQ(decodedText("\x80 \xB0"
+                        "C \x8A",
+                        TextEncoding::Cp1252),
+            utf8);
+  EXPECT_THROW(encodedText("\xCE\xA9", TextEncoding::Cp1252, "out"), ToolError);  // Ω
+
+  const std::string smile = "\xF0\x9F\x98\x80";  // U+1F600, a surrogate pair in UTF-16
+  const std::string le = encodedText("a" + smile, TextEncoding::Utf16, "out");
+  EXPECT_EQ(le, std::string("a\0\x3D\xD8\x00\xDE", 6));
+  EXPECT_EQ(decodedText("\xFF\xFE" + le, TextEncoding::Utf16), "a" + smile);
+  EXPECT_EQ(decodedText(std::string("\xFE\xFF\0a\xD8\x3D\xDE\x00", 8), TextEncoding::Utf16),
+            "a" + smile);
+  // A lone surrogate and an odd last byte become U+FFFD.
+  EXPECT_EQ(decodedText(std::string("\xFF\xFE\x3D\xD8"
+                                    "b\0c",
+                                    7),
+                        TextEncoding::Utf16),
+            "\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
+
+  // The head is given back before the rest of the stream.
+  std::istringstream rest(
+      "\xB0"
+      "C");
+  DecodedInput in("T1 [", rest, TextEncoding::Cp1252);
+  std::stringstream all;
+  all << in.rdbuf();
+  EXPECT_EQ(all.str(),
+            "T1 [\xC2\xB0"
+            "C");
+}
+
+}  // namespace
+}  // namespace rvx

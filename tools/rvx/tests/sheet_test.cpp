@@ -1,0 +1,212 @@
+// Spreadsheet CSV both ways (delimiters, decimal comma, encodings, time in
+// milliseconds, the metadata block) and the read-only subcommands over many
+// files, run as processes on recordings of every layout.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "support/cli_support.h"
+#include "support/test_support.h"
+
+namespace rvx::test {
+namespace {
+
+using kdrvx::test::readBytes;
+using kdrvx::test::ScratchDir;
+using kdrvx::test::writeBytes;
+using nlohmann::json;
+constexpr auto npos = std::string::npos;
+
+class Sheet : public ::testing::Test {
+ protected:
+  Outcome rvx(const std::vector<std::string>& arguments) {
+    return runRvx(arguments, scratch.path());
+  }
+  std::string at(const std::string& name) const { return scratch.file(name).string(); }
+
+  // A recording of every layout in the scratch directory; their names.
+  std::vector<std::string> everyLayout() {
+    Recording recording;
+    recording.channels = {{"p1", "bar", "Inlet"}, {"T2", "°C", "Oil"}, {"M1", "", "Inputs", 8}};
+    recording.records = randomRecords(300, 3, 7);
+    for (auto& record : recording.records) record[2] = std::bit_cast<float>(0x5Au);
+    createRecording(at("current.rvx"), recording);
+    Recording compact = recording;
+    compact.channels.pop_back();
+    for (auto& record : compact.records) record.pop_back();
+    compact.comment = "one line";
+    createRecording(at("compact.rvx"), compact, true);
+    std::vector<std::string> files = {"current.rvx", "compact.rvx"};
+    for (OldLayout layout :
+         {OldLayout::DosBefore5, OldLayout::DosQ, OldLayout::DosP, OldLayout::Win2Sparse,
+          OldLayout::Win2Decimal, OldLayout::Win3, OldLayout::Win6}) {
+      files.push_back(writeOldLayout(scratch.path(), layout).path.filename().string());
+    }
+    return files;
+  }
+
+  ScratchDir scratch;
+};
+
+// What a recording's properties are, without what a new file may change:
+// its name, layout, version and the statistics computed anew.
+json properties(const std::string& infoJson) {
+  json document = json::parse(infoJson);
+  for (const char* key : {"file", "layout", "version", "statistics_flag"}) document.erase(key);
+  for (json& channel : document["channels"]) {
+    for (const char* key : {"minimum", "maximum", "mean", "rms"}) channel.erase(key);
+  }
+  return document;
+}
+
+TEST_F(Sheet, CheckAndInfoTakeManyFiles) {
+  std::vector<std::string> files = everyLayout();
+  writeBytes(scratch.file("cut.rvx"), readBytes(scratch.file("current.rvx")).substr(0, 3000));
+  files.push_back("cut.rvx");
+
+  std::vector<std::string> arguments = {"check"};
+  arguments.insert(arguments.end(), files.begin(), files.end());
+  const Outcome text = rvx(arguments);
+  EXPECT_EQ(text.status, 1) << text.err;
+  EXPECT_NE(text.out.find("cut.rvx: 1 finding"), npos) << text.out;
+  EXPECT_NE(text.out.find("rvx check: 10 files: 9 without findings, 1 with findings\n"), npos)
+      << text.out;
+
+  arguments.push_back("--json");
+  const Outcome asJson = rvx(arguments);
+  EXPECT_EQ(asJson.status, 1);
+  const json findings = json::parse(asJson.out);
+  ASSERT_EQ(findings.size(), files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(findings[i]["file"], files[i]);
+    EXPECT_EQ(findings[i]["findings"].size(), files[i] == "cut.rvx" ? 1u : 0u) << files[i];
+  }
+  EXPECT_NE(asJson.err.find("rvx check: 10 files"), npos) << asJson.err;
+  // One file keeps its single object.
+  EXPECT_TRUE(json::parse(rvx({"check", "--json", "current.rvx"}).out).is_object());
+
+  files.back() = "missing.rvx";
+  arguments = {"info", "--json"};
+  arguments.insert(arguments.end(), files.begin(), files.end());
+  const Outcome info = rvx(arguments);
+  EXPECT_EQ(info.status, 1);
+  EXPECT_NE(info.err.find("rvx: missing.rvx: "), npos) << info.err;
+  EXPECT_NE(info.err.find("rvx info: 10 files: 9 read, 1 not read"), npos) << info.err;
+  const json documents = json::parse(info.out);
+  ASSERT_EQ(documents.size(), files.size() - 1);
+  for (size_t i = 0; i + 1 < files.size(); ++i) {
+    EXPECT_EQ(documents[i], json::parse(rvx({"info", "--json", files[i]}).out)) << files[i];
+  }
+}
+
+TEST_F(Sheet, ImportReadsAGermanSpreadsheetToTheVeryValues) {
+  // ';' between fields, decimal commas, "°C" in code page 1252, "Zeit [s]".
+  writeBytes(scratch.file("messung.csv"),
+             "Zeit [s];T1 [\xB0"
+             "C];p1 [bar]\r\n0;1,5;-2\r\n0,001;20,25;1e-3\r\n0,002;-0,1;3\r\n");
+  const Outcome run = rvx({"import", "messung.csv", "-o", "messung.rvx"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("(cp1252, ';', decimal comma)"), npos) << run.out;
+  const ReadBack back = readBack(at("messung.rvx"));
+  EXPECT_EQ(back.interval, 1000);
+  EXPECT_EQ(back.channels.at(0).unit, u"°C");
+  const std::vector<float> expected = {1.5f, -2, 20.25f, 1e-3f, -0.1f, 3};
+  ASSERT_EQ(back.values.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(back.values[i], std::bit_cast<uint32_t>(expected[i])) << i;
+  }
+}
+
+TEST_F(Sheet, EveryDialectGoesOutAndComesBackBitForBit) {
+  const std::vector<std::vector<std::string>> kDialects = {
+      {"--delimiter", ";", "--decimal-comma", "--encoding", "cp1252"},
+      {"--delimiter", "tab", "--encoding", "utf-16", "--time-unit", "ms"},
+      {"--decimal-comma", "--encoding", "utf-8-bom", "--time-unit", "ms"},
+  };
+  for (const std::string& file : everyLayout()) {
+    if (file == "dosq.rvx") continue;  // its channels have no variables to import by
+    ASSERT_EQ(rvx({"export", file, "-o", file + ".csv"}).status, 0) << file;
+    const std::string plain = readBytes(scratch.file(file + ".csv"));
+    for (const auto& dialect : kDialects) {
+      SCOPED_TRACE(file + " " + dialect[1] + " " + dialect.back());
+      std::vector<std::string> arguments = {"export", file, "-o", "d.csv", "-f"};
+      arguments.insert(arguments.end(), dialect.begin(), dialect.end());
+      ASSERT_EQ(rvx(arguments).status, 0);
+      const std::string bytes = readBytes(scratch.file("d.csv"));
+      EXPECT_EQ(bytes.starts_with("\xFF\xFE"), dialect[3] == "utf-16");
+      EXPECT_EQ(bytes.starts_with("\xEF\xBB\xBF"),
+                dialect.back() == "ms" && dialect[0] != "--delimiter");
+      // Imported without options, the dialect is detected.
+      std::vector<std::string> import = {"import", "d.csv", "-o", "d.rvx", "-f"};
+      if (file == "current.rvx") import.insert(import.end(), {"--multichannel", "M1:8"});
+      const Outcome in = rvx(import);
+      ASSERT_EQ(in.status, 0) << in.err;
+      ASSERT_EQ(rvx({"export", "d.rvx", "-o", "back.csv", "-f"}).status, 0);
+      EXPECT_EQ(readBytes(scratch.file("back.csv")), plain);
+    }
+  }
+}
+
+TEST_F(Sheet, MetadataKeepsEveryPropertyOfEveryLayout) {
+  for (const std::string& file : everyLayout()) {
+    SCOPED_TRACE(file);
+    const std::vector<std::string> dialect =
+        file.starts_with("win") ? std::vector<std::string>{"--delimiter", "tab", "--decimal-comma",
+                                                           "--encoding", "utf-16"}
+                                : std::vector<std::string>{};
+    std::vector<std::string> arguments = {"export", file, "--with-metadata", "-o", "m.csv", "-f"};
+    arguments.insert(arguments.end(), dialect.begin(), dialect.end());
+    ASSERT_EQ(rvx(arguments).status, 0);
+    const Outcome in = rvx({"import", "m.csv", "-o", "m.rvx", "-f"});
+    if (file == "dosq.rvx") {
+      // Its header has no scan interval (nor its channels variables), which a new
+      // recording needs.
+      EXPECT_EQ(in.status, 2);
+      EXPECT_NE(in.err.find("a scan interval of 0 µs does not fit"), npos) << in.err;
+      continue;
+    }
+    ASSERT_EQ(in.status, 0) << in.err;
+    EXPECT_EQ(properties(rvx({"info", "--json", "m.rvx"}).out),
+              properties(rvx({"info", "--json", file}).out));
+  }
+}
+
+TEST_F(Sheet, WhatADialectCannotHoldOrTellIsRefused) {
+  Recording recording;
+  recording.channels = {{"p1", "Ω", ""}};
+  recording.records = {{1.0f}, {2.0f}};
+  createRecording(at("ohm.rvx"), recording);
+  writeBytes(scratch.file("both.csv"), "a1,b1;c1\n1,2;3\n");
+  writeBytes(scratch.file("mixed.csv"), "time;p1\n0;1.5\n1;1,5\n");
+  writeBytes(scratch.file("wide.csv"), std::string("t\0,\0p\0001\0\n\0", 12));
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    const char* says;
+  } kCases[] = {
+      {{"export", "ohm.rvx", "-o", "o.csv", "--encoding", "cp1252"},
+       2,
+       "o.csv: code page 1252 cannot hold 'Ω' (U+03A9)"},
+      {{"export", "ohm.rvx", "--decimal-comma", "--delimiter", ","},
+       2,
+       "--decimal-comma needs another delimiter than the comma"},
+      {{"export", "ohm.rvx", "--encoding", "latin1"}, 2, "--encoding: expected utf-8, utf-8-bom"},
+      {{"import", "both.csv", "-o", "x.rvx"}, 2, "cannot tell the delimiter: ',' and ';'"},
+      {{"import", "mixed.csv", "-o", "x.rvx"}, 2, "cannot tell the decimal separator"},
+      {{"import", "wide.csv", "-o", "x.rvx"}, 2, "NUL bytes but no byte-order mark"},
+      {{"import", "mixed.csv", "-o", "x.rvx", "--decimal-comma"},
+       1,
+       "line 2, column 2: '1.5' is not a number with a decimal comma"},
+  };
+  for (const auto& c : kCases) {
+    const Outcome run = rvx(c.arguments);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.err.find(c.says), npos) << "expected '" << c.says << "' in\n" << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(scratch.file("o.csv")));
+  EXPECT_FALSE(std::filesystem::exists(scratch.file("x.rvx")));
+}
+
+}  // namespace
+}  // namespace rvx::test
