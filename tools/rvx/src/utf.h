@@ -13,6 +13,8 @@ namespace rvx {
 std::u16string toUtf16(std::string_view utf8);
 // Unpaired surrogates become U+FFFD.
 std::string toUtf8(std::u16string_view utf16);
+// Appends code point `c` in UTF-8.
+void appendUtf8(std::string& out, char32_t c);
 
 // A path named on the command line (UTF-8) as a file-system path; on
 // Windows it goes through UTF-16 so that no code page is involved.
