@@ -29,7 +29,8 @@ bool sameBytes(const T& a, const T& b) {
 }
 
 bool sameBytes(const Floats& a, const Floats& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
 }
 
 // The reader and the context agree on everything about `path`, and the

@@ -24,7 +24,7 @@ TEST(Dialect, DetectionTellsWhatTheBytesLeaveNoDoubtAbout) {
       {"\xEF\xBB\xBFtime\tp1 [\xC2\xB0"
        "C]\n0\t1.5\n",
        '\t', false, TextEncoding::Utf8Bom},
-      {std::string("\xFF\xFEt\0;\0p\0001\0\n\0000\0;\0001\0,\0005\0\n\0", 26), ';', true,
+      {std::string("\xFF\xFEt\0;\0p\0001\0\n\0000\0;\0001\0,\0005\0\n\0", 24), ';', true,
        TextEncoding::Utf16},
       {"p1\n1.5\n", ',', false, TextEncoding::Utf8},
       // The heading decides; a row that differs is the reader's to report.

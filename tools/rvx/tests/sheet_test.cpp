@@ -179,7 +179,7 @@ TEST_F(Sheet, WhatADialectCannotHoldOrTellIsRefused) {
   createRecording(at("ohm.rvx"), recording);
   writeBytes(scratch.file("both.csv"), "a1,b1;c1\n1,2;3\n");
   writeBytes(scratch.file("mixed.csv"), "time;p1\n0;1.5\n1;1,5\n");
-  writeBytes(scratch.file("wide.csv"), std::string("t\0,\0p\0001\0\n\0", 12));
+  writeBytes(scratch.file("wide.csv"), std::string("t\0,\0p\0001\0\n\0", 10));
   const struct {
     std::vector<std::string> arguments;
     int status;
