@@ -41,8 +41,9 @@ int runConvert(const ConvertOptions& options) {
                                        {0, info.records}, allChannels(info), "convert", warnings);
   closeKeepingUnknownDate(session, when, info, warnings);
 
-  std::cout << options.input << " -> " << session.file() << ": " << info.channels.size() << " channels, "
-            << records << " records, " << format::layoutOf(format::LayoutId::Current).name << " layout\n";
+  std::cout << options.input << " -> " << session.file() << ": " << info.channels.size()
+            << " channels, " << records << " records, "
+            << format::layoutOf(format::LayoutId::Current).name << " layout\n";
   warnings.print();
   return kExitOk;
 }
@@ -52,15 +53,14 @@ Run addConvertOptions(CLI::App& command) {
   command.add_option("IN", options->input, "RVX file of any layout")->required();
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
-  command.add_flag("--cut-texts", options->cutTexts,
-                   "Cut a text longer than the current layout takes (with a warning) instead of "
-                   "refusing the file");
+  command.add_flag("--cut-texts", options->cutTexts, kCutTextsHelp);
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   return [options] { return runConvert(*options); };
 }
 
 }  // namespace
 
-extern const Subcommand kConvertSubcommand{"convert", "Any layout to the current layout", addConvertOptions};
+extern const Subcommand kConvertSubcommand{"convert", "Any layout to the current layout",
+                                           addConvertOptions};
 
 }  // namespace rvx

@@ -81,9 +81,7 @@ Run addCutOptions(CLI::App& command) {
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
   addTimeWindowOptions(command, options->window);
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
-  command.add_flag("--cut-texts", options->cutTexts,
-                   "Cut a text longer than the current layout takes (with a warning) instead of "
-                   "refusing the file");
+  command.add_flag("--cut-texts", options->cutTexts, kCutTextsHelp);
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.footer(
       "The trigger record moves with the window (to 0 when the window leaves it out), and the\n"

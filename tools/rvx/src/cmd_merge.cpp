@@ -109,9 +109,7 @@ Run addMergeOptions(CLI::App& command) {
       ->expected(2, -1);
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
-  command.add_flag("--cut-texts", options->cutTexts,
-                   "Cut a text longer than the current layout takes (with a warning) instead of "
-                   "refusing the file");
+  command.add_flag("--cut-texts", options->cutTexts, kCutTextsHelp);
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.footer(
       "The files must have the same channels (variables, units, multichannel bits) and the same\n"

@@ -63,9 +63,7 @@ Run addSelectOptions(CLI::App& command) {
       ->delimiter(',')
       ->required();
   command.add_flag("-f,--force", options->force, "Replace an existing output file");
-  command.add_flag("--cut-texts", options->cutTexts,
-                   "Cut a text longer than the current layout takes (with a warning) instead of "
-                   "refusing the file");
+  command.add_flag("--cut-texts", options->cutTexts, kCutTextsHelp);
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.footer("Example: rvx select run.rvx -o pressures.rvx --channels p2,p1");
   return [options] { return runSelect(*options); };

@@ -65,4 +65,10 @@ void closeKeepingUnknownDate(CreateSession& session, const DateTime& when,
 // Every channel index of `info`, in order.
 std::vector<int> allChannels(const RecordingInfo& info);
 
+// The help text of --cut-texts, which every subcommand that copies a
+// recording takes.
+inline constexpr const char* kCutTextsHelp =
+    "Cut a text longer than the current layout takes (with a warning) instead of refusing the "
+    "file";
+
 }  // namespace rvx
