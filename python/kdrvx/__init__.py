@@ -25,7 +25,9 @@ threads.
 """
 
 from ._library import LOCK
-from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError, RvxWarning
+from .errors import (STATUS_NAMES, LibraryNotFoundError, RvxError, RvxFileExistsError,
+                     RvxFileNotFoundError, RvxIsADirectoryError, RvxNotADirectoryError, RvxOSError,
+                     RvxPermissionError, RvxWarning)
 from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
 from .reading import Channel, Header, Recording, open
 from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
@@ -57,7 +59,8 @@ def last_error() -> int:
 
 __all__ = [
     "Channel", "Header", "LANGUAGES", "LOCK", "LibraryNotFoundError", "Recording", "RvxError",
-    "RvxWarning",
+    "RvxFileExistsError", "RvxFileNotFoundError", "RvxIsADirectoryError", "RvxNotADirectoryError",
+    "RvxOSError", "RvxPermissionError", "RvxWarning",
     "STATUS_NAMES", "Writer", "bits_as_float32", "create", "error_text", "last_error",
     "library_path", "library_version", "modify", "open",
 ]

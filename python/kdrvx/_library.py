@@ -251,6 +251,22 @@ _SYSTEM_REASONS = {
     206: "path too long",
     223: "file too large",
 }
+# The same system errors as the error numbers of this system, which make the
+# RvxError of a failure also the matching OSError (FileNotFoundError, ...):
+# Windows' own translation (as Python's for its winerror), with the finer
+# numbers where this system has them.
+_SYSTEM_ERRNOS = {
+    2: errno.ENOENT,
+    3: errno.ENOENT,
+    5: errno.EACCES,
+    32: errno.EACCES,
+    33: errno.EACCES,
+    39: errno.ENOSPC,
+    80: errno.EEXIST,
+    112: errno.ENOSPC,
+    206: errno.ENAMETOOLONG,
+    223: errno.EFBIG,
+}
 _OS_REASONS = {
     errno.ENOENT: "no such directory",
     errno.ENOTDIR: "no such directory",
@@ -405,9 +421,23 @@ def system_reason(path: Optional[str] = None) -> Optional[str]:
     code = library().system_error
     if code == 0:
         return None
-    if code == 5 and path is not None and os.path.isdir(path):
+    if _is_a_directory(code, path):
         return "is a directory"
     return _SYSTEM_REASONS.get(code, "system error %d" % code)
+
+
+def system_errno(path: Optional[str] = None) -> Optional[int]:
+    """The error number of the operating system's reason for the failure of
+    the last call (see system_reason), or None when the library traced none
+    or one that has no number here."""
+    code = library().system_error
+    if _is_a_directory(code, path):
+        return errno.EISDIR
+    return _SYSTEM_ERRNOS.get(code)
+
+
+def _is_a_directory(code: int, path: Optional[str]) -> bool:
+    return code == 5 and path is not None and os.path.isdir(path)
 
 
 def os_reason(failure: OSError) -> str:
@@ -418,16 +448,28 @@ def os_reason(failure: OSError) -> str:
 
 
 def error(code: int, name: str, detail: Optional[str] = None,
-          path: Optional[str] = None) -> RvxError:
+          path: Optional[str] = None, filename: Optional[str] = None) -> RvxError:
     """The exception for status `code` returned by function `name`, with the
-    system's reason that the library traced (about `path`, if given)."""
-    return RvxError(code, library().text_of(code), name, detail, system_reason(path))
+    system's reason that the library traced (about `path`, if given). When
+    the system gave one, it is also the OSError of that reason about
+    `filename` (or `path`)."""
+    return RvxError(code, library().text_of(code), name, detail, system_reason(path),
+                    system_errno(path), filename if filename is not None else path)
 
 
-def refusal(code: int, detail: str, reason: Optional[str] = None) -> RvxError:
+def refusal(code: int, detail: str, reason: Optional[str] = None,
+            errno: Optional[int] = None, filename: Optional[str] = None) -> RvxError:
     """The exception for what the binding refuses on the library's behalf,
-    with the status the library has for it."""
-    return RvxError(code, library().text_of(code), "", detail, reason)
+    with the status the library has for it; with an error number, also the
+    OSError of the system's reason about `filename`."""
+    return RvxError(code, library().text_of(code), "", detail, reason, errno, filename)
+
+
+def os_refusal(code: int, detail: str, failure: OSError, filename: str) -> RvxError:
+    """The exception for a failure of the binding's own file operations (on
+    its private directory beside `filename`), with the library's status for
+    it and the OSError's reason and number, about the file the caller named."""
+    return refusal(code, detail, os_reason(failure), failure.errno, filename)
 
 
 def check(name: str, *arguments, detail: Optional[str] = None) -> None:

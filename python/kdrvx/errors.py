@@ -1,8 +1,9 @@
-"""Status codes of the KDRVX library and the exception that carries them."""
+"""Status codes of the KDRVX library and the exceptions that carry them."""
 
 from __future__ import annotations
 
-from typing import Optional
+import os
+from typing import Any, Dict, Optional, Tuple, Type
 
 # Every failure status of the library with its symbolic name.
 STATUS_NAMES = {
@@ -74,17 +75,49 @@ class RvxError(Exception):
         detail: what the binding adds to explain the failure, or ``None``.
         reason: the operating system's reason, for example ``"disk full"``,
             or ``None`` when the system reported none.
+        errno: the operating system's error number when the file system
+            caused the failure, else ``None``.
+        filename: the path the failure concerns when the file system caused
+            it, else ``None``.
+
+    A failure whose cause is the file system is also the matching
+    ``OSError``: ``RvxError(...)`` with an error number makes an instance of
+    one of the classes below (``FileNotFoundError`` for ENOENT,
+    ``PermissionError`` for EACCES, ...), so that ``except FileNotFoundError``
+    catches it as it catches the same failure of ``open()``.
     """
 
+    code: int
+    name: str
+    text: str
+    function: str
+    detail: Optional[str]
+    reason: Optional[str]
+
+    def __new__(cls, code: int, text: str, function: str = "", detail: Optional[str] = None,
+                reason: Optional[str] = None, errno: Optional[int] = None,
+                filename: Optional[str] = None) -> "RvxError":
+        if cls is RvxError and errno is not None:
+            cls = _SYSTEM_CLASSES.get(type(OSError(errno, "")), RvxOSError)
+        return super().__new__(cls)
+
     def __init__(self, code: int, text: str, function: str = "", detail: Optional[str] = None,
-                 reason: Optional[str] = None):
+                 reason: Optional[str] = None, errno: Optional[int] = None,
+                 filename: Optional[str] = None):
         self.code = code & 0xFFFFFFFF
         self.name = STATUS_NAMES.get(self.code, "status 0x%08X" % self.code)
         self.text = text
         self.function = function
         self.detail = detail
         self.reason = reason
+        # For an OSError these are its own fields, which its constructor
+        # leaves alone in a class with a constructor of its own.
+        self.errno = errno
+        self.filename = filename
+        if isinstance(self, OSError):
+            self.strerror = reason or os.strerror(errno or 0)
         super().__init__(self.code, self.name, self.text)
+        self.args = (self.code, self.name, self.text)  # OSError's constructor leaves them
 
     def __str__(self) -> str:
         where = self.function + ": " if self.function else ""
@@ -94,7 +127,46 @@ class RvxError(Exception):
             message += " (" + ": ".join(said) + ")"
         return message
 
-    def __reduce__(self):
-        return (type(self), (self.code, self.text, self.function, self.detail, self.reason))
+    def __reduce__(self) -> Tuple[Any, ...]:
+        return (type(self), (self.code, self.text, self.function, self.detail, self.reason,
+                             self.errno, self.filename))
 
-__all__ = ["LibraryNotFoundError", "RvxError", "RvxWarning", "STATUS_NAMES", *STATUS_NAMES.values()]
+
+class RvxOSError(RvxError, OSError):
+    """A failure caused by the file system that no finer OSError class names
+    (a full disk, a file too large)."""
+
+
+class RvxFileNotFoundError(RvxError, FileNotFoundError):
+    """The file, or a directory of its path, does not exist."""
+
+
+class RvxPermissionError(RvxError, PermissionError):
+    """The system denied access, or another program holds the file."""
+
+
+class RvxFileExistsError(RvxError, FileExistsError):
+    """The target exists and was not to be replaced."""
+
+
+class RvxIsADirectoryError(RvxError, IsADirectoryError):
+    """The path names a directory where a file was expected."""
+
+
+class RvxNotADirectoryError(RvxError, NotADirectoryError):
+    """A part of the path that should be a directory is a file."""
+
+
+# The class for each of Python's OSError classes (as ``OSError(number, text)``
+# chooses it from the error number).
+_SYSTEM_CLASSES: Dict[Type[OSError], Type[RvxError]] = {
+    FileNotFoundError: RvxFileNotFoundError,
+    PermissionError: RvxPermissionError,
+    FileExistsError: RvxFileExistsError,
+    IsADirectoryError: RvxIsADirectoryError,
+    NotADirectoryError: RvxNotADirectoryError,
+}
+
+__all__ = ["LibraryNotFoundError", "RvxError", "RvxFileExistsError", "RvxFileNotFoundError",
+           "RvxIsADirectoryError", "RvxNotADirectoryError", "RvxOSError", "RvxPermissionError",
+           "RvxWarning", "STATUS_NAMES", *STATUS_NAMES.values()]

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import ctypes
 import datetime as _datetime
+import errno
 import operator
 import os
 import threading
@@ -199,16 +200,17 @@ def _open_error(status: int, path: str):
     system's reason for a file the system refused is what the read context
     traces when it opens the same path (which fails alike, or is closed
     again at once)."""
-    reason = None
+    reason, number = None, None
     if status == ERR_RVX_SHARING_VIOLATION:
-        reason = "in use by another program"
+        reason, number = "in use by another program", errno.EACCES
     elif status == ERR_RVX_OPEN_READ:
         with LOCK:
             if call("KDRVX_OpenRead", to_utf16(path)) == 0:
                 call("KDRVX_CloseRead")
             else:
-                reason = lib.system_reason(path)
-    return lib.RvxError(status, lib.library().text_of(status), "KDRVX_ReaderOpen", path, reason)
+                reason, number = lib.system_reason(path), lib.system_errno(path)
+    return lib.RvxError(status, lib.library().text_of(status), "KDRVX_ReaderOpen", path, reason,
+                        number, path if number is not None else None)
 
 
 def _refuse_cut_header(path: str, data_offset: int) -> None:
@@ -581,7 +583,7 @@ class Recording:
                 target = scratch.ctypes.data
             got = read(self._reader, start + rows, wanted, target)
             if got < 0:
-                raise lib.error(got & 0xFFFFFFFF, "KDRVX_ReaderRead")
+                raise _reader_error(got & 0xFFFFFFFF, "KDRVX_ReaderRead")
             if columns is not None:
                 result[rows:rows + got] = scratch[:got, columns]
             rows += got
@@ -632,6 +634,12 @@ def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
     return Recording(path, reader.value, header, channels, kind, info.dataOffset, info.recordSize)
 
 
+def _reader_error(status: int, name: str) -> lib.RvxError:
+    """A reader's failure: readers trace nothing, so no system reason is
+    known (whatever the library traced belongs to an earlier call)."""
+    return lib.RvxError(status, lib.library().text_of(status), name)
+
+
 def _check_reader(status: int, name: str) -> None:
     if status != 0:
-        raise lib.error(status, name)
+        raise _reader_error(status, name)

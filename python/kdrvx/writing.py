@@ -303,7 +303,8 @@ class Writer:
             status = add(base + row * step)
             if status != 0:
                 raise lib.error(status, "KDRVX_AddRecord", "record %d of %s; the records "
-                                "before it stay in the recording" % (self.record_count, self.path))
+                                "before it stay in the recording" % (self.record_count, self.path),
+                                filename=self.path)
             self.record_count += 1
 
     def _record_values(self, records) -> np.ndarray:
@@ -389,7 +390,7 @@ class Writer:
             status = call(function)
             if status != 0:
                 failure = lib.error(status, function, "the recording was discarded; %s was left as "
-                                    "it was" % self.path)
+                                    "it was" % self.path, filename=self.path)
                 self._output.discard()
                 raise failure
             try:
@@ -400,7 +401,7 @@ class Writer:
                     failure.detail = "%s; %s" % (failure.detail, left)
                     raise
                 where = "%s; %s" % (self.path, left)
-                raise lib.refusal(ERR_RVX_CREATE, where, lib.os_reason(failure)) from failure
+                raise lib.os_refusal(ERR_RVX_CREATE, where, failure, self.path) from failure
 
     def discard(self) -> None:
         """Abandons the recording: the target keeps its old bytes, or stays absent."""
@@ -472,7 +473,7 @@ def _begin(path: str) -> Output:
     try:
         return Output(path)
     except OSError as failure:
-        raise lib.refusal(ERR_RVX_CREATE, path, lib.os_reason(failure)) from failure
+        raise lib.os_refusal(ERR_RVX_CREATE, path, failure, path) from failure
 
 
 def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
@@ -548,7 +549,7 @@ def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
                                 "the library has one create context per process, and another user "
                                 "of the library in this process holds it")
             if status != 0:
-                raise lib.error(status, "KDRVX_CreateExt", path)
+                raise lib.error(status, "KDRVX_CreateExt", path, filename=path)
         except BaseException:
             output.discard()
             raise
