@@ -29,7 +29,7 @@ from .errors import (STATUS_NAMES, LibraryNotFoundError, RvxError, RvxFileExists
                      RvxFileNotFoundError, RvxIsADirectoryError, RvxNotADirectoryError, RvxOSError,
                      RvxPermissionError, RvxWarning)
 from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
-from .reading import Channel, Header, Recording, open
+from .reading import Channel, Header, Recording, open, read
 from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
 from . import _library
 from ._version import __version__
@@ -62,5 +62,5 @@ __all__ = [
     "RvxFileExistsError", "RvxFileNotFoundError", "RvxIsADirectoryError", "RvxNotADirectoryError",
     "RvxOSError", "RvxPermissionError", "RvxWarning",
     "STATUS_NAMES", "Writer", "bits_as_float32", "create", "error_text", "last_error",
-    "library_path", "library_version", "modify", "open",
+    "library_path", "library_version", "modify", "open", "read",
 ]

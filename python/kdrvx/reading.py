@@ -3,21 +3,27 @@
 from __future__ import annotations
 
 import ctypes
+import dataclasses
 import datetime as _datetime
 import errno
+import importlib
 import operator
 import os
 import threading
 import warnings
 import weakref
 from dataclasses import dataclass
-from typing import Iterable, List, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence, Union
 
 import numpy as np
 
 from . import _library as lib
 from ._library import LOCK, call, from_utf16, path_text, reader_function, to_utf16
 from .errors import ERR_RVX_INVALID_HEADER, ERR_RVX_OPEN_READ, ERR_RVX_SHARING_VIOLATION, RvxWarning
+
+if TYPE_CHECKING:  # only for the hints: both are imported when first used
+    import pandas
+    import xarray
 
 # Records are read straight into the result in blocks of at most this many
 # bytes.
@@ -253,6 +259,53 @@ def _count(count) -> Optional[int]:
     return count
 
 
+_NO_START = "%s: its header holds no start, so its records have no dates"
+
+
+@dataclass(frozen=True)
+class _FramePlan:
+    order: Optional[List[int]]
+    """The channels to read, in the order read; None for every channel."""
+    ordinary: int
+    """How many of them, in front, are not bit fields."""
+    bit_fields: List[int]
+    """The frame's columns that hold bit fields."""
+    labels: List[str]
+    """The frame's column labels."""
+    channels: Dict[str, Dict[str, Union[str, int, float]]]
+    """Each column's channel fields, by label."""
+
+
+def _optional(module: str, needed_by: str) -> Any:
+    """A package that only some methods need, imported when first used."""
+    try:
+        return importlib.import_module(module)
+    except ImportError as missing:
+        raise ImportError("%s needs %s, which is not installed" % (needed_by, module)) from missing
+
+
+def _storable(fields: Dict[str, Any]) -> Dict[str, Union[str, int, float]]:
+    """Fields as netCDF attributes: texts and numbers; None left out."""
+    stored: Dict[str, Union[str, int, float]] = {}
+    for key, value in fields.items():
+        if value is None:
+            continue
+        if isinstance(value, bool):
+            value = int(value)
+        elif isinstance(value, _datetime.datetime):
+            value = value.isoformat()
+        stored[key] = value
+    return stored
+
+
+def _channel_attributes(channel: Channel) -> Dict[str, Union[str, int, float]]:
+    """A channel's fields as netCDF attributes, with the conventional
+    ``units`` and ``long_name`` beside them."""
+    attributes = _storable(dataclasses.asdict(channel))
+    attributes.update(units=channel.unit, long_name=channel.label)
+    return attributes
+
+
 class Recording:
     """An RVX file open for reading; create it with ``kdrvx.open(path)``.
 
@@ -426,40 +479,180 @@ class Recording:
         return self._times_of(start, rows)
 
     def to_pandas(self, start: int = 0, count: Optional[int] = None,
-                  channels: Optional[Iterable[ChannelSelector]] = None, all_records: bool = False):
+                  channels: Optional[Iterable[ChannelSelector]] = None, all_records: bool = False,
+                  datetime_index: bool = False) -> "pandas.DataFrame":
         """The records as a pandas DataFrame (pandas must be installed).
 
-        The index is the time of each record in seconds ("time [s]"); the
+        The index is the time of each record in seconds ("time [s]"), or
+        with ``datetime_index=True`` a DatetimeIndex ("time") from the
+        recording's start (ValueError when the header has none). The
         columns are named ``variable [unit]``. Multichannel columns hold
         their bit fields as uint32, the others float32.
+
+        ``frame.attrs`` holds the metadata: the header's fields, ``path`` and
+        ``record_kind`` (as ``to_xarray`` gives them), and under ``channels``
+        each column's channel fields by its label.
 
         The float32 columns are one block over the array that ``read``
         fills, not copies of it; only the bit-field columns and the index
         take memory of their own.
         """
-        try:
-            import pandas
-        except ImportError as missing:
-            raise ImportError("Recording.to_pandas needs pandas, which is not installed") from missing
+        pandas = _optional("pandas", "Recording.to_pandas")
+        plan = self._frame_plan(self._columns(channels))
+        values = self.read(start, count, plan.order, all_records)
+        return self._frame(pandas, plan, values, _first(start), datetime_index)
+
+    def to_xarray(self, start: int = 0, count: Optional[int] = None,
+                  channels: Optional[Iterable[ChannelSelector]] = None,
+                  all_records: bool = False) -> "xarray.Dataset":
+        """The records as an xarray Dataset (xarray must be installed).
+
+        - dimension and coordinate ``time``: seconds from the start of the
+          recording (float64);
+        - coordinate ``datetime`` along ``time`` (datetime64) where the
+          header has a start;
+        - one variable per channel, named by its variable (``p1``), float32,
+          or uint32 bit fields for a multichannel; its attributes are the
+          channel's fields (``unit``, ``name``, ``range``,
+          ``multichannel_bits``, the statistics where valid, ...), with
+          ``units`` and ``long_name`` for the tools that read those;
+        - the header's fields, ``path`` and ``record_kind`` as the
+          Dataset's attributes.
+
+        Every attribute is a text or a number, so that ``to_netcdf`` stores
+        the Dataset as it is; what a recording does not hold (a start, a
+        statistic not valid) is left out rather than stored as None. A
+        channel appears once: a selection that names one twice is refused.
+        """
+        xarray = _optional("xarray", "Recording.to_xarray")
         columns = self._columns(channels)
         if columns is None:
             columns = list(range(len(self.channels)))
-        # The ordinary channels first and the bit fields behind them, in one
-        # read; the bit fields then go to their places as columns of their own.
+        if len(set(columns)) != len(columns):
+            raise ValueError("a Dataset holds each channel once; channels %s name one twice"
+                             % columns)
+        values = self.read(start, count, columns, all_records)
+        first = _first(start)
+        coordinates = {"time": ("time", self._times_of(first, len(values)),
+                                {"units": "s", "long_name": "time from the start"})}
+        stamps = self._datetimes(first, len(values))
+        if stamps is not None:
+            coordinates["datetime"] = ("time", stamps)
+        variables = {}
+        for at, index in enumerate(columns):
+            channel = self.channels[index]
+            column = values[:, at]
+            if channel.is_multichannel:
+                column = column.view(np.uint32)
+            name = channel.variable or "channel%d" % index
+            if name in variables:  # a damaged file's repeated variable
+                name = "%s_%d" % (name, index)
+            variables[name] = ("time", column, _channel_attributes(channel))
+        return xarray.Dataset(variables, coordinates, self._attributes())
+
+    def iter_blocks(self, records: int, start: int = 0, count: Optional[int] = None,
+                    channels: Optional[Iterable[ChannelSelector]] = None,
+                    all_records: bool = False, frames: bool = False,
+                    datetime_index: bool = False) -> Iterator[Any]:
+        """The records that ``read`` delivers for the same arguments, in
+        blocks of `records` consecutive records (the last may be shorter),
+        for files larger than memory: each block is a new float32 array of
+        shape (records, channels), or with ``frames=True`` the DataFrame
+        that ``to_pandas`` gives for its records (times, and with
+        ``datetime_index`` datetimes, continuing from block to block).
+
+        The channels, the file's length and the frame's layout are settled
+        once; each block is then read straight into its array. Warnings
+        about records beyond or short of the header's count come once, at
+        the end.
+        """
+        records = operator.index(records)
+        if records < 1:
+            raise ValueError("records must be at least 1")
+        first, count = _first(start), _count(count)
+        columns = self._columns(channels)
+        pandas, plan = None, None
+        if frames:
+            pandas = _optional("pandas", "Recording.iter_blocks(frames=True)")
+            plan = self._frame_plan(columns)
+            columns = plan.order
+        if datetime_index and self.header.start is None:
+            raise ValueError(_NO_START % self.path)
+        width = len(self.channels) if columns is None else len(columns)
+        with self._lock:
+            self._check_open()
+            limit = self._record_limit()
+            total = self._window(first, count, all_records, limit)
+        position = first
+        while self.channels and (total is None or position - first < total):
+            wanted = records if total is None else min(records, total - (position - first))
+            block = np.empty((wanted, width), dtype=np.float32)
+            with self._lock:
+                self._check_open()
+                rows = self._read_blocks(block, position, columns)
+            if rows:
+                values = block if rows == wanted else block[:rows].copy()
+                if plan is None:
+                    yield values
+                else:
+                    yield self._frame(pandas, plan, values, position, datetime_index)
+            position += rows
+            if rows < wanted:
+                break
+        self._report(first, count, position - first, all_records, limit)
+
+    # Labelled data ----------------------------------------------------------
+
+    def _attributes(self) -> Dict[str, Union[str, int, float]]:
+        """The header's fields, the path and the record kind, as texts and
+        numbers (what netCDF can store): a start in ISO 8601, flags as 0 or
+        1, and no start at all where the header has none."""
+        attributes = _storable(dataclasses.asdict(self.header))
+        attributes.update(path=self.path, record_kind=self.record_kind)
+        return attributes
+
+    def _datetimes(self, start: int, rows: int) -> Optional[np.ndarray]:
+        """The datetime64[ns] of each record from `start`, or None when the
+        header has no start."""
+        if self.header.start is None:
+            return None
+        steps = np.arange(start, start + rows, dtype=np.int64) * self.header.scan_interval_us
+        stamps = np.datetime64(self.header.start, "us") + steps.astype("timedelta64[us]")
+        return stamps.astype("datetime64[ns]")
+
+    def _frame_plan(self, columns: Optional[List[int]]) -> _FramePlan:
+        """How the frame of `columns` (None: every channel) is made from one
+        read: the ordinary channels first and the bit fields behind them,
+        which then go to their places as columns of their own."""
+        if columns is None:
+            columns = list(range(len(self.channels)))
         bits = [self.channels[index].is_multichannel for index in columns]
         bit_fields = [at for at, is_bits in enumerate(bits) if is_bits]
         ordinary = [index for index, is_bits in zip(columns, bits) if not is_bits]
         order = ordinary + [columns[at] for at in bit_fields]
         every_channel = order == list(range(len(self.channels)))
-        values = self.read(start, count, None if every_channel else order, all_records)
         labels = [self.channels[index].label for index in columns]
-        times = pandas.Index(self._times_of(_first(start), len(values)), name="time [s]")
-        frame = pandas.DataFrame(values[:, :len(ordinary)], index=times, copy=False,
-                                 columns=[label for at, label in enumerate(labels)
-                                          if at not in bit_fields])
-        for which, at in enumerate(bit_fields):
-            frame.insert(at, labels[at], values[:, len(ordinary) + which].view(np.uint32),
+        described = {self.channels[index].label: _channel_attributes(self.channels[index])
+                     for index in columns}
+        return _FramePlan(None if every_channel else order, len(ordinary), bit_fields, labels,
+                          described)
+
+    def _frame(self, pandas: Any, plan: _FramePlan, values: np.ndarray, start: int,
+               datetime_index: bool) -> "pandas.DataFrame":
+        if datetime_index:
+            stamps = self._datetimes(start, len(values))
+            if stamps is None:
+                raise ValueError(_NO_START % self.path)
+            index = pandas.DatetimeIndex(stamps, name="time")
+        else:
+            index = pandas.Index(self._times_of(start, len(values)), name="time [s]")
+        frame = pandas.DataFrame(values[:, :plan.ordinary], index=index, copy=False,
+                                 columns=[label for at, label in enumerate(plan.labels)
+                                          if at not in plan.bit_fields])
+        for which, at in enumerate(plan.bit_fields):
+            frame.insert(at, plan.labels[at], values[:, plan.ordinary + which].view(np.uint32),
                          allow_duplicates=True)
+        frame.attrs.update(self._attributes(), channels=dict(plan.channels))
         return frame
 
     # Reading machinery (called with the Recording's lock held) -------------
@@ -632,6 +825,23 @@ def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
         reader_function("KDRVX_ReaderClose")(reader)
         raise
     return Recording(path, reader.value, header, channels, kind, info.dataOffset, info.recordSize)
+
+
+def read(path: Union[str, "os.PathLike[str]"],
+         channels: Union[None, ChannelSelector, Iterable[ChannelSelector]] = None,
+         start: Optional[int] = None, stop: Optional[int] = None) -> np.ndarray:
+    """The records ``start`` to ``stop`` of the recording at `path`, in one call.
+
+    Returns what ``Recording.read`` returns: a float32 array of shape
+    (records, channels), multichannels as their bit patterns. `channels` are
+    indexes or variable names in the order wanted (None: every channel);
+    `start` and `stop` count records as a slice does (negative from the
+    header's record count, None for its ends). Use ``kdrvx.open`` for the
+    header, the channels' descriptions, times and labelled data.
+    """
+    with open(path) as recording:
+        first, last, _ = slice(start, stop).indices(recording.header.record_count)
+        return recording.read(first, max(0, last - first), channels)
 
 
 def _reader_error(status: int, name: str) -> lib.RvxError:
