@@ -33,6 +33,8 @@ _BLOCK_BYTES = 8 << 20
 _CONVERTED_RECORDS = 4096
 # Times of records are computed in pieces of this many (256 KiB).
 _TIME_PIECE = 1 << 15
+# A repr names this many channels at most.
+_LABELS_SHOWN = 8
 
 # Record kinds as the library reads them.
 CURRENT = "current"  # 32-bit floats
@@ -120,6 +122,15 @@ class Channel:
     @property
     def is_multichannel(self) -> bool:
         return self.multichannel_bits != 0
+
+    def __repr__(self) -> str:
+        said = [repr(self.name)] if self.name else []
+        if self.range:
+            said.append("range %r" % self.range)
+        if self.is_multichannel:
+            said.append("multichannel of %d bits" % self.multichannel_bits)
+        return "<kdrvx.Channel %d %s%s>" % (self.index, self.label,
+                                           "".join(", " + part for part in said))
 
     @property
     def label(self) -> str:
@@ -276,6 +287,20 @@ class _FramePlan:
     """Each column's channel fields, by label."""
 
 
+def _labels(labels: Iterable[str]) -> str:
+    """Labels for a repr: the first few, and how many more."""
+    listed = list(labels)
+    shown = listed[:_LABELS_SHOWN]
+    if len(listed) > len(shown):
+        shown.append("... %d more" % (len(listed) - len(shown)))
+    return ", ".join(shown)
+
+
+def _seconds(records: int, scan_interval_us: int) -> str:
+    """The duration of `records` records, in seconds, for a repr."""
+    return "%g" % (records * scan_interval_us / 1e6)
+
+
 def _optional(module: str, needed_by: str) -> Any:
     """A package that only some methods need, imported when first used."""
     try:
@@ -365,9 +390,13 @@ class Recording:
         return self.header.record_count
 
     def __repr__(self) -> str:
-        state = "closed" if self.closed else "open"
-        return "<kdrvx.Recording %r, %d channels, %d records, %s>" % (
-            self.path, len(self.channels), self.header.record_count, state)
+        h = self.header
+        started = "" if h.start is None else " from %s" % h.start
+        return "<kdrvx.Recording %r: layout %d (record kind %s), %d records x %d channels (%s), " \
+            "%s s%s, %s>" % (
+            self.path, h.version, self.record_kind, h.record_count, len(self.channels),
+            _labels(c.label for c in self.channels), _seconds(h.record_count, h.scan_interval_us),
+            started, "closed" if self.closed else "open")
 
     # Channels -------------------------------------------------------------
 

@@ -19,6 +19,7 @@ import numpy as np
 from . import _library as lib
 from ._library import LOCK, call, check, from_utf16, path_text, text_buffer, to_utf16
 from ._output import Output
+from .reading import _labels, _seconds
 from .errors import (ERR_RVX_CREATE, ERR_RVX_MODIFY_NOT_POSSIBLE, ERR_RVX_STILL_OPEN_WRITE,
                      RvxError, RvxWarning)
 
@@ -242,13 +243,15 @@ class Writer:
     """
 
     def __init__(self, output: Output, variables: Tuple[str, ...], bits: Tuple[int, ...],
-                 legacy: bool, overwrite: bool):
+                 scan_interval_us: int, legacy: bool, overwrite: bool):
         self.path = output.target
         """The file the recording becomes, with the characters that a file
         name cannot hold replaced by the library."""
         self.variables = variables
         self.multichannel_bits = bits
         """Per channel: its number of bits for a multichannel, else 0."""
+        self.scan_interval_us = scan_interval_us
+        """Interval between two records in microseconds."""
         self.legacy = legacy
         self.record_count = 0
         """Records appended so far."""
@@ -443,9 +446,11 @@ class Writer:
             pass
 
     def __repr__(self) -> str:
-        state = "closed" if self.closed else "open"
-        return "<kdrvx.Writer %r, %d channels, %d records, %s>" % (
-            self.path, len(self.variables), self.record_count, state)
+        return "<kdrvx.Writer %r: %s layout, %d records x %d channels (%s), %s s, %s>" % (
+            self.path, "compact" if self.legacy else "current", self.record_count,
+            len(self.variables), _labels(self.variables),
+            _seconds(self.record_count, self.scan_interval_us),
+            "closed" if self.closed else "open")
 
 
 def _set_start(start) -> None:
@@ -571,8 +576,8 @@ def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
             output.discard()
             raise
         writer = Writer(output, tuple(fields["variable"] for fields in descriptions),
-                        tuple(fields["multichannel_bits"] for fields in descriptions), bool(legacy),
-                        bool(overwrite))
+                        tuple(fields["multichannel_bits"] for fields in descriptions), interval,
+                        bool(legacy), bool(overwrite))
         _holder = weakref.ref(writer)
     if lost:
         warnings.warn("%s: the compact layout keeps these texts nowhere, so the recording is made "

@@ -77,6 +77,20 @@ class TestFields:
         assert (d2.variable, d2.label, d2.multichannel_bits, d2.is_multichannel) == ("D2", "D2", 16, True)
         assert not p1.is_multichannel
 
+    def test_reprs(self, current_file, tmp_path):
+        with kdrvx.open(current_file) as recording:
+            assert repr(recording.channels[0]) == "<kdrvx.Channel 0 p1 [bar], 'inlet', range " \
+                "'0..10 bar'>"
+            assert repr(recording.channels[2]) == "<kdrvx.Channel 2 D2, multichannel of 16 bits>"
+        assert repr(recording) == "<kdrvx.Recording %r: layout 115 (record kind current), 5 " \
+            "records x 3 channels (p1 [bar], dp12 [\u00b0C], D2), 0.0125 s from 2004-07-03 " \
+            "09:05:07, closed>" % str(current_file)
+        variables = ["p%d" % k for k in range(1, 11)]
+        with kdrvx.create(tmp_path / "new.rvx", variables, scan_interval_us=500) as writer:
+            writer.append(np.zeros((3, 10), dtype=np.float32))
+            assert repr(writer) == "<kdrvx.Writer %r: current layout, 3 records x 10 channels " \
+                "(p1, p2, p3, p4, p5, p6, p7, p8, ... 2 more), 0.0015 s, open>" % writer.path
+
     def test_time_without_seconds_scan_rate_in_milliseconds_and_copy_mark(self, tmp_path):
         r = full_recording(second=255, scan_rate=5, flags=0, original_flag=ord("X"), day=0, month=0,
                            year=0)
@@ -337,7 +351,8 @@ class TestLabelledData:
         pytest.importorskip("pandas")
         with kdrvx.open(current_file) as recording:
             frame = recording.to_pandas(start=1, channels=["D2", "p1"], datetime_index=True)
-        assert frame.index.name == "time" and frame.index[0].isoformat() == "2004-07-03T09:05:07.002500"
+        assert frame.index.name == "time"
+        assert frame.index[0].isoformat() == "2004-07-03T09:05:07.002500"
         assert (frame.attrs["company"], frame.attrs["path"]) == ("ACME Corp", str(current_file))
         assert list(frame.attrs["channels"]) == ["D2", "p1 [bar]"]
         assert frame.attrs["channels"]["p1 [bar]"]["range"] == "0..10 bar"
@@ -368,8 +383,8 @@ class TestBlocks:
             def counted(reader, first, count, records):
                 calls.append(count)
                 return read(reader, first, count, records)
-            monkeypatch.setattr(kdrvx.reading, "reader_function",
-                                lambda name: counted if name == "KDRVX_ReaderRead" else function(name))
+            monkeypatch.setattr(kdrvx.reading, "reader_function", lambda name: (
+                counted if name == "KDRVX_ReaderRead" else function(name)))
             blocks = list(recording.iter_blocks(records, start, count, channels))
             frames = list(recording.iter_blocks(records, start, count, channels, frames=True))
         sizes = [len(block) for block in blocks]
