@@ -54,7 +54,7 @@ def error_text(code: int) -> str:
 
 def last_error() -> int:
     """The library's last error (``KDRVX_GetLastError``)."""
-    return _library.call("KDRVX_GetLastError")
+    return int(_library.call("KDRVX_GetLastError"))
 
 
 __all__ = [

@@ -28,7 +28,7 @@ import threading
 from ctypes import (CFUNCTYPE, POINTER, c_float, c_int16, c_int32, c_int64, c_uint8, c_uint16, c_uint32,
                     c_uint64, c_void_p)
 from pathlib import Path
-from typing import List, Optional, Tuple
+from typing import TYPE_CHECKING, Any, List, Optional, Tuple, Union
 
 from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError
 
@@ -36,6 +36,14 @@ from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError
 # must not be interleaved. Re-entrant, so that a higher layer may hold it
 # while it calls helpers that take it again.
 LOCK = threading.RLock()
+
+# A path as the binding's functions take it.
+PathArgument = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+# A UTF-16 text at the interface: a ctypes array of 16-bit units.
+if TYPE_CHECKING:
+    TextBuffer = ctypes.Array[c_uint16]
+else:
+    TextBuffer = ctypes.Array
 
 # KDRVX_CHAR is a 16-bit UTF-16 code unit on every platform the library is
 # built for (char16_t on Linux, wchar_t on Windows); ctypes.c_wchar is 32 bits
@@ -322,8 +330,8 @@ class _Library:
             self.functions["KDRVX_SetTraceSink"](self._sink, None)
             self.functions["KDRVX_SetDebugMask"](KDRVX_DEBUG_ERRORS)
 
-    def _take_trace_line(self, line, _context) -> None:
-        units = []
+    def _take_trace_line(self, line: Any, _context: Any) -> None:
+        units: List[int] = []
         while len(units) < _TRACE_LINE_LIMIT and line[len(units)] != 0:
             units.append(line[len(units)])
         text = "".join(map(chr, units))
@@ -391,7 +399,7 @@ def library() -> _Library:
         return _library
 
 
-def function(name: str):
+def function(name: str) -> Any:
     """The library function `name`, with its prototype."""
     loaded = library()
     try:
@@ -400,17 +408,17 @@ def function(name: str):
         raise LibraryNotFoundError("%s does not export %s" % (loaded.path, name)) from None
 
 
-def reader_function(name: str):
+def reader_function(name: str) -> Any:
     """A reader function of the library, to be called without LOCK: readers
     share no state, and ctypes lets other threads run during the call."""
     return function(name)
 
 
-def call(name: str, *arguments):
+def call(name: str, *arguments: Any) -> Any:
     """Calls the library function `name` under the lock and returns its result."""
     target = function(name)
     with LOCK:
-        _library.system_error = 0
+        library().system_error = 0
         return target(*arguments)
 
 
@@ -472,7 +480,7 @@ def os_refusal(code: int, detail: str, failure: OSError, filename: str) -> RvxEr
     return refusal(code, detail, os_reason(failure), failure.errno, filename)
 
 
-def check(name: str, *arguments, detail: Optional[str] = None) -> None:
+def check(name: str, *arguments: Any, detail: Optional[str] = None) -> None:
     """Calls a status-returning function and raises RvxError unless it returns 0."""
     with LOCK:  # the system's reason belongs to this call
         status = call(name, *arguments)
@@ -482,7 +490,7 @@ def check(name: str, *arguments, detail: Optional[str] = None) -> None:
 
 # Text at the interface -----------------------------------------------------
 
-def to_utf16(text: str):
+def to_utf16(text: str) -> TextBuffer:
     """A zero-terminated UTF-16 buffer holding `text`."""
     if "\0" in text:
         raise ValueError("text for the library must not contain a NUL character: %r" % text)
@@ -492,12 +500,12 @@ def to_utf16(text: str):
     return buffer
 
 
-def text_buffer(capacity: int):
+def text_buffer(capacity: int) -> TextBuffer:
     """A zeroed UTF-16 buffer of `capacity` units for the library to fill."""
     return (c_uint16 * capacity)()
 
 
-def from_utf16(buffer) -> str:
+def from_utf16(buffer: TextBuffer) -> str:
     """The text in a UTF-16 buffer, up to its first zero unit or its end.
 
     A lone surrogate (only in a damaged file) is kept as it is rather than
@@ -512,6 +520,6 @@ def from_utf16(buffer) -> str:
     return raw[:end].decode("utf-16-le", "surrogatepass")
 
 
-def path_text(path) -> str:
+def path_text(path: PathArgument) -> str:
     """A file system path as the text the library takes."""
     return os.fsdecode(os.fspath(path))

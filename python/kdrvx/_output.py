@@ -33,7 +33,7 @@ from .errors import ERR_RVX_ALREADY_EXISTS, ERR_RVX_CREATE, ERR_RVX_SHARING_VIOL
 try:
     import fcntl  # POSIX: the library's sharing modes are flock() locks
 except ImportError:  # Windows refuses to rename over a file another program holds
-    fcntl = None
+    fcntl = None  # type: ignore[assignment]  # checked before each use
 
 PRIVATE_PREFIX = ".kdrvx-"
 _WRITE_BITS = stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH

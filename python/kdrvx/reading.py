@@ -13,13 +13,16 @@ import threading
 import warnings
 import weakref
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence, Union
+from typing import (TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence,
+                    SupportsIndex, Union)
 
 import numpy as np
+from numpy.typing import NDArray
 
 from . import _library as lib
-from ._library import LOCK, call, from_utf16, path_text, reader_function, to_utf16
-from .errors import ERR_RVX_INVALID_HEADER, ERR_RVX_OPEN_READ, ERR_RVX_SHARING_VIOLATION, RvxWarning
+from ._library import LOCK, PathArgument, call, from_utf16, path_text, reader_function, to_utf16
+from .errors import (ERR_RVX_INVALID_HEADER, ERR_RVX_OPEN_READ, ERR_RVX_SHARING_VIOLATION, RvxError,
+                     RvxWarning)
 
 if TYPE_CHECKING:  # only for the hints: both are imported when first used
     import pandas
@@ -139,12 +142,15 @@ class Channel:
 
 
 ChannelSelector = Union[int, str]
+"""A channel by its index or its variable name."""
+Channels = Union[None, ChannelSelector, Iterable[ChannelSelector]]
+"""Channels in the order wanted: one, several, or None for every channel."""
 
 # Every Recording not yet closed, for the tests' check that none is left open.
 _open_recordings: "weakref.WeakSet[Recording]" = weakref.WeakSet()
 
 
-def _text(field) -> str:
+def _text(field: Any) -> str:
     return from_utf16(field)
 
 
@@ -152,12 +158,15 @@ def _start(date_text: str, time_text: str) -> Optional[_datetime.datetime]:
     try:
         day, month, year = (int(part) for part in date_text.split("."))
         clock = [int(part) for part in time_text.split(":")]
-        return _datetime.datetime(year, month, day, *clock)
+        if len(clock) > 3:
+            raise ValueError(time_text)
+        hour, minute, second = clock + [0] * (3 - len(clock))
+        return _datetime.datetime(year, month, day, hour, minute, second)
     except (ValueError, TypeError):
         return None
 
 
-def _header_of(info) -> Header:
+def _header_of(info: lib.KDRVX_RecordingInfo) -> Header:
     date_text, time_text = _text(info.date), _text(info.time)
     return Header(
         version=info.version,
@@ -179,7 +188,7 @@ def _header_of(info) -> Header:
     )
 
 
-def _channel_of(index: int, info, statistics: int) -> Channel:
+def _channel_of(index: int, info: lib.KDRVX_ChannelInfo, statistics: int) -> Channel:
     bits = info.multiChannelBits
     extremes_valid = statistics in (1, 3) and not bits
     means_valid = statistics == 3 and not bits
@@ -205,14 +214,14 @@ def _channel_of(index: int, info, statistics: int) -> Channel:
     )
 
 
-def _kind_of(info) -> str:
+def _kind_of(info: lib.KDRVX_RecordingInfo) -> str:
     if info.recordKind not in _KINDS:
         raise RuntimeError("the library at %s stores records of kind %d, which this binding "
                            "does not read" % (lib.library().path, info.recordKind))
     return _KINDS[info.recordKind]
 
 
-def _open_error(status: int, path: str):
+def _open_error(status: int, path: str) -> RvxError:
     """The exception for a failed open. A reader reports only the status; the
     system's reason for a file the system refused is what the read context
     traces when it opens the same path (which fails alike, or is closed
@@ -226,7 +235,7 @@ def _open_error(status: int, path: str):
                 call("KDRVX_CloseRead")
             else:
                 reason, number = lib.system_reason(path), lib.system_errno(path)
-    return lib.RvxError(status, lib.library().text_of(status), "KDRVX_ReaderOpen", path, reason,
+    return RvxError(status, lib.library().text_of(status), "KDRVX_ReaderOpen", path, reason,
                         number, path if number is not None else None)
 
 
@@ -254,20 +263,20 @@ def _one_slice(columns: Optional[List[int]]) -> slice:
     return slice(columns[0], columns[-1] + 1, step)
 
 
-def _first(start) -> int:
+def _first(start: SupportsIndex) -> int:
     start = operator.index(start)
     if start < 0:
         raise ValueError("start must not be negative")
     return start
 
 
-def _count(count) -> Optional[int]:
+def _count(count: Optional[SupportsIndex]) -> Optional[int]:
     if count is None:
         return None
-    count = operator.index(count)
-    if count < 0:
+    rows = operator.index(count)
+    if rows < 0:
         raise ValueError("count must not be negative")
-    return count
+    return rows
 
 
 _NO_START = "%s: its header holds no start, so its records have no dates"
@@ -377,10 +386,10 @@ class Recording:
     def __enter__(self) -> "Recording":
         return self
 
-    def __exit__(self, *exc_info) -> None:
+    def __exit__(self, *exc_info: object) -> None:
         self.close()
 
-    def __del__(self):
+    def __del__(self) -> None:
         try:
             self.close()
         except Exception:
@@ -415,7 +424,7 @@ class Recording:
             raise IndexError("channel index %d out of range (%d channels)" % (index, len(self.channels)))
         return index % len(self.channels)
 
-    def _columns(self, channels) -> Optional[List[int]]:
+    def _columns(self, channels: Channels) -> Optional[List[int]]:
         if channels is None:
             return None
         if isinstance(channels, (str, int, np.integer)):
@@ -425,8 +434,8 @@ class Recording:
     # Records --------------------------------------------------------------
 
     def read(self, start: int = 0, count: Optional[int] = None,
-             channels: Optional[Iterable[ChannelSelector]] = None,
-             all_records: bool = False, mmap: bool = False) -> np.ndarray:
+             channels: Channels = None,
+             all_records: bool = False, mmap: bool = False) -> NDArray[np.float32]:
         """Records as a float32 array of shape (records, channels).
 
         Args:
@@ -481,7 +490,7 @@ class Recording:
         return values
 
     def bits(self, channel: ChannelSelector, start: int = 0, count: Optional[int] = None,
-             all_records: bool = False) -> np.ndarray:
+             all_records: bool = False) -> NDArray[np.uint32]:
         """A multichannel's values as uint32 bit fields, one per record.
 
         Each value is the 32-bit pattern of the record value, as
@@ -494,7 +503,7 @@ class Recording:
         return np.ascontiguousarray(values[:, 0]).view(np.uint32)
 
     def times(self, start: int = 0, count: Optional[int] = None,
-              all_records: bool = False) -> np.ndarray:
+              all_records: bool = False) -> NDArray[np.float64]:
         """Time in seconds from the start of the recording of each record that
         ``read`` delivers for the same arguments."""
         start, count = _first(start), _count(count)
@@ -508,7 +517,7 @@ class Recording:
         return self._times_of(start, rows)
 
     def to_pandas(self, start: int = 0, count: Optional[int] = None,
-                  channels: Optional[Iterable[ChannelSelector]] = None, all_records: bool = False,
+                  channels: Channels = None, all_records: bool = False,
                   datetime_index: bool = False) -> "pandas.DataFrame":
         """The records as a pandas DataFrame (pandas must be installed).
 
@@ -532,7 +541,7 @@ class Recording:
         return self._frame(pandas, plan, values, _first(start), datetime_index)
 
     def to_xarray(self, start: int = 0, count: Optional[int] = None,
-                  channels: Optional[Iterable[ChannelSelector]] = None,
+                  channels: Channels = None,
                   all_records: bool = False) -> "xarray.Dataset":
         """The records as an xarray Dataset (xarray must be installed).
 
@@ -562,7 +571,7 @@ class Recording:
                              % columns)
         values = self.read(start, count, columns, all_records)
         first = _first(start)
-        coordinates = {"time": ("time", self._times_of(first, len(values)),
+        coordinates: Dict[str, Any] = {"time": ("time", self._times_of(first, len(values)),
                                 {"units": "s", "long_name": "time from the start"})}
         stamps = self._datetimes(first, len(values))
         if stamps is not None:
@@ -580,7 +589,7 @@ class Recording:
         return xarray.Dataset(variables, coordinates, self._attributes())
 
     def iter_blocks(self, records: int, start: int = 0, count: Optional[int] = None,
-                    channels: Optional[Iterable[ChannelSelector]] = None,
+                    channels: Channels = None,
                     all_records: bool = False, frames: bool = False,
                     datetime_index: bool = False) -> Iterator[Any]:
         """The records that ``read`` delivers for the same arguments, in
@@ -640,7 +649,7 @@ class Recording:
         attributes.update(path=self.path, record_kind=self.record_kind)
         return attributes
 
-    def _datetimes(self, start: int, rows: int) -> Optional[np.ndarray]:
+    def _datetimes(self, start: int, rows: int) -> Optional[NDArray[Any]]:
         """The datetime64[ns] of each record from `start`, or None when the
         header has no start."""
         if self.header.start is None:
@@ -666,7 +675,7 @@ class Recording:
         return _FramePlan(None if every_channel else order, len(ordinary), bit_fields, labels,
                           described)
 
-    def _frame(self, pandas: Any, plan: _FramePlan, values: np.ndarray, start: int,
+    def _frame(self, pandas: Any, plan: _FramePlan, values: NDArray[Any], start: int,
                datetime_index: bool) -> "pandas.DataFrame":
         if datetime_index:
             stamps = self._datetimes(start, len(values))
@@ -690,7 +699,7 @@ class Recording:
         if not self._reader:
             raise ValueError("the recording %s is closed" % self.path)
 
-    def _times_of(self, start: int, rows: int) -> np.ndarray:
+    def _times_of(self, start: int, rows: int) -> NDArray[Any]:
         # Piece by piece, so that each piece is written to memory once and
         # computed in the processor's cache.
         times = np.empty(rows, dtype=np.float64)
@@ -703,7 +712,7 @@ class Recording:
         return times
 
     def _rows(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
-              width: int, columns: Optional[List[int]]) -> np.ndarray:
+              width: int, columns: Optional[List[int]]) -> NDArray[Any]:
         wanted = self._window(start, count, all_records, limit)
         if wanted == 0 or not self.channels:
             return np.empty((0, width), dtype=np.float32)
@@ -714,7 +723,7 @@ class Recording:
         return result if rows == wanted else result[:rows].copy()
 
     def _mapped(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
-                columns: Optional[List[int]]) -> np.ndarray:
+                columns: Optional[List[int]]) -> NDArray[Any]:
         """A read-only view of the records that `read` would deliver, mapped
         from the file."""
         picked = _one_slice(columns)
@@ -729,6 +738,7 @@ class Recording:
                              "read() delivers the records there are" % (self.path, claimed, limit))
         rows = self._window(start, count, all_records, limit)
         channels = len(self.channels)
+        assert rows is not None  # known for the current kind
         if not rows or not channels:
             empty = np.empty((rows, channels), dtype="<f4")[:, picked]
             empty.flags.writeable = False
@@ -761,7 +771,7 @@ class Recording:
         claimed = self.header.record_count
         end = None if count is None else start + count
         beyond = limit is not None and limit > claimed and (end is None or end > claimed)
-        if beyond and not all_records:
+        if beyond and not all_records and limit is not None:
             warnings.warn("%s holds %d records beyond the %d its header counts (its writer stopped "
                           "before the final header); read(..., all_records=True) includes them"
                           % (self.path, limit - claimed, claimed), RvxWarning, stacklevel=3)
@@ -788,7 +798,7 @@ class Recording:
     def _block_records(self) -> int:
         return max(1, _BLOCK_BYTES // (4 * max(1, len(self.channels))))
 
-    def _read_blocks(self, result: np.ndarray, start: int, columns: Optional[List[int]]) -> int:
+    def _read_blocks(self, result: NDArray[Any], start: int, columns: Optional[List[int]]) -> int:
         """Fills `result` with the records from `start` on, converted by the
         library; returns the rows filled, fewer where the data end."""
         read = reader_function("KDRVX_ReaderRead")
@@ -813,7 +823,7 @@ class Recording:
                 break
         return rows
 
-    def _read_pieces(self, start: int, width: int, columns: Optional[List[int]]) -> np.ndarray:
+    def _read_pieces(self, start: int, width: int, columns: Optional[List[int]]) -> NDArray[Any]:
         """Every record from `start` to the end of the data, read in pieces,
         for the sparse kind, whose length only the reading finds."""
         pieces = []
@@ -827,7 +837,7 @@ class Recording:
         return np.concatenate(pieces)
 
 
-def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
+def open(path: PathArgument) -> Recording:  # noqa: A001 - the package's reading entry point
     """Opens an RVX file of any layout for reading.
 
     Any number of files may be open at once, each in a Recording of its own.
@@ -853,12 +863,12 @@ def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
     except BaseException:
         reader_function("KDRVX_ReaderClose")(reader)
         raise
-    return Recording(path, reader.value, header, channels, kind, info.dataOffset, info.recordSize)
+    return Recording(path, reader.value or 0, header, channels, kind, info.dataOffset,
+                     info.recordSize)
 
 
-def read(path: Union[str, "os.PathLike[str]"],
-         channels: Union[None, ChannelSelector, Iterable[ChannelSelector]] = None,
-         start: Optional[int] = None, stop: Optional[int] = None) -> np.ndarray:
+def read(path: PathArgument, channels: Channels = None,
+         start: Optional[int] = None, stop: Optional[int] = None) -> NDArray[np.float32]:
     """The records ``start`` to ``stop`` of the recording at `path`, in one call.
 
     Returns what ``Recording.read`` returns: a float32 array of shape
@@ -873,10 +883,10 @@ def read(path: Union[str, "os.PathLike[str]"],
         return recording.read(first, max(0, last - first), channels)
 
 
-def _reader_error(status: int, name: str) -> lib.RvxError:
+def _reader_error(status: int, name: str) -> RvxError:
     """A reader's failure: readers trace nothing, so no system reason is
     known (whatever the library traced belongs to an earlier call)."""
-    return lib.RvxError(status, lib.library().text_of(status), name)
+    return RvxError(status, lib.library().text_of(status), name)
 
 
 def _check_reader(status: int, name: str) -> None:
