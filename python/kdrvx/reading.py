@@ -236,7 +236,7 @@ def _open_error(status: int, path: str) -> RvxError:
             else:
                 reason, number = lib.system_reason(path), lib.system_errno(path)
     return RvxError(status, lib.library().text_of(status), "KDRVX_ReaderOpen", path, reason,
-                        number, path if number is not None else None)
+                    number, path if number is not None else None)
 
 
 def _refuse_cut_header(path: str, data_offset: int) -> None:
@@ -571,8 +571,9 @@ class Recording:
                              % columns)
         values = self.read(start, count, columns, all_records)
         first = _first(start)
-        coordinates: Dict[str, Any] = {"time": ("time", self._times_of(first, len(values)),
-                                {"units": "s", "long_name": "time from the start"})}
+        seconds = self._times_of(first, len(values))
+        coordinates: Dict[str, Any] = {
+            "time": ("time", seconds, {"units": "s", "long_name": "time from the start"})}
         stamps = self._datetimes(first, len(values))
         if stamps is not None:
             coordinates["datetime"] = ("time", stamps)
@@ -600,7 +601,8 @@ class Recording:
         ``datetime_index`` datetimes, continuing from block to block).
 
         The channels, the file's length and the frame's layout are settled
-        once; each block is then read straight into its array. Warnings
+        once, at the call; each block is then read straight into its array
+        when it is asked for. Warnings
         about records beyond or short of the header's count come once, at
         the end.
         """
@@ -621,23 +623,28 @@ class Recording:
             self._check_open()
             limit = self._record_limit()
             total = self._window(first, count, all_records, limit)
-        position = first
-        while self.channels and (total is None or position - first < total):
-            wanted = records if total is None else min(records, total - (position - first))
-            block = np.empty((wanted, width), dtype=np.float32)
-            with self._lock:
-                self._check_open()
-                rows = self._read_blocks(block, position, columns)
-            if rows:
-                values = block if rows == wanted else block[:rows].copy()
-                if plan is None:
-                    yield values
-                else:
-                    yield self._frame(pandas, plan, values, position, datetime_index)
-            position += rows
-            if rows < wanted:
-                break
-        self._report(first, count, position - first, all_records, limit)
+
+        def blocks() -> Iterator[Any]:
+            position = first
+            while self.channels and (total is None or position - first < total):
+                wanted = records if total is None else min(records, total - (position - first))
+                block = np.empty((wanted, width), dtype=np.float32)
+                with self._lock:
+                    self._check_open()
+                    rows = self._read_blocks(block, position, columns)
+                if rows:
+                    values = block if rows == wanted else block[:rows].copy()
+                    if plan is None:
+                        yield values
+                    else:
+                        yield self._frame(pandas, plan, values, position, datetime_index)
+                position += rows
+                if rows < wanted:
+                    break
+            self._report(first, count, position - first, all_records, limit)
+
+        # Arguments are checked at the call, the blocks read as they are asked for.
+        return blocks()
 
     # Labelled data ----------------------------------------------------------
 
