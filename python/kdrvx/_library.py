@@ -461,8 +461,11 @@ def error(code: int, name: str, detail: Optional[str] = None,
     system's reason that the library traced (about `path`, if given). When
     the system gave one, it is also the OSError of that reason about
     `filename` (or `path`)."""
-    return RvxError(code, library().text_of(code), name, detail, system_reason(path),
-                    system_errno(path), filename if filename is not None else path)
+    number = system_errno(path)
+    if number is not None and filename is None:
+        filename = path
+    return RvxError(code, library().text_of(code), name, detail, system_reason(path), number,
+                    filename if number is not None else None)
 
 
 def refusal(code: int, detail: str, reason: Optional[str] = None,

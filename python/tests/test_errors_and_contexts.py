@@ -2,6 +2,7 @@
 process; finding the library; calls from several threads."""
 
 import gc
+import fcntl
 import os
 import pickle
 import re
@@ -50,6 +51,7 @@ class TestErrors:
         ("create", "there.rvx", "file exists; overwrite=True replaces it", FileExistsError),
         ("open", "unreadable.rvx", "permission denied", PermissionError),
         ("create", "locked/f.rvx", "permission denied", PermissionError),
+        ("create", "held.rvx", "in use by another program", PermissionError),
         ("open", "there.rvx", None, None),  # the file's fault, not the system's
     ])
     def test_the_system_reason_of_a_failed_open_or_create(self, tmp_path, attempt, place, reason,
@@ -61,7 +63,9 @@ class TestErrors:
         if reason == "permission denied" and os.geteuid() == 0:
             pytest.skip("root is denied no access")
         path = tmp_path / place
-        with pytest.raises(kdrvx.RvxError) as caught:
+        with write(tmp_path / "held.rvx", b"").open("rb") as held, \
+                pytest.raises(kdrvx.RvxError) as caught:
+            fcntl.flock(held, fcntl.LOCK_EX)  # as another program that writes it
             if attempt == "open":
                 kdrvx.open(path)
             elif attempt == "modify":
