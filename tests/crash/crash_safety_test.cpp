@@ -225,7 +225,7 @@ void Process::end() {
 // checked on disk, through the read path and with rvx's repair in this
 // process; every kToolEvery-th also with the rvx program.
 #ifdef _WIN32
-constexpr int kKills = 100;
+constexpr int kKills = 60;
 constexpr int kToolEvery = 10;
 constexpr auto kEarlyWindow = std::chrono::milliseconds(200);
 #else
@@ -233,7 +233,7 @@ constexpr int kKills = 500;
 constexpr int kToolEvery = 25;
 constexpr auto kEarlyWindow = std::chrono::microseconds(800);
 #endif
-constexpr auto kRecordingWindow = std::chrono::microseconds(10000);
+constexpr auto kRecordingWindow = std::chrono::microseconds(5000);
 constexpr auto kModificationWindow = std::chrono::microseconds(3000);
 
 struct Outcome {
@@ -344,6 +344,7 @@ struct Appending {
   const char* name;
   uint32_t block;
 };
+void PrintTo(const Appending& appending, std::ostream* out) { *out << appending.name; }
 
 class CrashSafety : public ::testing::TestWithParam<Appending> {
  protected:
