@@ -141,11 +141,13 @@ KDRVX_Reader* openReader(const std::string& file, std::string& why) {
   KDRVX_Reader* reader = nullptr;
   const uint32_t status = KDRVX_ReaderOpen(chars(widePath(file)), &reader);
   if (status == 0) return reader;
-  // A reader traces nothing: looking at the file tells why the system
-  // refused it.
-  const bool bySystem =
-      status == KDRVX_ERR_RVX_OPEN_READ || status == KDRVX_ERR_RVX_SHARING_VIOLATION;
-  why = statusText(status) + (bySystem ? ": " + unreadableReason(file) : "");
+  // A reader traces nothing: the status names a sharing violation, and
+  // looking at the file tells why else the system refused it.
+  constexpr uint32_t kSharingViolation = 32;  // the Windows error number
+  why = statusText(status);
+  if (status == KDRVX_ERR_RVX_SHARING_VIOLATION)
+    why += ": " + windowsErrorReason(kSharingViolation);
+  if (status == KDRVX_ERR_RVX_OPEN_READ) why += ": " + unreadableReason(file);
   return nullptr;
 }
 
