@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "commands.h"
 #include "many_files.h"
@@ -286,11 +286,11 @@ CheckReport checkFile(const std::string& name) {
 
 void printReport(std::ostream& out, const CheckReport& report) {
   out << report.file << ": " << report.layout << " layout, " << plural(report.bytes, "byte")
-            << '\n';
+      << '\n';
   const std::vector<std::string>& lines = report.findings.lines;
   for (const std::string& line : lines) out << "  finding: " << line << '\n';
-  out << report.file << ": "
-            << (lines.empty() ? "no findings" : plural(lines.size(), "finding")) << '\n';
+  out << report.file << ": " << (lines.empty() ? "no findings" : plural(lines.size(), "finding"))
+      << '\n';
 }
 
 nlohmann::ordered_json reportJson(const CheckReport& report) {

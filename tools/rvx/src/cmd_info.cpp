@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "commands.h"

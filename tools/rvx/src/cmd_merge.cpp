@@ -92,8 +92,8 @@ int runMerge(const MergeOptions& options) {
     const Input& input = inputs[i];
     Warnings& heard = i == 0 ? warnings : later.emplace_back(Warnings{input.file, false, {}});
     RecordReader reader(*input.reader, input.info.records);
-    records += copyRecords(session, reader, {0, input.info.records}, allChannels(info), "merge",
-                           heard);
+    records +=
+        copyRecords(session, reader, {0, input.info.records}, allChannels(info), "merge", heard);
   }
   closeKeepingUnknownDate(session, when, info, warnings);
 

@@ -223,8 +223,8 @@ RecordingInfo Reader::info() const {
 }
 
 size_t Reader::read(uint64_t first, size_t count, float* out) {
-  const int64_t got = KDRVX_ReaderRead(reader_, static_cast<int64_t>(first),
-                                       static_cast<uint32_t>(count), out);
+  const auto most = static_cast<uint32_t>(std::min<size_t>(count, UINT32_MAX));
+  const int64_t got = KDRVX_ReaderRead(reader_, static_cast<int64_t>(first), most, out);
   if (got < 0) requireOfReader(static_cast<uint32_t>(got), file_);
   return static_cast<size_t>(got);
 }

@@ -87,9 +87,9 @@ TEST_F(Sheet, CheckAndInfoTakeManyFiles) {
   // on one thread; a damaged, a missing and an unreadable file among them.
   files.insert(files.begin() + 3, {"missing.rvx", "."});
   for (const char* command : {"check", "info"}) {
-    for (const bool json : {false, true}) {
+    for (const bool asJsonToo : {false, true}) {
       std::vector<std::string> many = {command, "-j", "1"};
-      if (json) many.push_back("--json");
+      if (asJsonToo) many.push_back("--json");
       many.insert(many.end(), files.begin(), files.end());
       const Outcome sequential = rvx(many);
       EXPECT_EQ(sequential.status, 1) << command;
