@@ -29,12 +29,19 @@ import re
 import struct
 import sys
 import tempfile
-import tomllib
 import zipfile
+
+try:
+    import tomllib
+except ImportError:  # before Python 3.11
+    sys.exit("kdrvx_build: building kdrvx from its source needs Python 3.11 or later (tomllib); "
+             "its wheels install on the Python its requires-python names")
 
 _ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 _VERSION_MODULE = "kdrvx/_version.py"
 _PURE_TAG = "py3-none-any"
+# The marker that tells type checkers the package has hints (PEP 561).
+_TYPED_MARKER = "py.typed"
 # The time stamp of every member, so that the same inputs give the same wheel.
 _MEMBER_TIME = (1980, 1, 1, 0, 0, 0)
 
@@ -81,7 +88,7 @@ def _package_files(with_libraries):
     """The package's modules, and a library copied beside them if asked for."""
     folder = os.path.join(_ROOT, "kdrvx")
     for name in sorted(os.listdir(folder)):
-        if name.endswith(".py") or (with_libraries and _is_library(name)):
+        if name.endswith(".py") or name == _TYPED_MARKER or (with_libraries and _is_library(name)):
             yield os.path.join(folder, name), f"kdrvx/{name}"
 
 

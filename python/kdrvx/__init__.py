@@ -10,6 +10,11 @@ that holds it), then beside this package, then on the system's library path.
         print(recording.header.start, [c.label for c in recording.channels])
         values = recording.read()              # float32, (records, channels)
         frame = recording.to_pandas()          # needs pandas
+        dataset = recording.to_xarray()        # needs xarray
+        for block in recording.iter_blocks(records=100_000):
+            ...                                # a file larger than memory
+
+    p1 = kdrvx.read("run1.rvx", channels="p1", start=0, stop=1000)
 
     with kdrvx.create("out.rvx", channels=["p1", {"variable": "T1", "unit": "degC"}],
                       scan_interval_us=1000) as writer:
@@ -22,12 +27,17 @@ contexts: only one Writer can be open at a time, and opening a second raises
 RvxError until the first is closed. Calls into those contexts are serialised
 by one lock (``kdrvx.LOCK``), so the package can be used from several
 threads.
+
+Failures raise RvxError; those the file system caused are also the
+matching OSError (FileNotFoundError, PermissionError, ...).
 """
 
 from ._library import LOCK
-from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError, RvxWarning
+from .errors import (STATUS_NAMES, LibraryNotFoundError, RvxError, RvxFileExistsError,
+                     RvxFileNotFoundError, RvxIsADirectoryError, RvxNotADirectoryError, RvxOSError,
+                     RvxPermissionError, RvxWarning)
 from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
-from .reading import Channel, Header, Recording, open
+from .reading import Channel, Header, Recording, open, read
 from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
 from . import _library
 from ._version import __version__
@@ -52,12 +62,13 @@ def error_text(code: int) -> str:
 
 def last_error() -> int:
     """The library's last error (``KDRVX_GetLastError``)."""
-    return _library.call("KDRVX_GetLastError")
+    return int(_library.call("KDRVX_GetLastError"))
 
 
 __all__ = [
     "Channel", "Header", "LANGUAGES", "LOCK", "LibraryNotFoundError", "Recording", "RvxError",
-    "RvxWarning",
+    "RvxFileExistsError", "RvxFileNotFoundError", "RvxIsADirectoryError", "RvxNotADirectoryError",
+    "RvxOSError", "RvxPermissionError", "RvxWarning",
     "STATUS_NAMES", "Writer", "bits_as_float32", "create", "error_text", "last_error",
-    "library_path", "library_version", "modify", "open",
+    "library_path", "library_version", "modify", "open", "read",
 ]

@@ -28,7 +28,7 @@ import threading
 from ctypes import (CFUNCTYPE, POINTER, c_float, c_int16, c_int32, c_int64, c_uint8, c_uint16, c_uint32,
                     c_uint64, c_void_p)
 from pathlib import Path
-from typing import List, Optional, Tuple
+from typing import TYPE_CHECKING, Any, List, Optional, Tuple, Union
 
 from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError
 
@@ -36,6 +36,14 @@ from .errors import STATUS_NAMES, LibraryNotFoundError, RvxError
 # must not be interleaved. Re-entrant, so that a higher layer may hold it
 # while it calls helpers that take it again.
 LOCK = threading.RLock()
+
+# A path as the binding's functions take it.
+PathArgument = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+# A UTF-16 text at the interface: a ctypes array of 16-bit units.
+if TYPE_CHECKING:
+    TextBuffer = ctypes.Array[c_uint16]
+else:
+    TextBuffer = ctypes.Array
 
 # KDRVX_CHAR is a 16-bit UTF-16 code unit on every platform the library is
 # built for (char16_t on Linux, wchar_t on Windows); ctypes.c_wchar is 32 bits
@@ -251,6 +259,22 @@ _SYSTEM_REASONS = {
     206: "path too long",
     223: "file too large",
 }
+# The same system errors as the error numbers of this system, which make the
+# RvxError of a failure also the matching OSError (FileNotFoundError, ...):
+# Windows' own translation (as Python's for its winerror), with the finer
+# numbers where this system has them.
+_SYSTEM_ERRNOS = {
+    2: errno.ENOENT,
+    3: errno.ENOENT,
+    5: errno.EACCES,
+    32: errno.EACCES,
+    33: errno.EACCES,
+    39: errno.ENOSPC,
+    80: errno.EEXIST,
+    112: errno.ENOSPC,
+    206: errno.ENAMETOOLONG,
+    223: errno.EFBIG,
+}
 _OS_REASONS = {
     errno.ENOENT: "no such directory",
     errno.ENOTDIR: "no such directory",
@@ -306,8 +330,8 @@ class _Library:
             self.functions["KDRVX_SetTraceSink"](self._sink, None)
             self.functions["KDRVX_SetDebugMask"](KDRVX_DEBUG_ERRORS)
 
-    def _take_trace_line(self, line, _context) -> None:
-        units = []
+    def _take_trace_line(self, line: Any, _context: Any) -> None:
+        units: List[int] = []
         while len(units) < _TRACE_LINE_LIMIT and line[len(units)] != 0:
             units.append(line[len(units)])
         text = "".join(map(chr, units))
@@ -375,7 +399,7 @@ def library() -> _Library:
         return _library
 
 
-def function(name: str):
+def function(name: str) -> Any:
     """The library function `name`, with its prototype."""
     loaded = library()
     try:
@@ -384,17 +408,17 @@ def function(name: str):
         raise LibraryNotFoundError("%s does not export %s" % (loaded.path, name)) from None
 
 
-def reader_function(name: str):
+def reader_function(name: str) -> Any:
     """A reader function of the library, to be called without LOCK: readers
     share no state, and ctypes lets other threads run during the call."""
     return function(name)
 
 
-def call(name: str, *arguments):
+def call(name: str, *arguments: Any) -> Any:
     """Calls the library function `name` under the lock and returns its result."""
     target = function(name)
     with LOCK:
-        _library.system_error = 0
+        library().system_error = 0
         return target(*arguments)
 
 
@@ -405,9 +429,23 @@ def system_reason(path: Optional[str] = None) -> Optional[str]:
     code = library().system_error
     if code == 0:
         return None
-    if code == 5 and path is not None and os.path.isdir(path):
+    if _is_a_directory(code, path):
         return "is a directory"
     return _SYSTEM_REASONS.get(code, "system error %d" % code)
+
+
+def system_errno(path: Optional[str] = None) -> Optional[int]:
+    """The error number of the operating system's reason for the failure of
+    the last call (see system_reason), or None when the library traced none
+    or one that has no number here."""
+    code = library().system_error
+    if _is_a_directory(code, path):
+        return errno.EISDIR
+    return _SYSTEM_ERRNOS.get(code)
+
+
+def _is_a_directory(code: int, path: Optional[str]) -> bool:
+    return code == 5 and path is not None and os.path.isdir(path)
 
 
 def os_reason(failure: OSError) -> str:
@@ -418,19 +456,34 @@ def os_reason(failure: OSError) -> str:
 
 
 def error(code: int, name: str, detail: Optional[str] = None,
-          path: Optional[str] = None) -> RvxError:
+          path: Optional[str] = None, filename: Optional[str] = None) -> RvxError:
     """The exception for status `code` returned by function `name`, with the
-    system's reason that the library traced (about `path`, if given)."""
-    return RvxError(code, library().text_of(code), name, detail, system_reason(path))
+    system's reason that the library traced (about `path`, if given). When
+    the system gave one, it is also the OSError of that reason about
+    `filename` (or `path`)."""
+    number = system_errno(path)
+    if number is not None and filename is None:
+        filename = path
+    return RvxError(code, library().text_of(code), name, detail, system_reason(path), number,
+                    filename if number is not None else None)
 
 
-def refusal(code: int, detail: str, reason: Optional[str] = None) -> RvxError:
+def refusal(code: int, detail: str, reason: Optional[str] = None,
+            errno: Optional[int] = None, filename: Optional[str] = None) -> RvxError:
     """The exception for what the binding refuses on the library's behalf,
-    with the status the library has for it."""
-    return RvxError(code, library().text_of(code), "", detail, reason)
+    with the status the library has for it; with an error number, also the
+    OSError of the system's reason about `filename`."""
+    return RvxError(code, library().text_of(code), "", detail, reason, errno, filename)
 
 
-def check(name: str, *arguments, detail: Optional[str] = None) -> None:
+def os_refusal(code: int, detail: str, failure: OSError, filename: str) -> RvxError:
+    """The exception for a failure of the binding's own file operations (on
+    its private directory beside `filename`), with the library's status for
+    it and the OSError's reason and number, about the file the caller named."""
+    return refusal(code, detail, os_reason(failure), failure.errno, filename)
+
+
+def check(name: str, *arguments: Any, detail: Optional[str] = None) -> None:
     """Calls a status-returning function and raises RvxError unless it returns 0."""
     with LOCK:  # the system's reason belongs to this call
         status = call(name, *arguments)
@@ -440,7 +493,7 @@ def check(name: str, *arguments, detail: Optional[str] = None) -> None:
 
 # Text at the interface -----------------------------------------------------
 
-def to_utf16(text: str):
+def to_utf16(text: str) -> TextBuffer:
     """A zero-terminated UTF-16 buffer holding `text`."""
     if "\0" in text:
         raise ValueError("text for the library must not contain a NUL character: %r" % text)
@@ -450,12 +503,12 @@ def to_utf16(text: str):
     return buffer
 
 
-def text_buffer(capacity: int):
+def text_buffer(capacity: int) -> TextBuffer:
     """A zeroed UTF-16 buffer of `capacity` units for the library to fill."""
     return (c_uint16 * capacity)()
 
 
-def from_utf16(buffer) -> str:
+def from_utf16(buffer: TextBuffer) -> str:
     """The text in a UTF-16 buffer, up to its first zero unit or its end.
 
     A lone surrogate (only in a damaged file) is kept as it is rather than
@@ -470,6 +523,6 @@ def from_utf16(buffer) -> str:
     return raw[:end].decode("utf-16-le", "surrogatepass")
 
 
-def path_text(path) -> str:
+def path_text(path: PathArgument) -> str:
     """A file system path as the text the library takes."""
     return os.fsdecode(os.fspath(path))

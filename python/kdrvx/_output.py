@@ -20,6 +20,7 @@ it, so that it names the final file.
 
 from __future__ import annotations
 
+import errno
 import os
 import stat
 import shutil
@@ -32,7 +33,7 @@ from .errors import ERR_RVX_ALREADY_EXISTS, ERR_RVX_CREATE, ERR_RVX_SHARING_VIOL
 try:
     import fcntl  # POSIX: the library's sharing modes are flock() locks
 except ImportError:  # Windows refuses to rename over a file another program holds
-    fcntl = None
+    fcntl = None  # type: ignore[assignment]  # checked before each use
 
 PRIVATE_PREFIX = ".kdrvx-"
 _WRITE_BITS = stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH
@@ -69,19 +70,19 @@ def _hold(target: str, overwrite: bool) -> Optional[int]:
     except FileNotFoundError:
         return None
     if not overwrite:
-        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS)
-    why = None
+        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS, errno.EEXIST, target)
+    why, number = None, None
     if stat.S_ISLNK(status.st_mode):
         why = ("a symbolic link to %s, which is not replaced by a file; give the path it points at"
                % os.path.realpath(target))
     elif stat.S_ISDIR(status.st_mode):
-        why = "is a directory"
+        why, number = "is a directory", errno.EISDIR
     elif not stat.S_ISREG(status.st_mode):
         why = "not a regular file"
     elif not status.st_mode & _WRITE_BITS:
-        why = "permission denied: the file is read-only"
+        why, number = "permission denied: the file is read-only", errno.EACCES
     if why is not None:
-        raise lib.refusal(ERR_RVX_CREATE, target, why)
+        raise lib.refusal(ERR_RVX_CREATE, target, why, number, target)
     if fcntl is None:
         return None
     descriptor = os.open(target, os.O_RDONLY)
@@ -89,7 +90,8 @@ def _hold(target: str, overwrite: bool) -> Optional[int]:
         fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
     except OSError:
         os.close(descriptor)
-        raise lib.refusal(ERR_RVX_SHARING_VIOLATION, target, "in use by another program") from None
+        raise lib.refusal(ERR_RVX_SHARING_VIOLATION, target, "in use by another program",
+                          errno.EACCES, target) from None
     return descriptor
 
 
@@ -102,10 +104,11 @@ def _move_new(source: str, target: str) -> None:
     try:
         os.link(source, target)
     except FileExistsError:
-        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS) from None
+        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS, errno.EEXIST, target) from None
     except OSError:
         if os.path.lexists(target):  # a file system without hard links
-            raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS) from None
+            raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS, errno.EEXIST,
+                              target) from None
         os.rename(source, target)
         return
     os.unlink(source)

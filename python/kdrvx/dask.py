@@ -18,7 +18,7 @@ from __future__ import annotations
 
 import glob
 import os
-from typing import Dict, Iterable, List, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Set, Tuple, Type, Union
 
 import dask
 import dask.dataframe
@@ -27,7 +27,7 @@ import pandas
 
 import kdrvx
 
-PathsOrGlob = Union[str, os.PathLike, Iterable[Union[str, os.PathLike]]]
+PathsOrGlob = Union[str, "os.PathLike[str]", Iterable[Union[str, "os.PathLike[str]"]]]
 
 # Files described by one catalogue task: enough to keep the scheduler's cost
 # per file small, few enough to spread a few hundred files over the workers.
@@ -52,7 +52,7 @@ def _is_the_files_fault(failure: Exception) -> bool:
     return not isinstance(failure, kdrvx.LibraryNotFoundError)
 
 
-def _describe(paths: Sequence[str]) -> List[dict]:
+def _describe(paths: Sequence[str]) -> List[Dict[str, Any]]:
     """Header, channels and record kind of each file, or why it cannot be read."""
     described = []
     for path in paths:
@@ -90,7 +90,7 @@ def _paths(paths_or_glob: PathsOrGlob) -> List[str]:
     return paths
 
 
-def _described(paths: List[str]) -> List[dict]:
+def _described(paths: List[str]) -> List[Dict[str, Any]]:
     """_describe over all `paths` in parallel on the current scheduler."""
     batches = [paths[first:first + _FILES_PER_TASK]
                for first in range(0, len(paths), _FILES_PER_TASK)]
@@ -175,7 +175,8 @@ def _read_part(part: _Part, meta: pandas.DataFrame) -> pandas.DataFrame:
     return frame.astype(differing) if differing else frame
 
 
-def _selected(described: dict, variables: Optional[List[str]]) -> Tuple[List[int], List[str]]:
+def _selected(described: Dict[str, Any],
+              variables: Optional[List[str]]) -> Tuple[List[int], List[str]]:
     """Indexes of the file's channels that `variables` select (every channel
     for None), in the order asked, and the variables the file lacks."""
     channels = described["channels"]
@@ -194,19 +195,19 @@ def _difference(path: str, labels: List[str], first: str, first_labels: List[str
     return "%s %s, compared with the first recording %s" % (path, " and ".join(said), first)
 
 
-def _meta(descriptions: List[dict], selections: List[List[int]]) -> pandas.DataFrame:
+def _meta(descriptions: List[Dict[str, Any]], selections: List[List[int]]) -> pandas.DataFrame:
     """The empty frame every partition matches: the path, then each label in
     the order first met; float32 values, uint32 for multichannels, and
     float64 for a multichannel that some files lack (NaN there) or that some
     hold as an ordinary channel."""
-    kinds: Dict[str, set] = {}
+    kinds: Dict[str, Set[bool]] = {}
     present: Dict[str, int] = {}
     for described, indexes in zip(descriptions, selections):
         for index in indexes:
             channel = described["channels"][index]
             kinds.setdefault(channel.label, set()).add(channel.is_multichannel)
             present[channel.label] = present.get(channel.label, 0) + 1
-    dtypes = {}
+    dtypes: Dict[str, Type[np.number[Any]]] = {}
     for label, kind in kinds.items():
         if kind == {False}:
             dtypes[label] = np.float32

@@ -3,20 +3,30 @@
 from __future__ import annotations
 
 import ctypes
+import dataclasses
 import datetime as _datetime
+import errno
+import importlib
 import operator
 import os
 import threading
 import warnings
 import weakref
 from dataclasses import dataclass
-from typing import Iterable, List, Optional, Sequence, Union
+from typing import (TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence,
+                    SupportsIndex, Union)
 
 import numpy as np
+from numpy.typing import NDArray
 
 from . import _library as lib
-from ._library import LOCK, call, from_utf16, path_text, reader_function, to_utf16
-from .errors import ERR_RVX_INVALID_HEADER, ERR_RVX_OPEN_READ, ERR_RVX_SHARING_VIOLATION, RvxWarning
+from ._library import LOCK, PathArgument, call, from_utf16, path_text, reader_function, to_utf16
+from .errors import (ERR_RVX_INVALID_HEADER, ERR_RVX_OPEN_READ, ERR_RVX_SHARING_VIOLATION, RvxError,
+                     RvxWarning)
+
+if TYPE_CHECKING:  # only for the hints: both are imported when first used
+    import pandas
+    import xarray
 
 # Records are read straight into the result in blocks of at most this many
 # bytes.
@@ -26,6 +36,8 @@ _BLOCK_BYTES = 8 << 20
 _CONVERTED_RECORDS = 4096
 # Times of records are computed in pieces of this many (256 KiB).
 _TIME_PIECE = 1 << 15
+# A repr names this many channels at most.
+_LABELS_SHOWN = 8
 
 # Record kinds as the library reads them.
 CURRENT = "current"  # 32-bit floats
@@ -114,6 +126,15 @@ class Channel:
     def is_multichannel(self) -> bool:
         return self.multichannel_bits != 0
 
+    def __repr__(self) -> str:
+        said = [repr(self.name)] if self.name else []
+        if self.range:
+            said.append("range %r" % self.range)
+        if self.is_multichannel:
+            said.append("multichannel of %d bits" % self.multichannel_bits)
+        return "<kdrvx.Channel %d %s%s>" % (self.index, self.label,
+                                           "".join(", " + part for part in said))
+
     @property
     def label(self) -> str:
         """``variable [unit]``, or the variable alone when it has no unit."""
@@ -121,12 +142,15 @@ class Channel:
 
 
 ChannelSelector = Union[int, str]
+"""A channel by its index or its variable name."""
+Channels = Union[None, ChannelSelector, Iterable[ChannelSelector]]
+"""Channels in the order wanted: one, several, or None for every channel."""
 
 # Every Recording not yet closed, for the tests' check that none is left open.
 _open_recordings: "weakref.WeakSet[Recording]" = weakref.WeakSet()
 
 
-def _text(field) -> str:
+def _text(field: Any) -> str:
     return from_utf16(field)
 
 
@@ -134,12 +158,15 @@ def _start(date_text: str, time_text: str) -> Optional[_datetime.datetime]:
     try:
         day, month, year = (int(part) for part in date_text.split("."))
         clock = [int(part) for part in time_text.split(":")]
-        return _datetime.datetime(year, month, day, *clock)
+        if len(clock) > 3:
+            raise ValueError(time_text)
+        hour, minute, second = clock + [0] * (3 - len(clock))
+        return _datetime.datetime(year, month, day, hour, minute, second)
     except (ValueError, TypeError):
         return None
 
 
-def _header_of(info) -> Header:
+def _header_of(info: lib.KDRVX_RecordingInfo) -> Header:
     date_text, time_text = _text(info.date), _text(info.time)
     return Header(
         version=info.version,
@@ -161,7 +188,7 @@ def _header_of(info) -> Header:
     )
 
 
-def _channel_of(index: int, info, statistics: int) -> Channel:
+def _channel_of(index: int, info: lib.KDRVX_ChannelInfo, statistics: int) -> Channel:
     bits = info.multiChannelBits
     extremes_valid = statistics in (1, 3) and not bits
     means_valid = statistics == 3 and not bits
@@ -187,28 +214,29 @@ def _channel_of(index: int, info, statistics: int) -> Channel:
     )
 
 
-def _kind_of(info) -> str:
+def _kind_of(info: lib.KDRVX_RecordingInfo) -> str:
     if info.recordKind not in _KINDS:
         raise RuntimeError("the library at %s stores records of kind %d, which this binding "
                            "does not read" % (lib.library().path, info.recordKind))
     return _KINDS[info.recordKind]
 
 
-def _open_error(status: int, path: str):
+def _open_error(status: int, path: str) -> RvxError:
     """The exception for a failed open. A reader reports only the status; the
     system's reason for a file the system refused is what the read context
     traces when it opens the same path (which fails alike, or is closed
     again at once)."""
-    reason = None
+    reason, number = None, None
     if status == ERR_RVX_SHARING_VIOLATION:
-        reason = "in use by another program"
+        reason, number = "in use by another program", errno.EACCES
     elif status == ERR_RVX_OPEN_READ:
         with LOCK:
             if call("KDRVX_OpenRead", to_utf16(path)) == 0:
                 call("KDRVX_CloseRead")
             else:
-                reason = lib.system_reason(path)
-    return lib.RvxError(status, lib.library().text_of(status), "KDRVX_ReaderOpen", path, reason)
+                reason, number = lib.system_reason(path), lib.system_errno(path)
+    return RvxError(status, lib.library().text_of(status), "KDRVX_ReaderOpen", path, reason,
+                    number, path if number is not None else None)
 
 
 def _refuse_cut_header(path: str, data_offset: int) -> None:
@@ -235,20 +263,81 @@ def _one_slice(columns: Optional[List[int]]) -> slice:
     return slice(columns[0], columns[-1] + 1, step)
 
 
-def _first(start) -> int:
+def _first(start: SupportsIndex) -> int:
     start = operator.index(start)
     if start < 0:
         raise ValueError("start must not be negative")
     return start
 
 
-def _count(count) -> Optional[int]:
+def _count(count: Optional[SupportsIndex]) -> Optional[int]:
     if count is None:
         return None
-    count = operator.index(count)
-    if count < 0:
+    rows = operator.index(count)
+    if rows < 0:
         raise ValueError("count must not be negative")
-    return count
+    return rows
+
+
+_NO_START = "%s: its header holds no start, so its records have no dates"
+
+
+@dataclass(frozen=True)
+class _FramePlan:
+    order: Optional[List[int]]
+    """The channels to read, in the order read; None for every channel."""
+    ordinary: int
+    """How many of them, in front, are not bit fields."""
+    bit_fields: List[int]
+    """The frame's columns that hold bit fields."""
+    labels: List[str]
+    """The frame's column labels."""
+    channels: Dict[str, Dict[str, Union[str, int, float]]]
+    """Each column's channel fields, by label."""
+
+
+def _labels(labels: Iterable[str]) -> str:
+    """Labels for a repr: the first few, and how many more."""
+    listed = list(labels)
+    shown = listed[:_LABELS_SHOWN]
+    if len(listed) > len(shown):
+        shown.append("... %d more" % (len(listed) - len(shown)))
+    return ", ".join(shown)
+
+
+def _seconds(records: int, scan_interval_us: int) -> str:
+    """The duration of `records` records, in seconds, for a repr."""
+    return "%g" % (records * scan_interval_us / 1e6)
+
+
+def _optional(module: str, needed_by: str) -> Any:
+    """A package that only some methods need, imported when first used."""
+    try:
+        return importlib.import_module(module)
+    except ImportError as missing:
+        raise ImportError("%s needs %s, which is not installed" % (needed_by, module)) from missing
+
+
+def _storable(fields: Dict[str, Any]) -> Dict[str, Union[str, int, float]]:
+    """Fields as netCDF attributes: texts and numbers; None left out."""
+    stored: Dict[str, Union[str, int, float]] = {}
+    for key, value in fields.items():
+        if value is None:
+            continue
+        if isinstance(value, bool):
+            value = int(value)
+        elif isinstance(value, _datetime.datetime):
+            value = value.isoformat()
+        stored[key] = value
+    return stored
+
+
+def _channel_attributes(channel: Channel) -> Dict[str, Union[str, int, float]]:
+    """A channel's fields as netCDF attributes, with the conventional
+    ``units`` and ``long_name`` beside them."""
+    attributes = _storable(dataclasses.asdict(channel))
+    attributes.update(units=channel.unit, long_name=channel.label)
+    return attributes
 
 
 class Recording:
@@ -297,10 +386,10 @@ class Recording:
     def __enter__(self) -> "Recording":
         return self
 
-    def __exit__(self, *exc_info) -> None:
+    def __exit__(self, *exc_info: object) -> None:
         self.close()
 
-    def __del__(self):
+    def __del__(self) -> None:
         try:
             self.close()
         except Exception:
@@ -310,9 +399,13 @@ class Recording:
         return self.header.record_count
 
     def __repr__(self) -> str:
-        state = "closed" if self.closed else "open"
-        return "<kdrvx.Recording %r, %d channels, %d records, %s>" % (
-            self.path, len(self.channels), self.header.record_count, state)
+        h = self.header
+        started = "" if h.start is None else " from %s" % h.start
+        return "<kdrvx.Recording %r: layout %d (record kind %s), %d records x %d channels (%s), " \
+            "%s s%s, %s>" % (
+            self.path, h.version, self.record_kind, h.record_count, len(self.channels),
+            _labels(c.label for c in self.channels), _seconds(h.record_count, h.scan_interval_us),
+            started, "closed" if self.closed else "open")
 
     # Channels -------------------------------------------------------------
 
@@ -331,7 +424,7 @@ class Recording:
             raise IndexError("channel index %d out of range (%d channels)" % (index, len(self.channels)))
         return index % len(self.channels)
 
-    def _columns(self, channels) -> Optional[List[int]]:
+    def _columns(self, channels: Channels) -> Optional[List[int]]:
         if channels is None:
             return None
         if isinstance(channels, (str, int, np.integer)):
@@ -341,8 +434,8 @@ class Recording:
     # Records --------------------------------------------------------------
 
     def read(self, start: int = 0, count: Optional[int] = None,
-             channels: Optional[Iterable[ChannelSelector]] = None,
-             all_records: bool = False, mmap: bool = False) -> np.ndarray:
+             channels: Channels = None,
+             all_records: bool = False, mmap: bool = False) -> NDArray[np.float32]:
         """Records as a float32 array of shape (records, channels).
 
         Args:
@@ -397,7 +490,7 @@ class Recording:
         return values
 
     def bits(self, channel: ChannelSelector, start: int = 0, count: Optional[int] = None,
-             all_records: bool = False) -> np.ndarray:
+             all_records: bool = False) -> NDArray[np.uint32]:
         """A multichannel's values as uint32 bit fields, one per record.
 
         Each value is the 32-bit pattern of the record value, as
@@ -410,7 +503,7 @@ class Recording:
         return np.ascontiguousarray(values[:, 0]).view(np.uint32)
 
     def times(self, start: int = 0, count: Optional[int] = None,
-              all_records: bool = False) -> np.ndarray:
+              all_records: bool = False) -> NDArray[np.float64]:
         """Time in seconds from the start of the recording of each record that
         ``read`` delivers for the same arguments."""
         start, count = _first(start), _count(count)
@@ -424,40 +517,188 @@ class Recording:
         return self._times_of(start, rows)
 
     def to_pandas(self, start: int = 0, count: Optional[int] = None,
-                  channels: Optional[Iterable[ChannelSelector]] = None, all_records: bool = False):
+                  channels: Channels = None, all_records: bool = False,
+                  datetime_index: bool = False) -> "pandas.DataFrame":
         """The records as a pandas DataFrame (pandas must be installed).
 
-        The index is the time of each record in seconds ("time [s]"); the
+        The index is the time of each record in seconds ("time [s]"), or
+        with ``datetime_index=True`` a DatetimeIndex ("time") from the
+        recording's start (ValueError when the header has none). The
         columns are named ``variable [unit]``. Multichannel columns hold
         their bit fields as uint32, the others float32.
+
+        ``frame.attrs`` holds the metadata: the header's fields, ``path`` and
+        ``record_kind`` (as ``to_xarray`` gives them), and under ``channels``
+        each column's channel fields by its label.
 
         The float32 columns are one block over the array that ``read``
         fills, not copies of it; only the bit-field columns and the index
         take memory of their own.
         """
-        try:
-            import pandas
-        except ImportError as missing:
-            raise ImportError("Recording.to_pandas needs pandas, which is not installed") from missing
+        pandas = _optional("pandas", "Recording.to_pandas")
+        plan = self._frame_plan(self._columns(channels))
+        values = self.read(start, count, plan.order, all_records)
+        return self._frame(pandas, plan, values, _first(start), datetime_index)
+
+    def to_xarray(self, start: int = 0, count: Optional[int] = None,
+                  channels: Channels = None,
+                  all_records: bool = False) -> "xarray.Dataset":
+        """The records as an xarray Dataset (xarray must be installed).
+
+        - dimension and coordinate ``time``: seconds from the start of the
+          recording (float64);
+        - coordinate ``datetime`` along ``time`` (datetime64) where the
+          header has a start;
+        - one variable per channel, named by its variable (``p1``), float32,
+          or uint32 bit fields for a multichannel; its attributes are the
+          channel's fields (``unit``, ``name``, ``range``,
+          ``multichannel_bits``, the statistics where valid, ...), with
+          ``units`` and ``long_name`` for the tools that read those;
+        - the header's fields, ``path`` and ``record_kind`` as the
+          Dataset's attributes.
+
+        Every attribute is a text or a number, so that ``to_netcdf`` stores
+        the Dataset as it is; what a recording does not hold (a start, a
+        statistic not valid) is left out rather than stored as None. A
+        channel appears once: a selection that names one twice is refused.
+        """
+        xarray = _optional("xarray", "Recording.to_xarray")
         columns = self._columns(channels)
         if columns is None:
             columns = list(range(len(self.channels)))
-        # The ordinary channels first and the bit fields behind them, in one
-        # read; the bit fields then go to their places as columns of their own.
+        if len(set(columns)) != len(columns):
+            raise ValueError("a Dataset holds each channel once; channels %s name one twice"
+                             % columns)
+        every_channel = columns == list(range(len(self.channels)))  # read straight in
+        values = self.read(start, count, None if every_channel else columns, all_records)
+        first = _first(start)
+        seconds = self._times_of(first, len(values))
+        coordinates: Dict[str, Any] = {
+            "time": ("time", seconds, {"units": "s", "long_name": "time from the start"})}
+        stamps = self._datetimes(first, len(values))
+        if stamps is not None:
+            coordinates["datetime"] = ("time", stamps)
+        variables = {}
+        for at, index in enumerate(columns):
+            channel = self.channels[index]
+            column = values[:, at]
+            if channel.is_multichannel:
+                column = column.view(np.uint32)
+            name = channel.variable or "channel%d" % index
+            if name in variables:  # a damaged file's repeated variable
+                name = "%s_%d" % (name, index)
+            variables[name] = ("time", column, _channel_attributes(channel))
+        return xarray.Dataset(variables, coordinates, self._attributes())
+
+    def iter_blocks(self, records: int, start: int = 0, count: Optional[int] = None,
+                    channels: Channels = None,
+                    all_records: bool = False, frames: bool = False,
+                    datetime_index: bool = False) -> Iterator[Any]:
+        """The records that ``read`` delivers for the same arguments, in
+        blocks of `records` consecutive records (the last may be shorter),
+        for files larger than memory: each block is a new float32 array of
+        shape (records, channels), or with ``frames=True`` the DataFrame
+        that ``to_pandas`` gives for its records (times, and with
+        ``datetime_index`` datetimes, continuing from block to block).
+
+        The channels, the file's length and the frame's layout are settled
+        once, at the call; each block is then read straight into its array
+        when it is asked for. Warnings
+        about records beyond or short of the header's count come once, at
+        the end.
+        """
+        records = operator.index(records)
+        if records < 1:
+            raise ValueError("records must be at least 1")
+        first, count = _first(start), _count(count)
+        columns = self._columns(channels)
+        pandas, plan = None, None
+        if frames:
+            pandas = _optional("pandas", "Recording.iter_blocks(frames=True)")
+            plan = self._frame_plan(columns)
+            columns = plan.order
+        if datetime_index and self.header.start is None:
+            raise ValueError(_NO_START % self.path)
+        width = len(self.channels) if columns is None else len(columns)
+        with self._lock:
+            self._check_open()
+            limit = self._record_limit()
+            total = self._window(first, count, all_records, limit)
+
+        def blocks() -> Iterator[Any]:
+            position = first
+            while self.channels and (total is None or position - first < total):
+                wanted = records if total is None else min(records, total - (position - first))
+                block = np.empty((wanted, width), dtype=np.float32)
+                with self._lock:
+                    self._check_open()
+                    rows = self._read_blocks(block, position, columns)
+                if rows:
+                    values = block if rows == wanted else block[:rows].copy()
+                    if plan is None:
+                        yield values
+                    else:
+                        yield self._frame(pandas, plan, values, position, datetime_index)
+                position += rows
+                if rows < wanted:
+                    break
+            self._report(first, count, position - first, all_records, limit)
+
+        # Arguments are checked at the call, the blocks read as they are asked for.
+        return blocks()
+
+    # Labelled data ----------------------------------------------------------
+
+    def _attributes(self) -> Dict[str, Union[str, int, float]]:
+        """The header's fields, the path and the record kind, as texts and
+        numbers (what netCDF can store): a start in ISO 8601, flags as 0 or
+        1, and no start at all where the header has none."""
+        attributes = _storable(dataclasses.asdict(self.header))
+        attributes.update(path=self.path, record_kind=self.record_kind)
+        return attributes
+
+    def _datetimes(self, start: int, rows: int) -> Optional[NDArray[Any]]:
+        """The datetime64[ns] of each record from `start`, or None when the
+        header has no start."""
+        if self.header.start is None:
+            return None
+        steps = np.arange(start, start + rows, dtype=np.int64) * self.header.scan_interval_us
+        stamps = np.datetime64(self.header.start, "us") + steps.astype("timedelta64[us]")
+        return stamps.astype("datetime64[ns]")
+
+    def _frame_plan(self, columns: Optional[List[int]]) -> _FramePlan:
+        """How the frame of `columns` (None: every channel) is made from one
+        read: the ordinary channels first and the bit fields behind them,
+        which then go to their places as columns of their own."""
+        if columns is None:
+            columns = list(range(len(self.channels)))
         bits = [self.channels[index].is_multichannel for index in columns]
         bit_fields = [at for at, is_bits in enumerate(bits) if is_bits]
         ordinary = [index for index, is_bits in zip(columns, bits) if not is_bits]
         order = ordinary + [columns[at] for at in bit_fields]
         every_channel = order == list(range(len(self.channels)))
-        values = self.read(start, count, None if every_channel else order, all_records)
         labels = [self.channels[index].label for index in columns]
-        times = pandas.Index(self._times_of(_first(start), len(values)), name="time [s]")
-        frame = pandas.DataFrame(values[:, :len(ordinary)], index=times, copy=False,
-                                 columns=[label for at, label in enumerate(labels)
-                                          if at not in bit_fields])
-        for which, at in enumerate(bit_fields):
-            frame.insert(at, labels[at], values[:, len(ordinary) + which].view(np.uint32),
+        described = {self.channels[index].label: _channel_attributes(self.channels[index])
+                     for index in columns}
+        return _FramePlan(None if every_channel else order, len(ordinary), bit_fields, labels,
+                          described)
+
+    def _frame(self, pandas: Any, plan: _FramePlan, values: NDArray[Any], start: int,
+               datetime_index: bool) -> "pandas.DataFrame":
+        if datetime_index:
+            stamps = self._datetimes(start, len(values))
+            if stamps is None:
+                raise ValueError(_NO_START % self.path)
+            index = pandas.DatetimeIndex(stamps, name="time")
+        else:
+            index = pandas.Index(self._times_of(start, len(values)), name="time [s]")
+        frame = pandas.DataFrame(values[:, :plan.ordinary], index=index, copy=False,
+                                 columns=[label for at, label in enumerate(plan.labels)
+                                          if at not in plan.bit_fields])
+        for which, at in enumerate(plan.bit_fields):
+            frame.insert(at, plan.labels[at], values[:, plan.ordinary + which].view(np.uint32),
                          allow_duplicates=True)
+        frame.attrs.update(self._attributes(), channels=dict(plan.channels))
         return frame
 
     # Reading machinery (called with the Recording's lock held) -------------
@@ -466,7 +707,7 @@ class Recording:
         if not self._reader:
             raise ValueError("the recording %s is closed" % self.path)
 
-    def _times_of(self, start: int, rows: int) -> np.ndarray:
+    def _times_of(self, start: int, rows: int) -> NDArray[Any]:
         # Piece by piece, so that each piece is written to memory once and
         # computed in the processor's cache.
         times = np.empty(rows, dtype=np.float64)
@@ -479,7 +720,7 @@ class Recording:
         return times
 
     def _rows(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
-              width: int, columns: Optional[List[int]]) -> np.ndarray:
+              width: int, columns: Optional[List[int]]) -> NDArray[Any]:
         wanted = self._window(start, count, all_records, limit)
         if wanted == 0 or not self.channels:
             return np.empty((0, width), dtype=np.float32)
@@ -490,7 +731,7 @@ class Recording:
         return result if rows == wanted else result[:rows].copy()
 
     def _mapped(self, start: int, count: Optional[int], all_records: bool, limit: Optional[int],
-                columns: Optional[List[int]]) -> np.ndarray:
+                columns: Optional[List[int]]) -> NDArray[Any]:
         """A read-only view of the records that `read` would deliver, mapped
         from the file."""
         picked = _one_slice(columns)
@@ -505,6 +746,7 @@ class Recording:
                              "read() delivers the records there are" % (self.path, claimed, limit))
         rows = self._window(start, count, all_records, limit)
         channels = len(self.channels)
+        assert rows is not None  # known for the current kind
         if not rows or not channels:
             empty = np.empty((rows, channels), dtype="<f4")[:, picked]
             empty.flags.writeable = False
@@ -537,7 +779,7 @@ class Recording:
         claimed = self.header.record_count
         end = None if count is None else start + count
         beyond = limit is not None and limit > claimed and (end is None or end > claimed)
-        if beyond and not all_records:
+        if beyond and not all_records and limit is not None:
             warnings.warn("%s holds %d records beyond the %d its header counts (its writer stopped "
                           "before the final header); read(..., all_records=True) includes them"
                           % (self.path, limit - claimed, claimed), RvxWarning, stacklevel=3)
@@ -564,7 +806,7 @@ class Recording:
     def _block_records(self) -> int:
         return max(1, _BLOCK_BYTES // (4 * max(1, len(self.channels))))
 
-    def _read_blocks(self, result: np.ndarray, start: int, columns: Optional[List[int]]) -> int:
+    def _read_blocks(self, result: NDArray[Any], start: int, columns: Optional[List[int]]) -> int:
         """Fills `result` with the records from `start` on, converted by the
         library; returns the rows filled, fewer where the data end."""
         read = reader_function("KDRVX_ReaderRead")
@@ -581,7 +823,7 @@ class Recording:
                 target = scratch.ctypes.data
             got = read(self._reader, start + rows, wanted, target)
             if got < 0:
-                raise lib.error(got & 0xFFFFFFFF, "KDRVX_ReaderRead")
+                raise _reader_error(got & 0xFFFFFFFF, "KDRVX_ReaderRead")
             if columns is not None:
                 result[rows:rows + got] = scratch[:got, columns]
             rows += got
@@ -589,7 +831,7 @@ class Recording:
                 break
         return rows
 
-    def _read_pieces(self, start: int, width: int, columns: Optional[List[int]]) -> np.ndarray:
+    def _read_pieces(self, start: int, width: int, columns: Optional[List[int]]) -> NDArray[Any]:
         """Every record from `start` to the end of the data, read in pieces,
         for the sparse kind, whose length only the reading finds."""
         pieces = []
@@ -603,7 +845,7 @@ class Recording:
         return np.concatenate(pieces)
 
 
-def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
+def open(path: PathArgument) -> Recording:  # noqa: A001 - the package's reading entry point
     """Opens an RVX file of any layout for reading.
 
     Any number of files may be open at once, each in a Recording of its own.
@@ -629,9 +871,32 @@ def open(path) -> Recording:  # noqa: A001 - the package's reading entry point
     except BaseException:
         reader_function("KDRVX_ReaderClose")(reader)
         raise
-    return Recording(path, reader.value, header, channels, kind, info.dataOffset, info.recordSize)
+    return Recording(path, reader.value or 0, header, channels, kind, info.dataOffset,
+                     info.recordSize)
+
+
+def read(path: PathArgument, channels: Channels = None,
+         start: Optional[int] = None, stop: Optional[int] = None) -> NDArray[np.float32]:
+    """The records ``start`` to ``stop`` of the recording at `path`, in one call.
+
+    Returns what ``Recording.read`` returns: a float32 array of shape
+    (records, channels), multichannels as their bit patterns. `channels` are
+    indexes or variable names in the order wanted (None: every channel);
+    `start` and `stop` count records as a slice does (negative from the
+    header's record count, None for its ends). Use ``kdrvx.open`` for the
+    header, the channels' descriptions, times and labelled data.
+    """
+    with open(path) as recording:
+        first, last, _ = slice(start, stop).indices(recording.header.record_count)
+        return recording.read(first, max(0, last - first), channels)
+
+
+def _reader_error(status: int, name: str) -> RvxError:
+    """A reader's failure: readers trace nothing, so no system reason is
+    known (whatever the library traced belongs to an earlier call)."""
+    return RvxError(status, lib.library().text_of(status), name)
 
 
 def _check_reader(status: int, name: str) -> None:
     if status != 0:
-        raise lib.error(status, name)
+        raise _reader_error(status, name)

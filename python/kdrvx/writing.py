@@ -12,15 +12,17 @@ import datetime as _datetime
 import operator
 import warnings
 import weakref
-from typing import Any, Iterable, List, Mapping, Optional, Tuple, Union
+from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple, Union
 
 import numpy as np
+from numpy.typing import ArrayLike, NDArray
 
 from . import _library as lib
-from ._library import LOCK, call, check, from_utf16, path_text, text_buffer, to_utf16
+from ._library import LOCK, PathArgument, call, check, from_utf16, path_text, text_buffer, to_utf16
 from ._output import Output
 from .errors import (ERR_RVX_CREATE, ERR_RVX_MODIFY_NOT_POSSIBLE, ERR_RVX_STILL_OPEN_WRITE,
                      RvxError, RvxWarning)
+from .reading import _labels, _seconds
 
 # Label languages of the RVI summary that the compact layout gets on closing;
 # None writes no summary.
@@ -81,13 +83,14 @@ _SCAN_INTERVAL_LIMIT_US = 1 << 32
 ChannelDescription = Union[str, Mapping[str, Any], Any]
 
 # The one Writer that holds the library's create context, if any.
-_holder: Optional[weakref.ReferenceType] = None
+_holder: Optional["weakref.ReferenceType[Writer]"] = None
 
 
-def _channel_fields(description: ChannelDescription) -> dict:
+def _channel_fields(description: ChannelDescription) -> Dict[str, Any]:
     """The properties of a channel description: a variable name, a mapping, or
     an object with the attributes of ``kdrvx.Channel`` (for example a channel
     read from another file)."""
+    fields: Dict[str, Any]
     if isinstance(description, str):
         fields = {"variable": description}
     elif isinstance(description, Mapping):
@@ -110,7 +113,7 @@ def _channel_fields(description: ChannelDescription) -> dict:
     return fields
 
 
-def bits_as_float32(bits) -> np.ndarray:
+def bits_as_float32(bits: ArrayLike) -> NDArray[np.float32]:
     """Multichannel bit fields (uint32) as the float32 record values that carry them.
 
     ``Writer.append`` takes a float32 array as record values as stored, the
@@ -126,7 +129,7 @@ def _units(text: str) -> int:
     return len(text.encode("utf-16-le", "surrogatepass")) // 2
 
 
-def _refuse_text(what: str, text, capacity: int, latin1: bool) -> None:
+def _refuse_text(what: str, text: str, capacity: int, latin1: bool) -> None:
     if not isinstance(text, str):
         raise TypeError("%s must be a text, not %r" % (what, text))
     if _units(text) > capacity - 1:
@@ -153,7 +156,7 @@ def _kept_in_compact(key: str, language: Optional[str]) -> bool:
     return key in _SUMMARY_CHANNEL_TEXTS and language != "fr"
 
 
-def _scan_interval(value) -> int:
+def _scan_interval(value: Any) -> int:
     try:
         whole = int(value)
     except (TypeError, ValueError, OverflowError):
@@ -164,7 +167,7 @@ def _scan_interval(value) -> int:
     return whole
 
 
-def _refuse_start(start, legacy: bool) -> None:
+def _refuse_start(start: Optional[_datetime.date], legacy: bool) -> None:
     if start is None:
         return
     if not isinstance(start, _datetime.date):
@@ -187,8 +190,10 @@ def _refuse_compact_path(path: str) -> None:
     _refuse_outside_latin1("the path", path)
 
 
-def _refuse_what_cannot_be_held(path: str, descriptions: List[dict], header_texts: dict,
-                                start, legacy: bool, language: Optional[str]) -> List[str]:
+def _refuse_what_cannot_be_held(path: str, descriptions: List[Dict[str, Any]],
+                                header_texts: Dict[str, Optional[str]],
+                                start: Optional[_datetime.date], legacy: bool,
+                                language: Optional[str]) -> List[str]:
     """Raises for what the new recording cannot hold; returns what its layout
     keeps nowhere, for the warning."""
     if not descriptions:
@@ -242,13 +247,15 @@ class Writer:
     """
 
     def __init__(self, output: Output, variables: Tuple[str, ...], bits: Tuple[int, ...],
-                 legacy: bool, overwrite: bool):
+                 scan_interval_us: int, legacy: bool, overwrite: bool):
         self.path = output.target
         """The file the recording becomes, with the characters that a file
         name cannot hold replaced by the library."""
         self.variables = variables
         self.multichannel_bits = bits
         """Per channel: its number of bits for a multichannel, else 0."""
+        self.scan_interval_us = scan_interval_us
+        """Interval between two records in microseconds."""
         self.legacy = legacy
         self.record_count = 0
         """Records appended so far."""
@@ -260,7 +267,7 @@ class Writer:
     def closed(self) -> bool:
         return not self._open
 
-    def append(self, records) -> None:
+    def append(self, records: ArrayLike) -> None:
         """Appends one record (a sequence of one value per channel) or a 2-D
         array of records, straight from the array's memory through
         ``KDRVX_AddRecords`` in blocks.
@@ -303,10 +310,11 @@ class Writer:
             status = add(base + row * step)
             if status != 0:
                 raise lib.error(status, "KDRVX_AddRecord", "record %d of %s; the records "
-                                "before it stay in the recording" % (self.record_count, self.path))
+                                "before it stay in the recording" % (self.record_count, self.path),
+                                filename=self.path)
             self.record_count += 1
 
-    def _record_values(self, records) -> np.ndarray:
+    def _record_values(self, records: ArrayLike) -> NDArray[np.float32]:
         given = np.asarray(records)
         if given.ndim == 1:
             given = given.reshape(1, -1)
@@ -327,7 +335,7 @@ class Writer:
                 values[:, column] = self._numbers(given[:, column], column)
         return values
 
-    def _bit_fields(self, column, index: int) -> np.ndarray:
+    def _bit_fields(self, column: NDArray[Any], index: int) -> NDArray[np.uint32]:
         bits = self.multichannel_bits[index]
         exact = np.asarray(column, dtype=np.float64)
         whole = np.isfinite(exact) & (exact == np.floor(exact))
@@ -339,7 +347,7 @@ class Writer:
                              % (self.variables[index], bits, row, column[row], 2 ** bits - 1))
         return exact.astype(np.uint32)
 
-    def _refuse_stored_bits(self, stored: np.ndarray, index: int) -> None:
+    def _refuse_stored_bits(self, stored: NDArray[Any], index: int) -> None:
         bits = self.multichannel_bits[index]
         wrong = (stored >> np.uint32(bits)) != 0 if bits < 32 else np.zeros(len(stored), bool)
         if wrong.any():
@@ -350,7 +358,7 @@ class Writer:
                 "bit fields in); give integers or float64 to have them taken as numbers. No record "
                 "of this append was written" % (self.variables[index], bits, row, stored[row]))
 
-    def _numbers(self, column, index: int) -> np.ndarray:
+    def _numbers(self, column: NDArray[Any], index: int) -> NDArray[Any]:
         exact = np.asarray(column, dtype=np.float64)
         with np.errstate(over="ignore"):
             narrowed = exact.astype(np.float32)
@@ -389,7 +397,7 @@ class Writer:
             status = call(function)
             if status != 0:
                 failure = lib.error(status, function, "the recording was discarded; %s was left as "
-                                    "it was" % self.path)
+                                    "it was" % self.path, filename=self.path)
                 self._output.discard()
                 raise failure
             try:
@@ -400,7 +408,7 @@ class Writer:
                     failure.detail = "%s; %s" % (failure.detail, left)
                     raise
                 where = "%s; %s" % (self.path, left)
-                raise lib.refusal(ERR_RVX_CREATE, where, lib.os_reason(failure)) from failure
+                raise lib.os_refusal(ERR_RVX_CREATE, where, failure, self.path) from failure
 
     def discard(self) -> None:
         """Abandons the recording: the target keeps its old bytes, or stays absent."""
@@ -424,15 +432,16 @@ class Writer:
     def __enter__(self) -> "Writer":
         return self
 
-    def __exit__(self, kind, failure, _traceback) -> None:
+    def __exit__(self, kind: object, failure: Optional[BaseException],
+                 _traceback: object) -> None:
         if failure is None:
             self.close()
         elif self._open:
             self.discard()
-            failure.add_note("kdrvx: the recording of %d records was discarded; %s was left as it "
-                             "was" % (self.record_count, self.path))
+            _add_note(failure, "kdrvx: the recording of %d records was discarded; %s was left as "
+                      "it was" % (self.record_count, self.path))
 
-    def __del__(self):
+    def __del__(self) -> None:
         try:
             if self._open:
                 self.discard()
@@ -442,18 +451,31 @@ class Writer:
             pass
 
     def __repr__(self) -> str:
-        state = "closed" if self.closed else "open"
-        return "<kdrvx.Writer %r, %d channels, %d records, %s>" % (
-            self.path, len(self.variables), self.record_count, state)
+        return "<kdrvx.Writer %r: %s layout, %d records x %d channels (%s), %s s, %s>" % (
+            self.path, "compact" if self.legacy else "current", self.record_count,
+            len(self.variables), _labels(self.variables),
+            _seconds(self.record_count, self.scan_interval_us),
+            "closed" if self.closed else "open")
 
 
-def _set_start(start) -> None:
+def _add_note(failure: BaseException, note: str) -> None:
+    """Adds a note to an exception as Python 3.11 and later do (and print it
+    with the traceback); before 3.11, the same list of notes that the
+    exceptiongroup backport prints."""
+    add = getattr(failure, "add_note", None)
+    if add is not None:
+        add(note)
+    else:
+        setattr(failure, "__notes__", [*getattr(failure, "__notes__", []), note])
+
+
+def _set_start(start: _datetime.date) -> None:
     check("KDRVX_SetDate", to_utf16("%d.%d.%d" % (start.day, start.month, start.year)))
     if isinstance(start, _datetime.datetime):
         check("KDRVX_SetTime", to_utf16("%d:%d:%d" % (start.hour, start.minute, start.second)))
 
 
-def _define_channel(fields: dict) -> None:
+def _define_channel(fields: Dict[str, Any]) -> None:
     index = call("KDRVX_AddChannel", to_utf16(fields["variable"]))
     if index > 47:
         raise lib.error(index, "KDRVX_AddChannel", "channel %s" % fields["variable"])
@@ -472,13 +494,13 @@ def _begin(path: str) -> Output:
     try:
         return Output(path)
     except OSError as failure:
-        raise lib.refusal(ERR_RVX_CREATE, path, lib.os_reason(failure)) from failure
+        raise lib.os_refusal(ERR_RVX_CREATE, path, failure, path) from failure
 
 
-def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
+def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_interval_us: int,
            legacy: bool = False, language: Optional[str] = "en", overwrite: bool = False,
            original: bool = True, start: Optional[_datetime.date] = None,
-           trigger_record: Optional[int] = None, **header_texts: str) -> Writer:
+           trigger_record: Optional[int] = None, **header_texts: Optional[str]) -> Writer:
     """Creates an RVX file and returns its Writer.
 
     Args:
@@ -548,7 +570,7 @@ def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
                                 "the library has one create context per process, and another user "
                                 "of the library in this process holds it")
             if status != 0:
-                raise lib.error(status, "KDRVX_CreateExt", path)
+                raise lib.error(status, "KDRVX_CreateExt", path, filename=path)
         except BaseException:
             output.discard()
             raise
@@ -570,8 +592,8 @@ def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
             output.discard()
             raise
         writer = Writer(output, tuple(fields["variable"] for fields in descriptions),
-                        tuple(fields["multichannel_bits"] for fields in descriptions), bool(legacy),
-                        bool(overwrite))
+                        tuple(fields["multichannel_bits"] for fields in descriptions), interval,
+                        bool(legacy), bool(overwrite))
         _holder = weakref.ref(writer)
     if lost:
         warnings.warn("%s: the compact layout keeps these texts nowhere, so the recording is made "
@@ -579,7 +601,8 @@ def create(path, channels: Iterable[ChannelDescription], scan_interval_us: int,
     return writer
 
 
-def modify(path, comment: Optional[str] = None, name: Optional[str] = None) -> Tuple[str, str]:
+def modify(path: PathArgument, comment: Optional[str] = None,
+           name: Optional[str] = None) -> Tuple[str, str]:
     """Replaces the comment and/or the measurement name of a current-layout
     file in place; returns the previous (comment, measurement name).
 

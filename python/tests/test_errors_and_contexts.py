@@ -2,7 +2,9 @@
 process; finding the library; calls from several threads."""
 
 import gc
+import fcntl
 import os
+import pickle
 import re
 import subprocess
 import sys
@@ -40,26 +42,51 @@ class TestErrors:
             "cannot be opened for read (no such file: %s)" % (tmp_path / "none.rvx")
         assert kdrvx.last_error() == 0xE1000006
 
-    @pytest.mark.parametrize("attempt, place, reason", [
-        ("open", "none/f.rvx", "no such directory"),
-        ("create", "none/f.rvx", "no such directory"),
-        ("open", "folder", "is a directory"),
-        ("create", "folder", "is a directory"),
-        ("open", "unreadable.rvx", "permission denied"),
-        ("create", "locked/f.rvx", "permission denied"),
+    @pytest.mark.parametrize("attempt, place, reason, system_class", [
+        ("open", "none/f.rvx", "no such directory", FileNotFoundError),
+        ("create", "none/f.rvx", "no such directory", FileNotFoundError),
+        ("modify", "none.rvx", "no such file", FileNotFoundError),
+        ("open", "folder", "is a directory", IsADirectoryError),
+        ("create", "folder", "is a directory", IsADirectoryError),
+        ("create", "there.rvx", "file exists; overwrite=True replaces it", FileExistsError),
+        ("open", "unreadable.rvx", "permission denied", PermissionError),
+        ("create", "locked/f.rvx", "permission denied", PermissionError),
+        ("create", "held.rvx", "in use by another program", PermissionError),
+        ("open", "there.rvx", None, None),  # the file's fault, not the system's
     ])
-    def test_the_system_reason_of_a_failed_open_or_create(self, tmp_path, attempt, place, reason):
+    def test_the_system_reason_of_a_failed_open_or_create(self, tmp_path, attempt, place, reason,
+                                                          system_class):
         (tmp_path / "folder").mkdir()
         (tmp_path / "locked").mkdir(mode=0o500)
         write(tmp_path / "unreadable.rvx", b"").chmod(0)
+        write(tmp_path / "there.rvx", b"no recording")
         if reason == "permission denied" and os.geteuid() == 0:
             pytest.skip("root is denied no access")
-        said = re.escape("(%s: %s)" % (reason, tmp_path / place))
-        with pytest.raises(kdrvx.RvxError, match=said):
+        path = tmp_path / place
+        with write(tmp_path / "held.rvx", b"").open("rb") as held, \
+                pytest.raises(kdrvx.RvxError) as caught:
+            fcntl.flock(held, fcntl.LOCK_EX)  # as another program that writes it
             if attempt == "open":
-                kdrvx.open(tmp_path / place)
+                kdrvx.open(path)
+            elif attempt == "modify":
+                kdrvx.modify(path, comment="checked")
             else:
-                kdrvx.create(tmp_path / place, channels=["p1"], scan_interval_us=1, overwrite=True)
+                kdrvx.create(path, channels=["p1"], scan_interval_us=1,
+                             overwrite=place != "there.rvx")
+        error = caught.value
+        assert error.reason == reason
+        if reason is not None:
+            assert str(error).endswith("(%s: %s)" % (reason, path))
+        # Also the OSError of the system's reason, with its number and the
+        # path given; that survives pickling (to and from worker processes).
+        for seen in (error, pickle.loads(pickle.dumps(error))):
+            assert isinstance(seen, kdrvx.RvxError) and str(seen) == str(error)
+            if system_class is None:
+                assert not isinstance(seen, OSError) and seen.errno is seen.filename is None
+            else:
+                assert isinstance(seen, system_class)
+                assert type(OSError(seen.errno, "")) is system_class
+                assert seen.filename == str(path) and seen.strerror == reason
 
     def test_texts_are_taken_without_disturbing_the_last_error(self, tmp_path):
         with pytest.raises(kdrvx.RvxError):

@@ -4,6 +4,7 @@ and what a file claims compared with what it holds."""
 
 import datetime
 import struct
+import sys
 import warnings
 
 import numpy as np
@@ -75,6 +76,20 @@ class TestFields:
         assert (dp12.individual_rate, dp12.isds, dp12.linearisation) == (4, False, False)
         assert (d2.variable, d2.label, d2.multichannel_bits, d2.is_multichannel) == ("D2", "D2", 16, True)
         assert not p1.is_multichannel
+
+    def test_reprs(self, current_file, tmp_path):
+        with kdrvx.open(current_file) as recording:
+            assert repr(recording.channels[0]) == "<kdrvx.Channel 0 p1 [bar], 'inlet', range " \
+                "'0..10 bar'>"
+            assert repr(recording.channels[2]) == "<kdrvx.Channel 2 D2, multichannel of 16 bits>"
+        assert repr(recording) == "<kdrvx.Recording %r: layout 115 (record kind current), 5 " \
+            "records x 3 channels (p1 [bar], dp12 [\u00b0C], D2), 0.0125 s from 2004-07-03 " \
+            "09:05:07, closed>" % str(current_file)
+        variables = ["p%d" % k for k in range(1, 11)]
+        with kdrvx.create(tmp_path / "new.rvx", variables, scan_interval_us=500) as writer:
+            writer.append(np.zeros((3, 10), dtype=np.float32))
+            assert repr(writer) == "<kdrvx.Writer %r: current layout, 3 records x 10 channels " \
+                "(p1, p2, p3, p4, p5, p6, p7, p8, ... 2 more), 0.0015 s, open>" % writer.path
 
     def test_time_without_seconds_scan_rate_in_milliseconds_and_copy_mark(self, tmp_path):
         r = full_recording(second=255, scan_rate=5, flags=0, original_flag=ord("X"), day=0, month=0,
@@ -277,6 +292,120 @@ class TestBitsAndFrames:
         np.testing.assert_allclose(part.index.to_numpy(), [0.0025, 0.005])
 
 
+class TestLabelledData:
+    @pytest.mark.parametrize("channels, start, stop, rows, columns", [
+        (None, None, None, slice(None), slice(None)),
+        ("dp12", 1, 3, slice(1, 3), [1]),
+        (["D2", 0], -2, None, slice(3, None), [2, 0]),
+        (None, 4, 99, slice(4, None), slice(None)),
+        (None, 3, 1, slice(0), slice(None)),
+    ])
+    def test_read_in_one_call(self, current_file, channels, start, stop, rows, columns):
+        values = kdrvx.read(current_file, channels, start, stop)
+        assert values.tobytes() == data_area(current_file, 3)[rows][:, columns].tobytes()
+
+    def test_dataset_and_its_netcdf_file(self, current_file, tmp_path):
+        xarray = pytest.importorskip("xarray")
+        with kdrvx.open(current_file) as recording:
+            dataset = recording.to_xarray()
+            part = recording.to_xarray(start=3, channels=["dp12"])
+            with pytest.raises(ValueError, match="once"):
+                recording.to_xarray(channels=["p1", 0])
+        assert list(dataset.data_vars) == ["p1", "dp12", "D2"]
+        np.testing.assert_allclose(dataset["time"], np.arange(5) * 0.0025)
+        assert dataset["datetime"].values.tolist() == [
+            np.datetime64("2004-07-03T09:05:07").astype("datetime64[ns]").astype(int)
+            + k * 2_500_000 for k in range(5)]
+        assert dataset["p1"].dtype == np.float32 and dataset["D2"].dtype == np.uint32
+        assert dataset["p1"].values.tobytes() == RECORDS[:, 0].tobytes()
+        assert dataset["D2"].values.tolist() == BITS.tolist()
+        p1, d2 = dataset["p1"].attrs, dataset["D2"].attrs
+        assert {key: p1[key] for key in ("unit", "units", "name", "range", "multichannel_bits",
+                                         "isds", "minimum", "long_name")} == {
+            "unit": "bar", "units": "bar", "name": "inlet", "range": "0..10 bar",
+            "multichannel_bits": 0, "isds": 1, "minimum": -1.5, "long_name": "p1 [bar]"}
+        assert d2["multichannel_bits"] == 16 and "minimum" not in d2
+        assert {key: dataset.attrs[key] for key in ("start", "comment", "company", "original",
+                                                    "record_kind", "scan_interval_us")} == {
+            "start": "2004-07-03T09:05:07", "comment": "first line\r\nsecond line",
+            "company": "ACME Corp", "original": 1, "record_kind": "current",
+            "scan_interval_us": 2500}
+        assert list(part.data_vars) == ["dp12"] and part["time"].values.tolist() == [0.0075, 0.01]
+        pytest.importorskip("h5netcdf")
+        dataset.to_netcdf(tmp_path / "full.nc", engine="h5netcdf")
+        with xarray.open_dataset(tmp_path / "full.nc", engine="h5netcdf") as stored:
+            assert stored.load().identical(dataset)
+
+    def test_without_a_start_no_dates(self, tmp_path):
+        pytest.importorskip("xarray")
+        path = write(tmp_path / "f.rvx", current_header(full_recording(day=0, month=0)),
+                     RECORDS.tobytes())
+        with kdrvx.open(path) as recording:
+            dataset = recording.to_xarray()
+            with pytest.raises(ValueError, match="no start"):
+                recording.to_pandas(datetime_index=True)
+        assert "datetime" not in dataset.coords and "start" not in dataset.attrs
+        assert None not in dataset.attrs.values()
+
+    def test_data_frame_metadata_and_dates(self, current_file):
+        pytest.importorskip("pandas")
+        with kdrvx.open(current_file) as recording:
+            frame = recording.to_pandas(start=1, channels=["D2", "p1"], datetime_index=True)
+        assert frame.index.name == "time"
+        assert frame.index[0].isoformat() == "2004-07-03T09:05:07.002500"
+        assert (frame.attrs["company"], frame.attrs["path"]) == ("ACME Corp", str(current_file))
+        assert list(frame.attrs["channels"]) == ["D2", "p1 [bar]"]
+        assert frame.attrs["channels"]["p1 [bar]"]["range"] == "0..10 bar"
+
+    def test_works_without_pandas_and_xarray(self, current_file, monkeypatch):
+        for name in ("pandas", "xarray"):
+            monkeypatch.setitem(sys.modules, name, None)  # import fails
+        with kdrvx.open(current_file) as recording:
+            assert recording.read().shape == (5, 3)
+            for method, needs in ((recording.to_pandas, "pandas"), (recording.to_xarray, "xarray")):
+                with pytest.raises(ImportError, match=needs):
+                    method()
+
+
+class TestBlocks:
+    @pytest.mark.parametrize("records, start, count, channels", [
+        (2, 0, None, None), (1, 1, 3, ["D2", "p1"]), (5, 0, None, ["dp12"]), (9, 2, None, None),
+    ])
+    def test_blocks_are_what_read_and_to_pandas_deliver(self, current_file, monkeypatch, records,
+                                                        start, count, channels):
+        pandas = pytest.importorskip("pandas")
+        with kdrvx.open(current_file) as recording:
+            whole = recording.read(start, count, channels)
+            frame = recording.to_pandas(start, count, channels)
+            calls, function = [], kdrvx.reading.reader_function
+            read = function("KDRVX_ReaderRead")
+
+            def counted(reader, first, count, records):
+                calls.append(count)
+                return read(reader, first, count, records)
+            monkeypatch.setattr(kdrvx.reading, "reader_function", lambda name: (
+                counted if name == "KDRVX_ReaderRead" else function(name)))
+            blocks = list(recording.iter_blocks(records, start, count, channels))
+            frames = list(recording.iter_blocks(records, start, count, channels, frames=True))
+        sizes = [len(block) for block in blocks]
+        assert all(size == records for size in sizes[:-1]) and 0 < sizes[-1] <= records
+        assert np.concatenate(blocks).tobytes() == whole.tobytes()
+        # Each record is read once, in one call per block.
+        assert calls == sizes * 2
+        pandas.testing.assert_frame_equal(pandas.concat(frames), frame)
+
+    def test_a_file_short_of_its_count_warns_once_and_bad_sizes_are_refused(self, tmp_path):
+        r = TestRecording(records=4)
+        r.channels = [TestChannel(letter="p", index=1)]
+        path = write(tmp_path / "short.rvx", current_header(r), np.arange(3, dtype="<f4").tobytes())
+        with kdrvx.open(path) as recording:
+            with pytest.warns(kdrvx.RvxWarning, match="data end after record 3") as said:
+                blocks = list(recording.iter_blocks(2))
+        assert len(said) == 1 and [block[:, 0].tolist() for block in blocks] == [[0, 1], [2]]
+        with kdrvx.open(path) as recording, pytest.raises(ValueError, match="at least 1"):
+            recording.iter_blocks(0)
+
+
 def dos_value(mantissa, decimals):
     """The library's conversion: one single-precision division by 10 per decimal."""
     value = np.float32(mantissa)
@@ -324,3 +453,6 @@ class TestOlderRecordKinds:
             np.testing.assert_array_equal(recording.read(3), expected[3:])
             np.testing.assert_array_equal(recording.read(1, 2, channels=["dT2"]), expected[1:3, [1]])
             assert recording.times(3).tolist() == [0.3, 0.4]
+            # Blocks of a kind whose end only the reading finds.
+            np.testing.assert_array_equal(np.concatenate(list(recording.iter_blocks(2, 1))),
+                                          expected[1:])

@@ -63,6 +63,7 @@ def members(wheel, tag):
 
 def check_linux(wheel, version, work):
     files = members(wheel, "py3-none-linux_x86_64")
+    expect("kdrvx/py.typed" in files, f"{wheel.name} has no kdrvx/py.typed for type checkers")
     environment = {k: v for k, v in os.environ.items() if k not in ("KDRVX_LIBRARY", "PYTHONPATH")}
     run([sys.executable, "-m", "venv", "--system-site-packages", work / "venv"])
     python = work / "venv" / "bin" / "python"

@@ -19,7 +19,8 @@ RawFile requireWholeHeader(const std::string& file) {
   return raw;
 }
 
-RecordCount countRecords(const std::string& file, uint64_t counted, bool allRecords) {
+RecordCount countRecords(const std::string& file, uint64_t counted, bool allRecords,
+                         std::ostream& warnings) {
   const RawFile raw = requireWholeHeader(file);
   RecordCount count;
   count.counted = count.toRead = counted;
@@ -31,11 +32,11 @@ RecordCount countRecords(const std::string& file, uint64_t counted, bool allReco
   } else {
     // repair recounts files of the current layout only.
     const bool repairable = raw.hasLayout(kdrvx::format::LayoutId::Current);
-    std::cerr << "rvx: " << file << ": warning: the data holds " << *count.held
-              << " whole records, " << *count.held - counted << " beyond the header's count of "
-              << counted << " (a recording that stopped before its final header?); "
-              << "--all-records reads them"
-              << (repairable ? ", rvx repair recounts the header" : "") << "\n";
+    warnings << "rvx: " << file << ": warning: the data holds " << *count.held << " whole records, "
+             << *count.held - counted << " beyond the header's count of " << counted
+             << " (a recording that stopped before its final header?); "
+             << "--all-records reads them" << (repairable ? ", rvx repair recounts the header" : "")
+             << "\n";
   }
   return count;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iostream>
 #include <optional>
 #include <string>
 
@@ -21,10 +22,11 @@ struct RecordCount {
   uint64_t toRead = 0;           // what to read: the count, or all records held
 };
 
-// Refuses a file that ends inside its header, and warns on stderr when its
-// data holds more records than `counted`, unless `allRecords` asks to read
-// them all.
-RecordCount countRecords(const std::string& file, uint64_t counted, bool allRecords);
+// Refuses a file that ends inside its header, and warns on `warnings` when
+// its data holds more records than `counted`, unless `allRecords` asks to
+// read them all.
+RecordCount countRecords(const std::string& file, uint64_t counted, bool allRecords,
+                         std::ostream& warnings = std::cerr);
 
 // The help text of --all-records.
 inline constexpr const char* kAllRecordsHelp =

@@ -1,12 +1,15 @@
 // rvx check: a validator. It reads the header bytes itself and measures
-// them against the file, and asks the library whether it opens the file.
+// them against the file, and asks the library, through a reader, whether it
+// opens the file. Several files are checked on threads at once.
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "commands.h"
 #include "many_files.h"
@@ -23,6 +26,7 @@ namespace {
 struct CheckOptions {
   std::vector<std::string> files;
   bool json = false;
+  unsigned jobs = defaultJobs();
 };
 
 using kdrvx::format::Layout;
@@ -218,9 +222,9 @@ void checkHeaderLength(const RawFile& file, const Layout& layout, uint32_t n, Fi
 }
 
 // Older layouts, measured from where the library reads their first record.
-void checkLegacy(const RawFile& file, Findings& findings) {
+void checkLegacy(const RawFile& file, const Reader& reader, Findings& findings) {
   const Layout& layout = *file.recognised.layout;
-  const uint32_t n = KDRVX_GetNoChannels();
+  const uint32_t n = reader.channelCount();
   const auto offset = static_cast<uint64_t>(file.recognised.dataOffset);
   if (storesHeaderLength(layout.id)) checkHeaderLength(file, layout, n, findings);
   if (file.length < offset) {
@@ -228,7 +232,7 @@ void checkLegacy(const RawFile& file, Findings& findings) {
                  std::to_string(offset) + " bytes)");
     return;
   }
-  const uint64_t stored = KDRVX_GetNoRecords();
+  const uint64_t stored = reader.headerRecords();
   const auto records = dataRecords(file, stored);
   if (!records) {
     findings.add("a channel has the individual rate 0, which gives no sampling rule");
@@ -262,11 +266,12 @@ CheckReport checkFile(const std::string& name) {
   if (current) checkCurrent(file, findings);
 
   // What the library makes of it.
-  const uint32_t status = KDRVX_OpenRead(chars(widePath(name)));
-  if (status != 0) {
-    findings.add("the library does not open it: " + failureText(status, name));
+  std::string why;
+  const std::unique_ptr<Reader> reader = Reader::tryOpen(name, why);
+  if (!reader) {
+    findings.add("the library does not open it: " + why);
   } else {
-    if (layout != nullptr && !current) checkLegacy(file, findings);
+    if (layout != nullptr && !current) checkLegacy(file, *reader, findings);
     if (layout != nullptr && layout->summaryFile) {
       std::error_code error;
       const auto rvi = rviCompanion(name);
@@ -275,18 +280,17 @@ CheckReport checkFile(const std::string& name) {
                      " beside it: company, instrument, measurement name and channel texts are unknown");
       }
     }
-    KDRVX_CloseRead();
   }
   return report;
 }
 
-void printReport(const CheckReport& report) {
-  std::cout << report.file << ": " << report.layout << " layout, " << plural(report.bytes, "byte")
-            << '\n';
+void printReport(std::ostream& out, const CheckReport& report) {
+  out << report.file << ": " << report.layout << " layout, " << plural(report.bytes, "byte")
+      << '\n';
   const std::vector<std::string>& lines = report.findings.lines;
-  for (const std::string& line : lines) std::cout << "  finding: " << line << '\n';
-  std::cout << report.file << ": "
-            << (lines.empty() ? "no findings" : plural(lines.size(), "finding")) << '\n';
+  for (const std::string& line : lines) out << "  finding: " << line << '\n';
+  out << report.file << ": " << (lines.empty() ? "no findings" : plural(lines.size(), "finding"))
+      << '\n';
 }
 
 nlohmann::ordered_json reportJson(const CheckReport& report) {
@@ -308,21 +312,28 @@ int runCheck(const CheckOptions& options) {
     if (options.json) {
       std::cout << jsonText(reportJson(report));
     } else {
-      printReport(report);
+      printReport(std::cout, report);
     }
     return report.findings.lines.empty() ? kExitOk : kExitFailure;
   }
-  auto documents = nlohmann::ordered_json::array();
-  const FileTally tally = forEachFile(options.files, [&](const std::string& file) {
-    const CheckReport report = checkFile(file);
+  // One slot per file, filled by the thread that checks it.
+  std::vector<std::optional<nlohmann::ordered_json>> documents(options.files.size());
+  const auto each = [&](size_t index, std::ostream& out, std::ostream&) {
+    const CheckReport report = checkFile(options.files[index]);
     if (options.json) {
-      documents.push_back(reportJson(report));
+      documents[index] = reportJson(report);
     } else {
-      printReport(report);
+      printReport(out, report);
     }
     return report.findings.lines.empty() ? FileOutcome::Clean : FileOutcome::Findings;
-  });
-  if (options.json) std::cout << jsonText(documents);
+  };
+  const FileTally tally = forEachFile(options.files, options.jobs, each);
+  if (options.json) {
+    auto all = nlohmann::ordered_json::array();
+    for (auto& document : documents)
+      if (document) all.push_back(std::move(*document));
+    std::cout << jsonText(all);
+  }
   // With JSON on stdout the summary goes to stderr, so that stdout parses.
   (options.json ? std::cerr : std::cout)
       << "rvx check: " << tally.summary("without findings", "with findings") << '\n';
@@ -334,10 +345,13 @@ Run addCheckOptions(CLI::App& command) {
   command.add_option("FILE", options->files, "RVX files")->required();
   command.add_flag("--json", options->json,
                    "The findings as JSON: one object, or one array of them for several files");
+  command.add_option("-j,--jobs", options->jobs, kJobsHelp)
+      ->check(CLI::PositiveNumber)
+      ->type_name("N");
   command.footer(
-      "Several files are checked one after the other, with one summary line at the end; the exit "
-      "status is 1 when any file has findings or cannot be read.\n"
-      "Example: rvx check *.rvx --json > findings.json");
+      "Several files are checked at once (-j), reported in the order given, with one summary line "
+      "at the end; the exit status is 1 when any file has findings or cannot be read.\n"
+      "Example: rvx check *.rvx --json -j 4 > findings.json");
   return [options] { return runCheck(*options); };
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "commands.h"
@@ -23,6 +24,7 @@ struct InfoOptions {
   std::vector<std::string> files;
   bool json = false;
   bool allRecords = false;
+  unsigned jobs = defaultJobs();
 };
 
 std::string intervalText(int64_t microseconds) {
@@ -285,43 +287,47 @@ std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std
 
 namespace {
 
-// The file's report, or its JSON document added to `documents`.
-void reportFile(const InfoOptions& options, const std::string& file,
-                nlohmann::ordered_json* documents) {
+// The file's report on `out`, or its JSON document into `document`; its
+// warnings on `err`. Reads through a reader of its own, so that several
+// files are reported at once.
+void reportFile(const InfoOptions& options, const std::string& file, std::ostream& out,
+                std::ostream& err, std::optional<nlohmann::ordered_json>* document) {
   const std::string layout = fileLayoutName(file);
-  ReadSession session(file);
-  RecordingInfo info = queryRecording(session);
-  const RecordCount count = countRecords(file, info.records, options.allRecords);
+  const Reader reader(file);
+  RecordingInfo info = reader.info();
+  const RecordCount count = countRecords(file, info.records, options.allRecords, err);
   if (count.held && *count.held < count.counted) {
-    std::cerr << "rvx: " << file << ": warning: the header says " << count.counted
-              << " records but the data holds only " << *count.held << " (truncated?)\n";
+    err << "rvx: " << file << ": warning: the header says " << count.counted
+        << " records but the data holds only " << *count.held << " (truncated?)\n";
   }
   info.records = count.toRead;
-  if (documents) {
-    documents->push_back(infoDocument(file, info, count, layout));
+  if (document) {
+    *document = infoDocument(file, info, count, layout);
   } else if (options.json) {
-    std::cout << infoJson(file, info, count, layout);
+    out << infoJson(file, info, count, layout);
   } else {
-    printInfo(std::cout, file, info, count, layout);
+    printInfo(out, file, info, count, layout);
   }
 }
 
 int runInfo(const InfoOptions& options) {
   if (options.files.size() == 1) {
-    reportFile(options, options.files.front(), nullptr);
+    reportFile(options, options.files.front(), std::cout, std::cerr, nullptr);
     return kExitOk;
   }
-  auto documents = nlohmann::ordered_json::array();
-  bool first = true;
-  const FileTally tally = forEachFile(options.files, [&](const std::string& file) {
-    if (!options.json && !first) std::cout << '\n';
-    first = false;
-    reportFile(options, file, options.json ? &documents : nullptr);
+  // One slot per file, filled by the thread that reads it.
+  std::vector<std::optional<nlohmann::ordered_json>> documents(options.files.size());
+  const auto each = [&](size_t index, std::ostream& out, std::ostream& err) {
+    if (!options.json && index > 0) out << '\n';
+    reportFile(options, options.files[index], out, err, options.json ? &documents[index] : nullptr);
     return FileOutcome::Clean;
-  });
+  };
+  const FileTally tally = forEachFile(options.files, options.jobs, each);
   if (options.json) {
-    std::cout << documents.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-              << '\n';
+    auto all = nlohmann::ordered_json::array();
+    for (auto& document : documents)
+      if (document) all.push_back(std::move(*document));
+    std::cout << all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
   }
   // With JSON on stdout the summary goes to stderr, so that stdout parses.
   (options.json ? std::cerr : std::cout) << "rvx info: " << tally.summary("read", "") << '\n';
@@ -336,9 +342,12 @@ Run addInfoOptions(CLI::App& command) {
   command.add_flag(
       "--all-records", options->allRecords,
       "Report every whole record the data holds, also those beyond the header's count");
+  command.add_option("-j,--jobs", options->jobs, kJobsHelp)
+      ->check(CLI::PositiveNumber)
+      ->type_name("N");
   command.footer(
-      "Several files are reported one after the other, with one summary line at the end; the "
-      "exit status is 1 when any file cannot be read.\n"
+      "Several files are read at once (-j), reported in the order given, with one summary line at "
+      "the end; the exit status is 1 when any file cannot be read.\n"
       "Example: rvx info *.rvx --json > recordings.json");
   return [options] { return runInfo(*options); };
 }

@@ -1,8 +1,10 @@
 // rvx merge: recordings with the same channels and scan interval, one after
 // the other, as a new current-layout recording. The header (texts, date and
 // time, trigger record) is that of the first file; the library computes the
-// statistics of the whole.
+// statistics of the whole. All inputs are open at once, each in a reader of
+// its own, and checked against each other before anything is written.
 #include <iostream>
+#include <memory>
 
 #include "claims.h"
 #include "recording_copy.h"
@@ -24,12 +26,13 @@ struct MergeOptions {
 
 struct Input {
   std::string file;
+  std::unique_ptr<Reader> reader;
   RecordingInfo info;
 };
 
-Input readInput(const std::string& file, bool allRecords) {
-  ReadSession reader(file);
-  Input input{file, queryRecording(reader)};
+Input openInput(const std::string& file, bool allRecords) {
+  Input input{file, std::make_unique<Reader>(file), {}};
+  input.info = input.reader->info();
   input.info.records = countRecords(file, input.info.records, allRecords).toRead;
   return input;
 }
@@ -71,7 +74,7 @@ int runMerge(const MergeOptions& options) {
   std::vector<Input> inputs;
   for (const std::string& file : options.inputs) {
     refuseSameFile(file, options.output);
-    inputs.push_back(readInput(file, options.allRecords));
+    inputs.push_back(openInput(file, options.allRecords));
     const std::string why = difference(inputs.front(), inputs.back());
     if (!why.empty()) throw ToolError("cannot merge " + file + ": " + why);
   }
@@ -88,10 +91,9 @@ int runMerge(const MergeOptions& options) {
   for (size_t i = 0; i < inputs.size(); ++i) {
     const Input& input = inputs[i];
     Warnings& heard = i == 0 ? warnings : later.emplace_back(Warnings{input.file, false, {}});
-    ReadSession reader(input.file);
-    const uint64_t count = input.info.records;
-    records += copyRecords(session, info.channels.size(), count, {0, count}, allChannels(info),
-                           "merge", heard);
+    RecordReader reader(*input.reader, input.info.records);
+    records +=
+        copyRecords(session, reader, {0, input.info.records}, allChannels(info), "merge", heard);
   }
   closeKeepingUnknownDate(session, when, info, warnings);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "number_text.h"
 #include "system_reason.h"
@@ -21,6 +22,25 @@ constexpr uint16_t kTextCapacity = 320;
 
 std::string fromBuffer(const std::u16string& buffer) {
   return toUtf8(std::u16string_view(buffer.c_str()));
+}
+
+// A zero-terminated text of a reader's struct.
+template <size_t N>
+std::string fromField(const KDRVX_CHAR (&field)[N]) {
+  const auto* units = reinterpret_cast<const char16_t*>(field);
+  size_t length = 0;
+  while (length < N && units[length] != 0) ++length;
+  return toUtf8(std::u16string_view(units, length));
+}
+
+// The module-wide calls that the tool makes from its threads (the error
+// texts, which set the last error) take turns.
+std::mutex moduleTurn;
+
+// A reader's failure: the library's text, without the system reason that
+// only the read context's traces give.
+void requireOfReader(uint32_t status, const std::string& file) {
+  if (status != 0) throw ToolError(file + ": " + statusText(status));
 }
 
 std::string headerText(uint32_t (*query)(KDRVX_CHAR*, uint16_t), const std::string& file) {
@@ -83,7 +103,11 @@ std::string statusText(uint32_t status) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08X", status);
   std::u16string buffer(kTextCapacity, u'\0');
-  const uint32_t lookup = KDRVX_GetErrorString(chars(buffer), kTextCapacity, status);
+  uint32_t lookup = 0;
+  {
+    const std::lock_guard<std::mutex> turn(moduleTurn);
+    lookup = KDRVX_GetErrorString(chars(buffer), kTextCapacity, status);
+  }
   if (lookup != 0) return std::string("status ") + code;
   return fromBuffer(buffer) + " (" + code + ")";
 }
@@ -108,6 +132,102 @@ ReadSession::ReadSession(const std::string& file) : file_(file) {
 }
 
 ReadSession::~ReadSession() { KDRVX_CloseRead(); }
+
+namespace {
+
+// Opens `file` in a new reader; null with the library's text and, where the
+// system refused the file, the system's reason in `why`.
+KDRVX_Reader* openReader(const std::string& file, std::string& why) {
+  KDRVX_Reader* reader = nullptr;
+  const uint32_t status = KDRVX_ReaderOpen(chars(widePath(file)), &reader);
+  if (status == 0) return reader;
+  // A reader traces nothing: the status names a sharing violation, and
+  // looking at the file tells why else the system refused it.
+  constexpr uint32_t kSharingViolation = 32;  // the Windows error number
+  why = statusText(status);
+  if (status == KDRVX_ERR_RVX_SHARING_VIOLATION)
+    why += ": " + windowsErrorReason(kSharingViolation);
+  if (status == KDRVX_ERR_RVX_OPEN_READ) why += ": " + unreadableReason(file);
+  return nullptr;
+}
+
+KDRVX_Reader* openReaderOrThrow(const std::string& file) {
+  std::string why;
+  KDRVX_Reader* reader = openReader(file, why);
+  if (reader == nullptr) throw ToolError(file + ": " + why);
+  return reader;
+}
+
+}  // namespace
+
+Reader::Reader(const std::string& file, KDRVX_Reader* reader) : file_(file), reader_(reader) {
+  header_.size = sizeof header_;
+  const uint32_t described = KDRVX_ReaderInfo(reader_, &header_);
+  if (described != 0) KDRVX_ReaderClose(reader_);
+  requireOfReader(described, file_);
+}
+
+Reader::Reader(const std::string& file) : Reader(file, openReaderOrThrow(file)) {}
+
+std::unique_ptr<Reader> Reader::tryOpen(const std::string& file, std::string& why) {
+  KDRVX_Reader* reader = openReader(file, why);
+  return reader == nullptr ? nullptr : std::unique_ptr<Reader>(new Reader(file, reader));
+}
+
+Reader::~Reader() { KDRVX_ReaderClose(reader_); }
+
+RecordingInfo Reader::info() const {
+  const KDRVX_RecordingInfo& h = header_;
+  RecordingInfo info;
+  info.version = h.version;
+  info.original = h.original != 0;
+  info.date = fromField(h.date);
+  info.time = fromField(h.time);
+  info.scanInterval = h.scanRate;
+  info.records = h.noRecords;
+  info.triggerRecord = h.noTriggerRecord;
+  info.flagStatistics = h.flagStatistics;
+  info.comment = fromField(h.comment);
+  info.company = fromField(h.company);
+  info.instrument = fromField(h.instrument);
+  info.serialNumber = fromField(h.snrInstrument);
+  info.nameMeasurement = fromField(h.nameMeasurement);
+  info.triggerSetting = fromField(h.triggerSetting);
+  for (uint32_t k = 0; k < h.noChannels; ++k) {
+    KDRVX_ChannelInfo c{};
+    c.size = sizeof c;
+    requireOfReader(KDRVX_ReaderChannel(reader_, static_cast<int16_t>(k), &c), file_);
+    ChannelInfo channel;
+    channel.index = static_cast<int>(k);
+    channel.variable = fromField(c.variable);
+    channel.unit = fromField(c.unit);
+    channel.name = fromField(c.name);
+    channel.number = fromField(c.number);
+    channel.signalType = fromField(c.signalType);
+    channel.zeroPoint = fromField(c.zeroPoint);
+    channel.calParameter = fromField(c.calParameter);
+    channel.filter = fromField(c.filter);
+    channel.lintab = fromField(c.lintab);
+    channel.indRate = c.indRate;
+    channel.isds = c.isds != 0;
+    channel.linearisation = c.linearisation != 0;
+    // The bit count is stored in one byte; the library reads it signed.
+    channel.multiChannelBits = c.multiChannel ? (c.multiChannelBits & 0xFF) : 0;
+    channel.minimum = c.minValue;
+    channel.maximum = c.maxValue;
+    channel.mean = c.meanValue;
+    channel.rms = c.rmsValue;
+    info.channels.push_back(std::move(channel));
+  }
+  return info;
+}
+
+size_t Reader::read(uint64_t first, size_t count, float* out) {
+  const auto most = static_cast<uint32_t>(std::min<size_t>(count, UINT32_MAX));
+  const int64_t got = KDRVX_ReaderRead(reader_, static_cast<int64_t>(first), most, out);
+  if (got < 0) requireOfReader(static_cast<uint32_t>(got), file_);
+  return static_cast<size_t>(got);
+}
 
 std::string ChannelInfo::heading() const {
   // Some DOS files store no variables at all.
@@ -191,6 +311,9 @@ RecordingInfo queryRecording(const ReadSession& session) {
 RecordReader::RecordReader(size_t channels, uint64_t limit)
     : channels_(channels), limit_(limit), current_(channels, 0.0f) {}
 
+RecordReader::RecordReader(Reader& reader, uint64_t limit)
+    : reader_(&reader), channels_(reader.channelCount()), limit_(limit) {}
+
 size_t RecordReader::blockRecords(size_t channels) {
   constexpr size_t kBlockBytes = 256 * 1024;
   return std::max<size_t>(1, kBlockBytes / (4 * std::max<size_t>(1, channels)));
@@ -199,6 +322,12 @@ size_t RecordReader::blockRecords(size_t channels) {
 size_t RecordReader::read(float* out, size_t max) {
   if (end_ != End::None || delivered_ >= limit_ || channels_ == 0) return 0;
   max = static_cast<size_t>(std::min<uint64_t>(max, limit_ - delivered_));
+  if (reader_ != nullptr) {
+    const size_t got = reader_->read(delivered_, max, out);
+    delivered_ += got;
+    if (got < max) end_ = End::Data;
+    return got;
+  }
   if (!single_) {
     const int64_t n = KDRVX_ReadRecords(static_cast<int64_t>(delivered_),
                                         static_cast<uint32_t>(max), out);

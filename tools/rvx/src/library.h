@@ -1,6 +1,6 @@
 // The tool's view of the library's C interface: texts in UTF-8, failures as
-// ToolError naming the file and the library's own error text, and the three
-// module-wide contexts as scoped objects.
+// ToolError naming the file and the library's own error text, the three
+// module-wide contexts as scoped objects, and independent readers.
 #pragma once
 
 #include <cstdint>
@@ -84,18 +84,53 @@ struct RecordingInfo {
 // Everything the queries tell about the file open for reading.
 RecordingInfo queryRecording(const ReadSession& session);
 
+// A recording open in an independent reader of its own, from construction to
+// destruction: any number may be open at once, each used by one thread at a
+// time. Opening fails as ReadSession does, with the library's text and the
+// system's reason. Unlike the read context, a reader delivers a DOS record
+// that the library refuses as NaN in every channel and reads on.
+class Reader {
+ public:
+  explicit Reader(const std::string& file);
+  // The reader of `file`, or null with the reason it was refused in `why`.
+  static std::unique_ptr<Reader> tryOpen(const std::string& file, std::string& why);
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+  const std::string& file() const { return file_; }
+
+  // What the queries tell about the file, as queryRecording has it.
+  RecordingInfo info() const;
+  uint32_t channelCount() const { return header_.noChannels; }
+  uint32_t headerRecords() const { return header_.noRecords; }  // the header's count
+  // Up to `count` records from record `first` into `out`, every kind as
+  // floats; fewer where the data end.
+  size_t read(uint64_t first, size_t count, float* out);
+
+ private:
+  Reader(const std::string& file, KDRVX_Reader* reader);
+
+  std::string file_;
+  KDRVX_Reader* reader_ = nullptr;
+  KDRVX_RecordingInfo header_{};
+};
+
 // Reads the records of the file open for reading, block by block: with the
 // fast block read where the records are floats on disk, and record by
 // record, converted by the library, for the DOS decimal and the sparse
-// WIN 2.x kinds. Stops after `limit` records (the header's count).
+// WIN 2.x kinds. Or, given a Reader, the records of that one, every kind in
+// blocks. Stops after `limit` records (the header's count).
 class RecordReader {
  public:
   enum class End { None, Data, EndMark, Incomplete };
 
   RecordReader(size_t channels, uint64_t limit);
+  RecordReader(Reader& reader, uint64_t limit);
   // Up to `max` records into `out`, `channels` floats each; 0 at the end.
   size_t read(float* out, size_t max);
   uint64_t delivered() const { return delivered_; }
+  size_t channels() const { return channels_; }
+  uint64_t limit() const { return limit_; }
   // Why reading stopped before `limit`; None when all records came.
   End end() const { return end_; }
   // Records per block that fit the tool's buffers for this channel count.
@@ -104,6 +139,7 @@ class RecordReader {
  private:
   size_t readSingle(float* out, size_t max);
 
+  Reader* reader_ = nullptr;
   size_t channels_;
   uint64_t limit_;
   uint64_t delivered_ = 0;

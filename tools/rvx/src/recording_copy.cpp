@@ -264,9 +264,15 @@ void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime
 
 uint64_t copyRecords(CreateSession& session, size_t channels, uint64_t limit, RecordSpan span,
                      const std::vector<int>& keep, const char* activity, Warnings& warnings) {
+  RecordReader records(channels, std::min(limit, span.end));
+  return copyRecords(session, records, span, keep, activity, warnings);
+}
+
+uint64_t copyRecords(CreateSession& session, RecordReader& records, RecordSpan span,
+                     const std::vector<int>& keep, const char* activity, Warnings& warnings) {
+  const size_t channels = records.channels();
   bool all = keep.size() == channels;
   for (size_t c = 0; all && c < channels; ++c) all = keep[c] == static_cast<int>(c);
-  RecordReader records(channels, std::min(limit, span.end));
   const size_t block = RecordReader::blockRecords(channels);
   std::vector<float> buffer(block * std::max<size_t>(1, channels));
   std::vector<float> kept(all ? 0 : block * keep.size());
@@ -293,7 +299,7 @@ uint64_t copyRecords(CreateSession& session, size_t channels, uint64_t limit, Re
     progress.update(records.delivered());
   }
   progress.finish();
-  const std::string shortfall = shortfallText(records, std::min(limit, span.end));
+  const std::string shortfall = shortfallText(records, records.limit());
   if (!shortfall.empty()) warnings.add(shortfall + "; the new file holds those that were read");
   return added;
 }

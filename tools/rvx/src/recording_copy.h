@@ -56,6 +56,10 @@ void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime
 // that order. Returns the number of records added.
 uint64_t copyRecords(CreateSession& session, size_t channels, uint64_t limit, RecordSpan span,
                      const std::vector<int>& keep, const char* activity, Warnings& warnings);
+// The same from `records`, which reads `channels` values a record up to the
+// end of `span` at most.
+uint64_t copyRecords(CreateSession& session, RecordReader& records, RecordSpan span,
+                     const std::vector<int>& keep, const char* activity, Warnings& warnings);
 
 // Closes the file; a date or time that no setter took is written into the
 // header bytes as the old file had it.

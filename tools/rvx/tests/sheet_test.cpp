@@ -83,6 +83,26 @@ TEST_F(Sheet, CheckAndInfoTakeManyFiles) {
     EXPECT_EQ(findings[i]["findings"].size(), files[i] == "cut.rvx" ? 1u : 0u) << files[i];
   }
   EXPECT_NE(asJson.err.find("rvx check: 10 files"), npos) << asJson.err;
+  // On threads, in any number, the same output in the order of the files as
+  // on one thread; a damaged, a missing and an unreadable file among them.
+  files.insert(files.begin() + 3, {"missing.rvx", "."});
+  for (const char* command : {"check", "info"}) {
+    for (const bool asJsonToo : {false, true}) {
+      std::vector<std::string> many = {command, "-j", "1"};
+      if (asJsonToo) many.push_back("--json");
+      many.insert(many.end(), files.begin(), files.end());
+      const Outcome sequential = rvx(many);
+      EXPECT_EQ(sequential.status, 1) << command;
+      for (const char* jobs : {"3", "16"}) {
+        many[2] = jobs;
+        const Outcome threaded = rvx(many);
+        EXPECT_EQ(threaded.status, sequential.status) << command << " -j " << jobs;
+        EXPECT_EQ(threaded.out, sequential.out) << command << " -j " << jobs;
+        EXPECT_EQ(threaded.err, sequential.err) << command << " -j " << jobs;
+      }
+    }
+  }
+  files.erase(files.begin() + 3, files.begin() + 5);
   // One file keeps its single object.
   EXPECT_TRUE(json::parse(rvx({"check", "--json", "current.rvx"}).out).is_object());
 
