@@ -27,8 +27,7 @@ void makeDirectory(const std::filesystem::path& path) { memory::makeDirectory(pa
 bool fileExists(const std::filesystem::path& path) { return memory::exists(path.u16string()); }
 
 uint64_t storedLength(const std::filesystem::path& path) {
-  const auto bytes = memory::fileBytes(path.u16string());
-  return bytes ? bytes->size() : 0;
+  return memory::fileLength(path.u16string()).value_or(0);
 }
 
 void removeFile(const std::filesystem::path& path) { memory::removeEntry(path.u16string()); }

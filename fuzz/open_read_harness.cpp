@@ -58,19 +58,29 @@ void checkStatus(uint32_t status) {
 
 // The channels to ask: -1, those the header holds, the first one beyond,
 // and 48 and 49. The channels between are refused as the first beyond is.
-std::vector<int16_t> channelsToAsk() {
+// `held` counts the channels the header holds.
+struct ChannelsToAsk {
   std::vector<int16_t> channels{-1};
+  int16_t held = 0;
+  bool refused(int16_t channel) const { return channel < 0 || channel >= held; }
+};
+
+ChannelsToAsk channelsToAsk() {
+  ChannelsToAsk ask;
   Text name = buffer(kAmpleRoom);
   for (int16_t k = 0; k <= 49; ++k) {
-    channels.push_back(k);
-    if (k < 47 && KDRVX_GetChannelName(name.get(), k, kAmpleRoom) == KDRVX_ERR_RVX_CHN_UNKNOWN)
+    ask.channels.push_back(k);
+    if (ask.held == k &&
+        KDRVX_GetChannelName(name.get(), k, kAmpleRoom) != KDRVX_ERR_RVX_CHN_UNKNOWN)
+      ask.held = static_cast<int16_t>(k + 1);
+    else if (k < 47)
       k = 47;
   }
-  return channels;
+  return ask;
 }
 
 void queryEverything(uint16_t smallRoom) {
-  const std::vector<int16_t> channels = channelsToAsk();
+  const ChannelsToAsk ask = channelsToAsk();
   uint8_t original = 7;
   const uint32_t flagStatus = KDRVX_CheckOriginalFlag(&original);
   checkStatus(flagStatus);
@@ -97,7 +107,9 @@ void queryEverything(uint16_t smallRoom) {
       check(status != KDRVX_OK || capacity == 0 || terminatedWithin(text.get(), capacity),
             "a header text is terminated inside the caller's capacity");
     }
-    for (const int16_t channel : channels) {
+    for (const int16_t channel : ask.channels) {
+      // A refused channel is refused whatever the room.
+      if (ask.refused(channel) && capacity != kAmpleRoom) continue;
       for (const ChannelText query :
            {KDRVX_GetChannelUnit, KDRVX_GetChannelName, KDRVX_GetChannelNumber,
             KDRVX_GetChannelSignalType, KDRVX_GetChannelZeroPoint, KDRVX_GetChannelCalParameter,
@@ -119,7 +131,7 @@ void queryEverything(uint16_t smallRoom) {
   KDRVX_GetNoTriggerRecord();
   KDRVX_GetFlagStatistics();
   KDRVX_IsAnyMultiChannelinRVX();
-  for (const int16_t channel : channels) {
+  for (const int16_t channel : ask.channels) {
     KDRVX_GetChannelIndRate(channel);
     for (const ChannelValue query :
          {KDRVX_GetChannelMinValue, KDRVX_GetChannelMaxValue, KDRVX_GetChannelMeanValue,

@@ -432,6 +432,16 @@ std::optional<std::string> fileBytes(const std::u16string& path) {
   return found->second->bytes;
 }
 
+std::optional<uint64_t> fileLength(const std::u16string& path) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (!keyOf(path, key)) return std::nullopt;
+  const auto found = s.files.find(key);
+  if (found == s.files.end()) return std::nullopt;
+  return found->second->bytes.size();
+}
+
 bool exists(const std::u16string& path) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);

@@ -32,6 +32,7 @@ bool makeDirectory(const std::u16string& path);  // its parent must exist
 // holder has it open.
 bool putFile(const std::u16string& path, const std::string& bytes, bool readOnly = false);
 std::optional<std::string> fileBytes(const std::u16string& path);
+std::optional<uint64_t> fileLength(const std::u16string& path);  // without copying the bytes
 bool exists(const std::u16string& path);
 bool removeEntry(const std::u16string& path);  // a file or an empty directory, held or not
 
