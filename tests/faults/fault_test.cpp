@@ -69,6 +69,7 @@ struct ReadBack {
   uint32_t channels = 0;
   Records records;
   std::u16string comment;
+  std::vector<std::u16string> variables;
 };
 ReadBack readBack(const std::u16string& path) {
   ReadBack back;
@@ -78,6 +79,11 @@ ReadBack readBack(const std::u16string& path) {
   KDRVX_CHAR comment[KDRVX_COMMENT_CAPACITY] = {};
   KDRVX_GetComment(comment, KDRVX_COMMENT_CAPACITY);
   back.comment = reinterpret_cast<const char16_t*>(comment);
+  for (uint32_t k = 0; k < back.channels; ++k) {
+    KDRVX_CHAR variable[KDRVX_CHANNEL_VARIABLE_CAPACITY + 1] = {};
+    KDRVX_GetChannelVariable(variable, static_cast<int16_t>(k), KDRVX_CHANNEL_VARIABLE_CAPACITY);
+    back.variables.emplace_back(reinterpret_cast<const char16_t*>(variable));
+  }
   back.records = readOneByOne(back.channels);
   KDRVX_CloseRead();
   return back;
@@ -290,6 +296,8 @@ class Modify : public Scenario {
     const ReadBack back = readBack(kRvx);
     ASSERT_EQ(back.status, KDRVX_OK) << "the modified file does not open";
     EXPECT_EQ(back.channels, kChannels);
+    EXPECT_EQ(back.variables, (std::vector<std::u16string>{u"p1", u"p2", u"T3"}))
+        << "the channels were not kept";
     EXPECT_TRUE(isPrefix(original_, back.records)) << "the records before are not intact";
     EXPECT_TRUE(isPrefix(back.records, acknowledged));
     EXPECT_TRUE(back.comment == u"before" || back.comment == u"after");
