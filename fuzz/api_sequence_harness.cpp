@@ -21,7 +21,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "format/layout.h"
@@ -95,8 +94,7 @@ fs::path pathFor(int which) {
     case 2: return dir / "c";
     default: {  // in a folder that exists, 300 units or more in all
       const fs::path folder = dir / std::string(150, 'd');
-      std::error_code ignored;
-      fs::create_directory(folder, ignored);
+      makeDirectory(folder);
       return folder / (std::string(150, 'x') + ".rvx");
     }
   }
@@ -117,11 +115,7 @@ uint64_t fileLength(uint32_t channels, bool legacy, const std::vector<float>& va
          values.size() / channels * format::recordSize(channels);
 }
 
-uint64_t lengthOf(int path) {
-  std::error_code error;
-  const uintmax_t length = fs::file_size(pathFor(path), error);
-  return error ? 0 : length;
-}
+uint64_t lengthOf(int path) { return storedLength(pathFor(path)); }
 
 // The file under creation: header plus records, while only the library's
 // appending has touched it.
@@ -161,6 +155,7 @@ void checkReadBack(int path, const FinishedFile& file) {
 }  // namespace
 
 void runApiSequence(const uint8_t* data, size_t size) {
+  startInput();
   Input input(data, size);
   Model m;
   KDRVX_SetTraceSink([](const KDRVX_CHAR* line, void*) {
@@ -386,8 +381,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
       case 22: {
         const int path = input.u8() % kPaths;
         KDRVX_DeleteFile(pathText(path).get());
-        std::error_code error;
-        if (!fs::exists(pathFor(path), error)) m.finished.erase(path);
+        if (!fileExists(pathFor(path))) m.finished.erase(path);
         break;
       }
       default:
@@ -403,12 +397,11 @@ void runApiSequence(const uint8_t* data, size_t size) {
   KDRVX_CloseRead();
   KDRVX_SetDebugMask(0);
   KDRVX_SetTraceSink(nullptr, nullptr);
-  std::error_code ignored;
   for (int path = 0; path < kPaths; ++path) {
-    fs::remove(pathFor(path), ignored);
+    removeFile(pathFor(path));
     fs::path rvi = pathFor(path);
     rvi.replace_extension(".RVI");
-    fs::remove(rvi, ignored);
+    removeFile(rvi);
   }
 }
 

@@ -78,10 +78,20 @@ struct SummaryInput {
 };
 SummaryInput decodeSummaryInput(const uint8_t* data, size_t size);
 
-// A directory of this process's own under the temporary directory,
+// The files of the harnesses. They live on disk (harness_disk.cpp: the test
+// suite's replay) or in the memory platform layer (harness_memory.cpp: the
+// fuzz targets and the fault tests), whichever the library linked uses.
+//
+// A directory of the process's own: on disk under the temporary directory,
 // removed when the process ends.
 const std::filesystem::path& scratchDirectory();
-
+// Called first for every input: the memory layer starts empty but for the
+// scratch directory.
+void startInput();
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
+void makeDirectory(const std::filesystem::path& path);
+bool fileExists(const std::filesystem::path& path);
+uint64_t storedLength(const std::filesystem::path& path);  // 0 for a missing file
+void removeFile(const std::filesystem::path& path);        // if it is there
 
 }  // namespace kdrvx::fuzz

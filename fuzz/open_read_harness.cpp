@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <system_error>
+#include <vector>
 
+#include "format/layout.h"
 #include "harness.h"
 #include "harness_support.h"
-#include "format/layout.h"
 #include "kdrvx/kdrvx.h"
 
 namespace kdrvx::fuzz {
@@ -56,7 +56,31 @@ void checkStatus(uint32_t status) {
         "a query reports success, an unknown channel, no open file or a long unit");
 }
 
+// The channels to ask: -1, those the header holds, the first one beyond,
+// and 48 and 49. The channels between are refused as the first beyond is.
+// `held` counts the channels the header holds.
+struct ChannelsToAsk {
+  std::vector<int16_t> channels{-1};
+  int16_t held = 0;
+  bool refused(int16_t channel) const { return channel < 0 || channel >= held; }
+};
+
+ChannelsToAsk channelsToAsk() {
+  ChannelsToAsk ask;
+  Text name = buffer(kAmpleRoom);
+  for (int16_t k = 0; k <= 49; ++k) {
+    ask.channels.push_back(k);
+    if (ask.held == k &&
+        KDRVX_GetChannelName(name.get(), k, kAmpleRoom) != KDRVX_ERR_RVX_CHN_UNKNOWN)
+      ask.held = static_cast<int16_t>(k + 1);
+    else if (k < 47)
+      k = 47;
+  }
+  return ask;
+}
+
 void queryEverything(uint16_t smallRoom) {
+  const ChannelsToAsk ask = channelsToAsk();
   uint8_t original = 7;
   const uint32_t flagStatus = KDRVX_CheckOriginalFlag(&original);
   checkStatus(flagStatus);
@@ -74,31 +98,30 @@ void queryEverything(uint16_t smallRoom) {
         "date and time are terminated inside their buffers");
 
   for (const uint16_t capacity : {kNoRoom, smallRoom, kAmpleRoom}) {
-    for (const HeaderText query : {KDRVX_GetComment, KDRVX_GetCompany, KDRVX_GetInstrument,
-                                   KDRVX_GetSnrInstrument, KDRVX_GetNameMeasurement,
-                                   KDRVX_GetTriggerSetting}) {
-      Text text = buffer(capacity);
+    Text text = buffer(capacity);
+    for (const HeaderText query :
+         {KDRVX_GetComment, KDRVX_GetCompany, KDRVX_GetInstrument, KDRVX_GetSnrInstrument,
+          KDRVX_GetNameMeasurement, KDRVX_GetTriggerSetting}) {
       const uint32_t status = query(text.get(), capacity);
       checkStatus(status);
       check(status != KDRVX_OK || capacity == 0 || terminatedWithin(text.get(), capacity),
             "a header text is terminated inside the caller's capacity");
     }
-    for (int16_t channel = -1; channel <= 49; ++channel) {
+    for (const int16_t channel : ask.channels) {
+      // A refused channel is refused whatever the room.
+      if (ask.refused(channel) && capacity != kAmpleRoom) continue;
       for (const ChannelText query :
            {KDRVX_GetChannelUnit, KDRVX_GetChannelName, KDRVX_GetChannelNumber,
-            KDRVX_GetChannelSignalType, KDRVX_GetChannelZeroPoint,
-            KDRVX_GetChannelCalParameter, KDRVX_GetChannelFilter, KDRVX_GetChannelLintab}) {
-        Text text = buffer(capacity);
+            KDRVX_GetChannelSignalType, KDRVX_GetChannelZeroPoint, KDRVX_GetChannelCalParameter,
+            KDRVX_GetChannelFilter, KDRVX_GetChannelLintab}) {
         const uint32_t status = query(text.get(), channel, capacity);
         checkStatus(status);
-        check(status != KDRVX_OK || capacity == 0 ||
-                  terminatedWithin(text.get(), capacity),
+        check(status != KDRVX_OK || capacity == 0 || terminatedWithin(text.get(), capacity),
               "a channel text is terminated inside the caller's capacity");
       }
       // The variable comes without a terminator and never longer than the
       // capacity.
-      Text variable = buffer(capacity);
-      checkStatus(KDRVX_GetChannelVariable(variable.get(), channel, capacity));
+      checkStatus(KDRVX_GetChannelVariable(text.get(), channel, capacity));
     }
   }
 
@@ -108,11 +131,11 @@ void queryEverything(uint16_t smallRoom) {
   KDRVX_GetNoTriggerRecord();
   KDRVX_GetFlagStatistics();
   KDRVX_IsAnyMultiChannelinRVX();
-  for (int16_t channel = -1; channel <= 49; ++channel) {
+  for (const int16_t channel : ask.channels) {
     KDRVX_GetChannelIndRate(channel);
-    for (const ChannelValue query : {KDRVX_GetChannelMinValue, KDRVX_GetChannelMaxValue,
-                                     KDRVX_GetChannelMeanValue, KDRVX_GetChannelRMSValue,
-                                     KDRVX_GetChannelSDevValue})
+    for (const ChannelValue query :
+         {KDRVX_GetChannelMinValue, KDRVX_GetChannelMaxValue, KDRVX_GetChannelMeanValue,
+          KDRVX_GetChannelRMSValue, KDRVX_GetChannelSDevValue})
       query(channel);
     for (const ChannelAnswer query : {KDRVX_GetNumberMultiChannelBits, KDRVX_IsChannelISDS,
                                       KDRVX_IsChannelLinearisation, KDRVX_IsChannelMultiChannel})
@@ -170,6 +193,7 @@ std::filesystem::path rvxPath(uint8_t mode) {
 }  // namespace
 
 void runOpenRead(const uint8_t* data, size_t size) {
+  startInput();
   Input input(data, size);
   const uint8_t mode = input.u8();
   const uint32_t rvxBytes = input.u32();
@@ -184,13 +208,12 @@ void runOpenRead(const uint8_t* data, size_t size) {
   if (mode & kModeWithRvi) writeFile(rviPath, rvi);
 
   KDRVX_SetTraceSink(traceSink, nullptr);
-  KDRVX_SetDebugMask(static_cast<int16_t>(KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS |
-                                          KDRVX_DEBUG_DETAILS));
+  KDRVX_SetDebugMask(
+      static_cast<int16_t>(KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS | KDRVX_DEBUG_DETAILS));
   const std::u16string wide = path.u16string();
   const uint32_t status = KDRVX_OpenRead(reinterpret_cast<const KDRVX_CHAR*>(wide.c_str()));
   check(status == KDRVX_OK || status == KDRVX_ERR_RVX_INVALID_HEADER ||
-            status == KDRVX_ERR_RVX_NEWER_VERSION ||
-            status == KDRVX_ERR_RVX_DEVELOPER_VERSION,
+            status == KDRVX_ERR_RVX_NEWER_VERSION || status == KDRVX_ERR_RVX_DEVELOPER_VERSION,
         "the open succeeds or refuses the header");
   const bool open = status == KDRVX_OK;
 
@@ -212,9 +235,8 @@ void runOpenRead(const uint8_t* data, size_t size) {
         "closing succeeds exactly when the open did");
   KDRVX_SetDebugMask(0);
   KDRVX_SetTraceSink(nullptr, nullptr);
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  std::filesystem::remove(rviPath, ignored);
+  removeFile(path);
+  removeFile(rviPath);
 }
 
 }  // namespace kdrvx::fuzz

@@ -86,7 +86,15 @@ uint32_t openModify(const char16_t* path) {
     modify.file.close();
     return status;
   }
-  modify.file.read(buffer.get(), sizeof(RVX_HEADER));
+  // A read that ends before the file does failed: the header it leaves
+  // would go back to the file at the close with zeros in its place.
+  const uint32_t wanted = static_cast<uint32_t>(std::min<int64_t>(length, sizeof(RVX_HEADER)));
+  if (modify.file.read(buffer.get(), wanted) != wanted) {
+    const uint32_t status =
+        library::failWithSystemError(KDRVX_ERR_RVX_OPEN_MODIFY, platform::lastError());
+    modify.file.close();
+    return status;
+  }
   const format::ImportResult imported =
       format::importHeader(*buffer, static_cast<uint64_t>(length));
   library::state().sourceVersion = imported.sourceVersion;

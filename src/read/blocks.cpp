@@ -35,6 +35,9 @@ constexpr uint32_t kChunkBytes = 256 * 1024;
 constexpr uint64_t kLastRecord = uint64_t{1} << 48;
 // One read of the system moves at most this many bytes.
 constexpr uint64_t kLargestRead = uint64_t{1} << 30;
+// A sparse cursor whose carried values are not known: the next call finds
+// them again.
+constexpr uint64_t kCarryUnknown = std::numeric_limits<uint64_t>::max();
 
 // Reads `bytes` bytes at `offset` into `buffer`; the number of bytes read,
 // fewer at the end of the file.
@@ -164,8 +167,10 @@ uint64_t sparseOffset(const Recording& recording, const SparseChannels& channels
 }
 
 // The values of every channel as they stand after record n - 1: each read
-// where its channel was last stored.
-void findCarry(Recording& recording, BlockCursor& cursor, const SparseChannels& channels,
+// where its channel was last stored. Record n begins within the file, so
+// every value before it is there: a read that fails leaves the values
+// unknown (false), and nothing is delivered from them.
+bool findCarry(Recording& recording, BlockCursor& cursor, const SparseChannels& channels,
                uint64_t n) {
   for (uint32_t k = 0; k < channels.count; ++k) {
     cursor.carry[k] = 0.0f;
@@ -177,10 +182,14 @@ void findCarry(Recording& recording, BlockCursor& cursor, const SparseChannels& 
     const uint64_t offset =
         sparseOffset(recording, channels, last) + before * format::kBytesPerValue;
     float value = 0.0f;
-    if (readAt(recording, cursor, offset, &value, sizeof value) == sizeof value)
-      cursor.carry[k] = value;
+    if (readAt(recording, cursor, offset, &value, sizeof value) != sizeof value) {
+      cursor.carryRecord = kCarryUnknown;
+      return false;
+    }
+    cursor.carry[k] = value;
   }
   cursor.carryRecord = n - 1;
+  return true;
 }
 
 uint64_t readSparse(Recording& recording, BlockCursor& cursor, uint64_t first, uint32_t count,
@@ -193,7 +202,7 @@ uint64_t readSparse(Recording& recording, BlockCursor& cursor, uint64_t first, u
     // before n is whole when record n begins within the file.
     const int64_t length = recording.file.length();
     if (length < 0 || offset > static_cast<uint64_t>(length)) return 0;
-    findCarry(recording, cursor, channels, n);
+    if (!findCarry(recording, cursor, channels, n)) return 0;
   }
   uint8_t* stored = chunkBuffer(cursor);
   uint64_t delivered = 0;

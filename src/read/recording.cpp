@@ -187,17 +187,20 @@ OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine 
   outcome.header = HeaderOutcome::Read;
 
   // A read that stopped short has met the end of the file, which is as long
-  // as what was read (or has grown since). The open did not ask what the
+  // as what was read. The open did not ask what the
   // path names; that, and the length of a longer file, is asked only where
   // the bytes read leave it open or the import refuses them. So a device
   // that delivers a whole header that the import accepts is read like a
   // file; a directory, a pipe, an empty device or one of zeros is refused.
   int64_t fileLength = bytesRead;
   bool examined = false;
+  // A file longer than a short read shows that the read failed rather
+  // than met the end: the open fails with the read's system error.
   const auto examine = [&] {
     int64_t length = 0;
     examined = true;
     if (!recording.file.regularLength(length)) return false;
+    if (bytesRead < sizeof header && length > bytesRead) return false;
     fileLength = std::max<int64_t>(length, bytesRead);
     return true;
   };

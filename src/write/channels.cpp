@@ -100,11 +100,19 @@ uint32_t addChannel(const char16_t* variable) {
       return library::fail(KDRVX_ERR_RVX_CHN_VAR_EXISTS);
 
   growHeaders(context);
+  const uint32_t grownLength = headerImageLength(context);
   if (!writeHeaderImage(context) || !context.file.seekFromStart(0)) {
     // The channel does not count when its header did not reach the file.
+    // The header as it was goes back (best effort), and what the longer one
+    // added to the file is cut off, so that the records follow the header.
     const uint32_t status =
         library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
     shrinkHeaders(context);
+    const uint32_t keptLength = headerImageLength(context);
+    if (writeHeaderImage(context)) {
+      const int64_t length = context.file.length();
+      if (length > keptLength && length <= grownLength) context.file.truncate(keptLength);
+    }
     context.file.seekFromStart(0);
     context.position = 0;
     return status;

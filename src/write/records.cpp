@@ -63,9 +63,15 @@ uint32_t update() {
   if (!context.file.open(context.filePath.c_str(), platform::OpenMode::OpenReadWrite)) {
     return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
   }
+  // Without its end the reopened file stays closed as well: its position
+  // is the start, where the next record would overwrite the header.
   const int64_t end = context.file.length();
-  if (end < 0 || !context.file.seekFromStart(end))
-    return library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
+  if (end < 0 || !context.file.seekFromStart(end)) {
+    const uint32_t status =
+        library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
+    context.file.close();
+    return status;
+  }
   context.position = end;
   return setLastError(KDRVX_OK);
 }

@@ -1,0 +1,35 @@
+// The harnesses' files in the memory platform layer: every input starts
+// from an empty file system with the scratch directory in it.
+#include "harness.h"
+#include "harness_support.h"
+#include "platform/memory_control.h"
+
+namespace kdrvx::fuzz {
+
+namespace memory = platform::memory;
+
+const std::filesystem::path& scratchDirectory() {
+  static const std::filesystem::path directory("/fuzz");
+  return directory;
+}
+
+void startInput() {
+  memory::reset();
+  memory::makeDirectory(scratchDirectory().u16string());
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+  check(memory::putFile(path.u16string(), bytes), "the harness could not write its input file");
+}
+
+void makeDirectory(const std::filesystem::path& path) { memory::makeDirectory(path.u16string()); }
+
+bool fileExists(const std::filesystem::path& path) { return memory::exists(path.u16string()); }
+
+uint64_t storedLength(const std::filesystem::path& path) {
+  return memory::fileLength(path.u16string()).value_or(0);
+}
+
+void removeFile(const std::filesystem::path& path) { memory::removeEntry(path.u16string()); }
+
+}  // namespace kdrvx::fuzz

@@ -1,0 +1,507 @@
+// In-memory implementation of the platform layer, for fuzzing and fault
+// injection (static library kdrvx_memory; memory_control.h drives it).
+//
+// Files live in a process-wide table under one lock. Sharing follows the
+// POSIX layer's locks: ReadShared and ReadSharedUnexamined hold a shared
+// lock, every other mode an exclusive one, taken per open file, so two
+// openers in one process exclude each other as two processes do. A
+// read-only file refuses writing opens and deletion; a held file refuses
+// deletion.
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/memory_control.h"
+#include "platform/platform.h"
+#include "platform/utf8_path.h"
+
+namespace kdrvx::platform {
+namespace {
+
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorNegativeSeek = 131;
+constexpr uint32_t kErrorNameTooLong = 206;
+constexpr uint32_t kErrorIoDevice = 1117;
+constexpr size_t kMaxComponentBytes = 255;
+
+struct Node {
+  std::string bytes;
+  bool readOnly = false;
+  time_t modified = 0;
+  uint32_t sharedHolders = 0;
+  bool exclusiveHolder = false;
+};
+
+struct OpenFile {
+  std::shared_ptr<Node> node;  // null for a directory and for a free slot
+  bool inUse = false;
+  bool writes = false;
+  bool shared = false;
+  int64_t position = 0;
+};
+
+struct Store {
+  std::mutex lock;
+  std::map<std::string, std::shared_ptr<Node>> files;
+  std::set<std::string> directories;
+  std::vector<OpenFile> open;
+  uint64_t calls = 0;
+  uint64_t faultAt = 0;
+  memory::Fault fault = memory::Fault::Error;
+  bool struck = false;
+  uint64_t capacity = uint64_t{256} << 20;
+  uint64_t paused = 0;
+};
+
+Store& store() {
+  static Store instance;
+  return instance;
+}
+
+thread_local uint32_t tLastError = 0;
+
+bool failed(uint32_t error) {
+  tLastError = error;
+  return false;
+}
+
+// What an armed fault does to the current call (under the store's lock).
+enum class Strike { None, Fail, Short };
+
+Strike countCall(Store& s) {
+  ++s.calls;
+  if (s.faultAt == 0 || s.calls < s.faultAt) return Strike::None;
+  if (s.calls > s.faultAt && s.fault != memory::Fault::Persistent) return Strike::None;
+  s.struck = true;
+  return s.fault == memory::Fault::Short && s.calls == s.faultAt ? Strike::Short : Strike::Fail;
+}
+
+// The key of a path: its UTF-8 form, from the root. 0 or the error of a
+// path that names nothing.
+uint32_t keyOf(const char16_t* path, std::string& key) {
+  if (path == nullptr) return kErrorPathNotFound;
+  if (!utf16ToUtf8Path(path, key)) return kErrorInvalidName;
+  if (key.empty()) return kErrorPathNotFound;
+  if (key.front() != '/') key.insert(key.begin(), '/');
+  size_t start = 0;
+  while (start < key.size()) {
+    size_t end = key.find('/', start);
+    if (end == std::string::npos) end = key.size();
+    if (end - start > kMaxComponentBytes) return kErrorNameTooLong;
+    start = end + 1;
+  }
+  return 0;
+}
+
+std::string parentOf(const std::string& key) {
+  const size_t slash = key.find_last_of('/');
+  return slash == 0 ? std::string("/") : key.substr(0, slash);
+}
+
+bool isDirectory(const Store& s, const std::string& key) {
+  return key == "/" || s.directories.count(key) != 0;
+}
+
+// The error for a name that is not there: the file (2) or the way to it (3).
+uint32_t missingError(const Store& s, const std::string& key) {
+  return isDirectory(s, parentOf(key)) ? kErrorFileNotFound : kErrorPathNotFound;
+}
+
+OpenFile* slotOf(Store& s, intptr_t handle) {
+  if (handle < 0 || static_cast<size_t>(handle) >= s.open.size()) return nullptr;
+  OpenFile& slot = s.open[static_cast<size_t>(handle)];
+  return slot.inUse ? &slot : nullptr;
+}
+
+intptr_t takeSlot(Store& s, OpenFile file) {
+  file.inUse = true;
+  for (size_t i = 0; i < s.open.size(); ++i) {
+    if (!s.open[i].inUse) {
+      s.open[i] = std::move(file);
+      return static_cast<intptr_t>(i);
+    }
+  }
+  s.open.push_back(std::move(file));
+  return static_cast<intptr_t>(s.open.size() - 1);
+}
+
+bool toLocalTime(time_t when, LocalTime& out) {
+  struct tm parts;
+  if (::localtime_r(&when, &parts) == nullptr) return false;
+  out.year = parts.tm_year + 1900;
+  out.month = parts.tm_mon + 1;
+  out.day = parts.tm_mday;
+  out.hour = parts.tm_hour;
+  out.minute = parts.tm_min;
+  out.second = parts.tm_sec > 59 ? 59 : parts.tm_sec;
+  return true;
+}
+
+// Cuts or extends `node` to `length` bytes, zeros filling an extension.
+bool resize(Store& s, Node& node, uint64_t length) {
+  if (length > s.capacity) return failed(kErrorDiskFull);
+  node.bytes.resize(static_cast<size_t>(length), '\0');
+  node.modified = ::time(nullptr);
+  return true;
+}
+
+}  // namespace
+
+File::~File() { close(); }
+
+bool File::open(const char16_t* path, OpenMode mode) {
+  close();
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  std::string key;
+  if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
+
+  const bool writes = mode == OpenMode::CreateReadWrite || mode == OpenMode::OpenReadWrite;
+  const bool shared = mode == OpenMode::ReadShared || mode == OpenMode::ReadSharedUnexamined;
+  if (isDirectory(s, key)) {
+    // Only the unexamining mode opens a directory, whose reads then fail.
+    if (mode != OpenMode::ReadSharedUnexamined) return failed(kErrorAccessDenied);
+    handle_ = takeSlot(s, OpenFile{nullptr, false, false, true, 0});
+    lengthAtOpen_ = -1;
+    tLastError = 0;
+    return true;
+  }
+
+  auto found = s.files.find(key);
+  bool created = false;
+  if (found == s.files.end()) {
+    if (mode != OpenMode::CreateReadWrite || !isDirectory(s, parentOf(key)))
+      return failed(missingError(s, key));
+    auto node = std::make_shared<Node>();
+    node->modified = ::time(nullptr);
+    found = s.files.emplace(key, std::move(node)).first;
+    created = true;
+  }
+  Node& node = *found->second;
+  if (writes && !created && node.readOnly) return failed(kErrorAccessDenied);
+  if (node.exclusiveHolder || (!shared && node.sharedHolders > 0))
+    return failed(kErrorSharingViolation);
+  if (mode == OpenMode::CreateReadWrite && !created) resize(s, node, 0);
+
+  if (shared)
+    ++node.sharedHolders;
+  else
+    node.exclusiveHolder = true;
+  handle_ = takeSlot(s, OpenFile{found->second, false, writes, shared, 0});
+  lengthAtOpen_ = mode == OpenMode::ReadSharedUnexamined ? -1
+                  : mode == OpenMode::CreateReadWrite    ? 0
+                                                         : static_cast<int64_t>(node.bytes.size());
+  tLastError = 0;
+  return true;
+}
+
+void File::close() {
+  if (handle_ == kClosed) return;
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  if (OpenFile* file = slotOf(s, handle_)) {
+    if (file->node && file->shared) --file->node->sharedHolders;
+    if (file->node && !file->shared) file->node->exclusiveHolder = false;
+    *file = OpenFile{};
+  }
+  handle_ = kClosed;
+}
+
+uint32_t File::read(void* buffer, uint32_t count) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  OpenFile* file = slotOf(s, handle_);
+  if (file == nullptr) {
+    failed(kErrorInvalidHandle);
+    return 0;
+  }
+  const Strike strike = countCall(s);
+  if (strike == Strike::Fail || !file->node) {
+    failed(file->node ? kErrorIoDevice : kErrorAccessDenied);
+    return 0;
+  }
+  const std::string& bytes = file->node->bytes;
+  const uint64_t at = static_cast<uint64_t>(file->position);
+  uint32_t n =
+      at >= bytes.size() ? 0 : static_cast<uint32_t>(std::min<uint64_t>(count, bytes.size() - at));
+  if (strike == Strike::Short) {
+    n /= 2;
+    failed(kErrorIoDevice);
+  }
+  if (n > 0) bytes.copy(static_cast<char*>(buffer), n, static_cast<size_t>(at));
+  file->position += n;
+  return n;
+}
+
+bool File::write(const void* buffer, uint32_t count) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  OpenFile* file = slotOf(s, handle_);
+  if (file == nullptr || !file->writes) return failed(kErrorInvalidHandle);
+  const Strike strike = countCall(s);
+  if (strike == Strike::Fail) return failed(kErrorDiskFull);
+  const uint32_t n = strike == Strike::Short ? count / 2 : count;
+  Node& node = *file->node;
+  const uint64_t at = static_cast<uint64_t>(file->position);
+  if (at + n > s.capacity) return failed(kErrorDiskFull);
+  if (at + n > node.bytes.size()) node.bytes.resize(static_cast<size_t>(at + n), '\0');
+  node.bytes.replace(static_cast<size_t>(at), n, static_cast<const char*>(buffer), n);
+  node.modified = ::time(nullptr);
+  file->position += n;
+  if (strike == Strike::Short) return failed(kErrorDiskFull);
+  return true;
+}
+
+bool File::seekFromStart(int64_t offset) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  OpenFile* file = slotOf(s, handle_);
+  if (file == nullptr) return failed(kErrorInvalidHandle);
+  if (offset < 0) return failed(kErrorNegativeSeek);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  file->position = offset;
+  return true;
+}
+
+bool File::truncate(int64_t length) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  OpenFile* file = slotOf(s, handle_);
+  if (file == nullptr) return failed(kErrorInvalidHandle);
+  if (length < 0) return failed(kErrorNegativeSeek);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  if (!file->writes) return failed(kErrorInvalidParameter);
+  return resize(s, *file->node, static_cast<uint64_t>(length));
+}
+
+bool File::seekFromEnd(int64_t offset) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  OpenFile* file = slotOf(s, handle_);
+  if (file == nullptr) return failed(kErrorInvalidHandle);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  const int64_t end = file->node ? static_cast<int64_t>(file->node->bytes.size()) : 0;
+  if (end + offset < 0) return failed(kErrorInvalidParameter);
+  file->position = end + offset;
+  return true;
+}
+
+int64_t File::length() {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  OpenFile* file = slotOf(s, handle_);
+  if (file == nullptr) {
+    failed(kErrorInvalidHandle);
+    return -1;
+  }
+  if (countCall(s) != Strike::None) {
+    failed(kErrorIoDevice);
+    return -1;
+  }
+  return file->node ? static_cast<int64_t>(file->node->bytes.size()) : 0;
+}
+
+int64_t File::lengthAtOpen() {
+  if (handle_ == kClosed) {
+    failed(kErrorInvalidHandle);
+    return -1;
+  }
+  if (lengthAtOpen_ < 0) return length();
+  return lengthAtOpen_;
+}
+
+bool File::regularLength(int64_t& length) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  OpenFile* file = slotOf(s, handle_);
+  if (file == nullptr) return failed(kErrorInvalidHandle);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  if (!file->node) return failed(kErrorAccessDenied);
+  length = static_cast<int64_t>(file->node->bytes.size());
+  return true;
+}
+
+bool File::modificationTime(LocalTime& out) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  OpenFile* file = slotOf(s, handle_);
+  if (file == nullptr) return failed(kErrorInvalidHandle);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  return toLocalTime(file->node ? file->node->modified : ::time(nullptr), out);
+}
+
+bool removeFile(const char16_t* path) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  if (isDirectory(s, key)) return failed(kErrorAccessDenied);
+  const auto found = s.files.find(key);
+  if (found == s.files.end()) return failed(missingError(s, key));
+  const Node& node = *found->second;
+  if (node.readOnly) return failed(kErrorAccessDenied);
+  if (node.exclusiveHolder || node.sharedHolders > 0) return failed(kErrorSharingViolation);
+  s.files.erase(found);
+  tLastError = 0;
+  return true;
+}
+
+bool absolutePath(const char16_t* path, std::u16string& out) {
+  out.clear();
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (keyOf(path, key) != 0 || !isDirectory(s, parentOf(key))) return false;
+  if (!utf8ToUtf16Path(key, out)) {
+    out.clear();
+    return false;
+  }
+  return true;
+}
+
+uint32_t lastError() { return tLastError; }
+
+void sleepMilliseconds(uint32_t milliseconds) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.paused += milliseconds;
+}
+
+bool localTimeNow(LocalTime& out) { return toLocalTime(::time(nullptr), out); }
+
+void writeDefaultTrace(const char16_t*) {}
+
+namespace memory {
+namespace {
+
+bool keyOf(const std::u16string& path, std::string& key) {
+  return platform::keyOf(path.c_str(), key) == 0;
+}
+
+}  // namespace
+
+void reset() {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.files.clear();
+  s.directories.clear();
+  s.calls = 0;
+  s.faultAt = 0;
+  s.struck = false;
+  s.paused = 0;
+}
+
+bool makeDirectory(const std::u16string& path) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (!keyOf(path, key) || !isDirectory(s, parentOf(key)) || s.files.count(key) != 0) return false;
+  s.directories.insert(key);
+  return true;
+}
+
+bool putFile(const std::u16string& path, const std::string& bytes, bool readOnly) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (!keyOf(path, key) || !isDirectory(s, parentOf(key)) || isDirectory(s, key)) return false;
+  std::shared_ptr<Node>& node = s.files[key];
+  if (node && (node->exclusiveHolder || node->sharedHolders > 0)) return false;
+  node = std::make_shared<Node>();
+  node->bytes = bytes;
+  node->readOnly = readOnly;
+  node->modified = ::time(nullptr);
+  return true;
+}
+
+std::optional<std::string> fileBytes(const std::u16string& path) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (!keyOf(path, key)) return std::nullopt;
+  const auto found = s.files.find(key);
+  if (found == s.files.end()) return std::nullopt;
+  return found->second->bytes;
+}
+
+std::optional<uint64_t> fileLength(const std::u16string& path) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (!keyOf(path, key)) return std::nullopt;
+  const auto found = s.files.find(key);
+  if (found == s.files.end()) return std::nullopt;
+  return found->second->bytes.size();
+}
+
+bool exists(const std::u16string& path) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  return keyOf(path, key) && (isDirectory(s, key) || s.files.count(key) != 0);
+}
+
+bool removeEntry(const std::u16string& path) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (!keyOf(path, key)) return false;
+  if (s.files.erase(key) != 0) return true;
+  const std::string inside = key + '/';
+  for (const auto& [name, node] : s.files)
+    if (name.compare(0, inside.size(), inside) == 0) return false;
+  for (const std::string& name : s.directories)
+    if (name.compare(0, inside.size(), inside) == 0) return false;
+  return s.directories.erase(key) != 0;
+}
+
+uint32_t openFiles() {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  uint32_t count = 0;
+  for (const OpenFile& file : s.open) count += file.inUse ? 1 : 0;
+  return count;
+}
+
+uint64_t calls() {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return s.calls;
+}
+
+void armFault(uint64_t nth, Fault fault) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.faultAt = nth;
+  s.fault = fault;
+  s.struck = false;
+}
+
+bool faultStruck() {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return s.struck;
+}
+
+void setCapacity(uint64_t bytes) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  s.capacity = bytes;
+}
+
+uint64_t pausedMilliseconds() {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  return s.paused;
+}
+
+}  // namespace memory
+}  // namespace kdrvx::platform
