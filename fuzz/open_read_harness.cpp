@@ -1,6 +1,6 @@
 // Opening an arbitrary file with an arbitrary RVI file beside it, then
 // every query for the channels -1 to 49 and the record readers until the
-// end. Every caller buffer is a heap block of exactly the size the call is
+// end, and the same file once more through an independent reader. Every caller buffer is a heap block of exactly the size the call is
 // given, so that a write beyond it is caught by the address sanitizer.
 #include <filesystem>
 #include <memory>
@@ -178,6 +178,47 @@ void readBlocks(uint32_t channels, uint64_t fileBytes, uint8_t blockSize) {
   KDRVX_ReadRecords(0, 3, nullptr);
 }
 
+// The same file through an independent reader: the open gives the read
+// context's status and channel count; every channel's entry is filled and
+// the one beyond is refused; the blocks come to an end, each within the
+// block size, and records past the end are none.
+void readThroughAReader(const KDRVX_CHAR* path, uint32_t openStatus, uint32_t channels,
+                        uint64_t fileBytes, bool sparse, uint8_t blockSize) {
+  KDRVX_Reader* reader = nullptr;
+  check(KDRVX_ReaderOpen(path, &reader) == openStatus, "a reader opens as the read context");
+  check((reader != nullptr) == (openStatus == KDRVX_OK), "a reader exists exactly when it opened");
+  if (reader == nullptr) return;
+  KDRVX_RecordingInfo info{};
+  info.size = sizeof info;
+  check(KDRVX_ReaderInfo(reader, &info) == KDRVX_OK && info.noChannels == channels,
+        "a reader reports the read context's channels");
+  KDRVX_ChannelInfo channel{};
+  channel.size = sizeof channel;
+  for (uint32_t k = 0; k < channels; ++k) {
+    check(KDRVX_ReaderChannel(reader, static_cast<int16_t>(k), &channel) == KDRVX_OK,
+          "a reader describes every channel");
+  }
+  check(KDRVX_ReaderChannel(reader, static_cast<int16_t>(channels), &channel) ==
+            KDRVX_ERR_RVX_CHN_UNKNOWN,
+        "a reader refuses the channel beyond");
+  const uint32_t count = blockSize == 0 ? 1 : blockSize;
+  auto block = std::make_unique<float[]>(size_t{channels} * count + 1);
+  const bool endless = sparse || channels == 0;
+  const uint64_t limit = endless ? kSparseRecordLimit : fileBytes / 4 + 1;
+  int64_t first = 0;
+  for (;;) {
+    const int64_t got = KDRVX_ReaderRead(reader, first, count, block.get());
+    check(got <= count, "a reader delivers at most the records asked for");
+    if (got <= 0) break;
+    first += got;
+    check(static_cast<uint64_t>(first) <= limit || endless, "a reader comes to an end");
+    if (static_cast<uint64_t>(first) > limit) break;
+  }
+  check(KDRVX_ReaderRead(reader, INT64_MAX / 2, count, block.get()) <= 0,
+        "a reader delivers nothing far past the end");
+  KDRVX_ReaderClose(reader);
+}
+
 // The file name: short, or padded so that the whole path is `units` long
 // (near the 255 units up to which the RVI name can be built).
 std::filesystem::path rvxPath(uint8_t mode) {
@@ -233,6 +274,8 @@ void runOpenRead(const uint8_t* data, size_t size) {
 
   check(KDRVX_CloseRead() == (open ? KDRVX_OK : KDRVX_ERR_RVX_NOT_OPEN_READ),
         "closing succeeds exactly when the open did");
+  readThroughAReader(reinterpret_cast<const KDRVX_CHAR*>(wide.c_str()), status, channels,
+                     rvx.size(), sparse, blockSize);
   KDRVX_SetDebugMask(0);
   KDRVX_SetTraceSink(nullptr, nullptr);
   removeFile(path);
