@@ -1,8 +1,10 @@
 // The block reader of the independent readers: records in any order, each
 // call from any record, every kind converted in bulk. Records stored as
 // floats are read straight into the caller's buffer; the two older kinds are
-// read a chunk at a time into the reader's buffer, allocated once, and
-// converted from there.
+// read a chunk at a time into the reader's buffer and converted from there.
+// That buffer grows to what the calls need, at most one chunk, so a small
+// file costs a small buffer and reading on in blocks of one size allocates
+// once.
 //
 // It delivers what the one-by-one readers deliver, with these choices where
 // they leave the caller's buffer to decide:
@@ -21,6 +23,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "format/layouts.h"
 #include "read/reader.h"
@@ -61,9 +64,17 @@ uint64_t readAt(Recording& recording, BlockCursor& cursor, uint64_t offset, void
   return total;
 }
 
-uint8_t* chunkBuffer(BlockCursor& cursor) {
-  if (cursor.stored.size() < kChunkBytes) cursor.stored.resize(kChunkBytes);
-  return cursor.stored.data();
+// The reader's buffer, with room for `bytes` (at most one chunk); null,
+// and the cursor marked, when no memory is left. It is left uninitialised:
+// only what a read put there is used.
+uint8_t* chunkBuffer(BlockCursor& cursor, uint64_t bytes) {
+  if (cursor.storedBytes < bytes) {
+    const uint64_t grown = std::min<uint64_t>(kChunkBytes, std::max(bytes, 2 * cursor.storedBytes));
+    cursor.stored.reset(new (std::nothrow) uint8_t[grown]);
+    cursor.storedBytes = cursor.stored ? grown : 0;
+    cursor.outOfMemory = !cursor.stored;
+  }
+  return cursor.stored.get();
 }
 
 uint64_t readFloats(Recording& recording, BlockCursor& cursor, uint64_t first, uint32_t count,
@@ -99,10 +110,11 @@ uint64_t convertDos(Recording& recording, BlockCursor& cursor, uint64_t first,
 // Searches the records from `clearRecords` up to `first` for an end mark.
 void searchEndMark(Recording& recording, BlockCursor& cursor, uint64_t first) {
   const auto size = static_cast<uint64_t>(recording.recordSize);
-  uint8_t* stored = chunkBuffer(cursor);
   const uint64_t perChunk = kChunkBytes / size;
   while (cursor.endMark < 0 && cursor.clearRecords < first) {
     const uint64_t wanted = std::min(perChunk, first - cursor.clearRecords);
+    uint8_t* stored = chunkBuffer(cursor, wanted * size);
+    if (stored == nullptr) return;
     const uint64_t whole =
         readAt(recording, cursor, recording.dataOffset + cursor.clearRecords * size, stored,
                wanted * size) /
@@ -118,16 +130,18 @@ void searchEndMark(Recording& recording, BlockCursor& cursor, uint64_t first) {
 uint64_t readDos(Recording& recording, BlockCursor& cursor, uint64_t first, uint32_t count,
                  float* records) {
   searchEndMark(recording, cursor, first);
+  if (cursor.outOfMemory) return 0;
   if (cursor.endMark >= 0 && first >= static_cast<uint64_t>(cursor.endMark)) return 0;
   if (cursor.clearRecords < first) return 0;  // the file ends before `first`
   const auto size = static_cast<uint64_t>(recording.recordSize);
   const uint32_t channels = static_cast<uint32_t>(size / kDosEntrySize);
-  uint8_t* stored = chunkBuffer(cursor);
   const uint64_t perChunk = kChunkBytes / size;
   uint64_t delivered = 0;
   while (delivered < count) {
     const uint64_t at = first + delivered;
     const uint64_t wanted = std::min<uint64_t>(perChunk, count - delivered);
+    uint8_t* stored = chunkBuffer(cursor, wanted * size);
+    if (stored == nullptr) break;
     const uint64_t whole =
         readAt(recording, cursor, recording.dataOffset + at * size, stored, wanted * size) / size;
     const uint64_t converted =
@@ -204,11 +218,12 @@ uint64_t readSparse(Recording& recording, BlockCursor& cursor, uint64_t first, u
     if (length < 0 || offset > static_cast<uint64_t>(length)) return 0;
     if (!findCarry(recording, cursor, channels, n)) return 0;
   }
-  uint8_t* stored = chunkBuffer(cursor);
   uint64_t delivered = 0;
   while (delivered < count) {
     const uint64_t wanted =
         std::min<uint64_t>(kChunkBytes, (count - delivered) * channels.count * 4);
+    uint8_t* stored = chunkBuffer(cursor, wanted);
+    if (stored == nullptr) break;
     const uint64_t got = readAt(recording, cursor, offset, stored, wanted);
     uint64_t used = 0;
     bool whole = true;

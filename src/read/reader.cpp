@@ -121,8 +121,13 @@ int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* r
   if (reader == nullptr) return negative(KDRVX_ERR_RVX_NOT_OPEN_READ);
   const bool noRoom = records == nullptr && count > 0 && reader->recording.recordSize > 0;
   if (first < 0 || noRoom) return negative(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-  return static_cast<int64_t>(
-      readBlock(reader->recording, reader->cursor, static_cast<uint64_t>(first), count, records));
+  reader->cursor.outOfMemory = false;
+  const uint64_t delivered =
+      readBlock(reader->recording, reader->cursor, static_cast<uint64_t>(first), count, records);
+  // Records the call could not read for want of memory are not the end of
+  // the data: the caller learns that the read failed.
+  if (reader->cursor.outOfMemory) return negative(KDRVX_ERR_RVX_OPEN_READ);
+  return static_cast<int64_t>(delivered);
 }
 
 void readerClose(KDRVX_Reader* reader) { delete reader; }

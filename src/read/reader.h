@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "format/layout.h"
 #include "kdrvx/kdrvx.h"
@@ -23,7 +23,10 @@ struct BlockCursor {
   // (counted from 1; 0 is before the first record, all values 0).
   uint64_t carryRecord = 0;
   float carry[format::kMaxChannels] = {};
-  std::vector<uint8_t> stored;  // stored records of one chunk, allocated once
+  // Stored records of up to one chunk, kept from call to call.
+  std::unique_ptr<uint8_t[]> stored;
+  uint64_t storedBytes = 0;
+  bool outOfMemory = false;  // the last call could not have its buffer
 };
 
 }  // namespace kdrvx::read
