@@ -449,20 +449,6 @@ bool exists(const std::u16string& path) {
   return keyOf(path, key) && (isDirectory(s, key) || s.files.count(key) != 0);
 }
 
-bool removeEntry(const std::u16string& path) {
-  Store& s = store();
-  std::lock_guard<std::mutex> hold(s.lock);
-  std::string key;
-  if (!keyOf(path, key)) return false;
-  if (s.files.erase(key) != 0) return true;
-  const std::string inside = key + '/';
-  for (const auto& [name, node] : s.files)
-    if (name.compare(0, inside.size(), inside) == 0) return false;
-  for (const std::string& name : s.directories)
-    if (name.compare(0, inside.size(), inside) == 0) return false;
-  return s.directories.erase(key) != 0;
-}
-
 uint32_t openFiles() {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);

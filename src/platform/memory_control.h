@@ -34,7 +34,6 @@ bool putFile(const std::u16string& path, const std::string& bytes, bool readOnly
 std::optional<std::string> fileBytes(const std::u16string& path);
 std::optional<uint64_t> fileLength(const std::u16string& path);  // without copying the bytes
 bool exists(const std::u16string& path);
-bool removeEntry(const std::u16string& path);  // a file or an empty directory, held or not
 
 // Open files of the layer (every File not closed), to tell a leaked one.
 uint32_t openFiles();

@@ -3,37 +3,45 @@
 namespace kdrvx::platform {
 
 bool utf16ToUtf8Path(const char16_t* path, std::string& out) {
-  out.clear();
-  // At most three bytes per unit: one allocation for the whole path.
+  // At most three bytes per unit (a surrogate pair is two units and four
+  // bytes): the whole path is written into one allocation, which is cut to
+  // the bytes written at the end.
   size_t units = 0;
   while (path[units] != 0) ++units;
-  out.reserve(3 * units);
+  out.resize(3 * units);
+  char* q = out.data();
+  const auto put = [&q](char32_t byte) { *q++ = static_cast<char>(byte); };
   for (const char16_t* p = path; *p != 0; ++p) {
     char32_t c = *p;
     if (c >= 0xD800 && c <= 0xDBFF) {
-      char32_t low = p[1];
-      if (low < 0xDC00 || low > 0xDFFF) return false;
+      const char32_t low = p[1];
+      if (low < 0xDC00 || low > 0xDFFF) {
+        out.clear();
+        return false;
+      }
       c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
       ++p;
     } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      out.clear();
       return false;
     }
     if (c < 0x80) {
-      out += static_cast<char>(c);
+      put(c);
     } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      put(0xC0 | (c >> 6));
+      put(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      put(0xE0 | (c >> 12));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      put(0xF0 | (c >> 18));
+      put(0x80 | ((c >> 12) & 0x3F));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
     }
   }
+  out.resize(static_cast<size_t>(q - out.data()));
   return true;
 }
 
