@@ -86,22 +86,32 @@ struct Model {
   std::map<int, FinishedFile> finished;  // by path
 };
 
-fs::path pathFor(int which) {
-  const fs::path& dir = scratchDirectory();
-  switch (which) {
-    case 0: return dir / "a.rvx";
-    case 1: return dir / "b.RVX";
-    case 2: return dir / "c";
-    default: {  // in a folder that exists, 300 units or more in all
-      const fs::path folder = dir / std::string(150, 'd');
-      makeDirectory(folder);
-      return folder / (std::string(150, 'x') + ".rvx");
-    }
-  }
+// The paths the calls name, worked out once: the scratch directory stays.
+struct Paths {
+  fs::path folder;  // holds the long path
+  fs::path rvx[kPaths];
+  std::u16string text[kPaths];
+};
+
+const Paths& paths() {
+  static const Paths known = [] {
+    Paths p;
+    const fs::path& dir = scratchDirectory();
+    p.folder = dir / std::string(150, 'd');
+    p.rvx[0] = dir / "a.rvx";
+    p.rvx[1] = dir / "b.RVX";
+    p.rvx[2] = dir / "c";
+    p.rvx[kTooLongPath] = p.folder / (std::string(150, 'x') + ".rvx");  // 300 units or more
+    for (int k = 0; k < kPaths; ++k) p.text[k] = p.rvx[k].u16string();
+    return p;
+  }();
+  return known;
 }
 
+const fs::path& pathFor(int which) { return paths().rvx[which]; }
+
 // A caller's copy of a path (KDRVX_CreateExt cleans it in place).
-std::unique_ptr<KDRVX_CHAR[]> pathText(int which) { return heapCopy(pathFor(which).u16string()); }
+std::unique_ptr<KDRVX_CHAR[]> pathText(int which) { return heapCopy(paths().text[which]); }
 
 void checkStatus(uint32_t status) {
   check(status == KDRVX_OK || (status >= KDRVX_ERR_RVX_NEWER_VERSION &&
@@ -156,6 +166,7 @@ void checkReadBack(int path, const FinishedFile& file) {
 
 void runApiSequence(const uint8_t* data, size_t size) {
   startInput();
+  makeDirectory(paths().folder);
   Input input(data, size);
   Model m;
   KDRVX_SetTraceSink([](const KDRVX_CHAR* line, void*) {
@@ -391,18 +402,13 @@ void runApiSequence(const uint8_t* data, size_t size) {
     checkLengthWhileRecording(m);
   }
 
-  // Leave nothing open or on disk for the next input.
+  // Leave nothing open or stored for the next input.
   KDRVX_CloseCreateSimple();
   KDRVX_CloseModify();
   KDRVX_CloseRead();
   KDRVX_SetDebugMask(0);
   KDRVX_SetTraceSink(nullptr, nullptr);
-  for (int path = 0; path < kPaths; ++path) {
-    removeFile(pathFor(path));
-    fs::path rvi = pathFor(path);
-    rvi.replace_extension(".RVI");
-    removeFile(rvi);
-  }
+  finishInput();
 }
 
 }  // namespace kdrvx::fuzz

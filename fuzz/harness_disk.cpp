@@ -3,6 +3,7 @@
 #include <fstream>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include "harness.h"
 #include "harness_support.h"
@@ -36,7 +37,15 @@ const std::filesystem::path& scratchDirectory() {
   return directory.path();
 }
 
-void startInput() {}
+void startInput() { finishInput(); }
+
+void finishInput() {
+  std::error_code ignored;
+  std::vector<std::filesystem::path> left;
+  for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory(), ignored))
+    left.push_back(entry.path());
+  for (const auto& path : left) std::filesystem::remove_all(path, ignored);
+}
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -59,11 +68,6 @@ uint64_t storedLength(const std::filesystem::path& path) {
   std::error_code error;
   const uintmax_t length = std::filesystem::file_size(path, error);
   return error ? 0 : length;
-}
-
-void removeFile(const std::filesystem::path& path) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
 }
 
 }  // namespace kdrvx::fuzz

@@ -18,6 +18,8 @@ void startInput() {
   memory::makeDirectory(scratchDirectory().u16string());
 }
 
+void finishInput() { memory::reset(); }
+
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
   check(memory::putFile(path.u16string(), bytes), "the harness could not write its input file");
 }
@@ -29,7 +31,5 @@ bool fileExists(const std::filesystem::path& path) { return memory::exists(path.
 uint64_t storedLength(const std::filesystem::path& path) {
   return memory::fileLength(path.u16string()).value_or(0);
 }
-
-void removeFile(const std::filesystem::path& path) { memory::removeEntry(path.u16string()); }
 
 }  // namespace kdrvx::fuzz

@@ -85,13 +85,16 @@ SummaryInput decodeSummaryInput(const uint8_t* data, size_t size);
 // A directory of the process's own: on disk under the temporary directory,
 // removed when the process ends.
 const std::filesystem::path& scratchDirectory();
-// Called first for every input: the memory layer starts empty but for the
-// scratch directory.
+// Called first for every input: the scratch directory exists and is empty
+// (the memory layer holds nothing else).
 void startInput();
+// Called last: removes what the input left. Every input frees what it
+// allocated, which is how the fuzzer tells a leak: an input that ends with
+// more allocations than frees is run again under the leak checker.
+void finishInput();
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 void makeDirectory(const std::filesystem::path& path);
 bool fileExists(const std::filesystem::path& path);
 uint64_t storedLength(const std::filesystem::path& path);  // 0 for a missing file
-void removeFile(const std::filesystem::path& path);        // if it is there
 
 }  // namespace kdrvx::fuzz

@@ -23,7 +23,7 @@ constexpr uint16_t kNoRoom = 0;
 constexpr uint16_t kAmpleRoom = 401;
 // The sparse record kind may hold no value at all in up to 65534 records
 // after each stored one; such a file is followed for this many records.
-constexpr uint64_t kSparseRecordLimit = uint64_t{1} << 16;
+constexpr uint64_t kSparseRecordLimit = uint64_t{1} << 12;
 
 using Text = std::unique_ptr<KDRVX_CHAR[]>;
 
@@ -278,8 +278,7 @@ void runOpenRead(const uint8_t* data, size_t size) {
                      rvx.size(), sparse, blockSize);
   KDRVX_SetDebugMask(0);
   KDRVX_SetTraceSink(nullptr, nullptr);
-  removeFile(path);
-  removeFile(rviPath);
+  finishInput();
 }
 
 }  // namespace kdrvx::fuzz
