@@ -22,7 +22,10 @@ constexpr uint8_t kModeBlockReads = 0x02;
 constexpr uint16_t kNoRoom = 0;
 constexpr uint16_t kAmpleRoom = 401;
 // The sparse record kind may hold no value at all in up to 65534 records
-// after each stored one; such a file is followed for this many records.
+// after each stored one, so its data have no end the file could tell. Such
+// a file is followed for this many records: enough for the second stored
+// value of every channel sampled at least every 4095 records; rarer
+// channels only repeat the same paths with larger counts.
 constexpr uint64_t kSparseRecordLimit = uint64_t{1} << 12;
 
 using Text = std::unique_ptr<KDRVX_CHAR[]>;
