@@ -10,6 +10,11 @@
 //   records written, and a modification leaves them as they were;
 // - no export reads a record beyond the channels or writes beyond a caller's
 //   buffer (every buffer is a heap block of exactly the size passed).
+// An input may also make a later file call fail (over the memory layer).
+// From then on the files may hold whatever the failed calls left, so only
+// the statuses and the library's state are checked; when the input ends,
+// with the fault gone, nothing is left open and a new file is recorded and
+// read back.
 //
 // Input: a sequence of operations, each an operation byte followed by the
 // bytes of its arguments (see the switch in runApiSequence).
@@ -77,14 +82,23 @@ struct Model {
   bool legacy = false;
   uint32_t channels = 0;
   bool recordAdded = false;
-  bool headerOnDisk = false;   // a header write of the library reached the file
-  bool pristine = false;       // nothing but appending has touched the data area
-  std::vector<float> values;   // records appended to the file under creation
+  bool headerOnDisk = false;  // a header write of the library reached the file
+  bool pristine = false;      // nothing but appending has touched the data area
+  std::vector<float> values;  // records appended to the file under creation
   bool modifyOpen = false;
   int modifyPath = 0;
   std::optional<FinishedFile> modified;  // the modified file, when known
   std::map<int, FinishedFile> finished;  // by path
+  bool faulty = false;                   // a fault was armed: contents unknown
 };
+
+// After a fault is armed the model no longer knows what any file holds.
+void forgetContents(Model& m) {
+  m.faulty = true;
+  m.pristine = false;
+  m.modified.reset();
+  m.finished.clear();
+}
 
 // The paths the calls name, worked out once: the scratch directory stays.
 struct Paths {
@@ -114,8 +128,8 @@ const fs::path& pathFor(int which) { return paths().rvx[which]; }
 std::unique_ptr<KDRVX_CHAR[]> pathText(int which) { return heapCopy(paths().text[which]); }
 
 void checkStatus(uint32_t status) {
-  check(status == KDRVX_OK || (status >= KDRVX_ERR_RVX_NEWER_VERSION &&
-                               status <= KDRVX_ERR_RVX_UNIT_LENGTH),
+  check(status == KDRVX_OK ||
+            (status >= KDRVX_ERR_RVX_NEWER_VERSION && status <= KDRVX_ERR_RVX_UNIT_LENGTH),
         "an export returns 0 or one of the library's status codes");
 }
 
@@ -136,8 +150,8 @@ void checkLengthWhileRecording(const Model& m) {
 }
 
 // Opens a finished file through the read path and compares its records.
-void checkReadBack(int path, const FinishedFile& file) {
-  const uint32_t status = KDRVX_OpenRead(pathText(path).get());
+void checkReadBackAt(const KDRVX_CHAR* path, const FinishedFile& file) {
+  const uint32_t status = KDRVX_OpenRead(path);
   if (file.channels == 0) {
     check(status == KDRVX_ERR_RVX_INVALID_HEADER || status == KDRVX_OK,
           "a finished file without channels opens or is refused as invalid");
@@ -162,6 +176,92 @@ void checkReadBack(int path, const FinishedFile& file) {
   KDRVX_CloseRead();
 }
 
+void checkReadBack(int path, const FinishedFile& file) {
+  checkReadBackAt(pathText(path).get(), file);
+}
+
+bool terminatedIn(const KDRVX_CHAR* text, size_t units) {
+  return std::find(text, text + units, KDRVX_CHAR{0}) != text + units;
+}
+
+// Records the library took, to the file under creation or the modified one.
+void appended(Model& m, bool toCreate, const std::vector<float>& records) {
+  check(toCreate || m.modifyOpen, "records need a file under creation or modification");
+  if (!toCreate && !m.modified) return;
+  std::vector<float>& values = toCreate ? m.values : m.modified->values;
+  if (values.size() + records.size() > kMaxRecordValues) {
+    if (toCreate)
+      m.pristine = false;
+    else
+      m.modified.reset();
+    return;
+  }
+  values.insert(values.end(), records.begin(), records.end());
+  m.recordAdded = m.recordAdded || toCreate;
+  m.headerOnDisk = m.headerOnDisk || toCreate;
+}
+
+// A block of records, to the file under creation or the modified one: all
+// of them or none.
+void addRecords(Model& m, Input& input) {
+  const uint8_t shape = input.u8();
+  const uint32_t count = shape % 8;
+  const bool toCreate = m.createOpen;
+  const uint32_t channels = toCreate     ? m.channels
+                            : m.modified ? m.modified->channels
+                                         : kMaxChannels;
+  std::vector<float> block(size_t{count} * channels);
+  for (float& value : block) value = std::bit_cast<float>(input.u32());
+  // A heap block of exactly the records' size, or none at all.
+  std::unique_ptr<float[]> records;
+  if (shape < 0x80 && !block.empty()) {
+    records = std::make_unique<float[]>(block.size());
+    std::copy(block.begin(), block.end(), records.get());
+  }
+  const uint32_t status = KDRVX_AddRecords(records.get(), count);
+  checkStatus(status);
+  if (status == KDRVX_OK && count > 0) appended(m, toCreate, block);
+}
+
+// The version text and error texts, with any room and any code.
+void libraryTexts(Input& input) {
+  const uint16_t capacity = input.u8();
+  const uint32_t code =
+      input.u8() % 4 == 0 ? input.u32() : KDRVX_ERR_RVX_NEWER_VERSION + input.u8() % 40;
+  auto text = std::make_unique<KDRVX_CHAR[]>(capacity + size_t{1});
+  const uint32_t version = KDRVX_LibVersion(text.get(), capacity);
+  checkStatus(version);
+  check(version != KDRVX_OK || capacity == 0 || terminatedIn(text.get(), capacity),
+        "the version text is terminated inside its room");
+  const uint32_t error = KDRVX_GetErrorString(text.get(), capacity, code);
+  checkStatus(error);
+  check(error != KDRVX_OK || capacity == 0 || terminatedIn(text.get(), capacity),
+        "an error text is terminated inside its room");
+  uint64_t offset = 0;
+  uint32_t size = 0;
+  uint32_t kind = 0;
+  const uint32_t layout = KDRVX_GetDataLayout(&offset, &size, &kind);
+  check(layout == KDRVX_OK || layout == KDRVX_ERR_RVX_NOT_OPEN_READ,
+        "the data layout is known exactly while a file is open for reading");
+}
+
+// With the fault gone, the library is as good as new: nothing is left open,
+// and a file is recorded and read back.
+void checkUsableAfterFault() {
+  check(KDRVX_CloseCreateSimple() == KDRVX_ERR_RVX_NOT_OPEN_WRITE &&
+            KDRVX_CloseModify() == KDRVX_ERR_RVX_NOT_OPEN_MODIFY &&
+            KDRVX_CloseRead() == KDRVX_ERR_RVX_NOT_OPEN_READ,
+        "after a fault, closing leaves nothing open");
+  auto name = heapCopy((scratchDirectory() / "after.rvx").u16string());
+  const float record[2] = {1.5f, -2.0f};
+  const bool recorded = KDRVX_CreateExt(name.get(), 1, 1, 0, 0) == KDRVX_OK &&
+                        KDRVX_AddChannel(heapCopy(u"p1").get()) == 0 &&
+                        KDRVX_AddChannel(heapCopy(u"p2").get()) == 1 &&
+                        KDRVX_AddRecord(record) == KDRVX_OK && KDRVX_CloseCreate() == KDRVX_OK;
+  check(recorded, "after a fault, a new file is recorded");
+  checkReadBackAt(name.get(), FinishedFile{2, false, {record[0], record[1]}});
+}
+
 }  // namespace
 
 void runApiSequence(const uint8_t* data, size_t size) {
@@ -169,11 +269,13 @@ void runApiSequence(const uint8_t* data, size_t size) {
   makeDirectory(paths().folder);
   Input input(data, size);
   Model m;
-  KDRVX_SetTraceSink([](const KDRVX_CHAR* line, void*) {
-    size_t length = 0;
-    while (line[length] != 0) ++length;
-    check(length > 0, "a trace line is not empty");
-  }, nullptr);
+  KDRVX_SetTraceSink(
+      [](const KDRVX_CHAR* line, void*) {
+        size_t length = 0;
+        while (line[length] != 0) ++length;
+        check(length > 0, "a trace line is not empty");
+      },
+      nullptr);
   KDRVX_SetDebugMask(static_cast<int16_t>(input.u8() & 1 ? 0x800C : 0));
 
   for (int step = 0; step < 400 && !input.empty(); ++step) {
@@ -190,8 +292,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
             op % 24 == 0 ? KDRVX_CreateExt(name.get(), flags & 1, flags & 2, legacy, language)
                          : KDRVX_Create(name.get(), flags & 1, flags & 2);
         checkStatus(status);
-        check(path != kTooLongPath || status != KDRVX_OK,
-              "a path of 260 units or more is refused");
+        check(path != kTooLongPath || status != KDRVX_OK, "a path of 260 units or more is refused");
         if (status == KDRVX_OK) {
           check(!m.createOpen, "a second create is refused while one is open");
           m.createOpen = true;
@@ -200,7 +301,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
           m.channels = 0;
           m.recordAdded = false;
           m.headerOnDisk = false;
-          m.pristine = true;
+          m.pristine = !m.faulty;
           m.values.clear();
           m.finished.erase(path);
           check(lengthOf(path) == 0, "a new file is empty");
@@ -219,9 +320,10 @@ void runApiSequence(const uint8_t* data, size_t size) {
       case 3: {  // header texts
         const auto text = callerText(input);
         using Setter = uint32_t (*)(const KDRVX_CHAR*);
-        const Setter setters[] = {KDRVX_SetCompany, KDRVX_SetInstrument, KDRVX_SetSnrInstrument,
-                                  KDRVX_SetNameMeasurement, KDRVX_SetTriggerSetting,
-                                  KDRVX_SetComment, KDRVX_SetDate, KDRVX_SetTime};
+        const Setter setters[] = {KDRVX_SetCompany,        KDRVX_SetInstrument,
+                                  KDRVX_SetSnrInstrument,  KDRVX_SetNameMeasurement,
+                                  KDRVX_SetTriggerSetting, KDRVX_SetComment,
+                                  KDRVX_SetDate,           KDRVX_SetTime};
         checkStatus(setters[op / 24 % std::size(setters)](text.get()));
         break;
       }
@@ -248,11 +350,10 @@ void runApiSequence(const uint8_t* data, size_t size) {
         const auto channel = static_cast<int16_t>(input.u16());
         const auto text = callerText(input);
         using Setter = uint32_t (*)(int16_t, const KDRVX_CHAR*);
-        const Setter setters[] = {KDRVX_SetChannelVariable, KDRVX_SetChannelUnit,
-                                  KDRVX_SetChannelName, KDRVX_SetChannelNumber,
-                                  KDRVX_SetChannelSignalType, KDRVX_SetChannelZeroPoint,
-                                  KDRVX_SetChannelCalParameter, KDRVX_SetChannelFilter,
-                                  KDRVX_SetChannelLintab};
+        const Setter setters[] = {
+            KDRVX_SetChannelVariable,     KDRVX_SetChannelUnit,       KDRVX_SetChannelName,
+            KDRVX_SetChannelNumber,       KDRVX_SetChannelSignalType, KDRVX_SetChannelZeroPoint,
+            KDRVX_SetChannelCalParameter, KDRVX_SetChannelFilter,     KDRVX_SetChannelLintab};
         checkStatus(setters[op / 24 % std::size(setters)](channel % 52, text.get()));
         break;
       }
@@ -261,11 +362,20 @@ void runApiSequence(const uint8_t* data, size_t size) {
         const uint32_t value = input.u32();
         const auto small = static_cast<int16_t>(value);
         switch (op / 24 % 5) {
-          case 0: checkStatus(KDRVX_SetChannelIndRate(channel, value)); break;
-          case 1: checkStatus(KDRVX_SetChannelISDS(channel, small)); break;
-          case 2: checkStatus(KDRVX_SetChannelLinearisation(channel, small)); break;
-          case 3: checkStatus(KDRVX_SetChannelMultiChannel(channel, uint16_t(value))); break;
-          default: KDRVX_ConvertMultiChannelValue(std::bit_cast<float>(value));
+          case 0:
+            checkStatus(KDRVX_SetChannelIndRate(channel, value));
+            break;
+          case 1:
+            checkStatus(KDRVX_SetChannelISDS(channel, small));
+            break;
+          case 2:
+            checkStatus(KDRVX_SetChannelLinearisation(channel, small));
+            break;
+          case 3:
+            checkStatus(KDRVX_SetChannelMultiChannel(channel, uint16_t(value)));
+            break;
+          default:
+            KDRVX_ConvertMultiChannelValue(std::bit_cast<float>(value));
         }
         break;
       }
@@ -274,25 +384,17 @@ void runApiSequence(const uint8_t* data, size_t size) {
       case 11:
       case 12: {  // records, to the file under creation or the modified one
         const bool toCreate = m.createOpen;
-        const uint32_t channels = toCreate ? m.channels
+        const uint32_t channels = toCreate     ? m.channels
                                   : m.modified ? m.modified->channels
                                                : kMaxChannels;
-        auto record = std::make_unique<float[]>(channels);
-        for (uint32_t k = 0; k < channels; ++k) record[k] = std::bit_cast<float>(input.u32());
-        const uint32_t status = KDRVX_AddRecord(op % 24 == 12 ? nullptr : record.get());
+        std::vector<float> record(channels);
+        for (float& value : record) value = std::bit_cast<float>(input.u32());
+        // A heap block of exactly one record.
+        auto passed = std::make_unique<float[]>(channels);
+        std::copy(record.begin(), record.end(), passed.get());
+        const uint32_t status = KDRVX_AddRecord(op % 24 == 12 ? nullptr : passed.get());
         checkStatus(status);
-        if (status != KDRVX_OK) break;
-        check(toCreate || m.modifyOpen, "records need a file under creation or modification");
-        if (!toCreate && !m.modified) break;
-        std::vector<float>& values = toCreate ? m.values : m.modified->values;
-        if (values.size() + channels > kMaxRecordValues) {
-          if (toCreate) m.pristine = false;
-          else m.modified.reset();
-          break;
-        }
-        values.insert(values.end(), record.get(), record.get() + channels);
-        m.recordAdded = m.recordAdded || toCreate;
-        m.headerOnDisk = m.headerOnDisk || toCreate;
+        if (status == KDRVX_OK) appended(m, toCreate, record);
         break;
       }
       case 13:
@@ -323,9 +425,9 @@ void runApiSequence(const uint8_t* data, size_t size) {
         }
         m.createOpen = false;
         // The compact layout's summary may fail after the file is complete.
-        const bool complete = status == KDRVX_OK ||
-                              (m.legacy && (status == KDRVX_ERR_RVI_FILE_NAME ||
-                                            status == KDRVX_ERR_RVI_CREATE));
+        const bool complete =
+            status == KDRVX_OK ||
+            (m.legacy && (status == KDRVX_ERR_RVI_FILE_NAME || status == KDRVX_ERR_RVI_CREATE));
         if (!m.pristine || !complete) break;
         if (full || m.headerOnDisk) {
           if (full && m.channels > 0)
@@ -396,16 +498,33 @@ void runApiSequence(const uint8_t* data, size_t size) {
         break;
       }
       default:
-        checkStatus(KDRVX_GetLastError());
+        switch (op / 24 % 4) {
+          case 0:
+            checkStatus(KDRVX_GetLastError());
+            break;
+          case 1: {  // a later file call fails
+            const uint32_t nth = 1 + input.u8() % 32;
+            if (armFault(nth, input.u8())) forgetContents(m);
+            break;
+          }
+          case 2:
+            addRecords(m, input);
+            break;
+          default:
+            libraryTexts(input);
+            break;
+        }
         break;
     }
     checkLengthWhileRecording(m);
   }
 
   // Leave nothing open or stored for the next input.
+  disarmFault();
   KDRVX_CloseCreateSimple();
   KDRVX_CloseModify();
   KDRVX_CloseRead();
+  if (m.faulty) checkUsableAfterFault();
   KDRVX_SetDebugMask(0);
   KDRVX_SetTraceSink(nullptr, nullptr);
   finishInput();

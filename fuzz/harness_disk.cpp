@@ -70,4 +70,8 @@ uint64_t storedLength(const std::filesystem::path& path) {
   return error ? 0 : length;
 }
 
+bool armFault(uint32_t, uint8_t) { return false; }
+
+void disarmFault() {}
+
 }  // namespace kdrvx::fuzz

@@ -1,5 +1,7 @@
 // The harnesses' files in the memory platform layer: every input starts
 // from an empty file system with the scratch directory in it.
+#include <iterator>
+
 #include "harness.h"
 #include "harness_support.h"
 #include "platform/memory_control.h"
@@ -31,5 +33,14 @@ bool fileExists(const std::filesystem::path& path) { return memory::exists(path.
 uint64_t storedLength(const std::filesystem::path& path) {
   return memory::fileLength(path.u16string()).value_or(0);
 }
+
+bool armFault(uint32_t nth, uint8_t kind) {
+  const memory::Fault faults[] = {memory::Fault::Error, memory::Fault::Short,
+                                  memory::Fault::Persistent};
+  memory::armFault(memory::calls() + nth, faults[kind % std::size(faults)]);
+  return true;
+}
+
+void disarmFault() { memory::armFault(0, memory::Fault::Error); }
 
 }  // namespace kdrvx::fuzz

@@ -96,5 +96,10 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 void makeDirectory(const std::filesystem::path& path);
 bool fileExists(const std::filesystem::path& path);
 uint64_t storedLength(const std::filesystem::path& path);  // 0 for a missing file
+// Makes the `nth` fallible file call from now fail (kind 0: plainly; 1: a
+// read or write moves half its bytes first; 2: that call and every one
+// after it). False where files are on disk, which cannot be made to fail.
+bool armFault(uint32_t nth, uint8_t kind);
+void disarmFault();
 
 }  // namespace kdrvx::fuzz
