@@ -1,7 +1,10 @@
 // Opening an arbitrary file with an arbitrary RVI file beside it, then
 // every query for the channels -1 to 49 and the record readers until the
-// end, and the same file once more through an independent reader. Every caller buffer is a heap block of exactly the size the call is
-// given, so that a write beyond it is caught by the address sanitizer.
+// end, and the same file once more through an independent reader. Every caller buffer is a heap
+// block of exactly the size the call is given, so that a write beyond it is caught by the address
+// sanitizer.
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -184,7 +187,9 @@ void readBlocks(uint32_t channels, uint64_t fileBytes, uint8_t blockSize) {
 // The same file through an independent reader: the open gives the read
 // context's status and channel count; every channel's entry is filled and
 // the one beyond is refused; the blocks come to an end, each within the
-// block size, and records past the end are none.
+// block size, and records past the end are none. The second block is read
+// first, before anything else: a reader delivers the same records from
+// any start (it finds the end marks and carried values before it).
 void readThroughAReader(const KDRVX_CHAR* path, uint32_t openStatus, uint32_t channels,
                         uint64_t fileBytes, bool sparse, uint8_t blockSize) {
   KDRVX_Reader* reader = nullptr;
@@ -205,13 +210,23 @@ void readThroughAReader(const KDRVX_CHAR* path, uint32_t openStatus, uint32_t ch
             KDRVX_ERR_RVX_CHN_UNKNOWN,
         "a reader refuses the channel beyond");
   const uint32_t count = blockSize == 0 ? 1 : blockSize;
-  auto block = std::make_unique<float[]>(size_t{channels} * count + 1);
+  const size_t blockValues = size_t{channels} * count + 1;
+  auto block = std::make_unique<float[]>(blockValues);
+  auto second = std::make_unique<float[]>(blockValues);
+  const int64_t secondGot = KDRVX_ReaderRead(reader, count, count, second.get());
   const bool endless = sparse || channels == 0;
   const uint64_t limit = endless ? kSparseRecordLimit : fileBytes / 4 + 1;
   int64_t first = 0;
   for (;;) {
     const int64_t got = KDRVX_ReaderRead(reader, first, count, block.get());
     check(got <= count, "a reader delivers at most the records asked for");
+    if (first == count) {
+      check(got == std::max<int64_t>(secondGot, 0) &&
+                std::memcmp(
+                    block.get(), second.get(),
+                    sizeof(float) * channels * static_cast<size_t>(std::max<int64_t>(got, 0))) == 0,
+            "a reader delivers the same records from any start");
+    }
     if (got <= 0) break;
     first += got;
     check(static_cast<uint64_t>(first) <= limit || endless, "a reader comes to an end");
