@@ -282,6 +282,18 @@ void runOpenRead(const uint8_t* data, size_t size) {
   // A refused header may claim any number of channels.
   const uint32_t channels = open ? KDRVX_GetNoChannels() : 0;
   check(channels <= format::kMaxChannels, "an open file has at most 48 channels");
+  uint64_t dataOffset = 0;  // any value
+  uint32_t recordSize = 0;
+  uint32_t recordKind = 0;
+  const uint32_t layoutStatus = KDRVX_GetDataLayout(&dataOffset, &recordSize, &recordKind);
+  check(layoutStatus == (open ? KDRVX_OK : KDRVX_ERR_RVX_NOT_OPEN_READ),
+        "the data layout is known exactly while a file is open");
+  // The data offset may lie beyond the end of a file shorter than its
+  // header claims: such a file has no records.
+  check(!open || (recordKind <= KDRVX_RECORD_KIND_SPARSE &&
+                  (recordKind != KDRVX_RECORD_KIND_FLOATS || recordSize == 4 * channels)),
+        "an open file's records are one float per channel or of an older kind");
+  KDRVX_GetDataLayout(nullptr, nullptr, nullptr);
   uint8_t original = 0;
   KDRVX_CheckOriginalFlag(&original);
   const bool sparse = open && KDRVX_GetVersion() == 'R' && original == 1;
