@@ -4,8 +4,8 @@
 // and at each of its renames. Afterwards the inputs are byte-identical,
 // every target holds its old bytes or, once the command put it in place,
 // its complete new ones, nothing partial lies beside them (a killed command
-// may leave its temporary, named ".partial-"), and a failure names its
-// cause.
+// may leave its temporary, named ".partial-", and its temporary directory),
+// and a failure names its cause.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -141,10 +141,12 @@ class FaultMatrix : public ::testing::TestWithParam<Writer> {
     }
     std::set<std::string> known(inputs.begin(), inputs.end());
     known.insert(targets.begin(), targets.end());
-    known.insert({".rvx-stdout", ".rvx-stderr", "out"});
+    known.insert({".rvx-stdout", ".rvx-stderr", kTemporaryDirectory, "out"});
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
       const std::string name = fs::relative(entry.path(), directory).string();
-      const bool temporary = name.find(".partial-") != std::string::npos;
+      // A command that failed has removed its own temporary directory too.
+      const bool temporary = name.find(".partial-") != std::string::npos ||
+                             name.starts_with(std::string(kTemporaryDirectory) + "/");
       EXPECT_TRUE(known.count(name) || (temporaries && temporary)) << name;
     }
   }

@@ -301,9 +301,14 @@ Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem:
                const Fault& fault) {
   const std::filesystem::path out = directory / ".rvx-stdout";
   const std::filesystem::path err = directory / ".rvx-stderr";
+  // rvx's temporary directory lies in the test's own folder, so that what a
+  // killed rvx leaves there goes with the folder.
+  const std::filesystem::path temporary = directory / kTemporaryDirectory;
+  std::filesystem::create_directories(temporary);
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(directory.c_str()) != 0) _exit(126);
+    setenv("TMPDIR", temporary.c_str(), 1);
     const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(outFd, 1);

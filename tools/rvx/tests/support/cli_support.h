@@ -82,6 +82,8 @@ struct Fault {
   uint64_t fileSizeLimit = 0;
   std::string hook;
 };
+// The folder below a run's directory that rvx gets as TMPDIR.
+inline constexpr const char* kTemporaryDirectory = ".rvx-tmp";
 // Runs the rvx executable with `arguments` in `directory`.
 Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
                const Fault& fault = {});
