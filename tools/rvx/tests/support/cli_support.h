@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "kdrvx/kdrvx.h"
+#include "support/test_support.h"
 
 namespace rvx::test {
 
@@ -87,6 +90,23 @@ inline constexpr const char* kTemporaryDirectory = ".rvx-tmp";
 // Runs the rvx executable with `arguments` in `directory`.
 Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
                const Fault& fault = {});
+
+// A test that runs rvx in a scratch directory of its own.
+class RvxTest : public ::testing::Test {
+ protected:
+  Outcome rvx(const std::vector<std::string>& arguments) {
+    return runRvx(arguments, scratch.path());
+  }
+  std::string at(const std::string& name) const { return scratch.file(name).string(); }
+  bool exists(const std::string& name) const { return std::filesystem::exists(scratch.file(name)); }
+  // Runs rvx and expects `status` and `says` on stderr.
+  void expectRun(const std::vector<std::string>& arguments, int status, const std::string& says) {
+    const Outcome run = rvx(arguments);
+    EXPECT_EQ(run.status, status) << run.err;
+    EXPECT_NE(run.err.find(says), std::string::npos) << "expected '" << says << "' in\n" << run.err;
+  }
+  kdrvx::test::ScratchDir scratch;
+};
 
 std::u16string u16(const std::string& utf8);
 inline const KDRVX_CHAR* wide(const std::u16string& text) {
