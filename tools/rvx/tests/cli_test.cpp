@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "kdrvx/kdrvx.h"
 #include "support/cli_support.h"
 
 namespace rvx::test {
@@ -339,19 +338,6 @@ TEST_F(Cli, RepairRecountsAFileThatLostItsFinalHeader) {
     EXPECT_NE(refused.err.find(refusal), npos) << refused.err;
   }
   EXPECT_EQ(readBytes(scratch.file("damaged.rvx")), damaged);
-}
-
-TEST_F(Cli, VersionAndHelp) {
-  EXPECT_EQ(rvx({"--version"}).out, "KDrvxLibrary version " + std::to_string(KDRVX_VERSION_MAJOR) +
-                                        "." + std::to_string(KDRVX_VERSION_MINOR) + "." +
-                                        std::to_string(KDRVX_VERSION_PATCH) + " Build 061\n");
-  for (const char* command :
-       {"info", "export", "import", "convert", "modify", "check", "repair", "cut", "select",
-        "merge", "plot", "demo"}) {
-    const Outcome help = rvx({command, "--help"});
-    EXPECT_EQ(help.status, 0) << command;
-    EXPECT_NE(help.out.find("Usage"), npos) << command;
-  }
 }
 
 }  // namespace
