@@ -33,8 +33,8 @@ class HostilePaths : public ReadTest {
     const size_t base = widePath(dir.path()).size();
     const size_t rest = units - base - 2;  // two separators
     const size_t folder = rest / 2;
-    const fs::path path = dir.path() / std::string(folder, 'd') /
-                          (std::string(rest - folder - 4, 'f') + extension);
+    const fs::path path =
+        dir.path() / std::string(folder, 'd') / (std::string(rest - folder - 4, 'f') + extension);
     EXPECT_EQ(widePath(path).size(), units);
     return path;
   }

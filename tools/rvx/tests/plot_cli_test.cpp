@@ -165,8 +165,8 @@ TEST_F(Plot, PanelsShowValuesBitsMarksAndTheTrigger) {
 }
 
 TEST_F(Plot, TimeWindowOverlayAndPng) {
-  const std::vector<std::string> options = {"--overlay", "--channels", "p1,T1", "--from",
-                                            "0.25",      "--to",       "0.5", "--width", "600"};
+  const std::vector<std::string> options = {"--overlay", "--channels", "p1,T1",   "--from", "0.25",
+                                            "--to",      "0.5",        "--width", "600"};
   const Json svg = plot("rec.rvx", options);
   const std::vector<Json> frames = elements(svg, "frame");
   ASSERT_EQ(frames.size(), 1u);

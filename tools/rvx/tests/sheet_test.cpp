@@ -18,7 +18,6 @@ constexpr auto npos = std::string::npos;
 
 class Sheet : public RvxTest {
  protected:
-
   // A recording of every layout in the scratch directory; their names.
   std::vector<std::string> everyLayout() {
     Recording recording;

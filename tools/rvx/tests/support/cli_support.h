@@ -4,12 +4,12 @@
 // to run rvx as a process.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "kdrvx/kdrvx.h"
 #include "support/test_support.h"
