@@ -11,8 +11,6 @@
 namespace rvx::test {
 namespace {
 
-using kdrvx::test::readBytes;
-using kdrvx::test::writeBytes;
 constexpr auto npos = std::string::npos;
 
 Recording smallRecording() {

@@ -15,9 +15,6 @@
 namespace rvx::test {
 namespace {
 
-using kdrvx::test::readBytes;
-using kdrvx::test::writeBytes;
-
 class Content : public RvxTest {};
 
 Recording twoChannels(std::vector<std::vector<float>> records, uint16_t bits = 0) {

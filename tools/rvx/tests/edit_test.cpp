@@ -12,7 +12,6 @@
 namespace rvx::test {
 namespace {
 
-using kdrvx::test::readBytes;
 using Records = std::vector<std::vector<float>>;
 
 constexpr uint32_t kCurrentVersion = 's';

@@ -21,9 +21,6 @@ namespace rvx::test {
 namespace {
 
 namespace fs = std::filesystem;
-using kdrvx::test::readBytes;
-using kdrvx::test::ScratchDir;
-using kdrvx::test::writeBytes;
 
 constexpr uint64_t kFileSizeLimit = 64 * 1024;  // below every output, above every old target
 const std::string kOld = "the old bytes of a file that the user keeps\n";
@@ -116,7 +113,7 @@ class Inputs {
   std::map<std::string, std::string> bytes;
 
  private:
-  ScratchDir scratch;
+  kdrvx::test::ScratchDir scratch;
 };
 
 class FaultMatrix : public ::testing::TestWithParam<Writer> {
@@ -196,7 +193,7 @@ class FaultMatrix : public ::testing::TestWithParam<Writer> {
   static Inputs* made;
   const std::vector<std::string> inputs = words(GetParam().inputs),
                                  targets = words(GetParam().targets);
-  ScratchDir scratch;
+  kdrvx::test::ScratchDir scratch;
 };
 
 Inputs* FaultMatrix::made = nullptr;

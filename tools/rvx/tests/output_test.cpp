@@ -11,8 +11,6 @@ namespace rvx::test {
 namespace {
 
 namespace fs = std::filesystem;
-using kdrvx::test::readBytes;
-using kdrvx::test::writeBytes;
 
 const std::string kOld = "old bytes\n";
 

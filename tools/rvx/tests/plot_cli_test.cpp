@@ -18,8 +18,6 @@ namespace rvx::test {
 namespace {
 
 using Json = nlohmann::json;
-using kdrvx::test::readBytes;
-using kdrvx::test::writeBytes;
 
 std::vector<Json> elements(const Json& svg, const std::string& role) {
   std::vector<Json> found;

@@ -11,8 +11,6 @@
 namespace rvx::test {
 namespace {
 
-using kdrvx::test::readBytes;
-using kdrvx::test::writeBytes;
 using nlohmann::json;
 constexpr auto npos = std::string::npos;
 

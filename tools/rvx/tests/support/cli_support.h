@@ -16,6 +16,9 @@
 
 namespace rvx::test {
 
+using kdrvx::test::readBytes;
+using kdrvx::test::writeBytes;
+
 struct Channel {
   std::string variable;
   std::string unit;
