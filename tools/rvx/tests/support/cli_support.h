@@ -88,8 +88,9 @@ struct Fault {
   uint64_t fileSizeLimit = 0;
   std::string hook;
 };
-// The folder below a run's directory that rvx gets as TMPDIR.
-inline constexpr const char* kTemporaryDirectory = ".rvx-tmp";
+// The folder below a run's directory that rvx gets as TMPDIR (its name holds
+// no ".rvx", of which the library would take the first for an RVI name).
+inline constexpr const char* kTemporaryDirectory = ".tmp";
 // Runs the rvx executable with `arguments` in `directory`.
 Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
                const Fault& fault = {});
