@@ -27,14 +27,14 @@ class HostilePaths : public ReadTest {
   }
 
   // A path of exactly `units` UTF-16 units: a sub-folder of the scratch
-  // directory and a file name ending in ".rvx", neither longer than a
+  // directory and a file name ending in `extension`, neither longer than a
   // folder entry may be.
-  fs::path pathOf(size_t units) const {
+  fs::path pathOf(size_t units, const std::string& extension = ".rvx") const {
     const size_t base = widePath(dir.path()).size();
     const size_t rest = units - base - 2;  // two separators
     const size_t folder = rest / 2;
-    const fs::path path = dir.path() / std::string(folder, 'd') /
-                          (std::string(rest - folder - 4, 'f') + ".rvx");
+    const fs::path path =
+        dir.path() / std::string(folder, 'd') / (std::string(rest - folder - 4, 'f') + extension);
     EXPECT_EQ(widePath(path).size(), units);
     return path;
   }
@@ -61,7 +61,8 @@ class HostilePaths : public ReadTest {
 TEST_F(HostilePaths, LengthsAroundTheLimitsForReadingAndDeleting) {
   for (const size_t units : {255, 256, 259, 260, 300}) {
     SCOPED_TRACE(units);
-    const fs::path path = pathOf(units);
+    // The RVI name replaces the last three units, whatever they are.
+    const fs::path path = pathOf(units, ".xyz");
     const std::u16string wide = widePath(path);
     const bool written = tryWrite(path, compact) && tryWrite(rviOf(path), "Firma: ACME\r\n");
 #ifdef _WIN32

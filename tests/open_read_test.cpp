@@ -64,17 +64,6 @@ TEST_F(OpenRead, RviTextInEachEncodingAndWithinItsFirst10000Bytes) {
   }
 }
 
-TEST_F(OpenRead, RviNameReplacesTheLastThreeCharactersOfAPathUpTo255) {
-  const size_t directory = dir.path().string().size() + 1;
-  for (size_t length : {255u, 256u}) {
-    const std::string name = std::string(length - directory - 4, 'n') + ".xyz";
-    writeRvi("Company: Found\r\n", name);
-    ASSERT_EQ(open(compact, name), 0u);
-    EXPECT_EQ(text(KDRVX_GetCompany), length == 255 ? u"Found" : u"") << length;
-    KDRVX_CloseRead();
-  }
-}
-
 TEST_F(OpenRead, WithoutRviTheRviFieldsAreEmptyAndCurrentFilesNeverReadIt) {
   ASSERT_EQ(open(compact), 0u);
   EXPECT_EQ(text(KDRVX_GetCompany) + text(KDRVX_GetTriggerSetting) + text(KDRVX_GetChannelName, 1),

@@ -104,32 +104,38 @@ class TestErrors:
             recording.read()
 
 
+def read_at_random(recording, values, seed, errors, rounds=30, one_column=False):
+    """Reads random stretches (of one random channel) and compares them with
+    `values`; what goes wrong lands in `errors`, for the main thread."""
+    rng = np.random.default_rng(seed)
+    try:
+        for _ in range(rounds):
+            start, count = int(rng.integers(0, len(values))), int(rng.integers(0, 60))
+            channels = [int(rng.integers(0, values.shape[1]))] if one_column else None
+            expected = values[start:start + count] if channels is None else \
+                values[start:start + count, channels]
+            np.testing.assert_array_equal(recording.read(start, count, channels=channels), expected)
+    except Exception as error:
+        errors.append(error)
+
+
+def run_all(threads):
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+
+
 class TestManyRecordings:
     def test_two_open_at_once_read_from_threads_in_any_order(self, tmp_path):
         first_path, first_values = current_file(tmp_path / "first.rvx", records=300, channels=3)
         second_path, second_values = current_file(tmp_path / "second.rvx", records=200, channels=2)
         errors = []
-
-        def reader(recording, values, seed):
-            rng = np.random.default_rng(seed)
-            try:
-                for _ in range(30):
-                    start = int(rng.integers(0, len(values)))
-                    count = int(rng.integers(0, 60))
-                    got = recording.read(start, count)
-                    np.testing.assert_array_equal(got, values[start:start + count])
-            except Exception as error:  # reported by the main thread
-                errors.append(error)
-
         with kdrvx.open(first_path) as first, kdrvx.open(second_path) as second, \
                 kdrvx.open(first_path) as again:
             pairs = [(first, first_values), (second, second_values), (again, first_values)]
-            threads = [threading.Thread(target=reader, args=(recording, values, seed))
-                       for seed, (recording, values) in enumerate(pairs * 2)]
-            for thread in threads:
-                thread.start()
-            for thread in threads:
-                thread.join()
+            run_all([threading.Thread(target=read_at_random, args=(recording, values, seed, errors))
+                     for seed, (recording, values) in enumerate(pairs * 2)])
             assert not errors, errors
             # The read context stays free for other users of the library.
             assert _library.call("KDRVX_OpenRead", _library.to_utf16(str(second_path))) == 0
@@ -213,18 +219,6 @@ class TestThreads:
         path, values = current_file(tmp_path / "f.rvx", records=200, channels=3)
         errors = []
 
-        def reader(recording, seed):
-            rng = np.random.default_rng(seed)
-            try:
-                for _ in range(20):
-                    start = int(rng.integers(0, 200))
-                    count = int(rng.integers(0, 50))
-                    column = int(rng.integers(0, 3))
-                    got = recording.read(start, count, channels=[column])
-                    np.testing.assert_array_equal(got[:, 0], values[start:start + count, column])
-            except Exception as error:  # reported by the main thread
-                errors.append(error)
-
         def asker():
             try:
                 for _ in range(50):
@@ -234,11 +228,8 @@ class TestThreads:
                 errors.append(error)
 
         with kdrvx.open(path) as recording:
-            threads = [threading.Thread(target=reader, args=(recording, seed)) for seed in range(4)]
-            threads += [threading.Thread(target=asker) for _ in range(2)]
-            for thread in threads:
-                thread.start()
-            for thread in threads:
-                thread.join()
+            run_all([threading.Thread(target=read_at_random,
+                                      args=(recording, values, seed, errors, 20, True))
+                     for seed in range(4)] + [threading.Thread(target=asker) for _ in range(2)])
         assert not errors, errors
         assert most[0] == 1

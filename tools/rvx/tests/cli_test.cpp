@@ -6,16 +6,11 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "kdrvx/kdrvx.h"
 #include "support/cli_support.h"
-#include "support/test_support.h"
 
 namespace rvx::test {
 namespace {
 
-using kdrvx::test::readBytes;
-using kdrvx::test::ScratchDir;
-using kdrvx::test::writeBytes;
 constexpr auto npos = std::string::npos;
 
 Recording smallRecording() {
@@ -53,14 +48,7 @@ std::vector<std::u16string> texts(const ReadBack& back) {
   return all;
 }
 
-class Cli : public ::testing::Test {
- protected:
-  Outcome rvx(const std::vector<std::string>& arguments) {
-    return runRvx(arguments, scratch.path());
-  }
-  std::string at(const std::string& name) const { return scratch.file(name).string(); }
-  ScratchDir scratch;
-};
+class Cli : public RvxTest {};
 
 TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
   createRecording(at("a.rvx"), smallRecording());
@@ -348,86 +336,6 @@ TEST_F(Cli, RepairRecountsAFileThatLostItsFinalHeader) {
     EXPECT_NE(refused.err.find(refusal), npos) << refused.err;
   }
   EXPECT_EQ(readBytes(scratch.file("damaged.rvx")), damaged);
-}
-
-// Every ampersand of `text` starts an entity.
-bool entitiesOnly(const std::string& text) {
-  for (size_t at = text.find('&'); at != npos; at = text.find('&', at + 1)) {
-    const std::string entity = text.substr(at, text.find(';', at) - at + 1);
-    if (entity != "&amp;" && entity != "&lt;" && entity != "&gt;" && entity != "&quot;" &&
-        entity != "&apos;") {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Tags open and close in order, attribute values are quoted, and an
-// ampersand starts an entity: enough to tell a broken SVG.
-bool wellFormed(const std::string& xml) {
-  std::vector<std::string> open;
-  for (size_t at = 0, tag = 0; tag != npos; at = xml.find('>', tag) + 1) {
-    tag = xml.find('<', at);
-    const std::string text = xml.substr(at, tag == npos ? npos : tag - at);
-    if (text.find('>') != npos || !entitiesOnly(text)) return false;
-    if (tag == npos) break;
-    if (xml.find('>', tag) == npos) return false;
-    const std::string inside = xml.substr(tag + 1, xml.find('>', tag) - tag - 1);
-    if (inside.empty() || inside.find('<') != npos || !entitiesOnly(inside)) return false;
-    for (size_t is = inside.find('='); is != npos; is = inside.find('=', is + 1)) {
-      if (inside[is + 1] != '"' || inside.find('"', is + 2) == npos) return false;
-      is = inside.find('"', is + 2);
-    }
-    if (inside[0] == '?') continue;  // the declaration
-    const bool closing = inside[0] == '/';
-    const std::string name = inside.substr(closing, inside.find_first_of(" /", closing) - closing);
-    if (closing && (open.empty() || open.back() != name)) return false;
-    if (closing) open.pop_back();
-    if (!closing && inside.back() != '/') open.push_back(name);
-  }
-  return open.empty();
-}
-
-TEST_F(Cli, PlotWritesSmallWellFormedSvg) {
-  EXPECT_FALSE(wellFormed("<svg><g a=\"1\"></svg>"));
-  EXPECT_FALSE(wellFormed("<svg><text>a & b</text></svg>"));
-  EXPECT_FALSE(wellFormed("<svg><g a=1></g></svg>"));
-  EXPECT_FALSE(wellFormed("<svg></svg><g"));
-  EXPECT_TRUE(wellFormed("<?xml version=\"1.0\"?><svg a=\"x&amp;\"><g/><text>&lt;</text></svg>"));
-  Recording recording;
-  recording.channels = {{"p1", "bar", ""}, {"T2", "°C", ""}, {"dp1", "m<b>&r", ""}};
-  recording.records = randomRecords(100000, 3, 5);
-  createRecording(at("long.rvx"), recording);
-  const Outcome run = rvx({"plot", "long.rvx", "-o", "long.svg"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const std::string svg = readBytes(scratch.file("long.svg"));
-  EXPECT_TRUE(wellFormed(svg));
-  EXPECT_LT(svg.size(), 150000u);
-  for (const char* label : {">p1 [bar]<", ">T2 [°C]<", ">dp1 [m&lt;b&gt;&amp;r]<", ">time [s]<"}) {
-    EXPECT_NE(svg.find(label), npos) << label;
-  }
-  size_t paths = 0;
-  for (size_t at = svg.find("class=\"data\""); at != npos;
-       at = svg.find("class=\"data\"", at + 1)) {
-    ++paths;
-  }
-  EXPECT_EQ(paths, 3u);
-  ASSERT_EQ(rvx({"plot", "long.rvx", "-o", "one.svg", "--channels", "T2", "--width", "200"}).status,
-            0);
-  EXPECT_TRUE(wellFormed(readBytes(scratch.file("one.svg"))));
-}
-
-TEST_F(Cli, VersionAndHelp) {
-  EXPECT_EQ(rvx({"--version"}).out, "KDrvxLibrary version " + std::to_string(KDRVX_VERSION_MAJOR) +
-                                        "." + std::to_string(KDRVX_VERSION_MINOR) + "." +
-                                        std::to_string(KDRVX_VERSION_PATCH) + " Build 061\n");
-  for (const char* command :
-       {"info", "export", "import", "convert", "modify", "check", "repair", "cut", "select",
-        "merge", "plot", "demo"}) {
-    const Outcome help = rvx({command, "--help"});
-    EXPECT_EQ(help.status, 0) << command;
-    EXPECT_NE(help.out.find("Usage"), npos) << command;
-  }
 }
 
 }  // namespace

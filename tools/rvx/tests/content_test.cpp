@@ -11,30 +11,11 @@
 
 #include "raw_file.h"
 #include "support/cli_support.h"
-#include "support/test_support.h"
 
 namespace rvx::test {
 namespace {
 
-using kdrvx::test::readBytes;
-using kdrvx::test::ScratchDir;
-using kdrvx::test::writeBytes;
-
-class Content : public ::testing::Test {
- protected:
-  Outcome rvx(const std::vector<std::string>& arguments) {
-    return runRvx(arguments, scratch.path());
-  }
-  std::string at(const std::string& name) const { return scratch.file(name).string(); }
-  bool exists(const std::string& name) const { return std::filesystem::exists(scratch.file(name)); }
-  // Runs rvx and expects `status` and `says` on stderr.
-  void expectRun(const std::vector<std::string>& arguments, int status, const std::string& says) {
-    const Outcome run = rvx(arguments);
-    EXPECT_EQ(run.status, status) << run.err;
-    EXPECT_NE(run.err.find(says), std::string::npos) << "expected '" << says << "' in\n" << run.err;
-  }
-  ScratchDir scratch;
-};
+class Content : public RvxTest {};
 
 Recording twoChannels(std::vector<std::vector<float>> records, uint16_t bits = 0) {
   Recording recording;

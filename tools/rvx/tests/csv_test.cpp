@@ -25,27 +25,22 @@ Rows readAll(const std::string& text) {
   return rows;
 }
 
-TEST(CsvField, IsQuotedOnlyWhenItMustBe) {
-  std::string out;
-  appendCsvField(out, "p1 [bar]");
-  EXPECT_EQ(out, "p1 [bar]");
-  out.clear();
-  appendCsvField(out, "a,b");
-  EXPECT_EQ(out, "\"a,b\"");
-  out.clear();
-  appendCsvField(out, "say \"hi\"");
-  EXPECT_EQ(out, "\"say \"\"hi\"\"\"");
-  out.clear();
-  appendCsvField(out, "two\r\nlines");
-  EXPECT_EQ(out, "\"two\r\nlines\"");
-}
-
-TEST(CsvReader, ReadsBackWhatTheWriterQuotes) {
-  const std::vector<std::string> fields = {"plain", "a,b", "q\"uote", "line\r\nbreak", "", "°C"};
+// A field is quoted only when it must be, and reads back as it was.
+TEST(CsvField, IsQuotedOnlyWhenItMustBeAndReadsBack) {
+  const std::pair<std::string, std::string> kFields[] = {{"p1 [bar]", "p1 [bar]"},
+                                                         {"a,b", "\"a,b\""},
+                                                         {"say \"hi\"", "\"say \"\"hi\"\"\""},
+                                                         {"two\r\nlines", "\"two\r\nlines\""},
+                                                         {"", ""},
+                                                         {"°C", "°C"}};
   std::string line;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i) line += ',';
-    appendCsvField(line, fields[i]);
+  std::vector<std::string> fields;
+  for (const auto& [field, quoted] : kFields) {
+    std::string out;
+    appendCsvField(out, field);
+    EXPECT_EQ(out, quoted);
+    line += (fields.empty() ? "" : ",") + out;
+    fields.push_back(field);
   }
   const Rows rows = readAll(line + "\r\n1,2,3,4,5,6\r\n");
   ASSERT_EQ(rows.size(), 2u);

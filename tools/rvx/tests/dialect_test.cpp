@@ -1,5 +1,6 @@
 // The spreadsheet dialects as bytes: what detection tells from the start of
-// a file, and the conversions of the encodings both ways.
+// a file, and the conversions of the encodings both ways. (A German
+// spreadsheet and the heads that leave doubt: sheet_test.cpp, through rvx.)
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -17,9 +18,6 @@ TEST(Dialect, DetectionTellsWhatTheBytesLeaveNoDoubtAbout) {
     bool decimalComma;
     TextEncoding encoding;
   } kCases[] = {
-      {"Zeit [s];T1 [\xB0"
-       "C]\r\n0;1,5\r\n0,001;2\r\n",
-       ';', true, TextEncoding::Cp1252},
       {"time,p1\n0,1.5\n", ',', false, TextEncoding::Utf8},
       {"\xEF\xBB\xBFtime\tp1 [\xC2\xB0"
        "C]\n0\t1.5\n",
@@ -36,8 +34,6 @@ TEST(Dialect, DetectionTellsWhatTheBytesLeaveNoDoubtAbout) {
     EXPECT_EQ(dialect.decimalComma, c.decimalComma) << c.head;
     EXPECT_EQ(dialect.encoding, c.encoding) << c.head;
   }
-  EXPECT_THROW(detectDialect("a1,b1;c1\n1,2;3\n", true, {}, "in.csv"), ToolError);
-  EXPECT_THROW(detectDialect("t;p1\n0;1.5\n1;1,5\n", true, {}, "in.csv"), ToolError);
   // A sequence cut off at the end of the head is no reason to leave UTF-8.
   EXPECT_EQ(detectDialect("T1 [\xC2", false, {}, "in.csv").encoding, TextEncoding::Utf8);
   EXPECT_EQ(detectDialect("T1 [\xC2", true, {}, "in.csv").encoding, TextEncoding::Cp1252);

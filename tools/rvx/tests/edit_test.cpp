@@ -7,14 +7,11 @@
 #include <nlohmann/json.hpp>
 
 #include "support/cli_support.h"
-#include "support/test_support.h"
 #include "utf.h"
 
 namespace rvx::test {
 namespace {
 
-using kdrvx::test::readBytes;
-using kdrvx::test::ScratchDir;
 using Records = std::vector<std::vector<float>>;
 
 constexpr uint32_t kCurrentVersion = 's';
@@ -62,12 +59,8 @@ nlohmann::json readExport(const std::string& kind, const std::string& path) {
   return nlohmann::json::parse(out.empty() ? "{}" : out);
 }
 
-class Edit : public ::testing::Test {
+class Edit : public RvxTest {
  protected:
-  Outcome rvx(const std::vector<std::string>& arguments) {
-    return runRvx(arguments, scratch.path());
-  }
-  std::string at(const std::string& name) const { return scratch.file(name).string(); }
   void expectDone(const std::vector<std::string>& arguments) {
     const Outcome run = rvx(arguments);
     ASSERT_EQ(run.status, 0) << arguments[0] << " " << arguments[1] << ": " << run.err;
@@ -88,8 +81,6 @@ class Edit : public ::testing::Test {
     }
     return sources;
   }
-
-  ScratchDir scratch;
 };
 
 TEST_F(Edit, CutSelectAndMergeWriteTheCurrentLayoutFromEveryLayout) {

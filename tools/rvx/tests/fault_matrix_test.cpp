@@ -4,10 +4,11 @@
 // and at each of its renames. Afterwards the inputs are byte-identical,
 // every target holds its old bytes or, once the command put it in place,
 // its complete new ones, nothing partial lies beside them (a killed command
-// may leave its temporary, named ".partial-"), and a failure names its
-// cause.
+// may leave its temporary, named ".partial-", and its temporary directory),
+// and a failure names its cause.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <iterator>
 #include <map>
@@ -21,9 +22,6 @@ namespace rvx::test {
 namespace {
 
 namespace fs = std::filesystem;
-using kdrvx::test::readBytes;
-using kdrvx::test::ScratchDir;
-using kdrvx::test::writeBytes;
 
 constexpr uint64_t kFileSizeLimit = 64 * 1024;  // below every output, above every old target
 const std::string kOld = "the old bytes of a file that the user keeps\n";
@@ -116,7 +114,7 @@ class Inputs {
   std::map<std::string, std::string> bytes;
 
  private:
-  ScratchDir scratch;
+  kdrvx::test::ScratchDir scratch;
 };
 
 class FaultMatrix : public ::testing::TestWithParam<Writer> {
@@ -124,8 +122,12 @@ class FaultMatrix : public ::testing::TestWithParam<Writer> {
   static void SetUpTestSuite() { made = new Inputs; }
   static void TearDownTestSuite() { delete made; }
 
-  // A directory with the writer's inputs and the old bytes at its targets.
-  fs::path prepare(const std::string& name) {
+  // A directory with the writer's inputs and the old bytes at its targets,
+  // named after the case without its colons: rvx's temporary directory lies
+  // below it, and the library takes a colon in a path it creates for no
+  // more than a drive's.
+  fs::path prepare(std::string name) {
+    std::replace(name.begin(), name.end(), ':', '-');
     const fs::path directory = scratch.file(name);
     fs::create_directories(directory / "out");
     for (const std::string& input : inputs) writeBytes(directory / input, made->bytes[input]);
@@ -141,10 +143,12 @@ class FaultMatrix : public ::testing::TestWithParam<Writer> {
     }
     std::set<std::string> known(inputs.begin(), inputs.end());
     known.insert(targets.begin(), targets.end());
-    known.insert({".rvx-stdout", ".rvx-stderr", "out"});
+    known.insert({".rvx-stdout", ".rvx-stderr", kTemporaryDirectory, "out"});
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory)) {
       const std::string name = fs::relative(entry.path(), directory).string();
-      const bool temporary = name.find(".partial-") != std::string::npos;
+      // A command that failed has removed its own temporary directory too.
+      const bool temporary = name.find(".partial-") != std::string::npos ||
+                             name.starts_with(std::string(kTemporaryDirectory) + "/");
       EXPECT_TRUE(known.count(name) || (temporaries && temporary)) << name;
     }
   }
@@ -194,7 +198,7 @@ class FaultMatrix : public ::testing::TestWithParam<Writer> {
   static Inputs* made;
   const std::vector<std::string> inputs = words(GetParam().inputs),
                                  targets = words(GetParam().targets);
-  ScratchDir scratch;
+  kdrvx::test::ScratchDir scratch;
 };
 
 Inputs* FaultMatrix::made = nullptr;

@@ -6,19 +6,15 @@
 #include <unistd.h>
 
 #include "support/cli_support.h"
-#include "support/test_support.h"
 
 namespace rvx::test {
 namespace {
 
 namespace fs = std::filesystem;
-using kdrvx::test::readBytes;
-using kdrvx::test::ScratchDir;
-using kdrvx::test::writeBytes;
 
 const std::string kOld = "old bytes\n";
 
-class Outputs : public ::testing::Test {
+class Outputs : public RvxTest {
  protected:
   void SetUp() override {
     Recording recording;
@@ -34,11 +30,6 @@ class Outputs : public ::testing::Test {
     writeBytes(at("bad.csv"), "p1,12\n1,2\n");
     fs::create_directory(at("d"));
   }
-  Outcome rvx(const std::vector<std::string>& arguments) {
-    return runRvx(arguments, scratch.path());
-  }
-  fs::path at(const std::string& name) const { return scratch.file(name); }
-  ScratchDir scratch;
 };
 
 mode_t modeOf(const fs::path& path) {

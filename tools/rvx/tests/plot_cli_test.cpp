@@ -13,15 +13,11 @@
 #include <set>
 
 #include "support/cli_support.h"
-#include "support/test_support.h"
 
 namespace rvx::test {
 namespace {
 
 using Json = nlohmann::json;
-using kdrvx::test::readBytes;
-using kdrvx::test::ScratchDir;
-using kdrvx::test::writeBytes;
 
 std::vector<Json> elements(const Json& svg, const std::string& role) {
   std::vector<Json> found;
@@ -85,7 +81,7 @@ std::pair<double, double> xExtent(const Json& path) {
   return {low->first, high->first};
 }
 
-class Plot : public ::testing::Test {
+class Plot : public RvxTest {
  protected:
   void SetUp() override {
     // 1000 records, 1 ms apart: a pressure of 101325 +- 0.5, a temperature
@@ -106,9 +102,6 @@ class Plot : public ::testing::Test {
                   .status,
               0);
   }
-  Outcome rvx(const std::vector<std::string>& arguments) {
-    return runRvx(arguments, scratch.path());
-  }
   // Plots `file` with `options` into `output` and reads the plot back.
   Json plot(const std::string& file, std::vector<std::string> options,
             const std::string& output = "out.svg") {
@@ -124,7 +117,6 @@ class Plot : public ::testing::Test {
     EXPECT_EQ(std::system(command.c_str()), 0) << name << " does not read back";
     return Json::parse(readBytes(json), nullptr, false);
   }
-  ScratchDir scratch;
 };
 
 TEST_F(Plot, PanelsShowValuesBitsMarksAndTheTrigger) {
@@ -171,11 +163,12 @@ TEST_F(Plot, PanelsShowValuesBitsMarksAndTheTrigger) {
 }
 
 TEST_F(Plot, TimeWindowOverlayAndPng) {
-  const std::vector<std::string> options = {"--overlay", "--channels", "p1,T1", "--from",
-                                            "0.25",      "--to",       "0.5"};
+  const std::vector<std::string> options = {"--overlay", "--channels", "p1,T1",   "--from", "0.25",
+                                            "--to",      "0.5",        "--width", "600"};
   const Json svg = plot("rec.rvx", options);
   const std::vector<Json> frames = elements(svg, "frame");
   ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(number(frames[0], "width"), 600);
   EXPECT_EQ(texts(svg, "legend"), (std::vector<std::string>{"p1 [mbar]", "T1 [°C]"}));
   const std::vector<Json> data = elements(svg, "data");
   ASSERT_EQ(data.size(), 2u);

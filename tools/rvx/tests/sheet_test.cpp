@@ -7,24 +7,15 @@
 #include <string>
 
 #include "support/cli_support.h"
-#include "support/test_support.h"
 
 namespace rvx::test {
 namespace {
 
-using kdrvx::test::readBytes;
-using kdrvx::test::ScratchDir;
-using kdrvx::test::writeBytes;
 using nlohmann::json;
 constexpr auto npos = std::string::npos;
 
-class Sheet : public ::testing::Test {
+class Sheet : public RvxTest {
  protected:
-  Outcome rvx(const std::vector<std::string>& arguments) {
-    return runRvx(arguments, scratch.path());
-  }
-  std::string at(const std::string& name) const { return scratch.file(name).string(); }
-
   // A recording of every layout in the scratch directory; their names.
   std::vector<std::string> everyLayout() {
     Recording recording;
@@ -45,8 +36,6 @@ class Sheet : public ::testing::Test {
     }
     return files;
   }
-
-  ScratchDir scratch;
 };
 
 // What a recording's properties are, without what a new file may change:

@@ -1,16 +1,14 @@
 #include "support/cli_support.h"
 
-#include <gtest/gtest.h>
-
-#include <bit>
-#include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
-#include <random>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <bit>
+#include <cstring>
+#include <random>
 
 #include "recordings.h"
 
@@ -21,11 +19,6 @@ namespace {
 using kdrvx::test::DosValue;
 using kdrvx::test::TestChannel;
 using kdrvx::test::TestRecording;
-
-void write(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 constexpr uint32_t kOldRecords = 6;
 
@@ -287,12 +280,12 @@ OldFile writeOldLayout(const std::filesystem::path& directory, OldLayout layout,
       records = floatRecords(3, file.expected);
       break;
   }
-  write(file.path, kdrvx::test::header(r) + records);
+  writeBytes(file.path, kdrvx::test::header(r) + records);
   if (rvi) {
     std::filesystem::path rviPath = file.path;
     rviPath.replace_extension(".RVI");
-    write(rviPath, kdrvx::test::encodeRvi(rviText(r, kdrvx::test::RviLanguage::English),
-                                          kdrvx::test::RviEncoding::Latin1));
+    writeBytes(rviPath, kdrvx::test::encodeRvi(rviText(r, kdrvx::test::RviLanguage::English),
+                                               kdrvx::test::RviEncoding::Latin1));
   }
   return file;
 }
@@ -301,9 +294,14 @@ Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem:
                const Fault& fault) {
   const std::filesystem::path out = directory / ".rvx-stdout";
   const std::filesystem::path err = directory / ".rvx-stderr";
+  // rvx's temporary directory lies in the test's own folder, so that what a
+  // killed rvx leaves there goes with the folder.
+  const std::filesystem::path temporary = directory / kTemporaryDirectory;
+  std::filesystem::create_directories(temporary);
   const pid_t child = fork();
   if (child == 0) {
     if (chdir(directory.c_str()) != 0) _exit(126);
+    setenv("TMPDIR", temporary.c_str(), 1);
     const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(outFd, 1);
@@ -332,12 +330,8 @@ Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem:
   int status = 0;
   waitpid(child, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  auto slurp = [](const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  };
-  run.out = slurp(out);
-  run.err = slurp(err);
+  run.out = readBytes(out);
+  run.err = readBytes(err);
   return run;
 }
 

@@ -4,14 +4,20 @@
 // to run rvx as a process.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "kdrvx/kdrvx.h"
+#include "support/test_support.h"
 
 namespace rvx::test {
+
+using kdrvx::test::readBytes;
+using kdrvx::test::writeBytes;
 
 struct Channel {
   std::string variable;
@@ -82,9 +88,29 @@ struct Fault {
   uint64_t fileSizeLimit = 0;
   std::string hook;
 };
+// The folder below a run's directory that rvx gets as TMPDIR (its name holds
+// no ".rvx", of which the library would take the first for an RVI name).
+inline constexpr const char* kTemporaryDirectory = ".tmp";
 // Runs the rvx executable with `arguments` in `directory`.
 Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
                const Fault& fault = {});
+
+// A test that runs rvx in a scratch directory of its own.
+class RvxTest : public ::testing::Test {
+ protected:
+  Outcome rvx(const std::vector<std::string>& arguments) {
+    return runRvx(arguments, scratch.path());
+  }
+  std::string at(const std::string& name) const { return scratch.file(name).string(); }
+  bool exists(const std::string& name) const { return std::filesystem::exists(scratch.file(name)); }
+  // Runs rvx and expects `status` and `says` on stderr.
+  void expectRun(const std::vector<std::string>& arguments, int status, const std::string& says) {
+    const Outcome run = rvx(arguments);
+    EXPECT_EQ(run.status, status) << run.err;
+    EXPECT_NE(run.err.find(says), std::string::npos) << "expected '" << says << "' in\n" << run.err;
+  }
+  kdrvx::test::ScratchDir scratch;
+};
 
 std::u16string u16(const std::string& utf8);
 inline const KDRVX_CHAR* wide(const std::u16string& text) {
