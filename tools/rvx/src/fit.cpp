@@ -184,13 +184,29 @@ void checkChannels(const PlannedRecording& plan, const std::string& output) {
 
 // ---- What the compact layout holds ------------------------------------------
 
-// A directory of the tool's own in the temporary directory, removed with
-// what it holds.
+// Whether the library can make a compact recording and its RVI file below
+// `base`: it names the RVI file after the first ".RVX" or ".rvx" of the
+// whole path, and refuses a colon past a drive's.
+bool holdsTrials(const std::filesystem::path& base) {
+  const std::string text = pathText(base);
+  const size_t pastDrive = text.size() > 1 && text[1] == ':' ? 2 : 0;
+  return text.find(".rvx") == text.npos && text.find(".RVX") == text.npos &&
+         text.find(':', pastDrive) == text.npos;
+}
+
+// A directory of the tool's own, removed with what it holds: in the
+// temporary directory, or beside `output` where the temporary directory's
+// path would trouble the library (the output meets the same rules anyway).
 class ScratchDirectory {
  public:
-  ScratchDirectory() {
+  explicit ScratchDirectory(const std::string& output) {
     std::error_code error;
-    const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    if (error || !holdsTrials(base)) {
+      error.clear();
+      base = toPath(output).parent_path();
+      if (base.empty()) base = ".";
+    }
     std::random_device random;
     for (int attempt = 0; !error && attempt < 100; ++attempt) {
       path_ = base / ("rvx-" + std::to_string(random()));
@@ -222,12 +238,12 @@ std::string trialName(const std::string& output) {
 
 // The recording made without records, as the library reads it back.
 RecordingInfo readBackWithoutRecords(const PlannedRecording& plan, const std::string& output) {
-  const ScratchDirectory scratch;
+  const ScratchDirectory scratch(output);
   try {
     std::string file;
     {
-      CreateSession session(pathText(scratch.path() / toPath(trialName(output))),
-                            Existing::Refuse, plan.original, true, plan.language);
+      CreateSession session(pathText(scratch.path() / toPath(trialName(output))), Existing::Refuse,
+                            plan.original, true, plan.language);
       file = session.file();
       applyPlan(session, plan);
       session.close();

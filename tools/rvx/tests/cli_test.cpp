@@ -136,9 +136,9 @@ TEST_F(Cli, RecordingFromCsvTakesTheCompactLayoutWithItsRviFile) {
   // The RVI file names the directory as the command line gave it.
   for (const std::string directory : {"", "d"}) {
     const std::string name = directory.empty() ? "old.rvx" : directory + "/old.rvx";
-    const Outcome run = rvx({"import", "in.csv", "-o", name, "--legacy", "--language", "de",
-                             "--name", "Versuch 1", "--date", "24.12.2020", "--time", "18:30",
-                              "--comment", "x"});
+    const Outcome run =
+        rvx({"import", "in.csv", "-o", name, "--legacy", "--language", "de", "--name", "Versuch 1",
+             "--date", "24.12.2020", "--time", "18:30", "--comment", "x"});
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string rvi = readBytes(scratch.file(name.substr(0, name.size() - 3) + "RVI"));
     EXPECT_NE(rvi.find("Name Messung    :  Versuch 1\r\nVerzeichnis     :  " + directory +
@@ -158,8 +158,16 @@ TEST_F(Cli, RecordingFromCsvTakesTheCompactLayoutWithItsRviFile) {
     values.push_back(std::bit_cast<uint32_t>(value));
   EXPECT_EQ(back.values, values);
   // The library names the RVI file after the first ".rvx" of the path.
-  EXPECT_EQ(rvx({"import", "in.csv", "-o", "d/e.rvx.d/x.rvx", "--legacy", "--comment", "x"}).status, 2);
+  EXPECT_EQ(rvx({"import", "in.csv", "-o", "d/e.rvx.d/x.rvx", "--legacy", "--comment", "x"}).status,
+            2);
   EXPECT_TRUE(std::filesystem::is_empty(scratch.file("d/e.rvx.d")));
+  // Nor does a temporary directory whose path holds one trouble the trial
+  // of the compact layout: it is made beside the output instead.
+  const Outcome inside =
+      runRvx({"import", "../../in.csv", "-o", "old.rvx", "--legacy", "--comment", "x"},
+             scratch.file("d/e.rvx.d"));
+  EXPECT_EQ(inside.status, 0) << inside.err;
+  EXPECT_TRUE(std::filesystem::exists(scratch.file("d/e.rvx.d/old.RVI")));
 }
 
 class Convert : public Cli, public ::testing::WithParamInterface<OldLayout> {};
