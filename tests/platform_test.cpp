@@ -1,5 +1,7 @@
 // The platform layer's file object: open modes with their sharing rules, the
 // Windows error numbers of failed opens, positioning, length and time.
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include "support/sharing_rules.h"
 #include "support/test_support.h"
 
 namespace kdrvx::test {
@@ -84,22 +86,7 @@ TEST_F(PlatformFile, FailedOpensReportWindowsErrorNumbers) {
 TEST_F(PlatformFile, SharingRules) {
   writeBytes(dir.file("s.bin"), "shared");
   const std::u16string path = dir.wide("s.bin");
-  struct Case {
-    OpenMode first;
-    OpenMode second;
-    bool secondOpens;
-  };
-  const Case cases[] = {
-      {OpenMode::ReadShared, OpenMode::ReadShared, true},
-      {OpenMode::ReadShared, OpenMode::ReadExclusive, false},
-      {OpenMode::ReadShared, OpenMode::OpenReadWrite, false},
-      {OpenMode::ReadShared, OpenMode::CreateReadWrite, false},
-      {OpenMode::ReadExclusive, OpenMode::ReadShared, false},
-      {OpenMode::OpenReadWrite, OpenMode::ReadShared, false},
-      {OpenMode::CreateReadWrite, OpenMode::ReadShared, false},
-      {OpenMode::OpenReadWrite, OpenMode::OpenReadWrite, false},
-  };
-  for (const Case& each : cases) {
+  for (const SharingRule& each : kSharingRules) {
     File first;
     ASSERT_TRUE(first.open(path.c_str(), each.first));
     if (each.first == OpenMode::CreateReadWrite) {
@@ -124,8 +111,7 @@ TEST_F(PlatformFile, ModificationTimeIsLocalTime) {
   ASSERT_TRUE(file.open(dir.wide("m.bin").c_str(), OpenMode::ReadShared));
   platform::LocalTime stamp;
   ASSERT_TRUE(file.modificationTime(stamp));
-  std::time_t seconds =
-      std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(when));
+  std::time_t seconds = std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(when));
   std::tm expected = *std::localtime(&seconds);
   EXPECT_EQ(stamp.year, expected.tm_year + 1900);
   EXPECT_EQ(stamp.month, expected.tm_mon + 1);

@@ -26,6 +26,7 @@
 #include "platform/memory_control.h"
 #include "platform/platform.h"
 #include "recordings.h"
+#include "support/sharing_rules.h"
 #include "support/test_support.h"
 
 namespace kdrvx::test {
@@ -491,22 +492,7 @@ TEST(MemoryLayer, SharingRefusalsAndLengths) {
   using platform::OpenMode;
   startEmpty();
   ASSERT_TRUE(memory::putFile(kRvx, "shared"));
-  struct Case {
-    OpenMode first, second;
-    bool secondOpens;
-  };
-  const Case sharing[] = {
-      {OpenMode::ReadShared, OpenMode::ReadShared, true},
-      {OpenMode::ReadShared, OpenMode::ReadSharedUnexamined, true},
-      {OpenMode::ReadShared, OpenMode::ReadExclusive, false},
-      {OpenMode::ReadShared, OpenMode::OpenReadWrite, false},
-      {OpenMode::ReadShared, OpenMode::CreateReadWrite, false},
-      {OpenMode::ReadExclusive, OpenMode::ReadShared, false},
-      {OpenMode::OpenReadWrite, OpenMode::ReadShared, false},
-      {OpenMode::CreateReadWrite, OpenMode::ReadShared, false},
-      {OpenMode::OpenReadWrite, OpenMode::OpenReadWrite, false},
-  };
-  for (const Case& each : sharing) {
+  for (const SharingRule& each : kSharingRules) {
     File first;
     ASSERT_TRUE(first.open(kRvx.c_str(), each.first));
     if (each.first == OpenMode::CreateReadWrite) {
