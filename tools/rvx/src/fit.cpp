@@ -7,6 +7,7 @@
 #include "format/layout.h"
 #include "format/limits.h"
 #include "number_text.h"
+#include "output_file.h"
 #include "tool_error.h"
 #include "utf.h"
 #include "variable_name.h"
@@ -185,13 +186,12 @@ void checkChannels(const PlannedRecording& plan, const std::string& output) {
 // ---- What the compact layout holds ------------------------------------------
 
 // Whether the library can make a compact recording and its RVI file below
-// `base`: it names the RVI file after the first ".RVX" or ".rvx" of the
-// whole path, and refuses a colon past a drive's.
+// `base`: the RVI file's name must stay in the recording's directory, and
+// the library refuses a colon past a drive's.
 bool holdsTrials(const std::filesystem::path& base) {
   const std::string text = pathText(base);
   const size_t pastDrive = text.size() > 1 && text[1] == ':' ? 2 : 0;
-  return text.find(".rvx") == text.npos && text.find(".RVX") == text.npos &&
-         text.find(':', pastDrive) == text.npos;
+  return summaryNamedBeside(base / "rvx-0" / "trial.rvx") && text.find(':', pastDrive) == text.npos;
 }
 
 // A directory of the tool's own, removed with what it holds: in the

@@ -362,6 +362,13 @@ void Output::commit() {
   if (std::fflush(stdout) != 0) throw ToolError(name_ + ": writing failed: " + lastSystemReason());
 }
 
+bool summaryNamedBeside(const fs::path& path) {
+  char16_t rvi[kdrvx::format::kCreatePathCapacity] = {};
+  const std::u16string text = fs::path(path).make_preferred().u16string();
+  text.copy(rvi, std::min(text.size(), std::size(rvi) - 1));
+  return !kdrvx::format::makeSummaryName(rvi) || fs::path(rvi).parent_path() == path.parent_path();
+}
+
 StagedRecording::StagedRecording(const std::string& name, Existing existing, bool summary)
     : name_(name), existing_(existing), summary_(summary), target_(resolveOutput(name, existing)) {
   const OutputTarget& target = target_;
@@ -375,17 +382,10 @@ StagedRecording::StagedRecording(const std::string& name, Existing existing, boo
   // directory in the RVI file: the private directory, under the directory
   // as the command line gave it.
   const fs::path parent = target.path.parent_path();
-  if (summary) {
-    // The library names the RVI file after the first ".RVX" (else ".rvx")
-    // of the path; in a directory's name that would put it elsewhere.
-    char16_t rvi[kdrvx::format::kCreatePathCapacity] = {};
-    const std::u16string path = toPath(name).make_preferred().u16string();
-    path.copy(rvi, std::min(path.size(), std::size(rvi) - 1));
-    if (kdrvx::format::makeSummaryName(rvi) && fs::path(rvi).parent_path() != parent) {
-      throw usageError(name +
-                       ": the RVI file is named after the first '.rvx' of the path, which "
-                       "here lies in a directory's name; give a name without it");
-    }
+  if (summary && !summaryNamedBeside(toPath(name))) {
+    throw usageError(name +
+                     ": the RVI file is named after the first '.rvx' of the path, which "
+                     "here lies in a directory's name; give a name without it");
   }
   std::error_code error;
   do {

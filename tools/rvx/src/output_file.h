@@ -44,6 +44,11 @@ struct OutputTarget {
 // unless `existing` is Replace; a directory is refused; "-" is a usage error.
 OutputTarget resolveOutput(const std::string& name, Existing existing);
 
+// Whether the library names the RVI file of a compact recording at `path`
+// beside it: it takes the first ".RVX" (else ".rvx") of the whole path, so
+// one in a directory's name would put it elsewhere.
+bool summaryNamedBeside(const std::filesystem::path& path);
+
 // The new bytes of one file, under a temporary name until commit().
 class OutputFile {
  public:
