@@ -119,6 +119,22 @@ OpenFile* slotOf(Store& s, intptr_t handle) {
   return slot.inUse ? &slot : nullptr;
 }
 
+// The open file behind `handle` for a call that fails as a whole when it is
+// struck (seeks, lengths, times): null, with the error set, when the handle
+// is not open or the call is made to fail.
+OpenFile* answeringFile(Store& s, intptr_t handle) {
+  OpenFile* file = slotOf(s, handle);
+  if (file == nullptr) {
+    failed(kErrorInvalidHandle);
+    return nullptr;
+  }
+  if (countCall(s) != Strike::None) {
+    failed(kErrorIoDevice);
+    return nullptr;
+  }
+  return file;
+}
+
 intptr_t takeSlot(Store& s, OpenFile file) {
   file.inUse = true;
   for (size_t i = 0; i < s.open.size(); ++i) {
@@ -262,10 +278,9 @@ bool File::write(const void* buffer, uint32_t count) {
 bool File::seekFromStart(int64_t offset) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
-  OpenFile* file = slotOf(s, handle_);
-  if (file == nullptr) return failed(kErrorInvalidHandle);
-  if (offset < 0) return failed(kErrorNegativeSeek);
-  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  if (offset < 0) return failed(slotOf(s, handle_) ? kErrorNegativeSeek : kErrorInvalidHandle);
+  OpenFile* file = answeringFile(s, handle_);
+  if (file == nullptr) return false;
   file->position = offset;
   return true;
 }
@@ -273,10 +288,9 @@ bool File::seekFromStart(int64_t offset) {
 bool File::truncate(int64_t length) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
-  OpenFile* file = slotOf(s, handle_);
-  if (file == nullptr) return failed(kErrorInvalidHandle);
-  if (length < 0) return failed(kErrorNegativeSeek);
-  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  if (length < 0) return failed(slotOf(s, handle_) ? kErrorNegativeSeek : kErrorInvalidHandle);
+  OpenFile* file = answeringFile(s, handle_);
+  if (file == nullptr) return false;
   if (!file->writes) return failed(kErrorInvalidParameter);
   return resize(s, *file->node, static_cast<uint64_t>(length));
 }
@@ -284,9 +298,8 @@ bool File::truncate(int64_t length) {
 bool File::seekFromEnd(int64_t offset) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
-  OpenFile* file = slotOf(s, handle_);
-  if (file == nullptr) return failed(kErrorInvalidHandle);
-  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  OpenFile* file = answeringFile(s, handle_);
+  if (file == nullptr) return false;
   const int64_t end = file->node ? static_cast<int64_t>(file->node->bytes.size()) : 0;
   if (end + offset < 0) return failed(kErrorInvalidParameter);
   file->position = end + offset;
@@ -296,15 +309,8 @@ bool File::seekFromEnd(int64_t offset) {
 int64_t File::length() {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
-  OpenFile* file = slotOf(s, handle_);
-  if (file == nullptr) {
-    failed(kErrorInvalidHandle);
-    return -1;
-  }
-  if (countCall(s) != Strike::None) {
-    failed(kErrorIoDevice);
-    return -1;
-  }
+  OpenFile* file = answeringFile(s, handle_);
+  if (file == nullptr) return -1;
   return file->node ? static_cast<int64_t>(file->node->bytes.size()) : 0;
 }
 
@@ -320,9 +326,8 @@ int64_t File::lengthAtOpen() {
 bool File::regularLength(int64_t& length) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
-  OpenFile* file = slotOf(s, handle_);
-  if (file == nullptr) return failed(kErrorInvalidHandle);
-  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  OpenFile* file = answeringFile(s, handle_);
+  if (file == nullptr) return false;
   if (!file->node) return failed(kErrorAccessDenied);
   length = static_cast<int64_t>(file->node->bytes.size());
   return true;
@@ -331,9 +336,8 @@ bool File::regularLength(int64_t& length) {
 bool File::modificationTime(LocalTime& out) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
-  OpenFile* file = slotOf(s, handle_);
-  if (file == nullptr) return failed(kErrorInvalidHandle);
-  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  OpenFile* file = answeringFile(s, handle_);
+  if (file == nullptr) return false;
   return toLocalTime(file->node ? file->node->modified : ::time(nullptr), out);
 }
 
