@@ -43,7 +43,7 @@ std::string fewerRecords(const Claims& c) {
 std::string moreRecords(const Claims& c) {
   return "stale record count: the header counts " + counted(c.headerRecords, "record") +
          ", the data holds " + counted(c.heldRecords, "whole record") + " (" +
-         number(c.heldRecords - c.headerRecords) +
+         number(c.heldRecords > c.headerRecords ? c.heldRecords - c.headerRecords : 0) +
          " beyond the count; a recording that stopped before its final header?)";
 }
 
