@@ -21,24 +21,9 @@ namespace {
 using format::MGR_DEF;
 using format::RVX_HEADER;
 
-// The caller's struct holds at least its size field.
-constexpr uint32_t kSmallestStruct = sizeof(uint32_t);
-
 template <size_t N>
 void copyField(KDRVX_CHAR (&target)[N], const char16_t (&field)[N]) {
   copyToCaller(fromCaller(target), N, field, N);
-}
-
-// Hands `whole` to the caller's struct: as many bytes as the caller's size
-// says, never more than the library's struct, the size field left alone.
-template <typename Info>
-uint32_t deliver(const Info& whole, Info* info) {
-  if (info == nullptr || info->size < kSmallestStruct) return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
-  const size_t bytes = std::min<size_t>(info->size, sizeof whole);
-  std::memcpy(reinterpret_cast<unsigned char*>(info) + kSmallestStruct,
-              reinterpret_cast<const unsigned char*>(&whole) + kSmallestStruct,
-              bytes - kSmallestStruct);
-  return KDRVX_OK;
 }
 
 }  // namespace
@@ -50,6 +35,7 @@ uint32_t readerOpen(const char16_t* path, KDRVX_Reader** reader) {
   if (!opened) return KDRVX_ERR_RVX_OPEN_READ;
   const OpenOutcome outcome = openRecording(opened->recording, path, RetryLine::Silent);
   if (outcome.status != KDRVX_OK) return outcome.status;
+  measureClaims(opened->recording, outcome);
   opened->cursor.filePosition = static_cast<int64_t>(opened->recording.dataOffset);
   *reader = opened.release();
   return KDRVX_OK;
@@ -128,6 +114,25 @@ int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* r
   // the data: the caller learns that the read failed.
   if (reader->cursor.outOfMemory) return negative(KDRVX_ERR_RVX_OPEN_READ);
   return static_cast<int64_t>(delivered);
+}
+
+uint32_t readerFindings(const KDRVX_Reader* reader, KDRVX_Findings* findings) {
+  if (reader == nullptr) return KDRVX_ERR_RVX_NOT_OPEN_READ;
+  return deliver(toFindings(reader->recording.claims), findings);
+}
+
+KDRVX_Findings toFindings(const format::Claims& claims) {
+  KDRVX_Findings whole{};
+  whole.size = sizeof whole;
+  whole.findings = claims.findings;
+  whole.layout = claims.layout;
+  whole.fileLength = claims.fileLength;
+  whole.headerLength = claims.headerLength;
+  whole.dataOffset = claims.dataOffset;
+  whole.headerRecords = claims.headerRecords;
+  whole.heldRecords = claims.heldRecords;
+  whole.trailingBytes = claims.trailingBytes;
+  return whole;
 }
 
 void readerClose(KDRVX_Reader* reader) { delete reader; }
