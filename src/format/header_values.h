@@ -19,6 +19,13 @@ inline uint32_t channelCount(const RVX_HEADER& header) {
   return std::min<uint32_t>(header.NoChannels, kMaxChannels);
 }
 
+// Whether the stored date and time can be a moment: an older layout's open
+// replaces any other by the file's modification time.
+inline bool datePlausible(const RVX_HEADER& header) {
+  return header.Day <= 31 && header.Month <= 12 && header.Year <= 2100 && header.Hour <= 23 &&
+         header.Minute <= 59;
+}
+
 // 1 unless the file is marked as not an original recording.
 uint8_t originalFlagOf(const RVX_HEADER& header);
 // "DD.MM.YYYY" into room for KDRVX_DATE_CAPACITY units.
