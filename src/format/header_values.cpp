@@ -81,7 +81,6 @@ size_t rawVariable(const MGR_DEF& channel, char16_t (&raw)[kRawVariableCapacity]
   return length;
 }
 
-
 constexpr uint32_t kMaxTriggerRecord = 100000000;
 constexpr int16_t kLastPlainYear = 3000;
 constexpr uint16_t kSwappedYearOffset = 208;
@@ -152,8 +151,7 @@ void writeLintab(const MGR_DEF& channel, char16_t* text, uint16_t capacity) {
 
 int64_t scanRateOf(const RVX_HEADER& h) {
   const int64_t stored = h.ScanRate;
-  return (h.Flags & kScanRateInMicroseconds) ? stored
-                                                     : stored * kMicrosecondsPerMillisecond;
+  return (h.Flags & kScanRateInMicroseconds) ? stored : stored * kMicrosecondsPerMillisecond;
 }
 
 uint32_t triggerRecordOf(const RVX_HEADER& h) {

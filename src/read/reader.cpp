@@ -5,35 +5,21 @@
 // touches the module state.
 #include "read/reader.h"
 
-#include <algorithm>
-#include <cstring>
-#include <iterator>
 #include <memory>
 #include <new>
 
-#include "kdrvx/kdrvx.h"
-#include "library/text.h"
 #include "format/header_values.h"
+#include "kdrvx/kdrvx.h"
+#include "library/sized.h"
 
 namespace kdrvx::read {
 namespace {
 
-using format::MGR_DEF;
 using format::RVX_HEADER;
 
-// The caller's struct holds at least its size field.
-constexpr uint32_t kSmallestStruct = sizeof(uint32_t);
-
-// Hands `whole` to the caller's struct: as many bytes as the caller's size
-// says, never more than the library's struct, the size field left alone.
 template <typename Info>
 uint32_t deliver(const Info& whole, Info* info) {
-  if (info == nullptr || info->size < kSmallestStruct) return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
-  const size_t bytes = std::min<size_t>(info->size, sizeof whole);
-  std::memcpy(reinterpret_cast<unsigned char*>(info) + kSmallestStruct,
-              reinterpret_cast<const unsigned char*>(&whole) + kSmallestStruct,
-              bytes - kSmallestStruct);
-  return KDRVX_OK;
+  return library::deliver(whole, info, KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
 }
 
 }  // namespace

@@ -88,9 +88,8 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
   // fit it (nor a Windows path without the long-path prefix), so it is
   // refused like a name the system cannot create, before anything is
   // touched on disk.
+  if (!pathFits(name)) return createFailure(kErrorFilenameTooLong, name);
   const size_t length = boundedLength(name, format::kCreatePathCapacity);
-  if (length >= static_cast<size_t>(format::kCreatePathCapacity))
-    return createFailure(kErrorFilenameTooLong, name);
 
   if (!overwrite) {
     platform::File probe;

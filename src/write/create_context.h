@@ -17,12 +17,12 @@
 namespace kdrvx::write {
 
 struct CreateContext {
-  bool open = false;                 // a file is under creation
-  platform::File file;               // open for reading and writing, not shared
-  format::RVX_HEADER header{};       // the current-layout header being built
-  format::RVX_HEADER_W3 compact{};   // the compact header, in step with `header`
-  bool legacyLayout = false;         // the file gets `compact` and a summary file
-  bool recordAdded = false;          // blocks adding channels
+  bool open = false;                             // a file is under creation
+  platform::File file;                           // open for reading and writing, not shared
+  format::RVX_HEADER header{};                   // the current-layout header being built
+  format::RVX_HEADER_W3 compact{};               // the compact header, in step with `header`
+  bool legacyLayout = false;                     // the file gets `compact` and a summary file
+  bool recordAdded = false;                      // blocks adding channels
   char16_t path[format::kCreatePathCapacity]{};  // the path as the host gave it, cleaned
   // Where the file and its summary file are opened after the create: their
   // absolute paths, resolved while the create ran, so that a host that

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/limits.h"
+#include "format/summary_names.h"
 #include "format/text.h"
 #include "kdrvx/kdrvx.h"
 #include "platform/platform.h"
@@ -132,6 +133,11 @@ void storeOriginalFlag(Headers headers, bool original) {
       original ? format::kOriginalRecording : format::kNotOriginalRecording;
 }
 
+bool pathFits(const char16_t* path) {
+  return boundedLength(path, format::kCreatePathCapacity) <
+         static_cast<size_t>(format::kCreatePathCapacity);
+}
+
 void cleanPath(char16_t* path) {
   for (char16_t* p = path; *p != 0; ++p)
     if (isForbiddenInName(*p)) *p = u'_';
@@ -217,7 +223,8 @@ uint32_t addChannelEntry(Headers headers, const char16_t* variable) {
   format::RVX_HEADER& header = headers.header;
   format::RVX_HEADER_W3& compact = headers.compact;
   const uint32_t count = header.NoChannels;
-  if (count >= format::kMaxChannels || (headers.legacyLayout && count >= format::kCompactMaxChannels))
+  if (count >= format::kMaxChannels ||
+      (headers.legacyLayout && count >= format::kCompactMaxChannels))
     return KDRVX_ERR_RVX_NUMBER_OF_CHANNELS;
 
   // The name is parsed into the entry beyond the last one, which counts
@@ -253,9 +260,9 @@ uint32_t storeChannelVariable(Headers headers, uint32_t channel, const char16_t*
 
 uint32_t storeChannelUnit(Headers headers, uint32_t channel, const char16_t* text) {
   const auto& unit = headers.header.Channel[channel].ChannelUnit;
-  const uint32_t status = storeChannelText(headers.header.Channel[channel].ChannelUnit,
-                                           format::kChannelUnitLimit, text,
-                                           KDRVX_ERR_RVX_CHN_UNIT, NullText::Rejected);
+  const uint32_t status =
+      storeChannelText(headers.header.Channel[channel].ChannelUnit, format::kChannelUnitLimit, text,
+                       KDRVX_ERR_RVX_CHN_UNIT, NullText::Rejected);
   if (status == KDRVX_OK && inCompact(headers, channel))
     storeLowBytes(headers.compact.Channel[channel].ChannelUnit, unit, fieldLength(unit));
   return status;

@@ -26,6 +26,8 @@ inline constexpr int32_t kNoSummary = 255;
 void resetHeaders(Headers headers);
 // The mark of a recording that is, or is not, an original one.
 void storeOriginalFlag(Headers headers, bool original);
+// Whether `path` fits the create context's path: 259 units at most.
+bool pathFits(const char16_t* path);
 // Replaces the characters a file name cannot hold by '_', in place; a colon
 // survives only in the first two units (a drive).
 void cleanPath(char16_t* path);
