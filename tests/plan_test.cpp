@@ -247,10 +247,10 @@ TEST_F(CheckPlan, WhatTheCompactLayoutAndItsSummaryCannotHold) {
                  u"the RVI file holds 8-bit text (Latin-1) only: '\U00010000' at character 7"},
                 kLength);
   Plan folder(true, 4);
-  folder.plan.path = k(u"/x.rvx/a.rvx");
+  folder.plan.path = k(u"\\x.rvx\\a.rvx");  // a folder named like a recording
   expectProblem(folder,
                 {KDRVX_PLAN_REFUSED, KDRVX_FIELD_PATH, -1, 0, -1,
-                 u"its RVI file is written as '/x.RVI' but looked for as '/x.rvx/a.RVI'"},
+                 u"its RVI file is written as '\\x.RVI' but looked for as '\\x.rvx\\a.RVI'"},
                 kLength);
 }
 
