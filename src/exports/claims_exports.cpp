@@ -12,6 +12,7 @@
 #include "format/summary_names.h"
 #include "format/text.h"
 #include "kdrvx/kdrvx.h"
+#include "library/sized.h"
 #include "library/text.h"
 #include "modify/repair.h"
 #include "read/check.h"
@@ -29,8 +30,7 @@ void copyAscii(const std::string& text, KDRVX_CHAR* buffer, uint16_t capacity) {
 
 format::Claims claimsOf(const KDRVX_Findings& findings) {
   // Only the fields the caller's size covers are read.
-  KDRVX_Findings whole{};
-  std::memcpy(&whole, &findings, std::min<size_t>(findings.size, sizeof whole));
+  const KDRVX_Findings whole = library::taken(&findings);
   format::Claims claims;
   claims.findings = whole.findings;
   claims.layout = whole.layout;

@@ -192,12 +192,6 @@ KDRVX_CheckChannel channelReport(const ChannelCheck& found) {
   return whole;
 }
 
-// The entries of the caller's array lie channels[0].size bytes apart.
-KDRVX_CheckChannel* entry(KDRVX_CheckChannel* channels, uint32_t stride, uint32_t k) {
-  return reinterpret_cast<KDRVX_CheckChannel*>(reinterpret_cast<unsigned char*>(channels) +
-                                               size_t{stride} * k);
-}
-
 // A file the library does not open: what the open learned of it.
 KDRVX_Findings refusedClaims(const Recording& recording, const OpenOutcome& outcome) {
   format::Claims claims;
@@ -256,7 +250,7 @@ uint32_t check(const char16_t* path, KDRVX_CheckReport* report, KDRVX_CheckChann
   const uint32_t stride = channelCapacity > 0 ? channels->size : 0;
   for (uint32_t k = 0; k < channelCount(h); ++k) {
     findings |= found->channels[k].findings;
-    if (k < channelCapacity) deliver(channelReport(found->channels[k]), entry(channels, stride, k));
+    if (k < channelCapacity) deliver(channelReport(found->channels[k]), library::entryAt(channels, stride, k));
   }
   whole.claims = toFindings(claims);
   whole.claims.findings = findings;

@@ -10,6 +10,7 @@
 
 #include "format/layout.h"
 #include "kdrvx/kdrvx.h"
+#include "library/sized.h"
 #include "read/recording.h"
 
 namespace kdrvx::read {
@@ -50,18 +51,11 @@ void readerClose(KDRVX_Reader* reader);
 // The claims as the interface reports them.
 KDRVX_Findings toFindings(const format::Claims& claims);
 
-// Hands `whole` to a caller's struct that begins with its size: as many
-// bytes as that size says, never more than `whole`, the size field left
-// alone. A null struct or a size below 4 is ERR_RVX_PARAMETER_STRING_LENGTH.
+// Hands `whole` to a caller's struct that begins with its size; a null
+// struct or a size below 4 is ERR_RVX_PARAMETER_STRING_LENGTH.
 template <typename Info>
 uint32_t deliver(const Info& whole, Info* info) {
-  constexpr uint32_t kSmallestStruct = sizeof(uint32_t);
-  if (info == nullptr || info->size < kSmallestStruct) return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
-  const size_t bytes = std::min<size_t>(info->size, sizeof whole);
-  std::memcpy(reinterpret_cast<unsigned char*>(info) + kSmallestStruct,
-              reinterpret_cast<const unsigned char*>(&whole) + kSmallestStruct,
-              bytes - kSmallestStruct);
-  return KDRVX_OK;
+  return library::deliver(whole, info, KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
 }
 
 // Reads `count` records from record `first` of `recording`, converted as

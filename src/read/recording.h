@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "format/claims.h"
+#include "format/header_values.h"
 #include "format/layout.h"
 #include "format/layouts.h"
 #include "platform/platform.h"
@@ -63,12 +64,7 @@ OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine 
 // read stands). Moves no file position.
 void measureClaims(Recording& recording, const OpenOutcome& outcome);
 
-// Channel records of `header` that may be addressed: NoChannels, but never
-// more than the 48 records the header holds (a refused header can claim
-// more).
-inline uint32_t channelCount(const format::RVX_HEADER& header) {
-  return std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
-}
+using format::channelCount;
 
 inline format::RecordKind recordKind(const Recording& recording) {
   return format::recordKindOf(recording.header);
