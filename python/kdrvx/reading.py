@@ -21,8 +21,8 @@ from numpy.typing import NDArray
 
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, from_utf16, path_text, reader_function, to_utf16
-from .errors import (ERR_RVX_INVALID_HEADER, ERR_RVX_OPEN_READ, ERR_RVX_SHARING_VIOLATION, RvxError,
-                     RvxWarning)
+from ._interface import (KDRVX_ERR_RVX_INVALID_HEADER as ERR_RVX_INVALID_HEADER, KDRVX_ERR_RVX_OPEN_READ as ERR_RVX_OPEN_READ, KDRVX_ERR_RVX_SHARING_VIOLATION as ERR_RVX_SHARING_VIOLATION)
+from .errors import RvxError, RvxWarning
 
 if TYPE_CHECKING:  # only for the hints: both are imported when first used
     import pandas

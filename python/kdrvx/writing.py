@@ -20,8 +20,8 @@ from numpy.typing import ArrayLike, NDArray
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, check, from_utf16, path_text, text_buffer, to_utf16
 from ._output import Output
-from .errors import (ERR_RVX_CREATE, ERR_RVX_MODIFY_NOT_POSSIBLE, ERR_RVX_STILL_OPEN_WRITE,
-                     RvxError, RvxWarning)
+from ._interface import (KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE, KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE as ERR_RVX_MODIFY_NOT_POSSIBLE, KDRVX_ERR_RVX_STILL_OPEN_WRITE as ERR_RVX_STILL_OPEN_WRITE)
+from .errors import RvxError, RvxWarning
 from .reading import _labels, _seconds
 
 # Label languages of the RVI summary that the compact layout gets on closing;
