@@ -28,7 +28,9 @@ import tempfile
 from typing import List, Optional, Tuple
 
 from . import _library as lib
-from ._interface import (KDRVX_ERR_RVX_ALREADY_EXISTS as ERR_RVX_ALREADY_EXISTS, KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE, KDRVX_ERR_RVX_SHARING_VIOLATION as ERR_RVX_SHARING_VIOLATION)
+from ._interface import KDRVX_ERR_RVX_ALREADY_EXISTS as ERR_RVX_ALREADY_EXISTS
+from ._interface import KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE
+from ._interface import KDRVX_ERR_RVX_SHARING_VIOLATION as ERR_RVX_SHARING_VIOLATION
 
 try:
     import fcntl  # POSIX: the library's sharing modes are flock() locks

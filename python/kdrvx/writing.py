@@ -20,9 +20,11 @@ from numpy.typing import ArrayLike, NDArray
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, check, from_utf16, path_text, text_buffer, to_utf16
 from ._output import Output
-from ._interface import (KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE, KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE as ERR_RVX_MODIFY_NOT_POSSIBLE, KDRVX_ERR_RVX_STILL_OPEN_WRITE as ERR_RVX_STILL_OPEN_WRITE)
+from ._interface import KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE
+from ._interface import KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE as ERR_RVX_MODIFY_NOT_POSSIBLE
+from ._interface import KDRVX_ERR_RVX_STILL_OPEN_WRITE as ERR_RVX_STILL_OPEN_WRITE
 from .errors import RvxError, RvxWarning
-from .reading import _labels, _seconds
+from .reading import _labels, duration_s
 
 # Label languages of the RVI summary that the compact layout gets on closing;
 # None writes no summary.
@@ -451,10 +453,10 @@ class Writer:
             pass
 
     def __repr__(self) -> str:
-        return "<kdrvx.Writer %r: %s layout, %d records x %d channels (%s), %s s, %s>" % (
+        return "<kdrvx.Writer %r: %s layout, %d records x %d channels (%s), %g s, %s>" % (
             self.path, "compact" if self.legacy else "current", self.record_count,
             len(self.variables), _labels(self.variables),
-            _seconds(self.record_count, self.scan_interval_us),
+            duration_s(self.record_count, self.scan_interval_us),
             "closed" if self.closed else "open")
 
 

@@ -91,6 +91,15 @@ class TestFields:
             assert repr(writer) == "<kdrvx.Writer %r: current layout, 3 records x 10 channels " \
                 "(p1, p2, p3, p4, p5, p6, p7, p8, ... 2 more), 0.0015 s, open>" % writer.path
 
+    def test_duration_is_the_record_count_times_the_scan_interval(self, tmp_path):
+        path = tmp_path / "ten.rvx"
+        with kdrvx.create(path, ["p1"], scan_interval_us=1000) as writer:
+            writer.append(np.zeros((10_000, 1), dtype=np.float32))
+            assert repr(writer).endswith(", 10 s, open>")
+        with kdrvx.open(path) as recording:
+            assert recording.header.duration_s == 10.0
+            assert ", 10 s from " in repr(recording)
+
     def test_time_without_seconds_scan_rate_in_milliseconds_and_copy_mark(self, tmp_path):
         r = full_recording(second=255, scan_rate=5, flags=0, original_flag=ord("X"), day=0, month=0,
                            year=0)
