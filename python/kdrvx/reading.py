@@ -253,13 +253,37 @@ def _open_error(status: int, path: str) -> RvxError:
                     number, path if number is not None else None)
 
 
-def _refuse_cut_header(path: str, data_offset: int) -> None:
-    """A file that ends before its first record is cut inside its header: no
-    recording, however little its header claims."""
-    size = os.stat(path).st_size
-    if size < data_offset:
-        raise lib.refusal(ERR_RVX_INVALID_HEADER, "%s ends at byte %d, inside its header of %d "
-                          "bytes" % (path, size, data_offset))
+def findings_of(reader: Any) -> lib.KDRVX_Findings:
+    """What the library finds when it measures a reader's file against its
+    header's claims."""
+    findings = lib.KDRVX_Findings(size=ctypes.sizeof(lib.KDRVX_Findings))
+    _check_reader(reader_function("KDRVX_ReaderFindings")(reader, ctypes.byref(findings)),
+                  "KDRVX_ReaderFindings")
+    return findings
+
+
+def finding_texts(findings: Any, bits: int) -> List[str]:
+    """The library's text of each finding among `bits`, with the figures of
+    `findings` (None: the general text)."""
+    texts = []
+    for bit in range(32):
+        if bits & (1 << bit):
+            buffer = lib.text_buffer(512)
+            status = reader_function("KDRVX_GetFindingText")(
+                None if findings is None else ctypes.byref(findings), 1 << bit, buffer, len(buffer))
+            texts.append(from_utf16(buffer) if status == 0 else "finding 0x%08X" % (1 << bit))
+    return texts
+
+
+def _decide(path: str, findings: Any) -> None:
+    """A file whose findings make the values wrong is refused; the others
+    are warned about, in the library's words."""
+    wrong = findings.findings & lib.KDRVX_FINDINGS_VALUES_WRONG
+    if wrong:
+        raise lib.refusal(ERR_RVX_INVALID_HEADER, "%s: %s" % (path, "; ".join(
+            finding_texts(findings, wrong))))
+    for text in finding_texts(findings, findings.findings):
+        warnings.warn("%s: %s" % (path, text), RvxWarning, stacklevel=3)
 
 
 def _one_slice(columns: Optional[List[int]]) -> slice:
@@ -749,7 +773,7 @@ def open(path: PathArgument) -> Recording:  # noqa: A001 - the package's reading
             _check_reader(status, "KDRVX_ReaderChannel")
             channels.append(_channel_of(index, described, header.statistics))
         kind = _kind_of(info)
-        _refuse_cut_header(path, info.dataOffset)
+        _decide(path, findings_of(reader))
     except BaseException:
         reader_function("KDRVX_ReaderClose")(reader)
         raise
