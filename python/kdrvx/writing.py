@@ -85,6 +85,7 @@ _FIELD_NAMES = {
     lib.KDRVX_FIELD_CHANNEL_IND_RATE: "individual_rate", lib.KDRVX_FIELD_CHANNEL_ISDS: "isds",
     lib.KDRVX_FIELD_CHANNEL_LINEARISATION: "linearisation",
     lib.KDRVX_FIELD_CHANNEL_MULTICHANNEL: "multichannel_bits",
+    lib.KDRVX_FIELD_ORIGINAL: "original",
 }
 # Room for the problems of a plan at the first try.
 _PROBLEM_ROOM = 16
