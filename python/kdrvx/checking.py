@@ -20,6 +20,8 @@ from .reading import finding_texts
 # Room for the channels of a check at the first try; a file with more is
 # checked again with room for all of them.
 _CHANNEL_ROOM = 64
+# No one to hear how far a check or a repair has come.
+_NO_PROGRESS = ctypes.cast(0, lib.KDRVX_Progress)
 _STATISTICS = (("minimum", lib.KDRVX_STATISTIC_MIN), ("maximum", lib.KDRVX_STATISTIC_MAX),
                ("mean", lib.KDRVX_STATISTIC_MEAN), ("rms", lib.KDRVX_STATISTIC_RMS))
 
@@ -115,7 +117,7 @@ def check(path: PathArgument) -> CheckResult:
         for entry in channels:
             entry.size = ctypes.sizeof(lib.KDRVX_CheckChannel)
         status = lib.function("KDRVX_Check")(to_utf16(path), ctypes.byref(report), channels, room,
-                                             None, None)
+                                             _NO_PROGRESS, None)
         if status != 0:
             raise lib.refusal(status, path)
         if report.noChannels <= room:
@@ -174,7 +176,7 @@ def repair(path: PathArgument, output: Optional[PathArgument] = None) -> RepairR
     report = lib.KDRVX_RepairReport(size=ctypes.sizeof(lib.KDRVX_RepairReport))
     with PrivateDirectory(target) as private:
         status = lib.function("KDRVX_Repair")(to_utf16(source), to_utf16(private.path),
-                                              ctypes.byref(report), None, None)
+                                              ctypes.byref(report), _NO_PROGRESS, None)
         if status == ERR_RVX_MODIFY_NOT_POSSIBLE:
             why = finding_texts(None, report.refusal) or ["%s layout" % layout_name(report.layout)]
             raise lib.refusal(status, "%s: %s" % (source, "; ".join(why)))

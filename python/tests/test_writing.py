@@ -173,7 +173,7 @@ class TestWhatARecordingCannotHold:
 
     @pytest.mark.parametrize("channels, code", [
         (["p1", "p1"], kdrvx.ERR_RVX_CHN_VAR_EXISTS),
-        (["12"], kdrvx.ERR_RVX_CHN_VAR),
+        (["p1", "12"], kdrvx.ERR_RVX_CHN_VAR),
         ([{"variable": "D1", "multichannel_bits": 33}], kdrvx.ERR_RVX_MULTICHANNEL_BITS),
         (["p%d" % k for k in range(1, 50)], kdrvx.ERR_RVX_NUMBER_OF_CHANNELS),
     ])
