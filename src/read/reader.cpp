@@ -10,7 +10,6 @@
 
 #include "format/header_values.h"
 #include "kdrvx/kdrvx.h"
-#include "library/sized.h"
 
 namespace kdrvx::read {
 namespace {
