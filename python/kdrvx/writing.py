@@ -185,6 +185,7 @@ class _Plan:
                  scan_interval_us: int, trigger_record: Optional[int], legacy: bool,
                  language: Optional[str], original: bool):
         self._texts: List[Any] = []
+        self.path = path
         self.variables = [fields["variable"] for fields in descriptions]
         plan = lib.KDRVX_Plan(size=ctypes.sizeof(lib.KDRVX_Plan))
         plan.legacyLayout, plan.original = legacy, original
@@ -236,7 +237,7 @@ class _Plan:
         refused = [self._described(p) for p in listed if p.kind == lib.KDRVX_PLAN_REFUSED]
         if refused:
             raise RvxPlanError(status, lib.library().text_of(status), "KDRVX_CheckPlan",
-                               "; ".join(refused))
+                               "%s: %s" % (self.path, "; ".join(refused)))
         if status not in (0, lib.KDRVX_ERR_RVX_CHANNEL_ADD):
             raise lib.refusal(status, "the plan of the recording")
         return self._dropped([p for p in listed if p.kind == lib.KDRVX_PLAN_DROPPED])
