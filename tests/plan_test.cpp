@@ -262,7 +262,14 @@ TEST_F(CheckPlan, SetterRefusalsCarryTheirStatusInFieldOrder) {
   p.add(u"p1");
   p.add(u"p2").multiChannelBits = 40;
   for (int n = 3; n <= 25; ++n) p.add(u"T9");  // duplicates do not count toward the 24
+  // The setters would trace these refusals and keep them as the last
+  // error: the check does neither.
+  KDRVX_SetComment(k(u"x"));  // no file under creation: a failure to keep
+  const uint32_t kept = KDRVX_GetLastError();
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS);
   const Checked all = p.check(8);
+  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_EQ(KDRVX_GetLastError(), kept);
   EXPECT_EQ(all.status, KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
   ASSERT_GE(all.count, 6u);
   const uint32_t statuses[] = {KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH, KDRVX_ERR_RVX_DATE,
