@@ -275,15 +275,20 @@ def finding_texts(findings: Any, bits: int) -> List[str]:
     return texts
 
 
-def _decide(path: str, findings: Any) -> None:
+def _decide(path: str, findings: Any) -> int:
     """A file whose findings make the values wrong is refused; the others
-    are warned about, in the library's words."""
+    are warned about, in the library's words. Returns the findings."""
     wrong = findings.findings & lib.KDRVX_FINDINGS_VALUES_WRONG
     if wrong:
         raise lib.refusal(ERR_RVX_INVALID_HEADER, "%s: %s" % (path, "; ".join(
             finding_texts(findings, wrong))))
-    for text in finding_texts(findings, findings.findings):
-        warnings.warn("%s: %s" % (path, text), RvxWarning, stacklevel=3)
+    for bit in range(32):
+        if findings.findings & (1 << bit):
+            text = finding_texts(findings, 1 << bit)[0]
+            if 1 << bit == lib.KDRVX_FINDING_MORE_RECORDS:
+                text += "; read(..., all_records=True) includes them"
+            warnings.warn("%s: %s" % (path, text), RvxWarning, stacklevel=3)
+    return int(findings.findings)
 
 
 def _one_slice(columns: Optional[List[int]]) -> slice:
@@ -343,7 +348,7 @@ class Recording:
     """
 
     def __init__(self, path: str, reader: int, header: Header, channels: Sequence[Channel],
-                 kind: str, data_offset: int, record_size: int):
+                 kind: str, data_offset: int, record_size: int, findings: int = 0):
         self.path = path
         self.header = header
         self.channels = tuple(channels)
@@ -353,6 +358,7 @@ class Recording:
         by record)."""
         self._data_offset = data_offset  # where the first record starts in the file
         self._record_size = record_size  # bytes of one stored record
+        self._findings = findings  # what the library found at the open, already warned about
         self._reader = reader  # the library's reader; 0 once closed
         self._lock = threading.Lock()  # one thread at a time uses the reader
         _open_recordings.add(self)
@@ -563,9 +569,9 @@ class Recording:
 
         The channels, the file's length and the frame's layout are settled
         once, at the call; each block is then read straight into its array
-        when it is asked for. Warnings
-        about records beyond or short of the header's count come once, at
-        the end.
+        when it is asked for. Records beyond or short of the header's count
+        are warned about once: at the open when the library found them so,
+        else at the end.
         """
         records = operator.index(records)
         if records < 1:
@@ -681,15 +687,19 @@ class Recording:
     def _report(self, start: int, count: Optional[int], rows: int, all_records: bool,
                 limit: Optional[int]) -> None:
         """Warns when the file holds records beyond its header's count that
-        were not read, or fewer records than its header counts."""
+        were not read, or fewer records than its header counts, unless the
+        open found it so and said it already."""
         claimed = self.header.record_count
         end = None if count is None else start + count
         beyond = limit is not None and limit > claimed and (end is None or end > claimed)
+        if self._findings & lib.KDRVX_FINDING_MORE_RECORDS:
+            beyond = False
         if beyond and not all_records and limit is not None:
             warnings.warn("%s holds %d records beyond the %d its header counts (its writer stopped "
                           "before the final header); read(..., all_records=True) includes them"
                           % (self.path, limit - claimed, claimed), RvxWarning, stacklevel=3)
-        if start + rows < (claimed if end is None else min(claimed, end)):
+        said = self._findings & lib.KDRVX_FINDING_FEWER_RECORDS
+        if not said and start + rows < (claimed if end is None else min(claimed, end)):
             warnings.warn("%s: its header counts %d records, but the data end after record %d"
                           % (self.path, claimed, start + rows), RvxWarning, stacklevel=3)
 
@@ -773,12 +783,12 @@ def open(path: PathArgument) -> Recording:  # noqa: A001 - the package's reading
             _check_reader(status, "KDRVX_ReaderChannel")
             channels.append(_channel_of(index, described, header.statistics))
         kind = _kind_of(info)
-        _decide(path, findings_of(reader))
+        found = _decide(path, findings_of(reader))
     except BaseException:
         reader_function("KDRVX_ReaderClose")(reader)
         raise
     return Recording(path, reader.value or 0, header, channels, kind, info.dataOffset,
-                     info.recordSize)
+                     info.recordSize, found)
 
 
 def read(path: PathArgument, channels: Channels = None,
