@@ -39,6 +39,9 @@ except ImportError:  # before Python 3.11
 
 _ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 _VERSION_MODULE = "kdrvx/_version.py"
+# The declarations of the C interface, which the CMake build makes from the
+# header (python/_build/kdrvx_interface.py): a wheel carries them made.
+_INTERFACE_MODULE = "kdrvx/_interface.py"
 _PURE_TAG = "py3-none-any"
 # The marker that tells type checkers the package has hints (PEP 561).
 _TYPED_MARKER = "py.typed"
@@ -93,6 +96,9 @@ def _package_files(with_libraries):
 
 
 def _package_entries(project, with_libraries):
+    if not os.path.isfile(os.path.join(_ROOT, _INTERFACE_MODULE)):
+        raise BuildError(f"{os.path.join(_ROOT, _INTERFACE_MODULE)} is missing: the CMake build "
+                         "makes it from kdrvx.h (cmake --preset dev && cmake --build --preset dev)")
     entries = []
     for path, name in _package_files(with_libraries):
         if name == _VERSION_MODULE:

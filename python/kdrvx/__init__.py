@@ -37,6 +37,7 @@ from .errors import (STATUS_NAMES, LibraryNotFoundError, RvxError, RvxFileExists
                      RvxFileNotFoundError, RvxIsADirectoryError, RvxNotADirectoryError, RvxOSError,
                      RvxPermissionError, RvxWarning)
 from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
+from .checking import ChannelCheck, CheckResult, RepairResult, check, repair
 from .reading import Channel, Header, Recording, open, read
 from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
 from . import _library
@@ -66,9 +67,10 @@ def last_error() -> int:
 
 
 __all__ = [
-    "Channel", "Header", "LANGUAGES", "LOCK", "LibraryNotFoundError", "Recording", "RvxError",
-    "RvxFileExistsError", "RvxFileNotFoundError", "RvxIsADirectoryError", "RvxNotADirectoryError",
-    "RvxOSError", "RvxPermissionError", "RvxWarning",
-    "STATUS_NAMES", "Writer", "bits_as_float32", "create", "error_text", "last_error",
-    "library_path", "library_version", "modify", "open", "read",
+    "Channel", "ChannelCheck", "CheckResult", "Header", "LANGUAGES", "LOCK",
+    "LibraryNotFoundError", "Recording", "RepairResult", "RvxError", "RvxFileExistsError",
+    "RvxFileNotFoundError", "RvxIsADirectoryError", "RvxNotADirectoryError", "RvxOSError",
+    "RvxPermissionError", "RvxWarning", "STATUS_NAMES", "Writer", "bits_as_float32", "check",
+    "create", "error_text", "last_error", "library_path", "library_version", "modify", "open",
+    "read", "repair",
 ]

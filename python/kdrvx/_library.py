@@ -25,8 +25,7 @@ import errno
 import os
 import sys
 import threading
-from ctypes import (CFUNCTYPE, POINTER, c_float, c_int16, c_int32, c_int64, c_uint8, c_uint16, c_uint32,
-                    c_uint64, c_void_p)
+from ctypes import c_uint16
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, List, Optional, Tuple, Union
 
@@ -45,205 +44,10 @@ if TYPE_CHECKING:
 else:
     TextBuffer = ctypes.Array
 
-# KDRVX_CHAR is a 16-bit UTF-16 code unit on every platform the library is
-# built for (char16_t on Linux, wchar_t on Windows); ctypes.c_wchar is 32 bits
-# on Linux and must not be used.
-_TEXT = POINTER(c_uint16)
-_VOID = None
-
-# Values of the macros of kdrvx.h that the binding uses, under their names
-# there. The binding's tests compare them, the status codes in errors.py and
-# the prototypes below with the header.
-
-# Capacities of the header and channel texts in UTF-16 units, terminator
-# included: the sizes of the header fields.
-KDRVX_COMMENT_CAPACITY = 292
-KDRVX_COMPANY_CAPACITY = 64
-KDRVX_INSTRUMENT_CAPACITY = 64
-KDRVX_SNR_INSTRUMENT_CAPACITY = 16
-KDRVX_NAME_MEASUREMENT_CAPACITY = 24
-KDRVX_TRIGGER_SETTING_CAPACITY = 64
-KDRVX_CHANNEL_UNIT_CAPACITY = 12
-KDRVX_CHANNEL_NAME_CAPACITY = 24
-KDRVX_CHANNEL_NUMBER_CAPACITY = 4
-KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY = 32
-KDRVX_CHANNEL_ZERO_POINT_CAPACITY = 16
-KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY = 128
-KDRVX_CHANNEL_FILTER_CAPACITY = 32
-KDRVX_CHANNEL_LINTAB_CAPACITY = 200
-KDRVX_CHANNEL_VARIABLE_CAPACITY = 7
-KDRVX_DATE_CAPACITY = 11
-KDRVX_TIME_CAPACITY = 10
-
-# The debug mask bit of the error lines.
-KDRVX_DEBUG_ERRORS = 0x0004
-
-# Record kinds of KDRVX_GetDataLayout.
-KDRVX_RECORD_KIND_FLOATS = 0
-KDRVX_RECORD_KIND_DOS = 1
-KDRVX_RECORD_KIND_SPARSE = 2
-
-# KDRVX_TraceSink: receives each trace line and the host's context pointer.
-_TRACE_SINK = CFUNCTYPE(None, _TEXT, c_void_p)
-
-
-class KDRVX_RecordingInfo(ctypes.Structure):
-    """What a reader reports of its recording: the fields of kdrvx.h."""
-
-    _fields_ = [
-        ("size", c_uint32),
-        ("version", c_uint32),
-        ("noRecords", c_uint32),
-        ("noChannels", c_uint32),
-        ("noTriggerRecord", c_uint32),
-        ("flagStatistics", c_uint32),
-        ("scanRate", c_int64),
-        ("dataOffset", c_uint64),
-        ("recordSize", c_uint32),
-        ("recordKind", c_uint32),
-        ("anyMultiChannel", c_int32),
-        ("original", c_uint8),
-        ("reserved", c_uint8 * 3),
-        ("date", c_uint16 * KDRVX_DATE_CAPACITY),
-        ("time", c_uint16 * KDRVX_TIME_CAPACITY),
-        ("comment", c_uint16 * KDRVX_COMMENT_CAPACITY),
-        ("company", c_uint16 * KDRVX_COMPANY_CAPACITY),
-        ("instrument", c_uint16 * KDRVX_INSTRUMENT_CAPACITY),
-        ("snrInstrument", c_uint16 * KDRVX_SNR_INSTRUMENT_CAPACITY),
-        ("nameMeasurement", c_uint16 * KDRVX_NAME_MEASUREMENT_CAPACITY),
-        ("triggerSetting", c_uint16 * KDRVX_TRIGGER_SETTING_CAPACITY),
-    ]
-
-
-class KDRVX_ChannelInfo(ctypes.Structure):
-    """What a reader reports of one channel: the fields of kdrvx.h."""
-
-    _fields_ = [
-        ("size", c_uint32),
-        ("indRate", c_uint32),
-        ("minValue", c_float),
-        ("maxValue", c_float),
-        ("meanValue", c_float),
-        ("rmsValue", c_float),
-        ("sdevValue", c_float),
-        ("multiChannelBits", c_int32),
-        ("isds", c_int32),
-        ("linearisation", c_int32),
-        ("multiChannel", c_int32),
-        ("variable", c_uint16 * KDRVX_CHANNEL_VARIABLE_CAPACITY),
-        ("unit", c_uint16 * KDRVX_CHANNEL_UNIT_CAPACITY),
-        ("name", c_uint16 * KDRVX_CHANNEL_NAME_CAPACITY),
-        ("number", c_uint16 * KDRVX_CHANNEL_NUMBER_CAPACITY),
-        ("signalType", c_uint16 * KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY),
-        ("zeroPoint", c_uint16 * KDRVX_CHANNEL_ZERO_POINT_CAPACITY),
-        ("calParameter", c_uint16 * KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY),
-        ("filter", c_uint16 * KDRVX_CHANNEL_FILTER_CAPACITY),
-        ("lintab", c_uint16 * KDRVX_CHANNEL_LINTAB_CAPACITY),
-    ]
-
-
-# A KDRVX_Reader is opaque: its address is all the binding holds.
-_READER = c_void_p
-
-_SIGNATURES = {
-    # the library as a whole
-    "KDRVX_SetDebugMask": (c_uint32, [c_int16]),
-    "KDRVX_GetLastError": (c_uint32, []),
-    "KDRVX_LibVersion": (c_uint32, [_TEXT, c_uint16]),
-    "KDRVX_GetErrorString": (c_uint32, [_TEXT, c_uint16, c_uint32]),
-    "KDRVX_DeleteFile": (_VOID, [_TEXT]),
-    "KDRVX_SetTraceSink": (_VOID, [_TRACE_SINK, c_void_p]),
-    # reading
-    "KDRVX_OpenRead": (c_uint32, [_TEXT]),
-    "KDRVX_CloseRead": (c_uint32, []),
-    "KDRVX_CheckOriginalFlag": (c_uint32, [POINTER(c_uint8)]),
-    "KDRVX_GetDate": (c_uint32, [_TEXT]),
-    "KDRVX_GetTime": (c_uint32, [_TEXT]),
-    "KDRVX_GetComment": (c_uint32, [_TEXT, c_uint16]),
-    "KDRVX_GetCompany": (c_uint32, [_TEXT, c_uint16]),
-    "KDRVX_GetInstrument": (c_uint32, [_TEXT, c_uint16]),
-    "KDRVX_GetSnrInstrument": (c_uint32, [_TEXT, c_uint16]),
-    "KDRVX_GetNameMeasurement": (c_uint32, [_TEXT, c_uint16]),
-    "KDRVX_GetTriggerSetting": (c_uint32, [_TEXT, c_uint16]),
-    "KDRVX_GetChannelVariable": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetChannelUnit": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetChannelName": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetChannelNumber": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetChannelSignalType": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetChannelZeroPoint": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetChannelCalParameter": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetChannelFilter": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetChannelLintab": (c_uint32, [_TEXT, c_int16, c_uint16]),
-    "KDRVX_GetVersion": (c_uint32, []),
-    "KDRVX_GetNoRecords": (c_uint32, []),
-    "KDRVX_GetScanRate": (c_int64, []),
-    "KDRVX_GetNoChannels": (c_uint32, []),
-    "KDRVX_GetNoTriggerRecord": (c_uint32, []),
-    "KDRVX_GetFlagStatistics": (c_uint32, []),
-    "KDRVX_GetChannelIndRate": (c_uint32, [c_int16]),
-    "KDRVX_GetChannelMinValue": (c_float, [c_int16]),
-    "KDRVX_GetChannelMaxValue": (c_float, [c_int16]),
-    "KDRVX_GetChannelMeanValue": (c_float, [c_int16]),
-    "KDRVX_GetChannelRMSValue": (c_float, [c_int16]),
-    "KDRVX_GetChannelSDevValue": (c_float, [c_int16]),
-    "KDRVX_GetNumberMultiChannelBits": (c_int32, [c_int16]),
-    "KDRVX_IsChannelISDS": (c_int32, [c_int16]),
-    "KDRVX_IsChannelLinearisation": (c_int32, [c_int16]),
-    "KDRVX_IsChannelMultiChannel": (c_int32, [c_int16]),
-    "KDRVX_IsAnyMultiChannelinRVX": (c_int32, []),
-    # Record buffers are passed as plain addresses (numpy memory), so that
-    # ctypes converts no value and every bit pattern arrives unchanged.
-    "KDRVX_ReadFirstRecord": (c_uint32, [c_void_p]),
-    "KDRVX_ReadNextRecord": (c_uint32, [c_void_p]),
-    "KDRVX_ReadRecords": (c_int64, [c_int64, c_uint32, c_void_p]),
-    "KDRVX_GetDataLayout": (c_uint32, [POINTER(c_uint64), POINTER(c_uint32), POINTER(c_uint32)]),
-    # independent readers
-    "KDRVX_ReaderOpen": (c_uint32, [_TEXT, POINTER(_READER)]),
-    "KDRVX_ReaderInfo": (c_uint32, [_READER, POINTER(KDRVX_RecordingInfo)]),
-    "KDRVX_ReaderChannel": (c_uint32, [_READER, c_int16, POINTER(KDRVX_ChannelInfo)]),
-    "KDRVX_ReaderRead": (c_int64, [_READER, c_int64, c_uint32, c_void_p]),
-    "KDRVX_ReaderClose": (_VOID, [_READER]),
-    # creating
-    "KDRVX_CreateExt": (c_uint32, [_TEXT, c_uint8, c_uint8, c_uint8, c_int32]),
-    "KDRVX_Create": (c_uint32, [_TEXT, c_uint8, c_uint8]),
-    "KDRVX_Reset": (c_uint32, []),
-    "KDRVX_SetCompany": (c_uint32, [_TEXT]),
-    "KDRVX_SetInstrument": (c_uint32, [_TEXT]),
-    "KDRVX_SetSnrInstrument": (c_uint32, [_TEXT]),
-    "KDRVX_SetNameMeasurement": (c_uint32, [_TEXT]),
-    "KDRVX_SetTriggerSetting": (c_uint32, [_TEXT]),
-    "KDRVX_SetComment": (c_uint32, [_TEXT]),
-    "KDRVX_SetDate": (c_uint32, [_TEXT]),
-    "KDRVX_SetTime": (c_uint32, [_TEXT]),
-    "KDRVX_SetScanRate": (c_uint32, [c_int64]),
-    "KDRVX_SetNoTriggerRecord": (c_uint32, [c_uint32]),
-    "KDRVX_AddChannel": (c_uint32, [_TEXT]),
-    "KDRVX_SetChannelVariable": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelUnit": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelName": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelNumber": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelSignalType": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelZeroPoint": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelCalParameter": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelFilter": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelLintab": (c_uint32, [c_int16, _TEXT]),
-    "KDRVX_SetChannelIndRate": (c_uint32, [c_int16, c_uint32]),
-    "KDRVX_SetChannelISDS": (c_uint32, [c_int16, c_int16]),
-    "KDRVX_SetChannelLinearisation": (c_uint32, [c_int16, c_int16]),
-    "KDRVX_SetChannelMultiChannel": (c_uint32, [c_int16, c_uint16]),
-    "KDRVX_ConvertMultiChannelValue": (c_uint32, [c_float]),
-    "KDRVX_AddRecord": (c_uint32, [c_void_p]),
-    "KDRVX_AddRecords": (c_uint32, [c_void_p, c_uint32]),
-    "KDRVX_Update": (c_uint32, []),
-    "KDRVX_WriteDataBlock": (c_uint32, [c_void_p, c_int32, c_uint16]),
-    "KDRVX_CloseCreate": (c_uint32, []),
-    "KDRVX_CloseCreateSimple": (c_uint32, []),
-    # modifying
-    "KDRVX_OpenModify": (c_uint32, [_TEXT]),
-    "KDRVX_ModifyComment": (c_uint32, [_TEXT, _TEXT]),
-    "KDRVX_ModifyNameMeasurement": (c_uint32, [_TEXT, _TEXT]),
-    "KDRVX_CloseModify": (c_uint32, []),
-}
+# The functions, structs, function pointer types and macros of kdrvx.h under
+# their names there, made from the header when the library is built.
+from ._interface import *  # noqa: F401,F403
+from ._interface import FUNCTIONS, KDRVX_DEBUG_ERRORS, KDRVX_TraceSink
 
 # The system errors that the library traces, by the Windows numbers it uses on
 # every platform, in the words a user knows them by.
@@ -308,7 +112,7 @@ class _Library:
         self.handle = handle
         self.path = path
         self.functions = {}
-        for name, (restype, argtypes) in _SIGNATURES.items():
+        for name, (restype, argtypes) in FUNCTIONS.items():
             try:
                 function = getattr(handle, name)
             except AttributeError:
@@ -325,7 +129,7 @@ class _Library:
         self.system_error = 0
         """The system error of the last failed call, as the library traced it;
         0 when it traced none."""
-        self._sink = _TRACE_SINK(self._take_trace_line)  # kept alive with the library
+        self._sink = KDRVX_TraceSink(self._take_trace_line)  # kept alive with the library
         if "KDRVX_SetTraceSink" in self.functions:
             self.functions["KDRVX_SetTraceSink"](self._sink, None)
             self.functions["KDRVX_SetDebugMask"](KDRVX_DEBUG_ERRORS)

@@ -25,10 +25,12 @@ import os
 import stat
 import shutil
 import tempfile
-from typing import List, Optional, Tuple
+from typing import Any, List, Optional, Tuple
 
 from . import _library as lib
-from .errors import ERR_RVX_ALREADY_EXISTS, ERR_RVX_CREATE, ERR_RVX_SHARING_VIOLATION
+from ._interface import KDRVX_ERR_RVX_ALREADY_EXISTS as ERR_RVX_ALREADY_EXISTS
+from ._interface import KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE
+from ._interface import KDRVX_ERR_RVX_SHARING_VIOLATION as ERR_RVX_SHARING_VIOLATION
 
 try:
     import fcntl  # POSIX: the library's sharing modes are flock() locks
@@ -95,6 +97,18 @@ def _hold(target: str, overwrite: bool) -> Optional[int]:
     return descriptor
 
 
+def _take_owner_and_mode(source: str, target: str) -> None:
+    """Gives `source` the mode, and where the process may the owner and
+    group, of the `target` it replaces."""
+    status = os.stat(target)
+    if hasattr(os, "chown"):
+        try:
+            os.chown(source, status.st_uid, status.st_gid)
+        except OSError:
+            pass  # only the owner's group, or none, may be given by this process
+    os.chmod(source, stat.S_IMODE(status.st_mode))
+
+
 def _move_new(source: str, target: str) -> None:
     """Renames `source` to `target`, which must not exist: a hard link fails
     when another program created the target meanwhile."""
@@ -156,7 +170,7 @@ class Output:
                 descriptor = _hold(target, overwrite)
                 if descriptor is not None:
                     held.append(descriptor)
-                    os.chmod(source, stat.S_IMODE(os.stat(target).st_mode))
+                    _take_owner_and_mode(source, target)
             for name in names:
                 source, target = self._paths(name)
                 if overwrite:
@@ -182,3 +196,44 @@ class Output:
         if private in text:
             with open(path, "wb") as file:
                 file.write(text.replace(private, self.directory.encode("latin-1")))
+
+
+class PrivateDirectory:
+    """A private directory beside `target` for one new file under the
+    target's name, which ``commit`` renames over the target (or to it, when
+    it must not exist yet); leaving the ``with`` block removes the
+    directory and whatever was not committed."""
+
+    def __init__(self, target: str):
+        directory, name = os.path.split(target)
+        self.directory = directory or os.curdir
+        self.target = target
+        try:
+            self.private = tempfile.mkdtemp(prefix=PRIVATE_PREFIX, dir=self.directory)
+        except OSError as failure:
+            raise lib.os_refusal(ERR_RVX_CREATE, target, failure, target) from failure
+        self.path = os.path.join(self.private, name)
+        """The new file's path."""
+
+    def __enter__(self) -> "PrivateDirectory":
+        return self
+
+    def __exit__(self, *exc_info: Any) -> None:
+        shutil.rmtree(self.private, ignore_errors=True)
+
+    def commit(self, replace: bool) -> None:
+        """Flushes the new file and puts it in the target's place: over the
+        target, which lends it its owner, group and mode, or with `replace`
+        False only where no file is."""
+        _flush(self.path)
+        if replace:
+            descriptor = _hold(self.target, True)
+            try:
+                _take_owner_and_mode(self.path, self.target)
+                os.replace(self.path, self.target)
+            finally:
+                if descriptor is not None:
+                    os.close(descriptor)
+        else:
+            _move_new(self.path, self.target)
+        _flush_directory(self.directory)

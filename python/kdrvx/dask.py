@@ -125,7 +125,7 @@ def catalogue(paths_or_glob: PathsOrGlob) -> pandas.DataFrame:
             row.update(layout=header.version, record_kind=described["record_kind"],
                        start=header.start, records=header.record_count,
                        scan_interval_us=header.scan_interval_us,
-                       duration_s=header.record_count * header.scan_interval_us / 1e6)
+                       duration_s=header.duration_s)
             row.update((text, getattr(header, text)) for text in _HEADER_TEXTS)
         row["error"] = described["error"]
         rows.append(row)

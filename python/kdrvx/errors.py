@@ -5,52 +5,15 @@ from __future__ import annotations
 import os
 from typing import Any, Dict, Optional, Tuple, Type
 
-# Every failure status of the library, under its name in kdrvx.h, so that
-# callers can compare codes by name:
-# ``except RvxError as e: if e.code == kdrvx.ERR_RVX_ALREADY_EXISTS: ...``
-ERR_RVX_NEWER_VERSION = 0xE1000001
-ERR_RVX_INVALID_HEADER = 0xE1000002
-ERR_RVX_STILL_OPEN_READ = 0xE1000003
-ERR_RVX_READ_FIRST = 0xE1000004
-ERR_RVX_NOT_OPEN_READ = 0xE1000005
-ERR_RVX_OPEN_READ = 0xE1000006
-ERR_RVX_CHN_UNKNOWN = 0xE1000007
-ERR_RVX_ALREADY_EXISTS = 0xE1000008
-ERR_RVX_CREATE = 0xE1000009
-ERR_RVX_STILL_OPEN_WRITE = 0xE100000A
-ERR_RVX_NOT_OPEN_WRITE = 0xE100000B
-ERR_RVX_NUMBER_OF_CHANNELS = 0xE100000C
-ERR_RVX_CHN_VAR = 0xE100000D
-ERR_RVX_CHN_UNIT = 0xE100000E
-ERR_RVX_CHN_VAR_EXISTS = 0xE100000F
-ERR_RVX_CHANNEL_ADD = 0xE1000010
-ERR_RVX_CHN_NAME = 0xE1000011
-ERR_RVX_CHN_NUMBER = 0xE1000012
-ERR_RVX_CHN_SIGNAL = 0xE1000013
-ERR_RVX_CHN_ZERO = 0xE1000014
-ERR_RVX_CHN_CALPARA = 0xE1000015
-ERR_RVX_CHN_FILTER = 0xE1000016
-ERR_RVX_CHN_LINTAB = 0xE1000017
-ERR_RVX_PARAMETER_STRING_LENGTH = 0xE1000018
-ERR_RVX_DATE = 0xE1000019
-ERR_RVX_TIME = 0xE100001A
-ERR_RVX_OPEN_WRITE = 0xE100001B
-ERR_RVX_OPEN_MODIFY = 0xE100001C
-ERR_RVX_STILL_OPEN_MODIFY = 0xE100001D
-ERR_RVX_MODIFY_NOT_POSSIBLE = 0xE100001E
-ERR_RVX_NOT_OPEN_MODIFY = 0xE100001F
-ERR_RVX_SHARING_VIOLATION = 0xE1000020
-ERR_RVX_DEVELOPER_VERSION = 0xE1000021
-ERR_RVX_INVALID_ERROR_CODE = 0xE1000022
-ERR_RVX_OLD_FORMAT = 0xE1000023
-ERR_RVI_FILE_NAME = 0xE1000024
-ERR_RVI_CREATE = 0xE1000025
-ERR_RVX_MULTICHANNEL_BITS = 0xE1000026
-ERR_RVX_UNIT_LENGTH = 0xE1000027
+from . import _interface
 
-# The symbolic name of each status.
+# Every failure status of the library, under its name in kdrvx.h less the
+# prefix, so that callers can compare codes by name:
+# ``except RvxError as e: if e.code == kdrvx.ERR_RVX_ALREADY_EXISTS: ...``
 STATUS_NAMES: Dict[int, str] = {
-    code: name for name, code in list(globals().items()) if name.startswith("ERR_")}
+    code: name[len("KDRVX_"):] for name, code in vars(_interface).items()
+    if name.startswith("KDRVX_ERR_")}
+globals().update({name: code for code, name in STATUS_NAMES.items()})
 
 
 class LibraryNotFoundError(OSError):

@@ -3,26 +3,27 @@
 from __future__ import annotations
 
 import ctypes
-import dataclasses
 import datetime as _datetime
 import errno
-import importlib
 import operator
 import os
 import threading
 import warnings
 import weakref
 from dataclasses import dataclass
-from typing import (TYPE_CHECKING, Any, Dict, Iterable, Iterator, List, Optional, Sequence,
+from typing import (TYPE_CHECKING, Any, Iterable, Iterator, List, Optional, Sequence,
                     SupportsIndex, Union)
 
 import numpy as np
 from numpy.typing import NDArray
 
+from . import _conversions
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, from_utf16, path_text, reader_function, to_utf16
-from .errors import (ERR_RVX_INVALID_HEADER, ERR_RVX_OPEN_READ, ERR_RVX_SHARING_VIOLATION, RvxError,
-                     RvxWarning)
+from ._interface import KDRVX_ERR_RVX_INVALID_HEADER as ERR_RVX_INVALID_HEADER
+from ._interface import KDRVX_ERR_RVX_OPEN_READ as ERR_RVX_OPEN_READ
+from ._interface import KDRVX_ERR_RVX_SHARING_VIOLATION as ERR_RVX_SHARING_VIOLATION
+from .errors import RvxError, RvxWarning
 
 if TYPE_CHECKING:  # only for the hints: both are imported when first used
     import pandas
@@ -49,6 +50,13 @@ _KINDS = {
     lib.KDRVX_RECORD_KIND_DOS: DOS,
     lib.KDRVX_RECORD_KIND_SPARSE: SPARSE,
 }
+
+
+def duration_s(records: int, scan_interval_us: int) -> float:
+    """The duration of `records` records in seconds: one scan interval per
+    record (10 s for 10,000 records at 1 ms), as a recording's time axis
+    counts them."""
+    return records * scan_interval_us / 1e6
 
 
 @dataclass(frozen=True)
@@ -87,6 +95,12 @@ class Header:
     serial_number: str
     measurement_name: str
     trigger_setting: str
+
+    @property
+    def duration_s(self) -> float:
+        """The recording's duration in seconds: its record count times its
+        scan interval."""
+        return duration_s(self.record_count, self.scan_interval_us)
 
 
 @dataclass(frozen=True)
@@ -239,13 +253,42 @@ def _open_error(status: int, path: str) -> RvxError:
                     number, path if number is not None else None)
 
 
-def _refuse_cut_header(path: str, data_offset: int) -> None:
-    """A file that ends before its first record is cut inside its header: no
-    recording, however little its header claims."""
-    size = os.stat(path).st_size
-    if size < data_offset:
-        raise lib.refusal(ERR_RVX_INVALID_HEADER, "%s ends at byte %d, inside its header of %d "
-                          "bytes" % (path, size, data_offset))
+def findings_of(reader: Any) -> lib.KDRVX_Findings:
+    """What the library finds when it measures a reader's file against its
+    header's claims."""
+    findings = lib.KDRVX_Findings(size=ctypes.sizeof(lib.KDRVX_Findings))
+    _check_reader(reader_function("KDRVX_ReaderFindings")(reader, ctypes.byref(findings)),
+                  "KDRVX_ReaderFindings")
+    return findings
+
+
+def finding_texts(findings: Any, bits: int) -> List[str]:
+    """The library's text of each finding among `bits`, with the figures of
+    `findings` (None: the general text)."""
+    texts = []
+    for bit in range(32):
+        if bits & (1 << bit):
+            buffer = lib.text_buffer(512)
+            status = reader_function("KDRVX_GetFindingText")(
+                None if findings is None else ctypes.byref(findings), 1 << bit, buffer, len(buffer))
+            texts.append(from_utf16(buffer) if status == 0 else "finding 0x%08X" % (1 << bit))
+    return texts
+
+
+def _decide(path: str, findings: Any) -> int:
+    """A file whose findings make the values wrong is refused; the others
+    are warned about, in the library's words. Returns the findings."""
+    wrong = findings.findings & lib.KDRVX_FINDINGS_VALUES_WRONG
+    if wrong:
+        raise lib.refusal(ERR_RVX_INVALID_HEADER, "%s: %s" % (path, "; ".join(
+            finding_texts(findings, wrong))))
+    for bit in range(32):
+        if findings.findings & (1 << bit):
+            text = finding_texts(findings, 1 << bit)[0]
+            if 1 << bit == lib.KDRVX_FINDING_MORE_RECORDS:
+                text += "; read(..., all_records=True) includes them"
+            warnings.warn("%s: %s" % (path, text), RvxWarning, stacklevel=3)
+    return int(findings.findings)
 
 
 def _one_slice(columns: Optional[List[int]]) -> slice:
@@ -279,23 +322,6 @@ def _count(count: Optional[SupportsIndex]) -> Optional[int]:
     return rows
 
 
-_NO_START = "%s: its header holds no start, so its records have no dates"
-
-
-@dataclass(frozen=True)
-class _FramePlan:
-    order: Optional[List[int]]
-    """The channels to read, in the order read; None for every channel."""
-    ordinary: int
-    """How many of them, in front, are not bit fields."""
-    bit_fields: List[int]
-    """The frame's columns that hold bit fields."""
-    labels: List[str]
-    """The frame's column labels."""
-    channels: Dict[str, Dict[str, Union[str, int, float]]]
-    """Each column's channel fields, by label."""
-
-
 def _labels(labels: Iterable[str]) -> str:
     """Labels for a repr: the first few, and how many more."""
     listed = list(labels)
@@ -305,39 +331,6 @@ def _labels(labels: Iterable[str]) -> str:
     return ", ".join(shown)
 
 
-def _seconds(records: int, scan_interval_us: int) -> str:
-    """The duration of `records` records, in seconds, for a repr."""
-    return "%g" % (records * scan_interval_us / 1e6)
-
-
-def _optional(module: str, needed_by: str) -> Any:
-    """A package that only some methods need, imported when first used."""
-    try:
-        return importlib.import_module(module)
-    except ImportError as missing:
-        raise ImportError("%s needs %s, which is not installed" % (needed_by, module)) from missing
-
-
-def _storable(fields: Dict[str, Any]) -> Dict[str, Union[str, int, float]]:
-    """Fields as netCDF attributes: texts and numbers; None left out."""
-    stored: Dict[str, Union[str, int, float]] = {}
-    for key, value in fields.items():
-        if value is None:
-            continue
-        if isinstance(value, bool):
-            value = int(value)
-        elif isinstance(value, _datetime.datetime):
-            value = value.isoformat()
-        stored[key] = value
-    return stored
-
-
-def _channel_attributes(channel: Channel) -> Dict[str, Union[str, int, float]]:
-    """A channel's fields as netCDF attributes, with the conventional
-    ``units`` and ``long_name`` beside them."""
-    attributes = _storable(dataclasses.asdict(channel))
-    attributes.update(units=channel.unit, long_name=channel.label)
-    return attributes
 
 
 class Recording:
@@ -355,7 +348,7 @@ class Recording:
     """
 
     def __init__(self, path: str, reader: int, header: Header, channels: Sequence[Channel],
-                 kind: str, data_offset: int, record_size: int):
+                 kind: str, data_offset: int, record_size: int, findings: int = 0):
         self.path = path
         self.header = header
         self.channels = tuple(channels)
@@ -365,6 +358,7 @@ class Recording:
         by record)."""
         self._data_offset = data_offset  # where the first record starts in the file
         self._record_size = record_size  # bytes of one stored record
+        self._findings = findings  # what the library found at the open, already warned about
         self._reader = reader  # the library's reader; 0 once closed
         self._lock = threading.Lock()  # one thread at a time uses the reader
         _open_recordings.add(self)
@@ -402,9 +396,9 @@ class Recording:
         h = self.header
         started = "" if h.start is None else " from %s" % h.start
         return "<kdrvx.Recording %r: layout %d (record kind %s), %d records x %d channels (%s), " \
-            "%s s%s, %s>" % (
+            "%g s%s, %s>" % (
             self.path, h.version, self.record_kind, h.record_count, len(self.channels),
-            _labels(c.label for c in self.channels), _seconds(h.record_count, h.scan_interval_us),
+            _labels(c.label for c in self.channels), h.duration_s,
             started, "closed" if self.closed else "open")
 
     # Channels -------------------------------------------------------------
@@ -535,10 +529,8 @@ class Recording:
         fills, not copies of it; only the bit-field columns and the index
         take memory of their own.
         """
-        pandas = _optional("pandas", "Recording.to_pandas")
-        plan = self._frame_plan(self._columns(channels))
-        values = self.read(start, count, plan.order, all_records)
-        return self._frame(pandas, plan, values, _first(start), datetime_index)
+        return _conversions.to_pandas(self, _first(start), _count(count), channels, all_records,
+                                      datetime_index)
 
     def to_xarray(self, start: int = 0, count: Optional[int] = None,
                   channels: Channels = None,
@@ -562,33 +554,7 @@ class Recording:
         statistic not valid) is left out rather than stored as None. A
         channel appears once: a selection that names one twice is refused.
         """
-        xarray = _optional("xarray", "Recording.to_xarray")
-        columns = self._columns(channels)
-        if columns is None:
-            columns = list(range(len(self.channels)))
-        if len(set(columns)) != len(columns):
-            raise ValueError("a Dataset holds each channel once; channels %s name one twice"
-                             % columns)
-        every_channel = columns == list(range(len(self.channels)))  # read straight in
-        values = self.read(start, count, None if every_channel else columns, all_records)
-        first = _first(start)
-        seconds = self._times_of(first, len(values))
-        coordinates: Dict[str, Any] = {
-            "time": ("time", seconds, {"units": "s", "long_name": "time from the start"})}
-        stamps = self._datetimes(first, len(values))
-        if stamps is not None:
-            coordinates["datetime"] = ("time", stamps)
-        variables = {}
-        for at, index in enumerate(columns):
-            channel = self.channels[index]
-            column = values[:, at]
-            if channel.is_multichannel:
-                column = column.view(np.uint32)
-            name = channel.variable or "channel%d" % index
-            if name in variables:  # a damaged file's repeated variable
-                name = "%s_%d" % (name, index)
-            variables[name] = ("time", column, _channel_attributes(channel))
-        return xarray.Dataset(variables, coordinates, self._attributes())
+        return _conversions.to_xarray(self, _first(start), _count(count), channels, all_records)
 
     def iter_blocks(self, records: int, start: int = 0, count: Optional[int] = None,
                     channels: Channels = None,
@@ -603,9 +569,9 @@ class Recording:
 
         The channels, the file's length and the frame's layout are settled
         once, at the call; each block is then read straight into its array
-        when it is asked for. Warnings
-        about records beyond or short of the header's count come once, at
-        the end.
+        when it is asked for. Records beyond or short of the header's count
+        are warned about once: at the open when the library found them so,
+        else at the end.
         """
         records = operator.index(records)
         if records < 1:
@@ -614,11 +580,11 @@ class Recording:
         columns = self._columns(channels)
         pandas, plan = None, None
         if frames:
-            pandas = _optional("pandas", "Recording.iter_blocks(frames=True)")
-            plan = self._frame_plan(columns)
+            pandas = _conversions.optional("pandas", "Recording.iter_blocks(frames=True)")
+            plan = _conversions.frame_plan(self, columns)
             columns = plan.order
         if datetime_index and self.header.start is None:
-            raise ValueError(_NO_START % self.path)
+            raise ValueError(_conversions.NO_START % self.path)
         width = len(self.channels) if columns is None else len(columns)
         with self._lock:
             self._check_open()
@@ -638,7 +604,7 @@ class Recording:
                     if plan is None:
                         yield values
                     else:
-                        yield self._frame(pandas, plan, values, position, datetime_index)
+                        yield _conversions.frame(self, pandas, plan, values, position, datetime_index)
                 position += rows
                 if rows < wanted:
                     break
@@ -646,60 +612,6 @@ class Recording:
 
         # Arguments are checked at the call, the blocks read as they are asked for.
         return blocks()
-
-    # Labelled data ----------------------------------------------------------
-
-    def _attributes(self) -> Dict[str, Union[str, int, float]]:
-        """The header's fields, the path and the record kind, as texts and
-        numbers (what netCDF can store): a start in ISO 8601, flags as 0 or
-        1, and no start at all where the header has none."""
-        attributes = _storable(dataclasses.asdict(self.header))
-        attributes.update(path=self.path, record_kind=self.record_kind)
-        return attributes
-
-    def _datetimes(self, start: int, rows: int) -> Optional[NDArray[Any]]:
-        """The datetime64[ns] of each record from `start`, or None when the
-        header has no start."""
-        if self.header.start is None:
-            return None
-        steps = np.arange(start, start + rows, dtype=np.int64) * self.header.scan_interval_us
-        stamps = np.datetime64(self.header.start, "us") + steps.astype("timedelta64[us]")
-        return stamps.astype("datetime64[ns]")
-
-    def _frame_plan(self, columns: Optional[List[int]]) -> _FramePlan:
-        """How the frame of `columns` (None: every channel) is made from one
-        read: the ordinary channels first and the bit fields behind them,
-        which then go to their places as columns of their own."""
-        if columns is None:
-            columns = list(range(len(self.channels)))
-        bits = [self.channels[index].is_multichannel for index in columns]
-        bit_fields = [at for at, is_bits in enumerate(bits) if is_bits]
-        ordinary = [index for index, is_bits in zip(columns, bits) if not is_bits]
-        order = ordinary + [columns[at] for at in bit_fields]
-        every_channel = order == list(range(len(self.channels)))
-        labels = [self.channels[index].label for index in columns]
-        described = {self.channels[index].label: _channel_attributes(self.channels[index])
-                     for index in columns}
-        return _FramePlan(None if every_channel else order, len(ordinary), bit_fields, labels,
-                          described)
-
-    def _frame(self, pandas: Any, plan: _FramePlan, values: NDArray[Any], start: int,
-               datetime_index: bool) -> "pandas.DataFrame":
-        if datetime_index:
-            stamps = self._datetimes(start, len(values))
-            if stamps is None:
-                raise ValueError(_NO_START % self.path)
-            index = pandas.DatetimeIndex(stamps, name="time")
-        else:
-            index = pandas.Index(self._times_of(start, len(values)), name="time [s]")
-        frame = pandas.DataFrame(values[:, :plan.ordinary], index=index, copy=False,
-                                 columns=[label for at, label in enumerate(plan.labels)
-                                          if at not in plan.bit_fields])
-        for which, at in enumerate(plan.bit_fields):
-            frame.insert(at, plan.labels[at], values[:, plan.ordinary + which].view(np.uint32),
-                         allow_duplicates=True)
-        frame.attrs.update(self._attributes(), channels=dict(plan.channels))
-        return frame
 
     # Reading machinery (called with the Recording's lock held) -------------
 
@@ -775,15 +687,19 @@ class Recording:
     def _report(self, start: int, count: Optional[int], rows: int, all_records: bool,
                 limit: Optional[int]) -> None:
         """Warns when the file holds records beyond its header's count that
-        were not read, or fewer records than its header counts."""
+        were not read, or fewer records than its header counts, unless the
+        open found it so and said it already."""
         claimed = self.header.record_count
         end = None if count is None else start + count
         beyond = limit is not None and limit > claimed and (end is None or end > claimed)
+        if self._findings & lib.KDRVX_FINDING_MORE_RECORDS:
+            beyond = False
         if beyond and not all_records and limit is not None:
             warnings.warn("%s holds %d records beyond the %d its header counts (its writer stopped "
                           "before the final header); read(..., all_records=True) includes them"
                           % (self.path, limit - claimed, claimed), RvxWarning, stacklevel=3)
-        if start + rows < (claimed if end is None else min(claimed, end)):
+        said = self._findings & lib.KDRVX_FINDING_FEWER_RECORDS
+        if not said and start + rows < (claimed if end is None else min(claimed, end)):
             warnings.warn("%s: its header counts %d records, but the data end after record %d"
                           % (self.path, claimed, start + rows), RvxWarning, stacklevel=3)
 
@@ -867,12 +783,12 @@ def open(path: PathArgument) -> Recording:  # noqa: A001 - the package's reading
             _check_reader(status, "KDRVX_ReaderChannel")
             channels.append(_channel_of(index, described, header.statistics))
         kind = _kind_of(info)
-        _refuse_cut_header(path, info.dataOffset)
+        found = _decide(path, findings_of(reader))
     except BaseException:
         reader_function("KDRVX_ReaderClose")(reader)
         raise
     return Recording(path, reader.value or 0, header, channels, kind, info.dataOffset,
-                     info.recordSize)
+                     info.recordSize, found)
 
 
 def read(path: PathArgument, channels: Channels = None,

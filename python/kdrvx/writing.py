@@ -1,15 +1,19 @@
 """Creating recordings and changing the texts of existing ones.
 
 What a new recording cannot hold is refused before anything is written
-(ValueError), and what its layout keeps nowhere is named in an RvxWarning.
+(ValueError), and what its layout keeps nowhere is named in an RvxWarning:
+the library judges both from the recording as planned.
 The recording is made in a private directory beside its target and takes the
 target's place only when the writer is closed (see _output).
 """
 
 from __future__ import annotations
 
+import ctypes
 import datetime as _datetime
+import errno
 import operator
+import os
 import warnings
 import weakref
 from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple, Union
@@ -20,65 +24,74 @@ from numpy.typing import ArrayLike, NDArray
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, check, from_utf16, path_text, text_buffer, to_utf16
 from ._output import Output
-from .errors import (ERR_RVX_CREATE, ERR_RVX_MODIFY_NOT_POSSIBLE, ERR_RVX_STILL_OPEN_WRITE,
-                     RvxError, RvxWarning)
-from .reading import _labels, _seconds
+from ._interface import KDRVX_ERR_RVX_ALREADY_EXISTS as ERR_RVX_ALREADY_EXISTS
+from ._interface import KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE
+from ._interface import KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE as ERR_RVX_MODIFY_NOT_POSSIBLE
+from ._interface import KDRVX_ERR_RVX_STILL_OPEN_WRITE as ERR_RVX_STILL_OPEN_WRITE
+from .errors import RvxError, RvxWarning
+from .reading import _labels, duration_s
 
 # Label languages of the RVI summary that the compact layout gets on closing;
 # None writes no summary.
 LANGUAGES = {"de": 0, "fr": 2, "en": 4, None: 255}
 
 # Header texts that create() takes as keyword arguments: their setters and
-# the capacities of their fields.
+# their members in a plan.
 _HEADER_TEXTS = {
-    "comment": ("KDRVX_SetComment", lib.KDRVX_COMMENT_CAPACITY),
-    "company": ("KDRVX_SetCompany", lib.KDRVX_COMPANY_CAPACITY),
-    "instrument": ("KDRVX_SetInstrument", lib.KDRVX_INSTRUMENT_CAPACITY),
-    "serial_number": ("KDRVX_SetSnrInstrument", lib.KDRVX_SNR_INSTRUMENT_CAPACITY),
-    "measurement_name": ("KDRVX_SetNameMeasurement", lib.KDRVX_NAME_MEASUREMENT_CAPACITY),
-    "trigger_setting": ("KDRVX_SetTriggerSetting", lib.KDRVX_TRIGGER_SETTING_CAPACITY),
+    "comment": ("KDRVX_SetComment", "comment"),
+    "company": ("KDRVX_SetCompany", "company"),
+    "instrument": ("KDRVX_SetInstrument", "instrument"),
+    "serial_number": ("KDRVX_SetSnrInstrument", "snrInstrument"),
+    "measurement_name": ("KDRVX_SetNameMeasurement", "nameMeasurement"),
+    "trigger_setting": ("KDRVX_SetTriggerSetting", "triggerSetting"),
 }
 
-# Channel properties that a channel description may give, and their setters.
+# Channel properties that a channel description may give, their setters and
+# their members in a plan.
 _CHANNEL_TEXTS = {
-    "unit": ("KDRVX_SetChannelUnit", lib.KDRVX_CHANNEL_UNIT_CAPACITY),
-    "name": ("KDRVX_SetChannelName", lib.KDRVX_CHANNEL_NAME_CAPACITY),
-    "number": ("KDRVX_SetChannelNumber", lib.KDRVX_CHANNEL_NUMBER_CAPACITY),
-    "signal_type": ("KDRVX_SetChannelSignalType", lib.KDRVX_CHANNEL_SIGNAL_TYPE_CAPACITY),
-    "range": ("KDRVX_SetChannelCalParameter", lib.KDRVX_CHANNEL_CAL_PARAMETER_CAPACITY),
-    "zero_point": ("KDRVX_SetChannelZeroPoint", lib.KDRVX_CHANNEL_ZERO_POINT_CAPACITY),
-    "filter": ("KDRVX_SetChannelFilter", lib.KDRVX_CHANNEL_FILTER_CAPACITY),
-    "linearisation_table": ("KDRVX_SetChannelLintab", lib.KDRVX_CHANNEL_LINTAB_CAPACITY),
+    "unit": ("KDRVX_SetChannelUnit", "unit"),
+    "name": ("KDRVX_SetChannelName", "name"),
+    "number": ("KDRVX_SetChannelNumber", "number"),
+    "signal_type": ("KDRVX_SetChannelSignalType", "signalType"),
+    "range": ("KDRVX_SetChannelCalParameter", "calParameter"),
+    "zero_point": ("KDRVX_SetChannelZeroPoint", "zeroPoint"),
+    "filter": ("KDRVX_SetChannelFilter", "filter"),
+    "linearisation_table": ("KDRVX_SetChannelLintab", "lintab"),
 }
 _CHANNEL_VALUES = {
-    "individual_rate": "KDRVX_SetChannelIndRate",
-    "isds": "KDRVX_SetChannelISDS",
-    "linearisation": "KDRVX_SetChannelLinearisation",
+    "individual_rate": ("KDRVX_SetChannelIndRate", "indRate"),
+    "isds": ("KDRVX_SetChannelISDS", "isds"),
+    "linearisation": ("KDRVX_SetChannelLinearisation", "linearisation"),
 }
 _CHANNEL_KEYS = {"variable", "multichannel_bits", *_CHANNEL_TEXTS, *_CHANNEL_VALUES}
 # What a Channel read from a file carries besides its definition.
 _READ_ONLY_KEYS = {"index", "minimum", "maximum", "mean", "rms"}
 
-# What a compact recording keeps of what it is given. Its header holds, as
-# 8-bit text, the comment and each channel's variable and unit. Its summary
-# file, written when a language is chosen, gives back the other header texts,
-# the ISDS and linearisation flags and a channel's number, signal type, range
-# and zero point - these four not from a French summary, whose labels for
-# them the library does not read back. A channel's name, filter and
-# linearisation table are kept nowhere.
-_COMPACT_HEADER_KEYS = {"comment", "variable", "unit"}
-_SUMMARY_CHANNEL_TEXTS = {"number", "signal_type", "range", "zero_point"}
-_SUMMARY_FLAGS = ("isds", "linearisation")
-# The compact recording's summary file is named after the first ".rvx" (or
-# ".RVX") of its path, and read back from beside the name the recording is
-# opened by.
-_COMPACT_EXTENSIONS = (".rvx", ".RVX")
+# The fields of a plan, under the names create() takes them by.
+_FIELD_NAMES = {
+    lib.KDRVX_FIELD_PATH: "path", lib.KDRVX_FIELD_COMMENT: "comment",
+    lib.KDRVX_FIELD_COMPANY: "company", lib.KDRVX_FIELD_INSTRUMENT: "instrument",
+    lib.KDRVX_FIELD_SNR_INSTRUMENT: "serial_number",
+    lib.KDRVX_FIELD_NAME_MEASUREMENT: "measurement_name",
+    lib.KDRVX_FIELD_TRIGGER_SETTING: "trigger_setting", lib.KDRVX_FIELD_DATE: "start",
+    lib.KDRVX_FIELD_TIME: "start", lib.KDRVX_FIELD_SCAN_RATE: "scan_interval_us",
+    lib.KDRVX_FIELD_TRIGGER_RECORD: "trigger_record", lib.KDRVX_FIELD_CHANNELS: "channels",
+    lib.KDRVX_FIELD_CHANNEL_VARIABLE: "variable", lib.KDRVX_FIELD_CHANNEL_UNIT: "unit",
+    lib.KDRVX_FIELD_CHANNEL_NAME: "name", lib.KDRVX_FIELD_CHANNEL_NUMBER: "number",
+    lib.KDRVX_FIELD_CHANNEL_SIGNAL_TYPE: "signal_type",
+    lib.KDRVX_FIELD_CHANNEL_ZERO_POINT: "zero_point",
+    lib.KDRVX_FIELD_CHANNEL_CAL_PARAMETER: "range", lib.KDRVX_FIELD_CHANNEL_FILTER: "filter",
+    lib.KDRVX_FIELD_CHANNEL_LINTAB: "linearisation_table",
+    lib.KDRVX_FIELD_CHANNEL_IND_RATE: "individual_rate", lib.KDRVX_FIELD_CHANNEL_ISDS: "isds",
+    lib.KDRVX_FIELD_CHANNEL_LINEARISATION: "linearisation",
+    lib.KDRVX_FIELD_CHANNEL_MULTICHANNEL: "multichannel_bits",
+    lib.KDRVX_FIELD_ORIGINAL: "original",
+}
+# Room for the problems of a plan at the first try.
+_PROBLEM_ROOM = 16
 
 # How much of an array append() hands to the library at once.
 _BLOCK_BYTES = 4 << 20
-
-# The header holds the scan interval in 32 bits.
-_SCAN_INTERVAL_LIMIT_US = 1 << 32
 
 ChannelDescription = Union[str, Mapping[str, Any], Any]
 
@@ -109,7 +122,11 @@ def _channel_fields(description: ChannelDescription) -> Dict[str, Any]:
     # can sample by; a channel recorded in every record has divisor 1.
     if fields.get("individual_rate") is None:
         fields["individual_rate"] = 1
-    fields["multichannel_bits"] = operator.index(fields.get("multichannel_bits") or 0)
+    fields["multichannel_bits"] = fields.get("multichannel_bits") or 0
+    for key, ctype in (("individual_rate", ctypes.c_uint32), ("isds", ctypes.c_int16),
+                       ("linearisation", ctypes.c_int16), ("multichannel_bits", ctypes.c_uint16)):
+        if fields.get(key) is not None:
+            fields[key] = _whole("channel %s: %s" % (fields["variable"], key), fields[key], ctype)
     return fields
 
 
@@ -123,112 +140,149 @@ def bits_as_float32(bits: ArrayLike) -> NDArray[np.float32]:
     return np.array(bits, dtype=np.uint32).view(np.float32)
 
 
-# What the target cannot hold ----------------------------------------------
+# The recording as planned ---------------------------------------------------
 
-def _units(text: str) -> int:
-    return len(text.encode("utf-16-le", "surrogatepass")) // 2
-
-
-def _refuse_text(what: str, text: str, capacity: int, latin1: bool) -> None:
-    if not isinstance(text, str):
-        raise TypeError("%s must be a text, not %r" % (what, text))
-    if _units(text) > capacity - 1:
-        raise ValueError("%s holds at most %d characters; %r has %d"
-                         % (what, capacity - 1, text, _units(text)))
-    if latin1:
-        _refuse_outside_latin1(what, text)
+class RvxPlanError(RvxError, ValueError):
+    """A value that a new recording cannot hold, as the library judged its
+    plan: refused before anything is written."""
 
 
-def _refuse_outside_latin1(what: str, text: str) -> None:
-    outside = [character for character in text if ord(character) > 0xFF]
-    if outside:
-        raise ValueError("%s: the compact layout holds 8-bit text (Latin-1) only, and %r has %r"
-                         % (what, text, outside[0]))
-
-
-def _kept_in_compact(key: str, language: Optional[str]) -> bool:
-    if key in _COMPACT_HEADER_KEYS:
-        return True
-    if language is None:
-        return False
-    if key in _HEADER_TEXTS or key in _SUMMARY_FLAGS:
-        return True
-    return key in _SUMMARY_CHANNEL_TEXTS and language != "fr"
-
-
-def _scan_interval(value: Any) -> int:
+def _whole(what: str, value: Any, ctype: Any) -> int:
+    """`value` as a whole number that the interface's C type holds."""
     try:
-        whole = int(value)
-    except (TypeError, ValueError, OverflowError):
-        whole = None
-    if whole is None or whole != value or not 0 < whole < _SCAN_INTERVAL_LIMIT_US:
-        raise ValueError("scan_interval_us must be a whole number of microseconds from 1 to %d, "
-                         "not %r" % (_SCAN_INTERVAL_LIMIT_US - 1, value))
+        whole = operator.index(value)
+    except TypeError:
+        raise ValueError("%s must be a whole number, not %r" % (what, value)) from None
+    bits = 8 * ctypes.sizeof(ctype)
+    low, high = (-(1 << (bits - 1)), (1 << (bits - 1)) - 1) if ctype(-1).value < 0 \
+        else (0, (1 << bits) - 1)
+    if not low <= whole <= high:
+        raise ValueError("%s must be from %d to %d, not %d" % (what, low, high, whole))
     return whole
 
 
-def _refuse_start(start: Optional[_datetime.date], legacy: bool) -> None:
+def _start_texts(start: Optional[_datetime.date]) -> Tuple[Optional[str], Optional[str]]:
+    """The date and time texts that the library takes for `start`."""
     if start is None:
-        return
+        return None, None
     if not isinstance(start, _datetime.date):
         raise TypeError("start must be a datetime.datetime or datetime.date")
-    if isinstance(start, _datetime.datetime) and start.microsecond:
-        raise ValueError("start %s has microseconds; the header holds whole seconds: "
+    date = "%d.%d.%d" % (start.day, start.month, start.year)
+    if not isinstance(start, _datetime.datetime):
+        return date, None
+    if start.microsecond:
+        raise ValueError("start %s has microseconds; the library takes whole seconds: "
                          "give start.replace(microsecond=0)" % start)
-    if isinstance(start, _datetime.datetime) and legacy and start.second:
-        raise ValueError("start %s has seconds; the compact layout records none: "
-                         "give start.replace(second=0)" % start)
+    return date, "%d:%d:%d" % (start.hour, start.minute, start.second)
 
 
-def _refuse_compact_path(path: str) -> None:
-    """A compact recording's summary file is named after the recording, and
-    names its directory and file name in 8-bit text."""
-    extension = path[-4:]
-    if extension not in _COMPACT_EXTENSIONS or any(e in path[:-4] for e in _COMPACT_EXTENSIONS):
-        raise ValueError("%s: a compact recording with a summary file needs a name that ends in "
-                         ".rvx or .RVX, with neither anywhere before it in the path" % path)
-    _refuse_outside_latin1("the path", path)
+class _Plan:
+    """A recording not yet created, as KDRVX_CheckPlan and
+    KDRVX_CheckPlanRecords take it; holds the texts it points at."""
+
+    def __init__(self, path: str, descriptions: List[Dict[str, Any]],
+                 header_texts: Dict[str, Optional[str]], start: Optional[_datetime.date],
+                 scan_interval_us: int, trigger_record: Optional[int], legacy: bool,
+                 language: Optional[str], original: bool):
+        self._texts: List[Any] = []
+        self.path = path
+        self.variables = [fields["variable"] for fields in descriptions]
+        plan = lib.KDRVX_Plan(size=ctypes.sizeof(lib.KDRVX_Plan))
+        plan.legacyLayout, plan.original = legacy, original
+        plan.language = LANGUAGES[language]
+        plan.path = self._text(path)
+        for key, text in header_texts.items():
+            setattr(plan, _HEADER_TEXTS[key][1], self._text(text))
+        self.date, self.time = _start_texts(start)
+        plan.date, plan.time = self._text(self.date), self._text(self.time)
+        plan.scanRate = scan_interval_us
+        plan.noTriggerRecord = trigger_record or 0
+        self._channels = (lib.KDRVX_PlannedChannel * len(descriptions))()
+        for planned, fields in zip(self._channels, descriptions):
+            planned.size = ctypes.sizeof(lib.KDRVX_PlannedChannel)
+            planned.variable = self._text(fields["variable"])
+            for key, (_, member) in _CHANNEL_TEXTS.items():
+                setattr(planned, member, self._text(fields.get(key)))
+            for key, (_, member) in _CHANNEL_VALUES.items():
+                setattr(planned, member, fields.get(key) or 0)
+            planned.multiChannelBits = fields["multichannel_bits"]
+        plan.noChannels = len(descriptions)
+        plan.channels = ctypes.cast(self._channels, ctypes.POINTER(lib.KDRVX_PlannedChannel))
+        self.struct = plan
+
+    def _text(self, text: Optional[str]) -> Any:
+        if text is None:
+            return None
+        if not isinstance(text, str):
+            raise TypeError("a text is needed, not %r" % (text,))
+        buffer = to_utf16(text)
+        self._texts.append(buffer)
+        return ctypes.cast(buffer, ctypes.POINTER(ctypes.c_uint16))
+
+    def check(self) -> List[str]:
+        """Raises RvxPlanError naming every value that cannot be stored, with
+        the library's reason; returns what the layout keeps nowhere."""
+        room = _PROBLEM_ROOM
+        while True:
+            problems = (lib.KDRVX_PlanProblem * room)()
+            for problem in problems:
+                problem.size = ctypes.sizeof(lib.KDRVX_PlanProblem)
+            found = ctypes.c_uint32()
+            status = lib.function("KDRVX_CheckPlan")(ctypes.byref(self.struct), None, None,
+                                                     problems, room, ctypes.byref(found))
+            if found.value <= room:
+                break
+            room = found.value
+        listed = problems[:found.value]
+        refused = [self._described(p) for p in listed if p.kind == lib.KDRVX_PLAN_REFUSED]
+        if refused:
+            raise RvxPlanError(status, lib.library().text_of(status), "KDRVX_CheckPlan",
+                               "%s: %s" % (self.path, "; ".join(refused)))
+        if status not in (0, lib.KDRVX_ERR_RVX_CHANNEL_ADD):
+            raise lib.refusal(status, "the plan of the recording")
+        return self._dropped([p for p in listed if p.kind == lib.KDRVX_PLAN_DROPPED])
+
+    def _described(self, problem: Any) -> str:
+        field = _FIELD_NAMES.get(problem.field, "field %d" % problem.field)
+        if 0 <= problem.channel < len(self.variables):
+            field = "channel %d (%s): %s" % (problem.channel, self.variables[problem.channel],
+                                             field)
+        return "%s: %s" % (field, from_utf16(problem.text))
+
+    def _dropped(self, problems: List[Any]) -> List[str]:
+        """The fields a layout keeps nowhere, the header's first, then by channel."""
+        header = [_FIELD_NAMES.get(p.field, "field %d" % p.field) for p in problems
+                  if p.channel < 0]
+        lost = list(dict.fromkeys(header))
+        for index, variable in enumerate(self.variables):
+            fields = [_FIELD_NAMES.get(p.field, "field %d" % p.field) for p in problems
+                      if p.channel == index]
+            if fields:
+                lost.append("channel %s: %s" % (variable, ", ".join(dict.fromkeys(fields))))
+        return lost
+
+    def refuse_records(self, values: NDArray[np.float32]) -> None:
+        """Raises ValueError for a record value that its channel cannot hold
+        (a multichannel value that sets bits beyond the channel's)."""
+        record, channel = ctypes.c_uint64(), ctypes.c_int16()
+        status = lib.function("KDRVX_CheckPlanRecords")(
+            ctypes.byref(self.struct), values.ctypes.data, len(values), ctypes.byref(record),
+            ctypes.byref(channel))
+        if status != 0:
+            row, column = record.value, channel.value
+            bits = int(values.view(np.uint32)[row, column]) if row < len(values) else 0
+            raise RvxPlanError(status, lib.library().text_of(status), "KDRVX_CheckPlanRecords",
+                               "channel %s holds %d-bit fields, but record %d of this append "
+                               "carries the bits 0x%08X; no record of this append was written"
+                               % (self.variables[column],
+                                  self.struct.channels[column].multiChannelBits, row, bits))
 
 
-def _refuse_what_cannot_be_held(path: str, descriptions: List[Dict[str, Any]],
-                                header_texts: Dict[str, Optional[str]],
-                                start: Optional[_datetime.date], legacy: bool,
-                                language: Optional[str]) -> List[str]:
-    """Raises for what the new recording cannot hold; returns what its layout
-    keeps nowhere, for the warning."""
-    if not descriptions:
-        raise ValueError("a recording needs at least one channel")
-    _refuse_start(start, legacy)
-    if legacy and language is not None:
-        _refuse_compact_path(path)
-    lost = []
-    for key, text in header_texts.items():
-        if text is not None:
-            kept = not legacy or _kept_in_compact(key, language)
-            _refuse_text(key, text, _HEADER_TEXTS[key][1], legacy and kept)
-            if not kept and text:
-                lost.append(key)
-    for fields in descriptions:
-        variable = fields["variable"]
-        _refuse_text("variable", variable, lib.KDRVX_CHANNEL_VARIABLE_CAPACITY, legacy)
-        if legacy and fields["multichannel_bits"]:
-            raise ValueError("channel %s: the compact layout has no multichannel channels (its bit "
-                             "fields would be stored as numbers); write it with legacy=False"
-                             % variable)
-        dropped = []
-        for key, (_, capacity) in _CHANNEL_TEXTS.items():
-            if fields.get(key) is not None:
-                kept = not legacy or _kept_in_compact(key, language)
-                what = "channel %s: %s" % (variable, key)
-                _refuse_text(what, fields[key], capacity, legacy and kept)
-                if not kept and fields[key]:
-                    dropped.append(key)
-        dropped += [key for key in _SUMMARY_FLAGS
-                    if legacy and fields.get(key) and not _kept_in_compact(key, language)]
-        if dropped:
-            lost.append("channel %s: %s" % (variable, ", ".join(dropped)))
-    return lost
-
+def _summary_file(path: str) -> Optional[str]:
+    """The RVI file that creating a compact recording at `path` writes beside it."""
+    name = text_buffer(1024)
+    status = lib.function("KDRVX_GetSummaryFileName")(to_utf16(path), 1, name, len(name))
+    return from_utf16(name) if status == 0 else None
 
 # Writing ----------------------------------------------------------------
 
@@ -246,12 +300,12 @@ class Writer:
     saying so).
     """
 
-    def __init__(self, output: Output, variables: Tuple[str, ...], bits: Tuple[int, ...],
+    def __init__(self, output: Output, plan: _Plan, bits: Tuple[int, ...],
                  scan_interval_us: int, legacy: bool, overwrite: bool):
         self.path = output.target
         """The file the recording becomes, with the characters that a file
         name cannot hold replaced by the library."""
-        self.variables = variables
+        self.variables = tuple(plan.variables)
         self.multichannel_bits = bits
         """Per channel: its number of bits for a multichannel, else 0."""
         self.scan_interval_us = scan_interval_us
@@ -260,6 +314,7 @@ class Writer:
         self.record_count = 0
         """Records appended so far."""
         self._output = output
+        self._plan = plan
         self._overwrite = overwrite
         self._open = True
 
@@ -323,40 +378,28 @@ class Writer:
                              % (len(self.variables), np.shape(records)))
         if given.dtype == np.float32:
             values = np.ascontiguousarray(given)
+        else:
+            values = np.empty(given.shape, dtype=np.float32)
             for column, bits in enumerate(self.multichannel_bits):
                 if bits:
-                    self._refuse_stored_bits(values.view(np.uint32)[:, column], column)
-            return values
-        values = np.empty(given.shape, dtype=np.float32)
-        for column, bits in enumerate(self.multichannel_bits):
-            if bits:
-                values.view(np.uint32)[:, column] = self._bit_fields(given[:, column], column)
-            else:
-                values[:, column] = self._numbers(given[:, column], column)
+                    values.view(np.uint32)[:, column] = self._bit_fields(given[:, column], column)
+                else:
+                    values[:, column] = self._numbers(given[:, column], column)
+        if any(self.multichannel_bits):
+            self._plan.refuse_records(values)
         return values
 
     def _bit_fields(self, column: NDArray[Any], index: int) -> NDArray[np.uint32]:
-        bits = self.multichannel_bits[index]
+        """A multichannel's values as the 32-bit fields a record carries."""
         exact = np.asarray(column, dtype=np.float64)
         whole = np.isfinite(exact) & (exact == np.floor(exact))
-        wrong = ~(whole & (exact >= 0) & (exact < 2.0 ** bits))
+        wrong = ~(whole & (exact >= 0) & (exact < 2.0 ** 32))
         if wrong.any():
             row = int(np.flatnonzero(wrong)[0])
-            raise ValueError("channel %s holds %d-bit fields: record %d gives %r, which is not a "
+            raise ValueError("channel %s holds bit fields: record %d gives %r, which is not a "
                              "whole number from 0 to %d; no record of this append was written"
-                             % (self.variables[index], bits, row, column[row], 2 ** bits - 1))
+                             % (self.variables[index], row, column[row], 2 ** 32 - 1))
         return exact.astype(np.uint32)
-
-    def _refuse_stored_bits(self, stored: NDArray[Any], index: int) -> None:
-        bits = self.multichannel_bits[index]
-        wrong = (stored >> np.uint32(bits)) != 0 if bits < 32 else np.zeros(len(stored), bool)
-        if wrong.any():
-            row = int(np.flatnonzero(wrong)[0])
-            raise ValueError(
-                "channel %s holds %d-bit fields, but record %d of this float32 array carries the "
-                "bits 0x%08X: a float32 array holds record values as stored (bits_as_float32 puts "
-                "bit fields in); give integers or float64 to have them taken as numbers. No record "
-                "of this append was written" % (self.variables[index], bits, row, stored[row]))
 
     def _numbers(self, column: NDArray[Any], index: int) -> NDArray[Any]:
         exact = np.asarray(column, dtype=np.float64)
@@ -451,10 +494,10 @@ class Writer:
             pass
 
     def __repr__(self) -> str:
-        return "<kdrvx.Writer %r: %s layout, %d records x %d channels (%s), %s s, %s>" % (
+        return "<kdrvx.Writer %r: %s layout, %d records x %d channels (%s), %g s, %s>" % (
             self.path, "compact" if self.legacy else "current", self.record_count,
             len(self.variables), _labels(self.variables),
-            _seconds(self.record_count, self.scan_interval_us),
+            duration_s(self.record_count, self.scan_interval_us),
             "closed" if self.closed else "open")
 
 
@@ -469,12 +512,6 @@ def _add_note(failure: BaseException, note: str) -> None:
         setattr(failure, "__notes__", [*getattr(failure, "__notes__", []), note])
 
 
-def _set_start(start: _datetime.date) -> None:
-    check("KDRVX_SetDate", to_utf16("%d.%d.%d" % (start.day, start.month, start.year)))
-    if isinstance(start, _datetime.datetime):
-        check("KDRVX_SetTime", to_utf16("%d:%d:%d" % (start.hour, start.minute, start.second)))
-
-
 def _define_channel(fields: Dict[str, Any]) -> None:
     index = call("KDRVX_AddChannel", to_utf16(fields["variable"]))
     if index > 47:
@@ -483,9 +520,9 @@ def _define_channel(fields: Dict[str, Any]) -> None:
     for key, (setter, _) in _CHANNEL_TEXTS.items():
         if fields.get(key) is not None:
             check(setter, index, to_utf16(fields[key]), detail=where)
-    for key, setter in _CHANNEL_VALUES.items():
+    for key, (setter, _) in _CHANNEL_VALUES.items():
         if fields.get(key) is not None:
-            check(setter, index, operator.index(fields[key]), detail=where)
+            check(setter, index, fields[key], detail=where)
     if fields["multichannel_bits"]:
         check("KDRVX_SetChannelMultiChannel", index, fields["multichannel_bits"], detail=where)
 
@@ -530,13 +567,16 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
         header_texts: ``comment``, ``company``, ``instrument``,
             ``serial_number``, ``measurement_name``, ``trigger_setting``.
 
-    What the recording cannot hold - a text longer than its field or, in the
-    compact layout, outside Latin-1, a scan interval of 0, a fraction or
-    2**32 µs and above - is refused with ValueError before anything is
-    written. Texts that the compact layout keeps nowhere (a channel's name,
-    filter and linearisation table; with language None everything its
-    header does not hold) are named in an RvxWarning, and the recording is
-    made without them.
+    Before anything is written, the library checks the recording as
+    planned (``KDRVX_CheckPlan``, the rules of ``rvx import``): a value that
+    it cannot store as given - a variable that reads back as another, a text
+    longer than its field or, in the compact layout, outside Latin-1, a scan
+    interval the header cannot hold - raises ValueError (an RvxError too)
+    naming the field, the channel and the library's reason. Fields that the
+    layout keeps nowhere are named in an RvxWarning, and the recording is
+    made without them. A compact recording with a summary file is refused
+    where that file (its name as the library makes it) exists already,
+    unless ``overwrite=True``.
 
     The library has one create context per process: while a Writer is open,
     creating another raises RvxError with ERR_RVX_STILL_OPEN_WRITE.
@@ -549,8 +589,17 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
         raise ValueError("language must be one of %s" % ", ".join(repr(k) for k in LANGUAGES))
     path = path_text(path)
     descriptions = [_channel_fields(description) for description in channels]
-    interval = _scan_interval(scan_interval_us)
-    lost = _refuse_what_cannot_be_held(path, descriptions, header_texts, start, legacy, language)
+    interval = _whole("scan_interval_us", scan_interval_us, ctypes.c_int64)
+    trigger = None if trigger_record is None else _whole("trigger_record", trigger_record,
+                                                          ctypes.c_uint32)
+    plan = _Plan(path, descriptions, header_texts, start, interval, trigger, bool(legacy),
+                 language, bool(original))
+    lost = plan.check()
+    if legacy and language is not None and not overwrite:
+        summary = _summary_file(path)
+        if summary is not None and os.path.lexists(summary):
+            raise lib.refusal(ERR_RVX_ALREADY_EXISTS, summary, "the summary file of %s exists; "
+                              "overwrite=True replaces it" % path, errno.EEXIST, summary)
     with LOCK:
         holder = _holder() if _holder is not None else None
         if holder is not None and not holder.closed:
@@ -578,10 +627,12 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
             output.named(from_utf16(name))
             output.refuse_target(bool(overwrite))
             check("KDRVX_SetScanRate", interval)
-            if start is not None:
-                _set_start(start)
-            if trigger_record is not None:
-                check("KDRVX_SetNoTriggerRecord", operator.index(trigger_record))
+            if plan.date is not None:
+                check("KDRVX_SetDate", to_utf16(plan.date))
+            if plan.time is not None:
+                check("KDRVX_SetTime", to_utf16(plan.time))
+            if trigger is not None:
+                check("KDRVX_SetNoTriggerRecord", trigger)
             for key, text in header_texts.items():
                 if text is not None:
                     check(_HEADER_TEXTS[key][0], to_utf16(text), detail=key)
@@ -591,12 +642,12 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
             call("KDRVX_CloseCreateSimple")
             output.discard()
             raise
-        writer = Writer(output, tuple(fields["variable"] for fields in descriptions),
+        writer = Writer(output, plan,
                         tuple(fields["multichannel_bits"] for fields in descriptions), interval,
                         bool(legacy), bool(overwrite))
         _holder = weakref.ref(writer)
     if lost:
-        warnings.warn("%s: the compact layout keeps these texts nowhere, so the recording is made "
+        warnings.warn("%s: the layout keeps these fields nowhere, so the recording is made "
                       "without them: %s" % (writer.path, "; ".join(lost)), RvxWarning, stacklevel=2)
     return writer
 

@@ -66,7 +66,7 @@ def copy(tmp_path):
 
 
 @pytest.mark.parametrize("fault, cause", [
-    ("bad input", "ValueError: channel D1 holds 8-bit fields: record 0 gives 0.5"),
+    ("bad input", "ValueError: channel D1 holds bit fields: record 0 gives 0.5"),
     ("disk full", "ERR_RVX_OPEN_WRITE: Error: Open file for write (file too large: record "),
     ("killed", None),
 ])

@@ -91,6 +91,15 @@ class TestFields:
             assert repr(writer) == "<kdrvx.Writer %r: current layout, 3 records x 10 channels " \
                 "(p1, p2, p3, p4, p5, p6, p7, p8, ... 2 more), 0.0015 s, open>" % writer.path
 
+    def test_duration_is_the_record_count_times_the_scan_interval(self, tmp_path):
+        path = tmp_path / "ten.rvx"
+        with kdrvx.create(path, ["p1"], scan_interval_us=1000) as writer:
+            writer.append(np.zeros((10_000, 1), dtype=np.float32))
+            assert repr(writer).endswith(", 10 s, open>")
+        with kdrvx.open(path) as recording:
+            assert recording.header.duration_s == 10.0
+            assert ", 10 s from " in repr(recording)
+
     def test_time_without_seconds_scan_rate_in_milliseconds_and_copy_mark(self, tmp_path):
         r = full_recording(second=255, scan_rate=5, flags=0, original_flag=ord("X"), day=0, month=0,
                            year=0)
@@ -149,9 +158,10 @@ class TestRecords:
         records = np.arange(15, dtype=np.float32).reshape(5, 3)
         data = records.tobytes()
         path = write(tmp_path / "f.rvx", current_header(full_recording(records=5)), data[:2 * 12 + 5])
-        with kdrvx.open(path) as recording:
-            with pytest.warns(kdrvx.RvxWarning, match="data end after record 2"):
-                np.testing.assert_array_equal(recording.read(), records[:2])
+        with pytest.warns(kdrvx.RvxWarning, match="counts 5 records, the data holds only 2 whole"):
+            recording = kdrvx.open(path)
+        with recording:
+            np.testing.assert_array_equal(recording.read(), records[:2])
             with path.open("ab") as grown:
                 grown.write(data[2 * 12 + 5:])
             np.testing.assert_array_equal(recording.read(2), records[2:])
@@ -202,8 +212,8 @@ class TestMappedRecords:
 class TestClaimsAgainstContents:
     def test_a_file_that_ends_inside_its_header_is_no_recording(self, current_file):
         cut = write(current_file.with_name("cut.rvx"), current_file.read_bytes()[:1000])
-        with pytest.raises(kdrvx.RvxError, match="ends at byte 1000, inside its header of 5700 "
-                           "bytes") as caught:
+        with pytest.raises(kdrvx.RvxError, match=r"ends inside its header \(1000 of 5700 "
+                           r"bytes\)") as caught:
             kdrvx.open(cut)
         assert caught.value.code == kdrvx.ERR_RVX_INVALID_HEADER
         with kdrvx.open(current_file) as recording:
@@ -217,32 +227,31 @@ class TestClaimsAgainstContents:
         writer.update()
         writer.append(values[3:])
         writer.close(simple=True)
-        with kdrvx.open(tmp_path / "f.rvx") as recording:
+        with pytest.warns(kdrvx.RvxWarning, match="counts 3 records, the data holds 10 whole "
+                          r"records .*read\(\.\.\., all_records=True\) includes them"):
+            recording = kdrvx.open(tmp_path / "f.rvx")
+        with recording, warnings.catch_warnings():
+            warnings.simplefilter("error")  # said once, at the open
             assert len(recording) == 3
-            with pytest.warns(kdrvx.RvxWarning, match="holds 7 records beyond the 3 its header"):
-                assert recording.read().tobytes() == values[:3].tobytes()
-            with warnings.catch_warnings():
-                warnings.simplefilter("error")
-                assert recording.read(0, 2).tobytes() == values[:2].tobytes()
-            with pytest.warns(kdrvx.RvxWarning, match="holds 7 records beyond the 3 its header"):
-                assert recording.read(mmap=True).tobytes() == values[:3].tobytes()
-            with warnings.catch_warnings():
-                warnings.simplefilter("error")
-                assert recording.read(all_records=True).tobytes() == values.tobytes()
-                mapped = recording.read(5, all_records=True, mmap=True)
-                assert mapped.tobytes() == values[5:].tobytes()
-                assert recording.times().tolist() == [0, 0.5, 1]
-                assert recording.times(8, all_records=True).tolist() == [4, 4.5]
+            assert recording.read().tobytes() == values[:3].tobytes()
+            assert recording.read(mmap=True).tobytes() == values[:3].tobytes()
+            assert recording.read(all_records=True).tobytes() == values.tobytes()
+            mapped = recording.read(5, all_records=True, mmap=True)
+            assert mapped.tobytes() == values[5:].tobytes()
+            assert recording.times().tolist() == [0, 0.5, 1]
+            assert recording.times(8, all_records=True).tolist() == [4, 4.5]
 
     @pytest.mark.parametrize("claimed", [10000, 4294967280])
     def test_a_count_beyond_the_data(self, tmp_path, claimed):
         values = np.arange(9, dtype=np.float32).reshape(3, 3)
         header = current_header(full_recording(records=claimed))
         path = write(tmp_path / "f.rvx", header, values.tobytes(), b"\0\0")  # and part of a record
-        with kdrvx.open(path) as recording:
-            claim = "counts %d records, but the data end after record 3" % claimed
-            with pytest.warns(kdrvx.RvxWarning, match=claim):
-                assert recording.read().tobytes() == values.tobytes()
+        claim = "counts %d records, the data holds only 3 whole records" % claimed
+        with pytest.warns(kdrvx.RvxWarning, match=claim) as said:
+            recording = kdrvx.open(path)
+            assert recording.read().tobytes() == values.tobytes()
+        assert len(said) == 2 and "2 bytes after the last whole record" in str(said[1].message)
+        with recording:
             with pytest.raises(ValueError, match="header counts %d records, but the file holds "
                                "only 3" % claimed):
                 recording.read(0, 1, mmap=True)
@@ -398,8 +407,8 @@ class TestBlocks:
         r = TestRecording(records=4)
         r.channels = [TestChannel(letter="p", index=1)]
         path = write(tmp_path / "short.rvx", current_header(r), np.arange(3, dtype="<f4").tobytes())
-        with kdrvx.open(path) as recording:
-            with pytest.warns(kdrvx.RvxWarning, match="data end after record 3") as said:
+        with pytest.warns(kdrvx.RvxWarning, match="counts 4 records, the data holds only 3") as said:
+            with kdrvx.open(path) as recording:
                 blocks = list(recording.iter_blocks(2))
         assert len(said) == 1 and [block[:, 0].tolist() for block in blocks] == [[0, 1], [2]]
         with kdrvx.open(path) as recording, pytest.raises(ValueError, match="at least 1"):

@@ -139,18 +139,22 @@ class TestRoundTrip:
 
 class TestWhatARecordingCannotHold:
     @pytest.mark.parametrize("arguments, message", [
-        (dict(channels=[]), "at least one channel"),
-        (dict(scan_interval_us=0), "whole number of microseconds"),
-        (dict(scan_interval_us=0.5), "whole number of microseconds"),
-        (dict(scan_interval_us=2 ** 32), "whole number of microseconds"),
-        (dict(measurement_name="x" * 24), "measurement_name holds at most 23 characters"),
-        (dict(channels=[{"variable": "p1", "name": "n" * 24}]), "p1: name holds at most 23"),
+        (dict(scan_interval_us=0), "scan_interval_us: "),
+        (dict(scan_interval_us=0.5), "scan_interval_us must be a whole number"),
+        (dict(scan_interval_us=2 ** 32), "scan_interval_us: "),
+        (dict(measurement_name="x" * 24), "measurement_name: "),
+        (dict(channels=[{"variable": "p1", "name": "n" * 24}]), r"channel 0 \(p1\): name: "),
+        (dict(channels=["p128"]), r"channel 0 \(p128\): variable: reads back as p-128"),
+        (dict(channels=["X65535"]), r"channel 0 \(X65535\): variable: reads back as X-1"),
+        (dict(channels=["p1", "p1.2"]), r"channel 1 \(p1.2\): variable: an earlier channel"),
         (dict(start=datetime.datetime(2024, 2, 29, 12, 0, 0, 500)), "microseconds"),
-        (dict(legacy=True, channels=[{"variable": "D", "multichannel_bits": 8}]), "no multichannel"),
-        (dict(legacy=True, company="\u03a9mega"), "Latin-1"),
-        (dict(legacy=True, channels=[{"variable": "p1", "unit": "\u2103"}]), "Latin-1"),
-        (dict(legacy=True, start=datetime.datetime(2024, 2, 29, 12, 0, 5)), "records none"),
-        (dict(legacy=True, path="c.dat"), "ends in .rvx"),
+        (dict(legacy=True, channels=[{"variable": "D1", "multichannel_bits": 8}]),
+         r"channel 0 \(D1\): multichannel_bits: "),
+        (dict(legacy=True, company="\u03a9mega"), "company: "),
+        (dict(legacy=True, channels=[{"variable": "p1", "unit": "\u2103"}]),
+         r"channel 0 \(p1\): unit: "),
+        (dict(legacy=True, start=datetime.datetime(2024, 2, 29, 12, 0, 5)), "start: "),
+        (dict(legacy=True, path="c.dat"), "path: "),
     ])
     def test_refused_before_anything_is_written(self, tmp_path, arguments, message):
         arguments.setdefault("channels", ["p1"])
@@ -159,9 +163,17 @@ class TestWhatARecordingCannotHold:
             new_file(path, **arguments)
         assert os.listdir(tmp_path) == []
 
+    def test_a_compact_recording_beside_an_existing_summary_file(self, tmp_path):
+        summary = tmp_path / "A.RVI"
+        summary.write_bytes(b"an earlier recording's texts")
+        with pytest.raises(kdrvx.RvxFileExistsError, match="A.RVI"):
+            new_file(tmp_path / "A.rvx", legacy=True, channels=["p1"])
+        assert os.listdir(tmp_path) == ["A.RVI"]
+        assert summary.read_bytes() == b"an earlier recording's texts"
+
     @pytest.mark.parametrize("channels, code", [
         (["p1", "p1"], kdrvx.ERR_RVX_CHN_VAR_EXISTS),
-        (["12"], kdrvx.ERR_RVX_CHN_VAR),
+        (["p1", "12"], kdrvx.ERR_RVX_CHN_VAR),
         ([{"variable": "D1", "multichannel_bits": 33}], kdrvx.ERR_RVX_MULTICHANNEL_BITS),
         (["p%d" % k for k in range(1, 50)], kdrvx.ERR_RVX_NUMBER_OF_CHANNELS),
     ])
@@ -182,7 +194,7 @@ class TestWhatARecordingCannotHold:
     ])
     def test_texts_the_compact_layout_keeps_nowhere_are_named(self, tmp_path, language, texts,
                                                               named):
-        with pytest.warns(kdrvx.RvxWarning, match="keeps these texts nowhere.*: %s$" % named):
+        with pytest.warns(kdrvx.RvxWarning, match="keeps these fields nowhere.*: %s$" % named):
             with new_file(tmp_path / "c.rvx", legacy=True, language=language, **texts) as writer:
                 writer.append([1.0])
         with kdrvx.open(tmp_path / "c.rvx") as recording:
@@ -197,8 +209,9 @@ def test_multichannel_values_are_bit_fields(tmp_path):
               (np.array([[2, 255]], dtype=np.int64), 2.0, 255),
               (np.array([[4, 200]], dtype=np.uint32), 4.0, 200),
               (np.stack([np.float32([-1.0]), kdrvx.bits_as_float32([9])], axis=1), -1.0, 9)]
-    refused = [([3, 0.5], "record 0 gives 0.5, which is not a whole number from 0 to 255"),
-               ([[0, 1], [0, 256]], "record 1 gives 256"), ([0, -1], "gives -1"),
+    refused = [([3, 0.5], "record 0 gives 0.5, which is not a whole number"),
+               ([[0, 1], [0, 256]], "record 1 of this append carries the bits 0x00000100"),
+               ([0, -1], "gives -1"),
                ([0, float("nan")], "gives nan"),
                (np.array([[0.5, 3.0]], dtype=np.float32), "carries the bits 0x40400000"),
                ([1e39, 1], "beyond the range of the 32-bit floats"),

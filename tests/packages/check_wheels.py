@@ -64,6 +64,8 @@ def members(wheel, tag):
 def check_linux(wheel, version, work):
     files = members(wheel, "py3-none-linux_x86_64")
     expect("kdrvx/py.typed" in files, f"{wheel.name} has no kdrvx/py.typed for type checkers")
+    expect("kdrvx/_interface.py" in files, f"{wheel.name} has no kdrvx/_interface.py, the "
+           "declarations made from the header")
     environment = {k: v for k, v in os.environ.items() if k not in ("KDRVX_LIBRARY", "PYTHONPATH")}
     run([sys.executable, "-m", "venv", "--system-site-packages", work / "venv"])
     python = work / "venv" / "bin" / "python"
