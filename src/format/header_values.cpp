@@ -14,7 +14,9 @@ namespace {
 
 // Formats numbers printf-style into a text of `capacity` units (terminator
 // included, longer results cut) and hands it to the caller's buffer.
-void formatToCaller(char16_t* buffer, size_t capacity, const char* pattern, ...) {
+// Its patterns are checked against their arguments like printf's.
+__attribute__((format(printf, 3, 4))) void formatToCaller(char16_t* buffer, size_t capacity,
+                                                          const char* pattern, ...) {
   char text[16];
   if (buffer == nullptr || capacity == 0 || capacity > sizeof text) return;
   va_list args;
