@@ -11,7 +11,7 @@ namespace kdrvx::write {
 uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLayout,
                    int32_t language);
 uint32_t reset();
-// The text setters of the header, one for each text.
+// The header texts, each with a setter of its own.
 enum class HeaderField {
   Company,
   Instrument,
@@ -29,8 +29,7 @@ uint32_t setNoTriggerRecord(uint32_t record);
 
 // Channels.
 uint32_t addChannel(const char16_t* variable);
-// The text setters of a channel, one for each text: the variable and the
-// texts below it.
+// A channel's variable and texts, each with a setter of its own.
 enum class ChannelField {
   Variable,
   Unit,
