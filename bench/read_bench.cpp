@@ -100,6 +100,17 @@ class PlainReader {
   void reserve(uint64_t records) {
     if (position + records > recording_.records) seek(0);
   }
+  // Times `count` reads of `block` records each into `buffer`.
+  double timeBlocks(uint64_t count, uint32_t block, void* buffer) {
+    reserve(count * block);
+    const size_t bytes = size_t{block} * recording_.recordSize();
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) {
+      if (::read(fd(), buffer, bytes) != static_cast<ssize_t>(bytes)) fail("read()");
+      position += block;
+    }
+    return secondsSince(start);
+  }
   uint64_t position = 0;
 
  private:
@@ -135,13 +146,7 @@ void readRecordsCase(benchmark::State& state, uint32_t block, uint64_t batch) {
     return secondsSince(start);
   };
   const Side plainReads = [&](uint64_t count) {
-    plain.reserve(count * block);
-    const auto start = Clock::now();
-    for (uint64_t i = 0; i < count; ++i) {
-      if (::read(plain.fd(), buffer.data(), bytes) != static_cast<ssize_t>(bytes)) fail("read()");
-      plain.position += block;
-    }
-    return secondsSince(start);
+    return plain.timeBlocks(count, block, buffer.data());
   };
   const Side copies = [&](uint64_t count) {
     if (copied + count * block > recording.records) copied = 0;
@@ -190,13 +195,32 @@ void readNextRecordCase(benchmark::State& state, uint32_t channels, uint64_t bat
 // An independent reader on a recording, closed at the end.
 class OwnReader {
  public:
-  explicit OwnReader(const Recording& recording) {
+  explicit OwnReader(const Recording& recording) : recording_(recording) {
     check(KDRVX_ReaderOpen(recording.widePath.c_str(), &reader) == KDRVX_OK, "KDRVX_ReaderOpen");
   }
   ~OwnReader() { KDRVX_ReaderClose(reader); }
   OwnReader(const OwnReader&) = delete;
   OwnReader& operator=(const OwnReader&) = delete;
+
+  // Times `count` reads of `block` records each into `buffer`, on from where
+  // the last read stopped, or from the first record when they would run
+  // past the last; `failure` names a read that fails.
+  double timeBlocks(uint64_t count, uint32_t block, float* buffer, const char* failure) {
+    if (position_ + count * block > recording_.records) position_ = 0;
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i) {
+      const auto first = static_cast<int64_t>(position_);
+      if (KDRVX_ReaderRead(reader, first, block, buffer) != block) fail(failure);
+      position_ += block;
+    }
+    return secondsSince(start);
+  }
+
   KDRVX_Reader* reader = nullptr;
+
+ private:
+  const Recording& recording_;
+  uint64_t position_ = 0;
 };
 
 // KDRVX_ReaderRead of the current kind in blocks against read() into the
@@ -207,28 +231,13 @@ void readerReadCase(benchmark::State& state, uint32_t block, uint64_t batch) {
   std::vector<float> buffer(bytes / sizeof(float), 0.0f);
   benchmark::DoNotOptimize(buffer.data());
   OwnReader own(recording);
-  uint64_t position = 0;
   PlainReader plain(recording, recording.records / 2);
 
   const Side readerBlocks = [&](uint64_t count) {
-    if (position + count * block > recording.records) position = 0;
-    const auto start = Clock::now();
-    for (uint64_t i = 0; i < count; ++i) {
-      const auto first = static_cast<int64_t>(position);
-      if (KDRVX_ReaderRead(own.reader, first, block, buffer.data()) != block)
-        fail("KDRVX_ReaderRead");
-      position += block;
-    }
-    return secondsSince(start);
+    return own.timeBlocks(count, block, buffer.data(), "KDRVX_ReaderRead");
   };
   const Side plainReads = [&](uint64_t count) {
-    plain.reserve(count * block);
-    const auto start = Clock::now();
-    for (uint64_t i = 0; i < count; ++i) {
-      if (::read(plain.fd(), buffer.data(), bytes) != static_cast<ssize_t>(bytes)) fail("read()");
-      plain.position += block;
-    }
-    return secondsSince(start);
+    return plain.timeBlocks(count, block, buffer.data());
   };
   compare(state, batch, {readerBlocks, plainReads}, {static_cast<double>(bytes)});
 }
@@ -242,19 +251,10 @@ void readerDosCase(benchmark::State& state, uint32_t block, uint64_t batch) {
   std::vector<float> buffer(size_t{block} * kDosChannels, 0.0f);
   benchmark::DoNotOptimize(buffer.data());
   OwnReader own(recording);
-  uint64_t position = 0;
   LibraryReader library(recording);
 
   const Side readerBlocks = [&](uint64_t count) {
-    if (position + count * block > recording.records) position = 0;
-    const auto start = Clock::now();
-    for (uint64_t i = 0; i < count; ++i) {
-      const auto first = static_cast<int64_t>(position);
-      if (KDRVX_ReaderRead(own.reader, first, block, buffer.data()) != block)
-        fail("KDRVX_ReaderRead of the DOS kind");
-      position += block;
-    }
-    return secondsSince(start);
+    return own.timeBlocks(count, block, buffer.data(), "KDRVX_ReaderRead of the DOS kind");
   };
   const Side oneByOne = [&](uint64_t count) {
     library.reserve(count * block + 1);

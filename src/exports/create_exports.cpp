@@ -23,27 +23,27 @@ KDRVX_API uint32_t KDRVX_Create(KDRVX_CHAR* path, uint8_t overwrite, uint8_t ori
 KDRVX_API uint32_t KDRVX_Reset(void) { return write::reset(); }
 
 KDRVX_API uint32_t KDRVX_SetCompany(const KDRVX_CHAR* text) {
-  return write::setCompany(fromCaller(text));
+  return write::setHeaderText(write::HeaderField::Company, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetInstrument(const KDRVX_CHAR* text) {
-  return write::setInstrument(fromCaller(text));
+  return write::setHeaderText(write::HeaderField::Instrument, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetSnrInstrument(const KDRVX_CHAR* text) {
-  return write::setSnrInstrument(fromCaller(text));
+  return write::setHeaderText(write::HeaderField::SnrInstrument, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetNameMeasurement(const KDRVX_CHAR* text) {
-  return write::setNameMeasurement(fromCaller(text));
+  return write::setHeaderText(write::HeaderField::NameMeasurement, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetTriggerSetting(const KDRVX_CHAR* text) {
-  return write::setTriggerSetting(fromCaller(text));
+  return write::setHeaderText(write::HeaderField::TriggerSetting, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetComment(const KDRVX_CHAR* text) {
-  return write::setComment(fromCaller(text));
+  return write::setHeaderText(write::HeaderField::Comment, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetDate(const KDRVX_CHAR* text) { return write::setDate(fromCaller(text)); }
@@ -63,39 +63,39 @@ KDRVX_API uint32_t KDRVX_AddChannel(const KDRVX_CHAR* variable) {
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelVariable(int16_t channel, const KDRVX_CHAR* variable) {
-  return write::setChannelVariable(channel, fromCaller(variable));
+  return write::setChannelText(write::ChannelField::Variable, channel, fromCaller(variable));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelUnit(int16_t channel, const KDRVX_CHAR* text) {
-  return write::setChannelUnit(channel, fromCaller(text));
+  return write::setChannelText(write::ChannelField::Unit, channel, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelName(int16_t channel, const KDRVX_CHAR* text) {
-  return write::setChannelName(channel, fromCaller(text));
+  return write::setChannelText(write::ChannelField::Name, channel, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelNumber(int16_t channel, const KDRVX_CHAR* text) {
-  return write::setChannelNumber(channel, fromCaller(text));
+  return write::setChannelText(write::ChannelField::Number, channel, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelSignalType(int16_t channel, const KDRVX_CHAR* text) {
-  return write::setChannelSignalType(channel, fromCaller(text));
+  return write::setChannelText(write::ChannelField::SignalType, channel, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelZeroPoint(int16_t channel, const KDRVX_CHAR* text) {
-  return write::setChannelZeroPoint(channel, fromCaller(text));
+  return write::setChannelText(write::ChannelField::ZeroPoint, channel, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelCalParameter(int16_t channel, const KDRVX_CHAR* text) {
-  return write::setChannelCalParameter(channel, fromCaller(text));
+  return write::setChannelText(write::ChannelField::CalParameter, channel, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelFilter(int16_t channel, const KDRVX_CHAR* text) {
-  return write::setChannelFilter(channel, fromCaller(text));
+  return write::setChannelText(write::ChannelField::Filter, channel, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelLintab(int16_t channel, const KDRVX_CHAR* text) {
-  return write::setChannelLintab(channel, fromCaller(text));
+  return write::setChannelText(write::ChannelField::Lintab, channel, fromCaller(text));
 }
 
 KDRVX_API uint32_t KDRVX_SetChannelIndRate(int16_t channel, uint32_t divisor) {

@@ -99,37 +99,39 @@ KDRVX_API uint32_t KDRVX_GetChannelIndRate(int16_t channel) {
 }
 
 KDRVX_API float KDRVX_GetChannelMinValue(int16_t channel) {
-  return read::getChannelMinValue(channel);
+  return read::getChannelStatistic(read::ChannelStatistic::Min, channel);
 }
 
 KDRVX_API float KDRVX_GetChannelMaxValue(int16_t channel) {
-  return read::getChannelMaxValue(channel);
+  return read::getChannelStatistic(read::ChannelStatistic::Max, channel);
 }
 
 KDRVX_API float KDRVX_GetChannelMeanValue(int16_t channel) {
-  return read::getChannelMeanValue(channel);
+  return read::getChannelStatistic(read::ChannelStatistic::Mean, channel);
 }
 
 KDRVX_API float KDRVX_GetChannelRMSValue(int16_t channel) {
-  return read::getChannelRMSValue(channel);
+  return read::getChannelStatistic(read::ChannelStatistic::RMS, channel);
 }
 
 KDRVX_API float KDRVX_GetChannelSDevValue(int16_t channel) {
-  return read::getChannelSDevValue(channel);
+  return read::getChannelStatistic(read::ChannelStatistic::SDev, channel);
 }
 
 KDRVX_API int32_t KDRVX_GetNumberMultiChannelBits(int16_t channel) {
   return read::getNumberMultiChannelBits(channel);
 }
 
-KDRVX_API int32_t KDRVX_IsChannelISDS(int16_t channel) { return read::isChannelISDS(channel); }
+KDRVX_API int32_t KDRVX_IsChannelISDS(int16_t channel) {
+  return read::isChannelFlagSet(read::ChannelFlag::ISDS, channel);
+}
 
 KDRVX_API int32_t KDRVX_IsChannelLinearisation(int16_t channel) {
-  return read::isChannelLinearisation(channel);
+  return read::isChannelFlagSet(read::ChannelFlag::Linearisation, channel);
 }
 
 KDRVX_API int32_t KDRVX_IsChannelMultiChannel(int16_t channel) {
-  return read::isChannelMultiChannel(channel);
+  return read::isChannelFlagSet(read::ChannelFlag::MultiChannel, channel);
 }
 
 KDRVX_API int32_t KDRVX_IsAnyMultiChannelinRVX(void) { return read::isAnyMultiChannelInRvx(); }

@@ -97,6 +97,31 @@ int32_t answer(bool yes) {
   return yes ? 1 : 0;
 }
 
+// What a query of a channel value traces and reads.
+template <typename Value>
+struct ChannelValueQuery {
+  const char16_t* callLine;
+  Value MGR_DEF::*field;
+};
+
+// In the order of ChannelStatistic.
+constexpr ChannelValueQuery<float> kChannelStatisticQueries[] = {
+    {u"KDrvxLibrary: KDRVX_GetChannelMinValue()", &MGR_DEF::MinValue},
+    {u"KDrvxLibrary: KDRVX_GetChannelMaxValue()", &MGR_DEF::MaxValue},
+    {u"KDrvxLibrary: KDRVX_GetChannelMeanValue()", &MGR_DEF::MeanValue},
+    {u"KDrvxLibrary: KDRVX_GetChannelRMSValue()", &MGR_DEF::RMSValue},
+    {u"KDrvxLibrary: KDRVX_GetChannelSDevValue()", &MGR_DEF::SDevValue},
+};
+static_assert(std::size(kChannelStatisticQueries) == kChannelStatisticCount);
+
+// In the order of ChannelFlag.
+constexpr ChannelValueQuery<uint8_t> kChannelFlagQueries[] = {
+    {u"KDrvxLibrary: KDRVX_IsChannelISDS()", &MGR_DEF::ISDS},
+    {u"KDrvxLibrary: KDRVX_IsChannelLinearisation()", &MGR_DEF::Linearisation},
+    {u"KDrvxLibrary: KDRVX_IsChannelMultiChannel()", &MGR_DEF::MultiChannel},
+};
+static_assert(std::size(kChannelFlagQueries) == kChannelFlagCount);
+
 }  // namespace
 
 uint32_t checkOriginalFlag(uint8_t* original) {
@@ -244,29 +269,10 @@ uint32_t getChannelIndRate(int16_t channel) {
   return channelValue(channel, &MGR_DEF::ChannelIndRate);
 }
 
-float getChannelMinValue(int16_t channel) {
-  trace::call(u"KDrvxLibrary: KDRVX_GetChannelMinValue()");
-  return channelValue(channel, &MGR_DEF::MinValue);
-}
-
-float getChannelMaxValue(int16_t channel) {
-  trace::call(u"KDrvxLibrary: KDRVX_GetChannelMaxValue()");
-  return channelValue(channel, &MGR_DEF::MaxValue);
-}
-
-float getChannelMeanValue(int16_t channel) {
-  trace::call(u"KDrvxLibrary: KDRVX_GetChannelMeanValue()");
-  return channelValue(channel, &MGR_DEF::MeanValue);
-}
-
-float getChannelRMSValue(int16_t channel) {
-  trace::call(u"KDrvxLibrary: KDRVX_GetChannelRMSValue()");
-  return channelValue(channel, &MGR_DEF::RMSValue);
-}
-
-float getChannelSDevValue(int16_t channel) {
-  trace::call(u"KDrvxLibrary: KDRVX_GetChannelSDevValue()");
-  return channelValue(channel, &MGR_DEF::SDevValue);
+float getChannelStatistic(ChannelStatistic which, int16_t channel) {
+  const auto& query = kChannelStatisticQueries[static_cast<size_t>(which)];
+  trace::call(query.callLine);
+  return channelValue(channel, query.field);
 }
 
 int32_t getNumberMultiChannelBits(int16_t channel) {
@@ -275,19 +281,10 @@ int32_t getNumberMultiChannelBits(int16_t channel) {
   return record != nullptr ? multiChannelBitsOf(*record) : 0;
 }
 
-int32_t isChannelISDS(int16_t channel) {
-  trace::call(u"KDrvxLibrary: KDRVX_IsChannelISDS()");
-  return answer(channelValue(channel, &MGR_DEF::ISDS) != 0);
-}
-
-int32_t isChannelLinearisation(int16_t channel) {
-  trace::call(u"KDrvxLibrary: KDRVX_IsChannelLinearisation()");
-  return answer(channelValue(channel, &MGR_DEF::Linearisation) != 0);
-}
-
-int32_t isChannelMultiChannel(int16_t channel) {
-  trace::call(u"KDrvxLibrary: KDRVX_IsChannelMultiChannel()");
-  return answer(channelValue(channel, &MGR_DEF::MultiChannel) != 0);
+int32_t isChannelFlagSet(ChannelFlag which, int16_t channel) {
+  const auto& query = kChannelFlagQueries[static_cast<size_t>(which)];
+  trace::call(query.callLine);
+  return answer(channelValue(channel, query.field) != 0);
 }
 
 int32_t isAnyMultiChannelInRvx() {

@@ -3,6 +3,7 @@
 // export of the same name.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kdrvx::read {
@@ -39,15 +40,15 @@ uint32_t getNoChannels();
 uint32_t getNoTriggerRecord();
 uint32_t getFlagStatistics();
 uint32_t getChannelIndRate(int16_t channel);
-float getChannelMinValue(int16_t channel);
-float getChannelMaxValue(int16_t channel);
-float getChannelMeanValue(int16_t channel);
-float getChannelRMSValue(int16_t channel);
-float getChannelSDevValue(int16_t channel);
+// The statistics a channel record keeps, each with a query of its own.
+enum class ChannelStatistic { Min, Max, Mean, RMS, SDev };
+inline constexpr size_t kChannelStatisticCount = 5;
+float getChannelStatistic(ChannelStatistic which, int16_t channel);
 int32_t getNumberMultiChannelBits(int16_t channel);
-int32_t isChannelISDS(int16_t channel);
-int32_t isChannelLinearisation(int16_t channel);
-int32_t isChannelMultiChannel(int16_t channel);
+// The marks of a channel record that the yes/no queries answer for.
+enum class ChannelFlag { ISDS, Linearisation, MultiChannel };
+inline constexpr size_t kChannelFlagCount = 3;
+int32_t isChannelFlagSet(ChannelFlag which, int16_t channel);
 int32_t isAnyMultiChannelInRvx();
 
 // Record readers; they leave the last error alone.

@@ -1,6 +1,7 @@
 // Channel definition: adding channels by their variable name, the channel
 // setters and the multichannel helpers.
 #include <bit>
+#include <iterator>
 
 #include "format/limits.h"
 #include "format/text.h"
@@ -25,10 +26,33 @@ uint32_t refusal(uint32_t status, const void* argument) {
   return argument == nullptr ? setLastError(status) : library::fail(status);
 }
 
-uint32_t setChannelText(int16_t channel, ChannelTextStore store, const char16_t* text) {
+// What each channel text setter traces and stores, in the order of ChannelField.
+struct ChannelTextSetter {
+  const char16_t* callLine;
+  ChannelTextStore store;
+};
+
+constexpr ChannelTextSetter kChannelTextSetters[] = {
+    {u"KDrvxLibrary: KDRVX_SetChannelVariable()", storeChannelVariable},
+    {u"KDrvxLibrary: KDRVX_SetChannelUnit()", storeChannelUnit},
+    {u"KDrvxLibrary: KDRVX_SetChannelName()", storeChannelName},
+    {u"KDrvxLibrary: KDRVX_SetChannelNumber()", storeChannelNumber},
+    {u"KDrvxLibrary: KDRVX_SetChannelSignalType()", storeChannelSignalType},
+    {u"KDrvxLibrary: KDRVX_SetChannelZeroPoint()", storeChannelZeroPoint},
+    {u"KDrvxLibrary: KDRVX_SetChannelCalParameter()", storeChannelCalParameter},
+    {u"KDrvxLibrary: KDRVX_SetChannelFilter()", storeChannelFilter},
+    {u"KDrvxLibrary: KDRVX_SetChannelLintab()", storeChannelLintab},
+};
+static_assert(std::size(kChannelTextSetters) == kChannelFieldCount);
+
+// The course of the channel setters that cannot refuse the value itself.
+template <typename Value>
+uint32_t setChannelValue(const char16_t* callLine, void (*store)(Headers, uint32_t, Value),
+                         int16_t channel, Value value) {
+  trace::call(callLine);
   if (uint32_t status = requireChannel(channel)) return status;
-  const uint32_t status = store(headersOf(createContext()), static_cast<uint32_t>(channel), text);
-  return status == KDRVX_OK ? setLastError(KDRVX_OK) : refusal(status, text);
+  store(headersOf(createContext()), static_cast<uint32_t>(channel), value);
+  return setLastError(KDRVX_OK);
 }
 
 }  // namespace
@@ -68,70 +92,27 @@ uint32_t addChannel(const char16_t* variable) {
   return count;
 }
 
-uint32_t setChannelVariable(int16_t channel, const char16_t* variable) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelVariable()");
-  return setChannelText(channel, storeChannelVariable, variable);
-}
-
-uint32_t setChannelUnit(int16_t channel, const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelUnit()");
-  return setChannelText(channel, storeChannelUnit, text);
-}
-
-uint32_t setChannelName(int16_t channel, const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelName()");
-  return setChannelText(channel, storeChannelName, text);
-}
-
-uint32_t setChannelNumber(int16_t channel, const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelNumber()");
-  return setChannelText(channel, storeChannelNumber, text);
-}
-
-uint32_t setChannelSignalType(int16_t channel, const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelSignalType()");
-  return setChannelText(channel, storeChannelSignalType, text);
-}
-
-uint32_t setChannelZeroPoint(int16_t channel, const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelZeroPoint()");
-  return setChannelText(channel, storeChannelZeroPoint, text);
-}
-
-uint32_t setChannelCalParameter(int16_t channel, const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelCalParameter()");
-  return setChannelText(channel, storeChannelCalParameter, text);
-}
-
-uint32_t setChannelFilter(int16_t channel, const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelFilter()");
-  return setChannelText(channel, storeChannelFilter, text);
-}
-
-uint32_t setChannelLintab(int16_t channel, const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelLintab()");
-  return setChannelText(channel, storeChannelLintab, text);
+uint32_t setChannelText(ChannelField which, int16_t channel, const char16_t* text) {
+  const ChannelTextSetter& setter = kChannelTextSetters[static_cast<size_t>(which)];
+  trace::call(setter.callLine);
+  if (uint32_t status = requireChannel(channel)) return status;
+  const uint32_t status =
+      setter.store(headersOf(createContext()), static_cast<uint32_t>(channel), text);
+  return status == KDRVX_OK ? setLastError(KDRVX_OK) : refusal(status, text);
 }
 
 uint32_t setChannelIndRate(int16_t channel, uint32_t divisor) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelIndRate()");
-  if (uint32_t status = requireChannel(channel)) return status;
-  storeChannelIndRate(headersOf(createContext()), static_cast<uint32_t>(channel), divisor);
-  return setLastError(KDRVX_OK);
+  return setChannelValue(u"KDrvxLibrary: KDRVX_SetChannelIndRate()", storeChannelIndRate, channel,
+                         divisor);
 }
 
 uint32_t setChannelISDS(int16_t channel, int16_t value) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelISDS()");
-  if (uint32_t status = requireChannel(channel)) return status;
-  storeChannelISDS(headersOf(createContext()), static_cast<uint32_t>(channel), value);
-  return setLastError(KDRVX_OK);
+  return setChannelValue(u"KDrvxLibrary: KDRVX_SetChannelISDS()", storeChannelISDS, channel, value);
 }
 
 uint32_t setChannelLinearisation(int16_t channel, int16_t value) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetChannelLinearisation()");
-  if (uint32_t status = requireChannel(channel)) return status;
-  storeChannelLinearisation(headersOf(createContext()), static_cast<uint32_t>(channel), value);
-  return setLastError(KDRVX_OK);
+  return setChannelValue(u"KDrvxLibrary: KDRVX_SetChannelLinearisation()",
+                         storeChannelLinearisation, channel, value);
 }
 
 uint32_t setChannelMultiChannel(int16_t channel, uint16_t bits) {

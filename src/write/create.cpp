@@ -2,6 +2,7 @@
 #include "write/create.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "format/labels.h"
 #include "format/limits.h"
@@ -32,20 +33,32 @@ uint32_t createFailure(uint32_t systemError, const char16_t* path) {
   return status;
 }
 
-// The common course of the header text setters: what `store` refuses is
-// traced and kept as the last error, with the refused text in the trace
-// line when `traceRejectedText` asks for it.
-uint32_t setHeaderText(uint32_t (*store)(Headers, const char16_t*), const char16_t* text,
-                       bool traceRejectedText = false) {
+// What each header text setter traces and stores, in the order of
+// HeaderField, and whether its trace line of a refusal holds the refused text.
+struct HeaderTextSetter {
+  const char16_t* callLine;
+  uint32_t (*store)(Headers, const char16_t*);
+  bool traceRejectedText;
+};
+
+constexpr HeaderTextSetter kHeaderTextSetters[] = {
+    {u"KDrvxLibrary: KDRVX_SetCompany()", storeCompany, false},
+    {u"KDrvxLibrary: KDRVX_SetInstrument()", storeInstrument, false},
+    {u"KDrvxLibrary: KDRVX_SetSnrInstrument()", storeSnrInstrument, false},
+    {u"KDrvxLibrary: KDRVX_SetNameMeasurement()", storeNameMeasurement, true},
+    // Hosts match on this line as it has always been spelled: keep it verbatim.
+    {u"KDrvxLibrary: KDRVX_SetTriggerSettings()", storeTriggerSetting, false},
+    {u"KDrvxLibrary: KDRVX_SetComment()", storeComment, false},
+};
+static_assert(std::size(kHeaderTextSetters) == kHeaderFieldCount);
+
+// The course of the header setters that cannot refuse their value.
+template <typename Value>
+uint32_t setHeaderValue(const char16_t* callLine, void (*store)(Headers, Value), Value value) {
+  trace::call(callLine);
   if (uint32_t status = requireCreateOpen()) return status;
-  const uint32_t status = store(headersOf(createContext()), text);
-  if (status == KDRVX_OK) return setLastError(KDRVX_OK);
-  if (!traceRejectedText) return library::fail(status);
-  trace::Line<trace::kErrorLineCapacity>()
-      .append(u"KDrvxLibrary: ERR_RVX_PARAMETER_STRING_LENGTH\n")
-      .append(text)
-      .emitIf(trace::kErrors);
-  return setLastError(status);
+  store(headersOf(createContext()), value);
+  return setLastError(KDRVX_OK);
 }
 
 // Resolves where the file and its summary file lie now. A path that cannot be
@@ -129,35 +142,20 @@ uint32_t reset() {
   return setLastError(KDRVX_OK);
 }
 
-uint32_t setCompany(const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetCompany()");
-  return setHeaderText(storeCompany, text);
-}
-
-uint32_t setInstrument(const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetInstrument()");
-  return setHeaderText(storeInstrument, text);
-}
-
-uint32_t setSnrInstrument(const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetSnrInstrument()");
-  return setHeaderText(storeSnrInstrument, text);
-}
-
-uint32_t setNameMeasurement(const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetNameMeasurement()");
-  return setHeaderText(storeNameMeasurement, text, true);
-}
-
-uint32_t setTriggerSetting(const char16_t* text) {
-  // Hosts match on this line as it has always been spelled: keep it verbatim.
-  trace::call(u"KDrvxLibrary: KDRVX_SetTriggerSettings()");
-  return setHeaderText(storeTriggerSetting, text);
-}
-
-uint32_t setComment(const char16_t* text) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetComment()");
-  return setHeaderText(storeComment, text);
+// What the store refuses is traced and kept as the last error, with the
+// refused text in the trace line when the setter asks for it.
+uint32_t setHeaderText(HeaderField which, const char16_t* text) {
+  const HeaderTextSetter& setter = kHeaderTextSetters[static_cast<size_t>(which)];
+  trace::call(setter.callLine);
+  if (uint32_t status = requireCreateOpen()) return status;
+  const uint32_t status = setter.store(headersOf(createContext()), text);
+  if (status == KDRVX_OK) return setLastError(KDRVX_OK);
+  if (!setter.traceRejectedText) return library::fail(status);
+  trace::Line<trace::kErrorLineCapacity>()
+      .append(u"KDrvxLibrary: ERR_RVX_PARAMETER_STRING_LENGTH\n")
+      .append(text)
+      .emitIf(trace::kErrors);
+  return setLastError(status);
 }
 
 uint32_t setDate(const char16_t* text) {
@@ -171,17 +169,11 @@ uint32_t setTime(const char16_t* text) {
 }
 
 uint32_t setScanRate(int64_t microseconds) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetScanRate()");
-  if (uint32_t status = requireCreateOpen()) return status;
-  storeScanRate(headersOf(createContext()), microseconds);
-  return setLastError(KDRVX_OK);
+  return setHeaderValue(u"KDrvxLibrary: KDRVX_SetScanRate()", storeScanRate, microseconds);
 }
 
 uint32_t setNoTriggerRecord(uint32_t record) {
-  trace::call(u"KDrvxLibrary: KDRVX_SetNoTriggerRecord()");
-  if (uint32_t status = requireCreateOpen()) return status;
-  storeTriggerRecord(headersOf(createContext()), record);
-  return setLastError(KDRVX_OK);
+  return setHeaderValue(u"KDrvxLibrary: KDRVX_SetNoTriggerRecord()", storeTriggerRecord, record);
 }
 
 }  // namespace kdrvx::write

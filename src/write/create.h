@@ -2,6 +2,7 @@
 // header setters, channel definition, records, closing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kdrvx::write {
@@ -10,12 +11,17 @@ namespace kdrvx::write {
 uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLayout,
                    int32_t language);
 uint32_t reset();
-uint32_t setCompany(const char16_t* text);
-uint32_t setInstrument(const char16_t* text);
-uint32_t setSnrInstrument(const char16_t* text);
-uint32_t setNameMeasurement(const char16_t* text);
-uint32_t setTriggerSetting(const char16_t* text);
-uint32_t setComment(const char16_t* text);
+// The header texts, each with a setter of its own.
+enum class HeaderField {
+  Company,
+  Instrument,
+  SnrInstrument,
+  NameMeasurement,
+  TriggerSetting,
+  Comment,
+};
+inline constexpr size_t kHeaderFieldCount = 6;
+uint32_t setHeaderText(HeaderField which, const char16_t* text);
 uint32_t setDate(const char16_t* text);
 uint32_t setTime(const char16_t* text);
 uint32_t setScanRate(int64_t microseconds);
@@ -23,15 +29,20 @@ uint32_t setNoTriggerRecord(uint32_t record);
 
 // Channels.
 uint32_t addChannel(const char16_t* variable);
-uint32_t setChannelVariable(int16_t channel, const char16_t* variable);
-uint32_t setChannelUnit(int16_t channel, const char16_t* text);
-uint32_t setChannelName(int16_t channel, const char16_t* text);
-uint32_t setChannelNumber(int16_t channel, const char16_t* text);
-uint32_t setChannelSignalType(int16_t channel, const char16_t* text);
-uint32_t setChannelZeroPoint(int16_t channel, const char16_t* text);
-uint32_t setChannelCalParameter(int16_t channel, const char16_t* text);
-uint32_t setChannelFilter(int16_t channel, const char16_t* text);
-uint32_t setChannelLintab(int16_t channel, const char16_t* text);
+// A channel's variable and texts, each with a setter of its own.
+enum class ChannelField {
+  Variable,
+  Unit,
+  Name,
+  Number,
+  SignalType,
+  ZeroPoint,
+  CalParameter,
+  Filter,
+  Lintab,
+};
+inline constexpr size_t kChannelFieldCount = 9;
+uint32_t setChannelText(ChannelField which, int16_t channel, const char16_t* text);
 uint32_t setChannelIndRate(int16_t channel, uint32_t divisor);
 uint32_t setChannelISDS(int16_t channel, int16_t value);
 uint32_t setChannelLinearisation(int16_t channel, int16_t value);

@@ -500,21 +500,10 @@ TEST(MemoryLayer, SharingRefusalsAndLengths) {
   using platform::OpenMode;
   startEmpty();
   ASSERT_TRUE(memory::putFile(kRvx, "shared"));
-  for (const SharingRule& each : kSharingRules) {
-    File first;
-    ASSERT_TRUE(first.open(kRvx.c_str(), each.first));
-    if (each.first == OpenMode::CreateReadWrite) {
-      ASSERT_TRUE(first.write("shared", 6));
-    }
-    File second;
-    EXPECT_EQ(second.open(kRvx.c_str(), each.second), each.secondOpens);
-    if (!each.secondOpens) {
-      EXPECT_EQ(platform::lastError(), platform::kErrorSharingViolation);
-    }
+  expectSharingRules(kRvx.c_str(), [] {
     EXPECT_FALSE(platform::removeFile(kRvx.c_str())) << "a held file is removed";
     EXPECT_EQ(platform::lastError(), platform::kErrorSharingViolation);
-    EXPECT_EQ(first.length(), 6);
-  }
+  });
 
   ASSERT_TRUE(memory::putFile(u"/f/ro.rvx", "r", true));
   ASSERT_TRUE(memory::makeDirectory(u"/f/d"));

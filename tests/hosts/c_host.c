@@ -3,17 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "host_check.h"
 #include "kdrvx/kdrvx.h"
-
-static int failures = 0;
-
-#define CHECK(condition)                                          \
-  do {                                                            \
-    if (!(condition)) {                                           \
-      fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition); \
-      ++failures;                                                 \
-    }                                                             \
-  } while (0)
 
 static int sameText(const KDRVX_CHAR *text, const char *ascii) {
   size_t i = 0;

@@ -10,6 +10,7 @@
 #include <wchar.h>
 
 #include "export_names.h"
+#include "host_check.h"
 #include "kdrvx/kdrvx.h"
 
 typedef uint32_t (*SetDebugMaskFn)(int16_t);
@@ -18,15 +19,6 @@ typedef uint32_t (*LibVersionFn)(KDRVX_CHAR *, uint16_t);
 typedef uint32_t (*GetErrorStringFn)(KDRVX_CHAR *, uint16_t, uint32_t);
 typedef void (*DeleteFileFn)(const KDRVX_CHAR *);
 typedef void (*SetTraceSinkFn)(KDRVX_TraceSink, void *);
-
-static int failures = 0;
-#define CHECK(condition)                                              \
-  do {                                                                \
-    if (!(condition)) {                                               \
-      fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition); \
-      ++failures;                                                     \
-    }                                                                 \
-  } while (0)
 
 /* OutputDebugString raises a debug-print exception that a debugger would
    catch; a vectored handler sees it first. */

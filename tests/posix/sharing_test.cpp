@@ -9,6 +9,7 @@
 #include "kdrvx/kdrvx.h"
 #include "platform/platform.h"
 #include "posix/holder_process.h"
+#include "support/sharing_rules.h"
 #include "support/test_support.h"
 
 namespace kdrvx::test {
@@ -18,12 +19,7 @@ namespace fs = std::filesystem;
 using platform::File;
 using platform::OpenMode;
 
-class CrossProcess : public ::testing::Test {
- protected:
-  void SetUp() override { writeBytes(dir.file("f.rvx"), "recorded data"); }
-  ScratchDir dir;
-  const std::u16string path = dir.wide("f.rvx");
-};
+using CrossProcess = HeldFileTest;
 
 // An exclusive holder refuses every mode and the deletion; a shared one
 // admits shared readers only. A refused create never empties the file.

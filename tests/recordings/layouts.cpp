@@ -43,16 +43,57 @@ ByteImage sized(const TestRecording& r, size_t fixed, size_t entry) {
   return ByteImage(fixed + entry * r.channels.size());
 }
 
+// Where the channel entries of a WIN 2.x to 6.x header lie and where in an
+// entry each field stands; a wide entry holds a 16-bit letter and a UTF-16
+// unit, the others an 8-bit letter and unit.
+struct EntryLayout {
+  size_t first;
+  size_t size;
+  size_t code;
+  size_t unit;
+  size_t min;  // the maximum follows
+  bool wide;
+};
+
+constexpr EntryLayout kWin2Entries{320, 24, 5, 6, 16, false};
+constexpr EntryLayout kWin3Entries{328, 28, 5, 6, 20, false};
+constexpr EntryLayout kWin6Entries{620, 40, 6, 8, 32, true};
+
+ByteImage sized(const TestRecording& r, const EntryLayout& entries) {
+  return sized(r, entries.first, entries.size);
+}
+
+void writeEntries(ByteImage& image, const TestRecording& r, const EntryLayout& entries) {
+  for (size_t k = 0; k < r.channels.size(); ++k) {
+    const TestChannel& c = r.channels[k];
+    const size_t at = entries.first + entries.size * k;
+    image.u16(at, c.indRate);
+    if (entries.wide)
+      image.u16(at + 4, c.letter).u8(at + entries.code, c.code).text16(at + entries.unit, c.unit);
+    else
+      image.u8(at + 4, c.letter).u8(at + entries.code, c.code).text8(at + entries.unit, c.unit);
+    image.f32(at + entries.min, c.min).f32(at + entries.min + 4, c.max);
+  }
+}
+
 uint16_t headerSize(const TestRecording& r, const ByteImage& image) {
   return r.headerSize != 0 ? r.headerSize : static_cast<uint16_t>(image.bytes().size());
 }
 
-// Bytes 0 to 35, alike in WIN 3.x/4.x and WIN 6.x.
-void win3Prefix(ByteImage& image, const TestRecording& r) {
+// WIN 3.x/4.x and WIN 6.x: bytes 0 to 35 alike, then the comment and the
+// entries, both wide in WIN 6.x.
+std::string win3FamilyHeader(const TestRecording& r, const EntryLayout& entries) {
+  ByteImage image = sized(r, entries);
   image.u8(4, r.version).u8(5, r.originalFlag).u16(8, headerSize(r, image)).u16(10, r.year);
   image.u8(12, r.month).u8(13, r.day).u8(14, r.hour).u8(15, r.minute).u32(16, r.records);
   image.u32(20, r.triggerRecord).u32(28, r.scanRate).u8(32, count(r));
   image.u8(33, r.flagStatistics).u8(34, r.flags);
+  if (entries.wide)
+    image.text16(36, r.comment);
+  else
+    image.text8(36, r.comment);
+  writeEntries(image, r, entries);
+  return image.bytes();
 }
 
 }  // namespace
@@ -99,45 +140,18 @@ std::string win2Header(const TestRecording& r, const std::array<std::string, 4>&
 }
 
 std::string win2Header(const TestRecording& r) {
-  ByteImage image = sized(r, 320, 24);
+  ByteImage image = sized(r, kWin2Entries);
   image.u8(4, r.version).u8(5, r.originalFlag).u16(6, headerSize(r, image)).u16(8, r.year);
   image.u8(10, r.month).u8(11, r.day).u8(12, r.hour).u8(13, r.minute).u32(14, r.records);
   image.u32(20, r.scanRate).u8(24, count(r)).u8(25, r.flagStatistics).u8(26, r.flags);
   for (size_t line = 0; line < 4; ++line) image.text8(28 + 73 * line, r.commentLines[line]);
-  for (size_t k = 0; k < r.channels.size(); ++k) {
-    const TestChannel& c = r.channels[k];
-    const size_t at = 320 + 24 * k;
-    image.u16(at, c.indRate).u8(at + 4, c.letter).u8(at + 5, c.code).text8(at + 6, c.unit);
-    image.f32(at + 16, c.min).f32(at + 20, c.max);
-  }
+  writeEntries(image, r, kWin2Entries);
   return image.bytes();
 }
 
-std::string win3Header(const TestRecording& r) {
-  ByteImage image = sized(r, 328, 28);
-  win3Prefix(image, r);
-  image.text8(36, r.comment);
-  for (size_t k = 0; k < r.channels.size(); ++k) {
-    const TestChannel& c = r.channels[k];
-    const size_t at = 328 + 28 * k;
-    image.u16(at, c.indRate).u8(at + 4, c.letter).u8(at + 5, c.code).text8(at + 6, c.unit);
-    image.f32(at + 20, c.min).f32(at + 24, c.max);
-  }
-  return image.bytes();
-}
+std::string win3Header(const TestRecording& r) { return win3FamilyHeader(r, kWin3Entries); }
 
-std::string win6Header(const TestRecording& r) {
-  ByteImage image = sized(r, 620, 40);
-  win3Prefix(image, r);
-  image.text16(36, r.comment);
-  for (size_t k = 0; k < r.channels.size(); ++k) {
-    const TestChannel& c = r.channels[k];
-    const size_t at = 620 + 40 * k;
-    image.u16(at, c.indRate).u16(at + 4, c.letter).u8(at + 6, c.code).text16(at + 8, c.unit);
-    image.f32(at + 32, c.min).f32(at + 36, c.max);
-  }
-  return image.bytes();
-}
+std::string win6Header(const TestRecording& r) { return win3FamilyHeader(r, kWin6Entries); }
 
 std::string currentHeader(const TestRecording& r) {
   ByteImage image = sized(r, 1500, 1400);

@@ -9,6 +9,7 @@
 
 #include "kdrvx/kdrvx.h"
 #include "platform/platform.h"
+#include "support/sharing_rules.h"
 #include "support/test_support.h"
 
 namespace kdrvx::test {
@@ -34,12 +35,7 @@ class ForeignHandle {
   HANDLE handle_;
 };
 
-class WindowsSharing : public ::testing::Test {
- protected:
-  void SetUp() override { writeBytes(dir.file("f.rvx"), "recorded data"); }
-  ScratchDir dir;
-  const std::u16string path = dir.wide("f.rvx");
-};
+using WindowsSharing = HeldFileTest;
 
 TEST_F(WindowsSharing, HandleWithoutSharingRefusesEveryMode) {
   {
