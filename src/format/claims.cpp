@@ -113,7 +113,8 @@ HeldRecords heldRecords(const RVX_HEADER& converted, uint64_t dataBytes, uint64_
 
 Claims measureClaims(const Layout& layout, uint32_t sourceVersion, const RVX_HEADER& converted,
                      const OpenFacts& facts) {
-  Claims claims;
+  Claims claims{};
+  claims.size = sizeof claims;
   claims.layout = layoutCode(layout, sourceVersion);
   claims.fileLength = facts.fileLength;
   claims.dataOffset = facts.dataOffset;

@@ -11,6 +11,7 @@
 
 #include "format/layout.h"
 #include "format/layouts.h"
+#include "kdrvx/kdrvx.h"
 
 namespace kdrvx::format {
 
@@ -86,17 +87,9 @@ struct OpenFacts {
   bool countDerived = false;    // the record count was derived from the file's length
 };
 
-// What a recording claims and what it holds, as KDRVX_Findings reports it.
-struct Claims {
-  uint32_t findings = 0;  // KDRVX_FINDING_ bits
-  uint32_t layout = 0;    // KDRVX_LAYOUT_ code
-  uint64_t fileLength = 0;
-  uint64_t headerLength = 0;
-  uint64_t dataOffset = 0;
-  uint64_t headerRecords = 0;
-  uint64_t heldRecords = 0;
-  uint64_t trailingBytes = 0;
-};
+// What a recording claims and what it holds: the interface's own struct,
+// so that a reader hands it over as it stands.
+using Claims = KDRVX_Findings;
 
 // Measures the header of an opened file (converted into the current layout)
 // against its file: the findings of the open (KDRVX_FINDING_ENDS_IN_HEADER

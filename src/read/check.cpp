@@ -25,7 +25,6 @@ using format::MGR_DEF;
 using format::RVX_HEADER;
 namespace statistics = format::statistics;
 
-constexpr uint32_t kSmallestStruct = sizeof(uint32_t);
 // Records are read and followed in blocks of about this many values.
 constexpr uint32_t kBlockValues = 64 * 1024;
 
@@ -194,7 +193,8 @@ KDRVX_CheckChannel channelReport(const ChannelCheck& found) {
 
 // A file the library does not open: what the open learned of it.
 KDRVX_Findings refusedClaims(const Recording& recording, const OpenOutcome& outcome) {
-  format::Claims claims;
+  format::Claims claims{};
+  claims.size = sizeof claims;
   claims.findings = KDRVX_FINDING_NOT_OPENED;
   if (outcome.imported && outcome.layout != nullptr) {
     claims.layout = format::layoutCode(*outcome.layout, recording.sourceVersion);
@@ -203,16 +203,16 @@ KDRVX_Findings refusedClaims(const Recording& recording, const OpenOutcome& outc
     if (claims.fileLength < std::max<uint64_t>(claims.headerLength, outcome.layout->fixedSize))
       claims.findings |= KDRVX_FINDING_ENDS_IN_HEADER;
   }
-  return toFindings(claims);
+  return claims;
 }
 
 }  // namespace
 
 uint32_t check(const char16_t* path, KDRVX_CheckReport* report, KDRVX_CheckChannel* channels,
                uint32_t channelCapacity, KDRVX_Progress progress, void* context) {
-  if (path == nullptr || report == nullptr || report->size < kSmallestStruct)
+  if (path == nullptr || report == nullptr || report->size < library::kSmallestSized)
     return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
-  if (channelCapacity > 0 && (channels == nullptr || channels->size < kSmallestStruct))
+  if (channelCapacity > 0 && (channels == nullptr || channels->size < library::kSmallestSized))
     return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
   std::unique_ptr<KDRVX_Reader> reader(new (std::nothrow) KDRVX_Reader);
   std::unique_ptr<Check> found(new (std::nothrow) Check);
@@ -252,7 +252,7 @@ uint32_t check(const char16_t* path, KDRVX_CheckReport* report, KDRVX_CheckChann
     findings |= found->channels[k].findings;
     if (k < channelCapacity) deliver(channelReport(found->channels[k]), library::entryAt(channels, stride, k));
   }
-  whole.claims = toFindings(claims);
+  whole.claims = claims;
   whole.claims.findings = findings;
   return deliver(whole, report);
 }

@@ -21,28 +21,13 @@ void copyAscii(const std::string& text, KDRVX_CHAR* buffer, uint16_t capacity) {
   copyToCaller(fromCaller(buffer), capacity, wide.c_str());
 }
 
-format::Claims claimsOf(const KDRVX_Findings& findings) {
-  // Only the fields the caller's size covers are read.
-  const KDRVX_Findings whole = library::taken(&findings);
-  format::Claims claims;
-  claims.findings = whole.findings;
-  claims.layout = whole.layout;
-  claims.fileLength = whole.fileLength;
-  claims.headerLength = whole.headerLength;
-  claims.dataOffset = whole.dataOffset;
-  claims.headerRecords = whole.headerRecords;
-  claims.heldRecords = whole.heldRecords;
-  claims.trailingBytes = whole.trailingBytes;
-  return claims;
-}
-
 }  // namespace
 
 uint32_t findingText(const KDRVX_Findings* findings, uint32_t finding, KDRVX_CHAR* text,
                      uint16_t capacity) {
-  format::Claims claims;
+  format::Claims claims{};
   const bool figures = library::sizeOf(findings) >= library::kSmallestSized;
-  if (figures) claims = claimsOf(*findings);
+  if (figures) claims = library::taken(findings);
   const std::string words = format::findingText(finding, figures ? &claims : nullptr);
   if (words.empty()) return KDRVX_ERR_RVX_INVALID_ERROR_CODE;
   copyAscii(words, text, capacity);

@@ -61,21 +61,7 @@ int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* r
 
 uint32_t readerFindings(const KDRVX_Reader* reader, KDRVX_Findings* findings) {
   if (reader == nullptr) return KDRVX_ERR_RVX_NOT_OPEN_READ;
-  return deliver(toFindings(reader->recording.claims), findings);
-}
-
-KDRVX_Findings toFindings(const format::Claims& claims) {
-  KDRVX_Findings whole{};
-  whole.size = sizeof whole;
-  whole.findings = claims.findings;
-  whole.layout = claims.layout;
-  whole.fileLength = claims.fileLength;
-  whole.headerLength = claims.headerLength;
-  whole.dataOffset = claims.dataOffset;
-  whole.headerRecords = claims.headerRecords;
-  whole.heldRecords = claims.heldRecords;
-  whole.trailingBytes = claims.trailingBytes;
-  return whole;
+  return deliver(reader->recording.claims, findings);
 }
 
 void readerClose(KDRVX_Reader* reader) { delete reader; }

@@ -48,9 +48,6 @@ int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* r
 uint32_t readerFindings(const KDRVX_Reader* reader, KDRVX_Findings* findings);
 void readerClose(KDRVX_Reader* reader);
 
-// The claims as the interface reports them.
-KDRVX_Findings toFindings(const format::Claims& claims);
-
 // Hands `whole` to a caller's struct that begins with its size; a null
 // struct or a size below 4 is ERR_RVX_PARAMETER_STRING_LENGTH.
 template <typename Info>
