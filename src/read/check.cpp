@@ -29,19 +29,22 @@ namespace statistics = format::statistics;
 constexpr uint32_t kBlockValues = 64 * 1024;
 
 // What the check finds per channel, beside the caller's struct.
-struct ChannelCheck {
-  uint32_t findings = 0;
-  uint32_t statisticsDiffer = 0;
-  int32_t duplicateOf = -1;
-  float minValue = 0, maxValue = 0, meanValue = 0, rmsValue = 0;
-  uint64_t strayRecords = 0, firstStrayRecord = 0;
-  uint32_t firstStrayBits = 0;
-};
+// What is found in a channel is the interface's report of it, handed over
+// as it stands.
+using ChannelCheck = KDRVX_CheckChannel;
 
 struct Check {
   uint32_t findings = 0;  // the file's own, beside its claims
   uint64_t recordsRead = 0;
   ChannelCheck channels[format::kMaxChannels];
+
+  Check() {
+    for (ChannelCheck& channel : channels) {
+      channel = ChannelCheck{};
+      channel.size = sizeof channel;
+      channel.duplicateOf = -1;
+    }
+  }
 };
 
 template <size_t N>
@@ -175,22 +178,6 @@ void compareStatistics(const RVX_HEADER& h, format::LayoutId layout, Check& chec
   }
 }
 
-KDRVX_CheckChannel channelReport(const ChannelCheck& found) {
-  KDRVX_CheckChannel whole{};
-  whole.size = sizeof whole;
-  whole.findings = found.findings;
-  whole.statisticsDiffer = found.statisticsDiffer;
-  whole.duplicateOf = found.duplicateOf;
-  whole.minValue = found.minValue;
-  whole.maxValue = found.maxValue;
-  whole.meanValue = found.meanValue;
-  whole.rmsValue = found.rmsValue;
-  whole.strayRecords = found.strayRecords;
-  whole.firstStrayRecord = found.firstStrayRecord;
-  whole.firstStrayBits = found.firstStrayBits;
-  return whole;
-}
-
 // A file the library does not open: what the open learned of it.
 KDRVX_Findings refusedClaims(const Recording& recording, const OpenOutcome& outcome) {
   format::Claims claims{};
@@ -250,7 +237,7 @@ uint32_t check(const char16_t* path, KDRVX_CheckReport* report, KDRVX_CheckChann
   const uint32_t stride = channelCapacity > 0 ? channels->size : 0;
   for (uint32_t k = 0; k < channelCount(h); ++k) {
     findings |= found->channels[k].findings;
-    if (k < channelCapacity) deliver(channelReport(found->channels[k]), library::entryAt(channels, stride, k));
+    if (k < channelCapacity) deliver(found->channels[k], library::entryAt(channels, stride, k));
   }
   whole.claims = claims;
   whole.claims.findings = findings;
