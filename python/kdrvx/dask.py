@@ -26,6 +26,7 @@ import numpy as np
 import pandas
 
 import kdrvx
+from kdrvx._fields import HEADER_TEXTS
 
 PathsOrGlob = Union[str, "os.PathLike[str]", Iterable[Union[str, "os.PathLike[str]"]]]
 
@@ -40,8 +41,7 @@ PARTITION_RECORDS = 1_000_000
 PATH_COLUMN = "path"
 
 # Header texts that the catalogue shows, one column each.
-_HEADER_TEXTS = ("comment", "company", "instrument", "serial_number", "measurement_name",
-                 "trigger_setting")
+_HEADER_TEXTS = tuple(HEADER_TEXTS)
 
 
 # Opening from tasks -------------------------------------------------------

@@ -19,6 +19,7 @@ from numpy.typing import NDArray
 
 from . import _conversions
 from . import _library as lib
+from ._fields import CHANNEL_TEXTS, HEADER_TEXTS
 from ._library import LOCK, PathArgument, call, from_utf16, path_text, reader_function, to_utf16
 from ._interface import KDRVX_ERR_RVX_INVALID_HEADER as ERR_RVX_INVALID_HEADER
 from ._interface import KDRVX_ERR_RVX_OPEN_READ as ERR_RVX_OPEN_READ
@@ -193,12 +194,7 @@ def _header_of(info: lib.KDRVX_RecordingInfo) -> Header:
         record_count=info.noRecords,
         trigger_record=info.noTriggerRecord,
         statistics=info.flagStatistics,
-        comment=_text(info.comment),
-        company=_text(info.company),
-        instrument=_text(info.instrument),
-        serial_number=_text(info.snrInstrument),
-        measurement_name=_text(info.nameMeasurement),
-        trigger_setting=_text(info.triggerSetting),
+        **{key: _text(getattr(info, member)) for key, (_, member) in HEADER_TEXTS.items()},
     )
 
 
@@ -209,14 +205,7 @@ def _channel_of(index: int, info: lib.KDRVX_ChannelInfo, statistics: int) -> Cha
     return Channel(
         index=index,
         variable=_text(info.variable),
-        unit=_text(info.unit),
-        name=_text(info.name),
-        number=_text(info.number),
-        signal_type=_text(info.signalType),
-        range=_text(info.calParameter),
-        zero_point=_text(info.zeroPoint),
-        filter=_text(info.filter),
-        linearisation_table=_text(info.lintab),
+        **{key: _text(getattr(info, member)) for key, (_, member) in CHANNEL_TEXTS.items()},
         individual_rate=info.indRate,
         isds=bool(info.isds),
         linearisation=bool(info.linearisation),

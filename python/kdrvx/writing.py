@@ -21,6 +21,7 @@ from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple, Union
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
+from . import _fields
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, check, from_utf16, path_text, text_buffer, to_utf16
 from ._output import Output
@@ -35,34 +36,9 @@ from .reading import _labels, duration_s
 # None writes no summary.
 LANGUAGES = {"de": 0, "fr": 2, "en": 4, None: 255}
 
-# Header texts that create() takes as keyword arguments: their setters and
-# their members in a plan.
-_HEADER_TEXTS = {
-    "comment": ("KDRVX_SetComment", "comment"),
-    "company": ("KDRVX_SetCompany", "company"),
-    "instrument": ("KDRVX_SetInstrument", "instrument"),
-    "serial_number": ("KDRVX_SetSnrInstrument", "snrInstrument"),
-    "measurement_name": ("KDRVX_SetNameMeasurement", "nameMeasurement"),
-    "trigger_setting": ("KDRVX_SetTriggerSetting", "triggerSetting"),
-}
-
-# Channel properties that a channel description may give, their setters and
-# their members in a plan.
-_CHANNEL_TEXTS = {
-    "unit": ("KDRVX_SetChannelUnit", "unit"),
-    "name": ("KDRVX_SetChannelName", "name"),
-    "number": ("KDRVX_SetChannelNumber", "number"),
-    "signal_type": ("KDRVX_SetChannelSignalType", "signalType"),
-    "range": ("KDRVX_SetChannelCalParameter", "calParameter"),
-    "zero_point": ("KDRVX_SetChannelZeroPoint", "zeroPoint"),
-    "filter": ("KDRVX_SetChannelFilter", "filter"),
-    "linearisation_table": ("KDRVX_SetChannelLintab", "lintab"),
-}
-_CHANNEL_VALUES = {
-    "individual_rate": ("KDRVX_SetChannelIndRate", "indRate"),
-    "isds": ("KDRVX_SetChannelISDS", "isds"),
-    "linearisation": ("KDRVX_SetChannelLinearisation", "linearisation"),
-}
+_HEADER_TEXTS = _fields.HEADER_TEXTS
+_CHANNEL_TEXTS = _fields.CHANNEL_TEXTS
+_CHANNEL_VALUES = _fields.CHANNEL_VALUES
 _CHANNEL_KEYS = {"variable", "multichannel_bits", *_CHANNEL_TEXTS, *_CHANNEL_VALUES}
 # What a Channel read from a file carries besides its definition.
 _READ_ONLY_KEYS = {"index", "minimum", "maximum", "mean", "rms"}
