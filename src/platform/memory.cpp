@@ -135,6 +135,14 @@ OpenFile* answeringFile(Store& s, intptr_t handle) {
   return file;
 }
 
+// The same for a call given a position or a length, which may not be
+// negative.
+OpenFile* fileAtPosition(Store& s, intptr_t handle, int64_t position) {
+  if (position >= 0) return answeringFile(s, handle);
+  failed(slotOf(s, handle) != nullptr ? kErrorNegativeSeek : kErrorInvalidHandle);
+  return nullptr;
+}
+
 intptr_t takeSlot(Store& s, OpenFile file) {
   file.inUse = true;
   for (size_t i = 0; i < s.open.size(); ++i) {
@@ -281,18 +289,15 @@ bool File::write(const void* buffer, uint32_t count) {
 bool File::seekFromStart(int64_t offset) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
-  if (offset < 0) return failed(slotOf(s, handle_) ? kErrorNegativeSeek : kErrorInvalidHandle);
-  OpenFile* file = answeringFile(s, handle_);
-  if (file == nullptr) return false;
-  file->position = offset;
-  return true;
+  OpenFile* file = fileAtPosition(s, handle_, offset);
+  if (file != nullptr) file->position = offset;
+  return file != nullptr;
 }
 
 bool File::truncate(int64_t length) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
-  if (length < 0) return failed(slotOf(s, handle_) ? kErrorNegativeSeek : kErrorInvalidHandle);
-  OpenFile* file = answeringFile(s, handle_);
+  OpenFile* file = fileAtPosition(s, handle_, length);
   if (file == nullptr) return false;
   if (!file->writes) return failed(kErrorInvalidParameter);
   return resize(s, *file->node, static_cast<uint64_t>(length));
@@ -315,15 +320,6 @@ int64_t File::length() {
   OpenFile* file = answeringFile(s, handle_);
   if (file == nullptr) return -1;
   return file->node ? static_cast<int64_t>(file->node->bytes.size()) : 0;
-}
-
-int64_t File::lengthAtOpen() {
-  if (handle_ == kClosed) {
-    failed(kErrorInvalidHandle);
-    return -1;
-  }
-  if (lengthAtOpen_ < 0) return length();
-  return lengthAtOpen_;
 }
 
 bool File::regularLength(int64_t& length) {

@@ -75,7 +75,7 @@ class File {
   // (POSIX reads the file's status while opening every mode but
   // ReadSharedUnexamined), which saves a system call; elsewhere the current
   // length. -1 on failure.
-  int64_t lengthAtOpen();
+  int64_t lengthAtOpen() { return isOpen() && lengthAtOpen_ >= 0 ? lengthAtOpen_ : length(); }
   // Whether the open file is a regular file, and then its length in
   // `length`. Anything else fails with kErrorAccessDenied, as an open of an
   // examining mode refuses it.

@@ -245,15 +245,6 @@ int64_t File::length() {
   return static_cast<int64_t>(st.st_size);
 }
 
-int64_t File::lengthAtOpen() {
-  if (handle_ == kClosed) {
-    failed(kErrorInvalidHandle);
-    return -1;
-  }
-  if (lengthAtOpen_ < 0) return length();
-  return lengthAtOpen_;
-}
-
 bool File::regularLength(int64_t& length) {
   if (handle_ == kClosed) return failed(kErrorInvalidHandle);
   struct stat st;

@@ -148,8 +148,6 @@ int64_t File::length() {
 }
 
 // The open learns nothing of the length here: ask for it.
-int64_t File::lengthAtOpen() { return length(); }
-
 // Every open refuses what is not a file on a disk, so only the length is
 // left to learn.
 bool File::regularLength(int64_t& length) {
