@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "raw_file.h"
+#include "inputs/raw_file.h"
 #include "support/cli_support.h"
 
 namespace rvx::test {

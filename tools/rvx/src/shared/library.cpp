@@ -1,0 +1,485 @@
+#include "shared/library.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "shared/number_text.h"
+#include "shared/system_reason.h"
+#include "shared/tool_error.h"
+#include "shared/utf.h"
+
+namespace rvx {
+
+namespace {
+
+// Largest text field of the header (the comment, 292 units) with room to
+// spare; the unit query refuses a buffer smaller than the stored unit.
+constexpr uint16_t kTextCapacity = 320;
+
+std::string fromBuffer(const std::u16string& buffer) {
+  return toUtf8(std::u16string_view(buffer.c_str()));
+}
+
+// A zero-terminated text of a reader's struct.
+template <size_t N>
+std::string fromField(const KDRVX_CHAR (&field)[N]) {
+  const auto* units = reinterpret_cast<const char16_t*>(field);
+  size_t length = 0;
+  while (length < N && units[length] != 0) ++length;
+  return toUtf8(std::u16string_view(units, length));
+}
+
+// The module-wide calls that the tool makes from its threads (the error
+// texts, which set the last error) take turns.
+std::mutex moduleTurn;
+
+// A reader's failure: the library's text, without the system reason that
+// only the read context's traces give.
+void requireOfReader(uint32_t status, const std::string& file) {
+  if (status != 0) throw ToolError(file + ": " + statusText(status));
+}
+
+std::string headerText(uint32_t (*query)(KDRVX_CHAR*, uint16_t), const std::string& file) {
+  std::u16string buffer(kTextCapacity, u'\0');
+  require(query(chars(buffer), kTextCapacity), file);
+  return fromBuffer(buffer);
+}
+
+std::string channelText(uint32_t (*query)(KDRVX_CHAR*, int16_t, uint16_t), int channel,
+                        const std::string& file) {
+  std::u16string buffer(kTextCapacity, u'\0');
+  require(query(chars(buffer), static_cast<int16_t>(channel), kTextCapacity), file);
+  return fromBuffer(buffer);
+}
+
+bool isFailure(uint32_t result) { return result >= 0xE1000000u; }
+
+const int64_t kOldFormat = static_cast<int32_t>(KDRVX_ERR_RVX_OLD_FORMAT);
+
+// The system error behind the library's latest failure, from its error
+// trace lines: a failure the system caused is traced as "KDrvxLibrary:
+// Error 0x%08X" with the error, any other by its name ("KDrvxLibrary:
+// ERR_..."). 0 when the latest failure had another cause.
+uint32_t latestSystemError = 0;
+
+void followFailure(const KDRVX_CHAR* line, void*) {
+  const std::u16string_view text(reinterpret_cast<const char16_t*>(line));
+  constexpr std::u16string_view kSystem = u"KDrvxLibrary: Error 0x";
+  constexpr std::u16string_view kNamed = u"KDrvxLibrary: ERR_";
+  if (text.substr(0, kNamed.size()) == kNamed) latestSystemError = 0;
+  if (text.substr(0, kSystem.size()) != kSystem) return;
+  const std::string digits = toUtf8(text.substr(kSystem.size()));
+  uint32_t error = 0;
+  const auto [end, failure] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), error, 16);
+  if (failure == std::errc() && end == digits.data() + digits.size()) latestSystemError = error;
+}
+
+// The system's reason for the latest failure, once.
+std::string takeSystemReason(const std::string& file) {
+  const uint32_t error = latestSystemError;
+  latestSystemError = 0;
+  return error == 0 ? std::string() : windowsErrorReason(error, file);
+}
+
+}  // namespace
+
+void followLibraryFailures() {
+  KDRVX_SetTraceSink(followFailure, nullptr);
+  KDRVX_SetDebugMask(KDRVX_DEBUG_ERRORS);
+}
+
+std::string libraryVersion() {
+  std::u16string buffer(200, u'\0');
+  KDRVX_LibVersion(chars(buffer), 200);
+  return fromBuffer(buffer);
+}
+
+std::string statusText(uint32_t status) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", status);
+  std::u16string buffer(kTextCapacity, u'\0');
+  uint32_t lookup = 0;
+  {
+    const std::lock_guard<std::mutex> turn(moduleTurn);
+    lookup = KDRVX_GetErrorString(chars(buffer), kTextCapacity, status);
+  }
+  if (lookup != 0) return std::string("status ") + code;
+  return fromBuffer(buffer) + " (" + code + ")";
+}
+
+std::string failureText(uint32_t status, const std::string& file) {
+  const std::string reason = takeSystemReason(file);
+  return statusText(status) + (reason.empty() ? "" : ": " + reason);
+}
+
+void require(uint32_t status, const std::string& file) {
+  if (status != 0) throw ToolError(file + ": " + failureText(status, file));
+}
+
+std::u16string wide(const std::string& utf8) { return toUtf16(utf8); }
+
+std::u16string widePath(const std::string& utf8) {
+  return toPath(utf8).make_preferred().u16string();
+}
+
+size_t wideLength(const std::string& utf8) { return toUtf16(utf8).size(); }
+
+ReadSession::ReadSession(const std::string& file) : file_(file) {
+  require(KDRVX_OpenRead(chars(widePath(file))), file);
+}
+
+ReadSession::~ReadSession() { KDRVX_CloseRead(); }
+
+namespace {
+
+// Opens `file` in a new reader; null with the library's text and, where the
+// system refused the file, the system's reason in `why`.
+KDRVX_Reader* openReader(const std::string& file, std::string& why) {
+  KDRVX_Reader* reader = nullptr;
+  const uint32_t status = KDRVX_ReaderOpen(chars(widePath(file)), &reader);
+  if (status == 0) return reader;
+  // A reader traces nothing: the status names a sharing violation, and
+  // looking at the file tells why else the system refused it.
+  constexpr uint32_t kSharingViolation = 32;  // the Windows error number
+  why = statusText(status);
+  if (status == KDRVX_ERR_RVX_SHARING_VIOLATION)
+    why += ": " + windowsErrorReason(kSharingViolation);
+  if (status == KDRVX_ERR_RVX_OPEN_READ) why += ": " + unreadableReason(file);
+  return nullptr;
+}
+
+KDRVX_Reader* openReaderOrThrow(const std::string& file) {
+  std::string why;
+  KDRVX_Reader* reader = openReader(file, why);
+  if (reader == nullptr) throw ToolError(file + ": " + why);
+  return reader;
+}
+
+}  // namespace
+
+Reader::Reader(const std::string& file, KDRVX_Reader* reader) : file_(file), reader_(reader) {
+  header_.size = sizeof header_;
+  const uint32_t described = KDRVX_ReaderInfo(reader_, &header_);
+  if (described != 0) KDRVX_ReaderClose(reader_);
+  requireOfReader(described, file_);
+}
+
+Reader::Reader(const std::string& file) : Reader(file, openReaderOrThrow(file)) {}
+
+std::unique_ptr<Reader> Reader::tryOpen(const std::string& file, std::string& why) {
+  KDRVX_Reader* reader = openReader(file, why);
+  return reader == nullptr ? nullptr : std::unique_ptr<Reader>(new Reader(file, reader));
+}
+
+Reader::~Reader() { KDRVX_ReaderClose(reader_); }
+
+RecordingInfo Reader::info() const {
+  const KDRVX_RecordingInfo& h = header_;
+  RecordingInfo info;
+  info.version = h.version;
+  info.original = h.original != 0;
+  info.date = fromField(h.date);
+  info.time = fromField(h.time);
+  info.scanInterval = h.scanRate;
+  info.records = h.noRecords;
+  info.triggerRecord = h.noTriggerRecord;
+  info.flagStatistics = h.flagStatistics;
+  info.comment = fromField(h.comment);
+  info.company = fromField(h.company);
+  info.instrument = fromField(h.instrument);
+  info.serialNumber = fromField(h.snrInstrument);
+  info.nameMeasurement = fromField(h.nameMeasurement);
+  info.triggerSetting = fromField(h.triggerSetting);
+  for (uint32_t k = 0; k < h.noChannels; ++k) {
+    KDRVX_ChannelInfo c{};
+    c.size = sizeof c;
+    requireOfReader(KDRVX_ReaderChannel(reader_, static_cast<int16_t>(k), &c), file_);
+    ChannelInfo channel;
+    channel.index = static_cast<int>(k);
+    channel.variable = fromField(c.variable);
+    channel.unit = fromField(c.unit);
+    channel.name = fromField(c.name);
+    channel.number = fromField(c.number);
+    channel.signalType = fromField(c.signalType);
+    channel.zeroPoint = fromField(c.zeroPoint);
+    channel.calParameter = fromField(c.calParameter);
+    channel.filter = fromField(c.filter);
+    channel.lintab = fromField(c.lintab);
+    channel.indRate = c.indRate;
+    channel.isds = c.isds != 0;
+    channel.linearisation = c.linearisation != 0;
+    // The bit count is stored in one byte; the library reads it signed.
+    channel.multiChannelBits = c.multiChannel ? (c.multiChannelBits & 0xFF) : 0;
+    channel.minimum = c.minValue;
+    channel.maximum = c.maxValue;
+    channel.mean = c.meanValue;
+    channel.rms = c.rmsValue;
+    info.channels.push_back(std::move(channel));
+  }
+  return info;
+}
+
+size_t Reader::read(uint64_t first, size_t count, float* out) {
+  const auto most = static_cast<uint32_t>(std::min<size_t>(count, UINT32_MAX));
+  const int64_t got = KDRVX_ReaderRead(reader_, static_cast<int64_t>(first), most, out);
+  if (got < 0) requireOfReader(static_cast<uint32_t>(got), file_);
+  return static_cast<size_t>(got);
+}
+
+std::string ChannelInfo::heading() const {
+  // Some DOS files store no variables at all.
+  const std::string label = variable.empty() ? "#" + std::to_string(index) : variable;
+  return unit.empty() ? label : label + " [" + unit + "]";
+}
+
+double RecordingInfo::durationSeconds() const {
+  if (records < 2) return 0;
+  return static_cast<double>(records - 1) * static_cast<double>(scanInterval) / 1e6;
+}
+
+int RecordingInfo::findChannel(const std::string& variable) const {
+  // "#3" is the fourth channel, whatever its variable.
+  uint64_t index = 0;
+  if (variable.size() > 1 && variable[0] == '#' &&
+      variable.find_first_not_of("0123456789", 1) == std::string::npos) {
+    return parseUnsigned(variable.substr(1), index) && index < channels.size()
+               ? static_cast<int>(index)
+               : -1;
+  }
+  for (const ChannelInfo& channel : channels) {
+    if (channel.variable == variable) return channel.index;
+  }
+  return -1;
+}
+
+RecordingInfo queryRecording(const ReadSession& session) {
+  const std::string& file = session.file();
+  RecordingInfo info;
+  info.version = KDRVX_GetVersion();
+  uint8_t original = 1;
+  require(KDRVX_CheckOriginalFlag(&original), file);
+  info.original = original != 0;
+  std::u16string date(16, u'\0'), time(16, u'\0');
+  require(KDRVX_GetDate(chars(date)), file);
+  require(KDRVX_GetTime(chars(time)), file);
+  info.date = fromBuffer(date);
+  info.time = fromBuffer(time);
+  info.scanInterval = KDRVX_GetScanRate();
+  info.records = KDRVX_GetNoRecords();
+  info.triggerRecord = KDRVX_GetNoTriggerRecord();
+  info.flagStatistics = KDRVX_GetFlagStatistics();
+  info.comment = headerText(KDRVX_GetComment, file);
+  info.company = headerText(KDRVX_GetCompany, file);
+  info.instrument = headerText(KDRVX_GetInstrument, file);
+  info.serialNumber = headerText(KDRVX_GetSnrInstrument, file);
+  info.nameMeasurement = headerText(KDRVX_GetNameMeasurement, file);
+  info.triggerSetting = headerText(KDRVX_GetTriggerSetting, file);
+
+  const int channels = static_cast<int>(KDRVX_GetNoChannels());
+  for (int k = 0; k < channels; ++k) {
+    const auto index = static_cast<int16_t>(k);
+    ChannelInfo channel;
+    channel.index = k;
+    // The variable comes without a terminator: the buffer is zero before.
+    std::u16string variable(16, u'\0');
+    require(KDRVX_GetChannelVariable(chars(variable), index, 15), file);
+    channel.variable = fromBuffer(variable);
+    channel.unit = channelText(KDRVX_GetChannelUnit, k, file);
+    channel.name = channelText(KDRVX_GetChannelName, k, file);
+    channel.number = channelText(KDRVX_GetChannelNumber, k, file);
+    channel.signalType = channelText(KDRVX_GetChannelSignalType, k, file);
+    channel.zeroPoint = channelText(KDRVX_GetChannelZeroPoint, k, file);
+    channel.calParameter = channelText(KDRVX_GetChannelCalParameter, k, file);
+    channel.filter = channelText(KDRVX_GetChannelFilter, k, file);
+    channel.lintab = channelText(KDRVX_GetChannelLintab, k, file);
+    channel.indRate = KDRVX_GetChannelIndRate(index);
+    channel.isds = KDRVX_IsChannelISDS(index) != 0;
+    channel.linearisation = KDRVX_IsChannelLinearisation(index) != 0;
+    // The bit count is stored in one byte; the query reads it signed.
+    channel.multiChannelBits =
+        KDRVX_IsChannelMultiChannel(index) ? (KDRVX_GetNumberMultiChannelBits(index) & 0xFF) : 0;
+    channel.minimum = KDRVX_GetChannelMinValue(index);
+    channel.maximum = KDRVX_GetChannelMaxValue(index);
+    channel.mean = KDRVX_GetChannelMeanValue(index);
+    channel.rms = KDRVX_GetChannelRMSValue(index);
+    info.channels.push_back(std::move(channel));
+  }
+  return info;
+}
+
+RecordReader::RecordReader(size_t channels, uint64_t limit)
+    : channels_(channels), limit_(limit), current_(channels, 0.0f) {}
+
+RecordReader::RecordReader(Reader& reader, uint64_t limit)
+    : reader_(&reader), channels_(reader.channelCount()), limit_(limit) {}
+
+size_t RecordReader::blockRecords(size_t channels) {
+  constexpr size_t kBlockBytes = 256 * 1024;
+  return std::max<size_t>(1, kBlockBytes / (4 * std::max<size_t>(1, channels)));
+}
+
+size_t RecordReader::read(float* out, size_t max) {
+  if (end_ != End::None || delivered_ >= limit_ || channels_ == 0) return 0;
+  max = static_cast<size_t>(std::min<uint64_t>(max, limit_ - delivered_));
+  if (reader_ != nullptr) {
+    const size_t got = reader_->read(delivered_, max, out);
+    delivered_ += got;
+    if (got < max) end_ = End::Data;
+    return got;
+  }
+  if (!single_) {
+    const int64_t n =
+        KDRVX_ReadRecords(static_cast<int64_t>(delivered_), static_cast<uint32_t>(max), out);
+    if (n == kOldFormat) {
+      single_ = true;
+    } else {
+      const size_t whole = n > 0 ? static_cast<size_t>(n) : 0;
+      delivered_ += whole;
+      if (whole < max) end_ = End::Data;
+      return whole;
+    }
+  }
+  return readSingle(out, max);
+}
+
+size_t RecordReader::readSingle(float* out, size_t max) {
+  for (size_t i = 0; i < max; ++i) {
+    const uint32_t result = delivered_ == 0 ? KDRVX_ReadFirstRecord(current_.data())
+                                            : KDRVX_ReadNextRecord(current_.data());
+    if (result != 0) {
+      end_ = result == 2 ? End::EndMark : End::Incomplete;
+      return i;
+    }
+    std::memcpy(out + i * channels_, current_.data(), channels_ * sizeof(float));
+    ++delivered_;
+  }
+  return max;
+}
+
+std::string shortfallText(const RecordReader& reader, uint64_t expected) {
+  const std::string got = std::to_string(reader.delivered());
+  const std::string of = " of " + std::to_string(expected) + " records";
+  switch (reader.end()) {
+    case RecordReader::End::None:
+      return "";
+    case RecordReader::End::Data:
+      return "the data ends after " + got + of;
+    case RecordReader::End::EndMark:
+      return "an end mark follows record " + got + " (" + got + of + ")";
+    case RecordReader::End::Incomplete:
+      return "record " + std::to_string(reader.delivered() + 1) + " is incomplete or invalid; " +
+             got + of + " read";
+  }
+  return "";
+}
+
+CreateSession::CreateSession(const std::string& file, Existing existing, bool original, bool legacy,
+                             int32_t language)
+    : staged_(std::make_unique<StagedRecording>(file, existing,
+                                                legacy && language != kNoSummaryLanguage)),
+      file_(file) {
+  std::u16string path = widePath(staged_->createPath());
+  const uint32_t status =
+      KDRVX_CreateExt(chars(path), 0, original ? 1 : 0, legacy ? 1 : 0, language);
+  require(status, file_);
+  try {
+    // The library replaces characters that no file name may hold, in place.
+    file_ = staged_->created(fromBuffer(path));
+  } catch (...) {
+    KDRVX_CloseCreateSimple();
+    throw;
+  }
+  open_ = true;
+}
+
+CreateSession::~CreateSession() {
+  if (open_) KDRVX_CloseCreateSimple();
+}
+
+uint32_t CreateSession::set(HeaderSetter setter, const std::string& text) {
+  return setter(chars(wide(text)));
+}
+
+uint32_t CreateSession::set(ChannelSetter setter, int channel, const std::string& text) {
+  return setter(static_cast<int16_t>(channel), chars(wide(text)));
+}
+
+void CreateSession::check(uint32_t status, const std::string& what) {
+  if (status != 0) throw ToolError(file_ + ": " + what + ": " + failureText(status, file_));
+}
+
+int CreateSession::addChannel(const std::string& variable) {
+  const uint32_t result = KDRVX_AddChannel(chars(wide(variable)));
+  if (isFailure(result)) check(result, "channel " + variable);
+  return static_cast<int>(result);
+}
+
+void CreateSession::addRecord(const float* record) {
+  check(KDRVX_AddRecord(record), "adding a record");
+}
+
+void CreateSession::addRecords(const float* records, uint32_t count) {
+  check(KDRVX_AddRecords(records, count), "adding records");
+}
+
+void CreateSession::close() {
+  open_ = false;
+  latestSystemError = 0;  // the RVI file's failures are not traced
+  require(KDRVX_CloseCreate(), file_);
+  staged_->commit();
+}
+
+void CreateSession::closeWithPatch(int32_t offset, const std::vector<uint8_t>& bytes) {
+  check(KDRVX_Update(), "final header");
+  check(KDRVX_WriteDataBlock(bytes.data(), offset, static_cast<uint16_t>(bytes.size())),
+        "header bytes");
+  open_ = false;
+  require(KDRVX_CloseCreateSimple(), file_);
+  staged_->commit();
+}
+
+ModifySession::ModifySession(const std::string& path, const std::string& file) : file_(file) {
+  const uint32_t status = KDRVX_OpenModify(chars(widePath(path)));
+  if (status == KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE) {
+    const std::string hint = "rvx convert " + file + " -o NEW.rvx";
+    throw ToolError(file + ": " + statusText(status) +
+                    ": modify changes files of the current layout only; convert it first (" + hint +
+                    ")");
+  }
+  require(status, file);
+}
+
+ModifySession::~ModifySession() = default;
+
+std::string ModifySession::comment(const std::string& text) {
+  std::u16string current(292, u'\0');
+  require(KDRVX_ModifyComment(chars(current), chars(wide(text))), file_);
+  return fromBuffer(current);
+}
+
+std::string ModifySession::comment() {
+  std::u16string current(292, u'\0');
+  require(KDRVX_ModifyComment(chars(current), nullptr), file_);
+  return fromBuffer(current);
+}
+
+std::string ModifySession::nameMeasurement(const std::string& text) {
+  std::u16string current(24, u'\0');
+  require(KDRVX_ModifyNameMeasurement(chars(current), chars(wide(text))), file_);
+  return fromBuffer(current);
+}
+
+std::string ModifySession::nameMeasurement() {
+  std::u16string current(24, u'\0');
+  require(KDRVX_ModifyNameMeasurement(chars(current), nullptr), file_);
+  return fromBuffer(current);
+}
+
+void ModifySession::close() { require(KDRVX_CloseModify(), file_); }
+
+}  // namespace rvx
