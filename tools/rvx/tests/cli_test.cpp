@@ -56,9 +56,9 @@ TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
   ASSERT_EQ(run.status, 0) << run.err;
   const auto json = nlohmann::json::parse(run.out);
   const nlohmann::json expected = {
-      {"layout", "current"}, {"version", 's'},           {"date", "04.12.2023"},
-      {"time", "14:05:09"},  {"scan_interval_us", 1500}, {"records", 3},
-      {"duration_s", 0.003}, {"company", "ACME Corp"},   {"comment", "first line\r\nsecond line"},
+      {"layout", "current"},  {"version", 's'},           {"date", "04.12.2023"},
+      {"time", "14:05:09"},   {"scan_interval_us", 1500}, {"records", 3},
+      {"duration_s", 0.0045}, {"company", "ACME Corp"},   {"comment", "first line\r\nsecond line"},
       {"statistics_flag", 3}};
   for (const auto& [key, value] : expected.items()) EXPECT_EQ(json[key], value) << key;
   const auto& channels = json["channels"];

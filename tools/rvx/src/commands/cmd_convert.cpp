@@ -28,8 +28,8 @@ struct ConvertOptions {
 int runConvert(const ConvertOptions& options) {
   refuseSameFile(options.input, options.output);
   Warnings warnings{options.input, options.cutTexts, {}};
-  ReadSession reader(options.input);
-  RecordingInfo info = queryRecording(reader);
+  Reader reader(options.input);
+  RecordingInfo info = reader.info();
   info.records = countRecords(options.input, info.records, options.allRecords).toRead;
   fitTexts(info, warnings);
 
@@ -37,8 +37,8 @@ int runConvert(const ConvertOptions& options) {
                         kNoSummaryLanguage);
   const DateTime when = parseDateTime(info);
   startCopy(session, info, when, warnings);
-  const uint64_t records = copyRecords(session, info.channels.size(), info.records,
-                                       {0, info.records}, allChannels(info), "convert", warnings);
+  const uint64_t records = copyRecords(session, reader, info.records, {0, info.records},
+                                       allChannels(info), "convert", warnings);
   closeKeepingUnknownDate(session, when, info, warnings);
 
   std::cout << options.input << " -> " << session.file() << ": " << info.channels.size()

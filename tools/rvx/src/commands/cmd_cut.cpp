@@ -53,8 +53,8 @@ int runCut(const CutOptions& options) {
   if (!options.window.given()) throw usageError("give the window: --from/--to or --records");
   refuseSameFile(options.input, options.output);
   Warnings warnings{options.input, options.cutTexts, {}};
-  ReadSession reader(options.input);
-  RecordingInfo info = queryRecording(reader);
+  Reader reader(options.input);
+  RecordingInfo info = reader.info();
   info.records = countRecords(options.input, info.records, options.allRecords).toRead;
   const RecordSpan span = recordSpan(options.window, info.scanInterval, info.records);
   fitTexts(info, warnings);
@@ -64,8 +64,8 @@ int runCut(const CutOptions& options) {
   CreateSession session(options.output, existingFrom(options.force), info.original, false,
                         kNoSummaryLanguage);
   startCopy(session, info, when, warnings);
-  const uint64_t records = copyRecords(session, info.channels.size(), info.records, span,
-                                       allChannels(info), "cut", warnings);
+  const uint64_t records =
+      copyRecords(session, reader, info.records, span, allChannels(info), "cut", warnings);
   closeKeepingUnknownDate(session, when, info, warnings);
 
   std::cout << options.input << " -> " << session.file() << ": records " << span.first << " to "

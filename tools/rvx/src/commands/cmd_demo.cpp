@@ -167,11 +167,11 @@ bool sameRecords(const std::vector<float>& whole, const std::vector<float>& part
 }
 
 std::vector<float> readAll(const std::string& file, RecordingInfo& info) {
-  ReadSession session(file);
-  info = queryRecording(session);
+  Reader source(file);
+  info = source.info();
   const size_t channels = info.channels.size();
   std::vector<float> all(static_cast<size_t>(info.records) * channels);
-  RecordReader reader(channels, info.records);
+  RecordReader reader(source, info.records);
   size_t at = 0;
   while (const size_t got = reader.read(all.data() + at * channels, info.records - at)) at += got;
   if (at != info.records) throw ToolError(file + ": " + shortfallText(reader, info.records));

@@ -47,7 +47,7 @@ int runModify(const ModifyOptions& options) {
   // The library changes a complete copy, which then takes the file's place.
   // The file stays open for reading meanwhile: the library's open fails
   // while a recording still holds it, and no recording starts on it then.
-  std::optional<ReadSession> held(std::in_place, options.file);
+  std::optional<Reader> held(std::in_place, options.file);
   OutputFile copy(options.file, Existing::Replace);
   copyFileInto(copy, options.file, 0);
   ModifySession session(copy.handOver(), options.file);

@@ -90,8 +90,8 @@ int runPlot(const PlotOptions& options) {
   // A malformed window is a usage error before the file is opened.
   recordSpan(options.window, 1, UINT64_MAX);
   refuseSameFile(options.file, options.output);
-  ReadSession session(options.file);
-  RecordingInfo info = queryRecording(session);
+  Reader source(options.file);
+  RecordingInfo info = source.info();
   const RecordCount count = countRecords(options.file, info.records, options.allRecords);
   // The time axis follows the records the data holds, not a count that
   // claims more.
@@ -106,7 +106,7 @@ int runPlot(const PlotOptions& options) {
   Output out(options.output, existingFrom(options.force));
 
   std::vector<PlotChannel> panels;
-  auto reader = std::make_unique<RecordReader>(info.channels.size(), span.end);
+  auto reader = std::make_unique<RecordReader>(source, span.first, span.end);
   if (!readPanels(info, selected, span, options.width, panels, *reader)) {
     // Layouts whose length does not tell their records end on reading:
     // read again up to where the data ends.
@@ -117,7 +117,7 @@ int runPlot(const PlotOptions& options) {
                       std::to_string(reader->delivered()) + " records read");
     }
     span.end = reader->delivered();
-    reader = std::make_unique<RecordReader>(info.channels.size(), span.end);
+    reader = std::make_unique<RecordReader>(source, span.first, span.end);
     readPanels(info, selected, span, options.width, panels, *reader);
   }
 

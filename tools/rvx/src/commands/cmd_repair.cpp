@@ -112,7 +112,7 @@ int runRepair(const RepairOptions& options) {
   if (elsewhere) out = std::make_unique<OutputFile>(options.output, existingFrom(options.force));
   // The library's open fails while a recording still holds the file, and
   // while it is open for reading here no recording starts on it.
-  std::optional<ReadSession> held(std::in_place, options.file);
+  std::optional<Reader> held(std::in_place, options.file);
   const DataArea area = dataArea(file);
   const std::unique_ptr<RVX_HEADER> repaired = recountedHeader(file, area);
   const uint32_t headerLength = kdrvx::format::headerLength(file.header->NoChannels);

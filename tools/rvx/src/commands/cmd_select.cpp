@@ -25,8 +25,8 @@ struct SelectOptions {
 int runSelect(const SelectOptions& options) {
   refuseSameFile(options.input, options.output);
   Warnings warnings{options.input, options.cutTexts, {}};
-  ReadSession reader(options.input);
-  RecordingInfo info = queryRecording(reader);
+  Reader reader(options.input);
+  RecordingInfo info = reader.info();
   info.records = countRecords(options.input, info.records, options.allRecords).toRead;
   const std::vector<int> keep = selectChannels(info, options.channels);
   for (size_t i = 0; i < keep.size(); ++i) {
@@ -46,7 +46,7 @@ int runSelect(const SelectOptions& options) {
   const DateTime when = parseDateTime(info);
   startCopy(session, info, when, warnings);
   const uint64_t records =
-      copyRecords(session, channels, info.records, {0, info.records}, keep, "select", warnings);
+      copyRecords(session, reader, info.records, {0, info.records}, keep, "select", warnings);
   closeKeepingUnknownDate(session, when, info, warnings);
 
   std::cout << options.input << " -> " << session.file() << ": " << keep.size() << " of "

@@ -6,6 +6,7 @@
 #include <hdf5.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -79,33 +80,42 @@ void writeAt(hid_t dataset, hid_t type, hsize_t at, const void* data, hsize_t co
   require(H5Dwrite(dataset, type, memory, file, H5P_DEFAULT, data), name);
 }
 
-class Hdf5Writer : public ColumnWriter {
+class Hdf5Writer : public ExportWriter {
  public:
-  Hdf5Writer(const std::string& path, const ExportPlan& plan)
-      : plan_(plan),
-        file_(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose, path) {
+  explicit Hdf5Writer(const std::string& path) : path_(path) {}
+  ~Hdf5Writer() override {
+    for (hid_t column : columns_) H5Dclose(column);
+    if (time_ >= 0) H5Dclose(time_);
+  }
+
+  void begin(const ExportPlan& plan) override {
+    plan_ = &plan;
+    errno = 0;
+    file_ = std::make_unique<Handle>(
+        H5Fcreate(path_.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), H5Fclose, path_);
+    const hid_t file = *file_;
     const RecordingInfo& info = plan.info;
     const hsize_t records = plan.span.count();
-    textAttribute(file_, "source", plan.source);
-    textAttribute(file_, "date", info.date);
-    textAttribute(file_, "time", info.time);
-    numberAttribute(file_, "scan_interval_us", H5T_NATIVE_INT64, info.scanInterval);
-    numberAttribute(file_, "first_record", H5T_NATIVE_UINT64, plan.span.first);
-    numberAttribute(file_, "trigger_record", H5T_NATIVE_UINT32, info.triggerRecord);
-    textAttribute(file_, "comment", info.comment);
-    textAttribute(file_, "company", info.company);
-    textAttribute(file_, "instrument", info.instrument);
-    textAttribute(file_, "serial_number", info.serialNumber);
-    textAttribute(file_, "measurement_name", info.nameMeasurement);
-    textAttribute(file_, "trigger_setting", info.triggerSetting);
+    textAttribute(file, "source", plan.source);
+    textAttribute(file, "date", info.date);
+    textAttribute(file, "time", info.time);
+    numberAttribute(file, "scan_interval_us", H5T_NATIVE_INT64, info.scanInterval);
+    numberAttribute(file, "first_record", H5T_NATIVE_UINT64, plan.span.first);
+    numberAttribute(file, "trigger_record", H5T_NATIVE_UINT32, info.triggerRecord);
+    textAttribute(file, "comment", info.comment);
+    textAttribute(file, "company", info.company);
+    textAttribute(file, "instrument", info.instrument);
+    textAttribute(file, "serial_number", info.serialNumber);
+    textAttribute(file, "measurement_name", info.nameMeasurement);
+    textAttribute(file, "trigger_setting", info.triggerSetting);
 
-    time_ = createColumn(file_, "time", H5T_IEEE_F64LE, records);
+    time_ = createColumn(file, "time", H5T_IEEE_F64LE, records);
     textAttribute(time_, "unit", "s");
     // The channels in the order of the export when listed.
     Handle order(H5Pcreate(H5P_GROUP_CREATE), H5Pclose, "the group channels");
     require(H5Pset_link_creation_order(order, H5P_CRT_ORDER_TRACKED | H5P_CRT_ORDER_INDEXED),
             "the group channels");
-    Handle group(H5Gcreate2(file_, "channels", H5P_DEFAULT, order, H5P_DEFAULT), H5Gclose,
+    Handle group(H5Gcreate2(file, "channels", H5P_DEFAULT, order, H5P_DEFAULT), H5Gclose,
                  "the group channels");
     for (size_t c = 0; c < plan.channels.size(); ++c) {
       const ChannelInfo& channel = info.channels[plan.channels[c]];
@@ -126,34 +136,35 @@ class Hdf5Writer : public ColumnWriter {
       numberAttribute(column, "index", H5T_NATIVE_INT32, channel.index);
     }
   }
-  ~Hdf5Writer() override {
-    for (hid_t column : columns_) H5Dclose(column);
-    if (time_ >= 0) H5Dclose(time_);
-  }
 
-  void append(const double* time, const std::vector<std::vector<float>>& columns,
-              size_t count) override {
-    writeAt(time_, H5T_NATIVE_DOUBLE, written_, time, count, "time");
-    for (size_t c = 0; c < columns.size(); ++c) {
-      writeAt(columns_[c], types_[c], written_, columns[c].data(), count, plan_.names[c]);
+  void write(const RecordBlock& block) override {
+    errno = 0;
+    taken_.take(*plan_, block);
+    writeAt(time_, H5T_NATIVE_DOUBLE, written_, taken_.time.data(), block.count, "time");
+    for (size_t c = 0; c < columns_.size(); ++c) {
+      writeAt(columns_[c], types_[c], written_, taken_.values[c].data(), block.count,
+              plan_->names[c]);
     }
-    written_ += count;
+    written_ += block.count;
   }
 
-  void finish(uint64_t records) override {
+  void finish() override {
+    errno = 0;
     // A recording that held fewer records than its count: the datasets end
     // with the last record read.
-    hsize_t size = records;
+    hsize_t size = written_;
     require(H5Dset_extent(time_, &size), "time");
     for (size_t c = 0; c < columns_.size(); ++c) {
-      require(H5Dset_extent(columns_[c], &size), plan_.names[c]);
+      require(H5Dset_extent(columns_[c], &size), plan_->names[c]);
     }
-    require(H5Fflush(file_, H5F_SCOPE_GLOBAL), "the file");
+    require(H5Fflush(*file_, H5F_SCOPE_GLOBAL), "the file");
   }
 
  private:
-  const ExportPlan& plan_;
-  Handle file_;
+  std::string path_;
+  const ExportPlan* plan_ = nullptr;
+  Columns taken_;
+  std::unique_ptr<Handle> file_;
   hid_t time_ = -1;
   std::vector<hid_t> columns_, types_;
   hsize_t written_ = 0;
@@ -190,9 +201,9 @@ void prepareHdf5() {
   (void)prepared;
 }
 
-std::unique_ptr<ColumnWriter> openHdf5Writer(const std::string& path, const ExportPlan& plan) {
+std::unique_ptr<ExportWriter> hdf5Writer(const std::string& path) {
   prepareHdf5();
-  return std::make_unique<Hdf5Writer>(path, plan);
+  return std::make_unique<Hdf5Writer>(path);
 }
 
 }  // namespace rvx

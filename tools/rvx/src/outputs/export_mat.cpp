@@ -4,6 +4,7 @@
 // header and the channels' texts.
 #include <matio.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "outputs/export_format.h"
@@ -77,45 +78,51 @@ Variable recordingStruct(const ExportPlan& plan) {
   return structOf("recording", std::move(fields));
 }
 
-class MatWriter : public ColumnWriter {
+class MatWriter : public ExportWriter {
  public:
-  MatWriter(const std::string& path, const ExportPlan& plan) : plan_(plan) {
-    for (int index : plan.channels) {
-      multiChannel_.push_back(plan.info.channels[index].multiChannelBits != 0);
-    }
-    file_ = Mat_CreateVer(path.c_str(), nullptr, MAT_FT_MAT73);
-    if (!file_) throw ToolError(writeFailure("libmatio", "create the MATLAB file"));
-  }
+  explicit MatWriter(const std::string& path) : path_(path) {}
   ~MatWriter() override {
     if (file_) Mat_Close(file_);
   }
 
-  void append(const double* time, const std::vector<std::vector<float>>& columns,
-              size_t count) override {
-    appendColumn("time", MAT_C_DOUBLE, MAT_T_DOUBLE, time, count);
-    for (size_t c = 0; c < columns.size(); ++c) {
-      const void* data = columns[c].data();
+  void begin(const ExportPlan& plan) override {
+    plan_ = &plan;
+    for (int index : plan.channels) {
+      multiChannel_.push_back(plan.info.channels[index].multiChannelBits != 0);
+    }
+    errno = 0;
+    file_ = Mat_CreateVer(path_.c_str(), nullptr, MAT_FT_MAT73);
+    if (!file_) throw ToolError(writeFailure("libmatio", "create the MATLAB file"));
+  }
+
+  void write(const RecordBlock& block) override {
+    errno = 0;
+    columns_.take(*plan_, block);
+    appendColumn("time", MAT_C_DOUBLE, MAT_T_DOUBLE, columns_.time.data(), block.count);
+    for (size_t c = 0; c < columns_.values.size(); ++c) {
+      const void* data = columns_.values[c].data();
       if (multiChannel_[c]) {
-        appendColumn(plan_.names[c], MAT_C_UINT32, MAT_T_UINT32, data, count);
+        appendColumn(plan_->names[c], MAT_C_UINT32, MAT_T_UINT32, data, block.count);
       } else {
-        appendColumn(plan_.names[c], MAT_C_SINGLE, MAT_T_SINGLE, data, count);
+        appendColumn(plan_->names[c], MAT_C_SINGLE, MAT_T_SINGLE, data, block.count);
       }
     }
     appended_ = true;
   }
 
-  void finish(uint64_t) override {
+  void finish() override {
+    errno = 0;
     if (!appended_) {  // no records: empty columns
       appendEmpty("time", MAT_C_DOUBLE, MAT_T_DOUBLE);
-      for (size_t c = 0; c < plan_.names.size(); ++c) {
+      for (size_t c = 0; c < plan_->names.size(); ++c) {
         if (multiChannel_[c]) {
-          appendEmpty(plan_.names[c], MAT_C_UINT32, MAT_T_UINT32);
+          appendEmpty(plan_->names[c], MAT_C_UINT32, MAT_T_UINT32);
         } else {
-          appendEmpty(plan_.names[c], MAT_C_SINGLE, MAT_T_SINGLE);
+          appendEmpty(plan_->names[c], MAT_C_SINGLE, MAT_T_SINGLE);
         }
       }
     }
-    Variable recording = recordingStruct(plan_);
+    Variable recording = recordingStruct(*plan_);
     if (!recording || Mat_VarWrite(file_, recording.get(), MAT_COMPRESSION_ZLIB) != 0) {
       throw ToolError(writeFailure("libmatio", "write the struct recording"));
     }
@@ -142,7 +149,9 @@ class MatWriter : public ColumnWriter {
     }
   }
 
-  const ExportPlan& plan_;
+  std::string path_;
+  const ExportPlan* plan_ = nullptr;
+  Columns columns_;
   std::vector<bool> multiChannel_;
   mat_t* file_ = nullptr;
   bool appended_ = false;
@@ -150,11 +159,11 @@ class MatWriter : public ColumnWriter {
 
 }  // namespace
 
-std::unique_ptr<ColumnWriter> openMatWriter(const std::string& path, const ExportPlan& plan) {
+std::unique_ptr<ExportWriter> matWriter(const std::string& path) {
 #ifdef RVX_WITH_HDF5
   prepareHdf5();
 #endif
-  return std::make_unique<MatWriter>(path, plan);
+  return std::make_unique<MatWriter>(path);
 }
 
 }  // namespace rvx

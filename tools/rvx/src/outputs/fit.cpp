@@ -248,8 +248,7 @@ RecordingInfo readBackWithoutRecords(const PlannedRecording& plan, const std::st
       applyPlan(session, plan);
       session.close();
     }
-    const ReadSession reader(file);
-    return queryRecording(reader);
+    return Reader(file).info();
   } catch (const ToolError& error) {
     throw ToolError(output + ": the compact layout could not be tried: " + error.what());
   }

@@ -262,9 +262,9 @@ void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime
   }
 }
 
-uint64_t copyRecords(CreateSession& session, size_t channels, uint64_t limit, RecordSpan span,
+uint64_t copyRecords(CreateSession& session, Reader& reader, uint64_t limit, RecordSpan span,
                      const std::vector<int>& keep, const char* activity, Warnings& warnings) {
-  RecordReader records(channels, std::min(limit, span.end));
+  RecordReader records(reader, span.first, std::min(limit, span.end));
   return copyRecords(session, records, span, keep, activity, warnings);
 }
 

@@ -51,10 +51,10 @@ DateTime advance(const DateTime& when, int64_t seconds);
 void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime& when,
                Warnings& warnings);
 
-// Adds the records in `span` of the file open for reading (`channels`
-// values each, `limit` records to read), keeping the channels `keep` in
-// that order. Returns the number of records added.
-uint64_t copyRecords(CreateSession& session, size_t channels, uint64_t limit, RecordSpan span,
+// Adds the records in `span` of `reader` (`limit` records to read at
+// most), keeping the channels `keep` in that order. Returns the number of
+// records added.
+uint64_t copyRecords(CreateSession& session, Reader& reader, uint64_t limit, RecordSpan span,
                      const std::vector<int>& keep, const char* activity, Warnings& warnings);
 // The same from `records`, which reads `channels` values a record up to the
 // end of `span` at most.

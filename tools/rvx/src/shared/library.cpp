@@ -43,22 +43,7 @@ void requireOfReader(uint32_t status, const std::string& file) {
   if (status != 0) throw ToolError(file + ": " + statusText(status));
 }
 
-std::string headerText(uint32_t (*query)(KDRVX_CHAR*, uint16_t), const std::string& file) {
-  std::u16string buffer(kTextCapacity, u'\0');
-  require(query(chars(buffer), kTextCapacity), file);
-  return fromBuffer(buffer);
-}
-
-std::string channelText(uint32_t (*query)(KDRVX_CHAR*, int16_t, uint16_t), int channel,
-                        const std::string& file) {
-  std::u16string buffer(kTextCapacity, u'\0');
-  require(query(chars(buffer), static_cast<int16_t>(channel), kTextCapacity), file);
-  return fromBuffer(buffer);
-}
-
 bool isFailure(uint32_t result) { return result >= 0xE1000000u; }
-
-const int64_t kOldFormat = static_cast<int32_t>(KDRVX_ERR_RVX_OLD_FORMAT);
 
 // The system error behind the library's latest failure, from its error
 // trace lines: a failure the system caused is traced as "KDrvxLibrary:
@@ -128,12 +113,6 @@ std::u16string widePath(const std::string& utf8) {
 }
 
 size_t wideLength(const std::string& utf8) { return toUtf16(utf8).size(); }
-
-ReadSession::ReadSession(const std::string& file) : file_(file) {
-  require(KDRVX_OpenRead(chars(widePath(file))), file);
-}
-
-ReadSession::~ReadSession() { KDRVX_CloseRead(); }
 
 namespace {
 
@@ -238,8 +217,7 @@ std::string ChannelInfo::heading() const {
 }
 
 double RecordingInfo::durationSeconds() const {
-  if (records < 2) return 0;
-  return static_cast<double>(records - 1) * static_cast<double>(scanInterval) / 1e6;
+  return static_cast<double>(records) * static_cast<double>(scanInterval) / 1e6;
 }
 
 int RecordingInfo::findChannel(const std::string& variable) const {
@@ -257,66 +235,8 @@ int RecordingInfo::findChannel(const std::string& variable) const {
   return -1;
 }
 
-RecordingInfo queryRecording(const ReadSession& session) {
-  const std::string& file = session.file();
-  RecordingInfo info;
-  info.version = KDRVX_GetVersion();
-  uint8_t original = 1;
-  require(KDRVX_CheckOriginalFlag(&original), file);
-  info.original = original != 0;
-  std::u16string date(16, u'\0'), time(16, u'\0');
-  require(KDRVX_GetDate(chars(date)), file);
-  require(KDRVX_GetTime(chars(time)), file);
-  info.date = fromBuffer(date);
-  info.time = fromBuffer(time);
-  info.scanInterval = KDRVX_GetScanRate();
-  info.records = KDRVX_GetNoRecords();
-  info.triggerRecord = KDRVX_GetNoTriggerRecord();
-  info.flagStatistics = KDRVX_GetFlagStatistics();
-  info.comment = headerText(KDRVX_GetComment, file);
-  info.company = headerText(KDRVX_GetCompany, file);
-  info.instrument = headerText(KDRVX_GetInstrument, file);
-  info.serialNumber = headerText(KDRVX_GetSnrInstrument, file);
-  info.nameMeasurement = headerText(KDRVX_GetNameMeasurement, file);
-  info.triggerSetting = headerText(KDRVX_GetTriggerSetting, file);
-
-  const int channels = static_cast<int>(KDRVX_GetNoChannels());
-  for (int k = 0; k < channels; ++k) {
-    const auto index = static_cast<int16_t>(k);
-    ChannelInfo channel;
-    channel.index = k;
-    // The variable comes without a terminator: the buffer is zero before.
-    std::u16string variable(16, u'\0');
-    require(KDRVX_GetChannelVariable(chars(variable), index, 15), file);
-    channel.variable = fromBuffer(variable);
-    channel.unit = channelText(KDRVX_GetChannelUnit, k, file);
-    channel.name = channelText(KDRVX_GetChannelName, k, file);
-    channel.number = channelText(KDRVX_GetChannelNumber, k, file);
-    channel.signalType = channelText(KDRVX_GetChannelSignalType, k, file);
-    channel.zeroPoint = channelText(KDRVX_GetChannelZeroPoint, k, file);
-    channel.calParameter = channelText(KDRVX_GetChannelCalParameter, k, file);
-    channel.filter = channelText(KDRVX_GetChannelFilter, k, file);
-    channel.lintab = channelText(KDRVX_GetChannelLintab, k, file);
-    channel.indRate = KDRVX_GetChannelIndRate(index);
-    channel.isds = KDRVX_IsChannelISDS(index) != 0;
-    channel.linearisation = KDRVX_IsChannelLinearisation(index) != 0;
-    // The bit count is stored in one byte; the query reads it signed.
-    channel.multiChannelBits =
-        KDRVX_IsChannelMultiChannel(index) ? (KDRVX_GetNumberMultiChannelBits(index) & 0xFF) : 0;
-    channel.minimum = KDRVX_GetChannelMinValue(index);
-    channel.maximum = KDRVX_GetChannelMaxValue(index);
-    channel.mean = KDRVX_GetChannelMeanValue(index);
-    channel.rms = KDRVX_GetChannelRMSValue(index);
-    info.channels.push_back(std::move(channel));
-  }
-  return info;
-}
-
-RecordReader::RecordReader(size_t channels, uint64_t limit)
-    : channels_(channels), limit_(limit), current_(channels, 0.0f) {}
-
-RecordReader::RecordReader(Reader& reader, uint64_t limit)
-    : reader_(&reader), channels_(reader.channelCount()), limit_(limit) {}
+RecordReader::RecordReader(Reader& reader, uint64_t first, uint64_t limit)
+    : reader_(reader), channels_(reader.channelCount()), limit_(limit), delivered_(first) {}
 
 size_t RecordReader::blockRecords(size_t channels) {
   constexpr size_t kBlockBytes = 256 * 1024;
@@ -324,58 +244,18 @@ size_t RecordReader::blockRecords(size_t channels) {
 }
 
 size_t RecordReader::read(float* out, size_t max) {
-  if (end_ != End::None || delivered_ >= limit_ || channels_ == 0) return 0;
+  if (endedEarly_ || delivered_ >= limit_ || channels_ == 0) return 0;
   max = static_cast<size_t>(std::min<uint64_t>(max, limit_ - delivered_));
-  if (reader_ != nullptr) {
-    const size_t got = reader_->read(delivered_, max, out);
-    delivered_ += got;
-    if (got < max) end_ = End::Data;
-    return got;
-  }
-  if (!single_) {
-    const int64_t n =
-        KDRVX_ReadRecords(static_cast<int64_t>(delivered_), static_cast<uint32_t>(max), out);
-    if (n == kOldFormat) {
-      single_ = true;
-    } else {
-      const size_t whole = n > 0 ? static_cast<size_t>(n) : 0;
-      delivered_ += whole;
-      if (whole < max) end_ = End::Data;
-      return whole;
-    }
-  }
-  return readSingle(out, max);
-}
-
-size_t RecordReader::readSingle(float* out, size_t max) {
-  for (size_t i = 0; i < max; ++i) {
-    const uint32_t result = delivered_ == 0 ? KDRVX_ReadFirstRecord(current_.data())
-                                            : KDRVX_ReadNextRecord(current_.data());
-    if (result != 0) {
-      end_ = result == 2 ? End::EndMark : End::Incomplete;
-      return i;
-    }
-    std::memcpy(out + i * channels_, current_.data(), channels_ * sizeof(float));
-    ++delivered_;
-  }
-  return max;
+  const size_t got = reader_.read(delivered_, max, out);
+  delivered_ += got;
+  if (got < max) endedEarly_ = true;
+  return got;
 }
 
 std::string shortfallText(const RecordReader& reader, uint64_t expected) {
-  const std::string got = std::to_string(reader.delivered());
-  const std::string of = " of " + std::to_string(expected) + " records";
-  switch (reader.end()) {
-    case RecordReader::End::None:
-      return "";
-    case RecordReader::End::Data:
-      return "the data ends after " + got + of;
-    case RecordReader::End::EndMark:
-      return "an end mark follows record " + got + " (" + got + of + ")";
-    case RecordReader::End::Incomplete:
-      return "record " + std::to_string(reader.delivered() + 1) + " is incomplete or invalid; " +
-             got + of + " read";
-  }
-  return "";
+  if (!reader.endedEarly()) return "";
+  return "the data ends after " + std::to_string(reader.delivered()) + " of " +
+         std::to_string(expected) + " records";
 }
 
 CreateSession::CreateSession(const std::string& file, Existing existing, bool original, bool legacy,

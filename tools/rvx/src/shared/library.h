@@ -40,19 +40,6 @@ inline KDRVX_CHAR* chars(std::u16string& text) {
   return reinterpret_cast<KDRVX_CHAR*>(text.data());
 }
 
-// The file open in the read context from construction to destruction.
-class ReadSession {
- public:
-  explicit ReadSession(const std::string& file);
-  ~ReadSession();
-  ReadSession(const ReadSession&) = delete;
-  ReadSession& operator=(const ReadSession&) = delete;
-  const std::string& file() const { return file_; }
-
- private:
-  std::string file_;
-};
-
 struct ChannelInfo {
   int index = 0;
   std::string variable, unit, name, number, signalType, calParameter, zeroPoint, filter, lintab;
@@ -77,20 +64,17 @@ struct RecordingInfo {
 
   bool minMaxValid() const { return flagStatistics == 1 || flagStatistics == 3; }
   bool meanRmsValid() const { return flagStatistics == 3; }
-  // Seconds from the first to the last record.
+  // The time the records span: one scan interval for each.
   double durationSeconds() const;
   // Channel index by variable text or by "#index"; -1 when there is none.
   int findChannel(const std::string& variable) const;
 };
 
-// Everything the queries tell about the file open for reading.
-RecordingInfo queryRecording(const ReadSession& session);
-
 // A recording open in an independent reader of its own, from construction to
 // destruction: any number may be open at once, each used by one thread at a
-// time. Opening fails as ReadSession does, with the library's text and the
-// system's reason. Unlike the read context, a reader delivers a DOS record
-// that the library refuses as NaN in every channel and reads on.
+// time. Opening fails with the library's text and the system's reason. A
+// reader delivers a DOS record that the library refuses as NaN in every
+// channel and reads on.
 class Reader {
  public:
   explicit Reader(const std::string& file);
@@ -101,7 +85,7 @@ class Reader {
   Reader& operator=(const Reader&) = delete;
   const std::string& file() const { return file_; }
 
-  // What the queries tell about the file, as queryRecording has it.
+  // What the reader tells about the file's header and channels.
   RecordingInfo info() const;
   uint32_t channelCount() const { return header_.noChannels; }
   uint32_t headerRecords() const { return header_.noRecords; }  // the header's count
@@ -117,37 +101,29 @@ class Reader {
   KDRVX_RecordingInfo header_{};
 };
 
-// Reads the records of the file open for reading, block by block: with the
-// fast block read where the records are floats on disk, and record by
-// record, converted by the library, for the DOS decimal and the sparse
-// WIN 2.x kinds. Or, given a Reader, the records of that one, every kind in
-// blocks. Stops after `limit` records (the header's count).
+// Reads the records of a Reader block by block, every kind as floats, from
+// record `first` up to `limit` (the header's count, or the records held).
 class RecordReader {
  public:
-  enum class End { None, Data, EndMark, Incomplete };
-
-  RecordReader(size_t channels, uint64_t limit);
-  RecordReader(Reader& reader, uint64_t limit);
+  RecordReader(Reader& reader, uint64_t limit) : RecordReader(reader, 0, limit) {}
+  // delivered() counts from record 0 all the same.
+  RecordReader(Reader& reader, uint64_t first, uint64_t limit);
   // Up to `max` records into `out`, `channels` floats each; 0 at the end.
   size_t read(float* out, size_t max);
   uint64_t delivered() const { return delivered_; }
   size_t channels() const { return channels_; }
   uint64_t limit() const { return limit_; }
-  // Why reading stopped before `limit`; None when all records came.
-  End end() const { return end_; }
+  // Whether the data ended before `limit`.
+  bool endedEarly() const { return endedEarly_; }
   // Records per block that fit the tool's buffers for this channel count.
   static size_t blockRecords(size_t channels);
 
  private:
-  size_t readSingle(float* out, size_t max);
-
-  Reader* reader_ = nullptr;
+  Reader& reader_;
   size_t channels_;
   uint64_t limit_;
-  uint64_t delivered_ = 0;
-  End end_ = End::None;
-  bool single_ = false;
-  std::vector<float> current_;  // the sparse kind fills in from the last record
+  uint64_t delivered_;
+  bool endedEarly_ = false;
 };
 
 // Describes why a RecordReader stopped early, or "" when it did not.
