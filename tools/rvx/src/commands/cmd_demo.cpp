@@ -92,23 +92,23 @@ PlannedRecording demoPlan(bool compact) {
   PlannedRecording plan;
   plan.compact = compact;
   plan.language = compact ? 0 : kNoSummaryLanguage;  // German labels in the RVI file
-  plan.company = "KD Messtechnik GmbH";
-  plan.instrument = "KD-Logger 8";
-  plan.serialNumber = "DL-0042";
-  plan.nameMeasurement = "Pumpenprüfstand 3";
-  plan.triggerSetting = "p1 > 1.5 bar, rising";
+  plan.info.company = "KD Messtechnik GmbH";
+  plan.info.instrument = "KD-Logger 8";
+  plan.info.serialNumber = "DL-0042";
+  plan.info.nameMeasurement = "Pumpenprüfstand 3";
+  plan.info.triggerSetting = "p1 > 1.5 bar, rising";
   // One line: the RVI file wraps it at blanks and reads it back whole.
-  plan.comment =
+  plan.info.comment =
       "Synthetic recording made by rvx demo: 10 s at 1 kHz of three pressures, three "
       "temperatures, the differential pressure across a filter and eight digital inputs.";
-  plan.date = "1.3.2024";
-  plan.time = compact ? "10:15" : "10:15:30";  // the compact layout keeps no seconds
-  plan.scanInterval = kInterval;
+  plan.info.date = "1.3.2024";
+  plan.info.time = compact ? "10:15" : "10:15:30";  // the compact layout keeps no seconds
+  plan.info.scanInterval = kInterval;
   plan.triggerRecord = kTriggerRecord;
   for (size_t k = 0; k < kChannelCount; ++k) {
     const DemoChannel& c = kChannels[k];
     if (compact && c.bits != 0) continue;
-    PlannedChannel channel;
+    ChannelInfo channel;
     channel.variable = c.variable;
     channel.unit = c.unit;
     channel.name = c.name;
@@ -118,7 +118,7 @@ PlannedRecording demoPlan(bool compact) {
     channel.zeroPoint = "0";
     channel.filter = c.filter;
     channel.multiChannelBits = c.bits;
-    plan.channels.push_back(std::move(channel));
+    plan.info.channels.push_back(std::move(channel));
   }
   return plan;
 }
@@ -127,7 +127,7 @@ PlannedRecording demoPlan(bool compact) {
 std::vector<size_t> recordedChannels(const PlannedRecording& plan) {
   std::vector<size_t> indexes;
   for (size_t k = 0; k < kChannelCount; ++k) {
-    for (const PlannedChannel& channel : plan.channels) {
+    for (const ChannelInfo& channel : plan.info.channels) {
       if (channel.variable == kChannels[k].variable) indexes.push_back(k);
     }
   }
@@ -138,7 +138,7 @@ void record(const std::string& file, const PlannedRecording& plan, Existing exis
   for (const std::string& warning : checkFit(plan, file)) {
     std::cerr << "rvx: " << file << ": warning: " << warning << '\n';
   }
-  CreateSession session(file, existing, plan.original, plan.compact, plan.language);
+  CreateSession session(file, existing, plan.info.original, plan.compact, plan.language);
   applyPlan(session, plan);
   const std::vector<size_t> recorded = recordedChannels(plan);
   Noise noise;

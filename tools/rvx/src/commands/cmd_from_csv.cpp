@@ -111,23 +111,23 @@ PlannedRecording plannedRecording(const FromCsvOptions& options, int32_t languag
   PlannedRecording plan;
   plan.compact = options.legacy;
   plan.language = language;
-  plan.original = !options.notOriginal;
-  plan.comment = toCrLf(options.comment.value_or(""));
-  plan.company = options.company.value_or("");
-  plan.instrument = options.instrument.value_or("");
-  plan.serialNumber = options.serialNumber.value_or("");
-  plan.nameMeasurement = options.nameMeasurement.value_or("");
-  plan.triggerSetting = options.triggerSetting.value_or("");
-  plan.date = options.date.value_or("");
-  plan.time = options.time.value_or("");
+  plan.info.original = !options.notOriginal;
+  plan.info.comment = toCrLf(options.comment.value_or(""));
+  plan.info.company = options.company.value_or("");
+  plan.info.instrument = options.instrument.value_or("");
+  plan.info.serialNumber = options.serialNumber.value_or("");
+  plan.info.nameMeasurement = options.nameMeasurement.value_or("");
+  plan.info.triggerSetting = options.triggerSetting.value_or("");
+  plan.info.date = options.date.value_or("");
+  plan.info.time = options.time.value_or("");
   plan.triggerRecord = options.triggerRecord;
-  plan.scanInterval = csv.interval();
+  plan.info.scanInterval = csv.interval();
   for (const CsvColumn& column : csv.columns()) {
-    PlannedChannel channel;
+    ChannelInfo channel;
     channel.variable = column.parts.variable;
     channel.unit = column.parts.unit;
     channel.multiChannelBits = column.bits;
-    plan.channels.push_back(std::move(channel));
+    plan.info.channels.push_back(std::move(channel));
   }
   return plan;
 }
@@ -156,26 +156,24 @@ std::vector<const ChannelInfo*> describedColumns(const CsvRecords& csv, const st
 void addMetadata(PlannedRecording& plan, const FromCsvOptions& options, const CsvMetadata& metadata,
                  const std::vector<const ChannelInfo*>& described) {
   const RecordingInfo& info = metadata.info;
-  const std::pair<const std::optional<std::string>*, std::string PlannedRecording::*> texts[] = {
-      {&options.comment, &PlannedRecording::comment},
-      {&options.company, &PlannedRecording::company},
-      {&options.instrument, &PlannedRecording::instrument},
-      {&options.serialNumber, &PlannedRecording::serialNumber},
-      {&options.nameMeasurement, &PlannedRecording::nameMeasurement},
-      {&options.triggerSetting, &PlannedRecording::triggerSetting}};
-  const std::string* values[] = {&info.comment,      &info.company,         &info.instrument,
-                                 &info.serialNumber, &info.nameMeasurement, &info.triggerSetting};
-  for (size_t i = 0; i < std::size(texts); ++i) {
-    if (!texts[i].first->has_value()) plan.*texts[i].second = *values[i];
+  const std::pair<const std::optional<std::string>*, std::string RecordingInfo::*> texts[] = {
+      {&options.comment, &RecordingInfo::comment},
+      {&options.company, &RecordingInfo::company},
+      {&options.instrument, &RecordingInfo::instrument},
+      {&options.serialNumber, &RecordingInfo::serialNumber},
+      {&options.nameMeasurement, &RecordingInfo::nameMeasurement},
+      {&options.triggerSetting, &RecordingInfo::triggerSetting}};
+  for (const auto& [given, text] : texts) {
+    if (!given->has_value()) plan.info.*text = info.*text;
   }
-  if (!options.date && metadata.hasDate) plan.date = info.date;
-  if (!options.time && metadata.hasTime) plan.time = info.time;
+  if (!options.date && metadata.hasDate) plan.info.date = info.date;
+  if (!options.time && metadata.hasTime) plan.info.time = info.time;
   if (!options.triggerRecord && metadata.hasTrigger) plan.triggerRecord = info.triggerRecord;
-  plan.original = info.original && !options.notOriginal;
+  plan.info.original = info.original && !options.notOriginal;
   for (size_t c = 0; c < described.size(); ++c) {
     const ChannelInfo* channel = described[c];
     if (!channel) continue;
-    PlannedChannel& planned = plan.channels[c];
+    ChannelInfo& planned = plan.info.channels[c];
     planned.name = channel->name;
     planned.number = channel->number;
     planned.signalType = channel->signalType;
@@ -235,8 +233,8 @@ int runFromCsv(const FromCsvOptions& options) {
     for (const std::string& warning : checkFit(plan, options.output)) {
       std::cerr << "rvx: " << options.output << ": warning: " << warning << '\n';
     }
-    CreateSession session(options.output, existingFrom(options.force), plan.original, plan.compact,
-                          plan.language);
+    CreateSession session(options.output, existingFrom(options.force), plan.info.original,
+                          plan.compact, plan.language);
     applyPlan(session, plan);
     applyChannelFlags(session, described);
     Progress progress("import", inputSize(options.input));

@@ -1,6 +1,7 @@
 // rvx info: what a recording holds, as a report or as one JSON document.
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include "commands/subcommand.h"
 #include "files/many_files.h"
 #include "inputs/raw_file.h"
+#include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
@@ -170,12 +172,11 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
                          (beyondCount && info.flagStatistics != 0
                               ? " (of the header's " + std::to_string(count.counted) + " records)"
                               : ""));
-  line("Comment", info.comment);
-  line("Company", info.company);
-  line("Instrument", info.instrument);
-  line("Serial number", info.serialNumber);
-  line("Measurement", info.nameMeasurement);
-  line("Trigger setting", info.triggerSetting);
+  for (const HeaderField& field : headerFields()) {
+    std::string label = field.what;
+    label[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
+    line(label.c_str(), info.*field.text);
+  }
   out << "Channels         " << info.channels.size() << '\n';
 
   std::vector<std::string> headings = {"#",      "Variable",    "Unit",  "Name",
@@ -238,28 +239,15 @@ nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo
   document["duration_s"] = info.durationSeconds();
   document["trigger_record"] = info.triggerRecord;
   document["statistics_flag"] = info.flagStatistics;
-  document["comment"] = info.comment;
-  document["company"] = info.company;
-  document["instrument"] = info.instrument;
-  document["serial_number"] = info.serialNumber;
-  document["name_measurement"] = info.nameMeasurement;
-  document["trigger_setting"] = info.triggerSetting;
+  for (const HeaderField& field : headerFields()) document[field.jsonKey] = info.*field.text;
   ordered_json channels = ordered_json::array();
   for (const ChannelInfo& c : info.channels) {
     ordered_json channel;
     channel["index"] = c.index;
-    channel["variable"] = c.variable;
-    channel["unit"] = c.unit;
-    channel["name"] = c.name;
-    channel["number"] = c.number;
-    channel["signal_type"] = c.signalType;
-    channel["range"] = c.calParameter;
-    channel["zero_point"] = c.zeroPoint;
-    channel["filter"] = c.filter;
+    for (const ChannelField& field : channelFields()) channel[field.key] = c.*field.text;
     channel["individual_rate"] = c.indRate;
     channel["isds"] = c.isds;
     channel["linearisation"] = c.linearisation;
-    channel["linearisation_table"] = c.lintab;
     channel["multichannel_bits"] = c.multiChannelBits;
     // A multichannel's values are bit fields: its extremes are unsigned
     // numbers, and a mean or RMS of them means nothing.

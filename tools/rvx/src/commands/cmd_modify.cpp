@@ -8,8 +8,8 @@
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "files/output_file.h"
-#include "format/limits.h"
 #include "inputs/claims.h"
+#include "shared/fields.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
 
@@ -37,9 +37,10 @@ int runModify(const ModifyOptions& options) {
     throw usageError("modify: nothing to change; give --comment and/or --name");
   }
   const std::string comment = options.comment ? toCrLf(*options.comment) : std::string();
-  if (options.comment) checkLength(comment, kdrvx::format::kCommentLimit, "--comment");
-  if (options.nameMeasurement)
-    checkLength(*options.nameMeasurement, kdrvx::format::kNameMeasurementLimit, "--name");
+  if (options.comment) checkLength(comment, fieldLimit(&RecordingInfo::comment), "--comment");
+  if (options.nameMeasurement) {
+    checkLength(*options.nameMeasurement, fieldLimit(&RecordingInfo::nameMeasurement), "--name");
+  }
 
   // The library would write a whole header over a file that ends inside
   // its header, and so grow it.
@@ -72,12 +73,12 @@ int runModify(const ModifyOptions& options) {
 Run addModifyOptions(CLI::App& command) {
   auto options = std::make_shared<ModifyOptions>();
   command.add_option("FILE", options->file, "RVX file of the current layout")->required();
-  optionalOption(
-      command, "--comment", options->comment,
-      "New comment (at most " + std::to_string(kdrvx::format::kCommentLimit) + " characters)");
+  optionalOption(command, "--comment", options->comment,
+                 "New comment (at most " + std::to_string(fieldLimit(&RecordingInfo::comment)) +
+                     " characters)");
   optionalOption(command, "--name", options->nameMeasurement,
                  "New measurement name (at most " +
-                     std::to_string(kdrvx::format::kNameMeasurementLimit) + " characters)");
+                     std::to_string(fieldLimit(&RecordingInfo::nameMeasurement)) + " characters)");
   return [options] { return runModify(*options); };
 }
 

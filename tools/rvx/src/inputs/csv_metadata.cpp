@@ -2,6 +2,7 @@
 
 #include "inputs/csv.h"
 #include "shared/arguments.h"
+#include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/tool_error.h"
 
@@ -13,20 +14,19 @@ constexpr std::string_view kMetadataVersion = "1";
 constexpr std::string_view kChannelPropertiesKey = "#channel properties";
 constexpr std::string_view kChannelKey = "#channel";
 
+// The header's texts, then its date and time.
 struct HeaderTextKey {
   std::string_view key;
   std::string RecordingInfo::*text;
 };
-constexpr HeaderTextKey kHeaderTextKeys[] = {
-    {"#comment", &RecordingInfo::comment},
-    {"#company", &RecordingInfo::company},
-    {"#instrument", &RecordingInfo::instrument},
-    {"#serial number", &RecordingInfo::serialNumber},
-    {"#measurement name", &RecordingInfo::nameMeasurement},
-    {"#trigger setting", &RecordingInfo::triggerSetting},
-    {"#date", &RecordingInfo::date},
-    {"#time", &RecordingInfo::time},
-};
+std::vector<HeaderTextKey> headerTextKeys() {
+  std::vector<HeaderTextKey> keys;
+  for (const HeaderField& field : headerFields()) keys.push_back({field.metadataKey, field.text});
+  keys.push_back({"#date", &RecordingInfo::date});
+  keys.push_back({"#time", &RecordingInfo::time});
+  return keys;
+}
+const std::vector<HeaderTextKey> kHeaderTextKeys = headerTextKeys();
 constexpr std::string_view kIntervalKey = "#scan interval [us]";
 constexpr std::string_view kTriggerKey = "#trigger record";
 constexpr std::string_view kOriginalKey = "#original";
@@ -46,37 +46,36 @@ bool readFlag(std::string_view text, bool& flag) {
   return true;
 }
 
-const ChannelProperty kChannelProperties[] = {
-    {"variable", &ChannelInfo::variable},
-    {"unit", &ChannelInfo::unit},
-    {"name", &ChannelInfo::name},
-    {"number", &ChannelInfo::number},
-    {"signal type", &ChannelInfo::signalType},
-    {"range", &ChannelInfo::calParameter},
-    {"zero point", &ChannelInfo::zeroPoint},
-    {"filter", &ChannelInfo::filter},
-    {"linearisation table", &ChannelInfo::lintab},
-    {"individual rate", nullptr, [](const ChannelInfo& c) { return std::to_string(c.indRate); },
-     [](std::string_view text, ChannelInfo& c) {
-       uint64_t value = 0;
-       if (!parseUnsigned(text, value) || value > 0xFFFFFFFFu) return false;
-       c.indRate = static_cast<uint32_t>(value);
-       return true;
-     }},
-    {"isds", nullptr, [](const ChannelInfo& c) { return std::string(c.isds ? "1" : "0"); },
-     [](std::string_view text, ChannelInfo& c) { return readFlag(text, c.isds); }},
-    {"linearisation", nullptr,
-     [](const ChannelInfo& c) { return std::string(c.linearisation ? "1" : "0"); },
-     [](std::string_view text, ChannelInfo& c) { return readFlag(text, c.linearisation); }},
-    {"multichannel bits", nullptr,
-     [](const ChannelInfo& c) { return std::to_string(c.multiChannelBits); },
-     [](std::string_view text, ChannelInfo& c) {
-       uint64_t value = 0;
-       if (!parseUnsigned(text, value) || value > 32) return false;
-       c.multiChannelBits = static_cast<int32_t>(value);
-       return true;
-     }},
-};
+// The channel's texts, then its numbers.
+std::vector<ChannelProperty> channelProperties() {
+  std::vector<ChannelProperty> properties;
+  for (const ChannelField& field : channelFields()) properties.push_back({field.what, field.text});
+  const ChannelProperty kNumbers[] = {
+      {"individual rate", nullptr, [](const ChannelInfo& c) { return std::to_string(c.indRate); },
+       [](std::string_view text, ChannelInfo& c) {
+         uint64_t value = 0;
+         if (!parseUnsigned(text, value) || value > 0xFFFFFFFFu) return false;
+         c.indRate = static_cast<uint32_t>(value);
+         return true;
+       }},
+      {"isds", nullptr, [](const ChannelInfo& c) { return std::string(c.isds ? "1" : "0"); },
+       [](std::string_view text, ChannelInfo& c) { return readFlag(text, c.isds); }},
+      {"linearisation", nullptr,
+       [](const ChannelInfo& c) { return std::string(c.linearisation ? "1" : "0"); },
+       [](std::string_view text, ChannelInfo& c) { return readFlag(text, c.linearisation); }},
+      {"multichannel bits", nullptr,
+       [](const ChannelInfo& c) { return std::to_string(c.multiChannelBits); },
+       [](std::string_view text, ChannelInfo& c) {
+         uint64_t value = 0;
+         if (!parseUnsigned(text, value) || value > 32) return false;
+         c.multiChannelBits = static_cast<int32_t>(value);
+         return true;
+       }},
+  };
+  properties.insert(properties.end(), std::begin(kNumbers), std::end(kNumbers));
+  return properties;
+}
+const std::vector<ChannelProperty> kChannelProperties = channelProperties();
 
 void appendRow(std::string& out, std::initializer_list<std::string_view> fields, char delimiter) {
   bool first = true;
@@ -194,7 +193,7 @@ void MetadataReader::addChannel(const std::vector<std::string_view>& fields,
   channel.indRate = 1;
   for (size_t i = 0; i < properties_.size(); ++i) {
     const std::string_view value = fields[i + 1];
-    const auto* property =
+    const auto property =
         std::find_if(std::begin(kChannelProperties), std::end(kChannelProperties),
                      [&](const ChannelProperty& p) { return p.name == properties_[i]; });
     if (property == std::end(kChannelProperties)) {

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "outputs/export_format.h"
+#include "shared/fields.h"
 #include "shared/tool_error.h"
 
 namespace rvx {
@@ -102,12 +103,9 @@ class Hdf5Writer : public ExportWriter {
     numberAttribute(file, "scan_interval_us", H5T_NATIVE_INT64, info.scanInterval);
     numberAttribute(file, "first_record", H5T_NATIVE_UINT64, plan.span.first);
     numberAttribute(file, "trigger_record", H5T_NATIVE_UINT32, info.triggerRecord);
-    textAttribute(file, "comment", info.comment);
-    textAttribute(file, "company", info.company);
-    textAttribute(file, "instrument", info.instrument);
-    textAttribute(file, "serial_number", info.serialNumber);
-    textAttribute(file, "measurement_name", info.nameMeasurement);
-    textAttribute(file, "trigger_setting", info.triggerSetting);
+    for (const HeaderField& field : headerFields()) {
+      textAttribute(file, field.exportKey, info.*field.text);
+    }
 
     time_ = createColumn(file, "time", H5T_IEEE_F64LE, records);
     textAttribute(time_, "unit", "s");
@@ -124,14 +122,9 @@ class Hdf5Writer : public ExportWriter {
       const hid_t column =
           createColumn(group, plan.names[c], multi ? H5T_STD_U32LE : H5T_IEEE_F32LE, records);
       columns_.push_back(column);
-      textAttribute(column, "variable", channel.variable);
-      textAttribute(column, "unit", channel.unit);
-      textAttribute(column, "name", channel.name);
-      textAttribute(column, "number", channel.number);
-      textAttribute(column, "signal_type", channel.signalType);
-      textAttribute(column, "range", channel.calParameter);
-      textAttribute(column, "zero_point", channel.zeroPoint);
-      textAttribute(column, "filter", channel.filter);
+      for (const ChannelField& field : channelFields()) {
+        if (field.exported) textAttribute(column, field.key, channel.*field.text);
+      }
       numberAttribute(column, "multichannel_bits", H5T_NATIVE_INT32, channel.multiChannelBits);
       numberAttribute(column, "index", H5T_NATIVE_INT32, channel.index);
     }

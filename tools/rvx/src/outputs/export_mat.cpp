@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "outputs/export_format.h"
+#include "shared/fields.h"
 #include "shared/tool_error.h"
 
 namespace rvx {
@@ -43,14 +44,9 @@ Variable structOf(const char* name, std::vector<Variable> fields) {
 
 Variable channelStruct(const std::string& name, const ChannelInfo& channel) {
   std::vector<Variable> fields;
-  fields.push_back(text("variable", channel.variable));
-  fields.push_back(text("unit", channel.unit));
-  fields.push_back(text("name", channel.name));
-  fields.push_back(text("number", channel.number));
-  fields.push_back(text("signal_type", channel.signalType));
-  fields.push_back(text("range", channel.calParameter));
-  fields.push_back(text("zero_point", channel.zeroPoint));
-  fields.push_back(text("filter", channel.filter));
+  for (const ChannelField& field : channelFields()) {
+    if (field.exported) fields.push_back(text(field.key, channel.*field.text));
+  }
   fields.push_back(number("multichannel_bits", channel.multiChannelBits));
   return structOf(name.c_str(), std::move(fields));
 }
@@ -64,12 +60,9 @@ Variable recordingStruct(const ExportPlan& plan) {
   fields.push_back(number("scan_interval", static_cast<double>(info.scanInterval) / 1e6));
   fields.push_back(number("first_record", static_cast<double>(plan.span.first)));
   fields.push_back(number("trigger_record", info.triggerRecord));
-  fields.push_back(text("comment", info.comment));
-  fields.push_back(text("company", info.company));
-  fields.push_back(text("instrument", info.instrument));
-  fields.push_back(text("serial_number", info.serialNumber));
-  fields.push_back(text("measurement_name", info.nameMeasurement));
-  fields.push_back(text("trigger_setting", info.triggerSetting));
+  for (const HeaderField& field : headerFields()) {
+    fields.push_back(text(field.exportKey, info.*field.text));
+  }
   std::vector<Variable> channels;
   for (size_t c = 0; c < plan.channels.size(); ++c) {
     channels.push_back(channelStruct(plan.names[c], info.channels[plan.channels[c]]));

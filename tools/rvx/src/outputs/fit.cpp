@@ -7,6 +7,7 @@
 #include "files/output_file.h"
 #include "format/layout.h"
 #include "format/limits.h"
+#include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
@@ -18,54 +19,11 @@ namespace {
 
 namespace format = kdrvx::format;
 
-struct HeaderText {
-  const char* what;
-  std::string PlannedRecording::*planned;
-  std::string RecordingInfo::*readBack;
-  CreateSession::HeaderSetter setter;
-  size_t limit;
-};
-
-const HeaderText kHeaderTexts[] = {
-    {"comment", &PlannedRecording::comment, &RecordingInfo::comment, KDRVX_SetComment,
-     format::kCommentLimit},
-    {"company", &PlannedRecording::company, &RecordingInfo::company, KDRVX_SetCompany,
-     format::kCompanyLimit},
-    {"instrument", &PlannedRecording::instrument, &RecordingInfo::instrument, KDRVX_SetInstrument,
-     format::kInstrumentLimit},
-    {"serial number", &PlannedRecording::serialNumber, &RecordingInfo::serialNumber,
-     KDRVX_SetSnrInstrument, format::kSnrInstrumentLimit},
-    {"measurement name", &PlannedRecording::nameMeasurement, &RecordingInfo::nameMeasurement,
-     KDRVX_SetNameMeasurement, format::kNameMeasurementLimit},
-    {"trigger setting", &PlannedRecording::triggerSetting, &RecordingInfo::triggerSetting,
-     KDRVX_SetTriggerSetting, format::kTriggerSettingLimit},
-};
-
-struct ChannelText {
-  const char* what;
-  std::string PlannedChannel::*planned;
-  std::string ChannelInfo::*readBack;
-  CreateSession::ChannelSetter setter;
-  size_t limit;
-  bool inSummary;  // the RVI file of the compact layout carries it
-};
-
-const ChannelText kChannelTexts[] = {
-    {"unit", &PlannedChannel::unit, &ChannelInfo::unit, KDRVX_SetChannelUnit,
-     format::kChannelUnitLimit, true},
-    {"name", &PlannedChannel::name, &ChannelInfo::name, KDRVX_SetChannelName,
-     format::kChannelNameLimit, false},
-    {"number", &PlannedChannel::number, &ChannelInfo::number, KDRVX_SetChannelNumber,
-     format::kChannelNumberLimit, true},
-    {"signal type", &PlannedChannel::signalType, &ChannelInfo::signalType,
-     KDRVX_SetChannelSignalType, format::kChannelSignalTypeLimit, true},
-    {"range", &PlannedChannel::calParameter, &ChannelInfo::calParameter,
-     KDRVX_SetChannelCalParameter, format::kChannelCalParameterLimit, true},
-    {"zero point", &PlannedChannel::zeroPoint, &ChannelInfo::zeroPoint, KDRVX_SetChannelZeroPoint,
-     format::kChannelZeroPointLimit, true},
-    {"filter", &PlannedChannel::filter, &ChannelInfo::filter, KDRVX_SetChannelFilter,
-     format::kChannelFilterLimit, false},
-};
+// Whether the RVI file of the compact layout carries a channel text.
+bool inSummary(const ChannelField& field) {
+  return field.field != KDRVX_FIELD_CHANNEL_NAME && field.field != KDRVX_FIELD_CHANNEL_FILTER &&
+         field.field != KDRVX_FIELD_CHANNEL_LINTAB;
+}
 
 // ---- Dates and times --------------------------------------------------------
 
@@ -142,19 +100,19 @@ void requireLength(const std::string& text, size_t limit, const std::string& wha
 }
 
 void checkHeader(const PlannedRecording& plan, const std::string& output) {
-  for (const HeaderText& text : kHeaderTexts) {
-    requireLength(plan.*text.planned, text.limit, text.what, output);
+  for (const HeaderField& text : headerFields()) {
+    requireLength(plan.info.*text.text, text.limit, text.what, output);
   }
-  if (!plan.date.empty() && !isDate(plan.date)) {
-    throw usageError(output + ": the date " + plan.date +
+  if (!plan.info.date.empty() && !isDate(plan.info.date)) {
+    throw usageError(output + ": the date " + plan.info.date +
                      " does not exist; give it as DD.MM.YYYY, such as 29.02.2024");
   }
-  if (!plan.time.empty() && !isTime(plan.time)) {
-    throw usageError(output + ": the time " + plan.time +
+  if (!plan.info.time.empty() && !isTime(plan.info.time)) {
+    throw usageError(output + ": the time " + plan.info.time +
                      " does not exist; give it as HH:MM or HH:MM:SS, such as 23:59:59");
   }
-  if (!format::scanIntervalFits(plan.scanInterval)) {
-    throw usageError(output + ": a scan interval of " + std::to_string(plan.scanInterval) +
+  if (!format::scanIntervalFits(plan.info.scanInterval)) {
+    throw usageError(output + ": a scan interval of " + std::to_string(plan.info.scanInterval) +
                      " µs does not fit the header, which holds 1 to 4294967295 µs, or whole "
                      "milliseconds up to 4294967295 ms");
   }
@@ -162,13 +120,13 @@ void checkHeader(const PlannedRecording& plan, const std::string& output) {
 
 void checkChannels(const PlannedRecording& plan, const std::string& output) {
   const uint32_t most = plan.compact ? format::kCompactMaxChannels : format::kMaxChannels;
-  if (plan.channels.empty() || plan.channels.size() > most) {
-    throw usageError(output + ": " + std::to_string(plan.channels.size()) + " channels; the " +
+  if (plan.info.channels.empty() || plan.info.channels.size() > most) {
+    throw usageError(output + ": " + std::to_string(plan.info.channels.size()) + " channels; the " +
                      (plan.compact ? "compact" : "current") + " layout holds 1 to " +
                      std::to_string(most));
   }
   std::set<std::string> variables;
-  for (const PlannedChannel& channel : plan.channels) {
+  for (const ChannelInfo& channel : plan.info.channels) {
     if (!isVariableName(channel.variable)) {
       throw usageError(output + ": '" + channel.variable + "' is not a variable; a variable is " +
                        std::string(kVariableRule));
@@ -176,9 +134,10 @@ void checkChannels(const PlannedRecording& plan, const std::string& output) {
     if (!variables.insert(channel.variable).second) {
       throw usageError(output + ": two channels have the variable " + channel.variable);
     }
-    for (const ChannelText& text : kChannelTexts) {
-      requireLength(channel.*text.planned, text.limit,
-                    "channel " + channel.variable + " " + text.what, output);
+    for (const ChannelField& text : channelFields()) {
+      if (!text.setter) continue;
+      requireLength(channel.*text.text, text.limit, "channel " + channel.variable + " " + text.what,
+                    output);
     }
   }
 }
@@ -243,7 +202,7 @@ RecordingInfo readBackWithoutRecords(const PlannedRecording& plan, const std::st
     std::string file;
     {
       CreateSession session(pathText(scratch.path() / toPath(trialName(output))), Existing::Refuse,
-                            plan.original, true, plan.language);
+                            plan.info.original, true, plan.language);
       file = session.file();
       applyPlan(session, plan);
       session.close();
@@ -297,23 +256,23 @@ void compareText(const std::string& planned, const std::string& back, const std:
 
 void compareHeader(const PlannedRecording& plan, const RecordingInfo& back,
                    const std::string& output) {
-  for (const HeaderText& text : kHeaderTexts) {
-    compareText(plan.*text.planned, back.*text.readBack, text.what, output);
+  for (const HeaderField& text : headerFields()) {
+    compareText(plan.info.*text.text, back.*text.text, text.what, output);
   }
-  if (!plan.original && back.original) {
+  if (!plan.info.original && back.original) {
     refuseCompact(output,
                   "the mark 'not an original recording': it marks every recording as "
                   "original");
   }
-  if (!plan.date.empty() && parseDate(plan.date) != parseDate(back.date)) {
-    refuseCompact(output, "the date " + plan.date + ": it reads back as " + back.date);
+  if (!plan.info.date.empty() && parseDate(plan.info.date) != parseDate(back.date)) {
+    refuseCompact(output, "the date " + plan.info.date + ": it reads back as " + back.date);
   }
-  if (!plan.time.empty() && parseTime(plan.time) != parseTime(back.time)) {
-    refuseCompact(output, "the time " + plan.time + ": it reads back as " + back.time +
-                              (parseTime(plan.time)->second ? " (it keeps no seconds)" : ""));
+  if (!plan.info.time.empty() && parseTime(plan.info.time) != parseTime(back.time)) {
+    refuseCompact(output, "the time " + plan.info.time + ": it reads back as " + back.time +
+                              (parseTime(plan.info.time)->second ? " (it keeps no seconds)" : ""));
   }
-  if (plan.scanInterval != back.scanInterval) {
-    refuseCompact(output, "a scan interval of " + std::to_string(plan.scanInterval) +
+  if (plan.info.scanInterval != back.scanInterval) {
+    refuseCompact(output, "a scan interval of " + std::to_string(plan.info.scanInterval) +
                               " µs: it reads back as " + std::to_string(back.scanInterval) + " µs");
   }
   if (plan.triggerRecord && *plan.triggerRecord != back.triggerRecord) {
@@ -325,12 +284,12 @@ void compareHeader(const PlannedRecording& plan, const RecordingInfo& back,
 std::vector<std::string> compareChannels(const PlannedRecording& plan, const RecordingInfo& back,
                                          const std::string& output) {
   std::vector<std::string> lost;
-  if (back.channels.size() != plan.channels.size()) {
-    refuseCompact(output, std::to_string(plan.channels.size()) + " channels: it reads back " +
+  if (back.channels.size() != plan.info.channels.size()) {
+    refuseCompact(output, std::to_string(plan.info.channels.size()) + " channels: it reads back " +
                               std::to_string(back.channels.size()));
   }
-  for (size_t k = 0; k < plan.channels.size(); ++k) {
-    const PlannedChannel& planned = plan.channels[k];
+  for (size_t k = 0; k < plan.info.channels.size(); ++k) {
+    const ChannelInfo& planned = plan.info.channels[k];
     const ChannelInfo& read = back.channels[k];
     if (planned.multiChannelBits != read.multiChannelBits) {
       refuseCompact(output, "the multichannel " + planned.variable + " (" +
@@ -344,12 +303,13 @@ std::vector<std::string> compareChannels(const PlannedRecording& plan, const Rec
                     "the variable " + planned.variable + ": it reads back as " + read.variable);
     }
     bool dropped = false;
-    for (const ChannelText& text : kChannelTexts) {
-      const std::string& value = planned.*text.planned;
-      if (!text.inSummary) {
-        dropped = dropped || (!value.empty() && value != read.*text.readBack);
+    for (const ChannelField& text : channelFields()) {
+      if (!text.setter) continue;
+      const std::string& value = planned.*text.text;
+      if (!inSummary(text)) {
+        dropped = dropped || (!value.empty() && value != read.*text.text);
       } else {
-        compareText(value, read.*text.readBack, "channel " + planned.variable + " " + text.what,
+        compareText(value, read.*text.text, "channel " + planned.variable + " " + text.what,
                     output);
       }
     }
@@ -382,28 +342,31 @@ std::vector<std::string> checkFit(const PlannedRecording& plan, const std::strin
 }
 
 void applyPlan(CreateSession& session, const PlannedRecording& plan) {
-  for (const HeaderText& text : kHeaderTexts) {
-    const std::string& value = plan.*text.planned;
+  for (const HeaderField& text : headerFields()) {
+    const std::string& value = plan.info.*text.text;
     if (!value.empty()) session.check(session.set(text.setter, value), text.what);
   }
-  if (!plan.date.empty()) session.check(session.set(KDRVX_SetDate, plan.date), "date");
-  if (!plan.time.empty()) session.check(session.set(KDRVX_SetTime, plan.time), "time");
+  if (!plan.info.date.empty()) session.check(session.set(KDRVX_SetDate, plan.info.date), "date");
+  if (!plan.info.time.empty()) session.check(session.set(KDRVX_SetTime, plan.info.time), "time");
   if (plan.triggerRecord) {
     session.check(KDRVX_SetNoTriggerRecord(*plan.triggerRecord), "trigger record");
   }
-  session.check(KDRVX_SetScanRate(plan.scanInterval), "scan interval");
-  for (const PlannedChannel& channel : plan.channels) {
+  session.check(KDRVX_SetScanRate(plan.info.scanInterval), "scan interval");
+  for (const ChannelInfo& channel : plan.info.channels) {
     const int k = session.addChannel(channel.variable);
     const auto index = static_cast<int16_t>(k);
     const std::string what = "channel " + channel.variable;
-    for (const ChannelText& text : kChannelTexts) {
-      const std::string& value = channel.*text.planned;
+    for (const ChannelField& text : channelFields()) {
+      if (!text.setter) continue;
+      const std::string& value = channel.*text.text;
       if (!value.empty()) session.check(session.set(text.setter, k, value), what + " " + text.what);
     }
     // Every record holds every channel.
     session.check(KDRVX_SetChannelIndRate(index, 1), what);
     if (channel.multiChannelBits != 0) {
-      session.check(KDRVX_SetChannelMultiChannel(index, channel.multiChannelBits), what);
+      session.check(
+          KDRVX_SetChannelMultiChannel(index, static_cast<uint16_t>(channel.multiChannelBits)),
+          what);
     }
   }
 }

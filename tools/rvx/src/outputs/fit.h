@@ -19,22 +19,14 @@
 
 namespace rvx {
 
-struct PlannedChannel {
-  std::string variable, unit, name, number, signalType, calParameter, zeroPoint, filter;
-  uint16_t multiChannelBits = 0;  // 0: an ordinary channel
-};
-
-// A recording about to be made. Empty texts stay empty; an empty date or
-// time is the moment of recording.
+// A recording about to be made: its header and channels as a reader will
+// report them, records aside. Empty texts stay empty; an empty date or time
+// ("D.M.YYYY"; "H:MM" or "H:MM:SS") is the moment of recording.
 struct PlannedRecording {
   bool compact = false;                   // the compact layout with its RVI file
   int32_t language = kNoSummaryLanguage;  // labels of the RVI file
-  bool original = true;
-  std::string comment, company, instrument, serialNumber, nameMeasurement, triggerSetting;
-  std::string date, time;  // "D.M.YYYY"; "H:MM" or "H:MM:SS"
+  RecordingInfo info;
   std::optional<uint32_t> triggerRecord;
-  int64_t scanInterval = 0;  // microseconds
-  std::vector<PlannedChannel> channels;
 };
 
 // Throws a usage error that names the first thing `output` cannot hold as

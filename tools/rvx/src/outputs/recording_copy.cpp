@@ -8,6 +8,7 @@
 #include "format/layout.h"
 #include "format/layouts.h"
 #include "format/limits.h"
+#include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
@@ -49,45 +50,6 @@ std::string fitting(const std::string& text, size_t limit, const std::string& wh
   return fitted;
 }
 
-struct HeaderText {
-  const char* what;
-  std::string RecordingInfo::*text;
-  size_t limit;
-  CreateSession::HeaderSetter setter;
-};
-const HeaderText kHeaderTexts[] = {
-    {"comment", &RecordingInfo::comment, format::kCommentLimit, KDRVX_SetComment},
-    {"company", &RecordingInfo::company, format::kCompanyLimit, KDRVX_SetCompany},
-    {"instrument", &RecordingInfo::instrument, format::kInstrumentLimit, KDRVX_SetInstrument},
-    {"serial number", &RecordingInfo::serialNumber, format::kSnrInstrumentLimit,
-     KDRVX_SetSnrInstrument},
-    {"measurement name", &RecordingInfo::nameMeasurement, format::kNameMeasurementLimit,
-     KDRVX_SetNameMeasurement},
-    {"trigger setting", &RecordingInfo::triggerSetting, format::kTriggerSettingLimit,
-     KDRVX_SetTriggerSetting},
-};
-
-struct ChannelText {
-  const char* what;
-  std::string ChannelInfo::*text;
-  size_t limit;
-  CreateSession::ChannelSetter setter;
-};
-const ChannelText kChannelTexts[] = {
-    {"unit", &ChannelInfo::unit, format::kChannelUnitLimit, KDRVX_SetChannelUnit},
-    {"name", &ChannelInfo::name, format::kChannelNameLimit, KDRVX_SetChannelName},
-    {"number", &ChannelInfo::number, format::kChannelNumberLimit, KDRVX_SetChannelNumber},
-    {"signal type", &ChannelInfo::signalType, format::kChannelSignalTypeLimit,
-     KDRVX_SetChannelSignalType},
-    {"zero point", &ChannelInfo::zeroPoint, format::kChannelZeroPointLimit,
-     KDRVX_SetChannelZeroPoint},
-    {"range", &ChannelInfo::calParameter, format::kChannelCalParameterLimit,
-     KDRVX_SetChannelCalParameter},
-    {"filter", &ChannelInfo::filter, format::kChannelFilterLimit, KDRVX_SetChannelFilter},
-    {"linearisation table", &ChannelInfo::lintab, format::kChannelLintabLimit,
-     KDRVX_SetChannelLintab},
-};
-
 int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& warnings) {
   if (isVariableName(channel.variable)) {
     const uint32_t result = KDRVX_AddChannel(chars(wide(channel.variable)));
@@ -126,7 +88,7 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 }
 
 void copyHeaderValues(CreateSession& session, const RecordingInfo& info) {
-  for (const HeaderText& field : kHeaderTexts) {
+  for (const HeaderField& field : headerFields()) {
     session.check(session.set(field.setter, info.*field.text), field.what);
   }
   session.check(KDRVX_SetScanRate(info.scanInterval), "scan interval");
@@ -148,7 +110,8 @@ void setKnownDateAndTime(CreateSession& session, const DateTime& when) {
 
 void copyChannelTexts(CreateSession& session, int k, const ChannelInfo& channel,
                       const std::string& what) {
-  for (const ChannelText& field : kChannelTexts) {
+  for (const ChannelField& field : channelFields()) {
+    if (!field.setter) continue;
     session.check(session.set(field.setter, k, channel.*field.text), what + " " + field.what);
   }
 }
@@ -200,11 +163,12 @@ void Warnings::print() const {
 }
 
 void fitTexts(RecordingInfo& info, Warnings& warnings) {
-  for (const HeaderText& field : kHeaderTexts) {
+  for (const HeaderField& field : headerFields()) {
     info.*field.text = fitting(info.*field.text, field.limit, field.what, warnings);
   }
   for (ChannelInfo& channel : info.channels) {
-    for (const ChannelText& field : kChannelTexts) {
+    for (const ChannelField& field : channelFields()) {
+      if (!field.setter) continue;
       const std::string what = "channel " + channel.variable + " " + field.what;
       channel.*field.text = fitting(channel.*field.text, field.limit, what, warnings);
     }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/system_reason.h"
 #include "shared/tool_error.h"
@@ -168,27 +169,14 @@ RecordingInfo Reader::info() const {
   info.records = h.noRecords;
   info.triggerRecord = h.noTriggerRecord;
   info.flagStatistics = h.flagStatistics;
-  info.comment = fromField(h.comment);
-  info.company = fromField(h.company);
-  info.instrument = fromField(h.instrument);
-  info.serialNumber = fromField(h.snrInstrument);
-  info.nameMeasurement = fromField(h.nameMeasurement);
-  info.triggerSetting = fromField(h.triggerSetting);
+  for (const HeaderField& field : headerFields()) info.*field.text = field.read(h);
   for (uint32_t k = 0; k < h.noChannels; ++k) {
     KDRVX_ChannelInfo c{};
     c.size = sizeof c;
     requireOfReader(KDRVX_ReaderChannel(reader_, static_cast<int16_t>(k), &c), file_);
     ChannelInfo channel;
     channel.index = static_cast<int>(k);
-    channel.variable = fromField(c.variable);
-    channel.unit = fromField(c.unit);
-    channel.name = fromField(c.name);
-    channel.number = fromField(c.number);
-    channel.signalType = fromField(c.signalType);
-    channel.zeroPoint = fromField(c.zeroPoint);
-    channel.calParameter = fromField(c.calParameter);
-    channel.filter = fromField(c.filter);
-    channel.lintab = fromField(c.lintab);
+    for (const ChannelField& field : channelFields()) channel.*field.text = field.read(c);
     channel.indRate = c.indRate;
     channel.isds = c.isds != 0;
     channel.linearisation = c.linearisation != 0;
