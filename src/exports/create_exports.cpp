@@ -4,6 +4,7 @@
 #include "library/trace.h"
 #include "modify/modify_context.h"
 #include "write/create.h"
+#include "write/plan.h"
 
 using namespace kdrvx;
 
@@ -145,5 +146,11 @@ KDRVX_API uint32_t KDRVX_WriteDataBlock(const void* data, int32_t offset, uint16
 KDRVX_API uint32_t KDRVX_CloseCreate(void) { return write::closeCreate(); }
 
 KDRVX_API uint32_t KDRVX_CloseCreateSimple(void) { return write::closeCreateSimple(); }
+
+KDRVX_API uint32_t KDRVX_CheckPlan(const KDRVX_Plan* plan, KDRVX_RecordingInfo* info,
+                                   KDRVX_ChannelInfo* channels, KDRVX_PlanProblem* problems,
+                                   uint32_t problemCapacity, uint32_t* problemCount) {
+  return write::checkPlan(plan, info, channels, problems, problemCapacity, problemCount);
+}
 
 }  // extern "C"

@@ -19,10 +19,13 @@
 #include <array>
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "format/header_values.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -538,6 +541,38 @@ class SummaryParser {
 
 void readSummaryMetadata(std::u16string_view text, RVX_HEADER& header) {
   SummaryParser(text, header).run();
+}
+
+uint32_t decodeSummaryText(const unsigned char* bytes, uint32_t count, char16_t* units) {
+  const bool utf16 = count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || bytes[1] == 0);
+  const uint32_t length = utf16 ? count / 2 : count;  // an odd last byte is half a unit
+  if (utf16)
+    std::memcpy(units, bytes, length * sizeof(char16_t));
+  else
+    for (uint32_t i = 0; i < count; ++i) units[i] = bytes[i];
+  units[length] = 0;
+  return length;
+}
+
+void emptySummaryFields(RVX_HEADER& header) {
+  const auto empty = [](auto& field) { std::memset(field, 0, sizeof field); };
+  empty(header.Company);
+  empty(header.Instrument);
+  empty(header.SnrInstrument);
+  empty(header.NameMeasurement);
+  empty(header.TriggerSetting);
+  for (uint32_t k = 0; k < channelCount(header); ++k) {
+    MGR_DEF& channel = header.Channel[k];
+    empty(channel.ChannelName);
+    empty(channel.ChannelNumber);
+    empty(channel.ChannelSignalType);
+    empty(channel.ChannelZeroPoint);
+    empty(channel.ChannelCalParameter);
+    empty(channel.ChannelFilter);
+    empty(channel.ChannelLintab);
+    channel.ISDS = 0;
+    channel.Linearisation = 0;
+  }
 }
 
 }  // namespace kdrvx::format

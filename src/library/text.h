@@ -1,10 +1,11 @@
 // Texts crossing the interface: the caller's UTF-16 units, and handing a
-// text to a caller's buffer of fixed capacity.
+// text to a caller's buffer of fixed capacity (format/text.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "format/text.h"
 #include "kdrvx/kdrvx.h"
 
 namespace kdrvx {
@@ -19,12 +20,5 @@ inline char16_t* fromCaller(KDRVX_CHAR* text) { return reinterpret_cast<char16_t
 inline const KDRVX_CHAR* toCaller(const char16_t* text) {
   return reinterpret_cast<const KDRVX_CHAR*>(text);
 }
-
-// Hands a text to a caller's buffer of `capacity` units: cut to capacity - 1
-// units and always terminated. A null buffer or a capacity of 0 receives
-// nothing. `limit` bounds how far the source is read (the capacity of the
-// field it comes from).
-void copyToCaller(char16_t* buffer, uint16_t capacity, const char16_t* text,
-                  size_t limit = SIZE_MAX);
 
 }  // namespace kdrvx

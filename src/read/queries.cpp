@@ -10,21 +10,31 @@
 //   capacity: a field without a terminator is delivered as its whole
 //   capacity, cut to the caller's buffer as any other text.
 // - A null buffer receives nothing; the query still reports its status.
-#include <cstdarg>
-#include <cstdio>
 #include <iterator>
 
+#include "format/header_values.h"
 #include "format/layout.h"
 #include "format/text.h"
 #include "kdrvx/kdrvx.h"
 #include "library/state.h"
 #include "library/text.h"
 #include "library/trace.h"
-#include "read/header_values.h"
 #include "read/read.h"
 #include "read/read_context.h"
 
 namespace kdrvx::read {
+
+using format::anyMultiChannel;
+using format::multiChannelBitsOf;
+using format::originalFlagOf;
+using format::scanRateOf;
+using format::triggerRecordOf;
+using format::writeDate;
+using format::writeLintab;
+using format::writeTime;
+using format::writeUnit;
+using format::writeVariable;
+
 namespace {
 
 using format::MGR_DEF;
@@ -57,35 +67,6 @@ const MGR_DEF* requireChannel(int16_t channel) {
   return nullptr;
 }
 
-// Formats numbers printf-style into a text of `capacity` units (terminator
-// included, longer results cut) and hands it to the caller's buffer.
-void formatToCaller(char16_t* buffer, size_t capacity, const char* pattern, ...)
-    KDRVX_PRINTF_FORMAT(3, 4);
-void formatToCaller(char16_t* buffer, size_t capacity, const char* pattern, ...) {
-  char text[16];
-  if (buffer == nullptr || capacity == 0 || capacity > sizeof text) return;
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(text, capacity, pattern, args);
-  va_end(args);
-  size_t i = 0;
-  for (; text[i] != 0; ++i) buffer[i] = static_cast<unsigned char>(text[i]);
-  buffer[i] = 0;
-}
-
-// A degree sign stored as its two UTF-8 code units, at the start of a text,
-// is delivered as the degree sign alone.
-constexpr char16_t kDegreeLead = 0xC2;
-constexpr char16_t kDegreeSign = 0xB0;
-
-template <size_t N>
-void copyWithDegreeRule(char16_t* buffer, uint16_t capacity, const char16_t (&field)[N]) {
-  if (field[0] == kDegreeLead && field[1] == kDegreeSign)
-    copyToCaller(buffer, capacity, field + 1, N - 1);
-  else
-    copyToCaller(buffer, capacity, field, N);
-}
-
 template <size_t N>
 uint32_t headerText(const char16_t* entryLine, char16_t (RVX_HEADER::*field)[N],
                     char16_t* buffer, uint16_t capacity) {
@@ -104,48 +85,6 @@ uint32_t channelText(const char16_t* entryLine, char16_t (MGR_DEF::*field)[N],
   return library::setLastError(KDRVX_OK);
 }
 
-// The letters of a variable may be the two code units of a UTF-8 sequence,
-// one per character; these are the sequences that are turned back into the
-// letter they encode.
-struct Utf8Pair {
-  char16_t lead;
-  char16_t follower;
-  char16_t letter;
-};
-constexpr Utf8Pair kUtf8Pairs[] = {
-    {0xC2, 0xB0, 0x00B0}, {0xC2, 0xB2, 0x00B2}, {0xC2, 0xB5, 0x00B5}, {0xC3, 0x84, 0x00C4},
-    {0xC3, 0x96, 0x00D6}, {0xC3, 0x9C, 0x00DC}, {0xC3, 0x9F, 0x00DF}, {0xC3, 0xA4, 0x00E4},
-    {0xC3, 0xB6, 0x00F6}, {0xC3, 0xBC, 0x00FC}, {0xCE, 0xA6, 0x03A6}, {0xCE, 0xA9, 0x03A9},
-    {0xCE, 0xB1, 0x03B1}, {0xCE, 0xB2, 0x03B2}, {0xCE, 0xB5, 0x03B5}, {0xCE, 0xB7, 0x03B7},
-    {0xCE, 0xBC, 0x03BC}, {0xCE, 0xBD, 0x03BD}, {0xCF, 0x80, 0x03C0}, {0xCF, 0x81, 0x03C1},
-    {0xCF, 0x83, 0x03C3}, {0xCF, 0x86, 0x03C6}, {0xCF, 0x95, 0x03D5}, {0xCF, 0xB5, 0x03F5},
-};
-constexpr char16_t kUndecodable = u'_';
-
-bool isUtf8Lead(char16_t unit) {
-  return unit == 0xC2 || unit == 0xC3 || unit == 0xCE || unit == 0xCF;
-}
-
-char16_t decodePair(char16_t lead, char16_t follower) {
-  for (const Utf8Pair& pair : kUtf8Pairs)
-    if (pair.lead == lead && pair.follower == follower) return pair.letter;
-  return kUndecodable;
-}
-
-// Prefix, letter and index of a variable, at most 6 characters ("dp-128").
-constexpr size_t kRawVariableCapacity = 8;
-
-size_t rawVariable(const MGR_DEF& channel, char16_t (&raw)[kRawVariableCapacity]) {
-  size_t length = 0;
-  if (channel.VariablePrefix != 0) raw[length++] = channel.VariablePrefix;
-  if (channel.VariableLetter == 0) return length;
-  raw[length++] = channel.VariableLetter;
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%d", channel.VariableIndex);
-  for (const char* d = digits; *d != 0; ++d) raw[length++] = static_cast<char16_t>(*d);
-  return length;
-}
-
 template <typename Value>
 Value channelValue(int16_t channel, Value MGR_DEF::*field) {
   const MGR_DEF* record = recordAt(channel);
@@ -158,88 +97,7 @@ int32_t answer(bool yes) {
   return yes ? 1 : 0;
 }
 
-constexpr uint32_t kMaxTriggerRecord = 100000000;
-constexpr int16_t kLastPlainYear = 3000;
-constexpr uint16_t kSwappedYearOffset = 208;
-constexpr size_t kDateCapacity = KDRVX_DATE_CAPACITY;
-constexpr size_t kTimeCapacity = KDRVX_TIME_CAPACITY;
-constexpr size_t kTimeWithoutSecondsCapacity = 6;
-constexpr uint32_t kMicrosecondsPerMillisecond = 1000;
-
 }  // namespace
-
-uint8_t originalFlagOf(const RVX_HEADER& h) {
-  return h.OriginalFlag != format::kNotOriginalRecording ? 1 : 0;
-}
-
-void writeDate(const RVX_HEADER& h, char16_t* text) {
-  // Some writers stored the year with its bytes exchanged and 208 short.
-  auto year = static_cast<int16_t>(h.Year);
-  if (year > kLastPlainYear) {
-    const auto swapped = static_cast<uint16_t>((h.Year >> 8) | (h.Year << 8));
-    year = static_cast<int16_t>(static_cast<uint16_t>(swapped + kSwappedYearOffset));
-  }
-  formatToCaller(text, kDateCapacity, "%02d.%02d.%4d", h.Day, h.Month, year);
-}
-
-void writeTime(const RVX_HEADER& h, char16_t* text) {
-  if (h.Second == format::kNoSeconds)
-    formatToCaller(text, kTimeWithoutSecondsCapacity, "%02d:%02d", h.Hour, h.Minute);
-  else
-    formatToCaller(text, kTimeCapacity, "%02d:%02d:%02d", h.Hour, h.Minute, h.Second);
-}
-
-void writeVariable(const MGR_DEF& channel, char16_t* text, uint16_t capacity) {
-  if (text == nullptr) return;
-  char16_t raw[kRawVariableCapacity];
-  size_t length = rawVariable(channel, raw);
-  if (length > capacity) length = capacity;
-  // The result is written without a terminator and is never longer than
-  // the (cut) raw text.
-  size_t written = 0;
-  for (size_t i = 0; i < length;) {
-    if (!isUtf8Lead(raw[i])) {
-      text[written++] = raw[i++];
-    } else if (i + 1 < length) {
-      text[written++] = decodePair(raw[i], raw[i + 1]);
-      i += 2;
-    } else {
-      text[written++] = kUndecodable;
-      break;
-    }
-  }
-}
-
-uint32_t writeUnit(const MGR_DEF& channel, char16_t* text, uint16_t capacity) {
-  // A unit longer than the caller's capacity is refused, not cut.
-  if (fieldLength(channel.ChannelUnit) > capacity) return KDRVX_ERR_RVX_UNIT_LENGTH;
-  copyWithDegreeRule(text, capacity, channel.ChannelUnit);
-  return KDRVX_OK;
-}
-
-void writeLintab(const MGR_DEF& channel, char16_t* text, uint16_t capacity) {
-  copyWithDegreeRule(text, capacity, channel.ChannelLintab);
-}
-
-int64_t scanRateOf(const RVX_HEADER& h) {
-  const int64_t stored = h.ScanRate;
-  return (h.Flags & format::kScanRateInMicroseconds) ? stored
-                                                     : stored * kMicrosecondsPerMillisecond;
-}
-
-uint32_t triggerRecordOf(const RVX_HEADER& h) {
-  return h.NoTriggerRecord <= kMaxTriggerRecord ? h.NoTriggerRecord : 0;
-}
-
-int32_t multiChannelBitsOf(const MGR_DEF& channel) {
-  return static_cast<int8_t>(channel.MultiChannel);
-}
-
-bool anyMultiChannel(const RVX_HEADER& h) {
-  for (uint32_t k = 0; k < channelCount(h); ++k)
-    if (h.Channel[k].MultiChannel != 0) return true;
-  return false;
-}
 
 uint32_t checkOriginalFlag(uint8_t* original) {
   // Hosts match on this line as it has always been spelled: keep it verbatim.

@@ -5,40 +5,21 @@
 // touches the module state.
 #include "read/reader.h"
 
-#include <algorithm>
-#include <cstring>
-#include <iterator>
 #include <memory>
 #include <new>
 
+#include "format/header_values.h"
 #include "kdrvx/kdrvx.h"
-#include "library/text.h"
-#include "read/header_values.h"
+#include "library/sized.h"
 
 namespace kdrvx::read {
 namespace {
 
-using format::MGR_DEF;
 using format::RVX_HEADER;
 
-// The caller's struct holds at least its size field.
-constexpr uint32_t kSmallestStruct = sizeof(uint32_t);
-
-template <size_t N>
-void copyField(KDRVX_CHAR (&target)[N], const char16_t (&field)[N]) {
-  copyToCaller(fromCaller(target), N, field, N);
-}
-
-// Hands `whole` to the caller's struct: as many bytes as the caller's size
-// says, never more than the library's struct, the size field left alone.
 template <typename Info>
 uint32_t deliver(const Info& whole, Info* info) {
-  if (info == nullptr || info->size < kSmallestStruct) return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
-  const size_t bytes = std::min<size_t>(info->size, sizeof whole);
-  std::memcpy(reinterpret_cast<unsigned char*>(info) + kSmallestStruct,
-              reinterpret_cast<const unsigned char*>(&whole) + kSmallestStruct,
-              bytes - kSmallestStruct);
-  return KDRVX_OK;
+  return library::deliver(whole, info, KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
 }
 
 }  // namespace
@@ -58,29 +39,9 @@ uint32_t readerOpen(const char16_t* path, KDRVX_Reader** reader) {
 uint32_t readerInfo(const KDRVX_Reader* reader, KDRVX_RecordingInfo* info) {
   if (reader == nullptr) return KDRVX_ERR_RVX_NOT_OPEN_READ;
   const Recording& recording = reader->recording;
-  const RVX_HEADER& h = recording.header;
-  KDRVX_RecordingInfo whole{};
-  whole.size = sizeof whole;
-  whole.version = recording.sourceVersion;
-  whole.noRecords = h.NoRecords;
-  whole.noChannels = h.NoChannels;
-  whole.noTriggerRecord = triggerRecordOf(h);
-  whole.flagStatistics = h.FlagStatistics;
-  whole.scanRate = scanRateOf(h);
-  whole.dataOffset = recording.dataOffset;
-  whole.recordSize = static_cast<uint32_t>(recording.recordSize);
-  whole.recordKind = static_cast<uint32_t>(recordKind(recording));
-  whole.anyMultiChannel = anyMultiChannel(h) ? 1 : 0;
-  whole.original = originalFlagOf(h);
-  writeDate(h, fromCaller(whole.date));
-  writeTime(h, fromCaller(whole.time));
-  copyField(whole.comment, h.Comment);
-  copyField(whole.company, h.Company);
-  copyField(whole.instrument, h.Instrument);
-  copyField(whole.snrInstrument, h.SnrInstrument);
-  copyField(whole.nameMeasurement, h.NameMeasurement);
-  copyField(whole.triggerSetting, h.TriggerSetting);
-  return deliver(whole, info);
+  const format::StoredData data{recording.sourceVersion, recording.dataOffset,
+                                static_cast<uint32_t>(recording.recordSize)};
+  return deliver(format::describeRecording(recording.header, data), info);
 }
 
 uint32_t readerChannel(const KDRVX_Reader* reader, int16_t channel, KDRVX_ChannelInfo* info) {
@@ -88,32 +49,7 @@ uint32_t readerChannel(const KDRVX_Reader* reader, int16_t channel, KDRVX_Channe
   const RVX_HEADER& h = reader->recording.header;
   if (channel < 0 || static_cast<uint32_t>(channel) >= channelCount(h))
     return KDRVX_ERR_RVX_CHN_UNKNOWN;
-  const MGR_DEF& c = h.Channel[channel];
-  KDRVX_ChannelInfo whole{};
-  whole.size = sizeof whole;
-  whole.indRate = c.ChannelIndRate;
-  whole.minValue = c.MinValue;
-  whole.maxValue = c.MaxValue;
-  whole.meanValue = c.MeanValue;
-  whole.rmsValue = c.RMSValue;
-  whole.sdevValue = c.SDevValue;
-  whole.multiChannelBits = multiChannelBitsOf(c);
-  whole.isds = c.ISDS != 0 ? 1 : 0;
-  whole.linearisation = c.Linearisation != 0 ? 1 : 0;
-  whole.multiChannel = c.MultiChannel != 0 ? 1 : 0;
-  // The query writes the variable without a terminator; the zeroed field
-  // holds one after the longest variable.
-  writeVariable(c, fromCaller(whole.variable), std::size(whole.variable) - 1);
-  // The field's capacity holds any unit the field can: never refused.
-  writeUnit(c, fromCaller(whole.unit), std::size(whole.unit));
-  copyField(whole.name, c.ChannelName);
-  copyField(whole.number, c.ChannelNumber);
-  copyField(whole.signalType, c.ChannelSignalType);
-  copyField(whole.zeroPoint, c.ChannelZeroPoint);
-  copyField(whole.calParameter, c.ChannelCalParameter);
-  copyField(whole.filter, c.ChannelFilter);
-  writeLintab(c, fromCaller(whole.lintab), std::size(whole.lintab));
-  return deliver(whole, info);
+  return deliver(format::describeChannel(h.Channel[channel]), info);
 }
 
 int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* records) {

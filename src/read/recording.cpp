@@ -27,53 +27,11 @@ constexpr uint32_t kSharingRetryPauseMs = 2000;
 
 constexpr uint8_t kNoHourOrMinute = 255;
 
-template <size_t N>
-void empty(char16_t (&field)[N]) {
-  std::memset(field, 0, sizeof field);
-}
-
-// Without a summary file the fields that only it supplies are empty.
-void emptySummaryFields(RVX_HEADER& header) {
-  empty(header.Company);
-  empty(header.Instrument);
-  empty(header.SnrInstrument);
-  empty(header.NameMeasurement);
-  empty(header.TriggerSetting);
-  for (uint32_t k = 0; k < channelCount(header); ++k) {
-    format::MGR_DEF& channel = header.Channel[k];
-    empty(channel.ChannelName);
-    empty(channel.ChannelNumber);
-    empty(channel.ChannelSignalType);
-    empty(channel.ChannelZeroPoint);
-    empty(channel.ChannelCalParameter);
-    empty(channel.ChannelFilter);
-    empty(channel.ChannelLintab);
-    channel.ISDS = 0;
-    channel.Linearisation = 0;
-  }
-}
-
 // The summary file's bytes as read, and its text as the parser takes it.
 struct SummaryBuffer {
   unsigned char bytes[format::kSummaryReadLimit];
   char16_t units[format::kSummaryReadLimit + 1];
 };
-
-// Turns the first `count` bytes into a zero-terminated UTF-16 text and
-// returns its length in units: UTF-16 little-endian when they start with the
-// byte-order mark FF FE (which stays in the text) or when the second byte is
-// 0; otherwise 8-bit text, each byte widened to one unit.
-uint32_t decodeSummaryText(SummaryBuffer& buffer, uint32_t count) {
-  const unsigned char* bytes = buffer.bytes;
-  const bool utf16 = count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || bytes[1] == 0);
-  const uint32_t units = utf16 ? count / 2 : count;  // an odd last byte is half a unit
-  if (utf16)
-    std::memcpy(buffer.units, bytes, units * sizeof(char16_t));
-  else
-    for (uint32_t i = 0; i < count; ++i) buffer.units[i] = bytes[i];
-  buffer.units[units] = 0;
-  return units;
-}
 
 // Reads the summary file beside `path` into the header's text fields, or empties
 // those fields when there is none to read.
@@ -87,7 +45,7 @@ void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
       summary.open(name, platform::OpenMode::ReadExclusive))
     buffer.reset(new (std::nothrow) SummaryBuffer);
   if (!buffer) {
-    emptySummaryFields(header);
+    format::emptySummaryFields(header);
     return;
   }
   // As much as the open found, so that no further read has to meet the end.
@@ -97,20 +55,15 @@ void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
                               : format::kSummaryReadLimit;
   const uint32_t count = summary.read(buffer->bytes, wanted);
   summary.close();
-  const uint32_t units = decodeSummaryText(*buffer, count);
+  const uint32_t units = format::decodeSummaryText(buffer->bytes, count, buffer->units);
   format::readSummaryMetadata({buffer->units, units}, header);
-}
-
-bool datePlausible(const RVX_HEADER& header) {
-  return header.Day <= 31 && header.Month <= 12 && header.Year <= 2100 && header.Hour <= 23 &&
-         header.Minute <= 59;
 }
 
 // Replaces an implausible recording date by the file's modification time in
 // local time. When that time cannot be had (also when the file's status
 // cannot be read), the date is unknown: zeros, and 255 for hour and minute.
 void repairDate(platform::File& file, RVX_HEADER& header) {
-  if (datePlausible(header)) return;
+  if (format::datePlausible(header)) return;
   platform::LocalTime time;
   if (file.modificationTime(time)) {
     header.Day = static_cast<uint8_t>(time.day);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "format/header_values.h"
 #include "format/layout.h"
 #include "format/layouts.h"
 #include "platform/platform.h"
@@ -49,12 +50,7 @@ enum class RetryLine { Traced, Silent };
 // it is closed.
 OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine retryLine);
 
-// Channel records of `header` that may be addressed: NoChannels, but never
-// more than the 48 records the header holds (a refused header can claim
-// more).
-inline uint32_t channelCount(const format::RVX_HEADER& header) {
-  return std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
-}
+using format::channelCount;
 
 inline format::RecordKind recordKind(const Recording& recording) {
   return format::recordKindOf(recording.header);

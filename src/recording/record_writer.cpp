@@ -14,7 +14,7 @@ namespace {
 namespace statistics = format::statistics;
 
 // The largest piece handed to the file layer at once, whose count is 32
-// bits: only a block of more than a gigabyte goes in several.
+// bits: only a block of more than a gigabyte goes in several (W8).
 constexpr uint64_t kLargestWrite = uint64_t{1} << 30;
 
 bool writeAll(platform::File& file, const float* records, uint64_t bytes) {
@@ -30,17 +30,19 @@ bool writeAll(platform::File& file, const float* records, uint64_t bytes) {
 
 // Cuts off what a failed write of the bytes [start, start + bytes) left
 // behind, so that nothing after it is ever shifted: when the file now ends
-// within that range, it grew only by this write and goes back to `start`.
-// A write into the middle of the data (after a raw block moved the
-// position back) is not cut, as that would take existing bytes with it.
+// within that range, it grew only by this write and goes back to `start`
+// (W1). A write into the middle of the data (after a raw block moved the
+// position back) is not cut, as that would take existing bytes with it
+// (W2).
 void cutPartialWrite(platform::File& file, int64_t start, uint64_t bytes) {
   const int64_t length = file.length();
   if (length > start && static_cast<uint64_t>(length - start) <= bytes) file.truncate(start);
 }
 
-// A refused write: the file is cut back to where the block began and the
-// position put back there, so that the next record takes its place, and
-// `systemError` (taken before the clean-up calls could change it) is traced.
+// A refused write: the file is cut back to where the block began (W1) and
+// the position put back there, so that the next record takes its place
+// (W5), and `systemError` (taken before the clean-up calls could change it)
+// is traced (W7).
 uint32_t fileLayerFailure(const RecordTarget& target, int64_t blockStart, uint64_t bytes,
                           uint32_t systemError) {
   cutPartialWrite(target.file, blockStart, bytes);
@@ -62,7 +64,7 @@ void countRecord(const RecordTarget& target, uint32_t count) {
 }
 
 // What the first record changes in memory, kept so that a refused first
-// record leaves the target exactly as it found it.
+// record leaves the target exactly as it found it (W4).
 struct BeforeFirstRecord {
   uint32_t count;
   uint32_t compactCount;
@@ -99,10 +101,10 @@ void restore(const RecordTarget& target, const BeforeFirstRecord& kept, uint32_t
 // start at that record's values, and the header goes to the file with it,
 // claiming that one record (as the first of single appends leaves it). The
 // records are written behind the header first and the header over it
-// second, so that the file never claims a record it does not hold: when
-// the records are refused, the header on disk has not been touched; when
-// the header is refused, the header as it was before the call is written
-// back (best effort) and the records cut off.
+// second, so that the file never claims a record it does not hold (W3):
+// when the records are refused, the header on disk has not been touched;
+// when the header is refused, the header as it was before the call is
+// written back (best effort) and the records cut off (W4).
 uint32_t writeWithHeader(const RecordTarget& target, const float* records, uint64_t bytes,
                          uint32_t channels) {
   format::RVX_HEADER& header = target.header;
@@ -132,6 +134,8 @@ uint32_t writeWithHeader(const RecordTarget& target, const float* records, uint6
   return KDRVX_OK;
 }
 
+// Records behind those the header on disk counts: the header is not
+// touched, so a stop at any moment leaves it claiming no more (W3).
 uint32_t writeBehindRecords(const RecordTarget& target, const float* records, uint64_t bytes) {
   if (!writeAll(target.file, records, bytes))
     return fileLayerFailure(target, target.position, bytes, platform::lastError());
@@ -141,7 +145,8 @@ uint32_t writeBehindRecords(const RecordTarget& target, const float* records, ui
 
 // The statistics of the records [from, count) of a written block with
 // their detail lines: each record's number (but the block's first, which
-// was traced before the write), each value, and each new extreme.
+// was traced before the write), each value, and each new extreme, as single
+// appends trace them (W6).
 void followWithDetails(const RecordTarget& target, const float* records, uint32_t firstNumber,
                        uint32_t from, uint32_t count, uint32_t channels) {
   statistics::Running& running = target.statistics;
@@ -181,6 +186,7 @@ uint32_t appendRecords(const RecordTarget& target, const float* records, uint32_
   const bool first = before == 0;
   const uint32_t written = first ? writeWithHeader(target, records, bytes, channels)
                                  : writeBehindRecords(target, records, bytes);
+  // Only a written block is counted and enters the statistics (W1).
   if (written != KDRVX_OK) return written;
 
   const uint32_t from = first ? 1 : 0;
@@ -205,7 +211,7 @@ void loadExtremes(statistics::Running& running, const format::RVX_HEADER& header
 }
 
 void storeExtremes(const statistics::Running& running, format::RVX_HEADER& header) {
-  if (header.NoRecords == 0) return;
+  if (header.NoRecords == 0) return;  // (W9)
   const uint32_t channels = std::min<uint32_t>(header.NoChannels, format::kMaxChannels);
   for (uint32_t i = 0; i < channels; ++i) {
     header.Channel[i].MinValue = running.minimum[i];

@@ -2,6 +2,38 @@
 // statistics of its header. The create context and the modify context each
 // hand it their own target; it knows nothing else of either, and neither
 // knows the other.
+//
+// The rules it keeps, whatever the file layer refuses and wherever the
+// process stops. The code marks each where it keeps it, the fault and crash
+// tests name the rule they check.
+//
+// W1 A block is all or nothing: when the file layer refuses any part of
+//    it, no record of it is counted or enters a statistic, and what reached
+//    the file of it is cut back to where the block began.
+// W2 A cut takes only what the failed write itself added: the file is cut
+//    only when it now ends inside the bytes of that write, so that a write
+//    into the middle of the data (after a raw block moved the position
+//    back) never takes existing bytes with it.
+// W3 The file never claims a record it does not hold: with the header's
+//    first record the records go behind the header first and the header
+//    over it second; later records only grow the data behind the count
+//    that the header on disk holds.
+// W4 A refused first record leaves the target as it found it: the count,
+//    the compact count, the flag that freezes the channels and the extremes
+//    in memory, and on disk the header as it was (written back, best
+//    effort).
+// W5 The position is where the next record goes: a block that was written
+//    moves it behind the block, a refused one puts it back where the block
+//    began, so that the next record takes the refused one's place.
+// W6 A block leaves what as many single appends would: NoRecords, the
+//    statistics, the last error and the detail trace lines.
+// W7 The failure reported is the file layer's own: its system error is
+//    taken before the clean-up calls can change it, and the status is the
+//    target's status for a failure of the file layer.
+// W8 Appending allocates nothing; a block reaches the file layer in one
+//    write, in pieces only beyond a gigabyte.
+// W9 A header without records keeps the extremes it has: the running ones
+//    reach it only once it counts a record.
 #pragma once
 
 #include <cstdint>
@@ -35,13 +67,11 @@ struct RecordTarget {
 
 // Appends `count` records (NoChannels floats each, record after record) at
 // `position` in one write; the first record of the header also writes the
-// header image at offset 0, behind which the records follow directly.
+// header image at offset 0, behind which the records follow directly (W3).
 // Statistics, NoRecords, last error and detail traces come out as `count`
-// appends of one record each would leave them. A block is all or nothing:
-// when the file layer refuses it, no record is counted or enters a
-// statistic, what reached the file is cut off and the position is put back
-// where the block began, so that the next records take its place. No
-// allocation; count 0 writes nothing and succeeds.
+// appends of one record each would leave them (W6). A block is all or
+// nothing (W1, W5). No allocation (W8); count 0 writes nothing and
+// succeeds.
 uint32_t appendRecords(const RecordTarget& target, const float* records, uint32_t count);
 
 // Takes the extremes of a header that already holds records (a file opened
@@ -49,7 +79,7 @@ uint32_t appendRecords(const RecordTarget& target, const float* records, uint32_
 void loadExtremes(format::statistics::Running& statistics, const format::RVX_HEADER& header);
 
 // Puts the running extremes into the header's channel records before the
-// header is written; a header of no records keeps its own.
+// header is written; a header of no records keeps its own (W9).
 void storeExtremes(const format::statistics::Running& statistics, format::RVX_HEADER& header);
 
 }  // namespace kdrvx::recording

@@ -15,7 +15,7 @@
 #include "platform/platform.h"
 #include "write/create_context.h"
 #include "write/fields.h"
-#include "write/parse.h"
+#include "write/headers.h"
 
 namespace kdrvx::write {
 namespace {
@@ -25,42 +25,6 @@ using library::setLastError;
 // Windows error "the file name or extension is too long".
 constexpr uint32_t kErrorFilenameTooLong = 206;
 
-// Language code that asks for no summary file at all.
-constexpr int32_t kNoSummary = 255;
-
-// On Windows '/' is one of the characters a file name cannot hold; on POSIX
-// it separates directories and stays.
-#if defined(_WIN32)
-constexpr bool kSlashIsForbidden = true;
-#else
-constexpr bool kSlashIsForbidden = false;
-#endif
-
-bool isForbiddenInName(char16_t unit) {
-  switch (unit) {
-    case u'"':
-    case u'<':
-    case u'>':
-    case u'?':
-    case u'|':
-      return true;
-    case u'/':
-      return kSlashIsForbidden;
-    default:
-      return false;
-  }
-}
-
-// Replaces the characters a file name cannot hold by '_', in the caller's
-// own string; a colon survives only in the first two units (a drive).
-void cleanPath(char16_t* path) {
-  for (char16_t* p = path; *p != 0; ++p)
-    if (isForbiddenInName(*p)) *p = u'_';
-  if (path[0] == 0 || path[1] == 0) return;
-  for (char16_t* p = path + 2; *p != 0; ++p)
-    if (*p == u':') *p = u'_';
-}
-
 // A create the system refused: its error, then the path as it was tried.
 uint32_t createFailure(uint32_t systemError, const char16_t* path) {
   const uint32_t status = library::failWithSystemError(KDRVX_ERR_RVX_CREATE, systemError);
@@ -68,27 +32,20 @@ uint32_t createFailure(uint32_t systemError, const char16_t* path) {
   return status;
 }
 
-// The common course of the header text setters: the field is emptied
-// first, so a rejected text leaves it empty; a null text leaves it empty
-// and succeeds.
-template <size_t N>
-uint32_t setHeaderText(char16_t (&field)[N], size_t limit, const char16_t* text,
+// The common course of the header text setters: what `store` refuses is
+// traced and kept as the last error, with the refused text in the trace
+// line when `traceRejectedText` asks for it.
+uint32_t setHeaderText(uint32_t (*store)(Headers, const char16_t*), const char16_t* text,
                        bool traceRejectedText = false) {
   if (uint32_t status = requireCreateOpen()) return status;
-  clearText(field);
-  if (text != nullptr) {
-    const size_t length = measuredLength(text, limit);
-    if (length > limit) {
-      if (!traceRejectedText) return library::fail(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-      trace::Line<trace::kErrorLineCapacity>()
-          .append(u"KDrvxLibrary: ERR_RVX_PARAMETER_STRING_LENGTH\n")
-          .append(text)
-          .emitIf(trace::kErrors);
-      return setLastError(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-    }
-    storeText(field, text, length);
-  }
-  return setLastError(KDRVX_OK);
+  const uint32_t status = store(headersOf(createContext()), text);
+  if (status == KDRVX_OK) return setLastError(KDRVX_OK);
+  if (!traceRejectedText) return library::fail(status);
+  trace::Line<trace::kErrorLineCapacity>()
+      .append(u"KDrvxLibrary: ERR_RVX_PARAMETER_STRING_LENGTH\n")
+      .append(text)
+      .emitIf(trace::kErrors);
+  return setLastError(status);
 }
 
 // Resolves where the file and its summary file lie now. A path that cannot be
@@ -102,17 +59,12 @@ void rememberAbsolutePaths(CreateContext& context) {
   if (!platform::absolutePath(summary, context.summaryPath)) context.summaryPath = summary;
 }
 
-// The course of the date and time setters: a null text changes nothing and
-// succeeds; a text that does not parse is refused with `refusal` and
-// changes nothing; a parsed value goes into both headers.
-template <typename Parsed, typename Store>
-uint32_t setParsed(const char16_t* text, bool (*parse)(const char16_t*, Parsed&), uint32_t refusal,
-                   Store store) {
+// The course of the date and time setters: a null text changes nothing, not
+// even the last error; what `store` refuses is traced and kept.
+uint32_t setParsed(uint32_t (*store)(Headers, const char16_t*), const char16_t* text) {
   if (uint32_t status = requireCreateOpen()) return status;
   if (text == nullptr) return KDRVX_OK;
-  Parsed parsed;
-  if (!parse(text, parsed)) return library::fail(refusal);
-  store(createContext(), parsed);
+  if (uint32_t status = store(headersOf(createContext()), text)) return library::fail(status);
   return setLastError(KDRVX_OK);
 }
 
@@ -136,9 +88,8 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
   // fit it (nor a Windows path without the long-path prefix), so it is
   // refused like a name the system cannot create, before anything is
   // touched on disk.
+  if (!pathFits(name)) return createFailure(kErrorFilenameTooLong, name);
   const size_t length = boundedLength(name, format::kCreatePathCapacity);
-  if (length >= static_cast<size_t>(format::kCreatePathCapacity))
-    return createFailure(kErrorFilenameTooLong, name);
 
   if (!overwrite) {
     platform::File probe;
@@ -156,8 +107,7 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
 
   resetCreateHeader();
   context.legacyLayout = legacyLayout;
-  context.header.OriginalFlag =
-      original ? format::kOriginalRecording : format::kNotOriginalRecording;
+  storeOriginalFlag(headersOf(context), original);
   storeText(context.path, name, length);
   rememberAbsolutePaths(context);
   context.position = 0;
@@ -181,90 +131,56 @@ uint32_t reset() {
 
 uint32_t setCompany(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetCompany()");
-  return setHeaderText(createContext().header.Company, format::kCompanyLimit, text);
+  return setHeaderText(storeCompany, text);
 }
 
 uint32_t setInstrument(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetInstrument()");
-  return setHeaderText(createContext().header.Instrument, format::kInstrumentLimit, text);
+  return setHeaderText(storeInstrument, text);
 }
 
 uint32_t setSnrInstrument(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetSnrInstrument()");
-  return setHeaderText(createContext().header.SnrInstrument, format::kSnrInstrumentLimit, text);
+  return setHeaderText(storeSnrInstrument, text);
 }
 
 uint32_t setNameMeasurement(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetNameMeasurement()");
-  return setHeaderText(createContext().header.NameMeasurement, format::kNameMeasurementLimit, text,
-                       true);
+  return setHeaderText(storeNameMeasurement, text, true);
 }
 
 uint32_t setTriggerSetting(const char16_t* text) {
   // Hosts match on this line as it has always been spelled: keep it verbatim.
   trace::call(u"KDrvxLibrary: KDRVX_SetTriggerSettings()");
-  return setHeaderText(createContext().header.TriggerSetting, format::kTriggerSettingLimit, text);
+  return setHeaderText(storeTriggerSetting, text);
 }
 
 uint32_t setComment(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetComment()");
-  CreateContext& context = createContext();
-  const uint32_t status = setHeaderText(context.header.Comment, format::kCommentLimit, text);
-  if (status == KDRVX_OK) {
-    // The compact header keeps the comment as 8-bit text; a rejected
-    // comment leaves it as it was.
-    storeLowBytes(context.compact.Comment, context.header.Comment,
-                  fieldLength(context.header.Comment));
-  }
-  return status;
+  return setHeaderText(storeComment, text);
 }
 
 uint32_t setDate(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetDate()");
-  return setParsed(text, parseDate, KDRVX_ERR_RVX_DATE,
-                   [](CreateContext& context, const ParsedDate& date) {
-                     context.header.Day = context.compact.Day = date.day;
-                     context.header.Month = context.compact.Month = date.month;
-                     context.header.Year = context.compact.Year = date.year;
-                   });
+  return setParsed(storeDate, text);
 }
 
 uint32_t setTime(const char16_t* text) {
   trace::call(u"KDrvxLibrary: KDRVX_SetTime()");
-  return setParsed(text, parseTime, KDRVX_ERR_RVX_TIME,
-                   [](CreateContext& context, const ParsedTime& time) {
-                     context.header.Hour = context.compact.Hour = time.hour;
-                     context.header.Minute = context.compact.Minute = time.minute;
-                     context.header.Second = time.second;
-                   });
+  return setParsed(storeTime, text);
 }
 
 uint32_t setScanRate(int64_t microseconds) {
   trace::call(u"KDrvxLibrary: KDRVX_SetScanRate()");
   if (uint32_t status = requireCreateOpen()) return status;
-  CreateContext& context = createContext();
-  // Whole milliseconds are stored as milliseconds, anything else as
-  // microseconds with bit 0 of Flags set.
-  uint32_t stored;
-  if (microseconds % 1000 == 0) {
-    stored = static_cast<uint32_t>(microseconds / 1000);
-    context.header.Flags &= static_cast<uint8_t>(~format::kScanRateInMicroseconds);
-  } else {
-    stored = static_cast<uint32_t>(microseconds);
-    context.header.Flags |= format::kScanRateInMicroseconds;
-  }
-  context.header.ScanRate = context.compact.ScanRate = stored;
-  context.compact.Flags = static_cast<uint8_t>(
-      (context.compact.Flags & ~format::kScanRateInMicroseconds) |
-      (context.header.Flags & format::kScanRateInMicroseconds));
+  storeScanRate(headersOf(createContext()), microseconds);
   return setLastError(KDRVX_OK);
 }
 
 uint32_t setNoTriggerRecord(uint32_t record) {
   trace::call(u"KDrvxLibrary: KDRVX_SetNoTriggerRecord()");
   if (uint32_t status = requireCreateOpen()) return status;
-  CreateContext& context = createContext();
-  context.header.NoTriggerRecord = context.compact.NoTriggerRecord = record;
+  storeTriggerRecord(headersOf(createContext()), record);
   return setLastError(KDRVX_OK);
 }
 

@@ -12,16 +12,17 @@
 #include "format/summary_writer.h"
 #include "platform/platform.h"
 #include "write/create.h"
+#include "write/headers.h"
 
 namespace kdrvx::write {
 
 struct CreateContext {
-  bool open = false;                 // a file is under creation
-  platform::File file;               // open for reading and writing, not shared
-  format::RVX_HEADER header{};       // the current-layout header being built
-  format::RVX_HEADER_W3 compact{};   // the compact header, in step with `header`
-  bool legacyLayout = false;         // the file gets `compact` and a summary file
-  bool recordAdded = false;          // blocks adding channels
+  bool open = false;                             // a file is under creation
+  platform::File file;                           // open for reading and writing, not shared
+  format::RVX_HEADER header{};                   // the current-layout header being built
+  format::RVX_HEADER_W3 compact{};               // the compact header, in step with `header`
+  bool legacyLayout = false;                     // the file gets `compact` and a summary file
+  bool recordAdded = false;                      // blocks adding channels
   char16_t path[format::kCreatePathCapacity]{};  // the path as the host gave it, cleaned
   // Where the file and its summary file are opened after the create: their
   // absolute paths, resolved while the create ran, so that a host that
@@ -42,16 +43,19 @@ struct CreateContext {
 // The module-wide create context, zero at load.
 CreateContext& createContext();
 
+// The context's two headers, as the setters' storing functions take them.
+inline Headers headersOf(CreateContext& context) {
+  return {context.header, context.compact, context.legacyLayout};
+}
+
 // Defaults of both headers (local date and time of now), statistics cleared,
 // recordAdded false. The file, open, legacyLayout, path and labels keep
 // their values.
 void resetCreateHeader();
 
-// The header image that goes to the start of the file: the compact header
-// when the file uses the legacy layout, else the current one, each as long
-// as its channel count makes it.
-const void* headerImage(const CreateContext& context);
-uint32_t headerImageLength(const CreateContext& context);
+// The header image of the context's headers (headers.h).
+const void* headerImage(CreateContext& context);
+uint32_t headerImageLength(CreateContext& context);
 
 // Writes the header image at offset 0; the position is then right behind
 // it. False when the file layer failed.

@@ -422,6 +422,8 @@ class CrashSafety : public ::testing::TestWithParam<Appending> {
   ScratchDir dir;
 };
 
+// Record writer rules W3 and W6: a killed recording never claims a record it
+// does not hold, and its repair gives the statistics single appends give.
 TEST_P(CrashSafety, AcknowledgedRecordsSurviveAKillAtAnyMoment) {
   std::mt19937 random(20240307 + GetParam().block);
   int withRecords = 0;
@@ -455,7 +457,8 @@ INSTANTIATE_TEST_SUITE_P(Appending, CrashSafety,
 
 // The data area of a finished file stays as it was however often a
 // modification is killed while it runs; the header stays one that the
-// read path accepts.
+// read path accepts. No record writer rule: the modification appends
+// nothing.
 TEST(CrashSafetyOfModification, AKilledModificationLeavesTheDataAlone) {
   ScratchDir dir;
   const uint32_t channels = 3, records = 2000;

@@ -431,26 +431,33 @@ class Delete : public Scenario {
   std::optional<std::string> held_;
 };
 
+// Record writer rules W1, W3, W4, W5: every acknowledged record intact where
+// it belongs, the file opens, no part of a header is left.
 TEST(Faults, Create) {
   Create current(false);
   failEveryCallEveryWay(current);
 }
 
+// W1, W3, W4, W5 with the compact header image.
 TEST(Faults, CreateCompactWithSummaryFile) {
   Create compact(true);
   failEveryCallEveryWay(compact);
 }
 
+// W1, W3, W5 for the modify context's target: the records before the
+// appended ones stay intact, and those acknowledged follow them.
 TEST(Faults, Modify) {
   Modify modify;
   failEveryCallEveryWay(modify);
 }
 
+// No record writer rule: deletion under faults.
 TEST(Faults, Delete) {
   Delete remove;
   failEveryCallEveryWay(remove);
 }
 
+// No record writer rule: the read path under faults.
 TEST(Faults, ReadEveryLayout) {
   TestRecording described = recording('s', 3);
   described.comment = u"read under faults";
@@ -487,6 +494,7 @@ TEST(Faults, ReadEveryLayout) {
 
 // The memory layer keeps the rules of the POSIX layer (tests/platform_test.cpp,
 // tests/posix/): sharing, refusals and their error numbers, lengths.
+// No record writer rule: the memory layer's own.
 TEST(MemoryLayer, SharingRefusalsAndLengths) {
   using platform::File;
   using platform::OpenMode;

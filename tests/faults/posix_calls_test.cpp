@@ -3,7 +3,8 @@
 // reach the __wrap_ functions below first; a test arms one of them to fail
 // once with a chosen errno (the other calls go through), and checks what the
 // layer reports: the Windows error number, a retry after EINTR, a clean
-// refusal.
+// refusal. No rule of the record writer (record_writer.h) is checked here:
+// the record writer meets these failures through the fault tests.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
