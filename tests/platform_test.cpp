@@ -64,6 +64,21 @@ TEST_F(PlatformFile, CreateTruncatesOpenExistingKeeps) {
   EXPECT_EQ(file.length(), 0);
 }
 
+// A new file is made only where nothing is: an existing one is refused and
+// kept as it is.
+TEST_F(PlatformFile, CreateNewRefusesAnExistingFile) {
+  writeBytes(dir.file("t.bin"), "old content");
+  File file;
+  EXPECT_FALSE(file.open(dir.wide("t.bin").c_str(), OpenMode::CreateNew));
+  EXPECT_EQ(platform::lastError(), platform::kErrorFileExists);
+  EXPECT_EQ(readBytes(dir.file("t.bin")), "old content");
+  ASSERT_TRUE(file.open(dir.wide("new.bin").c_str(), OpenMode::CreateNew));
+  EXPECT_EQ(file.lengthAtOpen(), 0);
+  EXPECT_TRUE(file.write("abc", 3));
+  file.close();
+  EXPECT_EQ(readBytes(dir.file("new.bin")), "abc");
+}
+
 TEST_F(PlatformFile, FailedOpensReportWindowsErrorNumbers) {
   File file;
   EXPECT_FALSE(file.open(dir.wide("missing.rvx").c_str(), OpenMode::ReadShared));

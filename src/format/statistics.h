@@ -174,4 +174,33 @@ inline void followRecords(Running& running, const float* records, uint32_t count
   }
 }
 
+// A recount: the records of a file followed block after block from its
+// first record on, as the record writer follows them when they are added,
+// so that its results are the bytes a properly closed file holds (the
+// check and the repair of a recording).
+struct Recount {
+  Running running;
+  uint64_t records = 0;
+};
+
+inline void follow(Recount& recount, const float* records, uint32_t count, uint32_t channels) {
+  if (count == 0) return;
+  uint32_t from = 0;
+  if (recount.records == 0) {
+    start(recount.running, records, channels);
+    from = 1;
+  }
+  followRecords(recount.running, records + static_cast<size_t>(from) * channels, count - from,
+                channels);
+  recount.records += count;
+}
+
+// Mean and RMS of a channel of a recount of at least one record.
+inline float meanOf(const Recount& recount, uint32_t channel) {
+  return mean(recount.running.sumValues[channel], static_cast<double>(recount.records));
+}
+inline float rmsOf(const Recount& recount, uint32_t channel) {
+  return rms(recount.running.sumSquares[channel], static_cast<double>(recount.records));
+}
+
 }  // namespace kdrvx::format::statistics

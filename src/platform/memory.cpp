@@ -163,10 +163,13 @@ bool File::open(const char16_t* path, OpenMode mode) {
   std::string key;
   if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
 
-  const bool writes = mode == OpenMode::CreateReadWrite || mode == OpenMode::OpenReadWrite;
+  const bool creates = mode == OpenMode::CreateReadWrite || mode == OpenMode::CreateNew;
+  const bool writes = creates || mode == OpenMode::OpenReadWrite;
   const bool shared = mode == OpenMode::ReadShared || mode == OpenMode::ReadSharedUnexamined;
   if (isDirectory(s, key)) {
-    // Only the unexamining mode opens a directory, whose reads then fail.
+    // Only the unexamining mode opens a directory, whose reads then fail;
+    // a new file cannot be made where it is.
+    if (mode == OpenMode::CreateNew) return failed(kErrorFileExists);
     if (mode != OpenMode::ReadSharedUnexamined) return failed(kErrorAccessDenied);
     handle_ = takeSlot(s, OpenFile{nullptr, false, false, true, 0});
     lengthAtOpen_ = -1;
@@ -177,13 +180,13 @@ bool File::open(const char16_t* path, OpenMode mode) {
   auto found = s.files.find(key);
   bool created = false;
   if (found == s.files.end()) {
-    if (mode != OpenMode::CreateReadWrite || !isDirectory(s, parentOf(key)))
-      return failed(missingError(s, key));
+    if (!creates || !isDirectory(s, parentOf(key))) return failed(missingError(s, key));
     auto node = std::make_shared<Node>();
     node->modified = ::time(nullptr);
     found = s.files.emplace(key, std::move(node)).first;
     created = true;
   }
+  if (mode == OpenMode::CreateNew && !created) return failed(kErrorFileExists);
   Node& node = *found->second;
   if (writes && !created && node.readOnly) return failed(kErrorAccessDenied);
   if (node.exclusiveHolder || (!shared && node.sharedHolders > 0))
@@ -196,7 +199,7 @@ bool File::open(const char16_t* path, OpenMode mode) {
     node.exclusiveHolder = true;
   handle_ = takeSlot(s, OpenFile{found->second, false, writes, shared, 0});
   lengthAtOpen_ = mode == OpenMode::ReadSharedUnexamined ? -1
-                  : mode == OpenMode::CreateReadWrite    ? 0
+                  : creates                              ? 0
                                                          : static_cast<int64_t>(node.bytes.size());
   tLastError = 0;
   return true;

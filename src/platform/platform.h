@@ -31,6 +31,8 @@ enum class OpenMode {
   CreateReadWrite,       // create or truncate, read and write; no other opener. A file
                          // this call creates is never taken for read-only.
   OpenReadWrite,         // existing file, read and write; no other opener
+  CreateNew,             // a new file, read and write; no other opener. Anything already
+                         // at the path is left alone and fails with kErrorFileExists.
 };
 
 struct LocalTime {

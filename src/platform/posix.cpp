@@ -80,7 +80,8 @@ uint32_t windowsError(int error, const std::string& path) {
 int toFd(intptr_t handle) { return static_cast<int>(handle); }
 
 // Opens `name` with `flags`. A create opens a new file exclusively, so that
-// it knows whether the file was there before; `created` says which.
+// it knows whether the file was there before; `created` says which. With
+// O_EXCL only a new file will do.
 int openDescriptor(const std::string& name, int flags, bool& created) {
   created = false;
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -93,7 +94,7 @@ int openDescriptor(const std::string& name, int flags, bool& created) {
         created = true;
         return fd;
       }
-      if (errno != EEXIST) return -1;
+      if (errno != EEXIST || (flags & O_EXCL) != 0) return -1;
     }
     do {
       fd = ::open(name.c_str(), flags & ~O_CREAT);
@@ -127,6 +128,7 @@ bool File::open(const char16_t* path, OpenMode mode) {
     case OpenMode::ReadExclusive: flags |= O_RDONLY; break;
     case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; writes = true; break;
     case OpenMode::OpenReadWrite: flags |= O_RDWR; writes = true; break;
+    case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; writes = true; break;
   }
 
   bool created = false;
@@ -156,9 +158,9 @@ bool File::open(const char16_t* path, OpenMode mode) {
     return failed(error);
   }
   handle_ = fd;
-  lengthAtOpen_ = !examine                           ? -1
-                  : mode == OpenMode::CreateReadWrite ? 0
-                                                      : static_cast<int64_t>(st.st_size);
+  lengthAtOpen_ = !examine                                       ? -1
+                  : created || mode == OpenMode::CreateReadWrite ? 0
+                                                                 : static_cast<int64_t>(st.st_size);
   tLastError = 0;
   return true;
 }

@@ -54,6 +54,10 @@ bool File::open(const char16_t* path, OpenMode mode) {
       disposition = CREATE_ALWAYS;
       break;
     case OpenMode::OpenReadWrite: access |= GENERIC_WRITE; break;
+    case OpenMode::CreateNew:
+      access |= GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      break;
   }
   HANDLE handle = ::CreateFileW(toWindows(path), access, share, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -153,8 +153,7 @@ uint64_t readDos(Recording& recording, BlockCursor& cursor, uint64_t first, uint
   return delivered;
 }
 
-// Sparse kind. The channels' rates, and how many of the records 1 .. m
-// store channel k.
+// Sparse kind: the channels' rates, a rate of 0 taken as 1.
 struct SparseChannels {
   uint32_t count = 0;
   uint32_t rate[format::kMaxChannels];
@@ -164,19 +163,15 @@ SparseChannels sparseChannels(const Recording& recording) {
   SparseChannels channels;
   channels.count = static_cast<uint32_t>(recording.recordSize) / format::kBytesPerValue;
   for (uint32_t k = 0; k < channels.count; ++k)
-    channels.rate[k] = sparseRate(recording.header.Channel[k]);
+    channels.rate[k] = format::sparseRate(recording.header.Channel[k].ChannelIndRate);
   return channels;
-}
-
-uint64_t storedUpTo(uint32_t rate, uint64_t m) {
-  if (rate == 1) return m;
-  return m == 0 ? 0 : (m - 1) / rate + 1;
 }
 
 // File offset of record n (counted from 1).
 uint64_t sparseOffset(const Recording& recording, const SparseChannels& channels, uint64_t n) {
   uint64_t values = 0;
-  for (uint32_t k = 0; k < channels.count; ++k) values += storedUpTo(channels.rate[k], n - 1);
+  for (uint32_t k = 0; k < channels.count; ++k)
+    values += format::sparseStoredUpTo(channels.rate[k], n - 1);
   return recording.dataOffset + values * format::kBytesPerValue;
 }
 
@@ -192,7 +187,7 @@ bool findCarry(Recording& recording, BlockCursor& cursor, const SparseChannels& 
     const uint32_t rate = channels.rate[k];
     const uint64_t last = rate == 1 ? n - 1 : (n - 2) / rate * rate + 1;
     uint64_t before = 0;  // values stored ahead of channel k in record `last`
-    for (uint32_t j = 0; j < k; ++j) before += sparsePresent(channels.rate[j], last) ? 1 : 0;
+    for (uint32_t j = 0; j < k; ++j) before += format::sparseHolds(channels.rate[j], last) ? 1 : 0;
     const uint64_t offset =
         sparseOffset(recording, channels, last) + before * format::kBytesPerValue;
     float value = 0.0f;
@@ -230,14 +225,14 @@ uint64_t readSparse(Recording& recording, BlockCursor& cursor, uint64_t first, u
     for (; delivered < count; ++delivered, ++n) {
       uint64_t needed = 0;
       for (uint32_t k = 0; k < channels.count; ++k)
-        needed += sparsePresent(channels.rate[k], n) ? format::kBytesPerValue : 0;
+        needed += format::sparseHolds(channels.rate[k], n) ? format::kBytesPerValue : 0;
       if (used + needed > got) {
         whole = false;
         break;
       }
       float* out = records + delivered * channels.count;
       for (uint32_t k = 0; k < channels.count; ++k) {
-        if (sparsePresent(channels.rate[k], n)) {
+        if (format::sparseHolds(channels.rate[k], n)) {
           std::memcpy(&cursor.carry[k], stored + used, format::kBytesPerValue);
           used += format::kBytesPerValue;
         }

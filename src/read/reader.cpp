@@ -17,11 +17,6 @@ namespace {
 
 using format::RVX_HEADER;
 
-template <typename Info>
-uint32_t deliver(const Info& whole, Info* info) {
-  return library::deliver(whole, info, KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-}
-
 }  // namespace
 
 uint32_t readerOpen(const char16_t* path, KDRVX_Reader** reader) {
@@ -31,6 +26,7 @@ uint32_t readerOpen(const char16_t* path, KDRVX_Reader** reader) {
   if (!opened) return KDRVX_ERR_RVX_OPEN_READ;
   const OpenOutcome outcome = openRecording(opened->recording, path, RetryLine::Silent);
   if (outcome.status != KDRVX_OK) return outcome.status;
+  measureClaims(opened->recording, outcome);
   opened->cursor.filePosition = static_cast<int64_t>(opened->recording.dataOffset);
   *reader = opened.release();
   return KDRVX_OK;
@@ -64,6 +60,25 @@ int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* r
   // the data: the caller learns that the read failed.
   if (reader->cursor.outOfMemory) return negative(KDRVX_ERR_RVX_OPEN_READ);
   return static_cast<int64_t>(delivered);
+}
+
+uint32_t readerFindings(const KDRVX_Reader* reader, KDRVX_Findings* findings) {
+  if (reader == nullptr) return KDRVX_ERR_RVX_NOT_OPEN_READ;
+  return deliver(toFindings(reader->recording.claims), findings);
+}
+
+KDRVX_Findings toFindings(const format::Claims& claims) {
+  KDRVX_Findings whole{};
+  whole.size = sizeof whole;
+  whole.findings = claims.findings;
+  whole.layout = claims.layout;
+  whole.fileLength = claims.fileLength;
+  whole.headerLength = claims.headerLength;
+  whole.dataOffset = claims.dataOffset;
+  whole.headerRecords = claims.headerRecords;
+  whole.heldRecords = claims.heldRecords;
+  whole.trailingBytes = claims.trailingBytes;
+  return whole;
 }
 
 void readerClose(KDRVX_Reader* reader) { delete reader; }

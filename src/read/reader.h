@@ -3,7 +3,9 @@
 // block ended costs no search. Nothing here is shared between readers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "format/layout.h"
@@ -42,7 +44,25 @@ uint32_t readerOpen(const char16_t* path, KDRVX_Reader** reader);
 uint32_t readerInfo(const KDRVX_Reader* reader, KDRVX_RecordingInfo* info);
 uint32_t readerChannel(const KDRVX_Reader* reader, int16_t channel, KDRVX_ChannelInfo* info);
 int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* records);
+uint32_t readerFindings(const KDRVX_Reader* reader, KDRVX_Findings* findings);
 void readerClose(KDRVX_Reader* reader);
+
+// The claims as the interface reports them.
+KDRVX_Findings toFindings(const format::Claims& claims);
+
+// Hands `whole` to a caller's struct that begins with its size: as many
+// bytes as that size says, never more than `whole`, the size field left
+// alone. A null struct or a size below 4 is ERR_RVX_PARAMETER_STRING_LENGTH.
+template <typename Info>
+uint32_t deliver(const Info& whole, Info* info) {
+  constexpr uint32_t kSmallestStruct = sizeof(uint32_t);
+  if (info == nullptr || info->size < kSmallestStruct) return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
+  const size_t bytes = std::min<size_t>(info->size, sizeof whole);
+  std::memcpy(reinterpret_cast<unsigned char*>(info) + kSmallestStruct,
+              reinterpret_cast<const unsigned char*>(&whole) + kSmallestStruct,
+              bytes - kSmallestStruct);
+  return KDRVX_OK;
+}
 
 // Reads `count` records from record `first` of `recording`, converted as
 // readerRead delivers them; the number of whole records delivered.

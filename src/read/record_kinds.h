@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "format/claims.h"
 #include "format/layout.h"
 
 namespace kdrvx::read {
@@ -36,13 +37,8 @@ inline float dosValue(const uint8_t* entry) {
   return value;
 }
 
-// Sparse WIN 2.x kind: channel k is stored in record n (counted from 1) when
-// its ChannelIndRate is 1 or n mod the rate is 1. A rate of 0 has no divisor
-// and counts as 1.
-inline uint32_t sparseRate(const format::MGR_DEF& channel) {
-  return channel.ChannelIndRate == 0 ? 1 : channel.ChannelIndRate;
-}
-
-inline bool sparsePresent(uint32_t rate, uint64_t n) { return rate == 1 || n % rate == 1; }
+// Sparse WIN 2.x kind: which channels record n stores is the format's rule
+// (format::sparseHolds in format/claims.h), shared with the count of the
+// records a file holds.
 
 }  // namespace kdrvx::read

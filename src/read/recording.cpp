@@ -34,8 +34,8 @@ struct SummaryBuffer {
 };
 
 // Reads the summary file beside `path` into the header's text fields, or empties
-// those fields when there is none to read.
-void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
+// those fields when there is none to read; whether there was one.
+bool completeFromSummary(const char16_t* path, RVX_HEADER& header) {
   // Without a name (a path too short or too long) there is no summary file, and
   // the open goes on as if none existed.
   char16_t name[format::kSummaryNameCapacity];
@@ -46,7 +46,7 @@ void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
     buffer.reset(new (std::nothrow) SummaryBuffer);
   if (!buffer) {
     format::emptySummaryFields(header);
-    return;
+    return false;
   }
   // As much as the open found, so that no further read has to meet the end.
   const int64_t length = summary.lengthAtOpen();
@@ -57,13 +57,15 @@ void completeFromSummary(const char16_t* path, RVX_HEADER& header) {
   summary.close();
   const uint32_t units = format::decodeSummaryText(buffer->bytes, count, buffer->units);
   format::readSummaryMetadata({buffer->units, units}, header);
+  return true;
 }
 
 // Replaces an implausible recording date by the file's modification time in
 // local time. When that time cannot be had (also when the file's status
 // cannot be read), the date is unknown: zeros, and 255 for hour and minute.
-void repairDate(platform::File& file, RVX_HEADER& header) {
-  if (format::datePlausible(header)) return;
+// Whether the date was replaced.
+bool repairDate(platform::File& file, RVX_HEADER& header) {
+  if (format::datePlausible(header)) return false;
   platform::LocalTime time;
   if (file.modificationTime(time)) {
     header.Day = static_cast<uint8_t>(time.day);
@@ -78,6 +80,7 @@ void repairDate(platform::File& file, RVX_HEADER& header) {
     header.Hour = kNoHourOrMinute;
     header.Minute = kNoHourOrMinute;
   }
+  return true;
 }
 
 bool openShared(platform::File& file, const char16_t* path, RetryLine retryLine) {
@@ -166,6 +169,7 @@ OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine 
   recording.sourceVersion = imported.sourceVersion;
   outcome.imported = true;
   outcome.layout = imported.layout;
+  outcome.fileLength = static_cast<uint64_t>(fileLength);
   if (imported.status != 0) {
     recording.file.close();
     outcome.status = imported.status;
@@ -178,14 +182,34 @@ OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine 
   // bytes; a file of 48 channels has its first record right there.
   if (imported.dataOffset != bytesRead) recording.file.seekFromStart(imported.dataOffset);
 
+  format::OpenFacts& facts = recording.facts;
+  facts = {};
+  facts.fileLength = static_cast<uint64_t>(fileLength);
+  facts.dataOffset = recording.dataOffset;
+  recording.lengthKnown = examined;
+  // The oldest layout stores no count: the import derives it.
+  facts.countDerived = imported.layout->id == format::LayoutId::DosBefore50;
   if (format::hasSummaryFile(header.Version)) {
-    completeFromSummary(path, header);
-    repairDate(recording.file, header);
-    if (header.NoRecords == 0)
+    facts.summaryMissing = !completeFromSummary(path, header);
+    facts.dateReplaced = repairDate(recording.file, header);
+    if (header.NoRecords == 0) {
       header.NoRecords = format::recordsInFile(static_cast<uint64_t>(fileLength),
                                                imported.dataOffset, recording.recordSize);
+      facts.countDerived = true;
+    }
   }
   return outcome;
+}
+
+void measureClaims(Recording& recording, const OpenOutcome& outcome) {
+  format::OpenFacts facts = recording.facts;
+  if (!recording.lengthKnown) {
+    const int64_t length = recording.file.length();
+    if (length >= 0)
+      facts.fileLength = std::max<uint64_t>(facts.fileLength, static_cast<uint64_t>(length));
+  }
+  recording.claims =
+      format::measureClaims(*outcome.layout, recording.sourceVersion, recording.header, facts);
 }
 
 }  // namespace kdrvx::read

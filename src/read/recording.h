@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "format/header_values.h"
+#include "format/claims.h"
 #include "format/layout.h"
 #include "format/layouts.h"
 #include "platform/platform.h"
@@ -21,6 +22,13 @@ struct Recording {
   int32_t recordSize = 0;       // bytes per record, set by a successful open
   uint64_t dataOffset = 0;      // file offset of the first record, set with it
   uint32_t sourceVersion = 0;   // the version code the import found
+  // What a successful open learned of the file beyond its header; the
+  // length is the file's only where `lengthKnown` (otherwise what was read).
+  format::OpenFacts facts{};
+  bool lengthKnown = false;
+  // The header's claims against the file: measured by the readers' open
+  // (measureClaims), not by the read context's.
+  format::Claims claims{};
 };
 
 // What became of the header buffer during an open.
@@ -37,6 +45,7 @@ struct OpenOutcome {
   HeaderOutcome header = HeaderOutcome::Untouched;
   bool imported = false;                   // the import ran: sourceVersion and layout are known
   const format::Layout* layout = nullptr;  // the layout it recognised, or null
+  uint64_t fileLength = 0;  // the file's length where the import ran
 };
 
 // Whether the open announces its retry after a sharing violation as a trace
@@ -49,6 +58,11 @@ enum class RetryLine { Traced, Silent };
 // record count. On success the file stands at the first record; on failure
 // it is closed.
 OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine retryLine);
+
+// Measures the claims of a recording that `outcome`'s open opened, asking
+// the file's length where the open did not (when that fails, the length
+// read stands). Moves no file position.
+void measureClaims(Recording& recording, const OpenOutcome& outcome);
 
 using format::channelCount;
 

@@ -69,7 +69,7 @@ uint32_t readSparseRecord(ReadContext& read, float* record) {
   const uint32_t size = static_cast<uint32_t>(read.recording.recordSize);
   uint32_t total = 0;
   for (uint32_t k = 0; k < size / format::kBytesPerValue; ++k) {
-    if (sparsePresent(sparseRate(read.recording.header.Channel[k]), n))
+    if (format::sparseHolds(read.recording.header.Channel[k].ChannelIndRate, n))
       total += read.recording.file.read(&record[k], format::kBytesPerValue);
     else
       total += format::kBytesPerValue;

@@ -532,6 +532,9 @@ TEST(MemoryLayer, SharingRefusalsAndLengths) {
       {u"/f/d", OpenMode::CreateReadWrite, platform::kErrorAccessDenied},
       {u"/f/ro.rvx", OpenMode::OpenReadWrite, platform::kErrorAccessDenied},
       {u"/f/ro.rvx", OpenMode::CreateReadWrite, platform::kErrorAccessDenied},
+      {u"/f/ro.rvx", OpenMode::CreateNew, platform::kErrorFileExists},
+      {u"/f/d", OpenMode::CreateNew, platform::kErrorFileExists},
+      {u"/none/x.rvx", OpenMode::CreateNew, platform::kErrorPathNotFound},
       {u"", OpenMode::ReadShared, platform::kErrorPathNotFound},
       {u"/f/\xD800x", OpenMode::CreateReadWrite, platform::kErrorInvalidName},
   };

@@ -1,6 +1,7 @@
 // The header layouts and their record kinds, byte by byte.
 #include <cstring>
 
+#include "format/claims.h"
 #include "recordings.h"
 
 namespace kdrvx::test {
@@ -174,8 +175,7 @@ std::string sparseRecords(const std::vector<TestChannel>& channels,
   for (size_t m = 1; m <= records.size(); ++m) {
     stored.emplace_back();
     for (size_t k = 0; k < channels.size() && k < records[m - 1].size(); ++k) {
-      const uint32_t rate = channels[k].indRate;
-      if (rate == 1 || (rate != 0 && m % rate == 1)) stored.back().push_back(records[m - 1][k]);
+      if (format::sparseHolds(channels[k].indRate, m)) stored.back().push_back(records[m - 1][k]);
     }
   }
   return floatRecords(stored);

@@ -85,7 +85,9 @@ std::string currentHeader(const TestRecording& r);
 // be shorter or longer than the channel count).
 std::string floatRecords(const std::vector<std::vector<float>>& records);
 // Sparse WIN 2.x records from whole rows: record m (counted from 1) keeps
-// channel k only when its individual rate is 1 or m modulo the rate is 1.
+// channel k where the format's rule says so (format::sparseHolds: its
+// individual rate is 0 or 1, or m modulo the rate is 1), the rule the
+// library's readers and its count of held records follow.
 std::string sparseRecords(const std::vector<TestChannel>& channels,
                           const std::vector<std::vector<float>>& records);
 // DOS records: per value a signed mantissa and a count of decimals.
