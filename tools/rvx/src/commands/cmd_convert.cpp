@@ -6,8 +6,7 @@
 
 #include "commands/commands.h"
 #include "commands/subcommand.h"
-#include "format/layouts.h"
-#include "inputs/claims.h"
+#include "inputs/findings.h"
 #include "outputs/recording_copy.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
@@ -29,8 +28,9 @@ int runConvert(const ConvertOptions& options) {
   refuseSameFile(options.input, options.output);
   Warnings warnings{options.input, options.cutTexts, {}};
   Reader reader(options.input);
+  const RecordCount count = requireReadable(reader, options.allRecords);
   RecordingInfo info = reader.info();
-  info.records = countRecords(options.input, info.records, options.allRecords).toRead;
+  info.records = count.toRead;
   fitTexts(info, warnings);
 
   CreateSession session(options.output, existingFrom(options.force), info.original, false,
@@ -42,8 +42,8 @@ int runConvert(const ConvertOptions& options) {
   closeKeepingUnknownDate(session, when, info, warnings);
 
   std::cout << options.input << " -> " << session.file() << ": " << info.channels.size()
-            << " channels, " << records << " records, "
-            << format::layoutOf(format::LayoutId::Current).name << " layout\n";
+            << " channels, " << records << " records, " << layoutName(KDRVX_LAYOUT_CURRENT)
+            << " layout\n";
   warnings.print();
   return kExitOk;
 }

@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "commands/subcommand.h"
-#include "inputs/claims.h"
+#include "inputs/findings.h"
 #include "outputs/recording_copy.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
@@ -54,8 +54,9 @@ int runCut(const CutOptions& options) {
   refuseSameFile(options.input, options.output);
   Warnings warnings{options.input, options.cutTexts, {}};
   Reader reader(options.input);
+  const RecordCount count = requireReadable(reader, options.allRecords);
   RecordingInfo info = reader.info();
-  info.records = countRecords(options.input, info.records, options.allRecords).toRead;
+  info.records = count.toRead;
   const RecordSpan span = recordSpan(options.window, info.scanInterval, info.records);
   fitTexts(info, warnings);
   moveTrigger(info, span, warnings);

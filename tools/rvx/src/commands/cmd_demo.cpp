@@ -166,16 +166,30 @@ bool sameRecords(const std::vector<float>& whole, const std::vector<float>& part
   return true;
 }
 
-std::vector<float> readAll(const std::string& file, RecordingInfo& info) {
+// A demo file as `rvx info` reports it, with all its records.
+struct ReadBack {
+  RecordingInfo info;
+  RecordCount count;
+  std::string layout;
+  std::vector<float> records;
+};
+
+ReadBack readAll(const std::string& file) {
   Reader source(file);
-  info = source.info();
-  const size_t channels = info.channels.size();
-  std::vector<float> all(static_cast<size_t>(info.records) * channels);
-  RecordReader reader(source, info.records);
+  ReadBack back;
+  back.count = requireReadable(source, false);
+  back.layout = layoutName(source.findings().layout);
+  back.info = source.info();
+  const uint64_t records = back.info.records;
+  const size_t channels = back.info.channels.size();
+  back.records.resize(static_cast<size_t>(records) * channels);
+  RecordReader reader(source, records);
   size_t at = 0;
-  while (const size_t got = reader.read(all.data() + at * channels, info.records - at)) at += got;
-  if (at != info.records) throw ToolError(file + ": " + shortfallText(reader, info.records));
-  return all;
+  while (const size_t got = reader.read(back.records.data() + at * channels, records - at)) {
+    at += got;
+  }
+  if (at != records) throw ToolError(file + ": " + shortfallText(reader, records));
+  return back;
 }
 
 int runDemo(const DemoOptions& options) {
@@ -204,22 +218,19 @@ int runDemo(const DemoOptions& options) {
   record(current, demoPlan(false), existing);
   record(compact, compactPlan, existing);
 
-  RecordingInfo currentInfo, compactInfo;
-  const std::vector<float> currentRecords = readAll(current, currentInfo);
-  const std::vector<float> compactRecords = readAll(compact, compactInfo);
+  const ReadBack currentBack = readAll(current);
+  const ReadBack compactBack = readAll(compact);
   std::cout << '\n';
-  printInfo(std::cout, current, currentInfo, countRecords(current, currentInfo.records, false),
-            fileLayoutName(current));
+  printInfo(std::cout, current, currentBack.info, currentBack.count, currentBack.layout);
   std::cout << '\n';
-  printInfo(std::cout, compact, compactInfo, countRecords(compact, compactInfo.records, false),
-            fileLayoutName(compact));
+  printInfo(std::cout, compact, compactBack.info, compactBack.count, compactBack.layout);
   std::cout << '\n';
 
   const std::vector<size_t> recorded = recordedChannels(compactPlan);
-  if (!sameRecords(currentRecords, compactRecords, recorded)) {
+  if (!sameRecords(currentBack.records, compactBack.records, recorded)) {
     throw ToolError(compact + ": its records read back differently from " + current);
   }
-  std::cout << "Both files read back with the same " << currentInfo.records
+  std::cout << "Both files read back with the same " << currentBack.info.records
             << " records, bit for bit, in the " << recorded.size()
             << " channels they share; the compact one takes its texts from " << rvi
             << " and leaves out the digital inputs, whose bit fields it cannot mark.\n";

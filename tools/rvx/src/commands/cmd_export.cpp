@@ -5,8 +5,8 @@
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "files/output_file.h"
-#include "inputs/claims.h"
 #include "inputs/csv_dialect.h"
+#include "inputs/findings.h"
 #include "outputs/export_format.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
@@ -51,9 +51,10 @@ void refuseCsvOnlyOptions(const ExportOptions& options) {
 ExportPlan exportPlan(const ExportOptions& options, const Reader& reader) {
   ExportPlan plan;
   plan.source = options.file;
+  const RecordCount count = requireReadable(reader, options.allRecords);
   plan.info = reader.info();
   RecordingInfo& info = plan.info;
-  info.records = countRecords(options.file, info.records, options.allRecords).toRead;
+  info.records = count.toRead;
   plan.channels = selectChannels(info, options.channels);
   plan.span = recordSpan(options.window, info.scanInterval, info.records);
   std::vector<std::string> variables;

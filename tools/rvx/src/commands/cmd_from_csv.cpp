@@ -7,8 +7,6 @@
 
 #include "commands/commands.h"
 #include "commands/subcommand.h"
-#include "format/layout.h"
-#include "format/limits.h"
 #include "inputs/csv.h"
 #include "inputs/csv_records.h"
 #include "outputs/fit.h"
@@ -19,7 +17,6 @@
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
-#include "shared/variable_name.h"
 
 namespace rvx {
 
@@ -237,9 +234,13 @@ int runFromCsv(const FromCsvOptions& options) {
                           plan.compact, plan.language);
     applyPlan(session, plan);
     applyChannelFlags(session, described);
+    const LibraryPlan checked(plan, options.output);
     Progress progress("import", inputSize(options.input));
+    uint64_t added = 0;
     const uint64_t records = csv.read([&](const float* block, size_t count) {
+      requireBitFields(checked, block, static_cast<uint32_t>(count), added, options.output);
       session.addRecords(block, static_cast<uint32_t>(count));
+      added += count;
       progress.update(csv.consumed());
     });
     progress.finish();
@@ -263,8 +264,7 @@ Run addFromCsvOptions(CLI::App& command) {
                  "then step evenly); with it, the time column is not followed");
   auto* legacy =
       command.add_flag("--legacy", options->legacy,
-                       "Compact WIN 3.x/4.x layout with an RVI file (at most " +
-                           std::to_string(kdrvx::format::kCompactMaxChannels) + " channels)");
+                       "Compact WIN 3.x/4.x layout with an RVI file (fewer channels and texts)");
   command
       .add_option("--language", options->language,
                   "Language of the RVI file: de, en or fr (default en)")
@@ -294,7 +294,7 @@ Run addFromCsvOptions(CLI::App& command) {
                  "utf-8, utf-8-bom, cp1252 or utf-16 (default: by the byte-order mark, else "
                  "utf-8 when valid, else cp1252)");
   command.footer(
-      "The heading row names each channel by its variable, " + std::string(kVariableRule) +
+      std::string("The heading row names each channel by its variable, such as p1, T12 or dp3") +
       ", with its unit in brackets if it has one: p1 [bar]. A first column headed time, t "
       "or Zeit, with [s] or [ms] or no unit, holds the time of each row in seconds or "
       "milliseconds. A metadata block that export --with-metadata wrote before the heading gives "

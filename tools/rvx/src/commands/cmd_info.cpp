@@ -12,7 +12,6 @@
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "files/many_files.h"
-#include "inputs/raw_file.h"
 #include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/tool_error.h"
@@ -139,15 +138,6 @@ nlohmann::ordered_json bitFieldJson(const ChannelInfo& channel, float stored) {
 
 }  // namespace
 
-std::string fileLayoutName(const std::string& file) {
-  try {
-    const RawFile raw = readRawFile(file);
-    return raw.headerBytes == 0 ? "" : layoutName(raw);
-  } catch (const ToolError&) {
-    return "";  // the library's open says why
-  }
-}
-
 void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& info,
                const RecordCount& count, const std::string& layout) {
   constexpr size_t kIndent = 17;
@@ -234,8 +224,7 @@ nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo
   document["original"] = info.original;
   document["scan_interval_us"] = info.scanInterval;
   document["records"] = info.records;
-  document["records_in_data"] =
-      count.held ? nlohmann::ordered_json(*count.held) : nlohmann::ordered_json(nullptr);
+  document["records_in_data"] = count.held;
   document["duration_s"] = info.durationSeconds();
   document["trigger_record"] = info.triggerRecord;
   document["statistics_flag"] = info.flagStatistics;
@@ -294,14 +283,10 @@ namespace {
 // files are reported at once.
 void reportFile(const InfoOptions& options, const std::string& file, std::ostream& out,
                 std::ostream& err, std::optional<nlohmann::ordered_json>* document) {
-  const std::string layout = fileLayoutName(file);
   const Reader reader(file);
+  const RecordCount count = requireReadable(reader, options.allRecords, err);
+  const std::string layout = layoutName(reader.findings().layout);
   RecordingInfo info = reader.info();
-  const RecordCount count = countRecords(file, info.records, options.allRecords, err);
-  if (count.held && *count.held < count.counted) {
-    err << "rvx: " << file << ": warning: the header says " << count.counted
-        << " records but the data holds only " << *count.held << " (truncated?)\n";
-  }
   info.records = count.toRead;
   if (document) {
     *document = infoDocument(file, info, count, layout);

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "commands/subcommand.h"
-#include "inputs/claims.h"
+#include "inputs/findings.h"
 #include "outputs/recording_copy.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
@@ -32,8 +32,9 @@ struct Input {
 
 Input openInput(const std::string& file, bool allRecords) {
   Input input{file, std::make_unique<Reader>(file), {}};
+  const RecordCount count = requireReadable(*input.reader, allRecords);
   input.info = input.reader->info();
-  input.info.records = countRecords(file, input.info.records, allRecords).toRead;
+  input.info.records = count.toRead;
   return input;
 }
 

@@ -8,7 +8,7 @@
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "files/output_file.h"
-#include "inputs/claims.h"
+#include "inputs/findings.h"
 #include "shared/fields.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
@@ -42,13 +42,13 @@ int runModify(const ModifyOptions& options) {
     checkLength(*options.nameMeasurement, fieldLimit(&RecordingInfo::nameMeasurement), "--name");
   }
 
-  // The library would write a whole header over a file that ends inside
-  // its header, and so grow it.
-  requireWholeHeader(options.file);
   // The library changes a complete copy, which then takes the file's place.
   // The file stays open for reading meanwhile: the library's open fails
   // while a recording still holds it, and no recording starts on it then.
+  // It would write a whole header over a file that ends inside its header,
+  // and so grow it.
   std::optional<Reader> held(std::in_place, options.file);
+  requireReadable(*held, false);
   OutputFile copy(options.file, Existing::Replace);
   copyFileInto(copy, options.file, 0);
   ModifySession session(copy.handOver(), options.file);

@@ -12,7 +12,7 @@
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "files/output_file.h"
-#include "inputs/claims.h"
+#include "inputs/findings.h"
 #include "plots/plot.h"
 #include "plots/plot_png.h"
 #include "shared/terminal.h"
@@ -91,16 +91,10 @@ int runPlot(const PlotOptions& options) {
   recordSpan(options.window, 1, UINT64_MAX);
   refuseSameFile(options.file, options.output);
   Reader source(options.file);
-  RecordingInfo info = source.info();
-  const RecordCount count = countRecords(options.file, info.records, options.allRecords);
   // The time axis follows the records the data holds, not a count that
   // claims more.
-  uint64_t available = count.toRead;
-  if (count.held && *count.held < available) {
-    std::cerr << "rvx: " << options.file << ": warning: the data ends after " << *count.held
-              << " of " << available << " records\n";
-    available = *count.held;
-  }
+  const uint64_t available = requireReadable(source, options.allRecords).toRead;
+  const RecordingInfo info = source.info();
   const std::vector<int> selected = selectChannels(info, options.channels);
   RecordSpan span = recordSpan(options.window, info.scanInterval, available);
   Output out(options.output, existingFrom(options.force));

@@ -1,18 +1,17 @@
-// rvx repair: a current-layout file whose recording stopped before its final
-// header gets the record count of its data area and the statistics of its
-// records, computed as the library computes them when it closes a file.
-// Every other byte stays as it is.
-#include <cstring>
+// rvx repair: the library repairs a current-layout file whose recording
+// stopped before its final header (KDRVX_Repair): the header gets the count
+// of the whole records its data holds and their statistics; every other
+// byte stays. The repaired copy is written to the output's temporary name
+// and put in place by the rules of every output.
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <vector>
 
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "files/output_file.h"
-#include "inputs/raw_file.h"
+#include "inputs/findings.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
@@ -26,75 +25,56 @@ struct RepairOptions {
   bool force = false;
 };
 
-using kdrvx::format::RVX_HEADER;
+void showProgress(uint64_t done, uint64_t, void* progress) {
+  static_cast<Progress*>(progress)->update(done);
+}
 
-// Refuses what repair must not touch: other layouts, and headers that do
-// not describe their own size; repair recounts records, it does not guess a
+// What the repair would do, or why it refuses the file: other layouts, and
+// headers that cannot be true; repair recounts records, it does not guess a
 // header.
-void requireRepairable(const RawFile& file) {
-  if (!file.hasLayout(kdrvx::format::LayoutId::Current)) {
-    throw ToolError(file.name + ": the layout is " + layoutName(file) +
+KDRVX_RepairReport plannedRepair(const std::string& file) {
+  KDRVX_RepairReport report{};
+  report.size = sizeof report;
+  const uint32_t status = KDRVX_Repair(chars(widePath(file)), nullptr, &report, nullptr, nullptr);
+  if (status == 0) return report;
+  if (report.refusal == KDRVX_FINDING_NOT_OPENED) {
+    const Reader opened(file);  // throws with the library's and the system's reason
+  }
+  for (uint32_t bit = 1; bit != 0; bit <<= 1) {
+    if ((report.refusal & bit) != 0) {
+      throw ToolError(file + ": " + findingText(nullptr, bit) + "; repair does not guess a header");
+    }
+  }
+  if (status == KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE && report.layout != KDRVX_LAYOUT_CURRENT) {
+    throw ToolError(file + ": the layout is " + layoutName(report.layout) +
                     "; repair mends current-layout files (rvx convert reads the others)");
   }
-  const RVX_HEADER& h = *file.header;
-  const uint32_t n = h.NoChannels;
-  if (n < 1 || n > kdrvx::format::kMaxChannels) {
-    throw ToolError(file.name + ": the header is damaged: channel count " + std::to_string(n) +
-                    "; repair does not guess a header");
-  }
-  if (h.HeaderSize != kdrvx::format::headerSizeField(n)) {
-    throw ToolError(file.name + ": the header is damaged: header size " +
-                    std::to_string(h.HeaderSize) + " does not fit " + std::to_string(n) +
-                    " channels; repair does not guess a header");
-  }
-  if (file.length < kdrvx::format::headerLength(n)) {
-    throw ToolError(file.name + ": the file ends inside its header; there is nothing to recount");
-  }
+  require(status, file);
+  return report;
 }
 
-// Copies the file with the new header bytes in front into `out`.
-void writeRepaired(const std::string& source, OutputFile& out, const RVX_HEADER& header,
-                   uint32_t headerLength, uint64_t fileLength) {
-  out.write(reinterpret_cast<const char*>(&header), headerLength);
-  Progress progress("repair", fileLength);
-  copyFileInto(out, source, headerLength,
-               [&](uint64_t done) { progress.update(headerLength + done); });
+// The repaired recording into `out`, which takes the place of its target.
+void writeRepaired(const std::string& source, OutputFile& out, uint64_t records) {
+  const std::string path = out.handOver();
+  // The library writes a new file only.
+  std::error_code ignored;
+  std::filesystem::remove(toPath(path), ignored);
+  KDRVX_RepairReport report{};
+  report.size = sizeof report;
+  Progress progress("repair", records);
+  require(KDRVX_Repair(chars(widePath(source)), chars(widePath(path)), &report, showProgress,
+                       &progress),
+          out.name());
   progress.finish();
 }
 
-// The header with the count of the whole records in the data area and
-// their statistics.
-std::unique_ptr<RVX_HEADER> recountedHeader(const RawFile& file, const DataArea& area) {
-  if (area.wholeRecords > UINT32_MAX)
-    throw ToolError(file.name + ": more records than a header can count");
-  Progress progress("recount", area.wholeRecords);
-  const Recount recount =
-      recountRecords(file, area.wholeRecords, [&](uint64_t done) { progress.update(done); });
-  progress.finish();
-  if (recount.records != area.wholeRecords)
-    throw ToolError(file.name + ": reading the records failed");
-
-  auto repaired = std::make_unique<RVX_HEADER>();
-  std::memcpy(repaired.get(), file.header.get(), sizeof(RVX_HEADER));
-  repaired->NoRecords = static_cast<uint32_t>(area.wholeRecords);
-  if (area.wholeRecords == 0) return repaired;  // as the library's final update: nothing computed
-  for (uint32_t k = 0; k < repaired->NoChannels; ++k) {
-    const ChannelStatistics& computed = recount.channels[k];
-    repaired->Channel[k].MinValue = computed.minimum;
-    repaired->Channel[k].MaxValue = computed.maximum;
-    repaired->Channel[k].MeanValue = computed.mean;
-    repaired->Channel[k].RMSValue = computed.rms;
-  }
-  repaired->FlagStatistics = 3;
-  return repaired;
-}
-
-void reportRecount(const std::string& name, const RVX_HEADER& old, const DataArea& area) {
-  std::cout << name << ": " << area.wholeRecords << " whole records";
-  if (old.NoRecords != area.wholeRecords) std::cout << " (the header said " << old.NoRecords << ")";
+void reportRecount(const std::string& name, const KDRVX_RepairReport& report) {
+  std::cout << name << ": " << report.newRecords << " whole records";
+  if (report.oldRecords != report.newRecords)
+    std::cout << " (the header said " << report.oldRecords << ")";
   std::cout << '\n';
-  if (area.trailingBytes) {
-    std::cout << name << ": a partial record of " << area.trailingBytes
+  if (report.trailingBytes) {
+    std::cout << name << ": a partial record of " << report.trailingBytes
               << " bytes at the end is left out of the count (its bytes are kept)\n";
   }
 }
@@ -105,32 +85,27 @@ bool sameFile(const std::string& a, const std::string& b) {
 }
 
 int runRepair(const RepairOptions& options) {
-  const RawFile file = readRawFile(options.file);
-  requireRepairable(file);
+  const KDRVX_RepairReport report = plannedRepair(options.file);
   const bool elsewhere = !options.output.empty() && !sameFile(options.file, options.output);
   std::unique_ptr<OutputFile> out;
   if (elsewhere) out = std::make_unique<OutputFile>(options.output, existingFrom(options.force));
   // The library's open fails while a recording still holds the file, and
   // while it is open for reading here no recording starts on it.
   std::optional<Reader> held(std::in_place, options.file);
-  const DataArea area = dataArea(file);
-  const std::unique_ptr<RVX_HEADER> repaired = recountedHeader(file, area);
-  const uint32_t headerLength = kdrvx::format::headerLength(file.header->NoChannels);
-  const bool changed = std::memcmp(repaired.get(), file.header.get(), headerLength) != 0;
-  reportRecount(options.file, *file.header, area);
+  reportRecount(options.file, report);
 
   if (elsewhere) {
-    writeRepaired(options.file, *out, *repaired, headerLength, file.length);
+    writeRepaired(options.file, *out, report.newRecords);
     held.reset();
     out->commit();
-    std::cout << options.output << ": written with " << (changed ? "the repaired" : "the unchanged")
-              << " header\n";
-  } else if (!changed) {
+    std::cout << options.output << ": written with "
+              << (report.changed ? "the repaired" : "the unchanged") << " header\n";
+  } else if (!report.changed) {
     std::cout << options.file << ": count and statistics are right; nothing to repair\n";
   } else {
     // In place is what was asked for; a symbolic link's file is repaired.
     OutputFile inPlace(options.file, Existing::Replace);
-    writeRepaired(options.file, inPlace, *repaired, headerLength, file.length);
+    writeRepaired(options.file, inPlace, report.newRecords);
     held.reset();
     inPlace.commit();
     std::cout << options.file << ": repaired in place\n";

@@ -5,7 +5,7 @@
 
 #include "commands/commands.h"
 #include "commands/subcommand.h"
-#include "inputs/claims.h"
+#include "inputs/findings.h"
 #include "outputs/recording_copy.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
@@ -26,8 +26,9 @@ int runSelect(const SelectOptions& options) {
   refuseSameFile(options.input, options.output);
   Warnings warnings{options.input, options.cutTexts, {}};
   Reader reader(options.input);
+  const RecordCount count = requireReadable(reader, options.allRecords);
   RecordingInfo info = reader.info();
-  info.records = countRecords(options.input, info.records, options.allRecords).toRead;
+  info.records = count.toRead;
   const std::vector<int> keep = selectChannels(info, options.channels);
   for (size_t i = 0; i < keep.size(); ++i) {
     for (size_t j = 0; j < i; ++j) {

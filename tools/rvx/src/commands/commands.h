@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "inputs/claims.h"
 #include "inputs/csv_dialect.h"
+#include "inputs/findings.h"
 #include "shared/library.h"
 #include "shared/time_window.h"
 
@@ -70,8 +70,6 @@ std::string infoJson(const std::string& file, const RecordingInfo& info, const R
                      const std::string& layout);
 nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo& info,
                                     const RecordCount& count, const std::string& layout);
-// Layout name of a file from its first bytes ("" when it cannot be read).
-std::string fileLayoutName(const std::string& file);
 
 // Indexes of the channels named on the command line (all when none are
 // named); an unknown name is a usage error that lists the known ones.

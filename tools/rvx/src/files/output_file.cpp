@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "format/summary_names.h"
+#include "kdrvx/kdrvx.h"
 #include "shared/system_reason.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
@@ -362,11 +362,20 @@ void Output::commit() {
   if (std::fflush(stdout) != 0) throw ToolError(name_ + ": writing failed: " + lastSystemReason());
 }
 
-bool summaryNamedBeside(const fs::path& path) {
-  char16_t rvi[kdrvx::format::kCreatePathCapacity] = {};
+std::optional<fs::path> createdSummaryName(const fs::path& path) {
+  constexpr uint16_t kCapacity = 1024;
   const std::u16string text = fs::path(path).make_preferred().u16string();
-  text.copy(rvi, std::min(text.size(), std::size(rvi) - 1));
-  return !kdrvx::format::makeSummaryName(rvi) || fs::path(rvi).parent_path() == path.parent_path();
+  std::u16string rvi(kCapacity, u'\0');
+  const uint32_t status =
+      KDRVX_GetSummaryFileName(reinterpret_cast<const KDRVX_CHAR*>(text.c_str()), 1,
+                               reinterpret_cast<KDRVX_CHAR*>(rvi.data()), kCapacity);
+  if (status != 0) return std::nullopt;
+  return fs::path(std::u16string(rvi.c_str()));
+}
+
+bool summaryNamedBeside(const fs::path& path) {
+  const std::optional<fs::path> rvi = createdSummaryName(path);
+  return !rvi || rvi->parent_path() == path.parent_path();
 }
 
 StagedRecording::StagedRecording(const std::string& name, Existing existing, bool summary)
@@ -417,10 +426,7 @@ std::string StagedRecording::created(const std::string& created) {
   recording_ = stagedFile.filename() == target_.path.filename() ? Part{stagedFile, target_}
                                                                 : partFor(stagedFile);
   if (summary_) {
-    char16_t rvi[kdrvx::format::kCreatePathCapacity] = {};
-    const std::u16string path = stagedFile.u16string();
-    path.copy(rvi, std::min(path.size(), std::size(rvi) - 1));
-    if (kdrvx::format::makeSummaryName(rvi)) rvi_ = partFor(fs::path(rvi));
+    if (const std::optional<fs::path> rvi = createdSummaryName(stagedFile)) rvi_ = partFor(*rvi);
   }
   return recording_->target.name;
 }

@@ -44,9 +44,12 @@ struct OutputTarget {
 // unless `existing` is Replace; a directory is refused; "-" is a usage error.
 OutputTarget resolveOutput(const std::string& name, Existing existing);
 
-// Whether the library names the RVI file of a compact recording at `path`
-// beside it: it takes the first ".RVX" (else ".rvx") of the whole path, so
-// one in a directory's name would put it elsewhere.
+// The RVI file that the library writes beside a compact recording it
+// creates at `path`; none when the path gives no such name.
+std::optional<std::filesystem::path> createdSummaryName(const std::filesystem::path& path);
+// Whether that RVI file lies beside the recording: the library takes the
+// first ".RVX" (else ".rvx") of the whole path, so one in a directory's
+// name would put it elsewhere.
 bool summaryNamedBeside(const std::filesystem::path& path);
 
 // The new bytes of one file, under a temporary name until commit().

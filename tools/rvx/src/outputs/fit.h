@@ -1,18 +1,13 @@
 // What the layout of a new recording can hold, asked before anything is
-// written. import and demo describe the recording they are about to make;
-// what its layout cannot hold is refused with a message that says why,
-// rather than stored mangled.
-//
-// The current layout is judged by its limits. The compact layout is asked
-// through the library itself: the recording is made once, without records,
-// in a scratch directory and read back, so that every rule of the compact
-// header and of its RVI file counts, and only those.
+// written. import and demo describe the recording they are about to make,
+// and the library checks the plan as its create context would store it and
+// a reader would read it back; what the layout cannot hold is refused with
+// the library's reason, rather than stored mangled.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "shared/library.h"
@@ -29,17 +24,33 @@ struct PlannedRecording {
   std::optional<uint32_t> triggerRecord;
 };
 
-// Throws a usage error that names the first thing `output` cannot hold as
-// planned, and why. Returns warnings about what is recorded but not kept:
-// the compact layout keeps no channel names and filters.
+// Throws a usage error that names the first value `output` cannot hold as
+// planned, and why. Returns warnings about what is recorded but not kept.
 std::vector<std::string> checkFit(const PlannedRecording& plan, const std::string& output);
+
+// The plan as the library takes it, with the texts it points at.
+class LibraryPlan {
+ public:
+  LibraryPlan(const PlannedRecording& plan, const std::string& output);
+  LibraryPlan(const LibraryPlan&) = delete;
+  LibraryPlan& operator=(const LibraryPlan&) = delete;
+  const KDRVX_Plan& get() const { return plan_; }
+
+ private:
+  const KDRVX_CHAR* text(const std::string& utf8);
+
+  std::vector<std::unique_ptr<std::u16string>> texts_;
+  std::vector<KDRVX_PlannedChannel> channels_;
+  KDRVX_Plan plan_{};
+};
+
+// Throws a ToolError naming the first of `count` records (`channels` floats
+// each, the first of them record `first`) whose multichannel value sets bits
+// beyond its channel's.
+void requireBitFields(const LibraryPlan& plan, const float* records, uint32_t count, uint64_t first,
+                      const std::string& output);
 
 // Gives the file being created the header and the channels of the plan.
 void applyPlan(CreateSession& session, const PlannedRecording& plan);
-
-// A date "D.M.YYYY" that the calendar has, and a time "H:MM" or "H:MM:SS"
-// that the clock has.
-bool isDate(std::string_view text);
-bool isTime(std::string_view text);
 
 }  // namespace rvx

@@ -6,14 +6,11 @@
 #include <numeric>
 
 #include "format/layout.h"
-#include "format/layouts.h"
-#include "format/limits.h"
 #include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
-#include "shared/variable_name.h"
 
 namespace rvx {
 
@@ -21,9 +18,6 @@ namespace {
 
 namespace format = kdrvx::format;
 
-// The highest number of a variable: VariableIndex is a signed byte.
-constexpr int kMaxVariableIndex =
-    std::numeric_limits<decltype(format::MGR_DEF::VariableIndex)>::max();
 constexpr int64_t kUnknownTime = DateTime::kUnknownTime;
 
 std::string cut(const std::string& text, size_t limit) {
@@ -51,25 +45,25 @@ std::string fitting(const std::string& text, size_t limit, const std::string& wh
 }
 
 int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& warnings) {
-  if (isVariableName(channel.variable)) {
-    const uint32_t result = KDRVX_AddChannel(chars(wide(channel.variable)));
-    if (result < 0xE1000000u) return static_cast<int>(result);
-    if (result != KDRVX_ERR_RVX_CHN_VAR && result != KDRVX_ERR_RVX_CHN_VAR_EXISTS) {
-      session.check(result, "channel " + channel.variable);
-    }
+  const uint32_t result = KDRVX_AddChannel(chars(wide(channel.variable)));
+  if (result < 0xE1000000u) return static_cast<int>(result);
+  if (result != KDRVX_ERR_RVX_CHN_VAR && result != KDRVX_ERR_RVX_CHN_VAR_EXISTS) {
+    session.check(result, "channel " + channel.variable);
   }
   // A variable that the current layout cannot hold as it is (none at all
-  // in some DOS files, or one taken twice) gets a stand-in name.
+  // in some DOS files, or one taken twice) gets a stand-in name: the first
+  // free one of X, Y and Z with a number from the channel's on.
   for (const char* letter : {"X", "Y", "Z"}) {
-    for (int number = channel.index + 1; number <= kMaxVariableIndex; ++number) {
+    for (int number = channel.index + 1;; ++number) {
       const std::string name = letter + std::to_string(number);
-      const uint32_t result = KDRVX_AddChannel(chars(wide(name)));
-      if (result < 0xE1000000u) {
+      const uint32_t added = KDRVX_AddChannel(chars(wide(name)));
+      if (added < 0xE1000000u) {
         warnings.add("channel " + std::to_string(channel.index) + " '" + channel.variable +
                      "' is written as " + name);
-        return static_cast<int>(result);
+        return static_cast<int>(added);
       }
-      if (result != KDRVX_ERR_RVX_CHN_VAR_EXISTS) session.check(result, "channel " + name);
+      if (added == KDRVX_ERR_RVX_CHN_VAR) break;  // past the highest number
+      if (added != KDRVX_ERR_RVX_CHN_VAR_EXISTS) session.check(added, "channel " + name);
     }
   }
   throw ToolError(session.file() + ": no free variable name for channel " +

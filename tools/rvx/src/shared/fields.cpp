@@ -1,5 +1,7 @@
 #include "shared/fields.h"
 
+#include <utility>
+
 #include "format/limits.h"
 #include "shared/utf.h"
 
@@ -67,10 +69,38 @@ const ChannelField kChannelFields[] = {
      format::kChannelLintabLimit, false},
 };
 
+// The fields of a plan that no table of texts holds.
+constexpr std::pair<uint32_t, const char*> kOtherFields[] = {
+    {KDRVX_FIELD_PATH, "file name"},
+    {KDRVX_FIELD_DATE, "date"},
+    {KDRVX_FIELD_TIME, "time"},
+    {KDRVX_FIELD_SCAN_RATE, "scan interval"},
+    {KDRVX_FIELD_TRIGGER_RECORD, "trigger record"},
+    {KDRVX_FIELD_CHANNELS, "channel count"},
+    {KDRVX_FIELD_CHANNEL_IND_RATE, "individual rate"},
+    {KDRVX_FIELD_CHANNEL_ISDS, "ISDS flag"},
+    {KDRVX_FIELD_CHANNEL_LINEARISATION, "linearisation"},
+    {KDRVX_FIELD_CHANNEL_MULTICHANNEL, "multichannel"},
+    {KDRVX_FIELD_ORIGINAL, "mark 'not an original recording'"},
+};
+
 }  // namespace
 
 std::span<const HeaderField> headerFields() { return kHeaderFields; }
 std::span<const ChannelField> channelFields() { return kChannelFields; }
+
+std::string fieldName(uint32_t field) {
+  for (const HeaderField& header : kHeaderFields) {
+    if (header.field == field) return header.what;
+  }
+  for (const ChannelField& channel : kChannelFields) {
+    if (channel.field == field) return channel.what;
+  }
+  for (const auto& [id, what] : kOtherFields) {
+    if (id == field) return what;
+  }
+  return "value";
+}
 
 size_t fieldLimit(std::string RecordingInfo::*text) {
   for (const HeaderField& field : kHeaderFields) {

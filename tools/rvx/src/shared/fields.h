@@ -49,6 +49,9 @@ std::span<const HeaderField> headerFields();
 // zero point, filter, linearisation table.
 std::span<const ChannelField> channelFields();
 
+// The name of a KDRVX_FIELD_ for people: "comment", "unit", "scan interval".
+std::string fieldName(uint32_t field);
+
 // The limit of the header text held in `text`.
 size_t fieldLimit(std::string RecordingInfo::*text);
 

@@ -191,6 +191,13 @@ RecordingInfo Reader::info() const {
   return info;
 }
 
+KDRVX_Findings Reader::findings() const {
+  KDRVX_Findings findings{};
+  findings.size = sizeof findings;
+  requireOfReader(KDRVX_ReaderFindings(reader_, &findings), file_);
+  return findings;
+}
+
 size_t Reader::read(uint64_t first, size_t count, float* out) {
   const auto most = static_cast<uint32_t>(std::min<size_t>(count, UINT32_MAX));
   const int64_t got = KDRVX_ReaderRead(reader_, static_cast<int64_t>(first), most, out);

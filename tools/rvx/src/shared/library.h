@@ -88,6 +88,9 @@ class Reader {
   // What the reader tells about the file's header and channels.
   RecordingInfo info() const;
   uint32_t channelCount() const { return header_.noChannels; }
+  // What the library found when it measured the file's claims against
+  // what it holds.
+  KDRVX_Findings findings() const;
   uint32_t headerRecords() const { return header_.noRecords; }  // the header's count
   // Up to `count` records from record `first` into `out`, every kind as
   // floats; fewer where the data end.
