@@ -12,8 +12,9 @@
 #include "shared/utf.h"
 
 #if defined(_WIN32)
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #endif
 
 namespace {
