@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "benches.h"
-#include "commands.h"
+#include "commands/commands.h"
 #include "comparison.h"
 #include "kdrvx/kdrvx.h"
 #include "recordings.h"
@@ -22,8 +22,7 @@ constexpr uint64_t kExportRecords = 100000;
 constexpr uint32_t kBlockRecords = 8192;
 
 const Recording& exportRecording() {
-  static const Recording recording =
-      writeRecording("export.rvx", kExportChannels, kExportRecords);
+  static const Recording recording = writeRecording("export.rvx", kExportChannels, kExportRecords);
   return recording;
 }
 
@@ -78,7 +77,8 @@ void checkRoundTrip(const Recording& recording, const std::filesystem::path& csv
       const float value = std::strtof(field + 1, &end);
       const float expected = sampleValue(k, record);
       if (std::memcmp(&value, &expected, sizeof value) != 0)
-        fail("reading back value " + std::to_string(k) + " of CSV record " + std::to_string(record));
+        fail("reading back value " + std::to_string(k) + " of CSV record " +
+             std::to_string(record));
       field = *end == ',' ? end : nullptr;
     }
   }

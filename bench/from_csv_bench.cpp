@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "benches.h"
-#include "commands.h"
+#include "commands/commands.h"
 #include "comparison.h"
-#include "csv_records.h"
+#include "inputs/csv_records.h"
 #include "recordings.h"
 
 namespace kdrvx::bench {

@@ -32,13 +32,13 @@
 #include <unistd.h>
 #endif
 
+#include "commands/subcommand.h"
 #include "crash/crash_work.h"
 #include "crash/recording_values.h"
 #include "format/layout.h"
 #include "kdrvx/kdrvx.h"
-#include "subcommand.h"
+#include "shared/tool_error.h"
 #include "support/test_support.h"
-#include "tool_error.h"
 
 namespace kdrvx::test {
 namespace {

@@ -5,14 +5,15 @@
 #include <iostream>
 #include <optional>
 
-#include "library.h"
-#include "subcommand.h"
-#include "terminal.h"
-#include "tool_error.h"
-#include "utf.h"
+#include "commands/subcommand.h"
+#include "shared/library.h"
+#include "shared/terminal.h"
+#include "shared/tool_error.h"
+#include "shared/utf.h"
 
 #if defined(_WIN32)
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 #endif
 
@@ -21,7 +22,8 @@ namespace {
 using namespace rvx;
 
 constexpr const char* kDescription =
-    "rvx: look into RVX recordings, export and import their data, check, repair, convert and plot them.";
+    "rvx: look into RVX recordings, export and import their data, check, repair, convert and plot "
+    "them.";
 
 // The arguments as UTF-8, whatever the console's code page.
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
@@ -48,7 +50,8 @@ struct Choice {
 
 // The tool's own flags and every subcommand of the list with its options.
 std::vector<Choice> describeCommandLine(CLI::App& app) {
-  app.set_version_flag("--version", [] { return libraryVersion(); }, "Print the library's version and exit");
+  app.set_version_flag(
+      "--version", [] { return libraryVersion(); }, "Print the library's version and exit");
   app.require_subcommand(1);
   app.fallthrough(false);
   std::vector<Choice> choices;

@@ -1,4 +1,4 @@
-#include "csv.h"
+#include "inputs/csv.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-#include "csv_records.h"
+#include "inputs/csv_records.h"
 
 namespace rvx {
 namespace {
@@ -71,14 +71,15 @@ TEST(CsvReader, ReportsTheLineOfEachRecordAndOfErrors) {
   for (const char* bad : {"a,\"open\n", "a,\"x\"y\n", "a,b\"c\n"}) {
     std::istringstream broken(bad);
     CsvReader badReader(broken);
-    EXPECT_THROW(while (badReader.next(fields)) {}, CsvError) << bad;
+    EXPECT_THROW(while (badReader.next(fields)){}, CsvError) << bad;
   }
 }
 
 TEST(CsvReader, ReadsRecordsAcrossItsBlockBoundary) {
   // More than one read block of the reader (1 MiB).
   std::string text;
-  for (int i = 0; i < 100000; ++i) text += std::to_string(i) + ",\"v" + std::to_string(i) + "\"\r\n";
+  for (int i = 0; i < 100000; ++i)
+    text += std::to_string(i) + ",\"v" + std::to_string(i) + "\"\r\n";
   // And a record longer than the block, with doubled quotes and line breaks.
   const std::string longField = std::string(3 << 20, 'x') + "\"\r\n\"";
   text += "\"" + std::string(3 << 20, 'x') + "\"\"\r\n\"\"\",end\r\nlast\r\n";

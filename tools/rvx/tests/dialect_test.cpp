@@ -5,8 +5,8 @@
 
 #include <sstream>
 
-#include "csv_dialect.h"
-#include "tool_error.h"
+#include "inputs/csv_dialect.h"
+#include "shared/tool_error.h"
 
 namespace rvx {
 namespace {

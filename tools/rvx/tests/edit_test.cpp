@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "shared/utf.h"
 #include "support/cli_support.h"
-#include "utf.h"
 
 namespace rvx::test {
 namespace {

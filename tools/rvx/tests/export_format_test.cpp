@@ -1,9 +1,9 @@
 // The choice of export format and the names of channels in MATLAB and HDF5.
-#include "export_format.h"
+#include "outputs/export_format.h"
 
 #include <gtest/gtest.h>
 
-#include "tool_error.h"
+#include "shared/tool_error.h"
 
 namespace rvx {
 namespace {

@@ -75,8 +75,8 @@ const Writer kWriters[] = {
     {"merge", "merge big.rvx big.rvx -o out.rvx -f", "merge big.rvx junk.rvx -o out.rvx -f",
      kNotARecording, "big.rvx junk.rvx", "out.rvx", "kill:write:3", 1},
     {"repair", "repair stale.rvx -o out.rvx -f", "repair damaged.rvx -o out.rvx -f",
-     "the header is damaged", "stale.rvx damaged.rvx", "out.rvx", "kill:write:2", 1},
-    {"repair_in_place", "repair stale.rvx", "repair damaged.rvx", "the header is damaged",
+     "repair does not guess a header", "stale.rvx damaged.rvx", "out.rvx", "kill:write:2", 1},
+    {"repair_in_place", "repair stale.rvx", "repair damaged.rvx", "repair does not guess a header",
      "stale.rvx damaged.rvx", "", "kill:write:2", 1},
     {"modify", "modify big.rvx --comment new", "modify compact.rvx --comment new",
      "convert it first", "big.rvx compact.rvx compact.RVI", "", "kill:write:2", 1},
@@ -206,8 +206,12 @@ Inputs* FaultMatrix::made = nullptr;
 TEST_P(FaultMatrix, KeepsInputsAndTargetsWhole) {
   const Writer& writer = GetParam();
   expectFailure("bad-input", writer.bad, {}, writer.refusal);
-  expectFailure("file-size-limit", writer.good, {kFileSizeLimit, ""}, "file too large");
-  expectFailure("full-disk", writer.good, {0, "full:write:1"}, "disk full");
+  // The library's repair writes its copy itself and tells no system reason.
+  const bool library = std::string(writer.tag).starts_with("repair");
+  const char* creation = "Error during creation of a RVX- file";
+  expectFailure("file-size-limit", writer.good, {kFileSizeLimit, ""},
+                library ? creation : "file too large");
+  expectFailure("full-disk", writer.good, {0, "full:write:1"}, library ? creation : "disk full");
   const fs::path reference = prepare("reference");
   ASSERT_EQ(runRvx(words(writer.good), reference).status, 0);
   std::map<std::string, std::string> complete;

@@ -1,3 +1,5 @@
+#include "shared/number_text.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -5,8 +7,6 @@
 #include <cstdint>
 #include <limits>
 #include <random>
-
-#include "number_text.h"
 
 namespace rvx {
 namespace {
@@ -28,10 +28,10 @@ TEST(FloatText, EveryFloatReadsBackBitForBit) {
     const std::string text = floatText(value);
     ASSERT_EQ(std::bit_cast<uint32_t>(readBack(text)), bits) << text;
   }
-  for (float value : {0.0f, -0.0f, std::numeric_limits<float>::denorm_min(),
-                      std::numeric_limits<float>::min(), std::numeric_limits<float>::max(),
-                      -std::numeric_limits<float>::max(), std::numeric_limits<float>::infinity(),
-                      -std::numeric_limits<float>::infinity()}) {
+  for (float value :
+       {0.0f, -0.0f, std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::min(),
+        std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
+        std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
     EXPECT_EQ(std::bit_cast<uint32_t>(readBack(floatText(value))), std::bit_cast<uint32_t>(value));
   }
 }

@@ -132,7 +132,6 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
       {{"info", "missing.rvx"}, 1, "missing.rvx: The RVX- file cannot be opened for read (0x"},
       {{"info", "missing.rvx"}, 1, "(0xE1000006): no such file or directory"},
       {{"info", "d"}, 1, "d: The RVX- file cannot be opened for read (0xE1000006): is a directory"},
-      {{"check", "d"}, 1, "d: cannot open the file: is a directory"},
       {{"export", "a.rvx", "-o", "nowhere/a.csv"}, 1, "cannot create the file: no such file"},
       {{"export", "a.rvx", "-o", "d"}, 1, "d: is a directory"},
       {{"export", "a.rvx", "-o", "/dev/full"}, 1, "/dev/full: writing failed: disk full"},

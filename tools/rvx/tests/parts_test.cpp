@@ -1,7 +1,7 @@
 // The small argument languages of rvx.
 #include <gtest/gtest.h>
 
-#include "arguments.h"
+#include "shared/arguments.h"
 
 namespace rvx {
 namespace {

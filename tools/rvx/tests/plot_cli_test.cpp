@@ -226,8 +226,9 @@ TEST_F(Plot, TimeAxisFollowsTheRecordsRead) {
     uint64_t cut;
     const char* says;
     double lastTime;
-  } kCases[] = {{"cut.rvx", 400 * 8, "the data ends after 600 of 1000 records", 0.599},
-                {sparse.filename().string(), 14, "the data ends after 3 of 6 records", 0.2}};
+  } kCases[] = {
+      {"cut.rvx", 400 * 8, "the header counts 1000 records, the data holds only 600", 0.599},
+      {sparse.filename().string(), 14, "the header counts 6 records, the data holds only 3", 0.2}};
   for (const auto& damaged : kCases) {
     SCOPED_TRACE(damaged.file);
     const std::filesystem::path path = scratch.file(damaged.file);

@@ -1,9 +1,9 @@
+#include "plots/plot.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <sstream>
-
-#include "plot.h"
 
 namespace rvx {
 namespace {
@@ -85,7 +85,8 @@ TEST(TickLabels, NeighboursDiffer) {
 TEST(PlotSvg, SizeDoesNotGrowWithTheRecordCount) {
   std::vector<PlotChannel> channels;
   channels.push_back({"p1 [bar] <&>", 0, ColumnEnvelope(1000000, 300)});
-  for (uint64_t i = 0; i < 1000000; ++i) channels[0].envelope.add(i, std::sin(static_cast<float>(i) * 1e-3f));
+  for (uint64_t i = 0; i < 1000000; ++i)
+    channels[0].envelope.add(i, std::sin(static_cast<float>(i) * 1e-3f));
   std::ostringstream svg;
   writeSvg(svg, drawPlot("title \"x\"", PlotTime{0, 0.001, {}}, channels, PlotLayout{300, 100}));
   const std::string text = svg.str();

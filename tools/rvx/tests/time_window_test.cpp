@@ -1,9 +1,9 @@
 // Windows of a recording in seconds or records, and their refusals.
-#include "time_window.h"
+#include "shared/time_window.h"
 
 #include <gtest/gtest.h>
 
-#include "tool_error.h"
+#include "shared/tool_error.h"
 
 namespace rvx {
 namespace {

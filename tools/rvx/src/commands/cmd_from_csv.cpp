@@ -1,0 +1,314 @@
+// `rvx import`: a recording made from a CSV file through the library's
+// create path, which keeps the statistics and, for the compact layout,
+// writes the RVI file. Nothing of a recording that fails is left behind.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "commands/commands.h"
+#include "commands/subcommand.h"
+#include "inputs/csv.h"
+#include "inputs/csv_records.h"
+#include "outputs/fit.h"
+#include "shared/arguments.h"
+#include "shared/library.h"
+#include "shared/number_text.h"
+#include "shared/system_reason.h"
+#include "shared/terminal.h"
+#include "shared/tool_error.h"
+#include "shared/utf.h"
+
+namespace rvx {
+
+namespace {
+
+// Bytes at the start of the input from which its dialect is told.
+constexpr size_t kDialectHead = 64 << 10;
+
+// The CSV named on the command line, or standard input for "-", as UTF-8
+// in its dialect. A UTF-8 file is read as it is; anything else through a
+// DecodedInput, which gives back the bytes read for the dialect first.
+class CsvSource {
+ public:
+  explicit CsvSource(const FromCsvOptions& options) {
+    if (options.input != "-") {
+      refuseSameFile(options.input, options.output);
+      file_.open(toPath(options.input), std::ios::binary);
+      if (!file_) {
+        throw ToolError(options.input +
+                        ": cannot open the file: " + unreadableReason(options.input));
+      }
+    }
+    std::istream& raw = file_.is_open() ? static_cast<std::istream&>(file_) : std::cin;
+    std::string head(kDialectHead, '\0');
+    raw.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(raw.gcount()));
+    const bool whole = head.size() < kDialectHead;
+    dialect_ = detectDialect(head, whole, options.dialect, options.input);
+    const bool utf8 =
+        dialect_.encoding == TextEncoding::Utf8 || dialect_.encoding == TextEncoding::Utf8Bom;
+    if (utf8 && file_.is_open()) {
+      file_.clear();
+      file_.seekg(0);
+      stream_ = &file_;
+    } else {
+      decoded_ = std::make_unique<DecodedInput>(std::move(head), raw, dialect_.encoding);
+      stream_ = decoded_.get();
+    }
+  }
+  std::istream& stream() { return *stream_; }
+  const CsvDialect& dialect() const { return dialect_; }
+
+ private:
+  std::ifstream file_;
+  std::unique_ptr<DecodedInput> decoded_;
+  std::istream* stream_ = nullptr;
+  CsvDialect dialect_;
+};
+
+// "cp1252, ';', decimal comma" for a dialect that is not the plain one.
+std::string dialectText(const CsvDialect& dialect) {
+  if (dialect.plain()) return "";
+  return " (" + encodingName(dialect.encoding) + ", " + delimiterName(dialect.delimiter) +
+         (dialect.decimalComma ? ", decimal comma" : "") + ")";
+}
+
+ToolError csvFailure(const std::string& input, const CsvError& error) {
+  return ToolError(input + " line " + std::to_string(error.line()) + ": " + error.what());
+}
+
+// The label language of the RVI file for --legacy.
+int32_t summaryLanguage(const FromCsvOptions& options) {
+  if (!options.legacy) return kNoSummaryLanguage;
+  const auto parsed = parseLanguage(options.language);
+  if (!parsed) throw usageError("--language: expected de, en or fr, not " + options.language);
+  // The RVI file takes the name of the RVX file with .RVI for .RVX.
+  if (options.output.find(".RVX") == std::string::npos &&
+      options.output.find(".rvx") == std::string::npos) {
+    throw usageError(
+        "--legacy: the output name must end in .rvx or .RVX so that its RVI file can be named");
+  }
+  return *parsed;
+}
+
+std::vector<MultiChannelDeclaration> multiChannelDeclarations(const FromCsvOptions& options) {
+  std::vector<MultiChannelDeclaration> declarations;
+  for (const std::string& text : options.multiChannels) {
+    const auto declaration = parseMultiChannelDeclaration(text);
+    if (!declaration)
+      throw usageError("--multichannel: expected VARIABLE:BITS with 1 to 32 bits, not " + text);
+    declarations.push_back(*declaration);
+  }
+  return declarations;
+}
+
+// The recording as the command line and the heading row describe it.
+PlannedRecording plannedRecording(const FromCsvOptions& options, int32_t language,
+                                  const CsvRecords& csv) {
+  PlannedRecording plan;
+  plan.compact = options.legacy;
+  plan.language = language;
+  plan.info.original = !options.notOriginal;
+  plan.info.comment = toCrLf(options.comment.value_or(""));
+  plan.info.company = options.company.value_or("");
+  plan.info.instrument = options.instrument.value_or("");
+  plan.info.serialNumber = options.serialNumber.value_or("");
+  plan.info.nameMeasurement = options.nameMeasurement.value_or("");
+  plan.info.triggerSetting = options.triggerSetting.value_or("");
+  plan.info.date = options.date.value_or("");
+  plan.info.time = options.time.value_or("");
+  plan.triggerRecord = options.triggerRecord;
+  plan.info.scanInterval = csv.interval();
+  for (const CsvColumn& column : csv.columns()) {
+    ChannelInfo channel;
+    channel.variable = column.parts.variable;
+    channel.unit = column.parts.unit;
+    channel.multiChannelBits = column.bits;
+    plan.info.channels.push_back(std::move(channel));
+  }
+  return plan;
+}
+
+// The metadata's channel of each column (null for a column it does not
+// describe); a channel of the metadata that no column holds is refused.
+std::vector<const ChannelInfo*> describedColumns(const CsvRecords& csv, const std::string& input) {
+  std::vector<const ChannelInfo*> described(csv.columns().size(), nullptr);
+  for (const ChannelInfo& channel : csv.metadata()->info.channels) {
+    bool found = false;
+    for (size_t c = 0; c < described.size(); ++c) {
+      if (csv.columns()[c].parts.variable != channel.variable) continue;
+      described[c] = &channel;
+      found = true;
+    }
+    if (!found) {
+      throw ToolError(input + ": the metadata describes the channel " + channel.variable +
+                      ", which no column holds");
+    }
+  }
+  return described;
+}
+
+// The plan completed by the metadata block: what the command line leaves
+// out, the metadata gives.
+void addMetadata(PlannedRecording& plan, const FromCsvOptions& options, const CsvMetadata& metadata,
+                 const std::vector<const ChannelInfo*>& described) {
+  const RecordingInfo& info = metadata.info;
+  const std::pair<const std::optional<std::string>*, std::string RecordingInfo::*> texts[] = {
+      {&options.comment, &RecordingInfo::comment},
+      {&options.company, &RecordingInfo::company},
+      {&options.instrument, &RecordingInfo::instrument},
+      {&options.serialNumber, &RecordingInfo::serialNumber},
+      {&options.nameMeasurement, &RecordingInfo::nameMeasurement},
+      {&options.triggerSetting, &RecordingInfo::triggerSetting}};
+  for (const auto& [given, text] : texts) {
+    if (!given->has_value()) plan.info.*text = info.*text;
+  }
+  if (!options.date && metadata.hasDate) plan.info.date = info.date;
+  if (!options.time && metadata.hasTime) plan.info.time = info.time;
+  if (!options.triggerRecord && metadata.hasTrigger) plan.triggerRecord = info.triggerRecord;
+  plan.info.original = info.original && !options.notOriginal;
+  for (size_t c = 0; c < described.size(); ++c) {
+    const ChannelInfo* channel = described[c];
+    if (!channel) continue;
+    ChannelInfo& planned = plan.info.channels[c];
+    planned.name = channel->name;
+    planned.number = channel->number;
+    planned.signalType = channel->signalType;
+    planned.calParameter = channel->calParameter;
+    planned.zeroPoint = channel->zeroPoint;
+    planned.filter = channel->filter;
+  }
+}
+
+// The channel properties that a plan does not carry, from the metadata.
+void applyChannelFlags(CreateSession& session, const std::vector<const ChannelInfo*>& described) {
+  for (size_t c = 0; c < described.size(); ++c) {
+    const ChannelInfo* channel = described[c];
+    if (!channel) continue;
+    const auto index = static_cast<int16_t>(c);
+    const std::string what = "channel " + channel->variable;
+    session.check(KDRVX_SetChannelIndRate(index, channel->indRate), what + " individual rate");
+    session.check(KDRVX_SetChannelISDS(index, channel->isds ? 1 : 0), what + " ISDS");
+    session.check(KDRVX_SetChannelLinearisation(index, channel->linearisation ? 1 : 0),
+                  what + " linearisation");
+    if (!channel->lintab.empty()) {
+      session.check(session.set(KDRVX_SetChannelLintab, static_cast<int>(c), channel->lintab),
+                    what + " linearisation table");
+    }
+  }
+}
+
+uint64_t inputSize(const std::string& input) {
+  if (input == "-") return 0;
+  std::error_code ignored;
+  return std::filesystem::file_size(toPath(input), ignored);
+}
+
+void reportRecording(const FromCsvOptions& options, const std::string& output, uint64_t records,
+                     size_t channels, int64_t interval, const std::string& dialect) {
+  std::cout << output << ": " << records << " records of " << channels << " channels, every "
+            << secondsText(interval) << " s"
+            << (options.legacy ? ", compact layout with RVI file" : "") << dialect << '\n';
+  if (output != options.output) std::cout << "(the library named the file " << output << ")\n";
+}
+
+}  // namespace
+
+int runFromCsv(const FromCsvOptions& options) {
+  const int32_t language = summaryLanguage(options);
+  const std::vector<MultiChannelDeclaration> declarations = multiChannelDeclarations(options);
+  CsvSource source(options);
+  try {
+    CsvRecords csv(source.stream(), options.input, declarations, options.scanInterval,
+                   source.dialect());
+    PlannedRecording plan = plannedRecording(options, language, csv);
+    std::vector<const ChannelInfo*> described;
+    if (csv.metadata()) {
+      described = describedColumns(csv, options.input);
+      addMetadata(plan, options, *csv.metadata(), described);
+    }
+    for (const std::string& warning : checkFit(plan, options.output)) {
+      std::cerr << "rvx: " << options.output << ": warning: " << warning << '\n';
+    }
+    CreateSession session(options.output, existingFrom(options.force), plan.info.original,
+                          plan.compact, plan.language);
+    applyPlan(session, plan);
+    applyChannelFlags(session, described);
+    const LibraryPlan checked(plan, options.output);
+    Progress progress("import", inputSize(options.input));
+    uint64_t added = 0;
+    const uint64_t records = csv.read([&](const float* block, size_t count) {
+      requireBitFields(checked, block, static_cast<uint32_t>(count), added, options.output);
+      session.addRecords(block, static_cast<uint32_t>(count));
+      added += count;
+      progress.update(csv.consumed());
+    });
+    progress.finish();
+    session.close();
+    reportRecording(options, session.file(), records, csv.columns().size(), csv.interval(),
+                    dialectText(source.dialect()));
+  } catch (const CsvError& error) {
+    throw csvFailure(options.input, error);
+  }
+  return kExitOk;
+}
+
+namespace {
+
+Run addFromCsvOptions(CLI::App& command) {
+  auto options = std::make_shared<FromCsvOptions>();
+  command.add_option("IN", options->input, "CSV file, or - for standard input")->required();
+  command.add_option("-o,--output", options->output, "RVX file to create")->required();
+  optionalOption(command, "--scan-interval-us", options->scanInterval,
+                 "Whole microseconds between records (default: from the time column, which must "
+                 "then step evenly); with it, the time column is not followed");
+  auto* legacy =
+      command.add_flag("--legacy", options->legacy,
+                       "Compact WIN 3.x/4.x layout with an RVI file (fewer channels and texts)");
+  command
+      .add_option("--language", options->language,
+                  "Language of the RVI file: de, en or fr (default en)")
+      ->needs(legacy);
+  optionalOption(command, "--comment", options->comment, "Comment (line breaks allowed)");
+  optionalOption(command, "--company", options->company, "Company");
+  optionalOption(command, "--instrument", options->instrument, "Measuring instrument");
+  optionalOption(command, "--serial-number", options->serialNumber,
+                 "Serial number of the instrument");
+  optionalOption(command, "--name", options->nameMeasurement, "Name of the measurement");
+  optionalOption(command, "--trigger-setting", options->triggerSetting, "Trigger condition");
+  optionalOption(command, "--trigger-record", options->triggerRecord,
+                 "Record at which the trigger fired");
+  optionalOption(command, "--date", options->date, "Recording date DD.MM.YYYY (default: today)");
+  optionalOption(command, "--time", options->time, "Recording time HH:MM[:SS] (default: now)");
+  command.add_option("--multichannel", options->multiChannels,
+                     "VARIABLE:BITS: the column holds bit fields as unsigned integers");
+  command.add_flag("--not-original", options->notOriginal,
+                   "Mark the file as not an original recording");
+  command.add_flag("-f,--force", options->force, "Replace an existing output file");
+  optionalOption(command, "--delimiter", options->dialect.delimiter,
+                 "Field delimiter: ',', ';' or tab (default: the one that splits every row alike)");
+  command.add_flag("--decimal-comma", options->dialect.decimalComma,
+                   "Numbers are written 1,5 (default: when the delimiter is not ',' and numbers "
+                   "hold commas)");
+  optionalOption(command, "--encoding", options->dialect.encoding,
+                 "utf-8, utf-8-bom, cp1252 or utf-16 (default: by the byte-order mark, else "
+                 "utf-8 when valid, else cp1252)");
+  command.footer(
+      std::string("The heading row names each channel by its variable, such as p1, T12 or dp3") +
+      ", with its unit in brackets if it has one: p1 [bar]. A first column headed time, t "
+      "or Zeit, with [s] or [ms] or no unit, holds the time of each row in seconds or "
+      "milliseconds. A metadata block that export --with-metadata wrote before the heading gives "
+      "the header and channel properties (options given here take precedence).\n"
+      "Example: rvx import run.csv -o run.rvx --multichannel M1:8 --comment \"Pump test\"\n"
+      "Example: rvx import messung.csv -o messung.rvx --delimiter ';' --decimal-comma "
+      "--encoding cp1252");
+  return [options] { return runFromCsv(*options); };
+}
+
+}  // namespace
+
+// The subcommand keeps the name it is documented by, the partner of export.
+extern const Subcommand kFromCsvSubcommand{
+    "import", "A CSV file (heading row 'variable [unit]') as a recording", addFromCsvOptions};
+
+}  // namespace rvx

@@ -1,0 +1,439 @@
+#include "inputs/csv_records.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <deque>
+#include <iostream>
+#include <limits>
+
+#include "shared/number_text.h"
+#include "shared/tool_error.h"
+
+namespace rvx {
+
+// The rows after the heading, with the first ones held back while the scan
+// interval is taken from the time column.
+class CsvRows {
+ public:
+  CsvRows(CsvReader& reader, std::string name) : reader_(reader), name_(std::move(name)) {}
+
+  // The fields stay valid until the next call of next(), peek() or consume().
+  bool next(std::vector<std::string_view>& fields) {
+    if (!held_.empty()) {
+      current_ = std::move(held_.front());
+      line_ = heldLines_.front();
+      held_.pop_front();
+      heldLines_.pop_front();
+      fields.assign(current_.begin(), current_.end());
+      return true;
+    }
+    if (!reader_.next(fields)) return false;
+    line_ = reader_.line();
+    return true;
+  }
+  // Reads ahead without consuming.
+  const std::vector<std::string>* peek(size_t ahead) {
+    while (held_.size() <= ahead) {
+      std::vector<std::string_view> fields;
+      if (!reader_.next(fields)) return nullptr;
+      held_.emplace_back(fields.begin(), fields.end());
+      heldLines_.push_back(reader_.line());
+    }
+    return &held_[ahead];
+  }
+  // Line of a row read ahead with peek().
+  size_t peekedLine(size_t ahead) const { return heldLines_.at(ahead); }
+
+  // The unread bytes where the next row begins, for parsing it in place;
+  // none while rows are held back.
+  std::string_view pending() const { return held_.empty() ? reader_.pending() : ""; }
+  // Consumes a row of pending() parsed in place.
+  void consume(size_t bytes, size_t lineFeeds) {
+    reader_.consume(bytes, lineFeeds);
+    line_ = reader_.line();
+  }
+
+  std::string where() const { return name_ + " line " + std::to_string(line_); }
+  std::string where(size_t column) const {
+    return where() + ", column " + std::to_string(column + 1);
+  }
+
+ private:
+  CsvReader& reader_;
+  std::string name_;
+  std::deque<std::vector<std::string>> held_;
+  std::deque<size_t> heldLines_;
+  std::vector<std::string> current_;
+  size_t line_ = 0;
+};
+
+namespace {
+
+void markMultiChannels(const std::vector<MultiChannelDeclaration>& declarations,
+                       const std::string& input, std::vector<CsvColumn>& columns) {
+  for (const MultiChannelDeclaration& declaration : declarations) {
+    bool found = false;
+    for (CsvColumn& column : columns) {
+      if (column.parts.variable == declaration.variable)
+        column.bits = declaration.bits, found = true;
+    }
+    if (!found)
+      throw usageError("--multichannel: no column " + declaration.variable + " in " + input);
+  }
+}
+
+// How the time column writes its times.
+struct TimeFormat {
+  TimeUnit unit = TimeUnit::Seconds;
+  bool decimalComma = false;
+};
+
+ToolError notTime(const std::string& where, std::string_view text, TimeFormat format) {
+  return ToolError(where + ": the time '" + std::string(text) + "' is not a number of " +
+                   (format.unit == TimeUnit::Milliseconds ? "milliseconds" : "seconds") +
+                   (format.decimalComma ? " with a decimal comma" : ""));
+}
+
+// A number with a decimal comma as parseFloat and parseSeconds take it,
+// in `scratch`; empty for one that holds a point, which would be a
+// thousands separator or a mistake.
+std::string_view decimalPointText(std::string_view text, std::string& scratch) {
+  if (text.find('.') != text.npos) return {};
+  scratch.assign(text);
+  std::replace(scratch.begin(), scratch.end(), ',', '.');
+  return scratch;
+}
+
+// A time as whole (or nearly whole) microseconds, in the column's format.
+std::optional<Seconds> parseTime(std::string_view text, TimeFormat format) {
+  if (format.unit == TimeUnit::Seconds && !format.decimalComma) return parseSeconds(text);
+  std::string scratch;
+  if (format.decimalComma) text = decimalPointText(text, scratch);
+  auto time = parseSeconds(text);
+  if (!time || format.unit == TimeUnit::Seconds) return time;
+  // Milliseconds read as seconds are a thousand times their microseconds.
+  const int64_t thousandths = time->microseconds;
+  int64_t microseconds = thousandths / 1000;
+  const int64_t rest = thousandths % 1000;
+  if (rest >= 500) ++microseconds;
+  if (rest <= -500) --microseconds;
+  return Seconds{microseconds, time->whole && rest == 0};
+}
+
+int64_t intervalOption(const std::string& text) {
+  int64_t microseconds = 0;
+  if (parseSigned(text, microseconds)) return microseconds;  // checkFit judges its size
+  float number = 0;
+  if (parseFloat(text, number)) {
+    throw usageError("--scan-interval-us " + text + ": the header holds whole microseconds only");
+  }
+  throw usageError("--scan-interval-us: expected a whole number of microseconds, not " + text);
+}
+
+// Follows the time column. Without an interval given, its times must step
+// by the scan interval exactly, as the recording will have them; with one
+// given, the recording keeps only that, and a column that strays by more
+// than half of it is warned about once. A column that does not start at 0
+// is reported: the recording's times count from its first record.
+class TimeColumn {
+ public:
+  TimeColumn(int64_t interval, bool intervalGiven, TimeFormat format)
+      : interval_(interval), intervalGiven_(intervalGiven), format_(format) {}
+
+  void follow(std::string_view text, const CsvRows& rows, uint64_t record) {
+    const auto seconds = parseTime(text, format_);
+    if (!seconds) throw notTime(rows.where(0), text, format_);
+    const Seconds time = *seconds;
+    const int64_t t = time.microseconds;
+    if (record == 0) {
+      expected_ = t;
+      if (t != 0) {
+        std::cerr << "rvx: " << rows.where(0) << ": warning: the time column starts at "
+                  << secondsText(t)
+                  << " s; the recording counts its time from the first record, which export shows "
+                     "at 0 s\n";
+      }
+    }
+    const bool onTime = time.whole && t == expected_ && !beyond_;
+    if (intervalGiven_) {
+      if (!warned_ && (std::llabs(t - expected_) > interval_ / 2 || beyond_)) {
+        std::cerr << "rvx: " << rows.where(0) << ": warning: the time column is not spaced "
+                  << secondsText(interval_) << " s apart; the recording keeps only the interval\n";
+        warned_ = true;
+      }
+    } else if (!onTime) {
+      throw ToolError(rows.where(0) + ": the time " + secondsText(t) +
+                      " s breaks the even spacing of " + secondsText(interval_) + " s (expected " +
+                      secondsText(expected_) +
+                      " s); give --scan-interval-us to record the rows evenly spaced all the same");
+    }
+    beyond_ = beyond_ || expected_ > std::numeric_limits<int64_t>::max() - interval_;
+    if (!beyond_) expected_ += interval_;
+  }
+
+ private:
+  int64_t interval_;
+  bool intervalGiven_;
+  TimeFormat format_;
+  int64_t expected_ = 0;
+  bool beyond_ = false;  // the next time would not fit 64 bits
+  bool warned_ = false;
+};
+
+// The values of one row: numbers as floats, multichannel fields as the bit
+// patterns of unsigned integers.
+void parseValues(const std::vector<std::string_view>& fields, size_t first,
+                 const std::vector<CsvColumn>& columns, const CsvRows& rows, bool decimalComma,
+                 float* record) {
+  std::string scratch;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    const std::string_view field = fields[first + c];
+    if (columns[c].bits) {
+      uint64_t bits = 0;
+      if (!parseUnsigned(field, bits) || bits > 0xFFFFFFFFu) {
+        throw ToolError(rows.where(first + c) + ": '" + std::string(field) +
+                        "' is not a 32-bit unsigned bit field");
+      }
+      record[c] = std::bit_cast<float>(static_cast<uint32_t>(bits));
+    } else if (!parseFloat(decimalComma ? decimalPointText(field, scratch) : field, record[c])) {
+      const bool comma = !decimalComma && field.find(',') != field.npos;
+      throw ToolError(rows.where(first + c) + ": '" + std::string(field) + "' is not a number" +
+                      (decimalComma ? " with a decimal comma"
+                       : comma      ? " (a decimal comma? give --decimal-comma)"
+                                    : ""));
+    }
+  }
+}
+
+// A row parsed in place: its time field and whether its line end holds a
+// line feed.
+struct PlainRow {
+  std::string_view time;
+  bool lineFeed = false;
+};
+
+template <char Delimiter>
+bool endsPlainField(char c) {
+  return c == Delimiter || c == '\r' || c == '\n' || c == '"';
+}
+
+// A number that parseFloat reads exactly as from_chars does: it starts
+// with a digit, a point or a minus sign that is not that of "-nan(...)"
+// (blanks, '+' and the bits of a NaN are parseFloat's own). Returns the
+// end of the number, or null.
+const char* plainFloat(const char* p, const char* end, float& value) {
+  const bool plain =
+      (*p >= '0' && *p <= '9') || *p == '.' || (*p == '-' && end - p > 1 && (p[1] | 0x20) != 'n');
+  if (!plain) return nullptr;
+  const auto [next, error] = std::from_chars(p, end, value, std::chars_format::general);
+  return error == std::errc() ? next : nullptr;
+}
+
+// plainFloat for a number with a decimal comma, which ends at a delimiter,
+// a line end or a quote; none that holds a point.
+template <char Delimiter>
+const char* plainCommaFloat(const char* p, const char* end, float& value) {
+  char text[kMaxNumberText];
+  size_t n = 0;
+  for (; p + n != end && !endsPlainField<Delimiter>(p[n]); ++n) {
+    if (n == sizeof text || p[n] == '.') return nullptr;
+    text[n] = p[n] == ',' ? '.' : p[n];
+  }
+  if (n == 0) return nullptr;
+  return plainFloat(text, text + n, value) == text + n ? p + n : nullptr;
+}
+
+// A bit field of 32 bits in decimal digits.
+const char* plainBitField(const char* p, const char* end, float& value) {
+  if (*p < '0' || *p > '9') return nullptr;
+  uint32_t bits = 0;
+  const auto [next, error] = std::from_chars(p, end, bits);
+  if (error != std::errc()) return nullptr;
+  value = std::bit_cast<float>(bits);
+  return next;
+}
+
+// Parses the row at the start of `text` when it is plain: as many fields
+// as the heading, none quoted, values as plainFloat and plainBitField take
+// them, and its line end within `text`. Returns the length of the row with
+// its line end, or 0 for a row that is to be read field by field (which
+// then gives the same values, or refuses it).
+template <char Delimiter, bool DecimalComma>
+size_t parsePlainRow(std::string_view text, bool timeColumn, const std::vector<CsvColumn>& columns,
+                     float* record, PlainRow& row) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin;
+  if (timeColumn) {
+    while (p != end && !endsPlainField<Delimiter>(*p)) ++p;
+    if (p == end || *p != Delimiter) return 0;
+    row.time = std::string_view(begin, static_cast<size_t>(p - begin));
+    ++p;
+  }
+  const size_t last = columns.size() - 1;
+  for (size_t c = 0;; ++c) {
+    if (p == end) return 0;
+    if (columns[c].bits) {
+      p = plainBitField(p, end, record[c]);
+    } else if constexpr (DecimalComma) {
+      p = plainCommaFloat<Delimiter>(p, end, record[c]);
+    } else {
+      p = plainFloat(p, end, record[c]);
+    }
+    if (p == nullptr || p == end) return 0;
+    if (c < last) {
+      if (*p++ != Delimiter) return 0;
+      continue;
+    }
+    const char lineEnd = *p++;
+    if (lineEnd == '\n') {
+      row.lineFeed = true;
+    } else if (lineEnd == '\r') {
+      if (p == end) return 0;  // a line feed may follow
+      if (*p == '\n') ++p, row.lineFeed = true;
+    } else {
+      return 0;
+    }
+    return static_cast<size_t>(p - begin);
+  }
+}
+
+}  // namespace
+
+// Reads the rows of a metadata block; `fields` is its first row and ends
+// as the heading row.
+void CsvRecords::readMetadata(std::vector<std::string_view>& fields) {
+  MetadataReader reader;
+  reader.begin(fields, rows_->where());
+  for (;;) {
+    if (!rows_->next(fields))
+      throw ToolError(rows_->where() + ": no heading row after the metadata");
+    if (fields.empty() || !fields[0].starts_with('#') || !reader.add(fields, rows_->where())) break;
+  }
+  metadata_ = reader.metadata();
+}
+
+CsvRecords::CsvRecords(std::istream& in, const std::string& name,
+                       const std::vector<MultiChannelDeclaration>& declarations,
+                       const std::optional<std::string>& scanInterval, const CsvDialect& dialect)
+    : reader_(in, dialect.delimiter),
+      rows_(std::make_unique<CsvRows>(reader_, name)),
+      dialect_(dialect) {
+  // The metadata block, if any, and the heading row.
+  std::vector<std::string_view> fields;
+  if (!rows_->next(fields)) throw ToolError(name + ": the file is empty");
+  if (fields[0] == kMetadataMark) readMetadata(fields);
+  const auto unit = fields.empty() ? std::nullopt : timeHeading(fields[0]);
+  timeColumn_ = unit.has_value();
+  timeUnit_ = unit.value_or(TimeUnit::Seconds);
+  width_ = fields.size();
+  for (size_t i = timeColumn_ ? 1 : 0; i < fields.size(); ++i) {
+    CsvColumn column{std::string(fields[i]), splitHeading(fields[i]), 0};
+    if (column.parts.variable.empty()) throw ToolError(rows_->where(i) + ": the heading is empty");
+    columns_.push_back(std::move(column));
+  }
+  if (columns_.empty()) throw ToolError(name + ": the heading row names no channel");
+  if (metadata_) {
+    for (const ChannelInfo& channel : metadata_->info.channels) {
+      if (channel.multiChannelBits == 0) continue;
+      for (CsvColumn& column : columns_) {
+        if (column.parts.variable == channel.variable)
+          column.bits = static_cast<uint16_t>(channel.multiChannelBits);
+      }
+    }
+  }
+  markMultiChannels(declarations, name, columns_);
+
+  // The option, the metadata, or the distance of the first two times of
+  // the time column, which must be a whole number of microseconds.
+  intervalGiven_ = scanInterval.has_value();
+  if (scanInterval) {
+    interval_ = intervalOption(*scanInterval);
+    return;
+  }
+  if (metadata_ && metadata_->hasInterval) {
+    interval_ = metadata_->info.scanInterval;
+    return;
+  }
+  if (!timeColumn_) throw usageError(name + " has no time column: give --scan-interval-us");
+  const std::vector<std::string>* firstRows[] = {rows_->peek(0), rows_->peek(1)};
+  if (!firstRows[0] || !firstRows[1]) {
+    throw usageError(
+        name + ": fewer than two records to take the scan interval from; give --scan-interval-us");
+  }
+  const TimeFormat format{timeUnit_, dialect_.decimalComma};
+  int64_t times[2] = {0, 0};
+  for (size_t i = 0; i < 2; ++i) {
+    const std::string where = name + " line " + std::to_string(rows_->peekedLine(i));
+    const std::string& text = firstRows[i]->front();
+    const auto seconds = parseTime(text, format);
+    if (!seconds) throw notTime(where, text, format);
+    const Seconds time = *seconds;
+    if (!time.whole) {
+      throw ToolError(where + ": the time " + text +
+                      (timeUnit_ == TimeUnit::Milliseconds ? " ms" : " s") +
+                      " is not a whole number of microseconds, which the scan interval must be; "
+                      "give --scan-interval-us");
+    }
+    times[i] = time.microseconds;
+  }
+  if (times[1] <= times[0]) {
+    throw ToolError(name + " line " + std::to_string(rows_->peekedLine(1)) +
+                    ": the time column does not increase; give --scan-interval-us");
+  }
+  // A distance beyond 64 bits is as far beyond the header as any.
+  const uint64_t distance = static_cast<uint64_t>(times[1]) - static_cast<uint64_t>(times[0]);
+  interval_ =
+      static_cast<int64_t>(std::min<uint64_t>(distance, std::numeric_limits<int64_t>::max()));
+}
+
+CsvRecords::~CsvRecords() = default;
+
+uint64_t CsvRecords::read(const BlockSink& sink) {
+  if (dialect_.delimiter == ';') {
+    return dialect_.decimalComma ? readRows<';', true>(sink) : readRows<';', false>(sink);
+  }
+  if (dialect_.delimiter == '\t') {
+    return dialect_.decimalComma ? readRows<'\t', true>(sink) : readRows<'\t', false>(sink);
+  }
+  return readRows<',', false>(sink);
+}
+
+template <char Delimiter, bool DecimalComma>
+uint64_t CsvRecords::readRows(const BlockSink& sink) {
+  const size_t channels = columns_.size();
+  const size_t first = timeColumn_ ? 1 : 0;
+  std::vector<float> block(kCsvBlockRecords * channels);
+  std::vector<std::string_view> fields;
+  TimeColumn times(interval_, intervalGiven_, TimeFormat{timeUnit_, DecimalComma});
+  uint64_t records = 0;
+  size_t filled = 0;
+  for (;;) {
+    float* const record = block.data() + filled * channels;
+    PlainRow plain;
+    if (const size_t length = parsePlainRow<Delimiter, DecimalComma>(rows_->pending(), timeColumn_,
+                                                                     columns_, record, plain)) {
+      rows_->consume(length, plain.lineFeed ? 1 : 0);
+      if (timeColumn_) times.follow(plain.time, *rows_, records);
+    } else {
+      if (!rows_->next(fields)) break;
+      if (fields.size() != width_) {
+        throw ToolError(rows_->where() + ": " + std::to_string(fields.size()) +
+                        " fields where the heading has " + std::to_string(width_));
+      }
+      if (timeColumn_) times.follow(fields[0], *rows_, records);
+      parseValues(fields, first, columns_, *rows_, DecimalComma, record);
+    }
+    ++records;
+    if (++filled == kCsvBlockRecords) {
+      sink(block.data(), filled);
+      filled = 0;
+    }
+  }
+  if (filled > 0) sink(block.data(), filled);
+  return records;
+}
+
+}  // namespace rvx

@@ -1,0 +1,84 @@
+// The rows of a CSV as the records of a recording, the core of
+// `rvx import`: the heading row names the channels, an optional first
+// column holds each row's time, and every row after the heading becomes
+// one record of floats. The input is read once; a row of plain numbers is
+// parsed in place in the reader's buffer, any other row field by field,
+// with the same result and the same refusals.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "inputs/csv.h"
+#include "inputs/csv_dialect.h"
+#include "inputs/csv_metadata.h"
+#include "shared/arguments.h"
+
+namespace rvx {
+
+struct CsvColumn {
+  std::string heading;
+  ColumnHeading parts;
+  uint16_t bits = 0;  // multichannel: the field is an unsigned integer
+};
+
+class CsvRows;
+
+// Records that are handed on together.
+inline constexpr size_t kCsvBlockRecords = 4096;
+
+class CsvRecords {
+ public:
+  // Reads the heading row and finds the scan interval: `scanInterval`, the
+  // option's text in whole microseconds, or else that of a metadata block
+  // before the heading, or else the distance of the first two times of the
+  // time column. `in` gives UTF-8 (see DecodedInput); `dialect` tells its
+  // delimiter and decimal separator. `name` names the input in messages.
+  // Throws ToolError, and CsvError for text that is no CSV.
+  CsvRecords(std::istream& in, const std::string& name,
+             const std::vector<MultiChannelDeclaration>& declarations,
+             const std::optional<std::string>& scanInterval, const CsvDialect& dialect = {});
+  ~CsvRecords();
+  CsvRecords(const CsvRecords&) = delete;
+  CsvRecords& operator=(const CsvRecords&) = delete;
+
+  // The channels' columns, in their order.
+  const std::vector<CsvColumn>& columns() const { return columns_; }
+  int64_t interval() const { return interval_; }
+  // The metadata block before the heading, when there is one.
+  const std::optional<CsvMetadata>& metadata() const { return metadata_; }
+
+  // Every row after the heading as a record of columns().size() floats:
+  // numbers as floats, multichannel fields as the bit patterns of unsigned
+  // integers. Hands them on in blocks of up to kCsvBlockRecords, record
+  // after record; returns their number. A row that is refused ends the
+  // reading with ToolError (or CsvError) before its block is handed on.
+  using BlockSink = std::function<void(const float* records, size_t count)>;
+  uint64_t read(const BlockSink& sink);
+  // Bytes of the input consumed so far, for progress.
+  uint64_t consumed() const { return reader_.consumed(); }
+
+ private:
+  template <char Delimiter, bool DecimalComma>
+  uint64_t readRows(const BlockSink& sink);
+  void readMetadata(std::vector<std::string_view>& fields);
+
+  CsvReader reader_;
+  std::unique_ptr<CsvRows> rows_;
+  CsvDialect dialect_;
+  bool timeColumn_ = false;
+  TimeUnit timeUnit_ = TimeUnit::Seconds;
+  std::optional<CsvMetadata> metadata_;
+  size_t width_ = 0;  // fields per row
+  std::vector<CsvColumn> columns_;
+  int64_t interval_ = 0;
+  bool intervalGiven_ = false;
+};
+
+}  // namespace rvx
