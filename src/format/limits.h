@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "format/layout.h"
+#include "kdrvx/kdrvx.h"
 
 namespace kdrvx::format {
 
@@ -38,6 +39,25 @@ inline constexpr size_t kChannelZeroPointLimit = limitOf(&MGR_DEF::ChannelZeroPo
 inline constexpr size_t kChannelCalParameterLimit = limitOf(&MGR_DEF::ChannelCalParameter);  // 127
 inline constexpr size_t kChannelFilterLimit = limitOf(&MGR_DEF::ChannelFilter);              // 31
 inline constexpr size_t kChannelLintabLimit = limitOf(&MGR_DEF::ChannelLintab);              // 199
+
+// The interface publishes the same limits and where the start is kept.
+static_assert(kCommentLimit == KDRVX_COMMENT_LIMIT && kCompanyLimit == KDRVX_COMPANY_LIMIT &&
+              kInstrumentLimit == KDRVX_INSTRUMENT_LIMIT &&
+              kSnrInstrumentLimit == KDRVX_SNR_INSTRUMENT_LIMIT &&
+              kNameMeasurementLimit == KDRVX_NAME_MEASUREMENT_LIMIT &&
+              kTriggerSettingLimit == KDRVX_TRIGGER_SETTING_LIMIT);
+static_assert(kChannelUnitLimit == KDRVX_CHANNEL_UNIT_LIMIT &&
+              kChannelNameLimit == KDRVX_CHANNEL_NAME_LIMIT &&
+              kChannelNumberLimit == KDRVX_CHANNEL_NUMBER_LIMIT &&
+              kChannelSignalTypeLimit == KDRVX_CHANNEL_SIGNAL_TYPE_LIMIT &&
+              kChannelZeroPointLimit == KDRVX_CHANNEL_ZERO_POINT_LIMIT &&
+              kChannelCalParameterLimit == KDRVX_CHANNEL_CAL_PARAMETER_LIMIT &&
+              kChannelFilterLimit == KDRVX_CHANNEL_FILTER_LIMIT &&
+              kChannelLintabLimit == KDRVX_CHANNEL_LINTAB_LIMIT);
+static_assert(offsetof(RVX_HEADER, Year) == KDRVX_HEADER_YEAR_OFFSET &&
+              offsetof(RVX_HEADER, Hour) == KDRVX_HEADER_HOUR_OFFSET &&
+              offsetof(RVX_HEADER, Second) == KDRVX_HEADER_HOUR_OFFSET + 2 &&
+              kNoSeconds == KDRVX_UNKNOWN_TIME);
 
 // Whether a header can hold a scan interval of `microseconds`: a whole
 // number of milliseconds is stored in milliseconds, any other interval in

@@ -15,7 +15,6 @@ namespace rvx {
 
 namespace {
 
-namespace format = kdrvx::format;
 
 struct ConvertOptions {
   std::string input, output;

@@ -5,7 +5,6 @@
 #include <limits>
 #include <numeric>
 
-#include "format/layout.h"
 #include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/terminal.h"
@@ -16,7 +15,6 @@ namespace rvx {
 
 namespace {
 
-namespace format = kdrvx::format;
 
 constexpr int64_t kUnknownTime = DateTime::kUnknownTime;
 
@@ -268,7 +266,6 @@ void closeKeepingUnknownDate(CreateSession& session, const DateTime& when,
     session.close();
     return;
   }
-  using format::RVX_HEADER;
   const auto byte = [](int64_t value) { return static_cast<uint8_t>(value); };
   const uint16_t year = static_cast<uint16_t>(when.year);
   std::vector<uint8_t> date = {byte(year), byte(year >> 8), byte(when.month), byte(when.day)};
@@ -276,17 +273,16 @@ void closeKeepingUnknownDate(CreateSession& session, const DateTime& when,
   std::vector<uint8_t> time =
       when.timeKnown() ? std::vector<uint8_t>{byte(when.hour), byte(when.minute), byte(when.second)}
                        : std::vector<uint8_t>{unknown, unknown, unknown};
-  static_assert(offsetof(RVX_HEADER, Hour) == offsetof(RVX_HEADER, Year) + 4 &&
-                offsetof(RVX_HEADER, Second) == offsetof(RVX_HEADER, Year) + 6);
+  static_assert(KDRVX_HEADER_HOUR_OFFSET == KDRVX_HEADER_YEAR_OFFSET + 4);
   if (!when.dateKnown())
     warnings.add("the recording date is unknown (" + info.date + ") and stays so");
   if (!when.timeKnown()) warnings.add("the recording time is unknown and stays so");
   if (when.dateKnown()) {
     // Only the time bytes: the date is already set.
-    session.closeWithPatch(static_cast<int32_t>(offsetof(RVX_HEADER, Hour)), time);
+    session.closeWithPatch(KDRVX_HEADER_HOUR_OFFSET, time);
   } else {
     date.insert(date.end(), time.begin(), time.end());
-    session.closeWithPatch(static_cast<int32_t>(offsetof(RVX_HEADER, Year)), date);
+    session.closeWithPatch(KDRVX_HEADER_YEAR_OFFSET, date);
   }
 }
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "format/layout.h"
 #include "shared/library.h"
 #include "shared/time_window.h"
 
@@ -31,7 +30,7 @@ void fitTexts(RecordingInfo& info, Warnings& warnings);
 // "HH:MM" or "HH:MM:SS". The header marks an hour, minute or second it does
 // not know as it marks missing seconds.
 struct DateTime {
-  static constexpr int64_t kUnknownTime = kdrvx::format::kNoSeconds;
+  static constexpr int64_t kUnknownTime = KDRVX_UNKNOWN_TIME;
   int64_t day = 0, month = 0, year = 0, hour = kUnknownTime, minute = kUnknownTime,
           second = kUnknownTime;
 

@@ -2,14 +2,12 @@
 
 #include <utility>
 
-#include "format/limits.h"
 #include "shared/utf.h"
 
 namespace rvx {
 
 namespace {
 
-namespace format = kdrvx::format;
 
 // A zero-terminated text of one of the reader's structs.
 template <auto Member, typename Struct>
@@ -26,21 +24,21 @@ using C = KDRVX_ChannelInfo;
 
 const HeaderField kHeaderFields[] = {
     {"comment", "#comment", "comment", "comment", &RecordingInfo::comment, textOf<&R::comment, R>,
-     KDRVX_SetComment, &KDRVX_Plan::comment, KDRVX_FIELD_COMMENT, format::kCommentLimit},
+     KDRVX_SetComment, &KDRVX_Plan::comment, KDRVX_FIELD_COMMENT, KDRVX_COMMENT_LIMIT},
     {"company", "#company", "company", "company", &RecordingInfo::company, textOf<&R::company, R>,
-     KDRVX_SetCompany, &KDRVX_Plan::company, KDRVX_FIELD_COMPANY, format::kCompanyLimit},
+     KDRVX_SetCompany, &KDRVX_Plan::company, KDRVX_FIELD_COMPANY, KDRVX_COMPANY_LIMIT},
     {"instrument", "#instrument", "instrument", "instrument", &RecordingInfo::instrument,
      textOf<&R::instrument, R>, KDRVX_SetInstrument, &KDRVX_Plan::instrument,
-     KDRVX_FIELD_INSTRUMENT, format::kInstrumentLimit},
+     KDRVX_FIELD_INSTRUMENT, KDRVX_INSTRUMENT_LIMIT},
     {"serial number", "#serial number", "serial_number", "serial_number",
      &RecordingInfo::serialNumber, textOf<&R::snrInstrument, R>, KDRVX_SetSnrInstrument,
-     &KDRVX_Plan::snrInstrument, KDRVX_FIELD_SNR_INSTRUMENT, format::kSnrInstrumentLimit},
+     &KDRVX_Plan::snrInstrument, KDRVX_FIELD_SNR_INSTRUMENT, KDRVX_SNR_INSTRUMENT_LIMIT},
     {"measurement name", "#measurement name", "name_measurement", "measurement_name",
      &RecordingInfo::nameMeasurement, textOf<&R::nameMeasurement, R>, KDRVX_SetNameMeasurement,
-     &KDRVX_Plan::nameMeasurement, KDRVX_FIELD_NAME_MEASUREMENT, format::kNameMeasurementLimit},
+     &KDRVX_Plan::nameMeasurement, KDRVX_FIELD_NAME_MEASUREMENT, KDRVX_NAME_MEASUREMENT_LIMIT},
     {"trigger setting", "#trigger setting", "trigger_setting", "trigger_setting",
      &RecordingInfo::triggerSetting, textOf<&R::triggerSetting, R>, KDRVX_SetTriggerSetting,
-     &KDRVX_Plan::triggerSetting, KDRVX_FIELD_TRIGGER_SETTING, format::kTriggerSettingLimit},
+     &KDRVX_Plan::triggerSetting, KDRVX_FIELD_TRIGGER_SETTING, KDRVX_TRIGGER_SETTING_LIMIT},
 };
 
 const ChannelField kChannelFields[] = {
@@ -48,25 +46,25 @@ const ChannelField kChannelFields[] = {
     {"variable", "variable", &ChannelInfo::variable, textOf<&C::variable, C>, nullptr,
      &KDRVX_PlannedChannel::variable, KDRVX_FIELD_CHANNEL_VARIABLE, 0, true},
     {"unit", "unit", &ChannelInfo::unit, textOf<&C::unit, C>, KDRVX_SetChannelUnit,
-     &KDRVX_PlannedChannel::unit, KDRVX_FIELD_CHANNEL_UNIT, format::kChannelUnitLimit, true},
+     &KDRVX_PlannedChannel::unit, KDRVX_FIELD_CHANNEL_UNIT, KDRVX_CHANNEL_UNIT_LIMIT, true},
     {"name", "name", &ChannelInfo::name, textOf<&C::name, C>, KDRVX_SetChannelName,
-     &KDRVX_PlannedChannel::name, KDRVX_FIELD_CHANNEL_NAME, format::kChannelNameLimit, true},
+     &KDRVX_PlannedChannel::name, KDRVX_FIELD_CHANNEL_NAME, KDRVX_CHANNEL_NAME_LIMIT, true},
     {"number", "number", &ChannelInfo::number, textOf<&C::number, C>, KDRVX_SetChannelNumber,
-     &KDRVX_PlannedChannel::number, KDRVX_FIELD_CHANNEL_NUMBER, format::kChannelNumberLimit, true},
+     &KDRVX_PlannedChannel::number, KDRVX_FIELD_CHANNEL_NUMBER, KDRVX_CHANNEL_NUMBER_LIMIT, true},
     {"signal type", "signal_type", &ChannelInfo::signalType, textOf<&C::signalType, C>,
      KDRVX_SetChannelSignalType, &KDRVX_PlannedChannel::signalType, KDRVX_FIELD_CHANNEL_SIGNAL_TYPE,
-     format::kChannelSignalTypeLimit, true},
+     KDRVX_CHANNEL_SIGNAL_TYPE_LIMIT, true},
     {"range", "range", &ChannelInfo::calParameter, textOf<&C::calParameter, C>,
      KDRVX_SetChannelCalParameter, &KDRVX_PlannedChannel::calParameter,
-     KDRVX_FIELD_CHANNEL_CAL_PARAMETER, format::kChannelCalParameterLimit, true},
+     KDRVX_FIELD_CHANNEL_CAL_PARAMETER, KDRVX_CHANNEL_CAL_PARAMETER_LIMIT, true},
     {"zero point", "zero_point", &ChannelInfo::zeroPoint, textOf<&C::zeroPoint, C>,
      KDRVX_SetChannelZeroPoint, &KDRVX_PlannedChannel::zeroPoint, KDRVX_FIELD_CHANNEL_ZERO_POINT,
-     format::kChannelZeroPointLimit, true},
+     KDRVX_CHANNEL_ZERO_POINT_LIMIT, true},
     {"filter", "filter", &ChannelInfo::filter, textOf<&C::filter, C>, KDRVX_SetChannelFilter,
-     &KDRVX_PlannedChannel::filter, KDRVX_FIELD_CHANNEL_FILTER, format::kChannelFilterLimit, true},
+     &KDRVX_PlannedChannel::filter, KDRVX_FIELD_CHANNEL_FILTER, KDRVX_CHANNEL_FILTER_LIMIT, true},
     {"linearisation table", "linearisation_table", &ChannelInfo::lintab, textOf<&C::lintab, C>,
      KDRVX_SetChannelLintab, &KDRVX_PlannedChannel::lintab, KDRVX_FIELD_CHANNEL_LINTAB,
-     format::kChannelLintabLimit, false},
+     KDRVX_CHANNEL_LINTAB_LIMIT, false},
 };
 
 // The fields of a plan that no table of texts holds.
