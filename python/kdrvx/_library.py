@@ -230,7 +230,12 @@ def system_reason(path: Optional[str] = None) -> Optional[str]:
     """The operating system's reason for the failure of the last call, if the
     library traced one. Windows says "access denied" for a directory opened
     as a file; given the path, the reason says what it is."""
-    code = library().system_error
+    return reason_of(library().system_error, path)
+
+
+def reason_of(code: int, path: Optional[str] = None) -> Optional[str]:
+    """The words of a system error in the library's numbering (the Windows
+    one), or None for 0."""
     if code == 0:
         return None
     if _is_a_directory(code, path):
@@ -242,7 +247,12 @@ def system_errno(path: Optional[str] = None) -> Optional[int]:
     """The error number of the operating system's reason for the failure of
     the last call (see system_reason), or None when the library traced none
     or one that has no number here."""
-    code = library().system_error
+    return errno_of(library().system_error, path)
+
+
+def errno_of(code: int, path: Optional[str] = None) -> Optional[int]:
+    """The error number of a system error in the library's numbering, or
+    None where it has none here."""
     if _is_a_directory(code, path):
         return errno.EISDIR
     return _SYSTEM_ERRNOS.get(code)

@@ -181,7 +181,13 @@ def repair(path: PathArgument, output: Optional[PathArgument] = None) -> RepairR
             why = finding_texts(None, report.refusal) or ["%s layout" % layout_name(report.layout)]
             raise lib.refusal(status, "%s: %s" % (source, "; ".join(why)))
         if status != 0:
-            raise lib.refusal(status, source)
+            # The system's reason about the file that failed: the source
+            # when it could not be read, else the copy in the target's place.
+            about = source if status == lib.KDRVX_ERR_RVX_OPEN_READ else target
+            code = int(report.systemError)
+            number = lib.errno_of(code)
+            raise lib.refusal(status, about, lib.reason_of(code), number,
+                              about if number is not None else None)
         changed = bool(report.changed)
         if changed or output is not None:
             private.commit(replace=output is None)

@@ -18,6 +18,7 @@
 #include "format/layout.h"
 #include "format/statistics.h"
 #include "kdrvx/kdrvx.h"
+#include "library/sized.h"
 #include "platform/platform.h"
 
 namespace kdrvx::modify {
@@ -26,7 +27,6 @@ namespace {
 using format::RVX_HEADER;
 namespace statistics = format::statistics;
 
-constexpr uint32_t kSmallestStruct = sizeof(uint32_t);
 // Records are recounted and copied in blocks of about this many values.
 constexpr uint32_t kBlockValues = 64 * 1024;
 // Findings that leave no header to repair: its own geometry is not true.
@@ -38,12 +38,11 @@ struct Buffers {
   statistics::Recount recount;
 };
 
-uint32_t deliver(const KDRVX_RepairReport& whole, KDRVX_RepairReport* report) {
-  const size_t bytes = std::min<size_t>(report->size, sizeof whole);
-  std::memcpy(reinterpret_cast<unsigned char*>(report) + kSmallestStruct,
-              reinterpret_cast<const unsigned char*>(&whole) + kSmallestStruct,
-              bytes - kSmallestStruct);
-  return KDRVX_OK;
+// Whether a status stands for a file call the system refused, whose reason
+// the report then carries.
+bool systemRefusal(uint32_t status) {
+  return status == KDRVX_ERR_RVX_OPEN_READ || status == KDRVX_ERR_RVX_CREATE ||
+         status == KDRVX_ERR_RVX_SHARING_VIOLATION;
 }
 
 // The source opened for reading, shared as a reader shares it.
@@ -137,13 +136,14 @@ void storeRecount(const statistics::Recount& recount, uint64_t records, uint32_t
 
 uint32_t repair(const char16_t* source, const char16_t* target, KDRVX_RepairReport* report,
                 KDRVX_Progress progress, void* context) {
-  if (source == nullptr || report == nullptr || report->size < kSmallestStruct)
+  if (source == nullptr || report == nullptr || report->size < library::kSmallestSized)
     return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
   KDRVX_RepairReport whole{};
   whole.size = sizeof whole;
   const auto refuse = [&](uint32_t refusal, uint32_t status) {
     whole.refusal = refusal;
-    deliver(whole, report);
+    if (systemRefusal(status)) whole.systemError = platform::lastError();
+    library::deliver(whole, report, KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
     return status;
   };
 
@@ -196,7 +196,7 @@ uint32_t repair(const char16_t* source, const char16_t* target, KDRVX_RepairRepo
   whole.changed = std::memcmp(&converted, &raw, headerLength) != 0 ? 1 : 0;
   if (!out.writeAt(0, &converted, headerLength)) return refuse(0, KDRVX_ERR_RVX_CREATE);
   out.finish();
-  deliver(whole, report);
+  library::deliver(whole, report, KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
   return KDRVX_OK;
 }
 

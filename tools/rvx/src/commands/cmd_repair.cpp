@@ -12,6 +12,7 @@
 #include "commands/subcommand.h"
 #include "files/output_file.h"
 #include "inputs/findings.h"
+#include "shared/system_reason.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
@@ -62,9 +63,13 @@ void writeRepaired(const std::string& source, OutputFile& out, uint64_t records)
   KDRVX_RepairReport report{};
   report.size = sizeof report;
   Progress progress("repair", records);
-  require(KDRVX_Repair(chars(widePath(source)), chars(widePath(path)), &report, showProgress,
-                       &progress),
-          out.name());
+  const uint32_t status = KDRVX_Repair(chars(widePath(source)), chars(widePath(path)), &report,
+                                       showProgress, &progress);
+  if (status != 0 && report.systemError != 0) {
+    throw ToolError(out.name() + ": " + statusText(status) + ": " +
+                    windowsErrorReason(report.systemError, path));
+  }
+  require(status, out.name());
   progress.finish();
 }
 
