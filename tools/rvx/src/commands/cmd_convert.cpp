@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "commands/commands.h"
+#include "commands/copy_command.h"
 #include "commands/subcommand.h"
 #include "inputs/findings.h"
 #include "outputs/recording_copy.h"
@@ -15,45 +16,23 @@ namespace rvx {
 
 namespace {
 
-
-struct ConvertOptions {
-  std::string input, output;
-  bool force = false;
-  bool cutTexts = false;
-  bool allRecords = false;
-};
-
-int runConvert(const ConvertOptions& options) {
-  refuseSameFile(options.input, options.output);
-  Warnings warnings{options.input, options.cutTexts, {}};
-  Reader reader(options.input);
-  const RecordCount count = requireReadable(reader, options.allRecords);
-  RecordingInfo info = reader.info();
-  info.records = count.toRead;
-  fitTexts(info, warnings);
-
-  CreateSession session(options.output, existingFrom(options.force), info.original, false,
-                        kNoSummaryLanguage);
-  const DateTime when = parseDateTime(info);
-  startCopy(session, info, when, warnings);
-  const uint64_t records = copyRecords(session, reader, info.records, {0, info.records},
-                                       allChannels(info), "convert", warnings);
-  closeKeepingUnknownDate(session, when, info, warnings);
-
-  std::cout << options.input << " -> " << session.file() << ": " << info.channels.size()
-            << " channels, " << records << " records, " << layoutName(KDRVX_LAYOUT_CURRENT)
+int runConvert(const CopyOptions& options) {
+  CopySource source(options);
+  RecordingInfo& info = source.info;
+  fitTexts(info, source.warnings);
+  const CopyResult copy = writeCopy(options, source, parseDateTime(info), {0, info.records},
+                                    allChannels(info), "convert");
+  std::cout << options.input << " -> " << copy.file << ": " << info.channels.size()
+            << " channels, " << copy.records << " records, " << layoutName(KDRVX_LAYOUT_CURRENT)
             << " layout\n";
-  warnings.print();
+  source.warnings.print();
   return kExitOk;
 }
 
 Run addConvertOptions(CLI::App& command) {
-  auto options = std::make_shared<ConvertOptions>();
-  command.add_option("IN", options->input, "RVX file of any layout")->required();
-  command.add_option("-o,--output", options->output, "RVX file to create")->required();
-  command.add_flag("-f,--force", options->force, "Replace an existing output file");
-  command.add_flag("--cut-texts", options->cutTexts, kCutTextsHelp);
-  command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
+  auto options = std::make_shared<CopyOptions>();
+  addCopyFiles(command, *options);
+  addCopyFlags(command, *options);
   return [options] { return runConvert(*options); };
 }
 

@@ -4,6 +4,7 @@
 // window and the start time moves to the window's first record.
 #include <iostream>
 
+#include "commands/copy_command.h"
 #include "commands/subcommand.h"
 #include "inputs/findings.h"
 #include "outputs/recording_copy.h"
@@ -16,12 +17,8 @@ namespace {
 
 constexpr int64_t kMicrosecondsPerSecond = 1000000;
 
-struct CutOptions {
-  std::string input, output;
+struct CutOptions : CopyOptions {
   TimeWindow window;
-  bool force = false;
-  bool cutTexts = false;
-  bool allRecords = false;
 };
 
 // The trigger record counted from the window's start; 0 when the window
@@ -51,39 +48,26 @@ DateTime windowStart(const RecordingInfo& info, RecordSpan span) {
 
 int runCut(const CutOptions& options) {
   if (!options.window.given()) throw usageError("give the window: --from/--to or --records");
-  refuseSameFile(options.input, options.output);
-  Warnings warnings{options.input, options.cutTexts, {}};
-  Reader reader(options.input);
-  const RecordCount count = requireReadable(reader, options.allRecords);
-  RecordingInfo info = reader.info();
-  info.records = count.toRead;
+  CopySource source(options);
+  RecordingInfo& info = source.info;
   const RecordSpan span = recordSpan(options.window, info.scanInterval, info.records);
-  fitTexts(info, warnings);
-  moveTrigger(info, span, warnings);
-  const DateTime when = windowStart(info, span);
+  fitTexts(info, source.warnings);
+  moveTrigger(info, span, source.warnings);
 
-  CreateSession session(options.output, existingFrom(options.force), info.original, false,
-                        kNoSummaryLanguage);
-  startCopy(session, info, when, warnings);
-  const uint64_t records =
-      copyRecords(session, reader, info.records, span, allChannels(info), "cut", warnings);
-  closeKeepingUnknownDate(session, when, info, warnings);
-
-  std::cout << options.input << " -> " << session.file() << ": records " << span.first << " to "
-            << span.end - 1 << " (" << records << " records), " << info.channels.size()
+  const CopyResult copy =
+      writeCopy(options, source, windowStart(info, span), span, allChannels(info), "cut");
+  std::cout << options.input << " -> " << copy.file << ": records " << span.first << " to "
+            << span.end - 1 << " (" << copy.records << " records), " << info.channels.size()
             << " channels\n";
-  warnings.print();
+  source.warnings.print();
   return kExitOk;
 }
 
 Run addCutOptions(CLI::App& command) {
   auto options = std::make_shared<CutOptions>();
-  command.add_option("IN", options->input, "RVX file of any layout")->required();
-  command.add_option("-o,--output", options->output, "RVX file to create")->required();
+  addCopyFiles(command, *options);
   addTimeWindowOptions(command, options->window);
-  command.add_flag("-f,--force", options->force, "Replace an existing output file");
-  command.add_flag("--cut-texts", options->cutTexts, kCutTextsHelp);
-  command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
+  addCopyFlags(command, *options);
   command.footer(
       "The trigger record moves with the window (to 0 when the window leaves it out), and the\n"
       "start time moves to the window's first record, to the whole second.\n\n"
