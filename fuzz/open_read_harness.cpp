@@ -209,6 +209,18 @@ void readThroughAReader(const KDRVX_CHAR* path, uint32_t openStatus, uint32_t ch
   check(KDRVX_ReaderChannel(reader, static_cast<int16_t>(channels), &channel) ==
             KDRVX_ERR_RVX_CHN_UNKNOWN,
         "a reader refuses the channel beyond");
+  KDRVX_Findings findings{};
+  findings.size = sizeof findings;
+  check(KDRVX_ReaderFindings(reader, &findings) == KDRVX_OK &&
+            findings.fileLength == fileBytes && findings.layout >= KDRVX_LAYOUT_DOS_BEFORE_50 &&
+            findings.layout <= KDRVX_LAYOUT_CURRENT,
+        "a reader measures the file it opened");
+  KDRVX_CHAR words[128];
+  for (uint32_t bit = 1; bit != 0; bit <<= 1) {
+    if ((findings.findings & bit) == 0) continue;
+    check(KDRVX_GetFindingText(&findings, bit, words, 128) == KDRVX_OK,
+          "every finding has its words");
+  }
   const uint32_t count = blockSize == 0 ? 1 : blockSize;
   const size_t blockValues = size_t{channels} * count + 1;
   auto block = std::make_unique<float[]>(blockValues);
@@ -235,6 +247,23 @@ void readThroughAReader(const KDRVX_CHAR* path, uint32_t openStatus, uint32_t ch
   check(KDRVX_ReaderRead(reader, INT64_MAX / 2, count, block.get()) <= 0,
         "a reader delivers nothing far past the end");
   KDRVX_ReaderClose(reader);
+}
+
+// The check of the same file finds at least what the reader's open found,
+// and reads no more records than the data holds. A sparse file is left
+// out: its records that store no channel take no bytes, so a check may
+// have as many to read as its header counts.
+void checkTheFile(const KDRVX_CHAR* path, uint32_t openStatus, bool sparse) {
+  if (sparse) return;
+  KDRVX_CheckReport report{};
+  report.size = sizeof report;
+  KDRVX_CheckChannel channels[format::kMaxChannels] = {};
+  for (KDRVX_CheckChannel& channel : channels) channel.size = sizeof channel;
+  check(KDRVX_Check(path, &report, channels, format::kMaxChannels, nullptr, nullptr) == KDRVX_OK,
+        "a check runs on any file");
+  check(report.openStatus == openStatus, "a check opens as a reader");
+  check(openStatus != KDRVX_OK || report.recordsRead <= report.claims.heldRecords,
+        "a check reads no more records than the data holds");
 }
 
 // The file name: short, or padded so that the whole path is `units` long
@@ -306,6 +335,7 @@ void runOpenRead(const uint8_t* data, size_t size) {
         "closing succeeds exactly when the open did");
   readThroughAReader(reinterpret_cast<const KDRVX_CHAR*>(wide.c_str()), status, channels,
                      rvx.size(), sparse, blockSize);
+  checkTheFile(reinterpret_cast<const KDRVX_CHAR*>(wide.c_str()), status, sparse);
   KDRVX_SetDebugMask(0);
   KDRVX_SetTraceSink(nullptr, nullptr);
   finishInput();
