@@ -141,16 +141,23 @@ class TestRecords:
         assert single.shape == (5, 1)
         np.testing.assert_array_equal(single[:, 0], RECORDS[:, 0])
 
-    def test_start_and_count_in_any_order(self, current_file):
+    def test_start_and_count_in_any_order_a_negative_start_from_the_end(self, current_file):
         with kdrvx.open(current_file) as recording:
             pieces = [recording.read(0, 2), recording.read(2, 2), recording.read(4)]
             later = recording.read(3, 1)
             earlier = recording.read(1, 2, channels=[0])
             beyond = recording.read(7)
+            last_two = recording.read(-2)
+            before_the_first = recording.read(-99, 1)
+            last_times = recording.times(-2)
         np.testing.assert_array_equal(np.concatenate(pieces)[:, :2], RECORDS[:, :2])
         np.testing.assert_array_equal(later[:, :2], RECORDS[3:4, :2])
         np.testing.assert_array_equal(earlier[:, 0], RECORDS[1:3, 0])
         assert beyond.shape == (0, 3)
+        assert last_two.tobytes() == data_area(current_file, 3)[3:].tobytes()
+        assert last_two.tobytes() == kdrvx.read(current_file, start=-2).tobytes()
+        np.testing.assert_array_equal(before_the_first[:, :2], RECORDS[:1, :2])
+        np.testing.assert_allclose(last_times, [0.0075, 0.01])
 
     def test_reading_on_while_the_file_grows(self, tmp_path):
         # Another program appends records to the file while it is open here;
