@@ -112,7 +112,13 @@ class Channel:
     index: int
     """Position of the channel in a record, from 0."""
     variable: str
-    """The measured variable, for example ``p1`` or ``dp12``."""
+    """The measured variable, for example ``p1`` or ``dp12``; empty where the
+    file names none (the DOS kind Q)."""
+    label: str
+    """The channel's name in exported data, as the library gives it: its
+    variable, or ``ch_N`` for channel N without one; a name that an earlier
+    channel already has gets ``_N`` appended. It names the channel's pandas
+    column and xarray variable, and selects it (``channels=["p1"]``)."""
     unit: str
     name: str
     number: str
@@ -148,17 +154,17 @@ class Channel:
             said.append("range %r" % self.range)
         if self.is_multichannel:
             said.append("multichannel of %d bits" % self.multichannel_bits)
-        return "<kdrvx.Channel %d %s%s>" % (self.index, self.label,
+        return "<kdrvx.Channel %d %s%s>" % (self.index, _shown(self),
                                            "".join(", " + part for part in said))
 
-    @property
-    def label(self) -> str:
-        """``variable [unit]``, or the variable alone when it has no unit."""
-        return "%s [%s]" % (self.variable, self.unit) if self.unit else self.variable
+
+def _shown(channel: Channel) -> str:
+    """A channel in a repr: its label, with its unit in brackets."""
+    return "%s [%s]" % (channel.label, channel.unit) if channel.unit else channel.label
 
 
 ChannelSelector = Union[int, str]
-"""A channel by its index or its variable name."""
+"""A channel by its index, its label or its variable name."""
 Channels = Union[None, ChannelSelector, Iterable[ChannelSelector]]
 """Channels in the order wanted: one, several, or None for every channel."""
 
@@ -206,6 +212,7 @@ def _channel_of(index: int, info: lib.KDRVX_ChannelInfo, statistics: int) -> Cha
     return Channel(
         index=index,
         variable=_text(info.variable),
+        label=_text(info.label),
         **{key: _text(getattr(info, member)) for key, (_, member) in CHANNEL_TEXTS.items()},
         individual_rate=info.indRate,
         isds=bool(info.isds),
@@ -390,17 +397,21 @@ class Recording:
         return "<kdrvx.Recording %r: layout %d (record kind %s), %d records x %d channels (%s), " \
             "%g s%s, %s>" % (
             self.path, h.version, self.record_kind, h.record_count, len(self.channels),
-            _labels(c.label for c in self.channels), h.duration_s,
+            _labels(_shown(c) for c in self.channels), h.duration_s,
             started, "closed" if self.closed else "open")
 
     # Channels -------------------------------------------------------------
 
     def channel(self, selector: ChannelSelector) -> Channel:
-        """The channel at an index or with a variable name such as ``"p1"``."""
+        """The channel at an index, with a label such as ``"p1"`` or
+        ``"ch_0"`` or, failing that, with a variable name."""
         return self.channels[self._index(selector)]
 
     def _index(self, selector: ChannelSelector) -> int:
         if isinstance(selector, str):
+            for channel in self.channels:
+                if channel.label == selector:
+                    return channel.index
             for channel in self.channels:
                 if channel.variable == selector:
                     return channel.index
@@ -430,8 +441,8 @@ class Recording:
                 reads the header's last 5 records (``kdrvx.read`` counts
                 alike).
             count: number of records at most; None reads to the end.
-            channels: indexes or variable names of the columns, in the order
-                wanted; None for every channel.
+            channels: indexes, labels or variable names of the columns, in
+                the order wanted; None for every channel.
             all_records: read on past the header's record count, as far as
                 the file holds records.
             mmap: instead of reading, map the records into memory and return
@@ -513,12 +524,14 @@ class Recording:
         The index is the time of each record in seconds ("time [s]"), or
         with ``datetime_index=True`` a DatetimeIndex ("time") from the
         recording's start (ValueError when the header has none). The
-        columns are named ``variable [unit]``. Multichannel columns hold
-        their bit fields as uint32, the others float32.
+        columns are named by the channels' labels (``p1``, ``ch_0``), as
+        ``to_xarray`` names its variables. Multichannel columns hold their
+        bit fields as uint32, the others float32.
 
         ``frame.attrs`` holds the metadata: the header's fields, ``path`` and
-        ``record_kind`` (as ``to_xarray`` gives them), and under ``channels``
-        each column's channel fields by its label.
+        ``record_kind`` (as ``to_xarray`` gives them), under ``units`` each
+        column's unit by its label, and under ``channels`` each column's
+        channel fields by its label.
 
         The float32 columns are one block over the array that ``read``
         fills, not copies of it; only the bit-field columns and the index
@@ -536,8 +549,8 @@ class Recording:
           recording (float64);
         - coordinate ``datetime`` along ``time`` (datetime64) where the
           header has a start;
-        - one variable per channel, named by its variable (``p1``), float32,
-          or uint32 bit fields for a multichannel; its attributes are the
+        - one variable per channel, named by its label (``p1``, ``ch_0``),
+          float32, or uint32 bit fields for a multichannel; its attributes are the
           channel's fields (``unit``, ``name``, ``range``,
           ``multichannel_bits``, the statistics where valid, ...), with
           ``units`` and ``long_name`` for the tools that read those;
@@ -843,7 +856,7 @@ def read(path: PathArgument, channels: Channels = None,
 
     Returns what ``Recording.read`` returns: a float32 array of shape
     (records, channels), multichannels as their bit patterns. `channels` are
-    indexes or variable names in the order wanted (None: every channel);
+    indexes, labels or variable names in the order wanted (None: every channel);
     `start` and `stop` count records as a slice does (negative from the
     header's record count, None for its ends). Use ``kdrvx.open`` for the
     header, the channels' descriptions, times and labelled data.

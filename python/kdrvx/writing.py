@@ -41,7 +41,7 @@ _CHANNEL_TEXTS = _fields.CHANNEL_TEXTS
 _CHANNEL_VALUES = _fields.CHANNEL_VALUES
 _CHANNEL_KEYS = {"variable", "multichannel_bits", *_CHANNEL_TEXTS, *_CHANNEL_VALUES}
 # What a Channel read from a file carries besides its definition.
-_READ_ONLY_KEYS = {"index", "minimum", "maximum", "mean", "rms"}
+_READ_ONLY_KEYS = {"index", "label", "minimum", "maximum", "mean", "rms"}
 
 # The fields of a plan, under the names create() takes them by.
 _FIELD_NAMES = {
