@@ -340,6 +340,7 @@ class Recording:
     def __init__(self, path: str, reader: int, header: Header, channels: Sequence[Channel],
                  kind: str, data_offset: int, record_size: int, findings: int = 0):
         self.path = path
+        self._absolute_path = os.path.abspath(path)  # where a pickled copy reopens it
         self.header = header
         self.channels = tuple(channels)
         self.record_kind = kind
@@ -388,8 +389,8 @@ class Recording:
         its records. Unpickling opens the file anew (a closed Recording
         stays closed), so that a Recording can go to another process, a
         Dask worker for one."""
-        return (_unpickled, (os.path.abspath(self.path), self.header, self.channels,
-                             self.record_kind, self.closed))
+        return (_unpickled, (self._absolute_path, self.header, self.channels, self.record_kind,
+                             self.closed))
 
     def __repr__(self) -> str:
         h = self.header
