@@ -3,11 +3,11 @@
 from __future__ import annotations
 
 import ctypes
+import dataclasses
 import datetime as _datetime
 import errno
 import operator
 import os
-import dataclasses
 import threading
 import warnings
 import weakref
@@ -538,8 +538,8 @@ class Recording:
         fills, not copies of it; only the bit-field columns and the index
         take memory of their own.
         """
-        return _conversions.to_pandas(self, self._first(start), _count(count), channels, all_records,
-                                      datetime_index)
+        return _conversions.to_pandas(self, self._first(start), _count(count), channels,
+                                      all_records, datetime_index)
 
     def to_xarray(self, start: int = 0, count: Optional[int] = None,
                   channels: Channels = None,
@@ -551,8 +551,8 @@ class Recording:
         - coordinate ``datetime`` along ``time`` (datetime64) where the
           header has a start;
         - one variable per channel, named by its label (``p1``, ``ch_0``),
-          float32, or uint32 bit fields for a multichannel; its attributes are the
-          channel's fields (``unit``, ``name``, ``range``,
+          float32, or uint32 bit fields for a multichannel; its attributes
+          are the channel's fields (``unit``, ``name``, ``range``,
           ``multichannel_bits``, the statistics where valid, ...), with
           ``units`` and ``long_name`` for the tools that read those;
         - the header's fields, ``path`` and ``record_kind`` as the
@@ -563,7 +563,8 @@ class Recording:
         statistic not valid) is left out rather than stored as None. A
         channel appears once: a selection that names one twice is refused.
         """
-        return _conversions.to_xarray(self, self._first(start), _count(count), channels, all_records)
+        return _conversions.to_xarray(self, self._first(start), _count(count), channels,
+                                      all_records)
 
     def iter_blocks(self, records: int, start: int = 0, count: Optional[int] = None,
                     channels: Channels = None,

@@ -330,7 +330,8 @@ class TestLabelledData:
         unnamed = write(tmp_path / "q.rvx", header,
                         dos_records([[(1, 0), (2, 0), (3, 0)], [(4, 0), (5, 0), (6, 0)]]))
         r = full_recording()
-        r.channels = [TestChannel(letter="p", index=1, unit="bar"), TestChannel(letter="p", index=1)]
+        r.channels = [TestChannel(letter="p", index=1, unit="bar"),
+                      TestChannel(letter="p", index=1)]
         repeated = write(tmp_path / "p.rvx", current_header(r), RECORDS[:, :2].tobytes())
         for path, labels, unit in [(unnamed, ["ch_0", "ch_1", "ch_2"], ""),
                                    (repeated, ["p1", "p1_1"], "bar")]:
