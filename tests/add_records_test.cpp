@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <string>
@@ -21,9 +22,13 @@ using Lines = std::vector<std::string>;
 constexpr uint32_t kChannels = 5;
 constexpr uint32_t kRecords = 40;
 
+float nan(uint32_t bits) { return std::bit_cast<float>(bits); }
+
 // Values the statistics must get right: NaN (never an extreme; the first
-// value of channel 4, whose extremes then stay NaN), both infinities, a
-// negative zero, and new extremes up to the last record.
+// value of channel 4, whose extremes then stay NaN), NaNs of several
+// payloads and signs in one channel (the sums keep one of them), both
+// infinities, zeros of both signs (the first of them stays the extreme),
+// and new extremes up to the last record.
 std::vector<float> sampleRecords() {
   std::vector<float> values(kChannels * kRecords);
   for (uint32_t r = 0; r < kRecords; ++r)
@@ -35,6 +40,13 @@ std::vector<float> sampleRecords() {
   values[5 * kChannels + 2] = INFINITY;
   values[6 * kChannels + 2] = -INFINITY;
   values[8 * kChannels + 3] = -0.0f;
+  values[0 * kChannels + 3] = -0.0f;
+  values[1 * kChannels + 3] = 0.0f;
+  values[4 * kChannels + 1] = nan(0x7FC00002);
+  values[9 * kChannels + 1] = nan(0xFFC00003);
+  values[2 * kChannels + 0] = nan(0x7FC00001);
+  values[3 * kChannels + 0] = nan(0x7F800005);  // signalling
+  values[17 * kChannels + 0] = nan(0x7FC00004);
   values[(kRecords - 1) * kChannels] = -1000;
   return values;
 }
@@ -168,10 +180,18 @@ TEST_F(AddRecords, ArgumentsEntryLineAndTheRecordsOfNoChannels) {
   EXPECT_EQ(finished("p.rvx").NoRecords, 0u);
   EXPECT_EQ(bytes("p.rvx").size(), 1500u + 3 * 1400);
 
-  // Records of no channels have no bytes: any pointer, each one counted.
+  // Records of no channels have no bytes: any pointer, each one counted,
+  // in one call up to the largest count and across calls past 2^32.
   create("n.rvx", {});
   EXPECT_EQ(KDRVX_AddRecords(nullptr, 3), KDRVX_OK);
   EXPECT_EQ(finished("n.rvx").NoRecords, 3u);
+  create("n.rvx", {});
+  EXPECT_EQ(KDRVX_AddRecords(nullptr, 0xFFFFFFFF), KDRVX_OK);
+  EXPECT_EQ(finished("n.rvx").NoRecords, 0xFFFFFFFFu);
+  create("n.rvx", {});
+  EXPECT_EQ(KDRVX_AddRecords(nullptr, 0xFFFFFFC1), KDRVX_OK);
+  EXPECT_EQ(KDRVX_AddRecords(nullptr, 0xFFFFFFC1), KDRVX_OK);
+  EXPECT_EQ(finished("n.rvx").NoRecords, 0xFFFFFF82u);
 
   // Without a file under creation or modification both guards fail in
   // turn, as for a single record.
