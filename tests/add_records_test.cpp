@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,24 @@ size_t firstDifference(const std::string& a, const std::string& b) {
                                                : static_cast<size_t>(at - a.begin());
 }
 
-enum class Target { Create, CreateCompact, Modify, ModifyEmpty };
+// Files to append to: with three records; without; with three records
+// while the stored count is 0 (the first record appended is written behind
+// the header, the others at the end of the file); with three records while
+// the stored count is about to wrap past 2^32 (the record counted as 1
+// rewrites the header and starts the extremes again).
+enum class Target { Create, CreateCompact, Modify, ModifyEmpty, ModifyCountZero, ModifyCountWraps };
+
+bool modifies(Target target) {
+  return target != Target::Create && target != Target::CreateCompact;
+}
+
+// Puts `count` into the stored count of the header of the file at `path`.
+void storeCount(const std::filesystem::path& path, uint32_t count) {
+  std::string disk = readBytes(path);
+  disk.replace(offsetof(format::RVX_HEADER, NoRecords), sizeof count,
+               reinterpret_cast<const char*>(&count), sizeof count);
+  writeBytes(path, disk);
+}
 
 struct Schedule {
   const char* what;
@@ -78,7 +96,7 @@ class AddRecords : public WriteTest {
   // the failed guard of the create context.)
   Lines record(const std::string& name, const Schedule& schedule, bool single, bool details) {
     const std::vector<float> values = sampleRecords();
-    const bool modify = schedule.target == Target::Modify || schedule.target == Target::ModifyEmpty;
+    const bool modify = modifies(schedule.target);
     std::vector<std::u16string> variables;
     for (uint32_t k = 0; k < kChannels; ++k)
       variables.push_back(u"p" + widen(std::to_string(k + 1)));
@@ -86,10 +104,11 @@ class AddRecords : public WriteTest {
     KDRVX_SetDate(c(u"7.3.2024"));
     KDRVX_SetTime(c(u"9:05"));
     if (modify) {
-      // The file to append to holds three records already, or none.
-      const uint32_t held = schedule.target == Target::Modify ? 3 : 0;
+      const uint32_t held = schedule.target == Target::ModifyEmpty ? 0 : 3;
       EXPECT_EQ(KDRVX_AddRecords(values.data(), held), KDRVX_OK);
       EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+      if (schedule.target == Target::ModifyCountZero) storeCount(dir.file(name), 0);
+      if (schedule.target == Target::ModifyCountWraps) storeCount(dir.file(name), 0xFFFFFFFE);
       EXPECT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
     }
     setMaskQuietly(capture, details ? static_cast<int16_t>(KDRVX_DEBUG_DETAILS) : 0);
@@ -127,6 +146,9 @@ TEST_F(AddRecords, BlocksLeaveTheBytesAndTracesOfSingleRecords) {
       {"compact layout", Target::CreateCompact, {3, 37}, false, true},
       {"file with records to append to", Target::Modify, {0, 1, 36}, false, true},
       {"file without records to append to", Target::ModifyEmpty, {12, 28}, false, true},
+      {"stored count 0 with records in the file", Target::ModifyCountZero, {5, 35}, false, true},
+      {"count wraps within a block", Target::ModifyCountWraps, {1, 39}, false, true},
+      {"count wraps between blocks", Target::ModifyCountWraps, {2, 38}, false, true},
   };
   // With detail lines on, the records take the traced loop.
   for (const bool details : {false, true})
@@ -161,6 +183,45 @@ TEST_F(AddRecords, MinimumAboveMaximumInTheFileKeepsTheRule) {
   const auto h = header("u.rvx");
   EXPECT_EQ(std::vector<float>({h.Channel[0].MinValue, h.Channel[0].MaxValue}),
             std::vector<float>({2, -5}));
+}
+
+// A file whose stored count disagrees with the records it holds. The record
+// counted as the first goes behind the header, over the record there, with
+// the header rewritten and the extremes started at its values; the others
+// go at the end of the file. A block places them so too.
+TEST_F(AddRecords, StoredCountZeroOrWrappingPlacesRecordsAsSingleCalls) {
+  struct Case {
+    uint32_t stored;
+    std::vector<float> block, data;
+    uint32_t count;
+    float minimum, maximum;
+  };
+  const Case cases[] = {
+      {0, {40, 50}, {40, 20, 30, 50}, 2, 40, 50},
+      {0xFFFFFFFE, {40, 50, 60, 70}, {60, 20, 30, 40, 50, 70}, 2, 60, 70},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE("stored count " + std::to_string(each.stored));
+    const std::u16string path = create("z.rvx", {u"p1"});
+    const float held[] = {10, 20, 30};
+    ASSERT_EQ(KDRVX_AddRecords(held, 3), KDRVX_OK);
+    ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+    storeCount(dir.file("z.rvx"), each.stored);
+    ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
+    ASSERT_EQ(KDRVX_AddRecords(each.block.data(), static_cast<uint32_t>(each.block.size())),
+              KDRVX_OK);
+    ASSERT_EQ(KDRVX_CloseModify(), KDRVX_OK);
+    const std::string disk = bytes("z.rvx");
+    const size_t data = 1500 + 1400;
+    ASSERT_EQ(disk.size(), data + each.data.size() * sizeof(float));
+    std::vector<float> stored(each.data.size());
+    std::memcpy(stored.data(), disk.data() + data, disk.size() - data);
+    EXPECT_EQ(stored, each.data);
+    const auto h = header("z.rvx");
+    EXPECT_EQ(h.NoRecords, each.count);
+    EXPECT_EQ(std::vector<float>({h.Channel[0].MinValue, h.Channel[0].MaxValue}),
+              std::vector<float>({each.minimum, each.maximum}));
+  }
 }
 
 TEST_F(AddRecords, ArgumentsEntryLineAndTheRecordsOfNoChannels) {
