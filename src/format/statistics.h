@@ -187,11 +187,7 @@ inline void followChannel(Running& running, const float* records, uint32_t count
   running.sumSquares[channel] = squares;
 }
 
-// Every record after the first, `count` of them one after the other. A few
-// records go one by one, each in one loop over its channels; more go in
-// tiles of records, the channels in groups of kLanes (the rest one by
-// one). Each channel sees its values in record order either way, so the
-// sums come out as adding record after record gives them.
+// Records one by one, each in one loop over its channels.
 template <bool kOrdered>
 void followOneByOne(Running& running, const float* records, uint32_t count, uint32_t channels) {
   for (uint32_t r = 0; r < count; ++r) {
@@ -204,16 +200,27 @@ void followOneByOne(Running& running, const float* records, uint32_t count, uint
       add(record[i], running.sumValues[i], running.sumSquares[i]);
     }
   }
+}
+
+inline void settleNaNs(Running& running, const float* records, uint32_t count,
+                       uint32_t channels) {
   for (uint32_t i = 0; i < channels; ++i)
     settleNaN(records + i, count, channels, running.sumValues[i], running.sumSquares[i]);
 }
 
-// Records of no channels hold nothing to follow, however many there are.
-inline void followRecords(Running& running, const float* records, uint32_t count,
-                          uint32_t channels) {
-  if (channels == 0) return;
-  if (!running.ordered) return followOneByOne<false>(running, records, count, channels);
-  if (count < kLanes) return followOneByOne<true>(running, records, count, channels);
+// Whether any of `count` values is a NaN, in integer vector instructions
+// (exponent all ones, fraction not zero).
+inline bool anyNaN(const float* values, size_t count) {
+  int32_t found = 0;
+  for (size_t i = 0; i < count; ++i)
+    found |= static_cast<int32_t>(std::bit_cast<uint32_t>(values[i]) & 0x7FFFFFFFu) > 0x7F800000;
+  return found != 0;
+}
+
+// Tiles of records, the channels in groups of kLanes (the rest one by
+// one).
+inline void followTiles(Running& running, const float* records, uint32_t count,
+                        uint32_t channels) {
   const uint32_t grouped = channels - channels % kLanes;
   // `done` grows by no more than what is left, so it never wraps past the
   // largest count.
@@ -223,8 +230,28 @@ inline void followRecords(Running& running, const float* records, uint32_t count
     for (uint32_t k = 0; k < grouped; k += kLanes) followLanes(running, first, tile, channels, k);
     for (uint32_t k = grouped; k < channels; ++k) followChannel(running, first, tile, channels, k);
   }
-  for (uint32_t k = 0; k < channels; ++k)
-    settleNaN(records + k, count, channels, running.sumValues[k], running.sumSquares[k]);
+}
+
+// Every record after the first, `count` of them one after the other. A few
+// records go one by one; more go in tiles. Each channel sees its values in
+// record order either way, so the sums come out as adding record after
+// record gives them, and their NaN is settled at the end. Records of no
+// channels hold nothing to follow, however many there are.
+inline void followRecords(Running& running, const float* records, uint32_t count,
+                          uint32_t channels) {
+  if (channels == 0) return;
+  if (running.ordered && count >= kLanes) {
+    followTiles(running, records, count, channels);
+    return settleNaNs(running, records, count, channels);
+  }
+  if (running.ordered)
+    followOneByOne<true>(running, records, count, channels);
+  else
+    followOneByOne<false>(running, records, count, channels);
+  // One by one (a few records, or extremes out of order), a NaN among the
+  // values calls for the settling.
+  if (anyNaN(records, static_cast<size_t>(count) * channels))
+    settleNaNs(running, records, count, channels);
 }
 
 // A recount: the records of a file followed block after block from its
