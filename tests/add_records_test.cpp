@@ -138,6 +138,7 @@ class AddRecords : public WriteTest {
   }
 };
 
+// Record writer rules W6 and W10.
 TEST_F(AddRecords, BlocksLeaveTheBytesAndTracesOfSingleRecords) {
   const Schedule schedules[] = {
       {"one block, header of its first record", Target::Create, {kRecords}, false, false},
@@ -188,7 +189,7 @@ TEST_F(AddRecords, MinimumAboveMaximumInTheFileKeepsTheRule) {
 // A file whose stored count disagrees with the records it holds. The record
 // counted as the first goes behind the header, over the record there, with
 // the header rewritten and the extremes started at its values; the others
-// go at the end of the file. A block places them so too.
+// go at the end of the file. A block places them so too (W10).
 TEST_F(AddRecords, StoredCountZeroOrWrappingPlacesRecordsAsSingleCalls) {
   struct Case {
     uint32_t stored;
@@ -242,7 +243,7 @@ TEST_F(AddRecords, ArgumentsEntryLineAndTheRecordsOfNoChannels) {
   EXPECT_EQ(bytes("p.rvx").size(), 1500u + 3 * 1400);
 
   // Records of no channels have no bytes: any pointer, each one counted,
-  // in one call up to the largest count and across calls past 2^32.
+  // in one call up to the largest count and across calls past 2^32 (W11).
   create("n.rvx", {});
   EXPECT_EQ(KDRVX_AddRecords(nullptr, 3), KDRVX_OK);
   EXPECT_EQ(finished("n.rvx").NoRecords, 3u);

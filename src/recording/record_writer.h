@@ -37,13 +37,13 @@
 //    reach it only once it counts a record.
 // W10 A block places its records where single appends would. The record
 //    counted as the header's first goes directly behind the header, which
-//    is rewritten with it; where that is not the block's first (a count
-//    that wraps within the block) or the records after it do not follow it
-//    there (a file open for modification that holds records beyond those
-//    its header counts, as when the stored count is 0), the block is
-//    written in pieces: the records before the first at the position, the
-//    first behind the header, those after it at the end of the file; the
-//    header still last (W3).
+//    is rewritten with it; the records after it follow it there, or, for
+//    the modify target, go at the end of the file. Where that first is not
+//    the block's first (a count that wraps within the block) or the end of
+//    the file lies beyond it (a modified file that holds records its header
+//    does not count, as when the stored count is 0), the block is written
+//    in pieces: the records before the first at the position, the first
+//    behind the header, those after it where they go; the header last (W3).
 // W11 The count runs modulo 2^32 and nothing loops on it: a block of any
 //    count, up to the largest, passes its records once, and a count that
 //    wraps past 2^32 counts the record that makes it 1 as the header's
