@@ -27,6 +27,10 @@ namespace rvx {
 
 inline constexpr std::string_view kMetadataMark = "#rvx metadata";
 
+// The date or the time of a header that does not know it, in the block and
+// in import's --date and --time.
+inline constexpr std::string_view kUnknownStart = "unknown";
+
 // The rows of the block for the channels `selected` of `info`, each ended
 // by CR LF, in UTF-8.
 std::string metadataBlock(const RecordingInfo& info, const std::vector<int>& selected,
@@ -38,7 +42,12 @@ std::string metadataBlock(const RecordingInfo& info, const std::vector<int>& sel
 struct CsvMetadata {
   RecordingInfo info;
   bool hasDate = false, hasTime = false, hasInterval = false, hasTrigger = false;
+  std::string triggerWhere;  // the row of the trigger record, for messages
 };
+
+// A trigger record as the header holds it, 0 to 2^32 - 1. Throws ToolError
+// naming `where` and the value for any other text.
+uint32_t parseTriggerRecord(std::string_view text, const std::string& where);
 
 // Reads the block row by row: begin() with the first row (the mark), then
 // add() every row whose first field starts with '#', until add() returns

@@ -72,7 +72,7 @@ class CsvWriter : public ExportWriter {
     if (shape_.time) heading = shape_.milliseconds ? "time [ms]" : "time [s]";
     for (int index : plan.channels) {
       if (!heading.empty()) heading += delimiter;
-      appendCsvField(heading, plan.info.channels[index].heading(), delimiter);
+      appendCsvText(heading, plan.info.channels[index].heading(), delimiter);
     }
     text += heading;
     text += kCsvLineEnd;
