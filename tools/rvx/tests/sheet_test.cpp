@@ -254,6 +254,29 @@ TEST_F(Sheet, TextsAreNoFormulasAndSurviveASpreadsheetsPadding) {
   EXPECT_EQ(readBack(at("back.rvx")).values, readBack(at("texts.rvx")).values);
 }
 
+TEST_F(Sheet, AWindowsMetadataStartsWhereCutStartsIt) {
+  Recording recording;
+  recording.channels = {{"p1", "bar", "Inlet"}};
+  recording.records = randomRecords(2010, 1, 3);
+  recording.triggerRecord = 2000;
+  createRecording(at("long.rvx"), recording);
+  const Outcome out =
+      rvx({"export", "long.rvx", "--with-metadata", "--records", "1990:2005", "-o", "w.csv"});
+  ASSERT_EQ(out.status, 0) << out.err;
+  EXPECT_NE(out.err.find("warning: the window's first record lies 0.99 s after the new start "
+                         "time 14:05:10"),
+            npos)
+      << out.err;
+  ASSERT_EQ(rvx({"import", "w.csv", "-o", "w.rvx"}).status, 0);
+  ASSERT_EQ(rvx({"cut", "long.rvx", "--records", "1990:2005", "-o", "cut.rvx"}).status, 0);
+  const ReadBack imported = readBack(at("w.rvx")), cut = readBack(at("cut.rvx"));
+  EXPECT_EQ(imported.time, u"14:05:10");
+  EXPECT_EQ(imported.date, cut.date);
+  EXPECT_EQ(imported.time, cut.time);
+  EXPECT_EQ(imported.triggerRecord, 10u);
+  EXPECT_EQ(imported.values, cut.values);
+}
+
 TEST_F(Sheet, WhatADialectCannotHoldOrTellIsRefused) {
   Recording recording;
   recording.channels = {{"p1", "Ω", ""}};
