@@ -14,6 +14,9 @@
 //   #channel;p1;bar;Inlet;...                   one row per channel
 //
 // (with the file's delimiter in place of ';'). The heading row follows.
+// A date or time that the header does not know is "unknown"; texts are
+// written with appendCsvText, so that none reads as a formula; rows that a
+// spreadsheet padded with empty fields are read as they were written.
 #pragma once
 
 #include <optional>
