@@ -96,7 +96,7 @@ TEST_F(Content, ImportNamesWhatItRefusesAndTheDateItGives) {
   writeBytes(scratch.file("two.csv"), "t,p1\n0,1\n0.001,2\n");
   writeBytes(scratch.file("big.csv"), "t,p1\n0,1\n0.001,1e39\n");
   writeBytes(scratch.file("long.csv"), "t,p1\n0,1\n0.001," + std::string(5000, '7') + "x\n");
-  const std::string metadata = "#rvx metadata,1\n#trigger record,";
+  const std::string metadata = "#rvx metadata,2\n#trigger record,";
   writeBytes(scratch.file("late.csv"), metadata + "99\nt,p1\n0,1\n0.001,2\n");
   writeBytes(scratch.file("huge.csv"), metadata + "4294967296\nt,p1\n0,1\n0.001,2\n");
   const struct {

@@ -252,6 +252,10 @@ TEST_F(Sheet, TextsAreNoFormulasAndSurviveASpreadsheetsPadding) {
   EXPECT_EQ(properties(rvx({"info", "--json", "back.rvx"}).out),
             properties(rvx({"info", "--json", "texts.rvx"}).out));
   EXPECT_EQ(readBack(at("back.rvx")).values, readBack(at("texts.rvx")).values);
+  // An earlier rvx wrote texts as they are.
+  writeBytes(scratch.file("v1.csv"), "#rvx metadata,1\r\n#company,'x\r\nt,p1\r\n0,1\r\n0.1,2\r\n");
+  ASSERT_EQ(rvx({"import", "v1.csv", "-o", "v1.rvx"}).status, 0);
+  EXPECT_EQ(readBack(at("v1.rvx")).company, u"'x");
 }
 
 TEST_F(Sheet, AWindowsMetadataStartsWhereCutStartsIt) {

@@ -11,7 +11,10 @@ namespace rvx {
 
 namespace {
 
-constexpr std::string_view kMetadataVersion = "1";
+// Version 2 marks texts with appendCsvText; version 1 wrote them as they
+// are, and is read so.
+constexpr std::string_view kMetadataVersion = "2";
+constexpr std::string_view kPlainTextsVersion = "1";
 constexpr std::string_view kChannelPropertiesKey = "#channel properties";
 constexpr std::string_view kChannelKey = "#channel";
 
@@ -175,11 +178,12 @@ uint32_t parseTriggerRecord(std::string_view text, const std::string& where) {
 }
 
 void MetadataReader::begin(const std::vector<std::string_view>& fields, const std::string& where) {
-  if (fields.size() < 2 || fields[1] != kMetadataVersion) {
+  if (fields.size() < 2 || (fields[1] != kMetadataVersion && fields[1] != kPlainTextsVersion)) {
     throw ToolError(where + ": a metadata block of a kind this rvx does not know (" +
-                    std::string(kMetadataMark) + " " + std::string(kMetadataVersion) +
-                    " expected)");
+                    std::string(kMetadataMark) + " " + std::string(kMetadataVersion) + " or " +
+                    std::string(kPlainTextsVersion) + " expected)");
   }
+  markedTexts_ = fields[1] == kMetadataVersion;
   metadata_.info.original = true;
 }
 
@@ -210,7 +214,7 @@ bool MetadataReader::add(const std::vector<std::string_view>& fields, const std:
   RecordingInfo& info = metadata_.info;
   for (const HeaderTextKey& k : headerTextKeys()) {
     if (k.key != key) continue;
-    info.*k.text = std::string(csvText(value));
+    info.*k.text = std::string(text(value));
     metadata_.hasDate = metadata_.hasDate || k.text == &RecordingInfo::date;
     metadata_.hasTime = metadata_.hasTime || k.text == &RecordingInfo::time;
   }
@@ -251,7 +255,7 @@ void MetadataReader::addChannel(const std::vector<std::string_view>& fields,
                       " is no channel property of rvx");
     }
     if (property->text) {
-      channel.*property->text = std::string(csvText(value));
+      channel.*property->text = std::string(text(value));
     } else if (!property->read(value, channel)) {
       throw ToolError(where + ": " + quotedField(value) + " is no value of the " + properties_[i]);
     }

@@ -2,7 +2,7 @@
 // writes and import reads back, so that a recording keeps every header and
 // channel property through a CSV file. Each row starts with a key in '#':
 //
-//   #rvx metadata;1
+//   #rvx metadata;2
 //   #comment;first line<CR LF>second line      (quoted as CSV quotes)
 //   #company;ACME Corp        ... every header text, one row each
 //   #date;04.12.2023
@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inputs/csv.h"
 #include "shared/library.h"
 
 namespace rvx {
@@ -65,8 +66,13 @@ class MetadataReader {
 
  private:
   void addChannel(const std::vector<std::string_view>& fields, const std::string& where);
+  // A text field as written.
+  std::string_view text(std::string_view field) const {
+    return markedTexts_ ? csvText(field) : field;
+  }
 
   CsvMetadata metadata_;
+  bool markedTexts_ = true;              // texts as appendCsvText writes them
   std::vector<std::string> properties_;  // names of the channel columns
 };
 
