@@ -108,7 +108,7 @@ TEST_F(Placement, WhatIsNotReplaced) {
   } cases[] = {
       {"d", KDRVX_ERR_RVX_CREATE, "is a directory"},
       {"ro.rvx", KDRVX_ERR_RVX_CREATE, "is read-only"},
-      {"held.rvx", KDRVX_ERR_RVX_SHARING_VIOLATION, "is in use by another program"},
+      {"held.rvx", KDRVX_ERR_RVX_SHARING_VIOLATION, "in use by another program"},
   };
   for (const auto& refused : cases) {
     SCOPED_TRACE(refused.name);

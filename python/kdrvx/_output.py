@@ -76,7 +76,7 @@ def place(staged: Optional[str], target: str, flags: int) -> bool:
         reason = "%s: %s" % (text, lib.reason_of(code))
     if placement.step == PLACE_STEP_REWRITE:
         reason = "%s (%s)" % (reason, staged)
-    raise lib.refusal(status, about, reason, lib.errno_of(code) if code else None,
+    raise lib.refusal(status, about, reason, lib.errno_of(code, about) if code else None,
                       about if code else None)
 
 

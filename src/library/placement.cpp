@@ -162,7 +162,7 @@ class Placing {
     const uint32_t error = platform::lastError();
     if (error == platform::kErrorSharingViolation)
       return fail(KDRVX_ERR_RVX_SHARING_VIOLATION, KDRVX_PLACE_STEP_TARGET, error, what,
-                  u"is in use by another program");
+                  u"in use by another program");
     if (linked)
       return fail(KDRVX_ERR_RVX_CREATE, KDRVX_PLACE_STEP_TARGET, error, what,
                   u"has " + decimal(status.links) +
@@ -192,7 +192,7 @@ class Placing {
                   u"was made meanwhile by another program");
     if (error == platform::kErrorSharingViolation)
       return fail(KDRVX_ERR_RVX_SHARING_VIOLATION, step, error, what,
-                  u"is in use by another program");
+                  u"in use by another program");
     return fail(failure, step, error, what, u"cannot take the new file's place");
   }
 
