@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 class Placement : public WriteTest {
  protected:
   // A staging name for `target`, with the status in `status`.
-  static std::u16string staging(std::u16string& target, uint32_t flags, uint32_t* status = nullptr) {
+  static std::u16string staging(std::u16string& target, uint32_t flags,
+                                uint32_t* status = nullptr) {
     KDRVX_CHAR name[1024] = {};
     const uint32_t result = KDRVX_GetStagingName(writable(target), flags, name, 1024);
     if (status != nullptr) *status = result;

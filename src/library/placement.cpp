@@ -70,7 +70,8 @@ bool taken(const std::u16string& path) {
 std::u16string randomLetters(size_t count) {
   constexpr std::u16string_view kLetters = u"abcdefghijklmnopqrstuvwxyz0123456789";
   std::u16string letters;
-  for (size_t i = 0; i < count; ++i) letters += kLetters[platform::randomNumber() % kLetters.size()];
+  for (size_t i = 0; i < count; ++i)
+    letters += kLetters[platform::randomNumber() % kLetters.size()];
   return letters;
 }
 
@@ -145,19 +146,19 @@ class Placing {
                   u"cannot be examined");
     if (!status.exists) return KDRVX_OK;
     if (!status.regular)
-      return fail(KDRVX_ERR_RVX_CREATE, KDRVX_PLACE_STEP_TARGET, platform::kErrorAccessDenied,
-                  what, status.directory ? u"is a directory" : u"is not a regular file");
+      return fail(KDRVX_ERR_RVX_CREATE, KDRVX_PLACE_STEP_TARGET, platform::kErrorAccessDenied, what,
+                  status.directory ? u"is a directory" : u"is not a regular file");
     if (!replace)
-      return fail(KDRVX_ERR_RVX_ALREADY_EXISTS, KDRVX_PLACE_STEP_TARGET,
-                  platform::kErrorFileExists, what, u"exists");
+      return fail(KDRVX_ERR_RVX_ALREADY_EXISTS, KDRVX_PLACE_STEP_TARGET, platform::kErrorFileExists,
+                  what, u"exists");
     if (status.readOnly)
-      return fail(KDRVX_ERR_RVX_CREATE, KDRVX_PLACE_STEP_TARGET, platform::kErrorAccessDenied,
-                  what, u"is read-only");
+      return fail(KDRVX_ERR_RVX_CREATE, KDRVX_PLACE_STEP_TARGET, platform::kErrorAccessDenied, what,
+                  u"is read-only");
     // A file with links is rewritten in place, which takes writing.
     const bool linked = status.links > 1;
     platform::File probe;
-    if (probe.open(path.c_str(), linked ? platform::OpenMode::OpenReadWrite
-                                        : platform::OpenMode::ReadExclusive))
+    if (probe.open(path.c_str(),
+                   linked ? platform::OpenMode::OpenReadWrite : platform::OpenMode::ReadExclusive))
       return KDRVX_OK;
     const uint32_t error = platform::lastError();
     if (error == platform::kErrorSharingViolation)
@@ -191,8 +192,7 @@ class Placing {
       return fail(KDRVX_ERR_RVX_ALREADY_EXISTS, step, error, what,
                   u"was made meanwhile by another program");
     if (error == platform::kErrorSharingViolation)
-      return fail(KDRVX_ERR_RVX_SHARING_VIOLATION, step, error, what,
-                  u"in use by another program");
+      return fail(KDRVX_ERR_RVX_SHARING_VIOLATION, step, error, what, u"in use by another program");
     return fail(failure, step, error, what, u"cannot take the new file's place");
   }
 
@@ -270,8 +270,8 @@ uint32_t place(const char16_t* staged, const char16_t* target, uint32_t flags,
     return placing.fail(KDRVX_ERR_RVX_CREATE, KDRVX_PLACE_STEP_TARGET, platform::lastError(), u"",
                         u"leads nowhere through its symbolic links");
   if (summary && path != target)
-    return placing.fail(KDRVX_ERR_RVX_CREATE, KDRVX_PLACE_STEP_TARGET,
-                        platform::kErrorAccessDenied, u"",
+    return placing.fail(KDRVX_ERR_RVX_CREATE, KDRVX_PLACE_STEP_TARGET, platform::kErrorAccessDenied,
+                        u"",
                         u"is a symbolic link; readers look for the RVI file beside the name "
                         u"they open, so give the file it leads to");
   PathStatus old;

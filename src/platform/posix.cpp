@@ -436,7 +436,8 @@ bool followLinks(const char16_t* path, std::u16string& out) {
     if (length < 0) return failed(windowsError(errno, name));
     next.resize(static_cast<size_t>(length));
     const std::string::size_type slash = name.find_last_of('/');
-    if (next.front() != '/' && slash != std::string::npos) next = name.substr(0, slash + 1) + next;
+    if (!next.empty() && next.front() != '/' && slash != std::string::npos)
+      next = name.substr(0, slash + 1) + next;
     name = next;
   }
   if (!utf8ToUtf16Path(name, out)) return failed(kErrorInvalidName);
@@ -459,7 +460,8 @@ bool copyOwnerAndMode(const char16_t* model, const char16_t* file) {
   // Only root gives a file to another owner, and a process only the groups
   // it belongs to; what it may not set stays the process's own. The mode
   // comes last, as a change of owner clears the set-id bits.
-  if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0) ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
+  if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0)
+    ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
   if (::chmod(to.c_str(), st.st_mode & 07777) != 0) return failed(windowsError(errno, to));
   return true;
 }
@@ -501,7 +503,8 @@ bool rewriteFile(const char16_t* from, const char16_t* to) {
     if (got < 0) return failed(windowsError(errno, source));
     if (got == 0) break;
     for (ssize_t put = 0; put < got;) {
-      const ssize_t n = ::pwrite(out.fd, buffer.get() + put, static_cast<size_t>(got - put), total + put);
+      const ssize_t n =
+          ::pwrite(out.fd, buffer.get() + put, static_cast<size_t>(got - put), total + put);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return failed(windowsError(n < 0 ? errno : ENOSPC, target));
       put += n;

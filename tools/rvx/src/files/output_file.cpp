@@ -104,8 +104,8 @@ std::string placementFailure(const std::string& name, uint32_t status,
   std::string message = name + (sentence ? " " : ": ") + text;
   if (status == KDRVX_ERR_RVX_ALREADY_EXISTS) return message + "; give -f to replace it";
   if (placement.step == KDRVX_PLACE_STEP_REWRITE) message += " (" + staged + ")";
-  const bool said = placement.step == KDRVX_PLACE_STEP_TARGET &&
-                    text.find("cannot") == std::string::npos;
+  const bool said =
+      placement.step == KDRVX_PLACE_STEP_TARGET && text.find("cannot") == std::string::npos;
   if (placement.systemError != 0 && !said && status != KDRVX_ERR_RVX_SHARING_VIOLATION)
     message += ": " + windowsErrorReason(placement.systemError);
   return message;
@@ -135,8 +135,7 @@ void requirePlaced(const std::string& name, const std::u16string* staged,
 // the create cleans its path with KDRVX_PLACE_CREATE.
 std::u16string stagingName(const std::string& name, std::u16string& target, uint32_t flags) {
   std::u16string staging(kNameCapacity, u'\0');
-  const uint32_t status =
-      KDRVX_GetStagingName(chars(target), flags, chars(staging), kNameCapacity);
+  const uint32_t status = KDRVX_GetStagingName(chars(target), flags, chars(staging), kNameCapacity);
   if (status == KDRVX_ERR_RVI_FILE_NAME) {
     throw usageError(name +
                      ": the compact layout names the RVI file after the recording's extension "
@@ -226,8 +225,8 @@ void OutputFile::commit() {
   if (target_.direct) return;
   const std::u16string staged = temporary_.u16string();
   KDRVX_Placement placement;
-  const uint32_t status = place(&staged, widePath(target_.name), placeFlags(target_.existing),
-                                placement);
+  const uint32_t status =
+      place(&staged, widePath(target_.name), placeFlags(target_.existing), placement);
   if (status == 0) {
     temporary_.clear();
     return;
@@ -277,8 +276,7 @@ void Output::commit() {
 }
 
 StagedRecording::StagedRecording(const std::string& name, Existing existing, bool summary)
-    : name_(name),
-      flags_(placeFlags(existing) | (summary ? KDRVX_PLACE_SUMMARY : 0)) {
+    : name_(name), flags_(placeFlags(existing) | (summary ? KDRVX_PLACE_SUMMARY : 0)) {
   if (name == "-") {
     throw usageError(
         "-o -: standard output takes the text of export and plot only; give a file name");
