@@ -90,7 +90,7 @@ TEST_F(Placement, AReplacedFileKeepsItsModeAndItsHardLinks) {
   ASSERT_EQ(place(&staged, target, KDRVX_PLACE_REPLACE), KDRVX_OK) << reportText();
   EXPECT_EQ(report.links, 2u);
   EXPECT_EQ(readBytes(dir.file("u.dat")), "newer");
-  EXPECT_EQ(fs::hard_link_count(dir.file("t.dat")), 2u);
+  EXPECT_TRUE(fs::equivalent(dir.file("t.dat"), dir.file("u.dat")));
   EXPECT_FALSE(fs::exists(fs::path(staged)));
 }
 
