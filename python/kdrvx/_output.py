@@ -1,239 +1,143 @@
-"""Where a new recording is made until it takes the place of its target.
+"""Where a new file is made until it takes the place of its target.
 
-The library writes a recording straight to the path it is given, and a
-compact recording's summary file beside it. So that the target keeps its old
-bytes (or stays absent) until the new recording is complete, the binding
-gives the library a path in a private directory that it makes in the
-target's directory, under the target's own name: whatever the library writes
-there - the recording, and the summary file named after it - is the output.
-Closing flushes every file of it to the disk and renames it over its target
-in the same directory, the recording last; a failure or a discarded writer
-removes the private directory, and a process killed while writing leaves
-only that directory (``.kdrvx-`` and random letters) behind, never a
-partial target.
-
-The summary file names the directory the library wrote it to. Before it is
-moved, the private directory's path in it (unique, random, Latin-1 like the
-rest of the text) is replaced by the target's directory as the caller gave
-it, so that it names the final file.
+The library names a staging file beside the target (``KDRVX_GetStagingName``:
+``.partial-`` and random letters with the target's extension, shorter where
+the target's path is long) and puts the finished file in the target's place
+(``KDRVX_PlaceFile``): it flushes it, gives it the owner, group and mode of
+the file it replaces (where the process may), keeps hard links, follows
+symbolic links and renames it over the target in one step; a compact
+recording's RVI file comes with it, made to name the final recording. Until
+then the target keeps its old bytes, or stays absent. A failure or a
+discarded writer removes the staging files; a process killed while writing
+leaves only them behind, never a partial target.
 """
 
 from __future__ import annotations
 
+import ctypes
 import errno
 import os
-import stat
-import shutil
-import tempfile
-from typing import Any, List, Optional, Tuple
+from typing import Any, Optional
 
 from . import _library as lib
 from ._interface import KDRVX_ERR_RVX_ALREADY_EXISTS as ERR_RVX_ALREADY_EXISTS
-from ._interface import KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE
-from ._interface import KDRVX_ERR_RVX_SHARING_VIOLATION as ERR_RVX_SHARING_VIOLATION
+from ._interface import KDRVX_PLACE_CREATE as PLACE_CREATE
+from ._interface import KDRVX_PLACE_REPLACE as PLACE_REPLACE
+from ._interface import KDRVX_PLACE_STEP_REWRITE as PLACE_STEP_REWRITE
+from ._interface import KDRVX_PLACE_STEP_TARGET as PLACE_STEP_TARGET
+from ._interface import KDRVX_PLACE_SUMMARY as PLACE_SUMMARY
 
-try:
-    import fcntl  # POSIX: the library's sharing modes are flock() locks
-except ImportError:  # Windows refuses to rename over a file another program holds
-    fcntl = None  # type: ignore[assignment]  # checked before each use
-
-PRIVATE_PREFIX = ".kdrvx-"
-_WRITE_BITS = stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH
+_CAPACITY = 1024
 _EXISTS = "file exists; overwrite=True replaces it"
+_RVI = "its RVI file "
 
 
-def _flush(path: str) -> None:
-    descriptor = os.open(path, os.O_RDWR | getattr(os, "O_BINARY", 0))
+def summary_file(path: str) -> Optional[str]:
+    """The RVI file that creating a compact recording at `path` writes beside it."""
+    name = lib.text_buffer(_CAPACITY)
+    status = lib.function("KDRVX_GetSummaryFileName")(lib.to_utf16(path), 1, name, _CAPACITY)
+    return lib.from_utf16(name) if status == 0 else None
+
+
+def _staging_name(target: Any, flags: int, path: str) -> str:
+    name = lib.text_buffer(_CAPACITY)
+    status = lib.function("KDRVX_GetStagingName")(target, flags, name, _CAPACITY)
+    if status != 0:
+        why = ("the compact layout names the RVI file after the recording's extension .rvx or "
+               ".RVX; give a name that ends in it" if status == lib.KDRVX_ERR_RVI_FILE_NAME
+               else "no staging name beside it")
+        raise lib.refusal(status, path, why)
+    return lib.from_utf16(name)
+
+
+def place(staged: Optional[str], target: str, flags: int) -> bool:
+    """Puts `staged` in the place of `target` through the library, or with
+    `staged` None judges the target alone. Raises RvxError with the
+    library's words and the system's reason; returns whether the placement
+    went through (always True), so that callers may mark the staged file
+    as gone."""
+    placement = lib.KDRVX_Placement(size=ctypes.sizeof(lib.KDRVX_Placement))
+    status = lib.function("KDRVX_PlaceFile")(
+        None if staged is None else lib.to_utf16(staged), lib.to_utf16(target), flags,
+        ctypes.byref(placement))
+    if status == 0:
+        return True
+    text = lib.from_utf16(placement.text)
+    about = target
+    if text.startswith(_RVI):
+        about = summary_file(target) or target
+    if status == ERR_RVX_ALREADY_EXISTS:
+        raise lib.refusal(status, about, _EXISTS if text in ("exists", _RVI + "exists")
+                          else text + "; overwrite=True replaces it", errno.EEXIST, about)
+    code = int(placement.systemError)
+    reason = text
+    said = placement.step == PLACE_STEP_TARGET and "cannot" not in text
+    if code != 0 and not said and status != lib.KDRVX_ERR_RVX_SHARING_VIOLATION:
+        reason = "%s: %s" % (text, lib.reason_of(code))
+    if placement.step == PLACE_STEP_REWRITE:
+        reason = "%s (%s)" % (reason, staged)
+    raise lib.refusal(status, about, reason, lib.errno_of(code, about) if code else None,
+                      about if code else None)
+
+
+def _remove(path: Optional[str]) -> None:
+    if path is None:
+        return
     try:
-        os.fsync(descriptor)
-    finally:
-        os.close(descriptor)
-
-
-def _flush_directory(path: str) -> None:
-    if os.name == "nt":
-        return  # a directory cannot be opened for flushing there; renames are journalled
-    descriptor = os.open(path, os.O_RDONLY)
-    try:
-        os.fsync(descriptor)
-    except OSError:
-        pass  # file systems that cannot flush a directory
-    finally:
-        os.close(descriptor)
-
-
-def _hold(target: str, overwrite: bool) -> Optional[int]:
-    """Refuses a target that must not be replaced; for one that may be,
-    returns a descriptor that holds it locked as the library locks a file it
-    writes (None when it does not exist or locks are not used), so that no
-    other program takes it up before it is replaced."""
-    try:
-        status = os.lstat(target)
+        os.unlink(path)
     except FileNotFoundError:
-        return None
-    if not overwrite:
-        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS, errno.EEXIST, target)
-    why, number = None, None
-    if stat.S_ISLNK(status.st_mode):
-        why = ("a symbolic link to %s, which is not replaced by a file; give the path it points at"
-               % os.path.realpath(target))
-    elif stat.S_ISDIR(status.st_mode):
-        why, number = "is a directory", errno.EISDIR
-    elif not stat.S_ISREG(status.st_mode):
-        why = "not a regular file"
-    elif not status.st_mode & _WRITE_BITS:
-        why, number = "permission denied: the file is read-only", errno.EACCES
-    if why is not None:
-        raise lib.refusal(ERR_RVX_CREATE, target, why, number, target)
-    if fcntl is None:
-        return None
-    descriptor = os.open(target, os.O_RDONLY)
-    try:
-        fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    except OSError:
-        os.close(descriptor)
-        raise lib.refusal(ERR_RVX_SHARING_VIOLATION, target, "in use by another program",
-                          errno.EACCES, target) from None
-    return descriptor
-
-
-def _take_owner_and_mode(source: str, target: str) -> None:
-    """Gives `source` the mode, and where the process may the owner and
-    group, of the `target` it replaces."""
-    status = os.stat(target)
-    if hasattr(os, "chown"):
-        try:
-            os.chown(source, status.st_uid, status.st_gid)
-        except OSError:
-            pass  # only the owner's group, or none, may be given by this process
-    os.chmod(source, stat.S_IMODE(status.st_mode))
-
-
-def _move_new(source: str, target: str) -> None:
-    """Renames `source` to `target`, which must not exist: a hard link fails
-    when another program created the target meanwhile."""
-    if os.name == "nt":
-        os.rename(source, target)  # refuses an existing target
-        return
-    try:
-        os.link(source, target)
-    except FileExistsError:
-        raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS, errno.EEXIST, target) from None
-    except OSError:
-        if os.path.lexists(target):  # a file system without hard links
-            raise lib.refusal(ERR_RVX_ALREADY_EXISTS, target, _EXISTS, errno.EEXIST,
-                              target) from None
-        os.rename(source, target)
-        return
-    os.unlink(source)
+        pass
 
 
 class Output:
-    """A recording in the making: its private directory and its target."""
+    """A recording in the making: its staging name and its target."""
 
-    def __init__(self, path: str):
-        self.directory, name = os.path.split(path)
-        """The target's directory as the caller gave it ("" for the working directory)."""
-        private = tempfile.mkdtemp(prefix=PRIVATE_PREFIX, dir=self.directory or os.curdir)
-        self.private = os.path.join(self.directory, os.path.basename(private))
-        """The private directory, in the same form (relative or absolute) as the target."""
-        self.library_path = os.path.join(self.private, name)
-        """The path given to the library: the target's name in the private directory."""
-        self.target = path
+    def __init__(self, path: str, overwrite: bool, summary: bool):
+        self.flags = (PLACE_REPLACE if overwrite else 0) | (PLACE_SUMMARY if summary else 0)
+        target = lib.to_utf16(path)
+        # The library cleans the target as its create cleans a path:
+        # characters that a file name cannot hold become '_'.
+        self.library_path = _staging_name(target, self.flags | PLACE_CREATE, path)
+        """The path given to the library's create: the staging name."""
+        self.target = lib.from_utf16(target)
+        """The file the recording becomes."""
+        self.made = False
+        """Whether the library created the staged recording, which is then this one's."""
+        place(None, self.target, self.flags)
 
-    def named(self, created: str) -> None:
-        """Takes the path as the library created it (it replaces characters
-        that a file name cannot hold)."""
-        self.library_path = created
-        self.target = os.path.join(self.directory, os.path.basename(created))
-
-    def refuse_target(self, overwrite: bool) -> None:
-        """Refuses, before anything is recorded, a target that closing would
-        not replace."""
-        held = _hold(self.target, overwrite)
-        if held is not None:
-            os.close(held)
-
-    def commit(self, overwrite: bool) -> None:
-        """Flushes the finished output and renames it over its targets, the
-        recording last; the private directory goes. On failure the output
-        stays in the private directory."""
-        recording = os.path.basename(self.library_path)
-        names = sorted(os.listdir(self.private), key=lambda name: name == recording)
-        held: List[int] = []
-        try:
-            for name in names:
-                source, target = self._paths(name)
-                if name != recording:
-                    self._name_the_target_directory(source)
-                _flush(source)
-                descriptor = _hold(target, overwrite)
-                if descriptor is not None:
-                    held.append(descriptor)
-                    _take_owner_and_mode(source, target)
-            for name in names:
-                source, target = self._paths(name)
-                if overwrite:
-                    os.replace(source, target)
-                else:
-                    _move_new(source, target)
-        finally:
-            for descriptor in held:
-                os.close(descriptor)
-        _flush_directory(self.directory or os.curdir)
-        os.rmdir(self.private)
-
-    def _paths(self, name: str) -> Tuple[str, str]:
-        return os.path.join(self.private, name), os.path.join(self.directory, name)
+    def commit(self) -> None:
+        """Puts the finished recording (and its RVI file) in place. On
+        failure it stays under its staging name."""
+        place(self.library_path, self.target, self.flags)
+        self.made = False
 
     def discard(self) -> None:
-        shutil.rmtree(self.private, ignore_errors=True)
-
-    def _name_the_target_directory(self, path: str) -> None:
-        with open(path, "rb") as file:
-            text = file.read()
-        private = self.private.encode("latin-1")
-        if private in text:
-            with open(path, "wb") as file:
-                file.write(text.replace(private, self.directory.encode("latin-1")))
+        if self.made:
+            _remove(self.library_path)
+            if self.flags & PLACE_SUMMARY:
+                _remove(summary_file(self.library_path))
+        self.made = False
 
 
-class PrivateDirectory:
-    """A private directory beside `target` for one new file under the
-    target's name, which ``commit`` renames over the target (or to it, when
-    it must not exist yet); leaving the ``with`` block removes the
-    directory and whatever was not committed."""
+class Staging:
+    """A staging name beside `target` for one new file that the library
+    makes (``made`` once it has), which ``commit`` puts in the target's
+    place (over it, or with `replace` False only where no file is); leaving
+    the ``with`` block removes what was made and not committed."""
 
     def __init__(self, target: str):
-        directory, name = os.path.split(target)
-        self.directory = directory or os.curdir
         self.target = target
-        try:
-            self.private = tempfile.mkdtemp(prefix=PRIVATE_PREFIX, dir=self.directory)
-        except OSError as failure:
-            raise lib.os_refusal(ERR_RVX_CREATE, target, failure, target) from failure
-        self.path = os.path.join(self.private, name)
+        self.path = _staging_name(lib.to_utf16(target), 0, target)
         """The new file's path."""
+        self.made = False
 
-    def __enter__(self) -> "PrivateDirectory":
+    def __enter__(self) -> "Staging":
         return self
 
     def __exit__(self, *exc_info: Any) -> None:
-        shutil.rmtree(self.private, ignore_errors=True)
+        if self.made:
+            _remove(self.path)
 
     def commit(self, replace: bool) -> None:
-        """Flushes the new file and puts it in the target's place: over the
-        target, which lends it its owner, group and mode, or with `replace`
-        False only where no file is."""
-        _flush(self.path)
-        if replace:
-            descriptor = _hold(self.target, True)
-            try:
-                _take_owner_and_mode(self.path, self.target)
-                os.replace(self.path, self.target)
-            finally:
-                if descriptor is not None:
-                    os.close(descriptor)
-        else:
-            _move_new(self.path, self.target)
-        _flush_directory(self.directory)
+        place(self.path, self.target, PLACE_REPLACE if replace else 0)
+        self.made = False

@@ -14,7 +14,7 @@ from typing import Optional, Tuple
 from . import _library as lib
 from ._interface import KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE as ERR_RVX_MODIFY_NOT_POSSIBLE
 from ._library import PathArgument, from_utf16, path_text, text_buffer, to_utf16
-from ._output import PrivateDirectory
+from ._output import Staging
 from .reading import finding_texts
 
 # Room for the channels of a check at the first try; a file with more is
@@ -174,9 +174,10 @@ def repair(path: PathArgument, output: Optional[PathArgument] = None) -> RepairR
         raise lib.refusal(lib.KDRVX_ERR_RVX_ALREADY_EXISTS, target,
                           "file exists; repair writes a new file", errno.EEXIST, target)
     report = lib.KDRVX_RepairReport(size=ctypes.sizeof(lib.KDRVX_RepairReport))
-    with PrivateDirectory(target) as private:
+    with Staging(target) as private:
         status = lib.function("KDRVX_Repair")(to_utf16(source), to_utf16(private.path),
                                               ctypes.byref(report), _NO_PROGRESS, None)
+        private.made = status == 0
         if status == ERR_RVX_MODIFY_NOT_POSSIBLE:
             why = finding_texts(None, report.refusal) or ["%s layout" % layout_name(report.layout)]
             raise lib.refusal(status, "%s: %s" % (source, "; ".join(why)))

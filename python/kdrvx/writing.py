@@ -3,7 +3,7 @@
 What a new recording cannot hold is refused before anything is written
 (ValueError), and what its layout keeps nowhere is named in an RvxWarning:
 the library judges both from the recording as planned.
-The recording is made in a private directory beside its target and takes the
+The recording is made under a staging name beside its target and takes the
 target's place only when the writer is closed (see _output).
 """
 
@@ -11,9 +11,7 @@ from __future__ import annotations
 
 import ctypes
 import datetime as _datetime
-import errno
 import operator
-import os
 import warnings
 import weakref
 from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple, Union
@@ -25,7 +23,6 @@ from . import _fields
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, check, from_utf16, path_text, text_buffer, to_utf16
 from ._output import Output
-from ._interface import KDRVX_ERR_RVX_ALREADY_EXISTS as ERR_RVX_ALREADY_EXISTS
 from ._interface import KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE
 from ._interface import KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE as ERR_RVX_MODIFY_NOT_POSSIBLE
 from ._interface import KDRVX_ERR_RVX_STILL_OPEN_WRITE as ERR_RVX_STILL_OPEN_WRITE
@@ -267,12 +264,6 @@ class _Plan:
                                   self.struct.channels[column].multiChannelBits, row, bits))
 
 
-def _summary_file(path: str) -> Optional[str]:
-    """The RVI file that creating a compact recording at `path` writes beside it."""
-    name = text_buffer(1024)
-    status = lib.function("KDRVX_GetSummaryFileName")(to_utf16(path), 1, name, len(name))
-    return from_utf16(name) if status == 0 else None
-
 # Writing ----------------------------------------------------------------
 
 class Writer:
@@ -281,7 +272,7 @@ class Writer:
     The library has a single create context for the whole process, so only
     one Writer can be open at a time. Records are handed to the library as
     ``append`` receives them, in blocks of up to a few megabytes. The
-    recording is made in a private directory beside its target: ``close()``
+    recording is made under a staging name beside its target: ``close()``
     finishes it and puts it in the target's place, ``discard()`` abandons
     it. Until then the target keeps its old bytes, or stays absent. Used as
     a context manager, the writer is closed when the block ends normally and
@@ -433,9 +424,9 @@ class Writer:
                 self._output.discard()
                 raise failure
             try:
-                self._output.commit(self._overwrite)
+                self._output.commit()
             except (RvxError, OSError) as failure:
-                left = "the finished recording stays in %s" % self._output.private
+                left = "the finished recording stays in %s" % self._output.library_path
                 if isinstance(failure, RvxError):
                     failure.detail = "%s; %s" % (failure.detail, left)
                     raise
@@ -516,9 +507,11 @@ def _define_channel(fields: Dict[str, Any]) -> None:
         check("KDRVX_SetChannelMultiChannel", index, fields["multichannel_bits"], detail=where)
 
 
-def _begin(path: str) -> Output:
+def _begin(path: str, overwrite: bool, summary: bool) -> Output:
     try:
-        return Output(path)
+        return Output(path, overwrite, summary)
+    except RvxError:
+        raise
     except OSError as failure:
         raise lib.os_refusal(ERR_RVX_CREATE, path, failure, path) from failure
 
@@ -589,11 +582,6 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
     plan = _Plan(path, descriptions, header_texts, start, interval, trigger, bool(legacy),
                  language, bool(original))
     lost = plan.check()
-    if legacy and language is not None and not overwrite:
-        summary = _summary_file(path)
-        if summary is not None and os.path.lexists(summary):
-            raise lib.refusal(ERR_RVX_ALREADY_EXISTS, summary, "the summary file of %s exists; "
-                              "overwrite=True replaces it" % path, errno.EEXIST, summary)
     with LOCK:
         holder = _holder() if _holder is not None else None
         if holder is not None and not holder.closed:
@@ -601,13 +589,10 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
                 ERR_RVX_STILL_OPEN_WRITE, "KDRVX_CreateExt",
                 "the library has one create context per process and %s is being written in it; "
                 "close that Writer before creating %s" % (holder.path, path))
-        output = _begin(path)
+        output = _begin(path, bool(overwrite), bool(legacy) and language is not None)
         try:
-            # The library cleans the path in place: characters that a file
-            # name cannot hold become '_'.
-            name = to_utf16(output.library_path)
-            status = call("KDRVX_CreateExt", name, False, bool(original), bool(legacy),
-                          LANGUAGES[language])
+            status = call("KDRVX_CreateExt", to_utf16(output.library_path), False, bool(original),
+                          bool(legacy), LANGUAGES[language])
             if status == ERR_RVX_STILL_OPEN_WRITE:
                 raise lib.error(status, "KDRVX_CreateExt",
                                 "the library has one create context per process, and another user "
@@ -617,9 +602,8 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
         except BaseException:
             output.discard()
             raise
+        output.made = True
         try:
-            output.named(from_utf16(name))
-            output.refuse_target(bool(overwrite))
             check("KDRVX_SetScanRate", interval)
             if plan.date is not None:
                 check("KDRVX_SetDate", to_utf16(plan.date))

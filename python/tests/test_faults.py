@@ -80,9 +80,8 @@ def test_the_target_keeps_its_old_bytes(tmp_path, copy, fault, cause):
     assert (tmp_path / "target.rvx").read_bytes() == b"old recording"
     left = sorted(set(os.listdir(tmp_path)) - {"source.rvx", "target.rvx"})
     if cause is None:
-        # Only the private directory of the recording that was being made.
-        assert len(left) == 1 and left[0].startswith(".kdrvx-")
-        assert os.listdir(tmp_path / left[0]) == ["target.rvx"]
+        # Only the staging file of the recording that was being made.
+        assert len(left) == 1 and left[0].startswith(".partial-") and left[0].endswith(".rvx")
     else:
         assert left == []
         assert process.returncode == 1 and cause in message

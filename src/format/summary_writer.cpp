@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "format/text.h"
 
@@ -369,6 +370,39 @@ std::string renderSummary(const char16_t* summaryName, const RVX_HEADER& header,
   closing.append(label(labels, kLabelCreatedWith)).append("  ", 2).append(kCreator).end();
   out.write(closing);
   return text;
+}
+
+namespace {
+
+// Where the file name of `path` begins: after its last directory separator.
+size_t fileNameStart(const char16_t* path, size_t length) {
+  size_t start = 0;
+  for (size_t i = 0; i < length; ++i)
+    if (separatesDirectory(path[i])) start = i + 1;
+  return start;
+}
+
+}  // namespace
+
+bool renameSummary(std::string& text, const char16_t* writtenAs, const char16_t* placedAs) {
+  const size_t writtenLength = boundedLength(writtenAs, kCreatePathCapacity);
+  const size_t placedLength = boundedLength(placedAs, kCreatePathCapacity);
+  const size_t writtenName = fileNameStart(writtenAs, writtenLength);
+  const size_t placedName = fileNameStart(placedAs, placedLength);
+  if (std::u16string_view(writtenAs, writtenName) != std::u16string_view(placedAs, placedName))
+    return false;
+  std::string needle = ":  ";
+  for (size_t i = writtenName; i < writtenLength; ++i) needle += lowByte(writtenAs[i]);
+  needle += "\r\n";
+  const size_t at = text.find(needle);
+  if (at == std::string::npos || text.find(needle, at + 1) != std::string::npos) return false;
+  const size_t lineStart = text.rfind('\n', at) == std::string::npos ? 0 : text.rfind('\n', at) + 1;
+  Line line;
+  line.append(text.data() + lineStart, at + 3 - lineStart);
+  for (size_t i = placedName; i < placedLength; ++i) line.appendByte(placedAs[i]);
+  line.end();
+  text.replace(lineStart, at + needle.size() - lineStart, line.data(), line.length());
+  return true;
 }
 
 }  // namespace kdrvx::format

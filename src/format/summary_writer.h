@@ -16,4 +16,12 @@ namespace kdrvx::format {
 std::string renderSummary(const char16_t* summaryName, const RVX_HEADER& header,
                           const LabelTable& labels);
 
+// Makes the file-name line of `text`, a summary file rendered for
+// `writtenAs`, show `placedAs` instead, as renderSummary would for that
+// name: for a summary file written under a staging name and put in place
+// under its final one, beside it in the same directory. False, with `text`
+// unchanged, when the two names lie in different directories or the line
+// is not found exactly once.
+bool renameSummary(std::string& text, const char16_t* writtenAs, const char16_t* placedAs);
+
 }  // namespace kdrvx::format

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -381,6 +382,110 @@ void sleepMilliseconds(uint32_t milliseconds) {
 bool localTimeNow(LocalTime& out) { return toLocalTime(::time(nullptr), out); }
 
 void writeDefaultTrace(const char16_t*) {}
+
+// ---- Putting a finished file in its place: no links, owners or modes ----
+
+namespace {
+
+// The node of a file at `path` for a call that fails as a whole when it is
+// struck; null, with the error set, when there is none.
+std::shared_ptr<Node> answeringNode(Store& s, const char16_t* path, std::string& key) {
+  if (const uint32_t error = keyOf(path, key); error != 0) {
+    failed(error);
+    return nullptr;
+  }
+  if (countCall(s) != Strike::None) {
+    failed(kErrorIoDevice);
+    return nullptr;
+  }
+  const auto found = s.files.find(key);
+  if (found != s.files.end()) return found->second;
+  failed(isDirectory(s, key) ? kErrorAccessDenied : missingError(s, key));
+  return nullptr;
+}
+
+bool held(const Node& node) { return node.exclusiveHolder || node.sharedHolders > 0; }
+
+}  // namespace
+
+bool examinePath(const char16_t* path, PathStatus& out) {
+  out = PathStatus{};
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  const auto found = s.files.find(key);
+  out.exists = found != s.files.end() || isDirectory(s, key);
+  out.regular = found != s.files.end();
+  out.directory = isDirectory(s, key);
+  out.readOnly = out.regular && found->second->readOnly;
+  out.links = out.regular ? 1 : 0;
+  return true;
+}
+
+bool followLinks(const char16_t* path, std::u16string& out) {
+  if (path == nullptr) return failed(kErrorPathNotFound);
+  out = path;
+  return true;
+}
+
+bool flushFile(const char16_t* path) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  return answeringNode(s, path, key) != nullptr;
+}
+
+bool copyOwnerAndMode(const char16_t* model, const char16_t* file) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string from, to;
+  const std::shared_ptr<Node> source = answeringNode(s, model, from);
+  if (source == nullptr) return false;
+  const std::shared_ptr<Node> target = answeringNode(s, file, to);
+  if (target == nullptr) return false;
+  target->readOnly = source->readOnly;
+  return true;
+}
+
+bool moveFile(const char16_t* from, const char16_t* to, bool replace) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string source, target;
+  const std::shared_ptr<Node> node = answeringNode(s, from, source);
+  if (node == nullptr) return false;
+  if (const uint32_t error = keyOf(to, target); error != 0) return failed(error);
+  if (isDirectory(s, target)) return failed(replace ? kErrorAccessDenied : kErrorFileExists);
+  if (!isDirectory(s, parentOf(target))) return failed(kErrorPathNotFound);
+  const auto there = s.files.find(target);
+  if (there != s.files.end()) {
+    if (!replace) return failed(kErrorFileExists);
+    if (held(*there->second)) return failed(kErrorSharingViolation);
+  }
+  s.files.erase(source);
+  s.files[target] = node;
+  tLastError = 0;
+  return true;
+}
+
+bool rewriteFile(const char16_t* from, const char16_t* to) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string source, target;
+  const std::shared_ptr<Node> in = answeringNode(s, from, source);
+  if (in == nullptr) return false;
+  const std::shared_ptr<Node> out = answeringNode(s, to, target);
+  if (out == nullptr) return false;
+  if (held(*out)) return failed(kErrorSharingViolation);
+  if (!resize(s, *out, in->bytes.size())) return false;
+  out->bytes = in->bytes;
+  return true;
+}
+
+void flushDirectoryOf(const char16_t*) {}
+
+uint32_t randomNumber() { return std::random_device{}(); }
 
 namespace memory {
 namespace {

@@ -112,4 +112,56 @@ bool localTimeNow(LocalTime& out);
 // Where a trace line goes when the host has set no sink of its own.
 void writeDefaultTrace(const char16_t* line);
 
+// ---- Putting a finished file in its place ----
+// A host writes a file under a staging name beside its target and then has
+// the library put it there; these are the system calls of that.
+
+// What a path names, a symbolic link at its end not followed.
+struct PathStatus {
+  bool exists = false;    // something is there
+  bool regular = false;   // a regular file
+  bool directory = false;
+  bool readOnly = false;  // POSIX: no write bit at all; Windows: the read-only attribute
+  uint32_t links = 0;     // hard links of a regular file
+};
+
+// Fills `out` for `path`; false (with the system's error) only when the
+// path cannot be examined, not when nothing is there.
+bool examinePath(const char16_t* path, PathStatus& out);
+
+// The path of the file that `path` leads to through its symbolic links (a
+// link to nothing gives where it points); `path` itself when it is no link.
+// Fails with 1921 after 40 links.
+bool followLinks(const char16_t* path, std::u16string& out);
+
+// Flushes the bytes of the file at `path` to the disk.
+bool flushFile(const char16_t* path);
+
+// Gives `file` the permission bits of `model` and, where the process may
+// set them, its owner and group (as far as allowed: the group alone, or
+// neither). Windows keeps such things with ReplaceFileW instead: nothing to
+// do there.
+bool copyOwnerAndMode(const char16_t* model, const char16_t* file);
+
+// Renames `from` to `to` in the same directory. With `replace` over a file
+// that is there (Windows: ReplaceFileW, which keeps the replaced file's
+// attributes and access rights), refused with 32 while another opener holds
+// it; without, only where nothing is, also when something appeared there
+// meanwhile (80).
+bool moveFile(const char16_t* from, const char16_t* to, bool replace);
+
+// Writes the bytes of `from` over the regular file `to` from its start,
+// cuts it to their length and flushes it: `to` keeps its identity, its
+// links, owner and mode. Refused with 32 while another opener holds `to`.
+// A failure after the first write leaves `to` partly rewritten.
+bool rewriteFile(const char16_t* from, const char16_t* to);
+
+// Flushes the directory that holds `path`, so that a rename in it is
+// durable; a file system that cannot does without (nothing on Windows,
+// where renames are written through).
+void flushDirectoryOf(const char16_t* path);
+
+// A number from the system's source of randomness.
+uint32_t randomNumber();
+
 }  // namespace kdrvx::platform

@@ -12,8 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
+#include <random>
 #include <string>
 
 #include "platform/platform.h"
@@ -347,5 +350,183 @@ bool localTimeNow(LocalTime& out) { return toLocalTime(::time(nullptr), out); }
 void writeDefaultTrace(const char16_t*) {
   // No debugger channel on POSIX: the line is discarded.
 }
+
+// ---- Putting a finished file in its place ----
+
+namespace {
+
+constexpr int kLinkHops = 40;
+constexpr uint32_t kErrorCantResolveFilename = 1921;
+
+// The UTF-8 name of `path`, or false with the error of a path that names
+// nothing.
+bool nameOf(const char16_t* path, std::string& name) {
+  if (path == nullptr) return failed(kErrorPathNotFound);
+  if (!utf16ToUtf8Path(path, name)) return failed(kErrorInvalidName);
+  if (name.empty()) return failed(kErrorPathNotFound);
+  return true;
+}
+
+int openRetrying(const std::string& name, int flags) {
+  int fd;
+  do {
+    fd = ::open(name.c_str(), flags | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Closes a descriptor when it goes out of scope.
+struct Descriptor {
+  int fd;
+  explicit Descriptor(int descriptor) : fd(descriptor) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+};
+
+// Holds the file at `name` as an exclusive open of the library does (an
+// flock), so that a file another opener holds is refused: false with 32
+// then. Nothing to hold (no file, or one this process may not open) is no
+// refusal.
+bool holdExclusively(const std::string& name, Descriptor& held) {
+  held.fd = openRetrying(name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
+  if (held.fd < 0) return true;
+  if (::flock(held.fd, LOCK_EX | LOCK_NB) == 0) return true;
+  return failed(windowsError(errno, name));
+}
+
+bool fsyncRetrying(int fd) {
+  int result;
+  do {
+    result = ::fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+}  // namespace
+
+bool examinePath(const char16_t* path, PathStatus& out) {
+  out = PathStatus{};
+  std::string name;
+  if (!nameOf(path, name)) return false;
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0) {
+    if (errno == ENOENT) return true;
+    return failed(windowsError(errno, name));
+  }
+  out.exists = true;
+  out.regular = S_ISREG(st.st_mode);
+  out.directory = S_ISDIR(st.st_mode);
+  out.readOnly = hasNoWriteBit(st);
+  out.links = static_cast<uint32_t>(st.st_nlink);
+  return true;
+}
+
+bool followLinks(const char16_t* path, std::u16string& out) {
+  std::string name;
+  if (!nameOf(path, name)) return false;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    if (hops == kLinkHops) return failed(kErrorCantResolveFilename);
+    std::string next(static_cast<size_t>(st.st_size) + 1, '\0');
+    const ssize_t length = ::readlink(name.c_str(), next.data(), next.size());
+    if (length < 0) return failed(windowsError(errno, name));
+    next.resize(static_cast<size_t>(length));
+    const std::string::size_type slash = name.find_last_of('/');
+    if (!next.empty() && next.front() != '/' && slash != std::string::npos)
+      next = name.substr(0, slash + 1) + next;
+    name = next;
+  }
+  if (!utf8ToUtf16Path(name, out)) return failed(kErrorInvalidName);
+  return true;
+}
+
+bool flushFile(const char16_t* path) {
+  std::string name;
+  if (!nameOf(path, name)) return false;
+  const Descriptor file(openRetrying(name, O_RDONLY | O_NONBLOCK));
+  if (file.fd < 0 || !fsyncRetrying(file.fd)) return failed(windowsError(errno, name));
+  return true;
+}
+
+bool copyOwnerAndMode(const char16_t* model, const char16_t* file) {
+  std::string from, to;
+  if (!nameOf(model, from) || !nameOf(file, to)) return false;
+  struct stat st;
+  if (::stat(from.c_str(), &st) != 0) return failed(windowsError(errno, from));
+  // Only root gives a file to another owner, and a process only the groups
+  // it belongs to; what it may not set stays the process's own. The mode
+  // comes last, as a change of owner clears the set-id bits.
+  if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0)
+    ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
+  if (::chmod(to.c_str(), st.st_mode & 07777) != 0) return failed(windowsError(errno, to));
+  return true;
+}
+
+bool moveFile(const char16_t* from, const char16_t* to, bool replace) {
+  std::string source, target;
+  if (!nameOf(from, source) || !nameOf(to, target)) return false;
+  if (replace) {
+    Descriptor held(-1);
+    if (!holdExclusively(target, held)) return false;
+    if (::rename(source.c_str(), target.c_str()) != 0) return failed(windowsError(errno, target));
+    return true;
+  }
+#if defined(RENAME_NOREPLACE)
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return failed(windowsError(errno, target));
+#endif
+  // A file system without that rename: a second name, then the first goes.
+  if (::link(source.c_str(), target.c_str()) != 0) return failed(windowsError(errno, target));
+  ::unlink(source.c_str());
+  return true;
+}
+
+bool rewriteFile(const char16_t* from, const char16_t* to) {
+  std::string source, target;
+  if (!nameOf(from, source) || !nameOf(to, target)) return false;
+  const Descriptor out(openRetrying(target, O_WRONLY | O_NONBLOCK | O_NOFOLLOW));
+  if (out.fd < 0) return failed(windowsError(errno, target));
+  if (::flock(out.fd, LOCK_EX | LOCK_NB) != 0) return failed(windowsError(errno, target));
+  const Descriptor in(openRetrying(source, O_RDONLY));
+  if (in.fd < 0) return failed(windowsError(errno, source));
+  constexpr size_t kBlock = size_t{1} << 20;
+  const std::unique_ptr<char[]> buffer(new char[kBlock]);
+  off_t total = 0;
+  for (;;) {
+    const ssize_t got = ::read(in.fd, buffer.get(), kBlock);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return failed(windowsError(errno, source));
+    if (got == 0) break;
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t n =
+          ::pwrite(out.fd, buffer.get() + put, static_cast<size_t>(got - put), total + put);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return failed(windowsError(n < 0 ? errno : ENOSPC, target));
+      put += n;
+    }
+    total += got;
+  }
+  if (::ftruncate(out.fd, total) != 0 || !fsyncRetrying(out.fd))
+    return failed(windowsError(errno, target));
+  return true;
+}
+
+void flushDirectoryOf(const char16_t* path) {
+  std::string name;
+  if (!nameOf(path, name)) return;
+  const std::string::size_type slash = name.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? std::string(".")
+                                : slash == 0               ? std::string("/")
+                                                           : name.substr(0, slash);
+  const Descriptor held(openRetrying(directory, O_RDONLY | O_DIRECTORY));
+  if (held.fd >= 0) fsyncRetrying(held.fd);
+}
+
+uint32_t randomNumber() { return std::random_device{}(); }
 
 }  // namespace kdrvx::platform

@@ -8,6 +8,8 @@
 #endif
 #include <windows.h>
 
+#include <memory>
+#include <random>
 #include <string>
 
 namespace kdrvx::platform {
@@ -194,5 +196,129 @@ bool localTimeNow(LocalTime& out) {
 }
 
 void writeDefaultTrace(const char16_t* line) { ::OutputDebugStringW(toWindows(line)); }
+
+// ---- Putting a finished file in its place ----
+
+namespace {
+
+// Closes a handle when it goes out of scope.
+struct Handle {
+  HANDLE handle;
+  explicit Handle(HANDLE h) : handle(h) {}
+  ~Handle() {
+    if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool open() const { return handle != INVALID_HANDLE_VALUE; }
+};
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+bool examinePath(const char16_t* path, PathStatus& out) {
+  out = PathStatus{};
+  if (path == nullptr) return failed(ERROR_PATH_NOT_FOUND);
+  const DWORD attributes = ::GetFileAttributesW(toWindows(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || failed(error);
+  }
+  out.exists = true;
+  out.regular = (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  out.directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  out.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  out.links = 1;
+  const Handle file(::CreateFileW(toWindows(path), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (file.open() && ::GetFileInformationByHandle(file.handle, &information))
+    out.links = information.nNumberOfLinks;
+  return true;
+}
+
+bool followLinks(const char16_t* path, std::u16string& out) {
+  if (path == nullptr) return failed(ERROR_PATH_NOT_FOUND);
+  out = path;
+  // Only a link is resolved: the final path of anything else would be
+  // absolute, and longer than the path as given.
+  const DWORD attributes = ::GetFileAttributesW(toWindows(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    return true;
+  const Handle file(::CreateFileW(toWindows(path), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.open()) return false;
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD length = ::GetFinalPathNameByHandleW(file.handle, final.data(),
+                                             static_cast<DWORD>(final.size()), 0);
+  if (length >= final.size()) {
+    final.resize(length);
+    length = ::GetFinalPathNameByHandleW(file.handle, final.data(),
+                                         static_cast<DWORD>(final.size()), 0);
+  }
+  if (length == 0 || length >= final.size()) return false;
+  final.resize(length);
+  // "\\?\C:\..." names the same file as "C:\..."; the short form keeps
+  // the path within the limit of the ordinary calls.
+  if (final.rfind(L"\\\\?\\", 0) == 0 && final.rfind(L"\\\\?\\UNC\\", 0) != 0) final.erase(0, 4);
+  out.assign(reinterpret_cast<const char16_t*>(final.data()), final.size());
+  return true;
+}
+
+bool flushFile(const char16_t* path) {
+  if (path == nullptr) return failed(ERROR_PATH_NOT_FOUND);
+  // Flushing a file takes write access.
+  const Handle file(::CreateFileW(toWindows(path), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.open() && ::FlushFileBuffers(file.handle) != 0;
+}
+
+bool copyOwnerAndMode(const char16_t* model, const char16_t* file) {
+  if (model == nullptr || file == nullptr) return failed(ERROR_PATH_NOT_FOUND);
+  return true;
+}
+
+bool moveFile(const char16_t* from, const char16_t* to, bool replace) {
+  if (from == nullptr || to == nullptr) return failed(ERROR_PATH_NOT_FOUND);
+  if (replace && ::GetFileAttributesW(toWindows(to)) != INVALID_FILE_ATTRIBUTES) {
+    return ::ReplaceFileW(toWindows(to), toWindows(from), nullptr,
+                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
+  }
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (::MoveFileExW(toWindows(from), toWindows(to), flags)) return true;
+  const DWORD error = ::GetLastError();
+  return failed(error == ERROR_ALREADY_EXISTS ? kErrorFileExists : error);
+}
+
+bool rewriteFile(const char16_t* from, const char16_t* to) {
+  if (from == nullptr || to == nullptr) return failed(ERROR_PATH_NOT_FOUND);
+  const Handle out(::CreateFileW(toWindows(to), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out.open()) return false;
+  const Handle in(::CreateFileW(toWindows(from), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!in.open()) return false;
+  constexpr DWORD kBlock = DWORD{1} << 20;
+  const std::unique_ptr<char[]> buffer(new char[kBlock]);
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(in.handle, buffer.get(), kBlock, &got, nullptr)) return false;
+    if (got == 0) break;
+    for (DWORD put = 0; put < got;) {
+      DWORD n = 0;
+      if (!::WriteFile(out.handle, buffer.get() + put, got - put, &n, nullptr)) return false;
+      if (n == 0) return failed(ERROR_WRITE_FAULT);
+      put += n;
+    }
+  }
+  return ::SetEndOfFile(out.handle) != 0 && ::FlushFileBuffers(out.handle) != 0;
+}
+
+void flushDirectoryOf(const char16_t*) {}
+
+uint32_t randomNumber() { return std::random_device{}(); }
 
 }  // namespace kdrvx::platform

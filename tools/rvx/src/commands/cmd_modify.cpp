@@ -47,9 +47,9 @@ int runModify(const ModifyOptions& options) {
   // while a recording still holds it, and no recording starts on it then.
   // It would write a whole header over a file that ends inside its header,
   // and so grow it.
+  OutputFile copy(options.file, Existing::Replace);
   std::optional<Reader> held(std::in_place, options.file);
   requireReadable(*held, false);
-  OutputFile copy(options.file, Existing::Replace);
   copyFileInto(copy, options.file, 0);
   ModifySession session(copy.handOver(), options.file);
   std::string oldComment, oldName;

@@ -94,7 +94,12 @@ int runRepair(const RepairOptions& options) {
   const KDRVX_RepairReport report = plannedRepair(options.file);
   const bool elsewhere = !options.output.empty() && !sameFile(options.file, options.output);
   std::unique_ptr<OutputFile> out;
-  if (elsewhere) out = std::make_unique<OutputFile>(options.output, existingFrom(options.force));
+  if (elsewhere) {
+    out = std::make_unique<OutputFile>(options.output, existingFrom(options.force));
+  } else if (report.changed) {
+    // In place is what was asked for; a symbolic link's file is repaired.
+    out = std::make_unique<OutputFile>(options.file, Existing::Replace);
+  }
   // The library's open fails while a recording still holds the file, and
   // while it is open for reading here no recording starts on it.
   std::optional<Reader> held(std::in_place, options.file);
@@ -109,11 +114,9 @@ int runRepair(const RepairOptions& options) {
   } else if (!report.changed) {
     std::cout << options.file << ": count and statistics are right; nothing to repair\n";
   } else {
-    // In place is what was asked for; a symbolic link's file is repaired.
-    OutputFile inPlace(options.file, Existing::Replace);
-    writeRepaired(options.file, inPlace, report.newRecords);
+    writeRepaired(options.file, *out, report.newRecords);
     held.reset();
-    inPlace.commit();
+    out->commit();
     std::cout << options.file << ": repaired in place\n";
   }
   return kExitOk;

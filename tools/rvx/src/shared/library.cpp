@@ -262,13 +262,8 @@ CreateSession::CreateSession(const std::string& file, Existing existing, bool or
   const uint32_t status =
       KDRVX_CreateExt(chars(path), 0, original ? 1 : 0, legacy ? 1 : 0, language);
   require(status, file_);
-  try {
-    // The library replaces characters that no file name may hold, in place.
-    file_ = staged_->created(fromBuffer(path));
-  } catch (...) {
-    KDRVX_CloseCreateSimple();
-    throw;
-  }
+  staged_->created();
+  file_ = staged_->name();
   open_ = true;
 }
 
