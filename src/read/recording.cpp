@@ -36,35 +36,35 @@ struct SummaryBuffer {
   char16_t units[format::kSummaryReadLimit + 1];
 };
 
-// Reads the summary file beside `path` (its name found as Windows finds it,
-// whose names ignore case) into the header's text fields, or empties those
-// fields when there is none to read; whether there was one.
+// Reads the summary file `name`, found as Windows finds it (whose names
+// ignore case), into a new buffer, `count` bytes of it; null when there is
+// none to read. The file is opened without sharing: another process that
+// holds it makes it count as missing, another thread of this one only
+// waits. It is closed before the lock is released.
+std::unique_ptr<SummaryBuffer> readSummaryFile(const char16_t* name, uint32_t& count) {
+  std::lock_guard<std::mutex> hold(summaryFileLock());
+  platform::File summary;
+  if (!summary.openIgnoringCase(name, platform::OpenMode::ReadExclusive)) return nullptr;
+  std::unique_ptr<SummaryBuffer> buffer(new (std::nothrow) SummaryBuffer);
+  if (!buffer) return nullptr;
+  // As much as the open found, so that no further read has to meet the end.
+  const int64_t length = summary.lengthAtOpen();
+  const uint32_t wanted = length >= 0 && length < format::kSummaryReadLimit
+                              ? static_cast<uint32_t>(length)
+                              : format::kSummaryReadLimit;
+  count = summary.read(buffer->bytes, wanted);
+  return buffer;
+}
+
+// Reads the summary file beside `path` into the header's text fields, or
+// empties those fields when there is none to read; whether there was one.
 bool completeFromSummary(const char16_t* path, RVX_HEADER& header) {
   // Without a name (a path too short or too long) there is no summary file, and
   // the open goes on as if none existed.
   char16_t name[format::kSummaryNameCapacity];
-  if (!format::readingSummaryName(path, name)) {
-    format::emptySummaryFields(header);
-    return false;
-  }
-  std::unique_ptr<SummaryBuffer> buffer;
   uint32_t count = 0;
-  {
-    // The file is opened without sharing: another process that holds it
-    // makes it count as missing, another thread of this one only waits.
-    std::lock_guard<std::mutex> hold(summaryFileLock());
-    platform::File summary;
-    if (summary.openIgnoringCase(name, platform::OpenMode::ReadExclusive))
-      buffer.reset(new (std::nothrow) SummaryBuffer);
-    if (buffer) {
-      // As much as the open found, so that no further read has to meet the end.
-      const int64_t length = summary.lengthAtOpen();
-      const uint32_t wanted = length >= 0 && length < format::kSummaryReadLimit
-                                  ? static_cast<uint32_t>(length)
-                                  : format::kSummaryReadLimit;
-      count = summary.read(buffer->bytes, wanted);
-    }
-  }
+  std::unique_ptr<SummaryBuffer> buffer;
+  if (format::readingSummaryName(path, name)) buffer = readSummaryFile(name, count);
   if (!buffer) {
     format::emptySummaryFields(header);
     return false;
