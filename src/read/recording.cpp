@@ -214,7 +214,8 @@ OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine 
 void measureClaims(Recording& recording, const OpenOutcome& outcome) {
   format::OpenFacts facts = recording.facts;
   if (!recording.lengthKnown) {
-    const int64_t length = recording.file.length();
+    // POSIX learned it at the open; Windows asks.
+    const int64_t length = recording.file.lengthAtOpen();
     if (length >= 0)
       facts.fileLength = std::max<uint64_t>(facts.fileLength, static_cast<uint64_t>(length));
   }

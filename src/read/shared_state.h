@@ -19,9 +19,10 @@ struct Reader;
 
 // The readers that KDRVX_ReaderOpen handed out and KDRVX_ReaderClose has
 // not taken back. A handle is no address but the reader's serial number,
-// odd and never used twice in the life of the module: a closed handle,
-// even one whose reader's memory a later reader reuses, and a pointer to
-// anything else are found in no entry and never dereferenced.
+// made odd and never used twice in the life of the module: a closed
+// handle, even one whose reader's memory a later reader took, is found in
+// no entry, nor is a pointer to anything else (but by the chance of its
+// value equalling an open reader's serial); none is ever dereferenced.
 class ReaderRegistry {
  public:
   ReaderRegistry();
