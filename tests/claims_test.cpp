@@ -178,6 +178,40 @@ TEST_F(Claims, RecordCountsAgainstTheData) {
   KDRVX_ReaderClose(reader);
 }
 
+// A trigger record beyond the data is a warning of the check, with its
+// figures; one on the last record is none.
+TEST_F(Claims, CheckFindsATriggerBeyondTheRecords) {
+  std::string bytes = current(2, 10, 10);
+  // The trigger record is the u32 at 24.
+  const auto trigger = [&](uint32_t record) {
+    for (int i = 0; i < 4; ++i) bytes[24 + i] = static_cast<char>(record >> (8 * i));
+    write("trigger.rvx", bytes);
+    std::vector<KDRVX_CheckChannel> channels(2);
+    return check("trigger.rvx", channels);
+  };
+  KDRVX_CheckReport report = trigger(10);
+  const uint32_t others = report.claims.findings;  // no statistics stored
+  EXPECT_EQ(others & KDRVX_FINDING_TRIGGER_BEYOND, 0u);
+  report = trigger(12);
+  EXPECT_EQ(report.claims.findings, others | KDRVX_FINDING_TRIGGER_BEYOND);
+  EXPECT_EQ(report.claims.findings & KDRVX_FINDINGS_VALUES_WRONG, 0u);
+  EXPECT_EQ(report.claims.triggerRecord, 12u);
+  EXPECT_EQ(report.recordsRead, 10u);
+  EXPECT_EQ(textOf(&report.claims, KDRVX_FINDING_TRIGGER_BEYOND),
+            "the trigger record 12 lies beyond the 10 records the data holds");
+  EXPECT_EQ(textOf(nullptr, KDRVX_FINDING_TRIGGER_BEYOND),
+            "the trigger record lies beyond the records the data holds");
+  // A stored record above 100000000 reads back as 0, no trigger.
+  EXPECT_EQ(trigger(100000001).claims.findings, others);
+
+  // The words of a missing RVI file name every field it leaves empty.
+  const std::string words = textOf(nullptr, KDRVX_FINDING_NO_SUMMARY_FILE);
+  for (const char* field : {"company", "instrument", "serial number", "measurement name",
+                            "trigger setting", "channel names", "signal type", "measuring range",
+                            "zero point", "filter", "linearisation table", "ISDS"})
+    EXPECT_NE(words.find(field), std::string::npos) << field;
+}
+
 TEST_F(Claims, OlderLayoutsCountTheirRecordsByTheirKind) {
   // The compact layout without its RVI file.
   TestRecording compact = recording(64, 2);
@@ -421,10 +455,10 @@ TEST_F(Claims, SummaryFileNamesOfTheWriterAndTheReader) {
 }
 
 TEST_F(Claims, EveryFindingHasItsWords) {
-  for (uint32_t bit = KDRVX_FINDING_ENDS_IN_HEADER; bit <= KDRVX_FINDING_NOT_OPENED; bit <<= 1)
+  for (uint32_t bit = KDRVX_FINDING_ENDS_IN_HEADER; bit <= KDRVX_FINDING_TRIGGER_BEYOND; bit <<= 1)
     EXPECT_FALSE(textOf(nullptr, bit).empty()) << bit;
   KDRVX_CHAR text[8];
-  for (uint32_t unknown : {0u, 3u, KDRVX_FINDING_NOT_OPENED << 1})
+  for (uint32_t unknown : {0u, 3u, KDRVX_FINDING_TRIGGER_BEYOND << 1})
     EXPECT_EQ(KDRVX_GetFindingText(nullptr, unknown, text, 8), KDRVX_ERR_RVX_INVALID_ERROR_CODE);
   ASSERT_EQ(KDRVX_GetFindingText(nullptr, KDRVX_FINDING_VARIABLE, text, 8), KDRVX_OK);
   EXPECT_EQ(narrow(reinterpret_cast<const char16_t*>(text)), "a chann");

@@ -78,6 +78,43 @@ TEST_F(OpenRead, WithoutRviTheRviFieldsAreEmptyAndCurrentFilesNeverReadIt) {
   EXPECT_EQ(KDRVX_GetNoRecords(), 0u);  // and no count is derived
 }
 
+// The RVI file is found as Windows finds it, whose names ignore case: the
+// exact name first, else the one entry beside it whose name differs only in
+// ASCII case. Two such entries are as good as none.
+TEST_F(OpenRead, TheRviFileIsFoundWhateverTheCaseOfItsName) {
+  writeBytes(dir.file("f.rvi"), "Firma: Lower\r\n");
+  ASSERT_EQ(open(compact), 0u);
+  EXPECT_EQ(text(KDRVX_GetCompany), u"Lower");
+  KDRVX_CloseRead();
+  writeRvi("Firma: Exact\r\n");
+  ASSERT_EQ(open(compact), 0u);
+  EXPECT_EQ(text(KDRVX_GetCompany), u"Exact");
+  KDRVX_CloseRead();
+#ifndef _WIN32
+  std::filesystem::remove(dir.file("f.RVI"));
+  writeBytes(dir.file("f.Rvi"), "Firma: Other\r\n");
+  ASSERT_EQ(open(compact), 0u);
+  EXPECT_EQ(text(KDRVX_GetCompany), u"");
+#endif
+}
+
+// A failed open leaves the header that the last open read, whatever the
+// path names: a directory fails at the open, before anything is read, in
+// both builds.
+TEST_F(OpenRead, AFailedOpenKeepsTheRejectedHeader) {
+  TestRecording newer = recording('s', 2);
+  newer.version = 't';
+  ASSERT_EQ(open(currentHeader(newer)), KDRVX_ERR_RVX_NEWER_VERSION);
+  std::filesystem::create_directory(dir.file("d.rvx"));
+  TraceCapture capture;
+  setMaskQuietly(capture, KDRVX_DEBUG_ERRORS);
+  EXPECT_EQ(KDRVX_OpenRead(c(dir.wide("d.rvx"))), KDRVX_ERR_RVX_OPEN_READ);
+  EXPECT_EQ(capture.narrowLines(), Lines{"KDrvxLibrary: Error 0x00000005"});
+  float record[2];
+  EXPECT_EQ(KDRVX_ReadRecords(0, 1, record), static_cast<int32_t>(KDRVX_ERR_RVX_NOT_OPEN_READ));
+  EXPECT_EQ(KDRVX_GetNoChannels(), 2u);
+}
+
 // Each field out of its range is enough; 0 passes the check.
 TEST_F(OpenRead, AnImplausibleDateIsReplacedByTheModificationTime) {
   std::tm local{};

@@ -2,9 +2,11 @@
 // and record kind, damaged ones and the fuzz inputs, a reader reports what
 // the queries report and delivers what the one-by-one readers deliver, in
 // blocks of any size and from any record. Readers leave the module state
-// alone, and any number of them read at once, from eight threads.
+// alone, and any number of them read at once, from eight threads; handles
+// of no open reader are refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -349,6 +351,91 @@ TEST_F(Readers, EightThreadsReadWhatOneThreadReads) {
     EXPECT_TRUE(sameBytes(backward[t], expected[t % 4]));
     EXPECT_TRUE(sameBytes(shared[t], expected[0]));
   }
+}
+
+// Readers of one older file opened from eight threads, and the read
+// context's opens of it beside them: the library's own opens of its RVI file
+// never refuse each other, so every open has the RVI texts.
+TEST_F(Readers, ThreadsOpeningOneOlderFileAllReadItsRviFile) {
+  const TestRecording r = described(64, 2);
+  const auto path = write("old.rvx", win3Header(r) + floatRecords(rows(4, 2)));
+  write("old.RVI", encodeRvi(rviText(r, RviLanguage::German), RviEncoding::Latin1));
+  const auto texts = [](const KDRVX_RecordingInfo& info) {
+    return std::u16string(reinterpret_cast<const char16_t*>(info.company)) + u"/" +
+           reinterpret_cast<const char16_t*>(info.instrument);
+  };
+  constexpr int kThreads = 8, kOpens = 80, kContextOpens = 150;
+  std::vector<int> without(kThreads);
+  const auto work = [&](int t) {
+    for (int i = 0; i < kOpens; ++i) {
+      KDRVX_Reader* reader = nullptr;
+      KDRVX_RecordingInfo info{};
+      info.size = sizeof info;
+      if (KDRVX_ReaderOpen(c(widePath(path)), &reader) != KDRVX_OK ||
+          KDRVX_ReaderInfo(reader, &info) != KDRVX_OK || texts(info) != u"ACME/Logger 7")
+        ++without[t];
+      KDRVX_ReaderClose(reader);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back(work, t);
+  int contextWithout = 0;
+  for (int i = 0; i < kContextOpens; ++i) {
+    KDRVX_CHAR company[64] = {};
+    if (KDRVX_OpenRead(c(widePath(path))) != KDRVX_OK ||
+        KDRVX_GetCompany(company, 64) != KDRVX_OK ||
+        std::u16string(reinterpret_cast<const char16_t*>(company)) != u"ACME")
+      ++contextWithout;
+    KDRVX_CloseRead();
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(without[t], 0) << "thread " << t;
+  EXPECT_EQ(contextWithout, 0);
+}
+
+// A handle that is no open reader's is refused by every reader function and
+// ignored by the close, however it came about: closed once already, closed
+// and its memory taken by a later reader, or pointing at anything else. It
+// never reads the later reader's file.
+TEST_F(Readers, HandlesOfNoOpenReaderAreRefused) {
+  const auto a = write("a.rvx", currentHeader(described('s', 2)) + floatRecords(rows(5, 2)));
+  const auto b = write("b.rvx", currentHeader(described('s', 3)) + floatRecords(rows(4, 3)));
+  KDRVX_Reader* closed = nullptr;
+  ASSERT_EQ(KDRVX_ReaderOpen(c(widePath(a)), &closed), KDRVX_OK);
+  KDRVX_ReaderClose(closed);
+  KDRVX_ReaderClose(closed);
+  KDRVX_Reader* later = nullptr;
+  ASSERT_EQ(KDRVX_ReaderOpen(c(widePath(b)), &later), KDRVX_OK);
+  EXPECT_NE(later, closed);
+  uint64_t memory[64] = {};
+  KDRVX_Reader* arbitrary = reinterpret_cast<KDRVX_Reader*>(memory);
+
+  Floats records(16);
+  for (KDRVX_Reader* handle : {closed, arbitrary}) {
+    KDRVX_RecordingInfo info{};
+    info.size = sizeof info;
+    KDRVX_ChannelInfo channel{};
+    channel.size = sizeof channel;
+    KDRVX_Findings findings{};
+    findings.size = sizeof findings;
+    EXPECT_EQ(KDRVX_ReaderInfo(handle, &info), KDRVX_ERR_RVX_NOT_OPEN_READ);
+    EXPECT_EQ(KDRVX_ReaderChannel(handle, 0, &channel), KDRVX_ERR_RVX_NOT_OPEN_READ);
+    EXPECT_EQ(KDRVX_ReaderFindings(handle, &findings), KDRVX_ERR_RVX_NOT_OPEN_READ);
+    EXPECT_EQ(KDRVX_ReaderRead(handle, 0, 1, records.data()),
+              static_cast<int32_t>(KDRVX_ERR_RVX_NOT_OPEN_READ));
+    KDRVX_ReaderClose(handle);
+  }
+  EXPECT_TRUE(std::all_of(std::begin(memory), std::end(memory), [](uint64_t v) { return v == 0; }));
+
+  // The later reader is untouched by all of it.
+  KDRVX_RecordingInfo info{};
+  info.size = sizeof info;
+  ASSERT_EQ(KDRVX_ReaderInfo(later, &info), KDRVX_OK);
+  EXPECT_EQ(info.noChannels, 3u);
+  EXPECT_EQ(KDRVX_ReaderRead(later, 0, 4, records.data()), 4);
+  EXPECT_EQ(records[5], rows(4, 3)[1][2]);
+  KDRVX_ReaderClose(later);
+  EXPECT_EQ(KDRVX_ReaderInfo(later, &info), KDRVX_ERR_RVX_NOT_OPEN_READ);
 }
 
 }  // namespace

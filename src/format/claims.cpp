@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 
+#include "format/header_values.h"
 #include "kdrvx/kdrvx.h"
 
 namespace kdrvx::format {
@@ -120,6 +121,7 @@ Claims measureClaims(const Layout& layout, uint32_t sourceVersion, const RVX_HEA
   claims.dataOffset = facts.dataOffset;
   claims.headerLength = headerLengthOf(layout, converted.NoChannels, facts.dataOffset);
   claims.headerRecords = converted.NoRecords;
+  claims.triggerRecord = triggerRecordOf(converted);
 
   uint32_t& found = claims.findings;
   if (facts.fileLength < claims.headerLength) found |= KDRVX_FINDING_ENDS_IN_HEADER;
@@ -142,6 +144,8 @@ Claims measureClaims(const Layout& layout, uint32_t sourceVersion, const RVX_HEA
   }
   return claims;
 }
+
+bool triggerBeyond(const Claims& claims) { return claims.triggerRecord > claims.heldRecords; }
 
 uint32_t strayBits(float value, uint32_t bits) {
   return std::bit_cast<uint32_t>(value) & ~multichannelMask(bits);

@@ -99,6 +99,10 @@ using Claims = KDRVX_Findings;
 Claims measureClaims(const Layout& layout, uint32_t sourceVersion, const RVX_HEADER& converted,
                      const OpenFacts& facts);
 
+// Whether the trigger record the claims hold (counted from 1; 0 is none)
+// lies beyond the whole records the data holds.
+bool triggerBeyond(const Claims& claims);
+
 // ---- Single values --------------------------------------------------------
 
 // The bits a multichannel of `bits` bits may set: its low `bits` bits; all

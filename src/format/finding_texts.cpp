@@ -63,6 +63,11 @@ std::string statisticsDiffer(const Claims& c) {
          counted(std::min(c.headerRecords, c.heldRecords), "counted record");
 }
 
+std::string triggerBeyond(const Claims& c) {
+  return "the trigger record " + number(c.triggerRecord) + " lies beyond the " +
+         counted(c.heldRecords, "record") + " the data holds";
+}
+
 constexpr FindingWords kWords[] = {
     {KDRVX_FINDING_ENDS_IN_HEADER, "the file ends inside its header; it holds no recording",
      endsInHeader},
@@ -85,7 +90,9 @@ constexpr FindingWords kWords[] = {
      negativeCount},
     {KDRVX_FINDING_NO_SUMMARY_FILE,
      "no RVI file beside it: company, instrument, serial number, measurement name, trigger "
-     "setting and channel texts are unknown",
+     "setting, and the channel names and other channel texts (number, signal type, measuring "
+     "range, zero point, filter, linearisation table) are empty, the ISDS and linearisation "
+     "flags 0",
      nullptr},
     {KDRVX_FINDING_DATE_REPLACED,
      "the header's date was implausible and was replaced by the file's modification time", nullptr},
@@ -100,6 +107,8 @@ constexpr FindingWords kWords[] = {
     {KDRVX_FINDING_UNTERMINATED_TEXT, "a text field has no terminating zero", nullptr},
     {KDRVX_FINDING_IMPLAUSIBLE_DATE, "implausible date or time in the header", nullptr},
     {KDRVX_FINDING_NOT_OPENED, "the library does not open the file", nullptr},
+    {KDRVX_FINDING_TRIGGER_BEYOND, "the trigger record lies beyond the records the data holds",
+     triggerBeyond},
 };
 
 }  // namespace

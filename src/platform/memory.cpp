@@ -2,8 +2,8 @@
 // injection (static library kdrvx_memory; memory_control.h drives it).
 //
 // Files live in a process-wide table under one lock. Sharing follows the
-// POSIX layer's locks: ReadShared and ReadSharedUnexamined hold a shared
-// lock, every other mode an exclusive one, taken per open file, so two
+// POSIX layer's locks: ReadShared holds a shared lock, every other mode an
+// exclusive one, taken per open file, so two
 // openers in one process exclude each other as two processes do. A
 // read-only file refuses writing opens and deletion; a held file refuses
 // deletion.
@@ -40,7 +40,7 @@ struct Node {
 };
 
 struct OpenFile {
-  std::shared_ptr<Node> node;  // null for a directory and for a free slot
+  std::shared_ptr<Node> node;  // null for a free slot
   bool inUse = false;
   bool writes = false;
   bool shared = false;
@@ -190,17 +190,10 @@ bool File::open(const char16_t* path, OpenMode mode) {
 
   const bool creates = mode == OpenMode::CreateReadWrite || mode == OpenMode::CreateNew;
   const bool writes = creates || mode == OpenMode::OpenReadWrite;
-  const bool shared = mode == OpenMode::ReadShared || mode == OpenMode::ReadSharedUnexamined;
-  if (isDirectory(s, key)) {
-    // Only the unexamining mode opens a directory, whose reads then fail;
-    // a new file cannot be made where it is.
-    if (mode == OpenMode::CreateNew) return failed(kErrorFileExists);
-    if (mode != OpenMode::ReadSharedUnexamined) return failed(kErrorAccessDenied);
-    handle_ = takeSlot(s, OpenFile{nullptr, false, false, true, 0});
-    lengthAtOpen_ = -1;
-    tLastError = 0;
-    return true;
-  }
+  const bool shared = mode == OpenMode::ReadShared;
+  // A directory opens in no mode; a new file cannot be made where it is.
+  if (isDirectory(s, key))
+    return failed(mode == OpenMode::CreateNew ? kErrorFileExists : kErrorAccessDenied);
 
   auto found = s.files.find(key);
   bool created = false;
@@ -223,11 +216,40 @@ bool File::open(const char16_t* path, OpenMode mode) {
   else
     node.exclusiveHolder = true;
   handle_ = takeSlot(s, OpenFile{found->second, false, writes, shared, 0});
-  lengthAtOpen_ = mode == OpenMode::ReadSharedUnexamined ? -1
-                  : creates                              ? 0
-                                                         : static_cast<int64_t>(node.bytes.size());
+  lengthAtOpen_ = creates ? 0 : static_cast<int64_t>(node.bytes.size());
   tLastError = 0;
   return true;
+}
+
+bool File::openIgnoringCase(const char16_t* path, OpenMode mode) {
+  if (open(path, mode)) return true;
+  if (tLastError != kErrorFileNotFound) return false;
+  std::u16string wide;
+  {
+    Store& s = store();
+    std::lock_guard<std::mutex> hold(s.lock);
+    std::string key;
+    keyOf(path, key);
+    const std::string parent = parentOf(key);
+    const auto folded = [](std::string name) {
+      for (char& ch : name)
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+      return name;
+    };
+    const std::string wanted = folded(key);
+    std::string found;
+    int matches = 0;
+    // Directories are entries too, as a directory listing shows them.
+    const auto consider = [&](const std::string& entry) {
+      if (parentOf(entry) != parent || folded(entry) != wanted) return;
+      ++matches;
+      found = entry;
+    };
+    for (const auto& entry : s.files) consider(entry.first);
+    for (const std::string& entry : s.directories) consider(entry);
+    if (matches != 1 || !utf8ToUtf16Path(found, wide)) return failed(kErrorFileNotFound);
+  }
+  return open(wide.c_str(), mode);
 }
 
 void File::close() {
@@ -235,8 +257,8 @@ void File::close() {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
   if (OpenFile* file = slotOf(s, handle_)) {
-    if (file->node && file->shared) --file->node->sharedHolders;
-    if (file->node && !file->shared) file->node->exclusiveHolder = false;
+    if (file->shared) --file->node->sharedHolders;
+    if (!file->shared) file->node->exclusiveHolder = false;
     *file = OpenFile{};
   }
   handle_ = kClosed;
@@ -251,8 +273,8 @@ uint32_t File::read(void* buffer, uint32_t count) {
     return 0;
   }
   const Strike strike = countCall(s);
-  if (strike == Strike::Fail || !file->node) {
-    failed(file->node ? kErrorIoDevice : kErrorAccessDenied);
+  if (strike == Strike::Fail) {
+    failed(kErrorIoDevice);
     return 0;
   }
   const std::string& bytes = file->node->bytes;
@@ -309,7 +331,7 @@ bool File::seekFromEnd(int64_t offset) {
   std::lock_guard<std::mutex> hold(s.lock);
   OpenFile* file = answeringFile(s, handle_);
   if (file == nullptr) return false;
-  const int64_t end = file->node ? static_cast<int64_t>(file->node->bytes.size()) : 0;
+  const int64_t end = static_cast<int64_t>(file->node->bytes.size());
   if (end + offset < 0) return failed(kErrorInvalidParameter);
   file->position = end + offset;
   return true;
@@ -320,17 +342,7 @@ int64_t File::length() {
   std::lock_guard<std::mutex> hold(s.lock);
   OpenFile* file = answeringFile(s, handle_);
   if (file == nullptr) return -1;
-  return file->node ? static_cast<int64_t>(file->node->bytes.size()) : 0;
-}
-
-bool File::regularLength(int64_t& length) {
-  Store& s = store();
-  std::lock_guard<std::mutex> hold(s.lock);
-  OpenFile* file = answeringFile(s, handle_);
-  if (file == nullptr) return false;
-  if (!file->node) return failed(kErrorAccessDenied);
-  length = static_cast<int64_t>(file->node->bytes.size());
-  return true;
+  return static_cast<int64_t>(file->node->bytes.size());
 }
 
 bool File::modificationTime(LocalTime& out) {
@@ -338,7 +350,7 @@ bool File::modificationTime(LocalTime& out) {
   std::lock_guard<std::mutex> hold(s.lock);
   OpenFile* file = answeringFile(s, handle_);
   if (file == nullptr) return false;
-  return toLocalTime(file->node ? file->node->modified : ::time(nullptr), out);
+  return toLocalTime(file->node->modified, out);
 }
 
 bool removeFile(const char16_t* path) {

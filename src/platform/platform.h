@@ -19,20 +19,17 @@ inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidName = 123;
 
 // How a file is opened. Every mode opens the file for the named access and
-// lets other openers share only what the mode says. Only regular files open
-// (except where ReadSharedUnexamined says otherwise): a directory, device,
-// pipe or socket is refused with kErrorAccessDenied (and never waited on).
+// lets other openers share only what the mode says. Only regular files open:
+// a directory, device, pipe or socket is refused with kErrorAccessDenied
+// (and never waited on), before anything is read, as Windows refuses them.
 enum class OpenMode {
-  ReadShared,            // existing file, read; others may read and write
-  ReadSharedUnexamined,  // as ReadShared, but POSIX does not examine what the path names
-                         // (one status call less): reading a directory fails, and
-                         // regularLength() tells a regular file from anything else
-  ReadExclusive,         // existing file, read; no other opener
-  CreateReadWrite,       // create or truncate, read and write; no other opener. A file
-                         // this call creates is never taken for read-only.
-  OpenReadWrite,         // existing file, read and write; no other opener
-  CreateNew,             // a new file, read and write; no other opener. Anything already
-                         // at the path is left alone and fails with kErrorFileExists.
+  ReadShared,       // existing file, read; others may read and write
+  ReadExclusive,    // existing file, read; no other opener
+  CreateReadWrite,  // create or truncate, read and write; no other opener. A file
+                    // this call creates is never taken for read-only.
+  OpenReadWrite,    // existing file, read and write; no other opener
+  CreateNew,        // a new file, read and write; no other opener. Anything already
+                    // at the path is left alone and fails with kErrorFileExists.
 };
 
 struct LocalTime {
@@ -56,6 +53,13 @@ class File {
 
   // Opens `path` (zero-terminated UTF-16). Closes a file still open first.
   bool open(const char16_t* path, OpenMode mode);
+  // Opens `path` as open() does, finding its last component as Windows
+  // does, whose names ignore case: the exact name first; where there is no
+  // entry of that name, the one entry of the same directory whose name
+  // differs from it only in ASCII case. Several such entries count as none
+  // (kErrorFileNotFound). Costs nothing beyond open() where the exact name
+  // exists.
+  bool openIgnoringCase(const char16_t* path, OpenMode mode);
   bool isOpen() const { return handle_ != kClosed; }
   void close();
 
@@ -72,14 +76,9 @@ class File {
   // Length in bytes, or -1 on failure.
   int64_t length();
   // Length in bytes as the open found it, where the open learns it anyway
-  // (POSIX reads the file's status while opening every mode but
-  // ReadSharedUnexamined), which saves a system call; elsewhere the current
-  // length. -1 on failure.
+  // (POSIX reads the file's status while opening), which saves a system
+  // call; elsewhere the current length. -1 on failure.
   int64_t lengthAtOpen() { return isOpen() && lengthAtOpen_ >= 0 ? lengthAtOpen_ : length(); }
-  // Whether the open file is a regular file, and then its length in
-  // `length`. Anything else fails with kErrorAccessDenied, as an open of an
-  // examining mode refuses it.
-  bool regularLength(int64_t& length);
   // Last modification time of the open file in local time.
   bool modificationTime(LocalTime& out);
 

@@ -6,6 +6,7 @@
 // descriptor and fails the open with the sharing-violation error 32. A
 // file whose mode has no write bit at all stands in for the read-only
 // attribute and refuses writing opens and deletion, for root as well.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -108,9 +109,52 @@ int openDescriptor(const std::string& name, int flags, bool& created) {
   return -1;
 }
 
+bool sameIgnoringAsciiCase(const char* a, const std::string& b) {
+  const auto lower = [](unsigned char ch) {
+    return ch >= 'A' && ch <= 'Z' ? ch + ('a' - 'A') : ch;
+  };
+  size_t i = 0;
+  for (; a[i] != '\0' && i < b.size(); ++i) {
+    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return a[i] == '\0' && i == b.size();
+}
+
+// The path of the one entry of `path`'s directory whose name differs from
+// its last component only in ASCII case (bytes of UTF-8 beyond ASCII must
+// match as they are). False when there is none, or more than one.
+bool entryIgnoringCase(const std::string& path, std::string& found) {
+  const std::string::size_type slash = path.find_last_of('/');
+  const std::string prefix = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string last = path.substr(prefix.size());
+  DIR* directory = ::opendir(prefix.empty() ? "." : prefix.c_str());
+  if (directory == nullptr) return false;
+  int matches = 0;
+  while (const struct dirent* entry = ::readdir(directory)) {
+    if (!sameIgnoringAsciiCase(entry->d_name, last)) continue;
+    if (++matches > 1) break;
+    found = prefix + entry->d_name;
+  }
+  ::closedir(directory);
+  return matches == 1;
+}
+
 }  // namespace
 
 File::~File() { close(); }
+
+bool File::openIgnoringCase(const char16_t* path, OpenMode mode) {
+  if (open(path, mode)) return true;
+  if (tLastError != kErrorFileNotFound) return false;
+  std::string name;
+  std::string found;
+  std::u16string wide;
+  if (!utf16ToUtf8Path(path, name) || !entryIgnoringCase(name, found) ||
+      !utf8ToUtf16Path(found, wide))
+    return failed(kErrorFileNotFound);
+  return open(wide.c_str(), mode);
+}
 
 bool File::open(const char16_t* path, OpenMode mode) {
   close();
@@ -126,8 +170,7 @@ bool File::open(const char16_t* path, OpenMode mode) {
   int lock = LOCK_EX;
   bool writes = false;
   switch (mode) {
-    case OpenMode::ReadShared:
-    case OpenMode::ReadSharedUnexamined: flags |= O_RDONLY; lock = LOCK_SH; break;
+    case OpenMode::ReadShared: flags |= O_RDONLY; lock = LOCK_SH; break;
     case OpenMode::ReadExclusive: flags |= O_RDONLY; break;
     case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; writes = true; break;
     case OpenMode::OpenReadWrite: flags |= O_RDWR; writes = true; break;
@@ -138,12 +181,13 @@ bool File::open(const char16_t* path, OpenMode mode) {
   const int fd = openDescriptor(name, flags, created);
   if (fd < 0) return failed(windowsError(errno, name));
 
-  const bool examine = mode != OpenMode::ReadSharedUnexamined;
+  // What the path names is examined before the lock and before anything is
+  // read, so that a directory fails here as Windows' open fails for it.
   struct stat st {};
   uint32_t error = 0;
-  if (examine && ::fstat(fd, &st) != 0) {
+  if (::fstat(fd, &st) != 0) {
     error = windowsError(errno, name);
-  } else if (examine && (!S_ISREG(st.st_mode) || (writes && !created && hasNoWriteBit(st)))) {
+  } else if (!S_ISREG(st.st_mode) || (writes && !created && hasNoWriteBit(st))) {
     error = kErrorAccessDenied;
   } else if (::flock(fd, lock | LOCK_NB) != 0) {
     error = windowsError(errno, name);
@@ -161,9 +205,8 @@ bool File::open(const char16_t* path, OpenMode mode) {
     return failed(error);
   }
   handle_ = fd;
-  lengthAtOpen_ = !examine                                       ? -1
-                  : created || mode == OpenMode::CreateReadWrite ? 0
-                                                                 : static_cast<int64_t>(st.st_size);
+  lengthAtOpen_ =
+      created || mode == OpenMode::CreateReadWrite ? 0 : static_cast<int64_t>(st.st_size);
   tLastError = 0;
   return true;
 }
@@ -246,15 +289,6 @@ int64_t File::length() {
     return -1;
   }
   return static_cast<int64_t>(st.st_size);
-}
-
-bool File::regularLength(int64_t& length) {
-  if (handle_ == kClosed) return failed(kErrorInvalidHandle);
-  struct stat st;
-  if (::fstat(toFd(handle_), &st) != 0) return failed(windowsError(errno, {}));
-  if (!S_ISREG(st.st_mode)) return failed(kErrorAccessDenied);
-  length = static_cast<int64_t>(st.st_size);
-  return true;
 }
 
 namespace {

@@ -48,8 +48,7 @@ bool File::open(const char16_t* path, OpenMode mode) {
   DWORD share = 0;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
-    case OpenMode::ReadShared:
-    case OpenMode::ReadSharedUnexamined: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
+    case OpenMode::ReadShared: share = FILE_SHARE_READ | FILE_SHARE_WRITE; break;
     case OpenMode::ReadExclusive: break;
     case OpenMode::CreateReadWrite:
       access |= GENERIC_WRITE;
@@ -76,6 +75,9 @@ bool File::open(const char16_t* path, OpenMode mode) {
   handle_ = reinterpret_cast<intptr_t>(handle);
   return true;
 }
+
+// Windows names ignore case already.
+bool File::openIgnoringCase(const char16_t* path, OpenMode mode) { return open(path, mode); }
 
 void File::close() {
   if (handle_ == kClosed) return;
@@ -147,14 +149,6 @@ int64_t File::length() {
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(toHandle(handle_), &size)) return -1;
   return size.QuadPart;
-}
-
-// The open learns nothing of the length here: ask for it.
-// Every open refuses what is not a file on a disk, so only the length is
-// left to learn.
-bool File::regularLength(int64_t& length) {
-  length = this->length();
-  return length >= 0;
 }
 
 bool File::modificationTime(LocalTime& out) {

@@ -3,7 +3,7 @@
 // through the block reader, the statistics recomputed with the record
 // writer's arithmetic (format/statistics.h) and compared with the stored
 // ones, every multichannel value tested against its bits, and the header's
-// variables, texts and date judged. Nothing here traces or touches the
+// variables, texts, date and trigger record judged. Nothing here traces or touches the
 // module state, and the file is only read.
 #include "read/check.h"
 
@@ -113,7 +113,7 @@ void followStrayBits(const RVX_HEADER& h, const float* records, uint64_t first, 
 
 // Reads `total` records from the first on, following their statistics and
 // bits. False when the memory for a block could not be had.
-bool readRecords(KDRVX_Reader& reader, uint64_t total, KDRVX_Progress progress, void* context,
+bool readRecords(Reader& reader, uint64_t total, KDRVX_Progress progress, void* context,
                  Check& check) {
   const RVX_HEADER& h = reader.recording.header;
   const uint32_t channels =
@@ -201,7 +201,7 @@ uint32_t check(const char16_t* path, KDRVX_CheckReport* report, KDRVX_CheckChann
     return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
   if (channelCapacity > 0 && (channels == nullptr || channels->size < library::kSmallestSized))
     return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
-  std::unique_ptr<KDRVX_Reader> reader(new (std::nothrow) KDRVX_Reader);
+  std::unique_ptr<Reader> reader(new (std::nothrow) Reader);
   std::unique_ptr<Check> found(new (std::nothrow) Check);
   if (!reader || !found) return KDRVX_ERR_RVX_OPEN_READ;
 
@@ -226,6 +226,7 @@ uint32_t check(const char16_t* path, KDRVX_CheckReport* report, KDRVX_CheckChann
   checkHeader(h, layout, *found);
   // Values read from the wrong place mean nothing: they are not judged.
   if ((claims.findings & KDRVX_FINDINGS_VALUES_WRONG) == 0) {
+    if (format::triggerBeyond(claims)) found->findings |= KDRVX_FINDING_TRIGGER_BEYOND;
     const uint64_t total = std::min(claims.headerRecords, claims.heldRecords);
     if (!readRecords(*reader, total, progress, context, *found)) return KDRVX_ERR_RVX_OPEN_READ;
   }

@@ -1,6 +1,8 @@
 // Independent readers: a recording of their own each, and what the block
 // reader remembers between calls so that reading on from where the last
-// block ended costs no search. Nothing here is shared between readers.
+// block ended costs no search. Nothing here is shared between readers; the
+// registry that tells the handles of open readers from any others lives in
+// shared_state.h.
 #pragma once
 
 #include <algorithm>
@@ -32,21 +34,23 @@ struct BlockCursor {
   bool outOfMemory = false;  // the last call could not have its buffer
 };
 
-}  // namespace kdrvx::read
-
-struct KDRVX_Reader {
-  kdrvx::read::Recording recording;
-  kdrvx::read::BlockCursor cursor;
+// An independent reader: what a KDRVX_Reader handle stands for in the
+// registry of open readers (shared_state.h). KDRVX_Check reads through one
+// of its own that it never registers.
+struct Reader {
+  Recording recording;
+  BlockCursor cursor;
 };
 
-namespace kdrvx::read {
-
-uint32_t readerOpen(const char16_t* path, KDRVX_Reader** reader);
-uint32_t readerInfo(const KDRVX_Reader* reader, KDRVX_RecordingInfo* info);
-uint32_t readerChannel(const KDRVX_Reader* reader, int16_t channel, KDRVX_ChannelInfo* info);
-int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* records);
-uint32_t readerFindings(const KDRVX_Reader* reader, KDRVX_Findings* findings);
-void readerClose(KDRVX_Reader* reader);
+// The exports' bodies. A handle that is not an open reader's is refused
+// with KDRVX_ERR_RVX_NOT_OPEN_READ (negative from readerRead) and ignored by
+// readerClose; it is never dereferenced.
+uint32_t readerOpen(const char16_t* path, KDRVX_Reader** handle);
+uint32_t readerInfo(const KDRVX_Reader* handle, KDRVX_RecordingInfo* info);
+uint32_t readerChannel(const KDRVX_Reader* handle, int16_t channel, KDRVX_ChannelInfo* info);
+int64_t readerRead(KDRVX_Reader* handle, int64_t first, uint32_t count, float* records);
+uint32_t readerFindings(const KDRVX_Reader* handle, KDRVX_Findings* findings);
+void readerClose(KDRVX_Reader* handle);
 
 // Hands `whole` to a caller's struct that begins with its size; a null
 // struct or a size below 4 is ERR_RVX_PARAMETER_STRING_LENGTH.

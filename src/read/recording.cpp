@@ -2,13 +2,15 @@
 // current layout and, for files older than version 'a', completes it from the
 // summary file beside it, repairs an implausible date and derives a missing
 // record count. It keeps no state of its own and writes to no module state,
-// so that any number of recordings can be opened, from any thread.
+// so that any number of recordings can be opened, from any thread; the only
+// module state it touches is the lock around the summary file's open.
 #include "read/recording.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "format/import.h"
@@ -17,6 +19,7 @@
 #include "format/text.h"
 #include "kdrvx/kdrvx.h"
 #include "library/trace.h"
+#include "read/shared_state.h"
 
 namespace kdrvx::read {
 namespace {
@@ -33,28 +36,39 @@ struct SummaryBuffer {
   char16_t units[format::kSummaryReadLimit + 1];
 };
 
-// Reads the summary file beside `path` into the header's text fields, or empties
-// those fields when there is none to read; whether there was one.
-bool completeFromSummary(const char16_t* path, RVX_HEADER& header) {
-  // Without a name (a path too short or too long) there is no summary file, and
-  // the open goes on as if none existed.
-  char16_t name[format::kSummaryNameCapacity];
+// Reads the summary file `name`, found as Windows finds it (whose names
+// ignore case), into a new buffer, `count` bytes of it; null when there is
+// none to read. The file is opened without sharing: another process that
+// holds it makes it count as missing, another thread of this one only
+// waits. It is closed before the lock is released.
+std::unique_ptr<SummaryBuffer> readSummaryFile(const char16_t* name, uint32_t& count) {
+  std::lock_guard<std::mutex> hold(summaryFileLock());
   platform::File summary;
-  std::unique_ptr<SummaryBuffer> buffer;
-  if (format::readingSummaryName(path, name) &&
-      summary.open(name, platform::OpenMode::ReadExclusive))
-    buffer.reset(new (std::nothrow) SummaryBuffer);
-  if (!buffer) {
-    format::emptySummaryFields(header);
-    return false;
-  }
+  if (!summary.openIgnoringCase(name, platform::OpenMode::ReadExclusive)) return nullptr;
+  std::unique_ptr<SummaryBuffer> buffer(new (std::nothrow) SummaryBuffer);
+  if (!buffer) return nullptr;
   // As much as the open found, so that no further read has to meet the end.
   const int64_t length = summary.lengthAtOpen();
   const uint32_t wanted = length >= 0 && length < format::kSummaryReadLimit
                               ? static_cast<uint32_t>(length)
                               : format::kSummaryReadLimit;
-  const uint32_t count = summary.read(buffer->bytes, wanted);
-  summary.close();
+  count = summary.read(buffer->bytes, wanted);
+  return buffer;
+}
+
+// Reads the summary file beside `path` into the header's text fields, or
+// empties those fields when there is none to read; whether there was one.
+bool completeFromSummary(const char16_t* path, RVX_HEADER& header) {
+  // Without a name (a path too short or too long) there is no summary file, and
+  // the open goes on as if none existed.
+  char16_t name[format::kSummaryNameCapacity];
+  uint32_t count = 0;
+  std::unique_ptr<SummaryBuffer> buffer;
+  if (format::readingSummaryName(path, name)) buffer = readSummaryFile(name, count);
+  if (!buffer) {
+    format::emptySummaryFields(header);
+    return false;
+  }
   const uint32_t units = format::decodeSummaryText(buffer->bytes, count, buffer->units);
   format::readSummaryMetadata({buffer->units, units}, header);
   return true;
@@ -84,7 +98,7 @@ bool repairDate(platform::File& file, RVX_HEADER& header) {
 }
 
 bool openShared(platform::File& file, const char16_t* path, RetryLine retryLine) {
-  constexpr platform::OpenMode kMode = platform::OpenMode::ReadSharedUnexamined;
+  constexpr platform::OpenMode kMode = platform::OpenMode::ReadShared;
   if (file.open(path, kMode)) return true;
   if (platform::lastError() != platform::kErrorSharingViolation) return false;
   if (retryLine == RetryLine::Traced)
@@ -94,9 +108,8 @@ bool openShared(platform::File& file, const char16_t* path, RetryLine retryLine)
 }
 
 // Whether the bytes read settle what the import needs to know of the file
-// without asking the system: a whole header buffer (a directory fails the
-// read, a pipe holds less) of any layout but the oldest, which counts its
-// records by the file's length.
+// without its length: a whole header buffer of any layout but the oldest,
+// which counts its records by the file's length.
 bool readSettlesImport(const RVX_HEADER& raw, uint32_t bytesRead) {
   return bytesRead == sizeof raw && raw.LeadWord == 0;
 }
@@ -108,10 +121,9 @@ bool countNeedsLength(const RVX_HEADER& converted) {
   return format::hasSummaryFile(converted.Version) && converted.NoRecords == 0;
 }
 
-// Fails the open of a file that is not a regular one (a directory, device or
-// pipe) or whose status cannot be read, as an open that examines the file
-// refuses it; what was read of it is not shown.
-OpenOutcome refuseUnexamined(Recording& recording) {
+// Fails the open of a file whose read failed or whose length cannot be had;
+// what was read of it is not shown.
+OpenOutcome refuseUnread(Recording& recording) {
   OpenOutcome outcome;
   outcome.refusedBySystem = true;
   outcome.systemError = platform::lastError();
@@ -143,29 +155,27 @@ OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine 
   outcome.header = HeaderOutcome::Read;
 
   // A read that stopped short has met the end of the file, which is as long
-  // as what was read. The open did not ask what the
-  // path names; that, and the length of a longer file, is asked only where
-  // the bytes read leave it open or the import refuses them. So a device
-  // that delivers a whole header that the import accepts is read like a
-  // file; a directory, a pipe, an empty device or one of zeros is refused.
+  // as what was read. The length of a longer file is taken only where the
+  // bytes read leave it open or the import refuses them (POSIX learns it at
+  // the open; Windows asks for it).
   int64_t fileLength = bytesRead;
   bool examined = false;
   // A file longer than a short read shows that the read failed rather
   // than met the end: the open fails with the read's system error.
   const auto examine = [&] {
-    int64_t length = 0;
     examined = true;
-    if (!recording.file.regularLength(length)) return false;
+    const int64_t length = recording.file.lengthAtOpen();
+    if (length < 0) return false;
     if (bytesRead < sizeof header && length > bytesRead) return false;
     fileLength = std::max<int64_t>(length, bytesRead);
     return true;
   };
-  if (!readSettlesImport(header, bytesRead) && !examine()) return refuseUnexamined(recording);
+  if (!readSettlesImport(header, bytesRead) && !examine()) return refuseUnread(recording);
 
   const format::ImportResult imported =
       format::importHeader(header, static_cast<uint64_t>(fileLength));
   if (!examined && (imported.status != 0 || countNeedsLength(header)) && !examine())
-    return refuseUnexamined(recording);
+    return refuseUnread(recording);
   recording.sourceVersion = imported.sourceVersion;
   outcome.imported = true;
   outcome.layout = imported.layout;
@@ -204,7 +214,8 @@ OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine 
 void measureClaims(Recording& recording, const OpenOutcome& outcome) {
   format::OpenFacts facts = recording.facts;
   if (!recording.lengthKnown) {
-    const int64_t length = recording.file.length();
+    // POSIX learned it at the open; Windows asks.
+    const int64_t length = recording.file.lengthAtOpen();
     if (length >= 0)
       facts.fileLength = std::max<uint64_t>(facts.fileLength, static_cast<uint64_t>(length));
   }

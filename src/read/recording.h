@@ -35,7 +35,7 @@ struct Recording {
 enum class HeaderOutcome {
   Untouched,  // the file could not be opened: nothing was read
   Read,       // the header was read (and converted, if the import accepted it)
-  Withdrawn,  // read, but the path names no regular file: not to be shown
+  Withdrawn,  // read, but the read failed or the length could not be had: not to be shown
 };
 
 struct OpenOutcome {

@@ -607,15 +607,6 @@ TEST(MemoryLayer, SharingRefusalsAndLengths) {
     EXPECT_FALSE(platform::removeFile(kept));
   EXPECT_TRUE(memory::exists(u"/f/ro.rvx"));
 
-  // A directory opens unexamined, but reads nothing and has no regular length.
-  File directory;
-  ASSERT_TRUE(directory.open(u"/f/d", OpenMode::ReadSharedUnexamined));
-  char byte = 0;
-  int64_t length = 0;
-  EXPECT_EQ(directory.read(&byte, 1), 0u);
-  EXPECT_FALSE(directory.regularLength(length));
-  EXPECT_EQ(platform::lastError(), platform::kErrorAccessDenied);
-
   // Extension with zeros, truncation, positions, and a read-only opener.
   File file;
   ASSERT_TRUE(file.open(u"/f/z.rvx", OpenMode::CreateReadWrite));

@@ -133,7 +133,6 @@ TEST_F(PosixCalls, OpenErrorsInTheWindowsNumbering) {
 // interrupted call is repeated.
 TEST_F(PosixCalls, FileCallsFailOrRepeat) {
   char buffer[16] = {};
-  int64_t length = 0;
   platform::LocalTime time;
   const struct {
     const char* name;
@@ -152,8 +151,6 @@ TEST_F(PosixCalls, FileCallsFailOrRepeat) {
       {"truncate", "ftruncate", EIO, [](File& f) { return f.truncate(2); }, false, 1117},
       {"truncate interrupted", "ftruncate", EINTR, [](File& f) { return f.truncate(2); }, true, 0},
       {"length", "fstat", EIO, [](File& f) { return f.length() >= 0; }, false, 1117},
-      {"regular length", "fstat", EIO, [&](File& f) { return f.regularLength(length); }, false,
-       1117},
       {"modification time", "fstat", EIO, [&](File& f) { return f.modificationTime(time); }, false,
        1117},
   };
@@ -174,7 +171,6 @@ TEST_F(PosixCalls, FileCallsFailOrRepeat) {
   EXPECT_FALSE(closed.truncate(0));
   EXPECT_EQ(closed.length(), -1);
   EXPECT_EQ(closed.lengthAtOpen(), -1);
-  EXPECT_FALSE(closed.regularLength(length));
   EXPECT_FALSE(closed.modificationTime(time));
   EXPECT_EQ(platform::lastError(), 6u);  // the invalid handle
 }

@@ -20,7 +20,6 @@ struct SharingRule {
 
 inline constexpr SharingRule kSharingRules[] = {
     {platform::OpenMode::ReadShared, platform::OpenMode::ReadShared, true},
-    {platform::OpenMode::ReadShared, platform::OpenMode::ReadSharedUnexamined, true},
     {platform::OpenMode::ReadShared, platform::OpenMode::ReadExclusive, false},
     {platform::OpenMode::ReadShared, platform::OpenMode::OpenReadWrite, false},
     {platform::OpenMode::ReadShared, platform::OpenMode::CreateReadWrite, false},
