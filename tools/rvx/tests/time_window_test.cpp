@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "outputs/recording_copy.h"
+
 #include "shared/tool_error.h"
 
 namespace rvx {
@@ -65,6 +67,31 @@ TEST(TimeWindow, RefusesWithTheReason) {
       EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos) << error.what();
     }
   }
+}
+
+// A window's start moves by the whole seconds (or minutes) the header holds
+// and reports the rest; the date rolls over at midnight.
+TEST(WindowStart, MovesByWholeSecondsAndReportsTheRest) {
+  RecordingInfo info;
+  info.date = "31.12.2025";
+  info.time = "23:59:30";
+  info.scanInterval = kMillisecond;
+  const WindowStart start = windowStart(info, 31999);  // 31.999 s in
+  EXPECT_EQ(start.date, "01.01.2026");
+  EXPECT_EQ(start.time, "00:00:01");
+  EXPECT_EQ(start.restMicroseconds, 999000);
+  EXPECT_NE(start.restWarning().find("0.999 s after the new start time 00:00:01"),
+            std::string::npos)
+      << start.restWarning();
+
+  EXPECT_EQ(windowStart(info, 2000).restWarning(), "");  // 2 s exactly
+  info.time = "10:15";                                    // no seconds: whole minutes
+  const WindowStart minutes = windowStart(info, 61500);
+  EXPECT_EQ(minutes.time, "10:16");
+  EXPECT_EQ(minutes.restMicroseconds, 1500000);
+  info.time = "";  // unknown: stays so
+  EXPECT_EQ(windowStart(info, 61500).restMicroseconds, 0);
+  EXPECT_EQ(windowStart(info, 61500).time, "");
 }
 
 }  // namespace

@@ -15,8 +15,6 @@ namespace rvx {
 
 namespace {
 
-constexpr int64_t kMicrosecondsPerSecond = 1000000;
-
 struct CutOptions : CopyOptions {
   TimeWindow window;
 };
@@ -36,16 +34,6 @@ void moveTrigger(RecordingInfo& info, RecordSpan span, Warnings& warnings) {
   info.triggerRecord = 0;
 }
 
-// The start time of the window's first record, to the whole second the
-// header holds (whole minutes when it holds no seconds).
-DateTime windowStart(const RecordingInfo& info, RecordSpan span) {
-  const DateTime when = parseDateTime(info);
-  if (!when.timeKnown() || span.first == 0 || info.scanInterval <= 0) return when;
-  const long double seconds = static_cast<long double>(span.first) *
-                              static_cast<long double>(info.scanInterval) / kMicrosecondsPerSecond;
-  return advance(when, static_cast<int64_t>(seconds));
-}
-
 int runCut(const CutOptions& options) {
   if (!options.window.given()) throw usageError("give the window: --from/--to or --records");
   CopySource source(options);
@@ -53,9 +41,10 @@ int runCut(const CutOptions& options) {
   const RecordSpan span = recordSpan(options.window, info.scanInterval, info.records);
   fitTexts(info, source.warnings);
   moveTrigger(info, span, source.warnings);
+  const WindowStart start = windowStart(info, span.first);
+  if (start.restMicroseconds != 0) source.warnings.add(start.restWarning());
 
-  const CopyResult copy =
-      writeCopy(options, source, windowStart(info, span), span, allChannels(info), "cut");
+  const CopyResult copy = writeCopy(options, source, start.when, span, allChannels(info), "cut");
   std::cout << options.input << " -> " << copy.file << ": records " << span.first << " to "
             << span.end - 1 << " (" << copy.records << " records), " << info.channels.size()
             << " channels\n";

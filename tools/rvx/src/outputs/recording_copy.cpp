@@ -206,6 +206,56 @@ DateTime advance(const DateTime& when, int64_t seconds) {
   return result;
 }
 
+namespace {
+
+constexpr int64_t kMicrosecondsPerSecond = 1000000;
+
+std::string twoDigits(int64_t value) {
+  std::string text = std::to_string(value);
+  return value >= 0 && value < 10 ? "0" + text : text;
+}
+
+// The time as KDRVX_GetTime shows it: "HH:MM:SS", or "HH:MM" without seconds.
+std::string timeText(const DateTime& when) {
+  std::string text = twoDigits(when.hour) + ":" + twoDigits(when.minute);
+  if (when.second != kUnknownTime) text += ":" + twoDigits(when.second);
+  return text;
+}
+
+// The date as KDRVX_GetDate shows a known one: "DD.MM.YYYY".
+std::string dateText(const DateTime& when) {
+  std::string year = std::to_string(when.year);
+  if (year.size() < 4) year.insert(0, 4 - year.size(), ' ');
+  return twoDigits(when.day) + "." + twoDigits(when.month) + "." + year;
+}
+
+}  // namespace
+
+std::string WindowStart::restWarning() const {
+  if (restMicroseconds == 0) return "";
+  return "the window's first record lies " + secondsText(restMicroseconds) +
+         " s after the new start time " + time + " (the header holds whole " +
+         (when.second == kUnknownTime ? "minutes" : "seconds") + ")";
+}
+
+WindowStart windowStart(const RecordingInfo& info, uint64_t firstRecord) {
+  WindowStart start{parseDateTime(info), info.date, info.time, 0};
+  if (!start.when.timeKnown() || firstRecord == 0 || info.scanInterval <= 0) return start;
+  // Whole seconds of the interval and its fraction apart, so that the
+  // product stays within 64 bits for any count of records a file can hold.
+  const auto interval = static_cast<uint64_t>(info.scanInterval);
+  const uint64_t fraction = firstRecord * (interval % kMicrosecondsPerSecond);
+  const auto seconds = static_cast<int64_t>(firstRecord * (interval / kMicrosecondsPerSecond) +
+                                            fraction / kMicrosecondsPerSecond);
+  start.when = advance(start.when, seconds);
+  const int64_t dropped = start.when.second == kUnknownTime ? seconds % 60 : 0;
+  start.restMicroseconds = dropped * kMicrosecondsPerSecond +
+                           static_cast<int64_t>(fraction % kMicrosecondsPerSecond);
+  start.time = timeText(start.when);
+  if (start.when.dateKnown()) start.date = dateText(start.when);
+  return start;
+}
+
 void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime& when,
                Warnings& warnings) {
   copyHeaderValues(session, info);

@@ -45,6 +45,21 @@ DateTime parseDateTime(const RecordingInfo& info);
 // in the header, by whole minutes.
 DateTime advance(const DateTime& when, int64_t seconds);
 
+// The start of a window of a recording whose first record is `firstRecord`:
+// the recording's start moved on by as much of the first record's time as
+// the header holds (whole seconds, or whole minutes when it keeps no
+// seconds), and the rest, which the new start lies before that record.
+// An unknown start, or records without times, stay as they are (rest 0).
+struct WindowStart {
+  DateTime when;
+  std::string date, time;            // `when` as the library's reader shows it
+  int64_t restMicroseconds = 0;      // from the new start to the first record
+  // "the window's first record lies 0.999 s after the new start time
+  // 10:15:31 (the header holds whole seconds)", or "" without a rest.
+  std::string restWarning() const;
+};
+WindowStart windowStart(const RecordingInfo& info, uint64_t firstRecord);
+
 // Header values, the known date and time, and every channel of `info` with
 // its texts and flags, into the new file.
 void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime& when,
