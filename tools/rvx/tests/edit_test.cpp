@@ -202,6 +202,26 @@ TEST_F(Edit, CutMovesTheTriggerAndTheStartTimeAndRecomputesStatistics) {
   EXPECT_EQ(readBack(at("early.rvx")).triggerRecord, 0u);
 }
 
+TEST_F(Edit, CutWarnsOfWhatTheNewHeaderCannotCarry) {
+  Recording recording = mixed(2100);  // 1 ms apart from 14:05:09
+  recording.triggerRecord = 2000;
+  createRecording(at("in.rvx"), recording);
+  // Trigger record 0 would mean "no trigger".
+  Outcome run = rvx({"cut", "in.rvx", "-o", "t.rvx", "--records", "2000:2099"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("trigger record 2000 is the window's first record"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(readBack(at("t.rvx")).triggerRecord, 0u);
+  // 1.999 s in: the header holds whole seconds, and the rest is named.
+  run = rvx({"cut", "in.rvx", "-o", "s.rvx", "--from", "1.999"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("first record lies 0.999 s after the new start time 14:05:10"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(readBack(at("s.rvx")).time, u"14:05:10");
+  EXPECT_EQ(readBack(at("s.rvx")).triggerRecord, 1u);
+}
+
 TEST_F(Edit, MergeHasTheStatisticsOfTheWhole) {
   Recording first = mixed(3);
   Recording second = mixed(4);
