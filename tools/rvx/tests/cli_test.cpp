@@ -240,6 +240,36 @@ TEST_F(Cli, ConvertReadsTheCompactLayoutWithItsRviFileAndKeepsAnUnknownDate) {
   EXPECT_EQ(readBack(at("dos.rvx")).date, u"00.00.   0");
 }
 
+// Without its RVI file an older recording has no company, instrument, ...:
+// every command that reads it says so, in the library's words.
+TEST_F(Cli, EveryReadingCommandSaysWhichTextsAMissingRviFileLeavesEmpty) {
+  Recording recording = smallRecording();
+  recording.channels.pop_back();  // the compact layout has no multichannels
+  for (auto& record : recording.records) record.pop_back();
+  createRecording(at("c.rvx"), recording, true);
+  std::filesystem::remove(scratch.file("c.RVI"));
+  const std::string dos = writeOldLayout(scratch.path(), OldLayout::DosQ, false).path.filename();
+  const std::string win6 = writeOldLayout(scratch.path(), OldLayout::Win6, false).path.filename();
+  for (const std::string file : {"c.rvx", dos.c_str(), win6.c_str()}) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"convert", file, "-o", "out.rvx", "-f"},
+        {"cut", file, "-o", "out.rvx", "-f", "--records", "0:1"},
+        {"select", file, "-o", "out.rvx", "-f", "--channels", "#0"},
+        {"merge", file, file, "-o", "out.rvx", "-f"},
+        {"export", file, "-o", "out.csv", "-f"},
+        {"info", file},
+        {"info", "--json", file},
+        {"check", file},
+        {"check", "--json", file},
+        {"plot", file, "-o", "out.svg", "-f"}};
+    for (const auto& command : commands) {
+      const Outcome run = rvx(command);
+      EXPECT_NE((run.err + run.out).find("no RVI file beside it: company, instrument"), npos)
+          << command[0] << " " << file << ": " << run.err;
+    }
+  }
+}
+
 TEST_F(Cli, ModifyChangesTheTextsAndNothingElse) {
   createRecording(at("a.rvx"), smallRecording());
   const std::string before = readBytes(scratch.file("a.rvx"));
