@@ -84,6 +84,38 @@ TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
   }
 }
 
+// Several files give one entry each, in their order, also those not read.
+TEST_F(Cli, InfoAndCheckJsonHaveAnEntryForEveryFile) {
+  createRecording(at("a.rvx"), smallRecording());
+  writeBytes(scratch.file("empty.rvx"), "");
+  std::filesystem::create_directory(scratch.file("dir.rvx"));
+  for (const char* command : {"info", "check"}) {
+    const Outcome run = rvx({command, "--json", "a.rvx", "empty.rvx", "dir.rvx"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    const auto json = nlohmann::json::parse(run.out);
+    ASSERT_EQ(json.size(), 3u) << command << ": " << run.out;
+    EXPECT_EQ(json[0]["file"], "a.rvx");
+    EXPECT_FALSE(json[0].contains("error")) << command;
+    EXPECT_EQ(json[1]["file"], "empty.rvx");
+    EXPECT_NE(json[1].value("error", "").find("not a RVX- file"), npos) << command;
+    EXPECT_EQ(json[2]["file"], "dir.rvx");
+    EXPECT_NE(json[2].value("error", "").find("cannot be opened for read"), npos) << command;
+  }
+  // One file that cannot be read still gives its document.
+  const Outcome one = rvx({"info", "--json", "dir.rvx"});
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(nlohmann::json::parse(one.out)["file"], "dir.rvx");
+}
+
+// A DOS file knows no date: info says so rather than showing zeros.
+TEST_F(Cli, InfoShowsAnUnknownDateAsUnknown) {
+  const std::string dos = writeOldLayout(scratch.path(), OldLayout::DosQ, false).path.filename();
+  const Outcome text = rvx({"info", dos});
+  EXPECT_NE(text.out.find("Recorded         date unknown, "), npos) << text.out;
+  const auto json = nlohmann::json::parse(rvx({"info", "--json", dos}).out);
+  EXPECT_TRUE(json["date"].is_null()) << json["date"];
+}
+
 TEST_F(Cli, ExportWritesShortestFloatsBitsAndTime) {
   createRecording(at("a.rvx"), smallRecording());
   const Outcome run = rvx({"export", "a.rvx", "-o", "a.csv"});
