@@ -243,6 +243,23 @@ TEST_F(Edit, MergeHasTheStatisticsOfTheWhole) {
   EXPECT_EQ(merged.channels[1].maximum, maximum);
 }
 
+TEST_F(Edit, MergeCarriesTheFirstTriggerToItsPlaceAndNamesTheOthers) {
+  Recording recording = mixed(4);
+  createRecording(at("none.rvx"), recording);
+  recording.triggerRecord = 2;
+  createRecording(at("two.rvx"), recording);
+  recording.triggerRecord = 1;
+  createRecording(at("one.rvx"), recording);
+  const Outcome run = rvx({"merge", "none.rvx", "two.rvx", "one.rvx", "-o", "all.rvx"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readBack(at("all.rvx")).triggerRecord, 6u);  // 4 records before it
+  EXPECT_NE(run.err.find("rvx: one.rvx: warning: the trigger record 1 is left out: a recording "
+                         "holds one trigger, and the merged file keeps that of two.rvx (merged "
+                         "record 6)"),
+            std::string::npos)
+      << run.err;
+}
+
 TEST_F(Edit, MismatchesAndWrongWindowsAreRefusedAndWriteNothing) {
   Recording base = mixed(3);
   createRecording(at("a.rvx"), base);
