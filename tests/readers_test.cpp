@@ -42,8 +42,12 @@ void expectSameAsContext(const std::filesystem::path& path) {
   if (expected.status != KDRVX_OK) return;
   EXPECT_TRUE(sameBytes(got.info, expected.info));
   ASSERT_EQ(got.channels.size(), expected.channels.size());
-  for (size_t k = 0; k < got.channels.size(); ++k)
-    EXPECT_TRUE(sameBytes(got.channels[k], expected.channels[k])) << "channel " << k;
+  for (size_t k = 0; k < got.channels.size(); ++k) {
+    // The read context has no query for the label.
+    KDRVX_ChannelInfo unlabelled = got.channels[k];
+    std::memset(unlabelled.label, 0, sizeof unlabelled.label);
+    EXPECT_TRUE(sameBytes(unlabelled, expected.channels[k])) << "channel " << k;
+  }
   ASSERT_EQ(got.count, expected.count);
   EXPECT_TRUE(sameBytes(got.records, expected.records));
 
@@ -178,6 +182,33 @@ TEST_F(Readers, ReportAndDeliverWhatTheReadContextDoesForEveryLayout) {
   }
   SCOPED_TRACE("no such file");
   expectSameAsContext(dir.file("missing.rvx"));
+}
+
+// Every channel goes by one name in exported data: its variable, "ch_N"
+// without one, and a name taken before gets the channel's number appended.
+TEST_F(Readers, LabelEveryChannelByOneUniqueName) {
+  TestRecording named = recording('s', 5);
+  named.channels[2].letter = 0;  // no variable
+  named.channels[3].letter = u'c', named.channels[3].prefix = 0, named.channels[3].index = 1;
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::vector<std::u16string> labels;
+  } cases[] = {
+      {"DOS kind Q", dosKindQHeader(32, 1, 3) + dosRecords(dosRows(1, 3)),
+       {u"ch_0", u"ch_1", u"ch_2"}},
+      {"current, repeated variables", currentHeader(named),
+       {u"p1", u"p1_1", u"ch_2", u"c1", u"p1_4"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Report got = readerReport(write(std::string(c.name) + ".rvx", c.bytes));
+    ASSERT_EQ(got.channels.size(), c.labels.size());
+    for (size_t k = 0; k < c.labels.size(); ++k)
+      EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(got.channels[k].label)),
+                c.labels[k])
+          << "channel " << k;
+  }
 }
 
 // The fuzz inputs of the open_read target: an RVX file, and its RVI file

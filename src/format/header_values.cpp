@@ -4,7 +4,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <array>
 #include <iterator>
+#include <string>
 
 #include "format/layouts.h"
 #include "format/text.h"
@@ -221,6 +223,59 @@ KDRVX_ChannelInfo describeChannel(const MGR_DEF& c) {
   copyField(whole.calParameter, c.ChannelCalParameter);
   copyField(whole.filter, c.ChannelFilter);
   writeLintab(c, reinterpret_cast<char16_t*>(whole.lintab), std::size(whole.lintab));
+  return whole;
+}
+
+namespace {
+
+using Label = std::u16string;
+
+Label baseLabel(const RVX_HEADER& header, uint32_t index) {
+  char16_t variable[KDRVX_CHANNEL_VARIABLE_CAPACITY] = {};
+  writeVariable(header.Channel[index], variable, KDRVX_CHANNEL_VARIABLE_CAPACITY - 1);
+  Label label(variable);
+  if (label.empty()) {
+    label = u"ch_";
+    for (const char digit : std::to_string(index)) label += static_cast<char16_t>(digit);
+  }
+  return label;
+}
+
+Label suffixOf(uint32_t index) {
+  Label suffix = u"_";
+  for (const char digit : std::to_string(index)) suffix += static_cast<char16_t>(digit);
+  return suffix;
+}
+
+// Labels of channels 0 .. index, each made unique against those before it.
+// A variable holds at most six characters, so a name three suffixes long
+// can be no channel's variable, nor the label of another channel (whose
+// suffixes name that channel): the loop ends by then.
+Label uniqueLabel(const RVX_HEADER& header, uint32_t index) {
+  std::array<Label, kMaxChannels> labels;
+  for (uint32_t k = 0; k <= index; ++k) {
+    Label label = baseLabel(header, k);
+    const auto taken = [&](const Label& name) {
+      return std::find(labels.begin(), labels.begin() + k, name) != labels.begin() + k;
+    };
+    while (taken(label)) label += suffixOf(k);
+    labels[k] = std::move(label);
+  }
+  return labels[index];
+}
+
+}  // namespace
+
+void writeChannelLabel(const RVX_HEADER& header, uint32_t index, char16_t* text) {
+  const Label label = uniqueLabel(header, index);
+  const size_t length = std::min<size_t>(label.size(), KDRVX_CHANNEL_LABEL_CAPACITY - 1);
+  std::copy_n(label.begin(), length, text);
+  text[length] = 0;
+}
+
+KDRVX_ChannelInfo describeChannel(const RVX_HEADER& header, uint32_t index) {
+  KDRVX_ChannelInfo whole = describeChannel(header.Channel[index]);
+  writeChannelLabel(header, index, reinterpret_cast<char16_t*>(whole.label));
   return whole;
 }
 

@@ -56,5 +56,13 @@ struct StoredData {
 // `size` is set to the library's own struct size.
 KDRVX_RecordingInfo describeRecording(const RVX_HEADER& header, const StoredData& data);
 KDRVX_ChannelInfo describeChannel(const MGR_DEF& channel);
+// The same for channel `index` of `header`, with its label.
+KDRVX_ChannelInfo describeChannel(const RVX_HEADER& header, uint32_t index);
+
+// The name that channel `index` of `header` goes by in exported data, into
+// room for KDRVX_CHANNEL_LABEL_CAPACITY units, zero-terminated: its
+// variable, or "ch_N" for channel N without one; a name that an earlier
+// channel already goes by gets "_N" appended until it is unique.
+void writeChannelLabel(const RVX_HEADER& header, uint32_t index, char16_t* text);
 
 }  // namespace kdrvx::format

@@ -42,7 +42,7 @@ uint32_t readerChannel(const KDRVX_Reader* reader, int16_t channel, KDRVX_Channe
   const RVX_HEADER& h = reader->recording.header;
   if (channel < 0 || static_cast<uint32_t>(channel) >= channelCount(h))
     return KDRVX_ERR_RVX_CHN_UNKNOWN;
-  return deliver(format::describeChannel(h.Channel[channel]), info);
+  return deliver(format::describeChannel(h, static_cast<uint32_t>(channel)), info);
 }
 
 int64_t readerRead(KDRVX_Reader* reader, int64_t first, uint32_t count, float* records) {

@@ -497,7 +497,7 @@ class Judge {
   }
 
   KDRVX_ChannelInfo channelBack(const Judged& judged) const {
-    return format::describeChannel(work_.readBack.Channel[judged.entry]);
+    return format::describeChannel(work_.readBack, judged.entry);
   }
 
   void refuseText(const Judged& judged, std::u16string_view planned, size_t limit) const {
@@ -716,7 +716,7 @@ uint32_t check(const PlanView& view, KDRVX_RecordingInfo* info, KDRVX_ChannelInf
     for (uint32_t k = 0; k < view.plan.noChannels; ++k)
       library::deliver(none, entryAt(channels, stride, k), KDRVX_OK);
     for (uint32_t entry = 0; entry < format::channelCount(work->readBack); ++entry)
-      library::deliver(format::describeChannel(work->readBack.Channel[entry]),
+      library::deliver(format::describeChannel(work->readBack, entry),
                        entryAt(channels, stride, planOf[entry]), KDRVX_OK);
   }
   return KDRVX_OK;
