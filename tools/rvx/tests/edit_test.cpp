@@ -180,6 +180,35 @@ TEST_F(Edit, ExportsNameTypeAndDescribeTheChannels) {
   EXPECT_EQ(h5["channels"][1]["unit"], "°C");
 }
 
+// Channels without a variable (DOS kind Q stores none) go by the library's
+// labels ch_0, ch_1, ... in every export, and can be chosen by them.
+TEST_F(Edit, ChannelsWithoutAVariableGoByTheSameNameInEveryExport) {
+  const OldFile dos = writeOldLayout(scratch.path(), OldLayout::DosQ, false);
+  const std::string file = dos.path.filename().string();
+  std::vector<std::string> expected;
+  for (size_t c = 0; c < dos.expected.at(0).size(); ++c) expected.push_back("ch_" + std::to_string(c));
+  for (const char* kind : {"mat", "hdf5"}) {
+    const std::string out = at(std::string("dos.") + kind);
+    expectDone({"export", file, "-o", out, "--format", kind});
+    const nlohmann::json back = readExport(kind, out);
+    std::vector<std::string> names;
+    for (const auto& channel : back["channels"]) names.push_back(channel["name"]);
+    EXPECT_EQ(names, expected) << kind;
+  }
+  const Outcome csv = rvx({"export", file, "--no-time", "--records", "0"});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  std::vector<std::string> headings;
+  std::string heading = csv.out.substr(0, csv.out.find('\r'));
+  for (size_t at = 0; at <= heading.size();) {
+    const size_t end = std::min(heading.find(',', at), heading.size());
+    const std::string cell = heading.substr(at, end - at);
+    headings.push_back(cell.substr(0, cell.find(" [")));  // the unit after the name
+    at = end + 1;
+  }
+  EXPECT_EQ(headings, expected) << csv.out;
+  EXPECT_EQ(rvx({"export", file, "--no-time", "--channels", "ch_1"}).status, 0);
+}
+
 TEST_F(Edit, CutMovesTheTriggerAndTheStartTimeAndRecomputesStatistics) {
   Recording recording = mixed(12);
   recording.interval = 3600000000;  // an hour: from 14:05:09 on 4.12.2023

@@ -238,6 +238,7 @@ nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo
   for (const ChannelInfo& c : info.channels) {
     ordered_json channel;
     channel["index"] = c.index;
+    channel["label"] = c.label;
     for (const ChannelField& field : channelFields()) channel[field.key] = c.*field.text;
     channel["individual_rate"] = c.indRate;
     channel["isds"] = c.isds;
@@ -288,8 +289,7 @@ std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std
     if (index < 0) {
       std::string known;
       for (const ChannelInfo& channel : info.channels) {
-        known += " " + (channel.variable.empty() ? "#" + std::to_string(channel.index)
-                                                 : channel.variable);
+        known += " " + channel.label;
       }
       throw usageError("no channel " + name + " in the file; it has:" + known);
     }
