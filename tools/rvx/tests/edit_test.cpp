@@ -186,7 +186,8 @@ TEST_F(Edit, ChannelsWithoutAVariableGoByTheSameNameInEveryExport) {
   const OldFile dos = writeOldLayout(scratch.path(), OldLayout::DosQ, false);
   const std::string file = dos.path.filename().string();
   std::vector<std::string> expected;
-  for (size_t c = 0; c < dos.expected.at(0).size(); ++c) expected.push_back("ch_" + std::to_string(c));
+  for (size_t c = 0; c < dos.expected.at(0).size(); ++c)
+    expected.push_back("ch_" + std::to_string(c));
   for (const char* kind : {"mat", "hdf5"}) {
     const std::string out = at(std::string("dos.") + kind);
     expectDone({"export", file, "-o", out, "--format", kind});

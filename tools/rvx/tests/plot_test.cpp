@@ -112,7 +112,8 @@ TEST(PlotDrawing, OverlayGivesEveryChannelAStrokeOfItsOwn) {
     channels.push_back({"c" + std::to_string(k), 0, ColumnEnvelope(10, 100)});
     for (uint64_t i = 0; i < 10; ++i) channels.back().envelope.add(i, static_cast<float>(i * k));
   }
-  const Drawing drawing = drawPlot("t", PlotTime{0, 0.001, {}}, channels, PlotLayout{400, 100, true});
+  const Drawing drawing =
+      drawPlot("t", PlotTime{0, 0.001, {}}, channels, PlotLayout{400, 100, true});
   for (const char* role : {"data", "legend-stroke"}) {
     std::set<std::pair<uint32_t, std::vector<double>>> strokes;
     for (const Shape* shape : shapes(drawing, role)) strokes.insert({shape->stroke, shape->dashes});
@@ -139,7 +140,7 @@ TEST(PlotDrawing, ALoneValueIsAPoint) {
   const float values[] = {NAN, 1, NAN, 2, 3};
   for (uint64_t i = 0; i < 5; ++i) gaps[0].envelope.add(i, values[i]);
   const Drawing drawing = drawPlot("t", PlotTime{0, 0.001, {}}, gaps, PlotLayout{300, 100});
-  EXPECT_EQ(shapes(drawing, "point").size(), 1u);           // record 1
+  EXPECT_EQ(shapes(drawing, "point").size(), 1u);                // record 1
   EXPECT_EQ(shapes(drawing, "data").front()->lines.size(), 1u);  // records 3 and 4
 }
 

@@ -272,9 +272,9 @@ nlohmann::ordered_json unreadDocument(const std::string& file, const std::string
 std::string documentsJson(std::vector<nlohmann::ordered_json> documents) {
   // Texts from old files may hold bytes that are not UTF-8; they are
   // converted from UTF-16, so replace rather than fail.
-  const nlohmann::ordered_json all =
-      documents.size() == 1 ? std::move(documents.front())
-                            : nlohmann::ordered_json(std::move(documents));
+  const nlohmann::ordered_json all = documents.size() == 1
+                                         ? std::move(documents.front())
+                                         : nlohmann::ordered_json(std::move(documents));
   return all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 

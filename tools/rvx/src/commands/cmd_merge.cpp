@@ -90,7 +90,8 @@ uint32_t mergedTrigger(const std::vector<Input>& inputs, std::vector<Warnings>& 
     if (trigger == 0) continue;
     const std::string dropped = "the trigger record " + std::to_string(trigger) + " is left out: ";
     if (kept != 0) {
-      warnings[i].add(dropped + "a recording holds one trigger, and the merged file keeps that of " +
+      warnings[i].add(dropped +
+                      "a recording holds one trigger, and the merged file keeps that of " +
                       keptFile + " (merged record " + std::to_string(kept) + ")");
     } else if (trigger >= info.records) {
       warnings[i].add(dropped + "it lies past the file's " + std::to_string(info.records) +

@@ -412,8 +412,8 @@ TimeAxis timeAxis(const PlotTime& time, uint64_t records, uint32_t width) {
   const double last = first + static_cast<double>(records > 0 ? records - 1 : 0);
   const double unit = time.interval > 0 ? time.interval : 1.0;
   // A single record: one tick, at its time.
-  const std::vector<double> ticks =
-      records == 1 ? std::vector<double>{first * unit} : niceTicks(first * unit, last * unit, wanted);
+  const std::vector<double> ticks = records == 1 ? std::vector<double>{first * unit}
+                                                 : niceTicks(first * unit, last * unit, wanted);
   for (double tick : ticks) axis.positions.push_back(tick / unit - first);
   axis.labels = tickLabels(ticks);
   axis.title = time.interval > 0 ? "time [s]" : "record";
@@ -477,8 +477,8 @@ Drawing drawPlot(const std::string& title, const PlotTime& time,
         double x = left;
         for (size_t k : row) {
           const Stroke stroke = strokeOf(placeIn(panel, k));
-          drawing.shapes.push_back(
-              path("legend-stroke", stroke.colour, {{{x, y - 10}, {x + kLegendStroke - 6, y - 10}}}));
+          drawing.shapes.push_back(path("legend-stroke", stroke.colour,
+                                        {{{x, y - 10}, {x + kLegendStroke - 6, y - 10}}}));
           drawing.shapes.back().strokeWidth = 2;
           drawing.shapes.back().dashes = *stroke.dashes;
           drawing.shapes.push_back(text("legend", x + kLegendStroke, y - 6, labels[k]));

@@ -90,8 +90,8 @@ struct Shape {
   std::string role;
   uint32_t stroke = kNoColour, fill = kNoColour;  // 0xRRGGBB
   double strokeWidth = 1, opacity = 1;
-  std::vector<double> dashes;  // lengths of dash, gap, dash, ...; none: a solid stroke
-  std::vector<std::vector<Point>> lines;       // Path: polylines
+  std::vector<double> dashes;             // lengths of dash, gap, dash, ...; none: a solid stroke
+  std::vector<std::vector<Point>> lines;  // Path: polylines
   double x = 0, y = 0, width = 0, height = 0;  // Rect; Text: x, y
   std::string text;
   Anchor anchor = Anchor::Start;
