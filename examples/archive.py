@@ -49,8 +49,8 @@ def summarise(part):
     """p1's maximum and T1's histogram of one partition (a recording, or a
     block of a large one), as a row of one frame: the reading and the
     summary of a partition are one task, and only the rows travel."""
-    counts = np.histogram(part["T1 [K]"], bins=T1_BINS, range=T1_RANGE)[0]
-    row = {"path": part["path"].iloc[:1].tolist(), "p1 max": [part["p1 [bar]"].max()]}
+    counts = np.histogram(part["T1"], bins=T1_BINS, range=T1_RANGE)[0]
+    row = {"path": part["path"].iloc[:1].tolist(), "p1 max": [part["p1"].max()]}
     row.update(("T1 %d" % at, [count]) for at, count in enumerate(counts))
     return pandas.DataFrame(row) if len(part) else pandas.DataFrame(row).iloc[:0]
 

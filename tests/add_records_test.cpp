@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,9 +23,13 @@ using Lines = std::vector<std::string>;
 constexpr uint32_t kChannels = 5;
 constexpr uint32_t kRecords = 40;
 
+float nan(uint32_t bits) { return std::bit_cast<float>(bits); }
+
 // Values the statistics must get right: NaN (never an extreme; the first
-// value of channel 4, whose extremes then stay NaN), both infinities, a
-// negative zero, and new extremes up to the last record.
+// value of channel 4, whose extremes then stay NaN), NaNs of several
+// payloads and signs in one channel (the sums keep one of them), both
+// infinities, zeros of both signs (the first of them stays the extreme),
+// and new extremes up to the last record.
 std::vector<float> sampleRecords() {
   std::vector<float> values(kChannels * kRecords);
   for (uint32_t r = 0; r < kRecords; ++r)
@@ -35,6 +41,13 @@ std::vector<float> sampleRecords() {
   values[5 * kChannels + 2] = INFINITY;
   values[6 * kChannels + 2] = -INFINITY;
   values[8 * kChannels + 3] = -0.0f;
+  values[0 * kChannels + 3] = -0.0f;
+  values[1 * kChannels + 3] = 0.0f;
+  values[4 * kChannels + 1] = nan(0x7FC00002);
+  values[9 * kChannels + 1] = nan(0xFFC00003);
+  values[2 * kChannels + 0] = nan(0x7FC00001);
+  values[3 * kChannels + 0] = nan(0x7F800005);  // signalling
+  values[17 * kChannels + 0] = nan(0x7FC00004);
   values[(kRecords - 1) * kChannels] = -1000;
   return values;
 }
@@ -47,7 +60,24 @@ size_t firstDifference(const std::string& a, const std::string& b) {
                                                : static_cast<size_t>(at - a.begin());
 }
 
-enum class Target { Create, CreateCompact, Modify, ModifyEmpty };
+// Files to append to: with three records; without; with three records
+// while the stored count is 0 (the first record appended is written behind
+// the header, the others at the end of the file); with three records while
+// the stored count is about to wrap past 2^32 (the record counted as 1
+// rewrites the header and starts the extremes again).
+enum class Target { Create, CreateCompact, Modify, ModifyEmpty, ModifyCountZero, ModifyCountWraps };
+
+bool modifies(Target target) {
+  return target != Target::Create && target != Target::CreateCompact;
+}
+
+// Puts `count` into the stored count of the header of the file at `path`.
+void storeCount(const std::filesystem::path& path, uint32_t count) {
+  std::string disk = readBytes(path);
+  disk.replace(offsetof(format::RVX_HEADER, NoRecords), sizeof count,
+               reinterpret_cast<const char*>(&count), sizeof count);
+  writeBytes(path, disk);
+}
 
 struct Schedule {
   const char* what;
@@ -66,7 +96,7 @@ class AddRecords : public WriteTest {
   // the failed guard of the create context.)
   Lines record(const std::string& name, const Schedule& schedule, bool single, bool details) {
     const std::vector<float> values = sampleRecords();
-    const bool modify = schedule.target == Target::Modify || schedule.target == Target::ModifyEmpty;
+    const bool modify = modifies(schedule.target);
     std::vector<std::u16string> variables;
     for (uint32_t k = 0; k < kChannels; ++k)
       variables.push_back(u"p" + widen(std::to_string(k + 1)));
@@ -74,10 +104,11 @@ class AddRecords : public WriteTest {
     KDRVX_SetDate(c(u"7.3.2024"));
     KDRVX_SetTime(c(u"9:05"));
     if (modify) {
-      // The file to append to holds three records already, or none.
-      const uint32_t held = schedule.target == Target::Modify ? 3 : 0;
+      const uint32_t held = schedule.target == Target::ModifyEmpty ? 0 : 3;
       EXPECT_EQ(KDRVX_AddRecords(values.data(), held), KDRVX_OK);
       EXPECT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+      if (schedule.target == Target::ModifyCountZero) storeCount(dir.file(name), 0);
+      if (schedule.target == Target::ModifyCountWraps) storeCount(dir.file(name), 0xFFFFFFFE);
       EXPECT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
     }
     setMaskQuietly(capture, details ? static_cast<int16_t>(KDRVX_DEBUG_DETAILS) : 0);
@@ -107,6 +138,7 @@ class AddRecords : public WriteTest {
   }
 };
 
+// Record writer rules W6 and W10.
 TEST_F(AddRecords, BlocksLeaveTheBytesAndTracesOfSingleRecords) {
   const Schedule schedules[] = {
       {"one block, header of its first record", Target::Create, {kRecords}, false, false},
@@ -115,6 +147,9 @@ TEST_F(AddRecords, BlocksLeaveTheBytesAndTracesOfSingleRecords) {
       {"compact layout", Target::CreateCompact, {3, 37}, false, true},
       {"file with records to append to", Target::Modify, {0, 1, 36}, false, true},
       {"file without records to append to", Target::ModifyEmpty, {12, 28}, false, true},
+      {"stored count 0 with records in the file", Target::ModifyCountZero, {5, 35}, false, true},
+      {"count wraps within a block", Target::ModifyCountWraps, {1, 39}, false, true},
+      {"count wraps between blocks", Target::ModifyCountWraps, {2, 38}, false, true},
   };
   // With detail lines on, the records take the traced loop.
   for (const bool details : {false, true})
@@ -151,6 +186,45 @@ TEST_F(AddRecords, MinimumAboveMaximumInTheFileKeepsTheRule) {
             std::vector<float>({2, -5}));
 }
 
+// A file whose stored count disagrees with the records it holds. The record
+// counted as the first goes behind the header, over the record there, with
+// the header rewritten and the extremes started at its values; the others
+// go at the end of the file. A block places them so too (W10).
+TEST_F(AddRecords, StoredCountZeroOrWrappingPlacesRecordsAsSingleCalls) {
+  struct Case {
+    uint32_t stored;
+    std::vector<float> block, data;
+    uint32_t count;
+    float minimum, maximum;
+  };
+  const Case cases[] = {
+      {0, {40, 50}, {40, 20, 30, 50}, 2, 40, 50},
+      {0xFFFFFFFE, {40, 50, 60, 70}, {60, 20, 30, 40, 50, 70}, 2, 60, 70},
+  };
+  for (const Case& each : cases) {
+    SCOPED_TRACE("stored count " + std::to_string(each.stored));
+    const std::u16string path = create("z.rvx", {u"p1"});
+    const float held[] = {10, 20, 30};
+    ASSERT_EQ(KDRVX_AddRecords(held, 3), KDRVX_OK);
+    ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+    storeCount(dir.file("z.rvx"), each.stored);
+    ASSERT_EQ(KDRVX_OpenModify(c(path)), KDRVX_OK);
+    ASSERT_EQ(KDRVX_AddRecords(each.block.data(), static_cast<uint32_t>(each.block.size())),
+              KDRVX_OK);
+    ASSERT_EQ(KDRVX_CloseModify(), KDRVX_OK);
+    const std::string disk = bytes("z.rvx");
+    const size_t data = 1500 + 1400;
+    ASSERT_EQ(disk.size(), data + each.data.size() * sizeof(float));
+    std::vector<float> stored(each.data.size());
+    std::memcpy(stored.data(), disk.data() + data, disk.size() - data);
+    EXPECT_EQ(stored, each.data);
+    const auto h = header("z.rvx");
+    EXPECT_EQ(h.NoRecords, each.count);
+    EXPECT_EQ(std::vector<float>({h.Channel[0].MinValue, h.Channel[0].MaxValue}),
+              std::vector<float>({each.minimum, each.maximum}));
+  }
+}
+
 TEST_F(AddRecords, ArgumentsEntryLineAndTheRecordsOfNoChannels) {
   create("p.rvx", {u"p1", u"p2"});
   const float record[] = {1, 2};
@@ -168,10 +242,18 @@ TEST_F(AddRecords, ArgumentsEntryLineAndTheRecordsOfNoChannels) {
   EXPECT_EQ(finished("p.rvx").NoRecords, 0u);
   EXPECT_EQ(bytes("p.rvx").size(), 1500u + 3 * 1400);
 
-  // Records of no channels have no bytes: any pointer, each one counted.
+  // Records of no channels have no bytes: any pointer, each one counted,
+  // in one call up to the largest count and across calls past 2^32 (W11).
   create("n.rvx", {});
   EXPECT_EQ(KDRVX_AddRecords(nullptr, 3), KDRVX_OK);
   EXPECT_EQ(finished("n.rvx").NoRecords, 3u);
+  create("n.rvx", {});
+  EXPECT_EQ(KDRVX_AddRecords(nullptr, 0xFFFFFFFF), KDRVX_OK);
+  EXPECT_EQ(finished("n.rvx").NoRecords, 0xFFFFFFFFu);
+  create("n.rvx", {});
+  EXPECT_EQ(KDRVX_AddRecords(nullptr, 0xFFFFFFC1), KDRVX_OK);
+  EXPECT_EQ(KDRVX_AddRecords(nullptr, 0xFFFFFFC1), KDRVX_OK);
+  EXPECT_EQ(finished("n.rvx").NoRecords, 0xFFFFFF82u);
 
   // Without a file under creation or modification both guards fail in
   // turn, as for a single record.

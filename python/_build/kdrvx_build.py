@@ -14,7 +14,11 @@ library beside the package, where kdrvx/_library.py looks first:
     python3 kdrvx_build.py --platform win_amd64 --out dist --library KDRVXLibrary.dll
 
 It refuses a library that is not built for that platform or whose version
-is not the package's, as far as the file tells it. An existing wheel of the
+is not the package's, as far as the file tells it. The Linux wheel is
+tagged manylinux_X_Y_x86_64 after the highest glibc symbol version the
+library needs (GLIBC_X.Y, read from its ELF version-needed section), so
+that pip refuses it where that glibc is missing; the Windows wheel is
+tagged win_amd64. An existing wheel of the
 same name is replaced (a release script makes its artefacts again), and the
 replacement is announced; the new wheel is written to a temporary file in the
 same folder and renamed over it only when complete.
@@ -119,21 +123,72 @@ def _refuse(path, platform, what):
                      f"{_PLATFORMS[platform][0]}")
 
 
-def _elf_soname(data):
-    """The DT_SONAME of a 64-bit little-endian ELF file, or None."""
+_SHT_DYNAMIC = 6
+_SHT_GNU_VERNEED = 0x6FFFFFFE  # the versions of symbols a file needs from others
+_DT_SONAME = 14
+# The glibc symbol versions a library needs, GLIBC_2.33 for one.
+_GLIBC_VERSION = re.compile(r"GLIBC_(\d+)\.(\d+)(?:\.\d+)?")
+
+
+def _elf_sections(data):
+    """The section headers of a 64-bit little-endian ELF file, as tuples
+    (name, type, flags, address, offset, size, link, info, align, entry size)."""
     section_offset, = struct.unpack_from("<Q", data, 0x28)
     entry_size, count = struct.unpack_from("<HH", data, 0x3A)
-    sections = [struct.unpack_from("<IIQQQQIIQQ", data, section_offset + i * entry_size)
-                for i in range(count)]
+    return [struct.unpack_from("<IIQQQQIIQQ", data, section_offset + i * entry_size)
+            for i in range(count)]
+
+
+def _elf_string(data, table, at):
+    end = data.index(b"\0", table + at)
+    return data[table + at:end].decode()
+
+
+def _elf_soname(data):
+    """The DT_SONAME of a 64-bit little-endian ELF file, or None."""
+    sections = _elf_sections(data)
     for _, kind, _, _, offset, size, link, _, _, _ in sections:
-        if kind != 6:  # SHT_DYNAMIC
+        if kind != _SHT_DYNAMIC:
+            continue
+        for tag, value in struct.iter_unpack("<qQ", data[offset:offset + size]):
+            if tag == _DT_SONAME:
+                return _elf_string(data, sections[link][4], value)
+    return None
+
+
+def _elf_needed_versions(data):
+    """The names of the symbol versions a 64-bit little-endian ELF file needs
+    from other files (its version-needed section: Elf64_Verneed entries,
+    each with a chain of Elf64_Vernaux that name the versions)."""
+    sections = _elf_sections(data)
+    needed = set()
+    for _, kind, _, _, offset, _, link, count, _, _ in sections:
+        if kind != _SHT_GNU_VERNEED:
             continue
         strings = sections[link][4]
-        for tag, value in struct.iter_unpack("<qQ", data[offset:offset + size]):
-            if tag == 14:  # DT_SONAME
-                end = data.index(b"\0", strings + value)
-                return data[strings + value:end].decode()
-    return None
+        entry = offset
+        for _ in range(count):
+            _, auxiliaries, _, aux, following = struct.unpack_from("<HHIII", data, entry)
+            auxiliary = entry + aux
+            for _ in range(auxiliaries):
+                _, _, _, name, next_aux = struct.unpack_from("<IHHII", data, auxiliary)
+                needed.add(_elf_string(data, strings, name))
+                auxiliary += next_aux
+            entry += following
+    return needed
+
+
+def _manylinux_tag(path, data):
+    """The manylinux platform tag of the glibc the library needs: the
+    highest GLIBC_x.y among the symbol versions it needs, so that pip
+    installs the wheel only where that glibc (or a later one) runs."""
+    versions = [tuple(int(part) for part in match.groups())
+                for match in map(_GLIBC_VERSION.fullmatch, _elf_needed_versions(data)) if match]
+    if not versions:
+        raise BuildError(f"{path}: it needs no GLIBC_ symbol version, so it was not linked "
+                         "against glibc; a manylinux wheel needs a library that was")
+    major, minor = max(versions)
+    return f"manylinux_{major}_{minor}_x86_64"
 
 
 def _linux_library(path, data, version):
@@ -156,7 +211,7 @@ def _linux_library(path, data, version):
     if soname != expected:
         raise BuildError(f"{path}: {f'SONAME {soname}' if soname else 'no SONAME'}, but the "
                          f"package {version} loads {expected}")
-    return soname
+    return soname, _manylinux_tag(path, data)
 
 
 def _dll_file_version(data):
@@ -186,7 +241,7 @@ def _windows_library(path, data, version):
     if file_version is not None and file_version != version:
         raise BuildError(f"{path}: the library's file version is {file_version}, "
                          f"but the package is {version}")
-    return "KDRVXLibrary.dll"
+    return "KDRVXLibrary.dll", platform
 
 
 _PLATFORMS = {
@@ -196,18 +251,19 @@ _PLATFORMS = {
 
 
 def _library_entry(platform, path, version):
-    """The library as kdrvx/NAME, after checking that it fits the platform."""
+    """The library as kdrvx/NAME with the wheel's platform tag, after
+    checking that it fits the platform."""
     try:
         with open(path, "rb") as file:
             data = file.read()
     except OSError as error:
         raise BuildError(f"{path}: cannot read the library: {error.strerror}") from error
     try:
-        name = _PLATFORMS[platform][1](path, data, version)
+        name, tag = _PLATFORMS[platform][1](path, data, version)
     except (struct.error, IndexError, ValueError, UnicodeDecodeError) as error:
         raise BuildError(f"{path}: cut short or damaged (its headers point past its end); "
                          f"a {platform} wheel needs {_PLATFORMS[platform][0]}") from error
-    return (f"kdrvx/{name}", data)
+    return (f"kdrvx/{name}", data), tag
 
 
 def _record_line(name, data):
@@ -248,11 +304,12 @@ def _write_wheel(wheel_directory, project, entries, tag):
     return wheel_name
 
 
-def _build_platform_wheel(wheel_directory, project, platform, library):
-    """A wheel for platform with the library beside the package; its file name."""
+def _platform_wheel(project, platform, library):
+    """The entries and the tag of a wheel for platform with the library
+    beside the package."""
     entries = _package_entries(project, with_libraries=False)
-    entries.append(_library_entry(platform, library, project["version"]))
-    return _write_wheel(wheel_directory, project, entries, f"py3-none-{platform}")
+    entry, platform_tag = _library_entry(platform, library, project["version"])
+    return entries + [entry], f"py3-none-{platform_tag}"
 
 
 def get_requires_for_build_wheel(config_settings=None):
@@ -286,9 +343,10 @@ def main(arguments=None):
     try:
         os.makedirs(options.out, exist_ok=True)
         project = _project()
-        wheel = os.path.join(options.out, _wheel_name(project, f"py3-none-{options.platform}"))
+        entries, tag = _platform_wheel(project, options.platform, options.library)
+        wheel = os.path.join(options.out, _wheel_name(project, tag))
         existed = os.path.exists(wheel)
-        _build_platform_wheel(options.out, project, options.platform, options.library)
+        _write_wheel(options.out, project, entries, tag)
     except BuildError as error:
         print(f"kdrvx_build: {error}", file=sys.stderr)
         return 1

@@ -31,7 +31,9 @@ class _FramePlan:
     bit_fields: List[int]
     """The frame's columns that hold bit fields."""
     labels: List[str]
-    """The frame's column labels."""
+    """The frame's column labels: the channels' labels."""
+    units: Dict[str, str]
+    """Each column's unit, by label."""
     channels: Dict[str, Dict[str, Union[str, int, float]]]
     """Each column's channel fields, by label."""
 
@@ -94,11 +96,11 @@ def frame_plan(recording: Recording, columns: Optional[List[int]]) -> _FramePlan
     ordinary = [index for index, is_bits in zip(columns, bits) if not is_bits]
     order = ordinary + [columns[at] for at in bit_fields]
     every_channel = order == list(range(len(recording.channels)))
-    labels = [recording.channels[index].label for index in columns]
-    described = {recording.channels[index].label: _channel_attributes(recording.channels[index])
-                 for index in columns}
-    return _FramePlan(None if every_channel else order, len(ordinary), bit_fields, labels,
-                      described)
+    chosen = [recording.channels[index] for index in columns]
+    return _FramePlan(None if every_channel else order, len(ordinary), bit_fields,
+                      [channel.label for channel in chosen],
+                      {channel.label: channel.unit for channel in chosen},
+                      {channel.label: _channel_attributes(channel) for channel in chosen})
 
 def frame(recording: Recording, pandas: Any, plan: _FramePlan, values: NDArray[Any], start: int,
            datetime_index: bool) -> "pandas.DataFrame":
@@ -115,7 +117,8 @@ def frame(recording: Recording, pandas: Any, plan: _FramePlan, values: NDArray[A
     for which, at in enumerate(plan.bit_fields):
         frame.insert(at, plan.labels[at], values[:, plan.ordinary + which].view(np.uint32),
                      allow_duplicates=True)
-    frame.attrs.update(attributes(recording), channels=dict(plan.channels))
+    frame.attrs.update(attributes(recording), units=dict(plan.units),
+                       channels=dict(plan.channels))
     return frame
 
 
@@ -151,8 +154,5 @@ def to_xarray(recording: Recording, start: int, count: Optional[int], channels: 
         column = values[:, at]
         if channel.is_multichannel:
             column = column.view(np.uint32)
-        name = channel.variable or "channel%d" % index
-        if name in variables:  # a damaged file's repeated variable
-            name = "%s_%d" % (name, index)
-        variables[name] = ("time", column, _channel_attributes(channel))
+        variables[channel.label] = ("time", column, _channel_attributes(channel))
     return xarray.Dataset(variables, coordinates, attributes(recording))

@@ -5,7 +5,7 @@ records as one ``dask.dataframe``.
 
     table = kdrvx.dask.catalogue("archive/**/*.rvx")        # pandas, one row per file
     frame = kdrvx.dask.read_recordings("archive/**/*.rvx", channels=["p1", "T1"])
-    frame.groupby("path")["p1 [bar]"].max().compute()
+    frame.groupby("path")["p1"].max().compute()
 
 Both run on the current Dask scheduler: a ``dask.distributed`` Client when
 one is active, else Dask's default. Every task opens, reads and closes its
@@ -108,7 +108,8 @@ def catalogue(paths_or_glob: PathsOrGlob) -> pandas.DataFrame:
     ``Recording.record_kind``); ``start`` (NaT when the file holds no valid
     date); ``duration_s``, the header's record count times its scan
     interval; ``records``, the header's record count; ``scan_interval_us``;
-    ``channels``, a tuple of the channels' labels (``p1 [bar]``); the header
+    ``channels``, a tuple of the channels' labels (``p1``, ``ch_0``);
+    ``units``, a tuple of their units (``bar``); the header
     texts ``comment``, ``company``, ``instrument``, ``serial_number``,
     ``measurement_name`` and ``trigger_setting``; and ``error``: None, or
     for a file that cannot be read why not. A damaged file gets its error
@@ -119,7 +120,8 @@ def catalogue(paths_or_glob: PathsOrGlob) -> pandas.DataFrame:
         header = described["header"]
         row = {"path": described["path"], "layout": None, "record_kind": None, "start": None,
                "duration_s": np.nan, "records": None, "scan_interval_us": None,
-               "channels": tuple(channel.label for channel in described["channels"])}
+               "channels": tuple(channel.label for channel in described["channels"]),
+               "units": tuple(channel.unit for channel in described["channels"])}
         row.update((text, None) for text in _HEADER_TEXTS)
         if header is not None:
             row.update(layout=header.version, record_kind=described["record_kind"],
@@ -160,7 +162,10 @@ def _block(recording: kdrvx.Recording, start: int, count: Optional[int],
         channel = recording.channels[index]
         column = values[:, at]
         columns[channel.label] = column.view(np.uint32) if channel.is_multichannel else column
-    return pandas.DataFrame(columns, index=pandas.Index(times, name="time [s]"))
+    frame = pandas.DataFrame(columns, index=pandas.Index(times, name="time [s]"))
+    frame.attrs["units"] = {recording.channels[index].label: recording.channels[index].unit
+                            for index in indexes}
+    return frame
 
 
 def _read_part(part: _Part, meta: pandas.DataFrame) -> pandas.DataFrame:
@@ -176,15 +181,20 @@ def _read_part(part: _Part, meta: pandas.DataFrame) -> pandas.DataFrame:
 
 
 def _selected(described: Dict[str, Any],
-              variables: Optional[List[str]]) -> Tuple[List[int], List[str]]:
-    """Indexes of the file's channels that `variables` select (every channel
-    for None), in the order asked, and the variables the file lacks."""
+              names: Optional[List[str]]) -> Tuple[List[int], List[str]]:
+    """Indexes of the file's channels that `names` select (every channel for
+    None), in the order asked, and the names the file lacks. A name is a
+    label or, failing that, a variable, as ``Recording.read`` takes it."""
     channels = described["channels"]
-    if variables is None:
+    if names is None:
         return [channel.index for channel in channels], []
-    by_variable = {channel.variable: channel.index for channel in channels}
-    return ([by_variable[name] for name in variables if name in by_variable],
-            [name for name in variables if name not in by_variable])
+    by_name: Dict[str, int] = {}
+    for channel in channels:
+        by_name.setdefault(channel.label, channel.index)
+    for channel in channels:
+        by_name.setdefault(channel.variable, channel.index)
+    return ([by_name[name] for name in names if name in by_name],
+            [name for name in names if name not in by_name])
 
 
 def _difference(path: str, labels: List[str], first: str, first_labels: List[str]) -> str:
@@ -193,6 +203,21 @@ def _difference(path: str, labels: List[str], first: str, first_labels: List[str
     said = ["lacks " + ", ".join(lacking)] if lacking else []
     said += ["has " + ", ".join(extra)] if extra else []
     return "%s %s, compared with the first recording %s" % (path, " and ".join(said), first)
+
+
+def _units(descriptions: List[Dict[str, Any]], selections: List[List[int]]) -> Dict[str, str]:
+    """The unit of each label, in the order first met. A column holds one
+    quantity: a label whose unit differs between files raises ValueError."""
+    units: Dict[str, Tuple[str, str]] = {}
+    for described, indexes in zip(descriptions, selections):
+        for index in indexes:
+            channel = described["channels"][index]
+            unit, where = units.setdefault(channel.label, (channel.unit, described["path"]))
+            if unit != channel.unit:
+                raise ValueError("channel %s is in %r in %s but in %r in %s; a column holds one "
+                                 "unit" % (channel.label, unit, where, channel.unit,
+                                           described["path"]))
+    return {label: unit for label, (unit, _) in units.items()}
 
 
 def _meta(descriptions: List[Dict[str, Any]], selections: List[List[int]]) -> pandas.DataFrame:
@@ -217,7 +242,9 @@ def _meta(descriptions: List[Dict[str, Any]], selections: List[List[int]]) -> pa
             dtypes[label] = np.float64
     columns = {PATH_COLUMN: pandas.Series([], dtype=object)}
     columns.update((label, pandas.Series([], dtype=dtype)) for label, dtype in dtypes.items())
-    return pandas.DataFrame(columns, index=pandas.Index([], dtype=np.float64, name="time [s]"))
+    meta = pandas.DataFrame(columns, index=pandas.Index([], dtype=np.float64, name="time [s]"))
+    meta.attrs["units"] = _units(descriptions, selections)
+    return meta
 
 
 def read_recordings(paths_or_glob: PathsOrGlob, channels: Union[None, str, Sequence[str]] = None,
@@ -228,19 +255,22 @@ def read_recordings(paths_or_glob: PathsOrGlob, channels: Union[None, str, Seque
     Each recording gives one partition, or one per block of
     `partition_records` records when it has more. A partition holds what
     ``Recording.to_pandas`` gives for its records: index ``time [s]`` from
-    the start of its recording, columns named ``variable [unit]`` (float32,
-    uint32 for a multichannel's bit fields), and in front a column ``path``
-    naming the file. Divisions are unknown, since every recording's times
-    start at 0.
+    the start of its recording, columns named by the channels' labels
+    (``p1``, ``ch_0``; float32, uint32 for a multichannel's bit fields),
+    and in front a column ``path`` naming the file; ``attrs["units"]`` (of
+    the Dask frame and of each partition) gives each column's unit by its
+    label. Divisions are unknown, since every recording's times start at 0.
 
-    `channels` selects by variable name (``["p1", "T1"]``); None takes every
-    channel. The headers are read first, in parallel on the current
-    scheduler; the columns come from the first recording. A file that
-    cannot be read, or whose selected channels differ from the first
-    recording's (another set, or another unit), raises ValueError naming it
-    and the difference; with ``align=True`` the columns are instead the union
-    of all files' channels, and a file without one of them has NaN there
-    (a multichannel's column then holds its bit fields as float64).
+    `channels` selects by label or variable name (``["p1", "T1"]``); None
+    takes every channel. The headers are read first, in parallel on the
+    current scheduler; the columns come from the first recording. A file
+    that cannot be read, or whose selected channels differ from the first
+    recording's, raises ValueError naming it and the difference; with
+    ``align=True`` the columns are instead the union of all files'
+    channels, and a file without one of them has NaN there (a
+    multichannel's column then holds its bit fields as float64). A channel
+    whose unit differs between files raises ValueError either way: a column
+    holds one unit.
     """
     if isinstance(channels, str):
         channels = [channels]

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import ctypes
+import dataclasses
 import datetime as _datetime
 import errno
 import operator
@@ -12,7 +13,7 @@ import warnings
 import weakref
 from dataclasses import dataclass
 from typing import (TYPE_CHECKING, Any, Iterable, Iterator, List, Optional, Sequence,
-                    SupportsIndex, Union)
+                    SupportsIndex, Tuple, Union)
 
 import numpy as np
 from numpy.typing import NDArray
@@ -111,7 +112,13 @@ class Channel:
     index: int
     """Position of the channel in a record, from 0."""
     variable: str
-    """The measured variable, for example ``p1`` or ``dp12``."""
+    """The measured variable, for example ``p1`` or ``dp12``; empty where the
+    file names none (the DOS kind Q)."""
+    label: str
+    """The channel's name in exported data, as the library gives it: its
+    variable, or ``ch_N`` for channel N without one; a name that an earlier
+    channel already has gets ``_N`` appended. It names the channel's pandas
+    column and xarray variable, and selects it (``channels=["p1"]``)."""
     unit: str
     name: str
     number: str
@@ -147,17 +154,17 @@ class Channel:
             said.append("range %r" % self.range)
         if self.is_multichannel:
             said.append("multichannel of %d bits" % self.multichannel_bits)
-        return "<kdrvx.Channel %d %s%s>" % (self.index, self.label,
+        return "<kdrvx.Channel %d %s%s>" % (self.index, _shown(self),
                                            "".join(", " + part for part in said))
 
-    @property
-    def label(self) -> str:
-        """``variable [unit]``, or the variable alone when it has no unit."""
-        return "%s [%s]" % (self.variable, self.unit) if self.unit else self.variable
+
+def _shown(channel: Channel) -> str:
+    """A channel in a repr: its label, with its unit in brackets."""
+    return "%s [%s]" % (channel.label, channel.unit) if channel.unit else channel.label
 
 
 ChannelSelector = Union[int, str]
-"""A channel by its index or its variable name."""
+"""A channel by its index, its label or its variable name."""
 Channels = Union[None, ChannelSelector, Iterable[ChannelSelector]]
 """Channels in the order wanted: one, several, or None for every channel."""
 
@@ -205,6 +212,7 @@ def _channel_of(index: int, info: lib.KDRVX_ChannelInfo, statistics: int) -> Cha
     return Channel(
         index=index,
         variable=_text(info.variable),
+        label=_text(info.label),
         **{key: _text(getattr(info, member)) for key, (_, member) in CHANNEL_TEXTS.items()},
         individual_rate=info.indRate,
         isds=bool(info.isds),
@@ -264,7 +272,7 @@ def finding_texts(findings: Any, bits: int) -> List[str]:
     return texts
 
 
-def _decide(path: str, findings: Any) -> int:
+def _decide(path: str, findings: Any, stacklevel: int) -> int:
     """A file whose findings make the values wrong is refused; the others
     are warned about, in the library's words. Returns the findings."""
     wrong = findings.findings & lib.KDRVX_FINDINGS_VALUES_WRONG
@@ -276,7 +284,7 @@ def _decide(path: str, findings: Any) -> int:
             text = finding_texts(findings, 1 << bit)[0]
             if 1 << bit == lib.KDRVX_FINDING_MORE_RECORDS:
                 text += "; read(..., all_records=True) includes them"
-            warnings.warn("%s: %s" % (path, text), RvxWarning, stacklevel=3)
+            warnings.warn("%s: %s" % (path, text), RvxWarning, stacklevel=stacklevel + 1)
     return int(findings.findings)
 
 
@@ -293,13 +301,6 @@ def _one_slice(columns: Optional[List[int]]) -> slice:
                          "ascending order; channels %s would need a copy: read them without mmap"
                          % columns)
     return slice(columns[0], columns[-1] + 1, step)
-
-
-def _first(start: SupportsIndex) -> int:
-    start = operator.index(start)
-    if start < 0:
-        raise ValueError("start must not be negative")
-    return start
 
 
 def _count(count: Optional[SupportsIndex]) -> Optional[int]:
@@ -339,6 +340,7 @@ class Recording:
     def __init__(self, path: str, reader: int, header: Header, channels: Sequence[Channel],
                  kind: str, data_offset: int, record_size: int, findings: int = 0):
         self.path = path
+        self._absolute_path = os.path.abspath(path)  # where a pickled copy reopens it
         self.header = header
         self.channels = tuple(channels)
         self.record_kind = kind
@@ -381,23 +383,36 @@ class Recording:
     def __len__(self) -> int:
         return self.header.record_count
 
+    def __reduce__(self) -> Tuple[Any, ...]:
+        """A Recording pickles as its absolute path with the header, channels
+        and record kind read there; it keeps no position, every read names
+        its records. Unpickling opens the file anew (a closed Recording
+        stays closed), so that a Recording can go to another process, a
+        Dask worker for one."""
+        return (_unpickled, (self._absolute_path, self.header, self.channels, self.record_kind,
+                             self.closed))
+
     def __repr__(self) -> str:
         h = self.header
         started = "" if h.start is None else " from %s" % h.start
         return "<kdrvx.Recording %r: layout %d (record kind %s), %d records x %d channels (%s), " \
             "%g s%s, %s>" % (
             self.path, h.version, self.record_kind, h.record_count, len(self.channels),
-            _labels(c.label for c in self.channels), h.duration_s,
+            _labels(_shown(c) for c in self.channels), h.duration_s,
             started, "closed" if self.closed else "open")
 
     # Channels -------------------------------------------------------------
 
     def channel(self, selector: ChannelSelector) -> Channel:
-        """The channel at an index or with a variable name such as ``"p1"``."""
+        """The channel at an index, with a label such as ``"p1"`` or
+        ``"ch_0"`` or, failing that, with a variable name."""
         return self.channels[self._index(selector)]
 
     def _index(self, selector: ChannelSelector) -> int:
         if isinstance(selector, str):
+            for channel in self.channels:
+                if channel.label == selector:
+                    return channel.index
             for channel in self.channels:
                 if channel.variable == selector:
                     return channel.index
@@ -422,10 +437,13 @@ class Recording:
         """Records as a float32 array of shape (records, channels).
 
         Args:
-            start: number of the first record, from 0.
+            start: number of the first record, from 0; a negative start
+                counts from the end, as numpy indexing does: ``read(-5)``
+                reads the header's last 5 records (``kdrvx.read`` counts
+                alike).
             count: number of records at most; None reads to the end.
-            channels: indexes or variable names of the columns, in the order
-                wanted; None for every channel.
+            channels: indexes, labels or variable names of the columns, in
+                the order wanted; None for every channel.
             all_records: read on past the header's record count, as far as
                 the file holds records.
             mmap: instead of reading, map the records into memory and return
@@ -460,7 +478,7 @@ class Recording:
         through.
         """
         columns = self._columns(channels)
-        start, count = _first(start), _count(count)
+        start, count = self._first(start), _count(count)
         width = len(self.channels) if columns is None else len(columns)
         with self._lock:
             self._check_open()
@@ -489,7 +507,7 @@ class Recording:
               all_records: bool = False) -> NDArray[np.float64]:
         """Time in seconds from the start of the recording of each record that
         ``read`` delivers for the same arguments."""
-        start, count = _first(start), _count(count)
+        start, count = self._first(start), _count(count)
         with self._lock:
             self._check_open()
             limit = self._record_limit()
@@ -507,19 +525,21 @@ class Recording:
         The index is the time of each record in seconds ("time [s]"), or
         with ``datetime_index=True`` a DatetimeIndex ("time") from the
         recording's start (ValueError when the header has none). The
-        columns are named ``variable [unit]``. Multichannel columns hold
-        their bit fields as uint32, the others float32.
+        columns are named by the channels' labels (``p1``, ``ch_0``), as
+        ``to_xarray`` names its variables. Multichannel columns hold their
+        bit fields as uint32, the others float32.
 
         ``frame.attrs`` holds the metadata: the header's fields, ``path`` and
-        ``record_kind`` (as ``to_xarray`` gives them), and under ``channels``
-        each column's channel fields by its label.
+        ``record_kind`` (as ``to_xarray`` gives them), under ``units`` each
+        column's unit by its label, and under ``channels`` each column's
+        channel fields by its label.
 
         The float32 columns are one block over the array that ``read``
         fills, not copies of it; only the bit-field columns and the index
         take memory of their own.
         """
-        return _conversions.to_pandas(self, _first(start), _count(count), channels, all_records,
-                                      datetime_index)
+        return _conversions.to_pandas(self, self._first(start), _count(count), channels,
+                                      all_records, datetime_index)
 
     def to_xarray(self, start: int = 0, count: Optional[int] = None,
                   channels: Channels = None,
@@ -530,9 +550,9 @@ class Recording:
           recording (float64);
         - coordinate ``datetime`` along ``time`` (datetime64) where the
           header has a start;
-        - one variable per channel, named by its variable (``p1``), float32,
-          or uint32 bit fields for a multichannel; its attributes are the
-          channel's fields (``unit``, ``name``, ``range``,
+        - one variable per channel, named by its label (``p1``, ``ch_0``),
+          float32, or uint32 bit fields for a multichannel; its attributes
+          are the channel's fields (``unit``, ``name``, ``range``,
           ``multichannel_bits``, the statistics where valid, ...), with
           ``units`` and ``long_name`` for the tools that read those;
         - the header's fields, ``path`` and ``record_kind`` as the
@@ -543,7 +563,8 @@ class Recording:
         statistic not valid) is left out rather than stored as None. A
         channel appears once: a selection that names one twice is refused.
         """
-        return _conversions.to_xarray(self, _first(start), _count(count), channels, all_records)
+        return _conversions.to_xarray(self, self._first(start), _count(count), channels,
+                                      all_records)
 
     def iter_blocks(self, records: int, start: int = 0, count: Optional[int] = None,
                     channels: Channels = None,
@@ -565,7 +586,7 @@ class Recording:
         records = operator.index(records)
         if records < 1:
             raise ValueError("records must be at least 1")
-        first, count = _first(start), _count(count)
+        first, count = self._first(start), _count(count)
         columns = self._columns(channels)
         pandas, plan = None, None
         if frames:
@@ -601,6 +622,13 @@ class Recording:
 
         # Arguments are checked at the call, the blocks read as they are asked for.
         return blocks()
+
+    def _first(self, start: SupportsIndex) -> int:
+        """The record a `start` names: counted from 0, or when negative from
+        the header's record count (``len(recording)``), as a slice counts;
+        one before the first record is the first."""
+        first = operator.index(start)
+        return first if first >= 0 else max(0, len(self) + first)
 
     # Reading machinery (called with the Recording's lock held) -------------
 
@@ -750,11 +778,55 @@ class Recording:
         return np.concatenate(pieces)
 
 
+def _unpickled(path: str, header: Header, channels: Tuple[Channel, ...], kind: str,
+               closed: bool) -> Recording:
+    """A pickled Recording, opened anew. A file whose header, channels or
+    record kind are no longer those pickled was replaced or rewritten
+    meanwhile: what was planned from the old ones (a channel's column, a
+    record count) would misread it, so it is refused with ValueError naming
+    the changes."""
+    if closed:
+        return Recording(path, 0, header, channels, kind, 0, 0)
+    recording = open(path)
+    changes = _changes("header", header, recording.header)
+    if len(channels) != len(recording.channels):
+        changes.append("%d channels, now %d" % (len(channels), len(recording.channels)))
+    else:
+        for before, now in zip(channels, recording.channels):
+            changes += _changes("channel %d (%s)" % (before.index, before.variable), before, now)
+    if kind != recording.record_kind:
+        changes.append("record kind %s, now %s" % (kind, recording.record_kind))
+    if changes:
+        recording.close()
+        raise ValueError("%s changed since its Recording was pickled: %s; open it anew with "
+                         "kdrvx.open" % (path, "; ".join(changes)))
+    return recording
+
+
+def _changes(what: str, before: Any, now: Any) -> List[str]:
+    """The fields of two Headers or two Channels that differ (a NaN statistic
+    equals a NaN)."""
+    changed = []
+    for field in dataclasses.fields(before):
+        old, new = getattr(before, field.name), getattr(now, field.name)
+        if old != new and not (old != old and new != new):
+            changed.append("%s %s was %r, now %r" % (what, field.name, old, new))
+    return changed
+
+
 def open(path: PathArgument) -> Recording:  # noqa: A001 - the package's reading entry point
     """Opens an RVX file of any layout for reading.
 
     Any number of files may be open at once, each in a Recording of its own.
+    What the library finds in the file (``KDRVX_ReaderFindings``) raises
+    RvxError where it makes the values wrong, and is warned about in the
+    library's words (RvxWarning) otherwise.
     """
+    return _open(path, 2)
+
+
+def _open(path: PathArgument, stacklevel: int) -> Recording:
+    """open(), whose warnings name the caller `stacklevel` frames up."""
     path = path_text(path)
     reader = ctypes.c_void_p()
     status = reader_function("KDRVX_ReaderOpen")(to_utf16(path), ctypes.byref(reader))
@@ -772,7 +844,7 @@ def open(path: PathArgument) -> Recording:  # noqa: A001 - the package's reading
             _check_reader(status, "KDRVX_ReaderChannel")
             channels.append(_channel_of(index, described, header.statistics))
         kind = _kind_of(info)
-        found = _decide(path, findings_of(reader))
+        found = _decide(path, findings_of(reader), stacklevel + 1)
     except BaseException:
         reader_function("KDRVX_ReaderClose")(reader)
         raise
@@ -786,12 +858,12 @@ def read(path: PathArgument, channels: Channels = None,
 
     Returns what ``Recording.read`` returns: a float32 array of shape
     (records, channels), multichannels as their bit patterns. `channels` are
-    indexes or variable names in the order wanted (None: every channel);
+    indexes, labels or variable names in the order wanted (None: every channel);
     `start` and `stop` count records as a slice does (negative from the
     header's record count, None for its ends). Use ``kdrvx.open`` for the
     header, the channels' descriptions, times and labelled data.
     """
-    with open(path) as recording:
+    with _open(path, 2) as recording:
         first, last, _ = slice(start, stop).indices(recording.header.record_count)
         return recording.read(first, max(0, last - first), channels)
 

@@ -41,7 +41,7 @@ _CHANNEL_TEXTS = _fields.CHANNEL_TEXTS
 _CHANNEL_VALUES = _fields.CHANNEL_VALUES
 _CHANNEL_KEYS = {"variable", "multichannel_bits", *_CHANNEL_TEXTS, *_CHANNEL_VALUES}
 # What a Channel read from a file carries besides its definition.
-_READ_ONLY_KEYS = {"index", "minimum", "maximum", "mean", "rms"}
+_READ_ONLY_KEYS = {"index", "label", "minimum", "maximum", "mean", "rms"}
 
 # The fields of a plan, under the names create() takes them by.
 _FIELD_NAMES = {
@@ -124,7 +124,9 @@ class RvxPlanError(RvxError, ValueError):
 
 
 def _whole(what: str, value: Any, ctype: Any) -> int:
-    """`value` as a whole number that the interface's C type holds."""
+    """`value` as a whole number that the interface's C type holds. A value
+    beyond the type cannot reach the library to be judged: ctypes would pass
+    it wrapped around (-1 as 4294967295, 2**32 as 0), so it is refused here."""
     try:
         whole = operator.index(value)
     except TypeError:
@@ -137,19 +139,30 @@ def _whole(what: str, value: Any, ctype: Any) -> int:
     return whole
 
 
-def _start_texts(start: Optional[_datetime.date]) -> Tuple[Optional[str], Optional[str]]:
-    """The date and time texts that the library takes for `start`."""
+def _start_texts(start: Optional[_datetime.datetime]) -> Tuple[Optional[str], Optional[str]]:
+    """The date and time texts that the library takes for `start`.
+
+    A recording's header keeps a local date and wall-clock time without a
+    zone. A bare date would take the time of day of the recording's making
+    (the library's default), and an aware datetime would lose its zone
+    unseen, so both are refused."""
     if start is None:
         return None, None
     if not isinstance(start, _datetime.date):
-        raise TypeError("start must be a datetime.datetime or datetime.date")
-    date = "%d.%d.%d" % (start.day, start.month, start.year)
+        raise TypeError("start must be a datetime.datetime, not %r" % (start,))
     if not isinstance(start, _datetime.datetime):
-        return date, None
+        raise ValueError("start %s is a date without a time of day; the file stores both: "
+                         "give a datetime.datetime, e.g. datetime.datetime(%d, %d, %d, 0, 0)"
+                         % (start, start.year, start.month, start.day))
+    if start.utcoffset() is not None:
+        raise ValueError("start %s has a time zone, but the file stores wall-clock time "
+                         "without a zone: pass a naive local datetime, e.g. "
+                         "start.astimezone().replace(tzinfo=None)" % start)
     if start.microsecond:
         raise ValueError("start %s has microseconds; the library takes whole seconds: "
                          "give start.replace(microsecond=0)" % start)
-    return date, "%d:%d:%d" % (start.hour, start.minute, start.second)
+    return ("%d.%d.%d" % (start.day, start.month, start.year),
+            "%d:%d:%d" % (start.hour, start.minute, start.second))
 
 
 class _Plan:
@@ -157,7 +170,7 @@ class _Plan:
     KDRVX_CheckPlanRecords take it; holds the texts it points at."""
 
     def __init__(self, path: str, descriptions: List[Dict[str, Any]],
-                 header_texts: Dict[str, Optional[str]], start: Optional[_datetime.date],
+                 header_texts: Dict[str, Optional[str]], start: Optional[_datetime.datetime],
                  scan_interval_us: int, trigger_record: Optional[int], legacy: bool,
                  language: Optional[str], original: bool):
         self._texts: List[Any] = []
@@ -512,7 +525,7 @@ def _begin(path: str) -> Output:
 
 def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_interval_us: int,
            legacy: bool = False, language: Optional[str] = "en", overwrite: bool = False,
-           original: bool = True, start: Optional[_datetime.date] = None,
+           original: bool = True, start: Optional[_datetime.datetime] = None,
            trigger_record: Optional[int] = None, **header_texts: Optional[str]) -> Writer:
     """Creates an RVX file and returns its Writer.
 
@@ -537,9 +550,12 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
             directory, a read-only file or one in use) when the writer is
             closed, instead of refusing to create.
         original: False marks the file as not being an original recording.
-        start: date and time of the recording, in whole seconds (default:
-            now).
-        trigger_record: number of the record at which the trigger fired.
+        start: date and time of the recording (default: now): a naive
+            ``datetime.datetime`` in local wall-clock time and whole
+            seconds, as the file stores it. A bare ``datetime.date`` and a
+            datetime with a time zone are refused with ValueError.
+        trigger_record: number of the record at which the trigger fired;
+            one that would not read back as given is refused.
         header_texts: ``comment``, ``company``, ``instrument``,
             ``serial_number``, ``measurement_name``, ``trigger_setting``.
 
@@ -566,6 +582,8 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
     path = path_text(path)
     descriptions = [_channel_fields(description) for description in channels]
     interval = _whole("scan_interval_us", scan_interval_us, ctypes.c_int64)
+    # The plan's trigger record is a uint32_t: what lies beyond it is refused
+    # at the conversion; which values read back as given, the plan check says.
     trigger = None if trigger_record is None else _whole("trigger_record", trigger_record,
                                                           ctypes.c_uint32)
     plan = _Plan(path, descriptions, header_texts, start, interval, trigger, bool(legacy),

@@ -81,3 +81,18 @@ def test_repair_refuses_what_the_library_does_not_repair_and_leaves_it_alone(tmp
     assert caught.value.code == kdrvx.ERR_RVX_MODIFY_NOT_POSSIBLE
     assert "the header size field and the channel count cannot both be true" in str(caught.value)
     assert path.read_bytes() == before and os.listdir(tmp_path) == ["lying.rvx"]
+
+
+def test_a_compact_recording_without_its_summary_file_is_read_with_the_librarys_warning(tmp_path):
+    path = tmp_path / "c.rvx"
+    with kdrvx.create(path, channels=["p1"], scan_interval_us=1000, legacy=True,
+                      company="ACME") as writer:
+        writer.append([1.0])
+    os.unlink(tmp_path / "c.RVI")
+    found = kdrvx.check(path)
+    with pytest.warns(kdrvx.RvxWarning) as said:
+        kdrvx.open(path).close()
+        assert kdrvx.read(path).tolist() == [[1.0]]
+    assert [str(warning.message) for warning in said] == ["%s: %s" % (path, found.findings[0])] * 2
+    assert "company" in found.findings[0]
+    assert {warning.filename for warning in said} == {__file__}  # the caller's line

@@ -100,6 +100,7 @@ def test_catalogue_on_worker_processes(archive, cluster):
             header.version, header.record_count, header.scan_interval_us,
             pandas.Timestamp(header.start), header.comment,
             tuple(channel.label for channel in channels))
+        assert row["units"] == tuple(channel.unit for channel in channels)
         assert row["duration_s"] == header.duration_s
 
 
@@ -129,10 +130,14 @@ def test_channel_sets_refused_or_aligned(tmp_path, archive):
     first = make(tmp_path / "a.rvx", 5, CHANNELS[:2])
     other = make(tmp_path / "b.rvx", 6, [CHANNELS[0], {"variable": "T2", "unit": "K"}, CHANNELS[2]],
                  seed=1)
+    (tmp_path / "elsewhere").mkdir()  # not among tmp_path/*.rvx
+    millibar = make(tmp_path / "elsewhere" / "c.rvx", 2, [{"variable": "p1", "unit": "mbar"}])
     with dask.config.set(scheduler="sync"):
         for paths, options, message in [
-            ([first, other], {}, other + " lacks T1 [K] and has T2 [K], D1, compared with the "
+            ([first, other], {}, other + " lacks T1 and has T2, D1, compared with the "
              "first recording " + first),
+            ([first, millibar], {"align": True}, "channel p1 is in 'bar' in %s but in 'mbar' in %s"
+             % (first, millibar)),
             ([first, other], {"channels": "T1"}, other + " has no channel T1"),
             ([first, archive[2]], {}, "first %s: RvxError: KDRVX_ReaderOpen: 0xE1000002 "
              "ERR_RVX_INVALID_HEADER" % archive[2]),
@@ -145,9 +150,9 @@ def test_channel_sets_refused_or_aligned(tmp_path, archive):
         assert_as_read_alone(pressures, [first, other], ["p1"])
 
         aligned = kdrvx.dask.read_recordings([first, other], align=True).compute()
-        assert aligned.columns.tolist() == ["path", "p1 [bar]", "T1 [K]", "T2 [K]", "D1"]
+        assert aligned.columns.tolist() == ["path", "p1", "T1", "T2", "D1"]
         assert aligned.dtypes.tolist() == [object] + [np.float32] * 3 + [np.float64]
-        for path, lacking in [(first, ["T2 [K]", "D1"]), (other, ["T1 [K]"])]:
+        for path, lacking in [(first, ["T2", "D1"]), (other, ["T1"])]:
             part = aligned[aligned["path"] == path].drop(columns=["path"] + lacking)
             assert np.isnan(aligned.loc[aligned["path"] == path, lacking]).all(axis=None)
             pandas.testing.assert_frame_equal(part, alone(path)[2], check_dtype=False)

@@ -151,6 +151,22 @@ class TestManyRecordings:
         gc.collect()
         assert len(os.listdir("/proc/self/fd")) == before
 
+    def test_a_recording_pickles_by_its_path_and_refuses_a_changed_file(self, tmp_path,
+                                                                         monkeypatch):
+        monkeypatch.chdir(tmp_path)
+        path, values = current_file(tmp_path / "f.rvx")
+        with kdrvx.open("f.rvx") as recording:
+            monkeypatch.chdir("/")
+            pickled = pickle.dumps(recording)
+        with pickle.loads(pickled) as again:  # reopened by its absolute path
+            assert again.path == str(path) and again.header == recording.header
+            np.testing.assert_array_equal(again.read(-3), values[-3:])
+        current_file(path, records=19)
+        with pytest.raises(ValueError, match="changed since its Recording was pickled: header "
+                                             "record_count was 20, now 19"):
+            pickle.loads(pickled)
+        assert pickle.loads(pickle.dumps(recording)).closed  # not reopened
+
     def test_a_failed_open_leaves_the_context_free(self, tmp_path):
         path, _ = current_file(tmp_path / "f.rvx")
         with pytest.raises(kdrvx.RvxError):

@@ -12,7 +12,7 @@ import pytest
 
 import kdrvx
 from rvx_files import (TestChannel, TestRecording, current_header, dos_before_50_header, dos_records,
-                       win2_header, write)
+                       generate, win2_header, write)
 
 
 def full_recording(**overrides):
@@ -68,11 +68,11 @@ class TestFields:
             company="ACME Corp", instrument="Recorder 8", serial_number="SN-0042",
             measurement_name="run 7", trigger_setting="p1 > 2 bar")
         assert p1 == kdrvx.Channel(
-            index=0, variable="p1", unit="bar", name="inlet", number="3", signal_type="4-20 mA",
+            index=0, variable="p1", label="p1", unit="bar", name="inlet", number="3", signal_type="4-20 mA",
             range="0..10 bar", zero_point="0.1", filter="10 Hz", linearisation_table="0 0; 10 100",
             individual_rate=1, isds=True, linearisation=True, multichannel_bits=0,
             minimum=-1.5, maximum=9.25, mean=2.0, rms=3.0)
-        assert (dp12.index, dp12.variable, dp12.unit, dp12.label) == (1, "dp12", "\u00b0C", "dp12 [\u00b0C]")
+        assert (dp12.index, dp12.variable, dp12.unit, dp12.label) == (1, "dp12", "\u00b0C", "dp12")
         assert (dp12.individual_rate, dp12.isds, dp12.linearisation) == (4, False, False)
         assert (d2.variable, d2.label, d2.multichannel_bits, d2.is_multichannel) == ("D2", "D2", 16, True)
         assert not p1.is_multichannel
@@ -141,16 +141,23 @@ class TestRecords:
         assert single.shape == (5, 1)
         np.testing.assert_array_equal(single[:, 0], RECORDS[:, 0])
 
-    def test_start_and_count_in_any_order(self, current_file):
+    def test_start_and_count_in_any_order_a_negative_start_from_the_end(self, current_file):
         with kdrvx.open(current_file) as recording:
             pieces = [recording.read(0, 2), recording.read(2, 2), recording.read(4)]
             later = recording.read(3, 1)
             earlier = recording.read(1, 2, channels=[0])
             beyond = recording.read(7)
+            last_two = recording.read(-2)
+            before_the_first = recording.read(-99, 1)
+            last_times = recording.times(-2)
         np.testing.assert_array_equal(np.concatenate(pieces)[:, :2], RECORDS[:, :2])
         np.testing.assert_array_equal(later[:, :2], RECORDS[3:4, :2])
         np.testing.assert_array_equal(earlier[:, 0], RECORDS[1:3, 0])
         assert beyond.shape == (0, 3)
+        assert last_two.tobytes() == data_area(current_file, 3)[3:].tobytes()
+        assert last_two.tobytes() == kdrvx.read(current_file, start=-2).tobytes()
+        np.testing.assert_array_equal(before_the_first[:, :2], RECORDS[:1, :2])
+        np.testing.assert_allclose(last_times, [0.0075, 0.01])
 
     def test_reading_on_while_the_file_grows(self, tmp_path):
         # Another program appends records to the file while it is open here;
@@ -283,8 +290,8 @@ class TestBitsAndFrames:
             frame = recording.to_pandas()
             part = recording.to_pandas(start=1, count=2, channels=["dp12"])
             mixed = recording.to_pandas(channels=["dp12", "D2", "p1", "D2"])
-        assert list(frame.columns) == ["p1 [bar]", "dp12 [\u00b0C]", "D2"]
-        assert list(mixed.columns) == ["dp12 [\u00b0C]", "D2", "p1 [bar]", "D2"]
+        assert list(frame.columns) == ["p1", "dp12", "D2"]
+        assert list(mixed.columns) == ["dp12", "D2", "p1", "D2"]
         assert list(mixed.dtypes) == [np.float32, np.uint32, np.float32, np.uint32]
         assert mixed.iloc[:, 3].tolist() == mixed.iloc[:, 1].tolist() == BITS.tolist()
         np.testing.assert_array_equal(mixed.iloc[:, [2, 0]].to_numpy(), RECORDS[:, :2])
@@ -292,12 +299,12 @@ class TestBitsAndFrames:
         assert np.may_share_memory(mixed.iloc[:, 0].to_numpy(), mixed.iloc[:, 2].to_numpy())
         assert frame.index.name == "time [s]"
         np.testing.assert_allclose(frame.index.to_numpy(), np.arange(5) * 0.0025)
-        assert frame["p1 [bar]"].dtype == np.float32
-        np.testing.assert_array_equal(frame["p1 [bar]"].to_numpy(), RECORDS[:, 0])
+        assert frame["p1"].dtype == np.float32
+        np.testing.assert_array_equal(frame["p1"].to_numpy(), RECORDS[:, 0])
         assert frame["D2"].dtype == np.uint32
         assert frame["D2"].tolist() == BITS.tolist()
         assert isinstance(part, pandas.DataFrame)
-        assert list(part.columns) == ["dp12 [\u00b0C]"] and part.shape == (2, 1)
+        assert list(part.columns) == ["dp12"] and part.shape == (2, 1)
         np.testing.assert_allclose(part.index.to_numpy(), [0.0025, 0.005])
 
 
@@ -312,6 +319,33 @@ class TestLabelledData:
     def test_read_in_one_call(self, current_file, channels, start, stop, rows, columns):
         values = kdrvx.read(current_file, channels, start, stop)
         assert values.tobytes() == data_area(current_file, 3)[rows][:, columns].tobytes()
+
+    def test_one_name_per_channel_in_every_form(self, tmp_path):
+        """Channels without a variable (the DOS kind Q) are named ch_0, ch_1,
+        ...; a repeated variable gets the channel's number; names carry no unit."""
+        pytest.importorskip("pandas")
+        pytest.importorskip("xarray")
+        header = generate({"header": {"layout": "dosq", "data_offset": 512, "records": 2,
+                                      "channels": [{}, {}, {}]}})
+        unnamed = write(tmp_path / "q.rvx", header,
+                        dos_records([[(1, 0), (2, 0), (3, 0)], [(4, 0), (5, 0), (6, 0)]]))
+        r = full_recording()
+        r.channels = [TestChannel(letter="p", index=1, unit="bar"),
+                      TestChannel(letter="p", index=1)]
+        repeated = write(tmp_path / "p.rvx", current_header(r), RECORDS[:, :2].tobytes())
+        for path, labels, unit in [(unnamed, ["ch_0", "ch_1", "ch_2"], ""),
+                                   (repeated, ["p1", "p1_1"], "bar")]:
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore", kdrvx.RvxWarning)  # kind Q: no RVI file
+                with kdrvx.open(path) as recording:
+                    frame = recording.to_pandas()
+                    dataset = recording.to_xarray()
+                    chosen = recording.read(channels=[labels[1]])
+                    everything = recording.read()
+            assert [channel.label for channel in recording.channels] == labels
+            assert list(frame.columns) == list(dataset.data_vars) == labels
+            assert frame.attrs["units"][labels[0]] == dataset[labels[0]].attrs["unit"] == unit
+            assert chosen.tobytes() == everything[:, [1]].tobytes()
 
     def test_dataset_and_its_netcdf_file(self, current_file, tmp_path):
         xarray = pytest.importorskip("xarray")
@@ -332,7 +366,7 @@ class TestLabelledData:
         assert {key: p1[key] for key in ("unit", "units", "name", "range", "multichannel_bits",
                                          "isds", "minimum", "long_name")} == {
             "unit": "bar", "units": "bar", "name": "inlet", "range": "0..10 bar",
-            "multichannel_bits": 0, "isds": 1, "minimum": -1.5, "long_name": "p1 [bar]"}
+            "multichannel_bits": 0, "isds": 1, "minimum": -1.5, "long_name": "p1"}
         assert d2["multichannel_bits"] == 16 and "minimum" not in d2
         assert {key: dataset.attrs[key] for key in ("start", "comment", "company", "original",
                                                     "record_kind", "scan_interval_us")} == {
@@ -363,8 +397,9 @@ class TestLabelledData:
         assert frame.index.name == "time"
         assert frame.index[0].isoformat() == "2004-07-03T09:05:07.002500"
         assert (frame.attrs["company"], frame.attrs["path"]) == ("ACME Corp", str(current_file))
-        assert list(frame.attrs["channels"]) == ["D2", "p1 [bar]"]
-        assert frame.attrs["channels"]["p1 [bar]"]["range"] == "0..10 bar"
+        assert list(frame.attrs["channels"]) == ["D2", "p1"]
+        assert frame.attrs["units"] == {"D2": "", "p1": "bar"}
+        assert frame.attrs["channels"]["p1"]["range"] == "0..10 bar"
 
     def test_works_without_pandas_and_xarray(self, current_file, monkeypatch):
         for name in ("pandas", "xarray"):

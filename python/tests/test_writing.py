@@ -148,6 +148,12 @@ class TestWhatARecordingCannotHold:
         (dict(channels=["X65535"]), r"channel 0 \(X65535\): variable: reads back as X-1"),
         (dict(channels=["p1", "p1.2"]), r"channel 1 \(p1.2\): variable: an earlier channel"),
         (dict(start=datetime.datetime(2024, 2, 29, 12, 0, 0, 500)), "microseconds"),
+        (dict(start=datetime.date(2024, 5, 6)), "a date without a time of day"),
+        (dict(start=datetime.datetime(2024, 5, 6, 12, 0, tzinfo=datetime.timezone(
+            datetime.timedelta(hours=2)))), "wall-clock time without a zone: pass a naive"),
+        (dict(trigger_record=-1), "trigger_record must be from 0 to 4294967295, not -1"),
+        (dict(trigger_record=2 ** 32), "trigger_record must be from 0 to 4294967295"),
+        (dict(trigger_record=200_000_000), "trigger_record: reads back as 0"),
         (dict(legacy=True, channels=[{"variable": "D1", "multichannel_bits": 8}]),
          r"channel 0 \(D1\): multichannel_bits: "),
         (dict(legacy=True, company="\u03a9mega"), "company: "),

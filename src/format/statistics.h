@@ -7,7 +7,9 @@
 // and the sum of their squares, each square taken in single precision,
 // accumulate in double; the mean is sum / n and the RMS the square root of
 // sumSquares / n, that quotient rounded to float before the root, both
-// results rounded to float.
+// results rounded to float. A NaN value makes both sums that NaN (quiet),
+// whatever NaN they held: the last NaN of a channel is the one its mean
+// and RMS carry.
 #pragma once
 
 #include <bit>
@@ -38,10 +40,35 @@ inline void followExtremes(float value, float& minimum, float& maximum) {
   maximum = choose(above, value, maximum);
 }
 
-inline void accumulate(float value, double& sum, double& sumSquares) {
+inline double choose(bool condition, double ifTrue, double ifFalse) {
+  const uint64_t mask = 0u - static_cast<uint64_t>(condition);
+  return std::bit_cast<double>((std::bit_cast<uint64_t>(ifTrue) & mask) |
+                               (std::bit_cast<uint64_t>(ifFalse) & ~mask));
+}
+
+// The additions alone. Of two NaN operands the processor returns the one
+// it was given first, and the compiler orders the operands of an addition
+// as it likes (differently in the loops for one record and for many), so
+// which NaN these leave is settled by takeNaN. One NaN operand comes out
+// as it is (a NaN sum plus a number keeps the sum's NaN), and a NaN
+// value's square is that NaN.
+inline void add(float value, double& sum, double& sumSquares) {
   const float square = value * value;
   sum += static_cast<double>(value);
   sumSquares += static_cast<double>(square);
+}
+
+// A NaN value makes both sums that NaN, quiet (the conversion to double
+// quiets a signalling one), whatever they held.
+inline void takeNaN(float value, double& sum, double& sumSquares) {
+  const bool isNaN = value != value;
+  sum = choose(isNaN, static_cast<double>(value), sum);
+  sumSquares = choose(isNaN, static_cast<double>(value), sumSquares);
+}
+
+inline void accumulate(float value, double& sum, double& sumSquares) {
+  add(value, sum, sumSquares);
+  takeNaN(value, sum, sumSquares);
 }
 
 inline float mean(double sum, double count) { return static_cast<float>(sum / count); }
@@ -49,6 +76,24 @@ inline float mean(double sum, double count) { return static_cast<float>(sum / co
 inline float rms(double sumSquares, double count) {
   const float meanSquare = static_cast<float>(sumSquares / count);
   return static_cast<float>(std::sqrt(static_cast<double>(meanSquare)));
+}
+
+// The loops over records add without takeNaN, which would lengthen the
+// chain of additions in the vector loops, and settle the NaN once they are
+// done: the last NaN value among the `count` values `stride` floats apart
+// that they added, looked for from the end, is what accumulating value
+// after value leaves; without one, the sums hold the NaN they came in with
+// (or the one an infinity minus an infinity made), as accumulating leaves
+// it. Only a sum of squares that is NaN calls for the search (squares of
+// numbers never make one): a channel that never saw a NaN costs one
+// comparison, one that did has its values looked through once more.
+inline void settleNaN(const float* values, uint32_t count, uint32_t stride, double& sum,
+                      double& sumSquares) {
+  if (sumSquares == sumSquares) return;
+  for (uint32_t r = count; r-- > 0;) {
+    const float value = values[static_cast<size_t>(r) * stride];
+    if (value != value) return takeNaN(value, sum, sumSquares);
+  }
 }
 
 // Where no minimum is above its maximum (a NaN in either counts as not
@@ -115,7 +160,7 @@ inline void followLanes(Running& running, const float* records, uint32_t count, 
     const float* values = records + static_cast<size_t>(r) * stride + first;
     for (uint32_t i = 0; i < kLanes; ++i) {
       followOrderedExtremes(values[i], minimum[i], maximum[i]);
-      accumulate(values[i], sums[i], squares[i]);
+      add(values[i], sums[i], squares[i]);
     }
   }
   for (uint32_t i = 0; i < kLanes; ++i) {
@@ -134,7 +179,7 @@ inline void followChannel(Running& running, const float* records, uint32_t count
   for (uint32_t r = 0; r < count; ++r) {
     const float value = records[static_cast<size_t>(r) * stride + channel];
     followOrderedExtremes(value, minimum, maximum);
-    accumulate(value, sum, squares);
+    add(value, sum, squares);
   }
   running.minimum[channel] = minimum;
   running.maximum[channel] = maximum;
@@ -142,11 +187,7 @@ inline void followChannel(Running& running, const float* records, uint32_t count
   running.sumSquares[channel] = squares;
 }
 
-// Every record after the first, `count` of them one after the other. A few
-// records go one by one, each in one loop over its channels; more go in
-// tiles of records, the channels in groups of kLanes (the rest one by
-// one). Each channel sees its values in record order either way, so the
-// sums come out as adding record after record gives them.
+// Records one by one, each in one loop over its channels.
 template <bool kOrdered>
 void followOneByOne(Running& running, const float* records, uint32_t count, uint32_t channels) {
   for (uint32_t r = 0; r < count; ++r) {
@@ -156,22 +197,61 @@ void followOneByOne(Running& running, const float* records, uint32_t count, uint
         followOrderedExtremes(record[i], running.minimum[i], running.maximum[i]);
       else
         followExtremes(record[i], running.minimum[i], running.maximum[i]);
-      accumulate(record[i], running.sumValues[i], running.sumSquares[i]);
+      add(record[i], running.sumValues[i], running.sumSquares[i]);
     }
   }
 }
 
-inline void followRecords(Running& running, const float* records, uint32_t count,
-                          uint32_t channels) {
-  if (!running.ordered) return followOneByOne<false>(running, records, count, channels);
-  if (count < kLanes) return followOneByOne<true>(running, records, count, channels);
+inline void settleNaNs(Running& running, const float* records, uint32_t count,
+                       uint32_t channels) {
+  for (uint32_t i = 0; i < channels; ++i)
+    settleNaN(records + i, count, channels, running.sumValues[i], running.sumSquares[i]);
+}
+
+// Whether any of `count` values is a NaN, in integer vector instructions
+// (exponent all ones, fraction not zero).
+inline bool anyNaN(const float* values, size_t count) {
+  int32_t found = 0;
+  for (size_t i = 0; i < count; ++i)
+    found |= static_cast<int32_t>(std::bit_cast<uint32_t>(values[i]) & 0x7FFFFFFFu) > 0x7F800000;
+  return found != 0;
+}
+
+// Tiles of records, the channels in groups of kLanes (the rest one by
+// one).
+inline void followTiles(Running& running, const float* records, uint32_t count,
+                        uint32_t channels) {
   const uint32_t grouped = channels - channels % kLanes;
-  for (uint32_t done = 0; done < count; done += kTileRecords) {
-    const uint32_t tile = count - done < kTileRecords ? count - done : kTileRecords;
+  // `done` grows by no more than what is left, so it never wraps past the
+  // largest count.
+  for (uint32_t done = 0, tile = 0; done < count; done += tile) {
+    tile = count - done < kTileRecords ? count - done : kTileRecords;
     const float* first = records + static_cast<size_t>(done) * channels;
     for (uint32_t k = 0; k < grouped; k += kLanes) followLanes(running, first, tile, channels, k);
     for (uint32_t k = grouped; k < channels; ++k) followChannel(running, first, tile, channels, k);
   }
+}
+
+// Every record after the first, `count` of them one after the other. A few
+// records go one by one; more go in tiles. Each channel sees its values in
+// record order either way, so the sums come out as adding record after
+// record gives them, and their NaN is settled at the end. Records of no
+// channels hold nothing to follow, however many there are.
+inline void followRecords(Running& running, const float* records, uint32_t count,
+                          uint32_t channels) {
+  if (channels == 0) return;
+  if (running.ordered && count >= kLanes) {
+    followTiles(running, records, count, channels);
+    return settleNaNs(running, records, count, channels);
+  }
+  if (running.ordered)
+    followOneByOne<true>(running, records, count, channels);
+  else
+    followOneByOne<false>(running, records, count, channels);
+  // One by one (a few records, or extremes out of order), a NaN among the
+  // values calls for the settling.
+  if (anyNaN(records, static_cast<size_t>(count) * channels))
+    settleNaNs(running, records, count, channels);
 }
 
 // A recount: the records of a file followed block after block from its

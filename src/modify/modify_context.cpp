@@ -150,6 +150,7 @@ uint32_t addRecords(const float* records, uint32_t count) {
                                        .headerImage = &modify.header,
                                        .headerImageLength = headerLengthOnDisk(modify.header),
                                        .position = position,
+                                       .appendsAtEnd = true,
                                        .writeFailure = KDRVX_ERR_RVX_OPEN_MODIFY,
                                        .statistics = modify.statistics,
                                        .create = nullptr};

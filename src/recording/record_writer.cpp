@@ -39,13 +39,22 @@ void cutPartialWrite(platform::File& file, int64_t start, uint64_t bytes) {
   if (length > start && static_cast<uint64_t>(length - start) <= bytes) file.truncate(start);
 }
 
-// A refused write: the file is cut back to where the block began (W1) and
-// the position put back there, so that the next record takes its place
-// (W5), and `systemError` (taken before the clean-up calls could change it)
-// is traced (W7).
-uint32_t fileLayerFailure(const RecordTarget& target, int64_t blockStart, uint64_t bytes,
+// Records of a block written in one piece at `at`.
+struct Piece {
+  int64_t at;
+  const float* records;
+  uint64_t bytes;
+};
+
+// A refused write: the pieces of the block written so far, `written` of
+// them and the refused one, are cut back, the last first (W1), and the
+// position put back where the block began, so that the next record takes
+// its place (W5), and `systemError` (taken before the clean-up calls could
+// change it) is traced (W7).
+uint32_t fileLayerFailure(const RecordTarget& target, const Piece* pieces, size_t written,
                           uint32_t systemError) {
-  cutPartialWrite(target.file, blockStart, bytes);
+  for (size_t i = written + 1; i-- > 0;)
+    cutPartialWrite(target.file, pieces[i].at, pieces[i].bytes);
   target.file.seekFromStart(target.position);
   return library::failWithSystemError(target.writeFailure, systemError);
 }
@@ -97,30 +106,58 @@ void restore(const RecordTarget& target, const BeforeFirstRecord& kept, uint32_t
   }
 }
 
-// A block that begins with the header's first record: minimum and maximum
-// start at that record's values, and the header goes to the file with it,
-// claiming that one record (as the first of single appends leaves it). The
-// records are written behind the header first and the header over it
-// second, so that the file never claims a record it does not hold (W3):
-// when the records are refused, the header on disk has not been touched;
-// when the header is refused, the header as it was before the call is
-// written back (best effort) and the records cut off (W4).
-uint32_t writeWithHeader(const RecordTarget& target, const float* records, uint64_t bytes,
-                         uint32_t channels) {
+// A block that holds the header's first record, `first`: the block's first
+// unless the count wraps past 2^32 within the block. The records go where
+// single appends put them (W10): those before the first at the position;
+// the first directly behind the header, whose minimum and maximum start at
+// its values and which goes to the file counting that one record; those
+// after it directly behind the first or, for a target that appends at the
+// end of the file, there. Most often that is one piece behind the header.
+// The records are written first and the header over the start last, so
+// that the file never claims a record it does not hold (W3): when records
+// are refused, the header on disk has not been touched; when the header is
+// refused, the header as it was before the call is written back (best
+// effort); either way the pieces written are cut off (W1) and the target is
+// left as it was found (W4).
+uint32_t writeWithHeader(const RecordTarget& target, const float* records, uint32_t count,
+                         uint32_t first, uint32_t channels) {
+  const uint64_t recordBytes = format::recordSize(channels);
+  const float* firstRecord = records + static_cast<size_t>(first) * channels;
+  const Piece before{target.position, records, first * recordBytes};
+  const int64_t behindHeader = target.headerImageLength;
+  const int64_t behindFirst = behindHeader + static_cast<int64_t>(recordBytes);
+  const uint64_t restBytes = (count - first - 1) * recordBytes;
+  const int64_t restAt =
+      target.appendsAtEnd
+          ? std::max(before.at + static_cast<int64_t>(before.bytes), behindFirst)
+          : behindFirst;
+  Piece pieces[3];
+  size_t n = 0;
+  if (before.bytes != 0) pieces[n++] = before;
+  if (restAt == behindFirst) {
+    pieces[n++] = {behindHeader, firstRecord, recordBytes + restBytes};
+  } else {
+    if (restBytes != 0) pieces[n++] = {restAt, firstRecord + channels, restBytes};
+    pieces[n++] = {behindHeader, firstRecord, recordBytes};
+  }
+
   format::RVX_HEADER& header = target.header;
   const BeforeFirstRecord kept = keep(target, channels);
   for (uint32_t i = 0; i < channels; ++i) {
-    header.Channel[i].MinValue = records[i];
-    header.Channel[i].MaxValue = records[i];
+    header.Channel[i].MinValue = firstRecord[i];
+    header.Channel[i].MaxValue = firstRecord[i];
   }
   countRecord(target, 1);
 
-  const int64_t blockStart = target.headerImageLength;
-  if (!target.file.seekFromStart(blockStart) || !writeAll(target.file, records, bytes)) {
-    restore(target, kept, channels);
-    return fileLayerFailure(target, blockStart, bytes, platform::lastError());
+  for (size_t i = 0; i < n; ++i) {
+    if (!target.file.seekFromStart(pieces[i].at) ||
+        !writeAll(target.file, pieces[i].records, pieces[i].bytes)) {
+      const uint32_t systemError = platform::lastError();
+      restore(target, kept, channels);
+      return fileLayerFailure(target, pieces, i, systemError);
+    }
   }
-  const int64_t blockEnd = blockStart + static_cast<int64_t>(bytes);
+  const int64_t blockEnd = restAt + static_cast<int64_t>(restBytes);
   if (!target.file.seekFromStart(0) ||
       !target.file.write(target.headerImage, target.headerImageLength) ||
       !target.file.seekFromStart(blockEnd)) {
@@ -128,7 +165,7 @@ uint32_t writeWithHeader(const RecordTarget& target, const float* records, uint6
     restore(target, kept, channels);
     if (target.file.seekFromStart(0))
       target.file.write(target.headerImage, target.headerImageLength);
-    return fileLayerFailure(target, blockStart, bytes, systemError);
+    return fileLayerFailure(target, pieces, n - 1, systemError);
   }
   target.position = blockEnd;
   return KDRVX_OK;
@@ -137,22 +174,29 @@ uint32_t writeWithHeader(const RecordTarget& target, const float* records, uint6
 // Records behind those the header on disk counts: the header is not
 // touched, so a stop at any moment leaves it claiming no more (W3).
 uint32_t writeBehindRecords(const RecordTarget& target, const float* records, uint64_t bytes) {
-  if (!writeAll(target.file, records, bytes))
-    return fileLayerFailure(target, target.position, bytes, platform::lastError());
+  if (!writeAll(target.file, records, bytes)) {
+    const Piece block{target.position, records, bytes};
+    return fileLayerFailure(target, &block, 0, platform::lastError());
+  }
   target.position += static_cast<int64_t>(bytes);
   return KDRVX_OK;
 }
 
-// The statistics of the records [from, count) of a written block with
-// their detail lines: each record's number (but the block's first, which
-// was traced before the write), each value, and each new extreme, as single
-// appends trace them (W6).
+// The statistics of a written block with their detail lines: each record's
+// number (but the block's first, which was traced before the write), each
+// value, and each new extreme, as single appends trace them (W6). The
+// header's first record, `first` (count when the block holds none), starts
+// the statistics and has no value lines.
 void followWithDetails(const RecordTarget& target, const float* records, uint32_t firstNumber,
-                       uint32_t from, uint32_t count, uint32_t channels) {
+                       uint32_t count, uint32_t first, uint32_t channels) {
   statistics::Running& running = target.statistics;
-  for (uint32_t r = from; r < count; ++r) {
+  for (uint32_t r = 0; r < count; ++r) {
     if (r != 0) traceRecordLine(firstNumber + r);
     const float* record = records + static_cast<size_t>(r) * channels;
+    if (r == first) {
+      statistics::start(running, record, channels);
+      continue;
+    }
     for (uint32_t i = 0; i < channels; ++i) {
       const float value = record[i];
       trace::Line<trace::kInfoLineCapacity>()
@@ -166,6 +210,17 @@ void followWithDetails(const RecordTarget& target, const float* records, uint32_
       statistics::accumulate(value, running.sumValues[i], running.sumSquares[i]);
     }
   }
+}
+
+// The same without detail lines, in the fast loops.
+void follow(const RecordTarget& target, const float* records, uint32_t count, uint32_t first,
+            uint32_t channels) {
+  statistics::Running& running = target.statistics;
+  statistics::followRecords(running, records, first, channels);
+  if (first == count) return;
+  const float* firstRecord = records + static_cast<size_t>(first) * channels;
+  statistics::start(running, firstRecord, channels);
+  statistics::followRecords(running, firstRecord + channels, count - first - 1, channels);
 }
 
 }  // namespace
@@ -182,21 +237,21 @@ uint32_t appendRecords(const RecordTarget& target, const float* records, uint32_
   const uint32_t before = header.NoRecords;
   const bool details = trace::enabled(trace::kDetails);
   if (details) traceRecordLine(before + 1);
-  const uint64_t bytes = uint64_t{count} * format::recordSize(channels);
-  const bool first = before == 0;
-  const uint32_t written = first ? writeWithHeader(target, records, bytes, channels)
-                                 : writeBehindRecords(target, records, bytes);
+  // The record counted as the header's first: the block's first when the
+  // header counts none yet, a later one where the count wraps past 2^32
+  // within the block (W11); `count` when the block holds none.
+  const uint32_t first = std::min(0u - before, count);
+  const uint32_t written =
+      first < count ? writeWithHeader(target, records, count, first, channels)
+                    : writeBehindRecords(target, records,
+                                         uint64_t{count} * format::recordSize(channels));
   // Only a written block is counted and enters the statistics (W1).
   if (written != KDRVX_OK) return written;
 
-  const uint32_t from = first ? 1 : 0;
-  if (first) statistics::start(target.statistics, records, channels);
-  if (details) {
-    followWithDetails(target, records, before + 1, from, count, channels);
-  } else {
-    statistics::followRecords(target.statistics, records + static_cast<size_t>(from) * channels,
-                              count - from, channels);
-  }
+  if (details)
+    followWithDetails(target, records, before + 1, count, first, channels);
+  else
+    follow(target, records, count, first, channels);
   countRecord(target, before + count);
   return library::setLastError(KDRVX_OK);
 }

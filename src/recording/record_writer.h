@@ -26,14 +26,28 @@
 //    moves it behind the block, a refused one puts it back where the block
 //    began, so that the next record takes the refused one's place.
 // W6 A block leaves what as many single appends would: NoRecords, the
-//    statistics, the last error and the detail trace lines.
+//    statistics (to the payload of a NaN and the sign of a zero), the last
+//    error and the detail trace lines.
 // W7 The failure reported is the file layer's own: its system error is
 //    taken before the clean-up calls can change it, and the status is the
 //    target's status for a failure of the file layer.
 // W8 Appending allocates nothing; a block reaches the file layer in one
-//    write, in pieces only beyond a gigabyte.
+//    write, in pieces only beyond a gigabyte and where W10 places it so.
 // W9 A header without records keeps the extremes it has: the running ones
 //    reach it only once it counts a record.
+// W10 A block places its records where single appends would. The record
+//    counted as the header's first goes directly behind the header, which
+//    is rewritten with it; the records after it follow it there, or, for
+//    the modify target, go at the end of the file. Where that first is not
+//    the block's first (a count that wraps within the block) or the end of
+//    the file lies beyond it (a modified file that holds records its header
+//    does not count, as when the stored count is 0), the block is written
+//    in pieces: the records before the first at the position, the first
+//    behind the header, those after it where they go; the header last (W3).
+// W11 The count runs modulo 2^32 and nothing loops on it: a block of any
+//    count, up to the largest, passes its records once, and a count that
+//    wraps past 2^32 counts the record that makes it 1 as the header's
+//    first (W10).
 #pragma once
 
 #include <cstdint>
@@ -58,6 +72,10 @@ struct RecordTarget {
   const void* headerImage;     // written at offset 0 with the first record
   uint32_t headerImageLength;
   int64_t& position;      // where the records go, the file position stands there
+  // Where the records after the header's first go: directly behind it (the
+  // create context, whose position follows its writes), or at the end of
+  // the file (the modify context, which appends every call's records there).
+  bool appendsAtEnd;
   uint32_t writeFailure;  // the status for a failure of the file layer
   // Extremes and sums while records are added; the header's channel records
   // get the extremes whenever the header is written (storeExtremes).
@@ -67,7 +85,8 @@ struct RecordTarget {
 
 // Appends `count` records (NoChannels floats each, record after record) at
 // `position` in one write; the first record of the header also writes the
-// header image at offset 0, behind which the records follow directly (W3).
+// header image at offset 0, behind which the records follow directly (W3),
+// in pieces where single appends would place them apart (W10).
 // Statistics, NoRecords, last error and detail traces come out as `count`
 // appends of one record each would leave them (W6). A block is all or
 // nothing (W1, W5). No allocation (W8); count 0 writes nothing and

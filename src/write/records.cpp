@@ -21,6 +21,7 @@ uint32_t addRecords(const float* records, uint32_t count) {
                                        .headerImage = headerImage(context),
                                        .headerImageLength = headerImageLength(context),
                                        .position = context.position,
+                                       .appendsAtEnd = false,
                                        .writeFailure = KDRVX_ERR_RVX_OPEN_WRITE,
                                        .statistics = context.statistics,
                                        .create = &extras};

@@ -12,6 +12,8 @@
 // own rules, and the fuzz corpora replayed through it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -314,6 +316,69 @@ class Modify : public Scenario {
   bool closed_ = false;
 };
 
+// A block appended to a file whose stored count wraps within it: the
+// first record goes at the end, the second (counted as 1) behind the
+// header, over the file's first record, with the header rewritten, the
+// third at the end again. Refused, the block leaves no byte behind the
+// records that were there, nor its count in the header; the record behind
+// the header may be overwritten, as by a refused single append there.
+class ModifyCountWraps : public Scenario {
+ public:
+  void setUp() override {
+    putFinishedFile(original_);
+    std::string bytes = *memory::fileBytes(kRvx);
+    const uint32_t count = 0xFFFFFFFF;
+    std::memcpy(bytes.data() + offsetof(format::RVX_HEADER, NoRecords), &count, sizeof count);
+    ASSERT_TRUE(memory::putFile(kRvx, bytes));
+  }
+
+  void run() override {
+    acknowledged_ = false;
+    if (KDRVX_OpenModify(c(kRvx)) != KDRVX_OK) return;
+    std::vector<float> block;
+    for (const auto& record : more_) block.insert(block.end(), record.begin(), record.end());
+    acknowledged_ = KDRVX_AddRecords(block.data(), 3) == KDRVX_OK;
+    KDRVX_CloseModify();
+  }
+
+  void check(Fault fault) override {
+    const auto bytes = memory::fileBytes(kRvx);
+    ASSERT_TRUE(bytes.has_value());
+    const Records stored = storedRecords(*bytes, format::headerLength(kChannels), kChannels);
+    const auto header = [&] {
+      format::RVX_HEADER h{};
+      std::memcpy(&h, bytes->data(), std::min(bytes->size(), sizeof h));
+      return h;
+    }();
+    if (acknowledged_) {
+      EXPECT_EQ(stored, Records({more_[1], original_[1], original_[2], original_[3], original_[4],
+                                 more_[0], more_[2]}));
+      EXPECT_TRUE(header.NoRecords == 1 || header.NoRecords == 2) << header.NoRecords;
+      return;
+    }
+    // Where every call fails from some point on, the cut fails too: what
+    // remains lies beyond the count the header claims.
+    if (fault != Fault::Persistent) {
+      EXPECT_EQ(stored.size(), original_.size()) << "a refused block left records behind";
+    }
+    ASSERT_GE(stored.size(), original_.size());
+    EXPECT_TRUE(std::equal(original_.begin() + 1, original_.end(), stored.begin() + 1))
+        << "a record the block did not overwrite changed";
+    // The header keeps its count, or, where the header was written and
+    // every call after it failed (its write-back too), claims the one
+    // record behind it, which is there.
+    const bool claimsItsFirst =
+        fault == Fault::Persistent && header.NoRecords == 1 && stored[0] == more_[1];
+    EXPECT_TRUE(header.NoRecords == 0xFFFFFFFFu || claimsItsFirst)
+        << "a refused block left its count " << header.NoRecords;
+  }
+
+ private:
+  const Records original_ = rows(5, kChannels, 1.0f);
+  const Records more_ = rows(3, kChannels, 100.0f);
+  bool acknowledged_ = false;
+};
+
 // Open a file of some layout (with its summary file beside it) through the
 // read context and through a reader; every query, every record one by one
 // and as blocks; close. Delivered records must be the file's.
@@ -449,6 +514,12 @@ TEST(Faults, CreateCompactWithSummaryFile) {
 TEST(Faults, Modify) {
   Modify modify;
   failEveryCallEveryWay(modify);
+}
+
+// W1, W3, W4, W10: a block in pieces (the count wraps within it).
+TEST(Faults, ModifyCountWrapsWithinABlock) {
+  ModifyCountWraps wraps;
+  failEveryCallEveryWay(wraps);
 }
 
 // No record writer rule: deletion under faults.

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """Checks the Python wheels that carry the library, as a user meets them.
 
-The Linux wheel is installed with pip from the folder of both wheels, offline
+The Linux wheel must be tagged manylinux_X_Y_x86_64 after the highest glibc
+version its library needs (readelf), so that pip refuses it where that glibc
+is missing. It is installed with pip from the folder of both wheels, offline
 and from outside the source tree, into a new virtual environment that sees
 Debian's numpy; there
 use_from_python.py (the README's "Use from Python") writes and reads a
@@ -16,6 +18,7 @@ exports. Both wheels are checked against their RECORD.
 import base64
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -61,8 +64,22 @@ def members(wheel, tag):
     return files
 
 
+def glibc_tag(shared_object, work):
+    """The manylinux tag of the highest GLIBC_x.y version that the library
+    needs, as readelf reads its version-needed section."""
+    (work / "needed").write_bytes(shared_object)
+    needed = run(["readelf", "-V", "-W", work / "needed"])
+    versions = [tuple(map(int, found)) for found in re.findall(r"Name: GLIBC_(\d+)\.(\d+)", needed)]
+    expect(versions, "libkdrvx.so.4 needs no GLIBC_ version")
+    return "manylinux_%d_%d_x86_64" % max(versions)
+
+
 def check_linux(wheel, version, work):
-    files = members(wheel, "py3-none-linux_x86_64")
+    with zipfile.ZipFile(wheel) as archive:
+        tag = glibc_tag(archive.read("kdrvx/libkdrvx.so.4"), work)
+    expect(wheel.name == f"kdrvx-{version}-py3-none-{tag}.whl",
+           f"{wheel.name} is not tagged {tag}, the glibc its library needs")
+    files = members(wheel, f"py3-none-{tag}")
     expect("kdrvx/py.typed" in files, f"{wheel.name} has no kdrvx/py.typed for type checkers")
     expect("kdrvx/_interface.py" in files, f"{wheel.name} has no kdrvx/_interface.py, the "
            "declarations made from the header")
@@ -118,10 +135,12 @@ def main():
     dist, version = Path(sys.argv[1]).resolve(), sys.argv[2]
     with tempfile.TemporaryDirectory(prefix="check-wheels-") as work:
         work = Path(work).resolve()
-        linux = dist / f"kdrvx-{version}-py3-none-linux_x86_64.whl"
+        linux = sorted(dist.glob(f"kdrvx-{version}-py3-none-manylinux_*_x86_64.whl"))
         windows = dist / f"kdrvx-{version}-py3-none-win_amd64.whl"
-        expect(linux.is_file() and windows.is_file(),
-               f"{dist} lacks {linux.name} or {windows.name}")
+        expect(len(linux) == 1 and windows.is_file(),
+               f"{dist} lacks kdrvx-{version}-py3-none-manylinux_X_Y_x86_64.whl or {windows.name}, "
+               f"or holds several of the first: {[wheel.name for wheel in linux]}")
+        linux = linux[0]
         readme = (HERE.parent.parent / "README.md").read_text()
         snippet = (HERE / "use_from_python.py").read_text()
         expect(f"```python\n{snippet}```" in readme,

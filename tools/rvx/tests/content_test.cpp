@@ -91,6 +91,73 @@ TEST_F(Content, ImportRefusesWhatTheLayoutCannotHoldAndWritesNothing) {
   EXPECT_EQ(readBack(at("slow.rvx")).interval, 4294967295000);
 }
 
+TEST_F(Content, ImportNamesWhatItRefusesAndTheDateItGives) {
+  constexpr auto npos = std::string::npos;
+  writeBytes(scratch.file("two.csv"), "t,p1\n0,1\n0.001,2\n");
+  writeBytes(scratch.file("big.csv"), "t,p1\n0,1\n0.001,1e39\n");
+  writeBytes(scratch.file("long.csv"), "t,p1\n0,1\n0.001," + std::string(5000, '7') + "x\n");
+  const std::string metadata = "#rvx metadata,2\n#trigger record,";
+  writeBytes(scratch.file("late.csv"), metadata + "99\nt,p1\n0,1\n0.001,2\n");
+  writeBytes(scratch.file("huge.csv"), metadata + "4294967296\nt,p1\n0,1\n0.001,2\n");
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string says;
+  } kCases[] = {
+      {{"import", "late.csv", "-o", "out.rvx"},
+       1,
+       "late.csv line 2: the trigger record 99 lies beyond the 2 records imported (0 to 1)"},
+      {{"import", "two.csv", "-o", "out.rvx", "--trigger-record", "2"},
+       1,
+       "--trigger-record: the trigger record 2 lies beyond the 2 records imported"},
+      {{"import", "huge.csv", "-o", "out.rvx"},
+       1,
+       "huge.csv line 2: the trigger record '4294967296' is none the header can hold: it holds 0 "
+       "to 4294967295"},
+      {{"import", "two.csv", "-o", "out.rvx", "--trigger-record", "-1"},
+       2,
+       "the trigger record '-1' is none the header can hold"},
+      {{"import", "big.csv", "-o", "out.rvx"},
+       1,
+       "line 3, column 2: '1e39' is beyond the range of a 32-bit float (at most 3.4028235e+38 "
+       "either way)"},
+      {{"import", "long.csv", "-o", "out.rvx"},
+       1,
+       "line 3, column 2: '" + std::string(40, '7') + "...' (5001 characters) is not a number\n"},
+      {{"import", "two.csv", "-o", "out.rvx", "--time", "unknown"},
+       2,
+       "--time unknown needs a date"},
+      {{"check", "-j", "0", "two.csv"},
+       2,
+       "--jobs: expected a whole number from 1 to 4294967295, not 0 ("},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.says);
+    expectRun(c.arguments, c.status, c.says);
+    EXPECT_FALSE(exists("out.rvx"));
+  }
+
+  // Without --date, the recording is dated now, and import says so.
+  Outcome run = rvx({"import", "two.csv", "-o", "now.rvx"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const ReadBack now = readBack(at("now.rvx"));
+  const auto ascii = [](const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+  };
+  const std::string dated = "dated " + ascii(now.date) + " " + ascii(now.time);
+  EXPECT_NE(run.out.find("now.rvx: 2 records of 1 channel, every 0.001 s, " + dated), npos)
+      << run.out;
+  EXPECT_NE(run.err.find("warning: no date given: the recording is " + dated), npos) << run.err;
+  EXPECT_NE(run.err.find("--date unknown leaves it unknown"), npos) << run.err;
+  // With --date unknown the header keeps neither, as DOS files have it.
+  run = rvx({"import", "two.csv", "-o", "unknown.rvx", "--date", "unknown"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(", date and time unknown"), npos) << run.out;
+  EXPECT_EQ(run.err, "");
+  const std::string bytes = readBytes(scratch.file("unknown.rvx"));
+  EXPECT_EQ(bytes.substr(KDRVX_HEADER_YEAR_OFFSET, 7), std::string("\0\0\0\0\xFF\xFF\xFF", 7));
+}
+
 TEST_F(Content, ImportTakesOnlyVariablesThatReadBackAsWritten) {
   for (const char* bad : {"p1.2", "\"p1,x\"", "p01", "p128", "p0", "1p", "abc1", "p"}) {
     SCOPED_TRACE(bad);

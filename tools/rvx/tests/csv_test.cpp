@@ -48,6 +48,27 @@ TEST(CsvField, IsQuotedOnlyWhenItMustBeAndReadsBack) {
   EXPECT_EQ(rows[1].size(), 6u);
 }
 
+// Texts that a spreadsheet would read as formulas are marked as texts, and
+// every text comes back exactly.
+TEST(CsvField, TextsAreNoFormulasAndComeBackExactly) {
+  for (const std::string text :
+       {"=SUM(A1)", "+49", "-- x", "@home", "'quoted", "''", "'", "plain", "", "1=1", "a,=b"}) {
+    std::string out;
+    appendCsvText(out, text);
+    const Rows rows = readAll(out + "\r\n");
+    ASSERT_EQ(rows.size(), text.empty() ? 0u : 1u) << text;
+    if (text.empty()) continue;
+    EXPECT_EQ(std::string(csvText(rows[0][0])), text);
+    EXPECT_EQ(rows[0][0].front() == '\'', std::string("=+-@'").find(text[0]) != std::string::npos)
+        << out;
+  }
+  EXPECT_EQ(quotedField(std::string(5000, '9')),
+            "'" + std::string(40, '9') + "...' (5000 characters)");
+  // Not inside a character of several bytes.
+  EXPECT_EQ(quotedField(std::string(39, 'x') + "°" + std::string(10, 'y')),
+            "'" + std::string(39, 'x') + "...' (50 characters)");
+}
+
 TEST(CsvReader, TakesLineEndsByteOrderMarkAndEmptyLines) {
   const Rows rows = readAll("\xEF\xBB\xBFtime,p1\n\n0,1.5\r\n\r\n0.001,2\n0.002,");
   ASSERT_EQ(rows.size(), 4u);

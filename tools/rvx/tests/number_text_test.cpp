@@ -65,7 +65,11 @@ TEST(FloatText, ParsingAcceptsCommonFormsAndRefusesTheRest) {
        {"", " ", "1e39", "-1e400", "1,5", "0x10", "++1", "+-1", "1.5.2", "abc", "1 2", "nan(123)",
         "nan(0x3f800000)", "-nan(0x7fc00123)", "nan(0x7fc00123"}) {
     EXPECT_FALSE(parseFloat(bad, value)) << bad;
+    // Only a magnitude beyond the largest float is told apart from no number.
+    const std::string text = bad;
+    EXPECT_EQ(beyondFloat(bad), text == "1e39" || text == "-1e400") << bad;
   }
+  EXPECT_TRUE(beyondFloat(" +3.40282357e38 "));
 }
 
 TEST(SecondsText, IsExactDecimalSeconds) {

@@ -128,7 +128,7 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
       {{"import", "a.csv", "-o", "y.rvx", "--language", "de"}, 2, "--language"},
       {{"import", "bad.csv", "-o", "y.rvx"}, 2, "has no time column: give --scan-interval-us"},
       {{"import", "bad.csv", "-o", "y.rvx", "--scan-interval-us", "9"}, 2, "is not a variable"},
-      {{"import", "short.csv", "-o", "y.rvx", "--scan-interval-us", "9"}, 1, "line 3: 1 fields"},
+      {{"import", "short.csv", "-o", "y.rvx", "--scan-interval-us", "9"}, 1, "line 3: 1 field where"},
       {{"info", "missing.rvx"}, 1, "missing.rvx: The RVX- file cannot be opened for read (0x"},
       {{"info", "missing.rvx"}, 1, "(0xE1000006): no such file or directory"},
       {{"info", "d"}, 1, "d: The RVX- file cannot be opened for read (0xE1000006): is a directory"},

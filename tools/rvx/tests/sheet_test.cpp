@@ -3,9 +3,12 @@
 // files, run as processes on recordings of every layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
+#include "inputs/csv.h"
 #include "support/cli_support.h"
 
 namespace rvx::test {
@@ -164,7 +167,16 @@ TEST_F(Sheet, EveryDialectGoesOutAndComesBackBitForBit) {
 }
 
 TEST_F(Sheet, MetadataKeepsEveryPropertyOfEveryLayout) {
-  for (const std::string& file : everyLayout()) {
+  std::vector<std::string> files = everyLayout();
+  // DOS files converted without their RVI file: the date unknown, and (DOS Q)
+  // the scan interval 0.
+  std::filesystem::create_directory(scratch.file("bare"));
+  for (OldLayout layout : {OldLayout::DosBefore5, OldLayout::DosQ}) {
+    const std::string name = writeOldLayout(scratch.file("bare"), layout, false).path.filename();
+    ASSERT_EQ(rvx({"convert", "bare/" + name, "-o", "converted-" + name}).status, 0);
+    files.push_back("converted-" + name);
+  }
+  for (const std::string& file : files) {
     SCOPED_TRACE(file);
     const std::vector<std::string> dialect =
         file.starts_with("win") ? std::vector<std::string>{"--delimiter", "tab", "--decimal-comma",
@@ -175,15 +187,99 @@ TEST_F(Sheet, MetadataKeepsEveryPropertyOfEveryLayout) {
     ASSERT_EQ(rvx(arguments).status, 0);
     const Outcome in = rvx({"import", "m.csv", "-o", "m.rvx", "-f"});
     if (file == "dosq.rvx") {
-      // Its header has no scan interval, nor its channels variables (they are
-      // exported as ch_0, ch_1, ...), which a new recording needs.
+      // Its channels have no variables (they are exported as ch_0, ch_1, ...),
+      // which a new recording needs (convert gives them stand-ins).
       EXPECT_EQ(in.status, 2) << in.err;
       continue;
     }
     ASSERT_EQ(in.status, 0) << in.err;
     EXPECT_EQ(properties(rvx({"info", "--json", "m.rvx"}).out),
               properties(rvx({"info", "--json", file}).out));
+    if (file.starts_with("converted-")) {
+      EXPECT_NE(readBytes(scratch.file("m.csv")).find("\r\n#date,unknown\r\n"), npos);
+      EXPECT_NE(in.out.find("date unknown"), npos) << in.out;
+    }
   }
+}
+
+// Every row of a CSV padded with empty fields to the width of the widest, as
+// a spreadsheet saves it.
+std::string padded(const std::string& csv) {
+  std::istringstream in(csv);
+  CsvReader reader(in);
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string_view> fields;
+  size_t width = 0;
+  while (reader.next(fields)) {
+    rows.emplace_back(fields.begin(), fields.end());
+    width = std::max(width, fields.size());
+  }
+  std::string out;
+  for (auto& row : rows) {
+    row.resize(width);
+    for (size_t i = 0; i < width; ++i) {
+      if (i > 0) out += ',';
+      appendCsvField(out, row[i]);
+    }
+    out += "\r\n";
+  }
+  return out;
+}
+
+TEST_F(Sheet, TextsAreNoFormulasAndSurviveASpreadsheetsPadding) {
+  Recording recording;
+  recording.channels = {{"p1", "-", "@inlet"}, {"T2", "°C", "'quoted"}};
+  recording.records = {{-1.5f, 20.0f}, {2.0f, -0.25f}};
+  recording.company = "=HYPERLINK(\"x\")";
+  recording.comment = "+49 711\r\n-- second line";
+  recording.nameMeasurement = "'=1+2";
+  createRecording(at("texts.rvx"), recording);
+  ASSERT_EQ(rvx({"export", "texts.rvx", "--with-metadata", "-o", "texts.csv"}).status, 0);
+  const std::string csv = readBytes(scratch.file("texts.csv"));
+  for (const char* row :
+       {"\r\n#company,\"'=HYPERLINK(\"\"x\"\")\"\r\n",
+        "\r\n#comment,\"'+49 711\r\n-- second line\"\r\n", "\r\n#measurement name,''=1+2\r\n",
+        "\r\n#channel,p1,'-,'@inlet,", "\r\n#channel,T2,°C,''quoted,",
+        "\r\ntime [s],p1 [-],T2 [°C]\r\n0,-1.5,20\r\n0.001,2,-0.25\r\n"}) {
+    EXPECT_NE(csv.find(row), npos) << "no " << row << " in\n" << csv;
+  }
+  // Re-saved by a spreadsheet, every row as wide as the channel properties.
+  const std::string sheet = padded(csv);
+  ASSERT_NE(sheet.find("\r\n#date,04.12.2023,,,,"), npos) << sheet;
+  ASSERT_NE(sheet.find("\r\n0.001,2,-0.25,,,,"), npos) << sheet;
+  writeBytes(scratch.file("sheet.csv"), sheet);
+  const Outcome in = rvx({"import", "sheet.csv", "-o", "back.rvx"});
+  ASSERT_EQ(in.status, 0) << in.err;
+  EXPECT_EQ(properties(rvx({"info", "--json", "back.rvx"}).out),
+            properties(rvx({"info", "--json", "texts.rvx"}).out));
+  EXPECT_EQ(readBack(at("back.rvx")).values, readBack(at("texts.rvx")).values);
+  // An earlier rvx wrote texts as they are.
+  writeBytes(scratch.file("v1.csv"), "#rvx metadata,1\r\n#company,'x\r\nt,p1\r\n0,1\r\n0.1,2\r\n");
+  ASSERT_EQ(rvx({"import", "v1.csv", "-o", "v1.rvx"}).status, 0);
+  EXPECT_EQ(readBack(at("v1.rvx")).company, u"'x");
+}
+
+TEST_F(Sheet, AWindowsMetadataStartsWhereCutStartsIt) {
+  Recording recording;
+  recording.channels = {{"p1", "bar", "Inlet"}};
+  recording.records = randomRecords(2010, 1, 3);
+  recording.triggerRecord = 2000;
+  createRecording(at("long.rvx"), recording);
+  const Outcome out =
+      rvx({"export", "long.rvx", "--with-metadata", "--records", "1990:2005", "-o", "w.csv"});
+  ASSERT_EQ(out.status, 0) << out.err;
+  EXPECT_NE(out.err.find("warning: the window's first record lies 0.99 s after the new start "
+                         "time 14:05:10"),
+            npos)
+      << out.err;
+  ASSERT_EQ(rvx({"import", "w.csv", "-o", "w.rvx"}).status, 0);
+  ASSERT_EQ(rvx({"cut", "long.rvx", "--records", "1990:2005", "-o", "cut.rvx"}).status, 0);
+  const ReadBack imported = readBack(at("w.rvx")), cut = readBack(at("cut.rvx"));
+  EXPECT_EQ(imported.time, u"14:05:10");
+  EXPECT_EQ(imported.date, cut.date);
+  EXPECT_EQ(imported.time, cut.time);
+  EXPECT_EQ(imported.triggerRecord, 10u);
+  EXPECT_EQ(imported.values, cut.values);
 }
 
 TEST_F(Sheet, WhatADialectCannotHoldOrTellIsRefused) {

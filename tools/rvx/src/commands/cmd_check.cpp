@@ -11,6 +11,7 @@
 #include "commands/subcommand.h"
 #include "files/many_files.h"
 #include "inputs/findings.h"
+#include "shared/arguments.h"
 #include "shared/tool_error.h"
 
 namespace rvx {
@@ -36,15 +37,20 @@ std::string channelFigures(uint32_t finding, const KDRVX_CheckChannel& channel) 
            std::to_string(channel.firstStrayRecord) + ", " + bits + ")";
   }
   if (finding == KDRVX_FINDING_STATISTICS_DIFFER) {
-    std::string which;
-    const std::pair<uint32_t, const char*> names[] = {{KDRVX_STATISTIC_MIN, " minimum"},
-                                                      {KDRVX_STATISTIC_MAX, " maximum"},
-                                                      {KDRVX_STATISTIC_MEAN, " mean"},
-                                                      {KDRVX_STATISTIC_RMS, " RMS"}};
+    std::vector<std::string> which;
+    const std::pair<uint32_t, const char*> names[] = {{KDRVX_STATISTIC_MIN, "minimum"},
+                                                      {KDRVX_STATISTIC_MAX, "maximum"},
+                                                      {KDRVX_STATISTIC_MEAN, "mean"},
+                                                      {KDRVX_STATISTIC_RMS, "RMS"}};
     for (const auto& [bit, name] : names) {
-      if (channel.statisticsDiffer & bit) which += name;
+      if (channel.statisticsDiffer & bit) which.push_back(name);
     }
-    return " (stored" + which + ")";
+    // "(stored minimum, mean and RMS)"
+    std::string list;
+    for (size_t i = 0; i < which.size(); ++i) {
+      list += (i == 0 ? "" : i + 1 == which.size() ? " and " : ", ") + which[i];
+    }
+    return " (stored " + list + ")";
   }
   if (finding == KDRVX_FINDING_VARIABLE && channel.duplicateOf >= 0) {
     return " (that of channel " + std::to_string(channel.duplicateOf) + ")";
@@ -157,9 +163,7 @@ Run addCheckOptions(CLI::App& command) {
   command.add_option("FILE", options->files, "RVX files")->required();
   command.add_flag("--json", options->json,
                    "The findings as JSON: one object, or one array of them for several files");
-  command.add_option("-j,--jobs", options->jobs, kJobsHelp)
-      ->check(CLI::PositiveNumber)
-      ->type_name("N");
+  command.add_option("-j,--jobs", options->jobs, kJobsHelp)->check(countFromOne())->type_name("N");
   command.footer(
       "Several files are checked at once (-j), reported in the order given, with one summary line "
       "at the end; the exit status is 1 when any file has findings or cannot be read.\n"

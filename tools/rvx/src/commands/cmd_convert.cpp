@@ -9,6 +9,7 @@
 #include "commands/subcommand.h"
 #include "inputs/findings.h"
 #include "outputs/recording_copy.h"
+#include "shared/number_text.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 
@@ -22,9 +23,9 @@ int runConvert(const CopyOptions& options) {
   fitTexts(info, source.warnings);
   const CopyResult copy = writeCopy(options, source, parseDateTime(info), {0, info.records},
                                     allChannels(info), "convert");
-  std::cout << options.input << " -> " << copy.file << ": " << info.channels.size()
-            << " channels, " << copy.records << " records, " << layoutName(KDRVX_LAYOUT_CURRENT)
-            << " layout\n";
+  std::cout << options.input << " -> " << copy.file << ": "
+            << counted(info.channels.size(), "channel") << ", " << counted(copy.records, "record")
+            << ", " << layoutName(KDRVX_LAYOUT_CURRENT) << " layout\n";
   source.warnings.print();
   return kExitOk;
 }

@@ -8,8 +8,10 @@
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "inputs/csv.h"
+#include "inputs/csv_metadata.h"
 #include "inputs/csv_records.h"
 #include "outputs/fit.h"
+#include "outputs/recording_copy.h"
 #include "shared/arguments.h"
 #include "shared/library.h"
 #include "shared/number_text.h"
@@ -102,6 +104,59 @@ std::vector<MultiChannelDeclaration> multiChannelDeclarations(const FromCsvOptio
   return declarations;
 }
 
+// The start of the recording as the command line, or else the metadata,
+// gives it: a date and a time that the setters take, "unknown", or none
+// (the moment of import).
+struct Start {
+  std::optional<std::string> date, time;
+  bool dateUnknown() const { return date == kUnknownStart; }
+  // Without a date, no time is known either.
+  bool timeUnknown() const { return time == kUnknownStart || (dateUnknown() && !time); }
+  bool known() const { return !dateUnknown() && !timeUnknown(); }
+};
+
+Start startOf(const FromCsvOptions& options, const std::optional<CsvMetadata>& metadata) {
+  Start start{options.date, options.time};
+  if (!start.date && metadata && metadata->hasDate) start.date = metadata->info.date;
+  if (!start.time && metadata && metadata->hasTime) start.time = metadata->info.time;
+  if (start.timeUnknown() && !start.date) {
+    throw usageError("--time unknown needs a date: give --date DD.MM.YYYY, or --date unknown");
+  }
+  if (!start.known() && options.legacy) {
+    throw usageError("--legacy: the compact layout takes a known date and time only");
+  }
+  return start;
+}
+
+// The trigger record as the command line, or else the metadata, gives it,
+// and where it was given, for messages.
+struct Trigger {
+  std::optional<uint32_t> record;
+  std::string where;
+};
+
+Trigger triggerOf(const FromCsvOptions& options, const std::optional<CsvMetadata>& metadata) {
+  if (options.triggerRecord) {
+    try {
+      return {parseTriggerRecord(*options.triggerRecord, "--trigger-record"), "--trigger-record"};
+    } catch (const ToolError& error) {
+      throw usageError(error.what());
+    }
+  }
+  if (metadata && metadata->hasTrigger)
+    return {metadata->info.triggerRecord, metadata->triggerWhere};
+  return {};
+}
+
+// A trigger record must lie among the records imported (0, the default,
+// always does).
+void requireTriggerInside(const Trigger& trigger, uint64_t records) {
+  if (!trigger.record || *trigger.record == 0 || *trigger.record < records) return;
+  throw ToolError(trigger.where + ": the trigger record " + std::to_string(*trigger.record) +
+                  " lies beyond the " + counted(records, "record") + " imported" +
+                  (records > 0 ? " (0 to " + std::to_string(records - 1) + ")" : ""));
+}
+
 // The recording as the command line and the heading row describe it.
 PlannedRecording plannedRecording(const FromCsvOptions& options, int32_t language,
                                   const CsvRecords& csv) {
@@ -115,10 +170,8 @@ PlannedRecording plannedRecording(const FromCsvOptions& options, int32_t languag
   plan.info.serialNumber = options.serialNumber.value_or("");
   plan.info.nameMeasurement = options.nameMeasurement.value_or("");
   plan.info.triggerSetting = options.triggerSetting.value_or("");
-  plan.info.date = options.date.value_or("");
-  plan.info.time = options.time.value_or("");
-  plan.triggerRecord = options.triggerRecord;
   plan.info.scanInterval = csv.interval();
+  plan.intervalOfSource = !options.scanInterval && csv.metadata() && csv.metadata()->hasInterval;
   for (const CsvColumn& column : csv.columns()) {
     ChannelInfo channel;
     channel.variable = column.parts.variable;
@@ -163,9 +216,6 @@ void addMetadata(PlannedRecording& plan, const FromCsvOptions& options, const Cs
   for (const auto& [given, text] : texts) {
     if (!given->has_value()) plan.info.*text = info.*text;
   }
-  if (!options.date && metadata.hasDate) plan.info.date = info.date;
-  if (!options.time && metadata.hasTime) plan.info.time = info.time;
-  if (!options.triggerRecord && metadata.hasTrigger) plan.triggerRecord = info.triggerRecord;
   plan.info.original = info.original && !options.notOriginal;
   for (size_t c = 0; c < described.size(); ++c) {
     const ChannelInfo* channel = described[c];
@@ -204,12 +254,50 @@ uint64_t inputSize(const std::string& input) {
   return std::filesystem::file_size(toPath(input), ignored);
 }
 
+// Closes the recording; a start that is not known goes into the header
+// bytes as the header marks it.
+void closeRecording(CreateSession& session, const Start& start) {
+  if (start.known()) {
+    session.close();
+    return;
+  }
+  RecordingInfo given;
+  if (!start.dateUnknown()) given.date = *start.date;
+  if (!start.timeUnknown()) given.time = *start.time;
+  Warnings unused;  // the report tells the start
+  closeKeepingUnknownDate(session, parseDateTime(given), given, unused);
+}
+
+// "dated 04.12.2023 14:05:09", "date unknown, time 14:05:09", "date and time unknown".
+std::string startText(const RecordingInfo& info) {
+  const DateTime when = parseDateTime(info);
+  if (!when.dateKnown() && !when.timeKnown()) return "date and time unknown";
+  if (!when.dateKnown()) return "date unknown, time " + info.time;
+  if (!when.timeKnown()) return "dated " + info.date + ", time unknown";
+  return "dated " + info.date + " " + info.time;
+}
+
 void reportRecording(const FromCsvOptions& options, const std::string& output, uint64_t records,
-                     size_t channels, int64_t interval, const std::string& dialect) {
-  std::cout << output << ": " << records << " records of " << channels << " channels, every "
-            << secondsText(interval) << " s"
-            << (options.legacy ? ", compact layout with RVI file" : "") << dialect << '\n';
+                     size_t channels, int64_t interval, const std::string& dialect,
+                     const Start& start) {
+  // The start as the file holds it, which the library set to the moment
+  // of creation where none was given.
+  const RecordingInfo made = Reader(output).info();
+  std::cout << output << ": " << counted(records, "record") << " of "
+            << counted(channels, "channel") << ", every " << secondsText(interval) << " s, "
+            << startText(made) << (options.legacy ? ", compact layout with RVI file" : "")
+            << dialect << '\n';
   if (output != options.output) std::cout << "(the library named the file " << output << ")\n";
+  if (!start.date) {
+    std::cerr << "rvx: " << output << ": warning: no date given: the recording is dated "
+              << made.date << " " << made.time
+              << ", the moment of import (--date and --time set another; --date unknown "
+                 "leaves it unknown)\n";
+  } else if (!start.time && !start.dateUnknown()) {
+    std::cerr << "rvx: " << output << ": warning: no time given: the recording's time is "
+              << made.time
+              << ", that of the import (--time sets another; --time unknown leaves it unknown)\n";
+  }
 }
 
 }  // namespace
@@ -227,6 +315,11 @@ int runFromCsv(const FromCsvOptions& options) {
       described = describedColumns(csv, options.input);
       addMetadata(plan, options, *csv.metadata(), described);
     }
+    const Start start = startOf(options, csv.metadata());
+    if (start.date && !start.dateUnknown()) plan.info.date = *start.date;
+    if (start.time && !start.timeUnknown()) plan.info.time = *start.time;
+    const Trigger trigger = triggerOf(options, csv.metadata());
+    plan.triggerRecord = trigger.record;
     for (const std::string& warning : checkFit(plan, options.output)) {
       std::cerr << "rvx: " << options.output << ": warning: " << warning << '\n';
     }
@@ -244,9 +337,10 @@ int runFromCsv(const FromCsvOptions& options) {
       progress.update(csv.consumed());
     });
     progress.finish();
-    session.close();
+    requireTriggerInside(trigger, records);
+    closeRecording(session, start);
     reportRecording(options, session.file(), records, csv.columns().size(), csv.interval(),
-                    dialectText(source.dialect()));
+                    dialectText(source.dialect()), start);
   } catch (const CsvError& error) {
     throw csvFailure(options.input, error);
   }
@@ -277,9 +371,12 @@ Run addFromCsvOptions(CLI::App& command) {
   optionalOption(command, "--name", options->nameMeasurement, "Name of the measurement");
   optionalOption(command, "--trigger-setting", options->triggerSetting, "Trigger condition");
   optionalOption(command, "--trigger-record", options->triggerRecord,
-                 "Record at which the trigger fired");
-  optionalOption(command, "--date", options->date, "Recording date DD.MM.YYYY (default: today)");
-  optionalOption(command, "--time", options->time, "Recording time HH:MM[:SS] (default: now)");
+                 "Record at which the trigger fired, counted from 0 (0 to the last record)");
+  optionalOption(command, "--date", options->date,
+                 "Recording date DD.MM.YYYY, or unknown (default: today, which import reports)");
+  optionalOption(command, "--time", options->time,
+                 "Recording time HH:MM[:SS], or unknown (default: now; unknown with an unknown "
+                 "date)");
   command.add_option("--multichannel", options->multiChannels,
                      "VARIABLE:BITS: the column holds bit fields as unsigned integers");
   command.add_flag("--not-original", options->notOriginal,

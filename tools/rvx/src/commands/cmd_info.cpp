@@ -13,6 +13,7 @@
 #include "commands/subcommand.h"
 #include "files/many_files.h"
 #include "outputs/recording_copy.h"
+#include "shared/arguments.h"
 #include "shared/fields.h"
 #include "shared/number_text.h"
 #include "shared/tool_error.h"
@@ -355,7 +356,7 @@ Run addInfoOptions(CLI::App& command) {
       "--all-records", options->allRecords,
       "Report every whole record the data holds, also those beyond the header's count");
   command.add_option("-j,--jobs", options->jobs, kJobsHelp)
-      ->check(CLI::PositiveNumber)
+      ->check(countFromOne())
       ->type_name("N");
   command.footer(
       "Several files are read at once (-j), reported in the order given, with one summary line at "

@@ -12,6 +12,7 @@
 #include "commands/subcommand.h"
 #include "files/output_file.h"
 #include "inputs/findings.h"
+#include "shared/number_text.h"
 #include "shared/system_reason.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
@@ -74,13 +75,13 @@ void writeRepaired(const std::string& source, OutputFile& out, uint64_t records)
 }
 
 void reportRecount(const std::string& name, const KDRVX_RepairReport& report) {
-  std::cout << name << ": " << report.newRecords << " whole records";
+  std::cout << name << ": " << counted(report.newRecords, "whole record");
   if (report.oldRecords != report.newRecords)
     std::cout << " (the header said " << report.oldRecords << ")";
   std::cout << '\n';
   if (report.trailingBytes) {
-    std::cout << name << ": a partial record of " << report.trailingBytes
-              << " bytes at the end is left out of the count (its bytes are kept)\n";
+    std::cout << name << ": a partial record of " << counted(report.trailingBytes, "byte")
+              << " at the end is left out of the count (its bytes are kept)\n";
   }
 }
 

@@ -8,6 +8,7 @@
 #include "commands/subcommand.h"
 #include "inputs/findings.h"
 #include "outputs/recording_copy.h"
+#include "shared/number_text.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 
@@ -37,8 +38,8 @@ int runSelect(const SelectOptions& options) {
 
   const CopyResult copy =
       writeCopy(options, source, parseDateTime(info), {0, info.records}, keep, "select");
-  std::cout << options.input << " -> " << copy.file << ": " << keep.size() << " of " << channels
-            << " channels, " << copy.records << " records\n";
+  std::cout << options.input << " -> " << copy.file << ": " << keep.size() << " of "
+            << counted(channels, "channel") << ", " << counted(copy.records, "record") << '\n';
   source.warnings.print();
   return kExitOk;
 }

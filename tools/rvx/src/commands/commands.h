@@ -39,8 +39,8 @@ struct FromCsvOptions {
   bool legacy = false;
   std::string language = "en";
   std::optional<std::string> comment, company, instrument, serialNumber, nameMeasurement,
-      triggerSetting, date, time;
-  std::optional<uint32_t> triggerRecord;
+      triggerSetting, date, time;  // date and time: also "unknown"
+  std::optional<std::string> triggerRecord;
   std::vector<std::string> multiChannels;  // VAR:BITS
   bool notOriginal = false;
   bool force = false;

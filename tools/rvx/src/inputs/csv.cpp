@@ -1,5 +1,6 @@
 #include "inputs/csv.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace rvx {
@@ -16,6 +17,47 @@ void appendCsvField(std::string& out, std::string_view field, char delimiter) {
     out += c;
   }
   out += '"';
+}
+
+namespace {
+
+constexpr char kTextMark = '\'';
+constexpr std::string_view kFormulaStarts = "=+-@'";
+constexpr size_t kQuotedBytes = 40;
+
+}  // namespace
+
+void appendCsvText(std::string& out, std::string_view text, char delimiter) {
+  if (text.empty() || kFormulaStarts.find(text.front()) == text.npos) {
+    appendCsvField(out, text, delimiter);
+    return;
+  }
+  std::string marked(1, kTextMark);
+  marked += text;
+  appendCsvField(out, marked, delimiter);
+}
+
+std::string_view csvText(std::string_view field) {
+  if (!field.empty() && field.front() == kTextMark) field.remove_prefix(1);
+  return field;
+}
+
+size_t unpaddedWidth(const std::vector<std::string_view>& fields, size_t least) {
+  size_t width = fields.size();
+  while (width > least && fields[width - 1].empty()) --width;
+  return width;
+}
+
+std::string quotedField(std::string_view field) {
+  if (field.size() <= kQuotedBytes) return "'" + std::string(field) + "'";
+  // Not inside a UTF-8 sequence.
+  size_t cut = kQuotedBytes;
+  while (cut > 0 && (static_cast<unsigned char>(field[cut]) & 0xC0) == 0x80) --cut;
+  const auto characters = std::count_if(field.begin(), field.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  });
+  return "'" + std::string(field.substr(0, cut)) + "...' (" + std::to_string(characters) +
+         " characters)";
 }
 
 CsvReader::CsvReader(std::istream& in, char delimiter)

@@ -18,6 +18,25 @@ inline constexpr std::string_view kCsvLineEnd = "\r\n";
 // Appends `field` to `out`, quoted when it needs to be.
 void appendCsvField(std::string& out, std::string_view field, char delimiter = ',');
 
+// A text (not a number) as a spreadsheet shows it: one that begins with
+// '=', '+', '-' or '@', which a spreadsheet takes for a formula, gets an
+// apostrophe in front, as spreadsheets mark a text themselves; so does one
+// that begins with an apostrophe, so that csvText gives back any text
+// exactly.
+void appendCsvText(std::string& out, std::string_view text, char delimiter = ',');
+// The text of a field that appendCsvText wrote: without its one leading
+// apostrophe, if it has one.
+std::string_view csvText(std::string_view field);
+
+// The number of fields of a row without the empty ones at its end, `least`
+// at the least: a spreadsheet that saves a file pads every row with empty
+// fields to the width of the widest.
+size_t unpaddedWidth(const std::vector<std::string_view>& fields, size_t least);
+
+// A field as a message quotes it: in apostrophes, and a long one cut
+// ("'12345678...' (5000 characters)").
+std::string quotedField(std::string_view field);
+
 class CsvError : public std::runtime_error {
  public:
   CsvError(size_t line, const std::string& what) : std::runtime_error(what), line_(line) {}

@@ -91,7 +91,7 @@ struct TimeFormat {
 };
 
 ToolError notTime(const std::string& where, std::string_view text, TimeFormat format) {
-  return ToolError(where + ": the time '" + std::string(text) + "' is not a number of " +
+  return ToolError(where + ": the time " + quotedField(text) + " is not a number of " +
                    (format.unit == TimeUnit::Milliseconds ? "milliseconds" : "seconds") +
                    (format.decimalComma ? " with a decimal comma" : ""));
 }
@@ -193,17 +193,24 @@ void parseValues(const std::vector<std::string_view>& fields, size_t first,
     if (columns[c].bits) {
       uint64_t bits = 0;
       if (!parseUnsigned(field, bits) || bits > 0xFFFFFFFFu) {
-        throw ToolError(rows.where(first + c) + ": '" + std::string(field) +
-                        "' is not a 32-bit unsigned bit field");
+        throw ToolError(rows.where(first + c) + ": " + quotedField(field) +
+                        " is not a 32-bit unsigned bit field");
       }
       record[c] = std::bit_cast<float>(static_cast<uint32_t>(bits));
-    } else if (!parseFloat(decimalComma ? decimalPointText(field, scratch) : field, record[c])) {
-      const bool comma = !decimalComma && field.find(',') != field.npos;
-      throw ToolError(rows.where(first + c) + ": '" + std::string(field) + "' is not a number" +
-                      (decimalComma ? " with a decimal comma"
-                       : comma      ? " (a decimal comma? give --decimal-comma)"
-                                    : ""));
+      continue;
     }
+    const std::string_view number = decimalComma ? decimalPointText(field, scratch) : field;
+    if (parseFloat(number, record[c])) continue;
+    if (beyondFloat(number)) {
+      throw ToolError(rows.where(first + c) + ": " + quotedField(field) +
+                      " is beyond the range of a 32-bit float (at most " +
+                      floatText(std::numeric_limits<float>::max()) + " either way)");
+    }
+    const bool comma = !decimalComma && field.find(',') != field.npos;
+    throw ToolError(rows.where(first + c) + ": " + quotedField(field) + " is not a number" +
+                    (decimalComma ? " with a decimal comma"
+                     : comma      ? " (a decimal comma? give --decimal-comma)"
+                                  : ""));
   }
 }
 
@@ -257,7 +264,8 @@ const char* plainBitField(const char* p, const char* end, float& value) {
 
 // Parses the row at the start of `text` when it is plain: as many fields
 // as the heading, none quoted, values as plainFloat and plainBitField take
-// them, and its line end within `text`. Returns the length of the row with
+// them, empty fields after them at the most, and its line end within
+// `text`. Returns the length of the row with
 // its line end, or 0 for a row that is to be read field by field (which
 // then gives the same values, or refuses it).
 template <char Delimiter, bool DecimalComma>
@@ -286,6 +294,10 @@ size_t parsePlainRow(std::string_view text, bool timeColumn, const std::vector<C
     if (c < last) {
       if (*p++ != Delimiter) return 0;
       continue;
+    }
+    // Empty fields after the last column, as a spreadsheet pads rows.
+    while (*p == Delimiter) {
+      if (++p == end) return 0;
     }
     const char lineEnd = *p++;
     if (lineEnd == '\n') {
@@ -328,9 +340,10 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
   const auto unit = fields.empty() ? std::nullopt : timeHeading(fields[0]);
   timeColumn_ = unit.has_value();
   timeUnit_ = unit.value_or(TimeUnit::Seconds);
-  width_ = fields.size();
-  for (size_t i = timeColumn_ ? 1 : 0; i < fields.size(); ++i) {
-    CsvColumn column{std::string(fields[i]), splitHeading(fields[i]), 0};
+  width_ = unpaddedWidth(fields, 1);
+  for (size_t i = timeColumn_ ? 1 : 0; i < width_; ++i) {
+    const std::string_view heading = csvText(fields[i]);
+    CsvColumn column{std::string(heading), splitHeading(heading), 0};
     if (column.parts.variable.empty()) throw ToolError(rows_->where(i) + ": the heading is empty");
     columns_.push_back(std::move(column));
   }
@@ -419,9 +432,9 @@ uint64_t CsvRecords::readRows(const BlockSink& sink) {
       if (timeColumn_) times.follow(plain.time, *rows_, records);
     } else {
       if (!rows_->next(fields)) break;
-      if (fields.size() != width_) {
-        throw ToolError(rows_->where() + ": " + std::to_string(fields.size()) +
-                        " fields where the heading has " + std::to_string(width_));
+      if (unpaddedWidth(fields, width_) != width_) {
+        throw ToolError(rows_->where() + ": " + counted(unpaddedWidth(fields, width_), "field") +
+                        " where the heading has " + std::to_string(width_));
       }
       if (timeColumn_) times.follow(fields[0], *rows_, records);
       parseValues(fields, first, columns_, *rows_, DecimalComma, record);

@@ -75,7 +75,7 @@ class CsvRecords {
   bool timeColumn_ = false;
   TimeUnit timeUnit_ = TimeUnit::Seconds;
   std::optional<CsvMetadata> metadata_;
-  size_t width_ = 0;  // fields per row
+  size_t width_ = 0;  // fields per row, without the empty ones a spreadsheet pads it with
   std::vector<CsvColumn> columns_;
   int64_t interval_ = 0;
   bool intervalGiven_ = false;

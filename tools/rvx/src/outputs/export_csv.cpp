@@ -11,6 +11,7 @@
 #include "inputs/csv.h"
 #include "inputs/csv_metadata.h"
 #include "outputs/export_format.h"
+#include "outputs/recording_copy.h"
 #include "shared/number_text.h"
 
 namespace rvx {
@@ -41,12 +42,20 @@ char* writeMillisecondTime(char* out, uint64_t index, int64_t interval) {
   return std::to_chars(out, out + kMaxNumberText, milliseconds).ptr;
 }
 
-// The metadata of the records exported: the trigger record counts from the
-// first of them (and is left at 0, with a warning, when it lies outside).
+// The metadata of the records exported: the start time moves to the first
+// of them as cut moves it (by the whole seconds the header holds, with a
+// warning about the rest), and the trigger record counts from it (and is
+// left at 0, with a warning, when it lies outside).
 RecordingInfo describedSpan(const ExportPlan& plan) {
   RecordingInfo described = plan.info;
   const RecordSpan span = plan.span;
   if (span.first == 0 && span.end >= plan.info.records) return described;
+  const WindowStart start = windowStart(plan.info, span.first);
+  described.date = start.date;
+  described.time = start.time;
+  if (start.restMicroseconds != 0) {
+    std::cerr << "rvx: " << plan.source << ": warning: " << start.restWarning() << '\n';
+  }
   const uint32_t trigger = plan.info.triggerRecord;
   const bool inside = trigger >= span.first && trigger < span.end;
   if (!inside && trigger != 0) {
@@ -72,7 +81,7 @@ class CsvWriter : public ExportWriter {
     if (shape_.time) heading = shape_.milliseconds ? "time [ms]" : "time [s]";
     for (int index : plan.channels) {
       if (!heading.empty()) heading += delimiter;
-      appendCsvField(heading, plan.info.channels[index].heading(), delimiter);
+      appendCsvText(heading, plan.info.channels[index].heading(), delimiter);
     }
     text += heading;
     text += kCsvLineEnd;

@@ -12,12 +12,13 @@ namespace rvx {
 namespace {
 
 // The problems of a plan, as many as a plan of the most channels has.
-std::vector<KDRVX_PlanProblem> planProblems(const KDRVX_Plan& plan, uint32_t& status) {
+std::vector<KDRVX_PlanProblem> planProblems(const KDRVX_Plan& plan, uint32_t& status,
+                                            KDRVX_RecordingInfo& back) {
   std::vector<KDRVX_PlanProblem> problems(16);
   uint32_t count = 0;
   for (;;) {
     for (KDRVX_PlanProblem& problem : problems) problem.size = sizeof problem;
-    status = KDRVX_CheckPlan(&plan, nullptr, nullptr, problems.data(),
+    status = KDRVX_CheckPlan(&plan, &back, nullptr, problems.data(),
                              static_cast<uint32_t>(problems.size()), &count);
     if (count <= problems.size()) break;
     problems.resize(count);
@@ -79,15 +80,26 @@ const KDRVX_CHAR* LibraryPlan::text(const std::string& utf8) {
 std::vector<std::string> checkFit(const PlannedRecording& plan, const std::string& output) {
   const LibraryPlan library(plan, output);
   uint32_t status = 0;
-  const std::vector<KDRVX_PlanProblem> problems = planProblems(library.get(), status);
+  KDRVX_RecordingInfo back{};
+  back.size = sizeof back;
+  const std::vector<KDRVX_PlanProblem> problems = planProblems(library.get(), status, back);
   std::vector<std::string> warnings;
   for (const KDRVX_PlanProblem& problem : problems) {
     const std::string what = problemSubject(problem, plan) + ": " + problemText(problem);
-    if (problem.kind == KDRVX_PLAN_REFUSED) throw usageError(output + ": " + what);
-    warnings.push_back(what);
+    const bool keptInterval = plan.intervalOfSource && problem.field == KDRVX_FIELD_SCAN_RATE &&
+                              problem.status == 0 && back.scanRate == plan.info.scanInterval;
+    if (keptInterval) {
+      warnings.push_back("the scan interval is " + std::to_string(back.scanRate) +
+                         " µs, as the metadata gives it: the new recording keeps it, and its "
+                         "records have no times");
+    } else if (problem.kind == KDRVX_PLAN_REFUSED) {
+      throw usageError(output + ": " + what);
+    } else {
+      warnings.push_back(what);
+    }
   }
   // A failure without a problem named: the library could not judge the plan.
-  if (status != 0 && status != KDRVX_ERR_RVX_CHANNEL_ADD) require(status, output);
+  if (problems.empty() && status != 0) require(status, output);
   return warnings;
 }
 

@@ -22,6 +22,10 @@ struct PlannedRecording {
   int32_t language = kNoSummaryLanguage;  // labels of the RVI file
   RecordingInfo info;
   std::optional<uint32_t> triggerRecord;
+  // The scan interval is that of an existing recording (a metadata block
+  // gave it): one that reads back as given is kept, even one that means
+  // nothing for a new recording, such as 0.
+  bool intervalOfSource = false;
 };
 
 // Throws a usage error that names the first value `output` cannot hold as

@@ -46,6 +46,17 @@ std::optional<RecordRange> parseRecordRange(std::string_view text) {
   return range;
 }
 
+CLI::Validator countFromOne() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        uint64_t count = 0;
+        if (parseCount(text, count) && count >= 1 && count <= UINT32_MAX) return "";
+        return "expected a whole number from 1 to " + std::to_string(UINT32_MAX) + ", not " +
+               (text.size() <= 20 ? text : text.substr(0, 20) + "...");
+      },
+      "N");
+}
+
 std::optional<int32_t> parseLanguage(std::string_view text) {
   const std::string name = lower(trimBlanks(text));
   if (name == "de") return 0;

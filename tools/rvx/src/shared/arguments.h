@@ -2,6 +2,7 @@
 // command line so that they can be tested alone.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +18,10 @@ struct RecordRange {
   std::optional<uint64_t> last;
 };
 std::optional<RecordRange> parseRecordRange(std::string_view text);
+
+// The check of a count option such as --jobs: a whole number from 1 up,
+// refused in a few words otherwise.
+CLI::Validator countFromOne();
 
 // The label language of an RVI file as the library numbers it.
 std::optional<int32_t> parseLanguage(std::string_view text);

@@ -121,6 +121,12 @@ std::string_view trimBlanks(std::string_view text) {
   return text;
 }
 
+std::string counted(uint64_t count, std::string_view noun, std::string_view plural) {
+  std::string text = std::to_string(count) + " ";
+  if (count == 1) return text + std::string(noun);
+  return text + (plural.empty() ? std::string(noun) + "s" : std::string(plural));
+}
+
 namespace {
 
 // from_chars takes no '+'; a sign after the '+' is not a number.
@@ -165,6 +171,16 @@ bool parseFloat(std::string_view text, float& value) {
   if (error != std::errc()) return false;
   value = result;
   return true;
+}
+
+bool beyondFloat(std::string_view text) {
+  text = trimBlanks(text);
+  if (!stripPlus(text) || text.empty()) return false;
+  float result = 0;
+  auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), result, std::chars_format::general);
+  return end == text.data() + text.size() && error == std::errc::result_out_of_range &&
+         !belowSmallestFloat(text);
 }
 
 bool parseUnsigned(std::string_view text, uint64_t& value) {

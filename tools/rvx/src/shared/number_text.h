@@ -38,6 +38,9 @@ double shortestDouble(float value);
 // becomes a zero of its sign; one above the largest float is refused, and so
 // is a "nan(...)" that does not give the bits of a NaN.
 bool parseFloat(std::string_view text, float& value);
+// Whether `text` is a number that parseFloat refuses only for its size:
+// beyond the largest float, as 1e39 is.
+bool beyondFloat(std::string_view text);
 bool parseUnsigned(std::string_view text, uint64_t& value);
 bool parseSigned(std::string_view text, int64_t& value);
 // Decimal seconds ("0.0015", "2", "1e-3"), read exactly as decimals: the
@@ -52,5 +55,9 @@ struct Seconds {
 std::optional<Seconds> parseSeconds(std::string_view text);
 
 std::string_view trimBlanks(std::string_view text);
+
+// A count with its noun, in the plural unless it is 1: "1 record", "2 records";
+// `plural` for a noun that does not just take an s.
+std::string counted(uint64_t count, std::string_view noun, std::string_view plural = {});
 
 }  // namespace rvx
