@@ -84,6 +84,38 @@ TEST_F(Cli, InfoJsonCarriesHeaderChannelsAndStatistics) {
   }
 }
 
+// Several files give one entry each, in their order, also those not read.
+TEST_F(Cli, InfoAndCheckJsonHaveAnEntryForEveryFile) {
+  createRecording(at("a.rvx"), smallRecording());
+  writeBytes(scratch.file("empty.rvx"), "");
+  std::filesystem::create_directory(scratch.file("dir.rvx"));
+  for (const char* command : {"info", "check"}) {
+    const Outcome run = rvx({command, "--json", "a.rvx", "empty.rvx", "dir.rvx"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    const auto json = nlohmann::json::parse(run.out);
+    ASSERT_EQ(json.size(), 3u) << command << ": " << run.out;
+    EXPECT_EQ(json[0]["file"], "a.rvx");
+    EXPECT_FALSE(json[0].contains("error")) << command;
+    EXPECT_EQ(json[1]["file"], "empty.rvx");
+    EXPECT_NE(json[1].value("error", "").find("not a RVX- file"), npos) << command;
+    EXPECT_EQ(json[2]["file"], "dir.rvx");
+    EXPECT_NE(json[2].value("error", "").find("cannot be opened for read"), npos) << command;
+  }
+  // One file that cannot be read still gives its document.
+  const Outcome one = rvx({"info", "--json", "dir.rvx"});
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(nlohmann::json::parse(one.out)["file"], "dir.rvx");
+}
+
+// A DOS file knows no date: info says so rather than showing zeros.
+TEST_F(Cli, InfoShowsAnUnknownDateAsUnknown) {
+  const std::string dos = writeOldLayout(scratch.path(), OldLayout::DosQ, false).path.filename();
+  const Outcome text = rvx({"info", dos});
+  EXPECT_NE(text.out.find("Recorded         date unknown, "), npos) << text.out;
+  const auto json = nlohmann::json::parse(rvx({"info", "--json", dos}).out);
+  EXPECT_TRUE(json["date"].is_null()) << json["date"];
+}
+
 TEST_F(Cli, ExportWritesShortestFloatsBitsAndTime) {
   createRecording(at("a.rvx"), smallRecording());
   const Outcome run = rvx({"export", "a.rvx", "-o", "a.csv"});
@@ -238,6 +270,36 @@ TEST_F(Cli, ConvertReadsTheCompactLayoutWithItsRviFileAndKeepsAnUnknownDate) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("is written as X1"), npos) << run.err;
   EXPECT_EQ(readBack(at("dos.rvx")).date, u"00.00.   0");
+}
+
+// Without its RVI file an older recording has no company, instrument, ...:
+// every command that reads it says so, in the library's words.
+TEST_F(Cli, EveryReadingCommandSaysWhichTextsAMissingRviFileLeavesEmpty) {
+  Recording recording = smallRecording();
+  recording.channels.pop_back();  // the compact layout has no multichannels
+  for (auto& record : recording.records) record.pop_back();
+  createRecording(at("c.rvx"), recording, true);
+  std::filesystem::remove(scratch.file("c.RVI"));
+  const std::string dos = writeOldLayout(scratch.path(), OldLayout::DosQ, false).path.filename();
+  const std::string win6 = writeOldLayout(scratch.path(), OldLayout::Win6, false).path.filename();
+  for (const std::string file : {"c.rvx", dos.c_str(), win6.c_str()}) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"convert", file, "-o", "out.rvx", "-f"},
+        {"cut", file, "-o", "out.rvx", "-f", "--records", "0:1"},
+        {"select", file, "-o", "out.rvx", "-f", "--channels", "#0"},
+        {"merge", file, file, "-o", "out.rvx", "-f"},
+        {"export", file, "-o", "out.csv", "-f"},
+        {"info", file},
+        {"info", "--json", file},
+        {"check", file},
+        {"check", "--json", file},
+        {"plot", file, "-o", "out.svg", "-f"}};
+    for (const auto& command : commands) {
+      const Outcome run = rvx(command);
+      EXPECT_NE((run.err + run.out).find("no RVI file beside it: company, instrument"), npos)
+          << command[0] << " " << file << ": " << run.err;
+    }
+  }
 }
 
 TEST_F(Cli, ModifyChangesTheTextsAndNothingElse) {

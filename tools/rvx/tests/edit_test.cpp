@@ -180,6 +180,36 @@ TEST_F(Edit, ExportsNameTypeAndDescribeTheChannels) {
   EXPECT_EQ(h5["channels"][1]["unit"], "°C");
 }
 
+// Channels without a variable (DOS kind Q stores none) go by the library's
+// labels ch_0, ch_1, ... in every export, and can be chosen by them.
+TEST_F(Edit, ChannelsWithoutAVariableGoByTheSameNameInEveryExport) {
+  const OldFile dos = writeOldLayout(scratch.path(), OldLayout::DosQ, false);
+  const std::string file = dos.path.filename().string();
+  std::vector<std::string> expected;
+  for (size_t c = 0; c < dos.expected.at(0).size(); ++c)
+    expected.push_back("ch_" + std::to_string(c));
+  for (const char* kind : {"mat", "hdf5"}) {
+    const std::string out = at(std::string("dos.") + kind);
+    expectDone({"export", file, "-o", out, "--format", kind});
+    const nlohmann::json back = readExport(kind, out);
+    std::vector<std::string> names;
+    for (const auto& channel : back["channels"]) names.push_back(channel["name"]);
+    EXPECT_EQ(names, expected) << kind;
+  }
+  const Outcome csv = rvx({"export", file, "--no-time", "--records", "0"});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  std::vector<std::string> headings;
+  std::string heading = csv.out.substr(0, csv.out.find('\r'));
+  for (size_t at = 0; at <= heading.size();) {
+    const size_t end = std::min(heading.find(',', at), heading.size());
+    const std::string cell = heading.substr(at, end - at);
+    headings.push_back(cell.substr(0, cell.find(" [")));  // the unit after the name
+    at = end + 1;
+  }
+  EXPECT_EQ(headings, expected) << csv.out;
+  EXPECT_EQ(rvx({"export", file, "--no-time", "--channels", "ch_1"}).status, 0);
+}
+
 TEST_F(Edit, CutMovesTheTriggerAndTheStartTimeAndRecomputesStatistics) {
   Recording recording = mixed(12);
   recording.interval = 3600000000;  // an hour: from 14:05:09 on 4.12.2023
@@ -202,6 +232,26 @@ TEST_F(Edit, CutMovesTheTriggerAndTheStartTimeAndRecomputesStatistics) {
   EXPECT_EQ(readBack(at("early.rvx")).triggerRecord, 0u);
 }
 
+TEST_F(Edit, CutWarnsOfWhatTheNewHeaderCannotCarry) {
+  Recording recording = mixed(2100);  // 1 ms apart from 14:05:09
+  recording.triggerRecord = 2000;
+  createRecording(at("in.rvx"), recording);
+  // Trigger record 0 would mean "no trigger".
+  Outcome run = rvx({"cut", "in.rvx", "-o", "t.rvx", "--records", "2000:2099"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("trigger record 2000 is the window's first record"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(readBack(at("t.rvx")).triggerRecord, 0u);
+  // 1.999 s in: the header holds whole seconds, and the rest is named.
+  run = rvx({"cut", "in.rvx", "-o", "s.rvx", "--from", "1.999"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("first record lies 0.999 s after the new start time 14:05:10"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(readBack(at("s.rvx")).time, u"14:05:10");
+  EXPECT_EQ(readBack(at("s.rvx")).triggerRecord, 1u);
+}
+
 TEST_F(Edit, MergeHasTheStatisticsOfTheWhole) {
   Recording first = mixed(3);
   Recording second = mixed(4);
@@ -221,6 +271,23 @@ TEST_F(Edit, MergeHasTheStatisticsOfTheWhole) {
   }
   EXPECT_EQ(merged.channels[1].minimum, minimum);
   EXPECT_EQ(merged.channels[1].maximum, maximum);
+}
+
+TEST_F(Edit, MergeCarriesTheFirstTriggerToItsPlaceAndNamesTheOthers) {
+  Recording recording = mixed(4);
+  createRecording(at("none.rvx"), recording);
+  recording.triggerRecord = 2;
+  createRecording(at("two.rvx"), recording);
+  recording.triggerRecord = 1;
+  createRecording(at("one.rvx"), recording);
+  const Outcome run = rvx({"merge", "none.rvx", "two.rvx", "one.rvx", "-o", "all.rvx"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readBack(at("all.rvx")).triggerRecord, 6u);  // 4 records before it
+  EXPECT_NE(run.err.find("rvx: one.rvx: warning: the trigger record 1 is left out: a recording "
+                         "holds one trigger, and the merged file keeps that of two.rvx (merged "
+                         "record 6)"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST_F(Edit, MismatchesAndWrongWindowsAreRefusedAndWriteNothing) {

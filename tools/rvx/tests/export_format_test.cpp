@@ -28,7 +28,7 @@ TEST(ExportFormat, FollowsTheOptionElseTheExtension) {
 
 TEST(ExportFormat, FieldNamesAreValidAndUnique) {
   const std::vector<std::string> names = fieldNames(
-      {"p1", "#3", "p1", "time", "Ä1", "dp 2", std::string(70, 'x'), std::string(70, 'x')},
+      {"p1", "ch_3", "p1", "time", "Ä1", "dp 2", std::string(70, 'x'), std::string(70, 'x')},
       {"time", "recording"});
   const std::vector<std::string> expected = {"p1",
                                              "ch_3",

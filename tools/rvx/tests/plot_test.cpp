@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 #include <sstream>
 
 namespace rvx {
@@ -94,6 +95,53 @@ TEST(PlotSvg, SizeDoesNotGrowWithTheRecordCount) {
   EXPECT_NE(text.find("p1 [bar] &lt;&amp;&gt;"), std::string::npos);
   EXPECT_NE(text.find("title &quot;x&quot;"), std::string::npos);
   EXPECT_EQ(text.find("<&>"), std::string::npos);
+}
+
+std::vector<const Shape*> shapes(const Drawing& drawing, const std::string& role) {
+  std::vector<const Shape*> found;
+  for (const Shape& shape : drawing.shapes)
+    if (shape.role == role) found.push_back(&shape);
+  return found;
+}
+
+// An overlay of as many channels as a recording holds: each channel's line
+// and legend entry in a colour and stroke that no other has.
+TEST(PlotDrawing, OverlayGivesEveryChannelAStrokeOfItsOwn) {
+  std::vector<PlotChannel> channels;
+  for (int k = 0; k < 48; ++k) {
+    channels.push_back({"c" + std::to_string(k), 0, ColumnEnvelope(10, 100)});
+    for (uint64_t i = 0; i < 10; ++i) channels.back().envelope.add(i, static_cast<float>(i * k));
+  }
+  const Drawing drawing =
+      drawPlot("t", PlotTime{0, 0.001, {}}, channels, PlotLayout{400, 100, true});
+  for (const char* role : {"data", "legend-stroke"}) {
+    std::set<std::pair<uint32_t, std::vector<double>>> strokes;
+    for (const Shape* shape : shapes(drawing, role)) strokes.insert({shape->stroke, shape->dashes});
+    EXPECT_EQ(strokes.size(), 48u) << role;
+  }
+}
+
+// A value that has no neighbour to draw a line to shows as a point: the
+// only record of a plot, or a value between NaN.
+TEST(PlotDrawing, ALoneValueIsAPoint) {
+  std::vector<PlotChannel> one;
+  one.push_back({"p1", 0, ColumnEnvelope(1, 300)});
+  one[0].envelope.add(0, 2.5f);
+  const Drawing single = drawPlot("t", PlotTime{7, 0.001, {}}, one, PlotLayout{300, 100});
+  ASSERT_EQ(shapes(single, "point").size(), 1u);
+  const Shape& frame = *shapes(single, "frame").front();
+  const Shape& point = *shapes(single, "point").front();
+  EXPECT_NEAR(point.x + point.width / 2, frame.x + frame.width / 2, 0.5);  // in the middle
+  ASSERT_EQ(shapes(single, "x-tick").size(), 1u);
+  EXPECT_EQ(shapes(single, "x-tick").front()->text, "0.007");
+
+  std::vector<PlotChannel> gaps;
+  gaps.push_back({"p1", 0, ColumnEnvelope(5, 300)});
+  const float values[] = {NAN, 1, NAN, 2, 3};
+  for (uint64_t i = 0; i < 5; ++i) gaps[0].envelope.add(i, values[i]);
+  const Drawing drawing = drawPlot("t", PlotTime{0, 0.001, {}}, gaps, PlotLayout{300, 100});
+  EXPECT_EQ(shapes(drawing, "point").size(), 1u);                // record 1
+  EXPECT_EQ(shapes(drawing, "data").front()->lines.size(), 1u);  // records 3 and 4
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "outputs/recording_copy.h"
-
 #include "shared/tool_error.h"
 
 namespace rvx {
@@ -85,7 +84,7 @@ TEST(WindowStart, MovesByWholeSecondsAndReportsTheRest) {
       << start.restWarning();
 
   EXPECT_EQ(windowStart(info, 2000).restWarning(), "");  // 2 s exactly
-  info.time = "10:15";                                    // no seconds: whole minutes
+  info.time = "10:15";                                   // no seconds: whole minutes
   const WindowStart minutes = windowStart(info, 61500);
   EXPECT_EQ(minutes.time, "10:16");
   EXPECT_EQ(minutes.restMicroseconds, 1500000);

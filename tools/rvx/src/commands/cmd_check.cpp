@@ -6,7 +6,6 @@
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <optional>
 
 #include "commands/commands.h"
 #include "commands/subcommand.h"
@@ -64,6 +63,7 @@ struct CheckReport {
   std::string file, layout;
   uint64_t bytes = 0;
   std::vector<std::string> findings;
+  std::string error;  // why the library does not open the file, or ""
 };
 
 CheckReport checkFile(const std::string& name) {
@@ -83,7 +83,7 @@ CheckReport checkFile(const std::string& name) {
           name);
 
   const KDRVX_Findings& claims = found.claims;
-  CheckReport report{name, layoutName(claims.layout), claims.fileLength, {}};
+  CheckReport report{name, layoutName(claims.layout), claims.fileLength, {}, {}};
   for (uint32_t bit = 1; bit != 0; bit <<= 1) {
     if ((claims.findings & bit) == 0) continue;
     const std::string text = findingText(&claims, bit);
@@ -96,7 +96,8 @@ CheckReport checkFile(const std::string& name) {
     }
     if (perChannel) continue;
     if (bit == KDRVX_FINDING_NOT_OPENED) {
-      report.findings.push_back(text + ": " + (why.empty() ? statusText(found.openStatus) : why));
+      report.error = why.empty() ? statusText(found.openStatus) : why;
+      report.findings.push_back(text + ": " + report.error);
     } else {
       report.findings.push_back(text);
     }
@@ -119,44 +120,41 @@ nlohmann::ordered_json reportJson(const CheckReport& report) {
   document["layout"] = report.layout;
   document["bytes"] = report.bytes;
   document["findings"] = report.findings;
+  if (!report.error.empty()) document["error"] = report.error;
   return document;
 }
 
-std::string jsonText(const nlohmann::ordered_json& document) {
-  return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
-}
-
 int runCheck(const CheckOptions& options) {
-  if (options.files.size() == 1) {
+  if (options.files.size() == 1 && !options.json) {
     const CheckReport report = checkFile(options.files.front());
-    if (options.json) {
-      std::cout << jsonText(reportJson(report));
-    } else {
-      printReport(std::cout, report);
-    }
+    printReport(std::cout, report);
     return report.findings.empty() ? kExitOk : kExitFailure;
   }
-  // One slot per file, filled by the thread that checks it.
-  std::vector<std::optional<nlohmann::ordered_json>> documents(options.files.size());
+  // One document per file, filled by the thread that checks it; a file that
+  // cannot be checked gets one that says why.
+  std::vector<nlohmann::ordered_json> documents(options.files.size());
   const auto each = [&](size_t index, std::ostream& out, std::ostream&) {
-    const CheckReport report = checkFile(options.files[index]);
-    if (options.json) {
-      documents[index] = reportJson(report);
-    } else {
-      printReport(out, report);
+    const std::string& file = options.files[index];
+    try {
+      const CheckReport report = checkFile(file);
+      if (options.json) {
+        documents[index] = reportJson(report);
+      } else {
+        printReport(out, report);
+      }
+      return report.findings.empty() ? FileOutcome::Clean : FileOutcome::Findings;
+    } catch (const ToolError& error) {
+      documents[index] = unreadDocument(file, error.what());
+      throw;
     }
-    return report.findings.empty() ? FileOutcome::Clean : FileOutcome::Findings;
   };
   const FileTally tally = forEachFile(options.files, options.jobs, each);
-  if (options.json) {
-    auto all = nlohmann::ordered_json::array();
-    for (auto& document : documents)
-      if (document) all.push_back(std::move(*document));
-    std::cout << jsonText(all);
-  }
+  if (options.json) std::cout << documentsJson(std::move(documents));
   // With JSON on stdout the summary goes to stderr, so that stdout parses.
-  (options.json ? std::cerr : std::cout)
-      << "rvx check: " << tally.summary("without findings", "with findings") << '\n';
+  if (options.files.size() > 1) {
+    (options.json ? std::cerr : std::cout)
+        << "rvx check: " << tally.summary("without findings", "with findings") << '\n';
+  }
   return tally.exitStatus();
 }
 

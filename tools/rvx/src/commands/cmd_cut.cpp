@@ -19,19 +19,22 @@ struct CutOptions : CopyOptions {
   TimeWindow window;
 };
 
-// The trigger record counted from the window's start; 0 when the window
-// leaves it out.
+// The trigger record counted from the window's start. Record 0 of a file
+// cannot carry a trigger (0 means there is none), so a trigger on the
+// window's first record is lost as one outside the window is, with a warning.
 void moveTrigger(RecordingInfo& info, RecordSpan span, Warnings& warnings) {
   const uint64_t trigger = info.triggerRecord;
-  if (trigger >= span.first && trigger < span.end) {
+  info.triggerRecord = 0;
+  if (trigger == 0) return;
+  if (trigger > span.first && trigger < span.end) {
     info.triggerRecord = static_cast<uint32_t>(trigger - span.first);
     return;
   }
-  if (trigger != 0) {
-    warnings.add("the trigger record " + std::to_string(trigger) +
-                 " lies outside the window; the new file's trigger record is 0");
-  }
-  info.triggerRecord = 0;
+  const char* where = trigger == span.first
+                          ? " is the window's first record, which cannot carry a trigger"
+                          : " lies outside the window";
+  warnings.add("the trigger record " + std::to_string(trigger) + where +
+               "; the new file's trigger record is 0");
 }
 
 int runCut(const CutOptions& options) {
@@ -58,8 +61,9 @@ Run addCutOptions(CLI::App& command) {
   addTimeWindowOptions(command, options->window);
   addCopyFlags(command, *options);
   command.footer(
-      "The trigger record moves with the window (to 0 when the window leaves it out), and the\n"
-      "start time moves to the window's first record, to the whole second.\n\n"
+      "The trigger record moves with the window (to 0, with a warning, when the window leaves it\n"
+      "out or starts at it: record 0 carries no trigger), and the start time moves to the\n"
+      "window's first record, to the whole second the header holds (a warning names the rest).\n\n"
       "Example: rvx cut run.rvx -o part.rvx --from 10 --to 12.5");
   return [options] { return runCut(*options); };
 }

@@ -57,9 +57,9 @@ ExportPlan exportPlan(const ExportOptions& options, const Reader& reader) {
   info.records = count.toRead;
   plan.channels = selectChannels(info, options.channels);
   plan.span = recordSpan(options.window, info.scanInterval, info.records);
-  std::vector<std::string> variables;
-  for (int index : plan.channels) variables.push_back(info.channels[index].variable);
-  plan.names = fieldNames(variables, {"time", "recording"});
+  std::vector<std::string> labels;
+  for (int index : plan.channels) labels.push_back(info.channels[index].label);
+  plan.names = fieldNames(labels, {"time", "recording"});
   return plan;
 }
 

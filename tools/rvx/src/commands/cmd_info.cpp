@@ -12,6 +12,7 @@
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "files/many_files.h"
+#include "outputs/recording_copy.h"
 #include "shared/arguments.h"
 #include "shared/fields.h"
 #include "shared/number_text.h"
@@ -111,6 +112,17 @@ std::string versionText(uint32_t version) {
   return text;
 }
 
+// The start as the report shows it: "04.12.2023 14:05:09", with "date
+// unknown" or "time unknown" for what the header does not know (day, month
+// or year 0; no hour), "unknown" when it knows neither.
+std::string recordedText(const RecordingInfo& info) {
+  const DateTime when = parseDateTime(info);
+  if (!when.dateKnown() && !when.timeKnown()) return "unknown";
+  if (!when.dateKnown()) return "date unknown, " + info.time;
+  if (!when.timeKnown()) return info.date + ", time unknown";
+  return info.date + " " + info.time;
+}
+
 nlohmann::ordered_json number(float value) {
   if (!std::isfinite(value)) return nullptr;
   return shortestDouble(value);
@@ -149,7 +161,7 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
   };
   line("File", file);
   line("Layout", layout + ", version " + versionText(info.version));
-  line("Recorded", info.date + " " + info.time);
+  line("Recorded", recordedText(info));
   line("Original", info.original ? "yes" : "no");
   line("Scan interval", intervalText(info.scanInterval));
   char duration[48];
@@ -204,15 +216,6 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
   table.print(out);
 }
 
-std::string infoJson(const std::string& file, const RecordingInfo& info, const RecordCount& count,
-                     const std::string& layout) {
-  // Texts from old files may hold bytes that are not UTF-8; they are
-  // converted from UTF-16, so replace rather than fail.
-  return infoDocument(file, info, count, layout)
-             .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
-         "\n";
-}
-
 nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo& info,
                                     const RecordCount& count, const std::string& layout) {
   using nlohmann::ordered_json;
@@ -220,8 +223,10 @@ nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo
   document["file"] = file;
   document["layout"] = layout;
   document["version"] = info.version;
-  document["date"] = info.date;
-  document["time"] = info.time;
+  // null for what the header does not know.
+  const DateTime when = parseDateTime(info);
+  document["date"] = when.dateKnown() ? nlohmann::ordered_json(info.date) : nullptr;
+  document["time"] = when.timeKnown() ? nlohmann::ordered_json(info.time) : nullptr;
   document["original"] = info.original;
   document["scan_interval_us"] = info.scanInterval;
   document["records"] = info.records;
@@ -234,6 +239,7 @@ nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo
   for (const ChannelInfo& c : info.channels) {
     ordered_json channel;
     channel["index"] = c.index;
+    channel["label"] = c.label;
     for (const ChannelField& field : channelFields()) channel[field.key] = c.*field.text;
     channel["individual_rate"] = c.indRate;
     channel["isds"] = c.isds;
@@ -256,6 +262,23 @@ nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo
   return document;
 }
 
+nlohmann::ordered_json unreadDocument(const std::string& file, const std::string& reason) {
+  const std::string prefix = file + ": ";
+  nlohmann::ordered_json document;
+  document["file"] = file;
+  document["error"] = reason.starts_with(prefix) ? reason.substr(prefix.size()) : reason;
+  return document;
+}
+
+std::string documentsJson(std::vector<nlohmann::ordered_json> documents) {
+  // Texts from old files may hold bytes that are not UTF-8; they are
+  // converted from UTF-16, so replace rather than fail.
+  const nlohmann::ordered_json all = documents.size() == 1
+                                         ? std::move(documents.front())
+                                         : nlohmann::ordered_json(std::move(documents));
+  return all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
 std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std::string>& names) {
   std::vector<int> selected;
   if (names.empty()) {
@@ -267,8 +290,7 @@ std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std
     if (index < 0) {
       std::string known;
       for (const ChannelInfo& channel : info.channels) {
-        known += " " + (channel.variable.empty() ? "#" + std::to_string(channel.index)
-                                                 : channel.variable);
+        known += " " + channel.label;
       }
       throw usageError("no channel " + name + " in the file; it has:" + known);
     }
@@ -283,7 +305,7 @@ namespace {
 // warnings on `err`. Reads through a reader of its own, so that several
 // files are reported at once.
 void reportFile(const InfoOptions& options, const std::string& file, std::ostream& out,
-                std::ostream& err, std::optional<nlohmann::ordered_json>* document) {
+                std::ostream& err, nlohmann::ordered_json* document) {
   const Reader reader(file);
   const RecordCount count = requireReadable(reader, options.allRecords, err);
   const std::string layout = layoutName(reader.findings().layout);
@@ -291,34 +313,36 @@ void reportFile(const InfoOptions& options, const std::string& file, std::ostrea
   info.records = count.toRead;
   if (document) {
     *document = infoDocument(file, info, count, layout);
-  } else if (options.json) {
-    out << infoJson(file, info, count, layout);
   } else {
     printInfo(out, file, info, count, layout);
   }
 }
 
 int runInfo(const InfoOptions& options) {
-  if (options.files.size() == 1) {
+  if (options.files.size() == 1 && !options.json) {
     reportFile(options, options.files.front(), std::cout, std::cerr, nullptr);
     return kExitOk;
   }
-  // One slot per file, filled by the thread that reads it.
-  std::vector<std::optional<nlohmann::ordered_json>> documents(options.files.size());
+  // One document per file, filled by the thread that reads it; a file that
+  // cannot be read gets one that says why.
+  std::vector<nlohmann::ordered_json> documents(options.files.size());
   const auto each = [&](size_t index, std::ostream& out, std::ostream& err) {
     if (!options.json && index > 0) out << '\n';
-    reportFile(options, options.files[index], out, err, options.json ? &documents[index] : nullptr);
+    const std::string& file = options.files[index];
+    try {
+      reportFile(options, file, out, err, options.json ? &documents[index] : nullptr);
+    } catch (const ToolError& error) {
+      documents[index] = unreadDocument(file, error.what());
+      throw;
+    }
     return FileOutcome::Clean;
   };
   const FileTally tally = forEachFile(options.files, options.jobs, each);
-  if (options.json) {
-    auto all = nlohmann::ordered_json::array();
-    for (auto& document : documents)
-      if (document) all.push_back(std::move(*document));
-    std::cout << all.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-  }
+  if (options.json) std::cout << documentsJson(std::move(documents));
   // With JSON on stdout the summary goes to stderr, so that stdout parses.
-  (options.json ? std::cerr : std::cout) << "rvx info: " << tally.summary("read", "") << '\n';
+  if (options.files.size() > 1) {
+    (options.json ? std::cerr : std::cout) << "rvx info: " << tally.summary("read", "") << '\n';
+  }
   return tally.exitStatus();
 }
 
@@ -326,7 +350,8 @@ Run addInfoOptions(CLI::App& command) {
   auto options = std::make_shared<InfoOptions>();
   command.add_option("FILE", options->files, "RVX files")->required();
   command.add_flag("--json", options->json,
-                   "One JSON document instead of the report; one array of them for several files");
+                   "One JSON document instead of the report; one array of them for several files, "
+                   "one entry per file in their order ({\"file\", \"error\"} for a file not read)");
   command.add_flag(
       "--all-records", options->allRecords,
       "Report every whole record the data holds, also those beyond the header's count");

@@ -1,8 +1,10 @@
 // rvx merge: recordings with the same channels and scan interval, one after
 // the other, as a new current-layout recording. The header (texts, date and
-// time, trigger record) is that of the first file; the library computes the
-// statistics of the whole. All inputs are open at once, each in a reader of
+// time) is that of the first file; the trigger record that of the first file
+// with one, moved to its place among the merged records; the library
+// computes the statistics of the whole. All inputs are open at once, each in a reader of
 // its own, and checked against each other before anything is written.
+#include <cstdint>
 #include <iostream>
 #include <memory>
 
@@ -71,6 +73,40 @@ std::string difference(const Input& first, const Input& other) {
   return "";
 }
 
+// The merged file's trigger record: that of the first file that has one
+// (0 means none), counted from the merged file's first record. A file holds
+// one trigger, so the triggers of later files are named and left out, as is
+// one past its file's records, whose place among the merged ones is
+// another file's.
+uint32_t mergedTrigger(const std::vector<Input>& inputs, std::vector<Warnings>& warnings) {
+  uint64_t before = 0;
+  uint64_t kept = 0;
+  std::string keptFile;
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    const RecordingInfo& info = inputs[i].info;
+    const uint64_t trigger = info.triggerRecord;
+    const uint64_t merged = before + trigger;
+    before += info.records;
+    if (trigger == 0) continue;
+    const std::string dropped = "the trigger record " + std::to_string(trigger) + " is left out: ";
+    if (kept != 0) {
+      warnings[i].add(dropped +
+                      "a recording holds one trigger, and the merged file keeps that of " +
+                      keptFile + " (merged record " + std::to_string(kept) + ")");
+    } else if (trigger >= info.records) {
+      warnings[i].add(dropped + "it lies past the file's " + std::to_string(info.records) +
+                      " records");
+    } else if (merged > UINT32_MAX) {
+      warnings[i].add(dropped + "merged record " + std::to_string(merged) +
+                      " is past what the header counts");
+    } else {
+      kept = merged;
+      keptFile = inputs[i].file;
+    }
+  }
+  return static_cast<uint32_t>(kept);
+}
+
 int runMerge(const MergeOptions& options) {
   std::vector<Input> inputs;
   for (const std::string& file : options.inputs) {
@@ -79,29 +115,30 @@ int runMerge(const MergeOptions& options) {
     const std::string why = difference(inputs.front(), inputs.back());
     if (!why.empty()) throw ToolError("cannot merge " + file + ": " + why);
   }
-  Warnings warnings{options.inputs.front(), options.cutTexts, {}};
+  // What each file gives to hear, printed in their order at the end.
+  std::vector<Warnings> warnings;
+  for (const Input& input : inputs) warnings.push_back(Warnings{input.file, false, {}});
+  warnings.front().cutTexts = options.cutTexts;
   RecordingInfo info = inputs.front().info;
-  fitTexts(info, warnings);
+  fitTexts(info, warnings.front());
+  info.triggerRecord = mergedTrigger(inputs, warnings);
 
   CreateSession session(options.output, existingFrom(options.force), info.original, false,
                         kNoSummaryLanguage);
   const DateTime when = parseDateTime(info);
-  startCopy(session, info, when, warnings);
+  startCopy(session, info, when, warnings.front());
   uint64_t records = 0;
-  std::vector<Warnings> later;
   for (size_t i = 0; i < inputs.size(); ++i) {
     const Input& input = inputs[i];
-    Warnings& heard = i == 0 ? warnings : later.emplace_back(Warnings{input.file, false, {}});
     RecordReader reader(*input.reader, input.info.records);
-    records +=
-        copyRecords(session, reader, {0, input.info.records}, allChannels(info), "merge", heard);
+    records += copyRecords(session, reader, {0, input.info.records}, allChannels(info), "merge",
+                           warnings[i]);
   }
-  closeKeepingUnknownDate(session, when, info, warnings);
+  closeKeepingUnknownDate(session, when, info, warnings.front());
 
   std::cout << inputs.size() << " files -> " << session.file() << ": " << info.channels.size()
             << " channels, " << records << " records\n";
-  warnings.print();
-  for (const Warnings& heard : later) heard.print();
+  for (const Warnings& heard : warnings) heard.print();
   return kExitOk;
 }
 
@@ -116,7 +153,9 @@ Run addMergeOptions(CLI::App& command) {
   command.add_flag("--all-records", options->allRecords, kAllRecordsHelp);
   command.footer(
       "The files must have the same channels (variables, units, multichannel bits) and the same\n"
-      "scan interval; the header texts, date and time and trigger record are the first file's.\n\n"
+      "scan interval; the header texts, date and time are the first file's. The trigger record\n"
+      "is that of the first file with one, moved to its place among the merged records; the\n"
+      "triggers of later files are left out with a warning.\n\n"
       "Example: rvx merge day1.rvx day2.rvx -o both.rvx");
   return [options] { return runMerge(*options); };
 }

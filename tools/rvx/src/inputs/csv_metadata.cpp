@@ -149,7 +149,8 @@ std::string metadataBlock(const RecordingInfo& info, const std::vector<int>& sel
         appendCsvField(out, property.write(channel), delimiter);
         continue;
       }
-      // The variable as the heading row names it: "#k" for a channel without one.
+      // The variable as the heading row names it: the label, "ch_k" for channel k
+      // without one.
       appendCsvText(out,
                     property.text == &ChannelInfo::variable
                         ? splitHeading(channel.heading()).variable

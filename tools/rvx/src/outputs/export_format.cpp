@@ -21,9 +21,9 @@ std::string lower(std::string text) {
 
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-std::string validName(const std::string& variable) {
+std::string validName(const std::string& label) {
   std::string name;
-  for (char c : variable) {
+  for (char c : label) {
     const bool keep = isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '_';
     if (keep || (!name.empty() && name.back() != '_')) name += keep ? c : '_';
   }
@@ -47,12 +47,12 @@ ExportFormat exportFormat(const std::string& format, const std::string& output) 
   return ExportFormat::Csv;
 }
 
-std::vector<std::string> fieldNames(const std::vector<std::string>& variables,
+std::vector<std::string> fieldNames(const std::vector<std::string>& labels,
                                     const std::vector<std::string>& reserved) {
   std::vector<std::string> taken = reserved;
   std::vector<std::string> names;
-  for (const std::string& variable : variables) {
-    const std::string base = validName(variable);
+  for (const std::string& label : labels) {
+    const std::string base = validName(label);
     std::string name = base;
     for (int number = 2; std::find(taken.begin(), taken.end(), name) != taken.end(); ++number) {
       const std::string suffix = "_" + std::to_string(number);

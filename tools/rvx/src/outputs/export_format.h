@@ -22,11 +22,11 @@ enum class ExportFormat { Csv, Mat, Hdf5 };
 // for an unknown --format.
 ExportFormat exportFormat(const std::string& format, const std::string& output);
 
-// A name for each variable that MATLAB takes (a letter first, then letters,
-// digits and '_', at most 63 characters) and that no other channel, nor any
-// of `reserved`, has: "dp1" stays, "#3" becomes "ch_3", a second "p1"
-// becomes "p1_2".
-std::vector<std::string> fieldNames(const std::vector<std::string>& variables,
+// A name for each channel's label that MATLAB takes (a letter first, then
+// letters, digits and '_', at most 63 characters) and that no other
+// channel, nor any of `reserved`, has: "dp1" and "ch_3" stay, "dp 2" becomes
+// "dp_2", a label that is one of `reserved` gets "_2" appended.
+std::vector<std::string> fieldNames(const std::vector<std::string>& labels,
                                     const std::vector<std::string>& reserved);
 
 // What a writer learns before the first block: the recording's metadata,

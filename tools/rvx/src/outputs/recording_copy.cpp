@@ -15,7 +15,6 @@ namespace rvx {
 
 namespace {
 
-
 constexpr int64_t kUnknownTime = DateTime::kUnknownTime;
 
 std::string cut(const std::string& text, size_t limit) {
@@ -249,8 +248,8 @@ WindowStart windowStart(const RecordingInfo& info, uint64_t firstRecord) {
                                             fraction / kMicrosecondsPerSecond);
   start.when = advance(start.when, seconds);
   const int64_t dropped = start.when.second == kUnknownTime ? seconds % 60 : 0;
-  start.restMicroseconds = dropped * kMicrosecondsPerSecond +
-                           static_cast<int64_t>(fraction % kMicrosecondsPerSecond);
+  start.restMicroseconds =
+      dropped * kMicrosecondsPerSecond + static_cast<int64_t>(fraction % kMicrosecondsPerSecond);
   start.time = timeText(start.when);
   if (start.when.dateKnown()) start.date = dateText(start.when);
   return start;

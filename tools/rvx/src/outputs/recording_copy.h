@@ -52,8 +52,8 @@ DateTime advance(const DateTime& when, int64_t seconds);
 // An unknown start, or records without times, stay as they are (rest 0).
 struct WindowStart {
   DateTime when;
-  std::string date, time;            // `when` as the library's reader shows it
-  int64_t restMicroseconds = 0;      // from the new start to the first record
+  std::string date, time;        // `when` as the library's reader shows it
+  int64_t restMicroseconds = 0;  // from the new start to the first record
   // "the window's first record lies 0.999 s after the new start time
   // 10:15:31 (the header holds whole seconds)", or "" without a rest.
   std::string restWarning() const;

@@ -157,6 +157,13 @@ constexpr int kPixelsPerValueTick = 25, kPixelsPerTimeTick = 90;
 
 constexpr uint32_t kPalette[] = {0x1f5fa8, 0xd62728, 0x2ca02c, 0xff7f0e,
                                  0x9467bd, 0x8c564b, 0xe377c2, 0x17becf};
+// The strokes of an overlay: the palette once solid, then once in each
+// pattern, so that 8 x 6 = 48 channels (as many as a recording holds) each
+// have a colour and stroke of their own.
+const std::vector<double> kStrokes[] = {{}, {6, 3}, {2, 2}, {8, 3, 2, 3}, {12, 4}, {2, 2, 2, 6}};
+const std::vector<double> kTriggerDashes = {4, 3};
+constexpr double kPoint = 3;          // side of the square that draws a lone value
+constexpr double kLegendStroke = 30;  // a legend entry's stroke and the room after it
 constexpr uint32_t kFrame = 0x888888, kGrid = 0xdddddd, kText = 0x000000, kMuted = 0x888888;
 constexpr uint32_t kTrigger = 0xe07b00, kNonFinite = 0xd62728;
 
@@ -218,6 +225,12 @@ struct Panel {
   std::vector<std::string> tickText;
 };
 
+// Where channel `k` lies among the channels of its panel.
+size_t placeIn(const Panel& panel, size_t k) {
+  return static_cast<size_t>(std::find(panel.channels.begin(), panel.channels.end(), k) -
+                             panel.channels.begin());
+}
+
 // Value range and ticks of a panel of measured values.
 void scaleValues(Panel& panel, const std::vector<PlotChannel>& channels, double height) {
   double low = INFINITY, high = -INFINITY;
@@ -250,7 +263,7 @@ std::vector<std::vector<size_t>> legendRows(const Panel& panel,
   std::vector<std::vector<size_t>> rows(1);
   double used = 0;
   for (size_t k : panel.channels) {
-    const double entry = 24 + textWidth(labels[k]) + 16;
+    const double entry = kLegendStroke + textWidth(labels[k]) + 16;
     if (used > 0 && used + entry > width) rows.emplace_back(), used = 0;
     rows.back().push_back(k);
     used += entry;
@@ -261,9 +274,10 @@ std::vector<std::vector<size_t>> legendRows(const Panel& panel,
 struct Frame {
   double left, width, top, bottom;
   uint64_t records;
+  // A single record lies in the middle, its column across the whole width.
   double x(double record) const {
-    const double span = records > 1 ? static_cast<double>(records - 1) : 1.0;
-    return left + record / span * width;
+    if (records <= 1) return left + (record + 0.5) * width;
+    return left + record / static_cast<double>(records - 1) * width;
   }
   // The pixel span of a column's records, at least three pixels wide.
   std::pair<double, double> columnSpan(const ColumnEnvelope& envelope, uint32_t c) const {
@@ -274,8 +288,18 @@ struct Frame {
   }
 };
 
+// A channel's colour and stroke: its place among the channels of its panel.
+struct Stroke {
+  uint32_t colour;
+  const std::vector<double>* dashes;
+};
+Stroke strokeOf(size_t place) {
+  const size_t colours = std::size(kPalette);
+  return {kPalette[place % colours], &kStrokes[place / colours % std::size(kStrokes)]};
+}
+
 void drawValues(Drawing& drawing, const Frame& frame, const ColumnEnvelope& envelope, double low,
-                double high, uint32_t colour) {
+                double high, const Stroke& stroke) {
   const double height = frame.bottom - frame.top;
   auto y = [&](double value) { return frame.bottom - (value - low) / (high - low) * height; };
   std::vector<std::vector<Point>> lines;
@@ -295,7 +319,17 @@ void drawValues(Drawing& drawing, const Frame& frame, const ColumnEnvelope& enve
     lines.back().push_back({cx, y(a)});
     if (b != a) lines.back().push_back({cx, y(b)});
   }
-  drawing.shapes.push_back(path("data", colour, std::move(lines)));
+  // A value with no drawn neighbour (alone between NaN, or the only
+  // record) makes no line: a square shows it.
+  std::erase_if(lines, [&](const std::vector<Point>& line) {
+    if (line.size() != 1) return false;
+    Shape point = rect("point", line[0].x - kPoint / 2, line[0].y - kPoint / 2, kPoint, kPoint);
+    point.fill = stroke.colour;
+    drawing.shapes.push_back(std::move(point));
+    return true;
+  });
+  drawing.shapes.push_back(path("data", stroke.colour, std::move(lines)));
+  drawing.shapes.back().dashes = *stroke.dashes;
 }
 
 // NaN shades the columns that hold one; +inf and -inf are strips along the
@@ -377,7 +411,9 @@ TimeAxis timeAxis(const PlotTime& time, uint64_t records, uint32_t width) {
   const double first = static_cast<double>(time.firstRecord);
   const double last = first + static_cast<double>(records > 0 ? records - 1 : 0);
   const double unit = time.interval > 0 ? time.interval : 1.0;
-  const std::vector<double> ticks = niceTicks(first * unit, last * unit, wanted);
+  // A single record: one tick, at its time.
+  const std::vector<double> ticks = records == 1 ? std::vector<double>{first * unit}
+                                                 : niceTicks(first * unit, last * unit, wanted);
   for (double tick : ticks) axis.positions.push_back(tick / unit - first);
   axis.labels = tickLabels(ticks);
   axis.title = time.interval > 0 ? "time [s]" : "record";
@@ -440,12 +476,13 @@ Drawing drawPlot(const std::string& title, const PlotTime& time,
         y += kLabel;
         double x = left;
         for (size_t k : row) {
-          const uint32_t colour = kPalette[k % std::size(kPalette)];
-          drawing.shapes.push_back(
-              path("legend-stroke", colour, {{{x, y - 10}, {x + 18, y - 10}}}));
+          const Stroke stroke = strokeOf(placeIn(panel, k));
+          drawing.shapes.push_back(path("legend-stroke", stroke.colour,
+                                        {{{x, y - 10}, {x + kLegendStroke - 6, y - 10}}}));
           drawing.shapes.back().strokeWidth = 2;
-          drawing.shapes.push_back(text("legend", x + 24, y - 6, labels[k]));
-          x += 24 + textWidth(labels[k]) + 16;
+          drawing.shapes.back().dashes = *stroke.dashes;
+          drawing.shapes.push_back(text("legend", x + kLegendStroke, y - 6, labels[k]));
+          x += kLegendStroke + textWidth(labels[k]) + 16;
         }
       }
     } else {
@@ -479,7 +516,7 @@ Drawing drawPlot(const std::string& title, const PlotTime& time,
         drawNonFinite(drawing, frame, channels[k].envelope);
         if (!panel.empty) {
           drawValues(drawing, frame, channels[k].envelope, panel.low, panel.high,
-                     kPalette[(legend ? k : 0) % std::size(kPalette)]);
+                     strokeOf(legend ? placeIn(panel, k) : 0));
         }
       }
       if (panel.empty) {
@@ -491,7 +528,7 @@ Drawing drawPlot(const std::string& title, const PlotTime& time,
     if (trigger) {
       const double x = frame.x(static_cast<double>(*time.trigger - time.firstRecord));
       drawing.shapes.push_back(path("trigger", kTrigger, {{{x, frame.top}, {x, frame.bottom}}}));
-      drawing.shapes.back().dashed = true;
+      drawing.shapes.back().dashes = kTriggerDashes;
       drawing.shapes.back().strokeWidth = 1.5;
       if (p == 0) {
         drawing.shapes.push_back(text("trigger-label", x + 3, frame.top + 11, "trigger"));
@@ -547,7 +584,12 @@ void writeShape(std::ostream& out, const Shape& shape) {
   if (shape.stroke != kNoColour) {
     paint += " stroke=\"" + colour(shape.stroke) + "\"";
     if (shape.strokeWidth != 1) paint += " stroke-width=\"" + coordinate(shape.strokeWidth) + "\"";
-    if (shape.dashed) paint += " stroke-dasharray=\"4 3\"";
+    if (!shape.dashes.empty()) {
+      paint += " stroke-dasharray=\"";
+      for (size_t i = 0; i < shape.dashes.size(); ++i)
+        paint += (i == 0 ? "" : " ") + coordinate(shape.dashes[i]);
+      paint += '"';
+    }
   }
   switch (shape.kind) {
     case Shape::Kind::Path: {

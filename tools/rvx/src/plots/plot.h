@@ -90,8 +90,8 @@ struct Shape {
   std::string role;
   uint32_t stroke = kNoColour, fill = kNoColour;  // 0xRRGGBB
   double strokeWidth = 1, opacity = 1;
-  bool dashed = false;
-  std::vector<std::vector<Point>> lines;       // Path: polylines
+  std::vector<double> dashes;             // lengths of dash, gap, dash, ...; none: a solid stroke
+  std::vector<std::vector<Point>> lines;  // Path: polylines
   double x = 0, y = 0, width = 0, height = 0;  // Rect; Text: x, y
   std::string text;
   Anchor anchor = Anchor::Start;
@@ -105,9 +105,11 @@ struct Drawing {
 };
 
 // The plot: a title, then a panel per channel (measured channels share one
-// with `layout.overlay`, with a legend), each with its label and value
-// ticks; multichannels as one lane per bit; NaN and infinities marked; the
-// trigger as a dashed line; the time ticks and label once, at the bottom.
+// with `layout.overlay`, with a legend, each in a colour and stroke of its
+// own), each with its label and value ticks; multichannels as one lane per
+// bit; NaN and infinities marked; a value with no drawn neighbour as a
+// point; the trigger as a dashed line; the time ticks and label once, at
+// the bottom. A single record lies in the middle of the time axis.
 Drawing drawPlot(const std::string& title, const PlotTime& time,
                  const std::vector<PlotChannel>& channels, const PlotLayout& layout);
 

@@ -56,8 +56,7 @@ void drawShape(cairo_t* cairo, const Shape& shape) {
   if (shape.stroke != kNoColour) {
     source(cairo, shape.stroke);
     cairo_set_line_width(cairo, shape.strokeWidth);
-    const double dashes[] = {4, 3};
-    cairo_set_dash(cairo, dashes, shape.dashed ? 2 : 0, 0);
+    cairo_set_dash(cairo, shape.dashes.data(), static_cast<int>(shape.dashes.size()), 0);
     cairo_stroke(cairo);
   }
   cairo_new_path(cairo);

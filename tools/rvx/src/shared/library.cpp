@@ -176,6 +176,7 @@ RecordingInfo Reader::info() const {
     requireOfReader(KDRVX_ReaderChannel(reader_, static_cast<int16_t>(k), &c), file_);
     ChannelInfo channel;
     channel.index = static_cast<int>(k);
+    channel.label = fromField(c.label);
     for (const ChannelField& field : channelFields()) channel.*field.text = field.read(c);
     channel.indRate = c.indRate;
     channel.isds = c.isds != 0;
@@ -206,8 +207,6 @@ size_t Reader::read(uint64_t first, size_t count, float* out) {
 }
 
 std::string ChannelInfo::heading() const {
-  // Some DOS files store no variables at all.
-  const std::string label = variable.empty() ? "#" + std::to_string(index) : variable;
   return unit.empty() ? label : label + " [" + unit + "]";
 }
 
@@ -226,6 +225,9 @@ int RecordingInfo::findChannel(const std::string& variable) const {
   }
   for (const ChannelInfo& channel : channels) {
     if (channel.variable == variable) return channel.index;
+  }
+  for (const ChannelInfo& channel : channels) {
+    if (channel.label == variable) return channel.index;
   }
   return -1;
 }

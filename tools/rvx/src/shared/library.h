@@ -43,12 +43,16 @@ inline KDRVX_CHAR* chars(std::u16string& text) {
 struct ChannelInfo {
   int index = 0;
   std::string variable, unit, name, number, signalType, calParameter, zeroPoint, filter, lintab;
+  // The name it goes by in exported data, as the library gives it: its
+  // variable, or "ch_N" for channel N without one; unique in the recording.
+  std::string label;
   uint32_t indRate = 0;
   bool isds = false, linearisation = false;
   int32_t multiChannelBits = 0;  // 0: an ordinary channel
   float minimum = 0, maximum = 0, mean = 0, rms = 0;
 
-  // "p1 [bar]", or "p1" without a unit; "#k" stands for a missing variable.
+  // The label with the unit, as CSV headings carry it: "p1 [bar]", or "p1"
+  // without a unit.
   std::string heading() const;
 };
 
@@ -66,7 +70,7 @@ struct RecordingInfo {
   bool meanRmsValid() const { return flagStatistics == 3; }
   // The time the records span: one scan interval for each.
   double durationSeconds() const;
-  // Channel index by variable text or by "#index"; -1 when there is none.
+  // Channel index by variable, by label or by "#index"; -1 when there is none.
   int findChannel(const std::string& variable) const;
 };
 
