@@ -191,6 +191,11 @@ TEST_F(CheckPlan, VariablesAndNumbersThatReadBackAsOthers) {
                 {KDRVX_PLAN_REFUSED, KDRVX_FIELD_CHANNELS, -1, 0, -1,
                  u"a recording without channels does not open: give at least one"},
                 kLength);
+  // A plan whose only channel is refused is refused for that channel alone.
+  Plan unnamed(false, 255, u"ch_0");
+  const Checked refused = unnamed.check();
+  ASSERT_EQ(refused.count, 1u);
+  EXPECT_EQ(refused.problems[0].field, KDRVX_FIELD_CHANNEL_VARIABLE);
   Plan trigger(false);
   trigger.plan.noTriggerRecord = 100000001;
   expectProblem(trigger,

@@ -605,7 +605,9 @@ class Judge {
     Problem problem = refusal(KDRVX_FIELD_CHANNELS, judged.channel, judged.status);
     if (judged.status == KDRVX_OK) {
       // The count as a whole: the import refuses a header without channels.
-      if (work_.opened == KDRVX_OK) return;
+      // Planned channels that were all refused have problems of their own,
+      // which say why; the count then says nothing more.
+      if (work_.opened == KDRVX_OK || view_.plan.noChannels > 0) return;
       problem.words.add(u"a recording without channels does not open: give at least one");
       return problems_.add(problem);
     }
