@@ -1,6 +1,7 @@
 // `rvx import`: a recording made from a CSV file through the library's
 // create path, which keeps the statistics and, for the compact layout,
 // writes the RVI file. Nothing of a recording that fails is left behind.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -182,6 +183,44 @@ PlannedRecording plannedRecording(const FromCsvOptions& options, int32_t languag
   return plan;
 }
 
+// The channel number N of a heading "ch_N", the name an export gives a
+// channel without a variable; -1 for any other heading.
+int unnamedChannel(const std::string& heading) {
+  constexpr std::string_view kPrefix = "ch_";
+  if (!heading.starts_with(kPrefix) || heading.size() == kPrefix.size() ||
+      heading.size() > kPrefix.size() + 2)
+    return -1;
+  int number = 0;
+  for (const char digit : heading.substr(kPrefix.size())) {
+    if (digit < '0' || digit > '9') return -1;
+    number = number * 10 + (digit - '0');
+  }
+  return number;
+}
+
+// A channel exported without a variable comes back under the stand-in
+// name that convert gives it, since a new recording needs one. Returns the
+// warnings that say so.
+std::vector<std::string> nameUnnamedChannels(std::vector<ChannelInfo>& channels) {
+  std::vector<std::string> warnings;
+  const auto taken = [&](const std::string& name) {
+    return std::any_of(channels.begin(), channels.end(),
+                       [&](const ChannelInfo& c) { return c.variable == name; });
+  };
+  for (ChannelInfo& channel : channels) {
+    const int number = unnamedChannel(channel.variable);
+    if (number < 0) continue;
+    for (const std::string& name : standInNames(number, channels.size())) {
+      if (taken(name)) continue;
+      warnings.push_back("the column " + channel.variable +
+                         ", a channel without a variable, is written as " + name);
+      channel.variable = name;
+      break;
+    }
+  }
+  return warnings;
+}
+
 // The metadata's channel of each column (null for a column it does not
 // describe); a channel of the metadata that no column holds is refused.
 std::vector<const ChannelInfo*> describedColumns(const CsvRecords& csv, const std::string& input) {
@@ -320,6 +359,9 @@ int runFromCsv(const FromCsvOptions& options) {
     if (start.time && !start.timeUnknown()) plan.info.time = *start.time;
     const Trigger trigger = triggerOf(options, csv.metadata());
     plan.triggerRecord = trigger.record;
+    for (const std::string& warning : nameUnnamedChannels(plan.info.channels)) {
+      std::cerr << "rvx: " << options.output << ": warning: " << warning << '\n';
+    }
     for (const std::string& warning : checkFit(plan, options.output)) {
       std::cerr << "rvx: " << options.output << ": warning: " << warning << '\n';
     }

@@ -41,27 +41,34 @@ std::string fitting(const std::string& text, size_t limit, const std::string& wh
   return fitted;
 }
 
-int addChannel(CreateSession& session, const ChannelInfo& channel, Warnings& warnings) {
+}  // namespace
+
+std::vector<std::string> standInNames(int channel, size_t channels) {
+  std::vector<std::string> names;
+  for (const char* letter : {"X", "Y", "Z"}) {
+    for (size_t number = channel + 1; number <= channel + channels; ++number)
+      names.push_back(letter + std::to_string(number));
+  }
+  return names;
+}
+
+namespace {
+
+int addChannel(CreateSession& session, const ChannelInfo& channel, size_t channels,
+               Warnings& warnings) {
   const uint32_t result = KDRVX_AddChannel(chars(wide(channel.variable)));
   if (result < 0xE1000000u) return static_cast<int>(result);
   if (result != KDRVX_ERR_RVX_CHN_VAR && result != KDRVX_ERR_RVX_CHN_VAR_EXISTS) {
     session.check(result, "channel " + channel.variable);
   }
-  // A variable that the current layout cannot hold as it is (none at all
-  // in some DOS files, or one taken twice) gets a stand-in name: the first
-  // free one of X, Y and Z with a number from the channel's on.
-  for (const char* letter : {"X", "Y", "Z"}) {
-    for (int number = channel.index + 1;; ++number) {
-      const std::string name = letter + std::to_string(number);
-      const uint32_t added = KDRVX_AddChannel(chars(wide(name)));
-      if (added < 0xE1000000u) {
-        warnings.add("channel " + std::to_string(channel.index) + " '" + channel.variable +
-                     "' is written as " + name);
-        return static_cast<int>(added);
-      }
-      if (added == KDRVX_ERR_RVX_CHN_VAR) break;  // past the highest number
-      if (added != KDRVX_ERR_RVX_CHN_VAR_EXISTS) session.check(added, "channel " + name);
+  for (const std::string& name : standInNames(channel.index, channels)) {
+    const uint32_t added = KDRVX_AddChannel(chars(wide(name)));
+    if (added < 0xE1000000u) {
+      warnings.add("channel " + std::to_string(channel.index) + " '" + channel.variable +
+                   "' is written as " + name);
+      return static_cast<int>(added);
     }
+    if (added != KDRVX_ERR_RVX_CHN_VAR_EXISTS) session.check(added, "channel " + name);
   }
   throw ToolError(session.file() + ": no free variable name for channel " +
                   std::to_string(channel.index));
@@ -261,7 +268,7 @@ void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime
   setKnownDateAndTime(session, when);
   for (const ChannelInfo& channel : info.channels) {
     const std::string what = "channel " + channel.variable;
-    const int k = addChannel(session, channel, warnings);
+    const int k = addChannel(session, channel, info.channels.size(), warnings);
     copyChannelTexts(session, k, channel, what);
     copyChannelFlags(session, k, channel, what, warnings);
   }

@@ -80,6 +80,13 @@ uint64_t copyRecords(CreateSession& session, RecordReader& records, RecordSpan s
 void closeKeepingUnknownDate(CreateSession& session, const DateTime& when,
                              const RecordingInfo& info, Warnings& warnings);
 
+// The names a channel gets whose variable a new recording cannot hold as
+// it is (none at all in some DOS files, exported as "ch_N", or one taken
+// twice), in the order they are tried: X, Y and Z, each with a number from
+// the channel's own (counted from 1) on, as many as the recording has
+// `channels`, so that one of the X names is always free.
+std::vector<std::string> standInNames(int channel, size_t channels);
+
 // Every channel index of `info`, in order.
 std::vector<int> allChannels(const RecordingInfo& info);
 
