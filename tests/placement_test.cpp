@@ -92,6 +92,17 @@ TEST_F(Placement, AReplacedFileKeepsItsModeAndItsHardLinks) {
   EXPECT_EQ(readBytes(dir.file("u.dat")), "newer");
   EXPECT_TRUE(fs::equivalent(dir.file("t.dat"), dir.file("u.dat")));
   EXPECT_FALSE(fs::exists(fs::path(staged)));
+
+  // A bare name, relative to the working directory, as a command line gives it.
+  writeBytes(dir.file("v.dat"), "old");
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  std::u16string bare = u"v.dat";
+  staged = staging(bare, 0);
+  writeBytes(fs::path(staged), "replaced by name");
+  EXPECT_EQ(place(&staged, bare, KDRVX_PLACE_REPLACE), KDRVX_OK) << reportText();
+  fs::current_path(before);
+  EXPECT_EQ(readBytes(dir.file("v.dat")), "replaced by name");
 }
 
 TEST_F(Placement, WhatIsNotReplaced) {

@@ -278,7 +278,11 @@ bool copyOwnerAndMode(const char16_t* model, const char16_t* file) {
 bool moveFile(const char16_t* from, const char16_t* to, bool replace) {
   if (from == nullptr || to == nullptr) return failed(ERROR_PATH_NOT_FOUND);
   if (replace && ::GetFileAttributesW(toWindows(to)) != INVALID_FILE_ATTRIBUTES) {
-    return ::ReplaceFileW(toWindows(to), toWindows(from), nullptr,
+    // ReplaceFileW is given whole paths: some implementations look for the
+    // directory of a bare file name and fail with ERROR_DIRECTORY.
+    std::u16string target, source;
+    if (!absolutePath(to, target) || !absolutePath(from, source)) return false;
+    return ::ReplaceFileW(toWindows(target.c_str()), toWindows(source.c_str()), nullptr,
                           REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0;
   }
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
