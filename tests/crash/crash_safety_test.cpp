@@ -118,9 +118,15 @@ void Process::start(const fs::path& program, const std::vector<std::string>& arg
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = write;
   startup.hStdError = write;
-  if (!CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                      nullptr, nullptr, &startup, &info_))
+  // A loaded emulator now and then refuses a process for a moment: the
+  // start is tried again before the test counts it as failed.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                       nullptr, nullptr, &startup, &info_))
+      break;
     info_ = {};
+    Sleep(200);
+  }
   CloseHandle(write);
 }
 
