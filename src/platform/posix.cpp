@@ -494,8 +494,12 @@ bool copyOwnerAndMode(const char16_t* model, const char16_t* file) {
   // Only root gives a file to another owner, and a process only the groups
   // it belongs to; what it may not set stays the process's own. The mode
   // comes last, as a change of owner clears the set-id bits.
-  if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0)
-    ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
+  if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0) {
+    // A group the process may not give either leaves the file with the
+    // process's own group: that refusal is no failure of the placing.
+    const bool groupGiven = ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid) == 0;
+    static_cast<void>(groupGiven);
+  }
   if (::chmod(to.c_str(), st.st_mode & 07777) != 0) return failed(windowsError(errno, to));
   return true;
 }
