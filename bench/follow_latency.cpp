@@ -66,7 +66,7 @@ bool record(const std::string& path, uint32_t count, std::chrono::nanoseconds pe
 bool follow(const std::string& path, uint32_t count, int64_t* arrived) {
   const std::u16string name = wide(path);
   KDRVX_Reader* reader = nullptr;
-  while (KDRVX_ReaderOpenLive(c(name), 250, &reader) != KDRVX_OK) {
+  while (KDRVX_ReaderOpenLive(c(name), 250, &reader, nullptr) != KDRVX_OK) {
   }
   std::vector<float> block;
   uint64_t known = 0;

@@ -70,12 +70,15 @@ TEST_F(LiveTest, FollowerSeesEveryRecordOnceAndTheFinishedRecording) {
   const std::u16string path = createLive("live.rvx");
   // Nothing is written before the first record: the follower waits for the
   // header, and gives up with the open's status when its time is over.
-  EXPECT_EQ(KDRVX_ReaderOpenLive(c(path), 30, &reader), KDRVX_ERR_RVX_INVALID_HEADER);
+  KDRVX_LiveState opened{};
+  opened.size = sizeof opened;
+  EXPECT_EQ(KDRVX_ReaderOpenLive(c(path), 30, &reader, &opened), KDRVX_ERR_RVX_INVALID_HEADER);
   EXPECT_EQ(reader, nullptr);
+  EXPECT_EQ(opened.state, KDRVX_LIVE_RECORDING);
 
   const std::vector<float> all = recordsFrom(0, 10);
   ASSERT_EQ(KDRVX_AddRecords(all.data(), 4), KDRVX_OK);
-  ASSERT_EQ(KDRVX_ReaderOpenLive(c(path), 0, &reader), KDRVX_OK);
+  ASSERT_EQ(KDRVX_ReaderOpenLive(c(path), 0, &reader, nullptr), KDRVX_OK);
   KDRVX_LiveState state = refresh();
   EXPECT_EQ(state.state, KDRVX_LIVE_RECORDING);
   EXPECT_EQ(state.records, 4u);
@@ -136,7 +139,7 @@ TEST_F(LiveTest, ClosesIntoTheBytesOfARecordingMadeWithoutSharing) {
     ASSERT_EQ(KDRVX_AddRecords(all.data(), 2), KDRVX_OK);
     ASSERT_EQ(KDRVX_Update(), KDRVX_OK);
     ASSERT_EQ(KDRVX_AddRecords(all.data() + 2 * kChannels, 4), KDRVX_OK);
-    ASSERT_EQ(KDRVX_ReaderOpenLive(c(live), 0, &reader), KDRVX_OK);
+    ASSERT_EQ(KDRVX_ReaderOpenLive(c(live), 0, &reader, nullptr), KDRVX_OK);
     ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
     // A compact recording is let go only with its RVI file written.
     EXPECT_EQ(refresh().state, KDRVX_LIVE_CLOSED) << suffix;
@@ -161,7 +164,7 @@ TEST_F(LiveTest, AWriterThatStopsWithoutClosingLeavesAnInterruptedRecording) {
   const std::u16string path = createLive("cut.rvx");
   const std::vector<float> all = recordsFrom(0, 5);
   ASSERT_EQ(KDRVX_AddRecords(all.data(), 5), KDRVX_OK);
-  ASSERT_EQ(KDRVX_ReaderOpenLive(c(path), 0, &reader), KDRVX_OK);
+  ASSERT_EQ(KDRVX_ReaderOpenLive(c(path), 0, &reader, nullptr), KDRVX_OK);
   // The simple close lets go of the file without its final header, as a
   // writer that dies does.
   ASSERT_EQ(KDRVX_CloseCreateSimple(), KDRVX_OK);
@@ -181,7 +184,7 @@ TEST_F(LiveTest, AWriterThatStopsWithoutClosingLeavesAnInterruptedRecording) {
   KDRVX_RepairReport report{};
   report.size = sizeof report;
   ASSERT_EQ(KDRVX_Repair(c(path), c(repaired), &report, nullptr, nullptr), KDRVX_OK);
-  ASSERT_EQ(KDRVX_ReaderOpenLive(c(repaired), 0, &reader), KDRVX_OK);
+  ASSERT_EQ(KDRVX_ReaderOpenLive(c(repaired), 0, &reader, nullptr), KDRVX_OK);
   EXPECT_EQ(refresh().state, KDRVX_LIVE_CLOSED);
 }
 
@@ -193,11 +196,15 @@ TEST_F(LiveTest, TheLiveWriterSharesReadingOnly) {
   EXPECT_EQ(bytes("kept.rvx"), "not a recording");
   // A file that no writer holds and that is no recording fails at once.
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(KDRVX_ReaderOpenLive(c(kept), 60000, &reader), KDRVX_ERR_RVX_INVALID_HEADER);
+  KDRVX_LiveState opened{};
+  opened.size = sizeof opened;
+  EXPECT_EQ(KDRVX_ReaderOpenLive(c(kept), 60000, &reader, &opened), KDRVX_ERR_RVX_INVALID_HEADER);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(opened.state, KDRVX_LIVE_CLOSED);
   // Nothing at the path: the follower waits, then says so.
-  EXPECT_EQ(KDRVX_ReaderOpenLive(c(dir.wide("none.rvx")), 20, &reader),
+  EXPECT_EQ(KDRVX_ReaderOpenLive(c(dir.wide("none.rvx")), 20, &reader, &opened),
             KDRVX_ERR_RVX_OPEN_READ);
+  EXPECT_EQ(opened.state, KDRVX_LIVE_MISSING);
 
   const std::u16string path = createLive("held.rvx");
   const std::vector<float> all = recordsFrom(0, 2);
@@ -208,7 +215,7 @@ TEST_F(LiveTest, TheLiveWriterSharesReadingOnly) {
   ASSERT_EQ(KDRVX_CloseRead(), KDRVX_OK);
   EXPECT_EQ(KDRVX_OpenModify(c(path)), KDRVX_ERR_RVX_OPEN_MODIFY);
   KDRVX_DeleteFile(c(path));
-  ASSERT_EQ(KDRVX_ReaderOpenLive(c(path), 0, &reader), KDRVX_OK);
+  ASSERT_EQ(KDRVX_ReaderOpenLive(c(path), 0, &reader, nullptr), KDRVX_OK);
   EXPECT_EQ(refresh().records, 2u);
   EXPECT_EQ(KDRVX_ReaderRefresh(nullptr, nullptr), KDRVX_ERR_RVX_NOT_OPEN_READ);
   KDRVX_LiveState tiny{};

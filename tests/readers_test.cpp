@@ -455,7 +455,7 @@ TEST_F(Readers, FollowersInThreadsSeeEveryRecordOfALiveRecordingOnce) {
 
   const auto follow = [&](Floats& seen, uint32_t& endState) {
     KDRVX_Reader* reader = nullptr;
-    while (KDRVX_ReaderOpenLive(c(path), 100, &reader) != KDRVX_OK) {
+    while (KDRVX_ReaderOpenLive(c(path), 100, &reader, nullptr) != KDRVX_OK) {
     }
     KDRVX_LiveState state{};
     state.size = sizeof state;

@@ -37,8 +37,8 @@ KDRVX_API uint32_t KDRVX_ReaderWait(KDRVX_Reader* reader, uint64_t known, uint32
 }
 
 KDRVX_API uint32_t KDRVX_ReaderOpenLive(const KDRVX_CHAR* path, uint32_t milliseconds,
-                                        KDRVX_Reader** reader) {
-  return read::readerOpenLive(fromCaller(path), milliseconds, reader);
+                                        KDRVX_Reader** reader, KDRVX_LiveState* state) {
+  return read::readerOpenLive(fromCaller(path), milliseconds, reader, state);
 }
 
 }  // extern "C"

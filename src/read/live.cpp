@@ -109,8 +109,7 @@ bool sizeRefused(const KDRVX_LiveState* state) {
 
 // Milliseconds left until `deadline`, at most one poll.
 uint32_t nextPause(Clock::time_point deadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left <= 0) return 0;
   return left < KDRVX_LIVE_POLL_MILLISECONDS ? static_cast<uint32_t>(left)
                                              : KDRVX_LIVE_POLL_MILLISECONDS;
@@ -124,40 +123,42 @@ bool channelsSettled(const Recording& recording) {
          recording.header.NoRecords != 0;
 }
 
-// One attempt of a following open. Done is true when the open succeeded or
-// failed for good; otherwise the caller waits and tries again.
+// One attempt of a following open: its status, and where the recording
+// stands (KDRVX_LIVE_MISSING, _HELD or _RECORDING while it is worth
+// waiting; KDRVX_LIVE_CLOSED once no writer holds the file, when the status
+// is final). A doubtful attempt found no writer and a file that did not
+// open, or opened with values that cannot be right: a writer that has only
+// just created the file and not yet taken its lock looks so, so the caller
+// looks once more before the answer counts.
 struct Attempt {
   uint32_t status = KDRVX_ERR_RVX_OPEN_READ;
-  bool done = false;
+  uint32_t state = KDRVX_LIVE_MISSING;
+  bool doubtful = false;
 };
 
-// `nobodyFailed` says whether the attempt before failed with no writer
-// holding the file, and is set to whether this one did.
-Attempt attemptOpen(const char16_t* path, KDRVX_Reader** handle, bool& nobodyFailed) {
-  const bool sawNobodyFail = nobodyFailed;
-  nobodyFailed = false;
+Attempt attemptOpen(const char16_t* path, KDRVX_Reader** handle, bool takeDoubtful) {
   platform::Holder holder = platform::Holder::Nobody;
-  if (!platform::probeHolder(path, holder)) return {KDRVX_ERR_RVX_OPEN_READ, true};
+  if (!platform::probeHolder(path, holder)) return {KDRVX_ERR_RVX_OPEN_READ, KDRVX_LIVE_CLOSED};
   switch (holder) {
-    case platform::Holder::Missing: return {KDRVX_ERR_RVX_OPEN_READ, false};
-    case platform::Holder::Exclusive: return {KDRVX_ERR_RVX_SHARING_VIOLATION, false};
+    case platform::Holder::Missing: return {KDRVX_ERR_RVX_OPEN_READ, KDRVX_LIVE_MISSING};
+    case platform::Holder::Exclusive: return {KDRVX_ERR_RVX_SHARING_VIOLATION, KDRVX_LIVE_HELD};
     case platform::Holder::LiveWriter:
     case platform::Holder::Nobody: break;
   }
-  uint32_t status = readerOpen(path, handle);
-  if (status == KDRVX_OK && holder == platform::Holder::LiveWriter &&
-      !channelsSettled(readers().find(*handle)->recording)) {
+  const bool live = holder == platform::Holder::LiveWriter;
+  const uint32_t status = readerOpen(path, handle);
+  const Recording* opened = status == KDRVX_OK ? &readers().find(*handle)->recording : nullptr;
+  const bool unsettled = opened != nullptr && (live ? !channelsSettled(*opened)
+                                                    : (opened->claims.findings &
+                                                       KDRVX_FINDINGS_VALUES_WRONG) != 0);
+  const bool doubtful = !live && (status != KDRVX_OK || unsettled) && !takeDoubtful;
+  if (unsettled && (live || doubtful)) {
     readerClose(*handle);
     *handle = nullptr;
-    status = KDRVX_ERR_RVX_INVALID_HEADER;
+    return {KDRVX_ERR_RVX_INVALID_HEADER, KDRVX_LIVE_RECORDING, doubtful};
   }
-  if (status == KDRVX_OK) return {KDRVX_OK, true};
-  // A live writer has not written its header yet; a writer that let go
-  // meanwhile, or one that has only just created the file and takes its
-  // lock, gets one more look before the failure counts.
-  if (holder == platform::Holder::LiveWriter) return {status, false};
-  nobodyFailed = true;
-  return {status, sawNobodyFail};
+  if (doubtful) return {status, KDRVX_LIVE_RECORDING, true};
+  return {status, live ? KDRVX_LIVE_RECORDING : KDRVX_LIVE_CLOSED};
 }
 
 }  // namespace
@@ -192,16 +193,37 @@ uint32_t readerWait(KDRVX_Reader* handle, uint64_t known, uint32_t milliseconds,
   }
 }
 
-uint32_t readerOpenLive(const char16_t* path, uint32_t milliseconds, KDRVX_Reader** handle) {
-  if (handle == nullptr) return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
+uint32_t readerOpenLive(const char16_t* path, uint32_t milliseconds, KDRVX_Reader** handle,
+                        KDRVX_LiveState* state) {
+  if (handle == nullptr || sizeRefused(state)) return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
   *handle = nullptr;
-  if (path == nullptr) return KDRVX_ERR_RVX_OPEN_READ;
+  KDRVX_LiveState live{};
+  live.size = sizeof live;
+  if (path == nullptr) {
+    live.state = KDRVX_LIVE_CLOSED;
+    deliverState(live, state);
+    return KDRVX_ERR_RVX_OPEN_READ;
+  }
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-  bool nobodyFailed = false;
+  bool doubted = false;
   for (;;) {
-    const Attempt attempt = attemptOpen(path, handle, nobodyFailed);
+    const Attempt attempt = attemptOpen(path, handle, doubted);
+    doubted = attempt.doubtful;
+    if (doubted) {
+      platform::sleepMilliseconds(KDRVX_LIVE_POLL_MILLISECONDS);
+      continue;
+    }
     const uint32_t pause = nextPause(deadline);
-    if (attempt.done || pause == 0) return attempt.status;
+    if (attempt.status == KDRVX_OK || attempt.state == KDRVX_LIVE_CLOSED || pause == 0) {
+      live.state = attempt.state;
+      if (*handle != nullptr) {
+        const Recording& recording = readers().find(*handle)->recording;
+        live.records = recording.claims.heldRecords;
+        live.fileLength = recording.claims.fileLength;
+      }
+      deliverState(live, state);
+      return attempt.status;
+    }
     platform::sleepMilliseconds(pause);
   }
 }

@@ -63,7 +63,8 @@ void readerClose(KDRVX_Reader* handle);
 uint32_t readerRefresh(KDRVX_Reader* handle, KDRVX_LiveState* state);
 uint32_t readerWait(KDRVX_Reader* handle, uint64_t known, uint32_t milliseconds,
                     KDRVX_LiveState* state);
-uint32_t readerOpenLive(const char16_t* path, uint32_t milliseconds, KDRVX_Reader** handle);
+uint32_t readerOpenLive(const char16_t* path, uint32_t milliseconds, KDRVX_Reader** handle,
+                        KDRVX_LiveState* state);
 
 // Hands `whole` to a caller's struct that begins with its size; a null
 // struct or a size below 4 is ERR_RVX_PARAMETER_STRING_LENGTH.
