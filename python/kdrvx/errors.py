@@ -141,6 +141,7 @@ class RvxTimeoutError(RvxError, TimeoutError):  # type: ignore[misc]
         super().__init__(code, text, function, detail, reason, errno, filename)
         if code == 0:
             self.name = "TIMEOUT"
+            self.args = (self.code, self.name, self.text)
 
     def __str__(self) -> str:
         if self.code != 0:
