@@ -89,9 +89,11 @@ def _open_live(path: str, clock: _Clock) -> Any:
         status = open_live(name, wait, ctypes.byref(reader))
         if status == 0:
             return reader
-        # The library waits the whole slice for a file that may still come;
-        # a refusal before that is one that waiting does not change.
-        if status not in _NOT_YET or time.monotonic() - began < wait / 1000:
+        # The library waits the whole slice (to within its last look) for a
+        # file that may still come; a refusal earlier than that is one that
+        # waiting does not change.
+        early = time.monotonic() - began < (wait - lib.KDRVX_LIVE_POLL_MILLISECONDS) / 1000
+        if status not in _NOT_YET or early:
             raise _open_error(status, path)
         if clock.expired():
             raise _timeout(status, "KDRVX_ReaderOpenLive", path, _NOT_YET[status] % path, clock)

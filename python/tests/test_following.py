@@ -75,22 +75,25 @@ def python_process():
 
 
 def rvx_with_follow():
-    """The rvx program that the build made, if it has the follow subcommand."""
+    """The rvx program that the build made, if it has the follow subcommand;
+    else why not."""
     rvx = os.environ.get("KDRVX_RVX")
     if not rvx:
-        pytest.skip("KDRVX_RVX names no rvx program (the build sets it)")
+        return None, "KDRVX_RVX names no rvx program (the build sets it)"
     usage = subprocess.run([rvx, "--help"], capture_output=True, text=True, timeout=30)
     if not re.search(r"^\s+follow\s", usage.stdout, re.MULTILINE):
-        pytest.skip("%s has no follow subcommand yet" % rvx)
-    return rvx
+        return None, "%s has no follow subcommand" % rvx
+    return rvx, None
 
 
 def test_followers_get_every_record_once_in_order(tmp_path, python_process):
-    rvx = rvx_with_follow()
+    rvx, missing = rvx_with_follow()
     path = tmp_path / "live.rvx"
-    # Both followers start before the file exists.
-    csv_follower = subprocess.Popen([rvx, "follow", str(path), "--timeout", "30"],
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    # The followers start before the file exists.
+    csv_follower = None
+    if rvx:
+        csv_follower = subprocess.Popen([rvx, "follow", str(path), "--timeout", "30"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     follower = python_process(FOLLOWER, path, tmp_path / "followed.npy", 30)
     assert follower.stdout.readline() == "following\n"
     writer = python_process(WRITER, path, "bursts")
@@ -99,16 +102,18 @@ def test_followers_get_every_record_once_in_order(tmp_path, python_process):
 
     _, errors = writer.communicate(timeout=60)
     assert writer.returncode == 0, errors
-    followed_csv, errors = csv_follower.communicate(timeout=60)
-    assert csv_follower.returncode == 0, errors
     end, errors = follower.communicate(timeout=60)
     assert follower.returncode == 0 and end.split()[0] == "closed", errors
     assert "RvxWarning" not in errors  # the header lagging while it runs is no finding
-
     records = kdrvx.read(path)
     assert records.tobytes() == written(BURSTS * BURST).tobytes()
     assert np.load(tmp_path / "followed.npy").tobytes() == records.tobytes()
     assert 0 < int(end.split()[1]) <= 7  # records=7: no block larger
+
+    if csv_follower is None:
+        pytest.skip("kdrvx.follow checked; rvx follow not: %s" % missing)
+    followed_csv, errors = csv_follower.communicate(timeout=60)
+    assert csv_follower.returncode == 0, errors
     exported = subprocess.run([rvx, "export", str(path)], capture_output=True, timeout=60)
     assert exported.returncode == 0 and followed_csv == exported.stdout
 
@@ -128,7 +133,7 @@ def test_a_killed_writer_leaves_every_acknowledged_record(tmp_path, python_proce
     acknowledged = int(said[-1]) if said else acknowledged
 
     end, errors = follower.communicate(timeout=60)
-    assert end.split()[0] == "RvxTimeoutError TIMEOUT", errors
+    assert end.split()[:2] == ["RvxTimeoutError", "TIMEOUT"], errors
     assert errors.count("writer stopped without closing the recording") == 1, errors
     followed = np.load(tmp_path / "followed.npy")
 
