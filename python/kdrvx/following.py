@@ -35,6 +35,8 @@ from .reading import (Channels, _decide, _open_error, _reader_error, finding_tex
 # The longest single wait in the library: Ctrl-C and the follower's timeout
 # are noticed within this many milliseconds.
 _SLICE_MILLISECONDS = 200
+# The shortest wait of one following open.
+_LEAST_OPEN_MILLISECONDS = 50
 
 # What the last attempt to open a file not yet there or not yet readable
 # said, in the words of a follower that gave up waiting.
@@ -84,15 +86,16 @@ def _open_live(path: str, clock: _Clock) -> Any:
     name = to_utf16(path)
     while True:
         reader = ctypes.c_void_p()
-        wait = clock.slice_ms()
+        # Time enough for the library to refuse a file that is there and does
+        # not open (after a second look) well before the slice ends.
+        wait = max(clock.slice_ms(), _LEAST_OPEN_MILLISECONDS)
         began = time.monotonic()
         status = open_live(name, wait, ctypes.byref(reader))
         if status == 0:
             return reader
-        # The library waits the whole slice (to within its last look) for a
-        # file that may still come; a refusal earlier than that is one that
-        # waiting does not change.
-        early = time.monotonic() - began < (wait - lib.KDRVX_LIVE_POLL_MILLISECONDS) / 1000
+        # The library waits the whole slice for a file that may still come;
+        # a refusal well before its end is one that waiting does not change.
+        early = time.monotonic() - began < wait / 2000
         if status not in _NOT_YET or early:
             raise _open_error(status, path)
         if clock.expired():
