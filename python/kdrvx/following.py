@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import ctypes
 import errno
+import operator
 import time
 import warnings
 from typing import Any, Iterator, Optional
@@ -71,10 +72,9 @@ class _Clock:
         return max(0, min(_SLICE_MILLISECONDS, int(left * 1000 + 0.999)))
 
 
-def _timeout(code: int, function: str, path: str, what: str, clock: _Clock) -> RvxError:
+def _timeout(code: int, function: str, path: str, what: str) -> RvxError:
     text = lib.library().text_of(code) if code else ""
-    return RvxError(code, text, function, "%s within %g s" % (what, clock.timeout or 0),
-                    "timed out", errno.ETIMEDOUT, path)
+    return RvxError(code, text, function, what, "timed out", errno.ETIMEDOUT, path)
 
 
 def _open_live(path: str, clock: _Clock) -> Any:
@@ -99,7 +99,8 @@ def _open_live(path: str, clock: _Clock) -> Any:
         if status not in _NOT_YET or early:
             raise _open_error(status, path)
         if clock.expired():
-            raise _timeout(status, "KDRVX_ReaderOpenLive", path, _NOT_YET[status] % path, clock)
+            raise _timeout(status, "KDRVX_ReaderOpenLive", path, "%s within %g s" % (
+                _NOT_YET[status] % path, clock.timeout or 0))
 
 
 def _refuse_wrong_values(path: str, findings: Any) -> int:
@@ -149,7 +150,7 @@ def follow(path: PathArgument, records: Optional[int] = None, timeout: Optional[
     """
     name = path_text(path)
     if records is not None:
-        records = int(records)
+        records = operator.index(records)
         if records < 1:
             raise ValueError("records must be at least 1 (None: all that are new)")
     if timeout is not None:
@@ -204,10 +205,11 @@ def _follow(path: str, most: Optional[int], timeout: Optional[float],
                               "kdrvx.repair completes it" % (path, state.records), RvxWarning,
                               stacklevel=2)
             if clock.expired():
-                what = "no new record of %s after record %d" % (path, delivered)
+                what = "no record of %s arrived for %g s after record %d" % (
+                    path, clock.timeout or 0, delivered)
                 if state.state == LIVE_INTERRUPTED:
-                    what += ", whose writer stopped without closing it (kdrvx.repair completes it)"
-                raise _timeout(0, "", path, what, clock)
+                    what += "; its writer stopped without closing it, and kdrvx.repair completes it"
+                raise _timeout(0, "", path, what)
             if state.state != LIVE_RECORDING:
                 # The library answers at once for a recording no writer
                 # records: the rest of the slice is waited here.

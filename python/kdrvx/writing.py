@@ -431,7 +431,9 @@ class Writer:
 
         A live recording is finished in place; its followers then see it
         closed. When finishing it fails, the records appended stay in it and
-        ``kdrvx.repair`` completes its header.
+        ``kdrvx.repair`` completes its header. With ``simple=True`` its
+        header keeps counting fewer records than it holds, so that followers
+        find it as a writer that stopped without closing it leaves it.
         """
         function = "KDRVX_CloseCreateSimple" if simple else "KDRVX_CloseCreate"
         with LOCK:
@@ -507,9 +509,9 @@ class Writer:
         try:
             if self._open:
                 self.discard()
-                warnings.warn("kdrvx.Writer of %s was never closed: its recording was %s"
-                              % (self.path, "closed as it was" if self.live else "discarded"),
-                              RuntimeWarning)
+                warnings.warn("kdrvx.Writer of %s was never closed: its recording was %s" % (
+                    self.path, "closed with its %d records" % self.record_count if self.live
+                    else "discarded"), RuntimeWarning)
         except Exception:
             pass
 
