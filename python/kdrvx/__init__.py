@@ -20,6 +20,11 @@ that holds it), then beside this package, then on the system's library path.
                       scan_interval_us=1000) as writer:
         writer.append([[1.0, 20.5], [1.1, 20.6]])
 
+    # A recording followed while another process records it with
+    # kdrvx.create(..., live=True):
+    for block in kdrvx.follow("live.rvx", timeout=10):
+        ...                                    # float32, (new records, channels)
+
 Any number of Recordings may be open at once: each holds a reader of its
 own in the library, and reads of different Recordings run in parallel from
 several threads. Writing goes through the library's single create and modify
@@ -35,9 +40,10 @@ matching OSError (FileNotFoundError, PermissionError, ...).
 from ._library import LOCK
 from .errors import (STATUS_NAMES, LibraryNotFoundError, RvxError, RvxFileExistsError,
                      RvxFileNotFoundError, RvxIsADirectoryError, RvxNotADirectoryError, RvxOSError,
-                     RvxPermissionError, RvxWarning)
+                     RvxPermissionError, RvxTimeoutError, RvxWarning)
 from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
 from .checking import ChannelCheck, CheckResult, RepairResult, check, repair
+from .following import follow
 from .reading import Channel, Header, Recording, open, read
 from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
 from . import _library
@@ -70,7 +76,7 @@ __all__ = [
     "Channel", "ChannelCheck", "CheckResult", "Header", "LANGUAGES", "LOCK",
     "LibraryNotFoundError", "Recording", "RepairResult", "RvxError", "RvxFileExistsError",
     "RvxFileNotFoundError", "RvxIsADirectoryError", "RvxNotADirectoryError", "RvxOSError",
-    "RvxPermissionError", "RvxWarning", "STATUS_NAMES", "Writer", "bits_as_float32", "check",
-    "create", "error_text", "last_error", "library_path", "library_version", "modify", "open",
-    "read", "repair",
+    "RvxPermissionError", "RvxTimeoutError", "RvxWarning", "STATUS_NAMES", "Writer",
+    "bits_as_float32", "check", "create", "error_text", "follow", "last_error", "library_path",
+    "library_version", "modify", "open", "read", "repair",
 ]

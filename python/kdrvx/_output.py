@@ -28,8 +28,11 @@ from ._interface import KDRVX_PLACE_STEP_TARGET as PLACE_STEP_TARGET
 from ._interface import KDRVX_PLACE_SUMMARY as PLACE_SUMMARY
 
 _CAPACITY = 1024
-_EXISTS = "file exists; overwrite=True replaces it"
+_REPLACES = "overwrite=True replaces it"
 _RVI = "its RVI file "
+# What to do about an existing target of a live recording, which is made in
+# place and so never over another file.
+LIVE_REMEDY = "a live recording is made only where no file is: remove it or choose another name"
 
 
 def summary_file(path: str) -> Optional[str]:
@@ -50,12 +53,13 @@ def _staging_name(target: Any, flags: int, path: str) -> str:
     return lib.from_utf16(name)
 
 
-def place(staged: Optional[str], target: str, flags: int) -> bool:
+def place(staged: Optional[str], target: str, flags: int, remedy: str = _REPLACES) -> bool:
     """Puts `staged` in the place of `target` through the library, or with
     `staged` None judges the target alone. Raises RvxError with the
-    library's words and the system's reason; returns whether the placement
-    went through (always True), so that callers may mark the staged file
-    as gone."""
+    library's words and the system's reason (an existing target's with
+    `remedy`, what the caller can do about it); returns whether the
+    placement went through (always True), so that callers may mark the
+    staged file as gone."""
     placement = lib.KDRVX_Placement(size=ctypes.sizeof(lib.KDRVX_Placement))
     status = lib.function("KDRVX_PlaceFile")(
         None if staged is None else lib.to_utf16(staged), lib.to_utf16(target), flags,
@@ -67,8 +71,8 @@ def place(staged: Optional[str], target: str, flags: int) -> bool:
     if text.startswith(_RVI):
         about = summary_file(target) or target
     if status == ERR_RVX_ALREADY_EXISTS:
-        raise lib.refusal(status, about, _EXISTS if text in ("exists", _RVI + "exists")
-                          else text + "; overwrite=True replaces it", errno.EEXIST, about)
+        what = "file exists" if text in ("exists", _RVI + "exists") else text
+        raise lib.refusal(status, about, "%s; %s" % (what, remedy), errno.EEXIST, about)
     code = int(placement.systemError)
     reason = text
     said = placement.step == PLACE_STEP_TARGET and "cannot" not in text
@@ -116,6 +120,38 @@ class Output:
             _remove(self.library_path)
             if self.flags & PLACE_SUMMARY:
                 _remove(summary_file(self.library_path))
+        self.made = False
+
+
+class LiveOutput:
+    """A live recording: made in place at its target, where followers read
+    it as it grows, and only where nothing is (the library's live create
+    refuses an existing file in the same step as it creates the new one).
+    It has nothing to put in place when it is finished."""
+
+    def __init__(self, path: str, summary: bool):
+        self.flags = PLACE_SUMMARY if summary else 0
+        target = lib.to_utf16(path)
+        # Asking for a staging name cleans the target as the create cleans
+        # its path, and refuses a compact recording's name that its RVI file
+        # cannot be named after; the staging name itself is not used.
+        _staging_name(target, self.flags | PLACE_CREATE, path)
+        self.target = lib.from_utf16(target)
+        """The file the recording is made in."""
+        self.library_path = self.target
+        """The path given to the library's create: the target itself."""
+        self.made = False
+        """Whether the library created the recording, which is then this one's."""
+        place(None, self.target, self.flags, LIVE_REMEDY)
+
+    def commit(self) -> None:
+        self.made = False
+
+    def discard(self) -> None:
+        """Removes the recording that the library created, for a create that
+        failed before any record was written."""
+        if self.made:
+            _remove(self.target)
         self.made = False
 
 

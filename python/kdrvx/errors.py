@@ -123,6 +123,32 @@ class RvxNotADirectoryError(RvxError, NotADirectoryError):  # type: ignore[misc]
     """A part of the path that should be a directory is a file."""
 
 
+class RvxTimeoutError(RvxError, TimeoutError):  # type: ignore[misc]
+    """A followed recording gave no record for as long as the follower was
+    to wait (``kdrvx.follow(..., timeout=...)``).
+
+    ``code`` is the library's status of the last attempt to open the file
+    when it never opened (``ERR_RVX_OPEN_READ``: nothing is at the path,
+    ``ERR_RVX_SHARING_VIOLATION``: a writer holds it without sharing,
+    ``ERR_RVX_INVALID_HEADER``: its writer has written no record yet), and
+    0 when the file was open and its records stopped (``name`` is then
+    ``"TIMEOUT"``).
+    """
+
+    def __init__(self, code: int, text: str, function: str = "", detail: Optional[str] = None,
+                 reason: Optional[str] = None, errno: Optional[int] = None,
+                 filename: Optional[str] = None):
+        super().__init__(code, text, function, detail, reason, errno, filename)
+        if code == 0:
+            self.name = "TIMEOUT"
+            self.args = (self.code, self.name, self.text)
+
+    def __str__(self) -> str:
+        if self.code != 0:
+            return super().__str__()
+        return ": ".join(part for part in (self.reason, self.detail) if part)
+
+
 # (The ignored "misc" above: OSError's stubs declare errno and strerror as
 # int and str; an RvxError that the file system did not cause has None.)
 
@@ -134,8 +160,9 @@ _SYSTEM_CLASSES: Dict[Type[OSError], Type[RvxError]] = {
     FileExistsError: RvxFileExistsError,
     IsADirectoryError: RvxIsADirectoryError,
     NotADirectoryError: RvxNotADirectoryError,
+    TimeoutError: RvxTimeoutError,
 }
 
 __all__ = ["LibraryNotFoundError", "RvxError", "RvxFileExistsError", "RvxFileNotFoundError",
            "RvxIsADirectoryError", "RvxNotADirectoryError", "RvxOSError", "RvxPermissionError",
-           "RvxWarning", "STATUS_NAMES", *STATUS_NAMES.values()]
+           "RvxTimeoutError", "RvxWarning", "STATUS_NAMES", *STATUS_NAMES.values()]

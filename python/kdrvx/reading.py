@@ -12,7 +12,7 @@ import threading
 import warnings
 import weakref
 from dataclasses import dataclass
-from typing import (TYPE_CHECKING, Any, Iterable, Iterator, List, Optional, Sequence,
+from typing import (TYPE_CHECKING, Any, Callable, Iterable, Iterator, List, Optional, Sequence,
                     SupportsIndex, Tuple, Union)
 
 import numpy as np
@@ -827,11 +827,18 @@ def open(path: PathArgument) -> Recording:  # noqa: A001 - the package's reading
 
 def _open(path: PathArgument, stacklevel: int) -> Recording:
     """open(), whose warnings name the caller `stacklevel` frames up."""
-    path = path_text(path)
+    name = path_text(path)
     reader = ctypes.c_void_p()
-    status = reader_function("KDRVX_ReaderOpen")(to_utf16(path), ctypes.byref(reader))
+    status = reader_function("KDRVX_ReaderOpen")(to_utf16(name), ctypes.byref(reader))
     if status != 0:
-        raise _open_error(status, path)
+        raise _open_error(status, name)
+    return recording_of(name, reader, lambda found: _decide(name, found, stacklevel + 3))
+
+
+def recording_of(path: str, reader: Any, judge: Callable[[Any], int]) -> Recording:
+    """The Recording of a reader just opened, with its header and channels;
+    `judge` takes the library's findings, raises for what it refuses and
+    returns the findings said already. A failure closes the reader."""
     try:
         info = lib.KDRVX_RecordingInfo(size=ctypes.sizeof(lib.KDRVX_RecordingInfo))
         _check_reader(reader_function("KDRVX_ReaderInfo")(reader, ctypes.byref(info)),
@@ -844,7 +851,7 @@ def _open(path: PathArgument, stacklevel: int) -> Recording:
             _check_reader(status, "KDRVX_ReaderChannel")
             channels.append(_channel_of(index, described, header.statistics))
         kind = _kind_of(info)
-        found = _decide(path, findings_of(reader), stacklevel + 1)
+        found = judge(findings_of(reader))
     except BaseException:
         reader_function("KDRVX_ReaderClose")(reader)
         raise

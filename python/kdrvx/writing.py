@@ -4,13 +4,15 @@ What a new recording cannot hold is refused before anything is written
 (ValueError), and what its layout keeps nowhere is named in an RvxWarning:
 the library judges both from the recording as planned.
 The recording is made under a staging name beside its target and takes the
-target's place only when the writer is closed (see _output).
+target's place only when the writer is closed (see _output); a live one is
+made in place, where followers read it as it grows.
 """
 
 from __future__ import annotations
 
 import ctypes
 import datetime as _datetime
+import errno
 import operator
 import warnings
 import weakref
@@ -22,7 +24,8 @@ from numpy.typing import ArrayLike, NDArray
 from . import _fields
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, check, from_utf16, path_text, text_buffer, to_utf16
-from ._output import Output
+from ._output import LIVE_REMEDY, LiveOutput, Output
+from ._interface import KDRVX_ERR_RVX_ALREADY_EXISTS as ERR_RVX_ALREADY_EXISTS
 from ._interface import KDRVX_ERR_RVX_CREATE as ERR_RVX_CREATE
 from ._interface import KDRVX_ERR_RVX_MODIFY_NOT_POSSIBLE as ERR_RVX_MODIFY_NOT_POSSIBLE
 from ._interface import KDRVX_ERR_RVX_STILL_OPEN_WRITE as ERR_RVX_STILL_OPEN_WRITE
@@ -278,9 +281,15 @@ class Writer:
     a context manager, the writer is closed when the block ends normally and
     discarded when it ends with an exception (the exception gets a note
     saying so).
+
+    A live writer (``create(..., live=True)``) writes in place instead:
+    every record is in the file when ``append`` returns, and followers read
+    it while it grows. Its records are never thrown away: ``discard()`` and
+    a block that ends with an exception close it with the records appended
+    so far, as ``close()`` does.
     """
 
-    def __init__(self, output: Output, plan: _Plan, bits: Tuple[int, ...],
+    def __init__(self, output: Union[Output, LiveOutput], plan: _Plan, bits: Tuple[int, ...],
                  scan_interval_us: int, legacy: bool, overwrite: bool):
         self.path = output.target
         """The file the recording becomes, with the characters that a file
@@ -293,6 +302,8 @@ class Writer:
         self.legacy = legacy
         self.record_count = 0
         """Records appended so far."""
+        self.live = isinstance(output, LiveOutput)
+        """Whether the recording is made in place for followers."""
         self._output = output
         self._plan = plan
         self._overwrite = overwrite
@@ -319,6 +330,12 @@ class Writer:
         part-way (a full disk), the records before the failing one stay in
         the recording and in ``record_count``, and the writer stays open:
         ``close()`` keeps them.
+
+        Nothing is kept back in Python: the records are in the library's
+        hands when ``append`` returns. For a live recording they are in the
+        file then, so that followers see them, and a process killed after
+        ``append`` returned leaves a file from which ``kdrvx.repair``
+        recovers every record appended.
         """
         values = self._record_values(records)
         base, step = values.ctypes.data, values.strides[0]
@@ -411,6 +428,12 @@ class Writer:
         its mode. When finishing fails, nothing is written to the target;
         when only the renaming fails, the error names where the finished
         recording was left.
+
+        A live recording is finished in place; its followers then see it
+        closed. When finishing it fails, the records appended stay in it and
+        ``kdrvx.repair`` completes its header. With ``simple=True`` its
+        header keeps counting fewer records than it holds, so that followers
+        find it as a writer that stopped without closing it leaves it.
         """
         function = "KDRVX_CloseCreateSimple" if simple else "KDRVX_CloseCreate"
         with LOCK:
@@ -418,6 +441,10 @@ class Writer:
                 return
             self._release()
             status = call(function)
+            if status != 0 and self.live:
+                raise lib.error(status, function, "%s keeps the %d records appended; "
+                                "kdrvx.repair completes it" % (self.path, self.record_count),
+                                filename=self.path)
             if status != 0:
                 failure = lib.error(status, function, "the recording was discarded; %s was left as "
                                     "it was" % self.path, filename=self.path)
@@ -434,7 +461,12 @@ class Writer:
                 raise lib.os_refusal(ERR_RVX_CREATE, where, failure, self.path) from failure
 
     def discard(self) -> None:
-        """Abandons the recording: the target keeps its old bytes, or stays absent."""
+        """Abandons the recording: the target keeps its old bytes, or stays
+        absent. A live recording, which followers may have read already, is
+        closed instead, with the records appended so far (see ``close``)."""
+        if self.live:
+            self.close()
+            return
         with LOCK:
             if not self._open:
                 return
@@ -459,6 +491,15 @@ class Writer:
                  _traceback: object) -> None:
         if failure is None:
             self.close()
+        elif self._open and self.live:
+            try:
+                self.close()
+            except RvxError as closing:
+                _add_note(failure, "kdrvx: closing the live recording %s failed: %s" % (
+                    self.path, closing))
+            else:
+                _add_note(failure, "kdrvx: the live recording %s was closed with its %d records"
+                          % (self.path, self.record_count))
         elif self._open:
             self.discard()
             _add_note(failure, "kdrvx: the recording of %d records was discarded; %s was left as "
@@ -468,14 +509,16 @@ class Writer:
         try:
             if self._open:
                 self.discard()
-                warnings.warn("kdrvx.Writer of %s was never closed: its recording was discarded"
-                              % self.path, RuntimeWarning)
+                warnings.warn("kdrvx.Writer of %s was never closed: its recording was %s" % (
+                    self.path, "closed with its %d records" % self.record_count if self.live
+                    else "discarded"), RuntimeWarning)
         except Exception:
             pass
 
     def __repr__(self) -> str:
-        return "<kdrvx.Writer %r: %s layout, %d records x %d channels (%s), %g s, %s>" % (
-            self.path, "compact" if self.legacy else "current", self.record_count,
+        return "<kdrvx.Writer %r: %s%s layout, %d records x %d channels (%s), %g s, %s>" % (
+            self.path, "live, " if self.live else "", "compact" if self.legacy else "current",
+            self.record_count,
             len(self.variables), _labels(self.variables),
             duration_s(self.record_count, self.scan_interval_us),
             "closed" if self.closed else "open")
@@ -507,9 +550,9 @@ def _define_channel(fields: Dict[str, Any]) -> None:
         check("KDRVX_SetChannelMultiChannel", index, fields["multichannel_bits"], detail=where)
 
 
-def _begin(path: str, overwrite: bool, summary: bool) -> Output:
+def _begin(path: str, overwrite: bool, summary: bool, live: bool) -> Union[Output, LiveOutput]:
     try:
-        return Output(path, overwrite, summary)
+        return LiveOutput(path, summary) if live else Output(path, overwrite, summary)
     except RvxError:
         raise
     except OSError as failure:
@@ -519,7 +562,8 @@ def _begin(path: str, overwrite: bool, summary: bool) -> Output:
 def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_interval_us: int,
            legacy: bool = False, language: Optional[str] = "en", overwrite: bool = False,
            original: bool = True, start: Optional[_datetime.datetime] = None,
-           trigger_record: Optional[int] = None, **header_texts: Optional[str]) -> Writer:
+           trigger_record: Optional[int] = None, live: bool = False,
+           **header_texts: Optional[str]) -> Writer:
     """Creates an RVX file and returns its Writer.
 
     Args:
@@ -549,8 +593,22 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
             datetime with a time zone are refused with ValueError.
         trigger_record: number of the record at which the trigger fired;
             one that would not read back as given is refused.
+        live: make the recording in place, so that it can be followed
+            (``kdrvx.follow``, ``rvx follow``) while it is recorded (see
+            below).
         header_texts: ``comment``, ``company``, ``instrument``,
             ``serial_number``, ``measurement_name``, ``trigger_setting``.
+
+    A live recording is written where it is to stay, not under a staging
+    name, and other programs may read it meanwhile: every record that
+    ``append`` acknowledged is in the file, so that a process killed while
+    recording leaves a file that ``kdrvx.repair`` completes with all of
+    them. It is made only where no file is, in the same step that creates
+    it (an existing file is refused with FileExistsError and not touched),
+    and ``overwrite=True`` is refused with ValueError: replacing a file in
+    place would lose it before the new recording is whole. A live
+    recording is never thrown away: ``discard()`` and a ``with`` block that
+    ends with an exception close it with the records appended so far.
 
     Before anything is written, the library checks the recording as
     planned (``KDRVX_CheckPlan``, the rules of ``rvx import``): a value that
@@ -567,6 +625,9 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
     creating another raises RvxError with ERR_RVX_STILL_OPEN_WRITE.
     """
     global _holder
+    if live and overwrite:
+        raise ValueError("live=True writes the recording in place, where it is followed, and so "
+                         "never over an existing file: overwrite=True cannot be combined with it")
     unknown = set(header_texts) - set(_HEADER_TEXTS)
     if unknown:
         raise TypeError("unknown header fields: %s" % ", ".join(sorted(unknown)))
@@ -589,16 +650,22 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
                 ERR_RVX_STILL_OPEN_WRITE, "KDRVX_CreateExt",
                 "the library has one create context per process and %s is being written in it; "
                 "close that Writer before creating %s" % (holder.path, path))
-        output = _begin(path, bool(overwrite), bool(legacy) and language is not None)
+        output = _begin(path, bool(overwrite), bool(legacy) and language is not None, bool(live))
+        # The staged file is new, and a live one is made only where nothing
+        # is: neither create replaces a file.
+        creating = "KDRVX_CreateLive" if live else "KDRVX_CreateExt"
         try:
-            status = call("KDRVX_CreateExt", to_utf16(output.library_path), False, bool(original),
+            status = call(creating, to_utf16(output.library_path), False, bool(original),
                           bool(legacy), LANGUAGES[language])
             if status == ERR_RVX_STILL_OPEN_WRITE:
-                raise lib.error(status, "KDRVX_CreateExt",
+                raise lib.error(status, creating,
                                 "the library has one create context per process, and another user "
                                 "of the library in this process holds it")
+            if status == ERR_RVX_ALREADY_EXISTS and live:
+                raise lib.refusal(status, output.target, "file exists; " + LIVE_REMEDY,
+                                  errno.EEXIST, output.target)
             if status != 0:
-                raise lib.error(status, "KDRVX_CreateExt", path, filename=path)
+                raise lib.error(status, creating, path, filename=path)
         except BaseException:
             output.discard()
             raise
