@@ -149,11 +149,15 @@ ToolError timedOut(const std::string& file, const Patience& patience, const std:
                    kExitTimeout);
 }
 
-// The reader once the file can be followed; waits for it to appear.
+// The reader once the file can be followed; waits for it to appear. The
+// open is given time enough to tell a file it refuses at once (after a
+// second look) from one that it waits for.
 std::unique_ptr<Reader> openWhenThere(const std::string& file, const Patience& patience) {
+  constexpr uint32_t kLeastOpenWait = 50;
   for (;;) {
     std::string waitingFor;
-    if (auto reader = Reader::openLive(file, patience.slice(), waitingFor)) return reader;
+    const uint32_t wait = std::max(patience.slice(), kLeastOpenWait);
+    if (auto reader = Reader::openLive(file, wait, waitingFor)) return reader;
     if (patience.exhausted()) throw timedOut(file, patience, waitingFor);
   }
 }

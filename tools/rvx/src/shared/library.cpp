@@ -181,7 +181,7 @@ std::unique_ptr<Reader> Reader::openLive(const std::string& file, uint32_t milli
         waitingFor = "a writer holds the file without sharing it";
         return nullptr;
       case KDRVX_ERR_RVX_INVALID_HEADER:
-        waitingFor = "the writer has not written the header";
+        waitingFor = "the recording has no record yet";
         return nullptr;
       default:
         break;
