@@ -16,6 +16,12 @@ KDRVX_API uint32_t KDRVX_CreateExt(KDRVX_CHAR* path, uint8_t overwrite, uint8_t 
                           language);
 }
 
+KDRVX_API uint32_t KDRVX_CreateLive(KDRVX_CHAR* path, uint8_t overwrite, uint8_t original,
+                                    uint8_t legacyLayout, int32_t language) {
+  return write::createLive(fromCaller(path), overwrite != 0, original != 0, legacyLayout != 0,
+                           language);
+}
+
 KDRVX_API uint32_t KDRVX_Create(KDRVX_CHAR* path, uint8_t overwrite, uint8_t original) {
   return write::createExt(fromCaller(path), overwrite != 0, original != 0, false, 255);
 }

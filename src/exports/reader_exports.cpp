@@ -27,4 +27,18 @@ KDRVX_API int64_t KDRVX_ReaderRead(KDRVX_Reader* reader, int64_t first, uint32_t
 
 KDRVX_API void KDRVX_ReaderClose(KDRVX_Reader* reader) { read::readerClose(reader); }
 
+KDRVX_API uint32_t KDRVX_ReaderRefresh(KDRVX_Reader* reader, KDRVX_LiveState* state) {
+  return read::readerRefresh(reader, state);
+}
+
+KDRVX_API uint32_t KDRVX_ReaderWait(KDRVX_Reader* reader, uint64_t known, uint32_t milliseconds,
+                                    KDRVX_LiveState* state) {
+  return read::readerWait(reader, known, milliseconds, state);
+}
+
+KDRVX_API uint32_t KDRVX_ReaderOpenLive(const KDRVX_CHAR* path, uint32_t milliseconds,
+                                        KDRVX_Reader** reader) {
+  return read::readerOpenLive(fromCaller(path), milliseconds, reader);
+}
+
 }  // extern "C"

@@ -147,6 +147,13 @@ Claims measureClaims(const Layout& layout, uint32_t sourceVersion, const RVX_HEA
 
 bool triggerBeyond(const Claims& claims) { return claims.triggerRecord > claims.heldRecords; }
 
+bool countsWhatItHolds(const Claims& claims) {
+  constexpr uint32_t kCountDisagrees = KDRVX_FINDINGS_VALUES_WRONG | KDRVX_FINDING_FEWER_RECORDS |
+                                       KDRVX_FINDING_MORE_RECORDS | KDRVX_FINDING_PARTIAL_RECORD;
+  return (claims.findings & kCountDisagrees) == 0 &&
+         claims.headerRecords == claims.heldRecords && claims.trailingBytes == 0;
+}
+
 uint32_t strayBits(float value, uint32_t bits) {
   return std::bit_cast<uint32_t>(value) & ~multichannelMask(bits);
 }

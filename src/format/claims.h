@@ -103,6 +103,11 @@ Claims measureClaims(const Layout& layout, uint32_t sourceVersion, const RVX_HEA
 // lies beyond the whole records the data holds.
 bool triggerBeyond(const Claims& claims);
 
+// Whether the header counts exactly the whole records the data holds, with
+// nothing after them: what a recording shows once its writer has closed it,
+// and what one whose writer stopped before its final header does not.
+bool countsWhatItHolds(const Claims& claims);
+
 // ---- Single values --------------------------------------------------------
 
 // The bits a multichannel of `bits` bits may set: its low `bits` bits; all

@@ -35,8 +35,9 @@ struct Node {
   std::string bytes;
   bool readOnly = false;
   time_t modified = 0;
-  uint32_t sharedHolders = 0;
+  uint32_t sharedHolders = 0;  // a live writer counts here too
   bool exclusiveHolder = false;
+  bool liveWriter = false;
 };
 
 struct OpenFile {
@@ -44,6 +45,7 @@ struct OpenFile {
   bool inUse = false;
   bool writes = false;
   bool shared = false;
+  bool live = false;
   int64_t position = 0;
 };
 
@@ -188,12 +190,14 @@ bool File::open(const char16_t* path, OpenMode mode) {
   std::string key;
   if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
 
-  const bool creates = mode == OpenMode::CreateReadWrite || mode == OpenMode::CreateNew;
+  const bool live = mode == OpenMode::CreateLive || mode == OpenMode::CreateNewLive;
+  const bool createsNew = mode == OpenMode::CreateNew || mode == OpenMode::CreateNewLive;
+  const bool truncates = mode == OpenMode::CreateReadWrite || mode == OpenMode::CreateLive;
+  const bool creates = truncates || createsNew;
   const bool writes = creates || mode == OpenMode::OpenReadWrite;
-  const bool shared = mode == OpenMode::ReadShared;
+  const bool shared = mode == OpenMode::ReadShared || live;
   // A directory opens in no mode; a new file cannot be made where it is.
-  if (isDirectory(s, key))
-    return failed(mode == OpenMode::CreateNew ? kErrorFileExists : kErrorAccessDenied);
+  if (isDirectory(s, key)) return failed(createsNew ? kErrorFileExists : kErrorAccessDenied);
 
   auto found = s.files.find(key);
   bool created = false;
@@ -204,18 +208,19 @@ bool File::open(const char16_t* path, OpenMode mode) {
     found = s.files.emplace(key, std::move(node)).first;
     created = true;
   }
-  if (mode == OpenMode::CreateNew && !created) return failed(kErrorFileExists);
+  if (createsNew && !created) return failed(kErrorFileExists);
   Node& node = *found->second;
   if (writes && !created && node.readOnly) return failed(kErrorAccessDenied);
-  if (node.exclusiveHolder || (!shared && node.sharedHolders > 0))
+  if (node.exclusiveHolder || (!shared && node.sharedHolders > 0) || (live && node.liveWriter))
     return failed(kErrorSharingViolation);
-  if (mode == OpenMode::CreateReadWrite && !created) resize(s, node, 0);
+  if (truncates && !created) resize(s, node, 0);
 
   if (shared)
     ++node.sharedHolders;
   else
     node.exclusiveHolder = true;
-  handle_ = takeSlot(s, OpenFile{found->second, false, writes, shared, 0});
+  if (live) node.liveWriter = true;
+  handle_ = takeSlot(s, OpenFile{found->second, false, writes, shared, live, 0});
   lengthAtOpen_ = creates ? 0 : static_cast<int64_t>(node.bytes.size());
   tLastError = 0;
   return true;
@@ -259,6 +264,7 @@ void File::close() {
   if (OpenFile* file = slotOf(s, handle_)) {
     if (file->shared) --file->node->sharedHolders;
     if (!file->shared) file->node->exclusiveHolder = false;
+    if (file->live) file->node->liveWriter = false;
     *file = OpenFile{};
   }
   handle_ = kClosed;
@@ -351,6 +357,25 @@ bool File::modificationTime(LocalTime& out) {
   OpenFile* file = answeringFile(s, handle_);
   if (file == nullptr) return false;
   return toLocalTime(file->node->modified, out);
+}
+
+bool probeHolder(const char16_t* path, Holder& out) {
+  Store& s = store();
+  std::lock_guard<std::mutex> hold(s.lock);
+  std::string key;
+  if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  if (isDirectory(s, key)) return failed(kErrorAccessDenied);
+  const auto found = s.files.find(key);
+  if (found == s.files.end()) {
+    out = Holder::Missing;
+    return true;
+  }
+  const Node& node = *found->second;
+  out = node.liveWriter        ? Holder::LiveWriter
+        : node.exclusiveHolder ? Holder::Exclusive
+                               : Holder::Nobody;
+  return true;
 }
 
 bool removeFile(const char16_t* path) {

@@ -30,6 +30,8 @@ enum class OpenMode {
   OpenReadWrite,    // existing file, read and write; no other opener
   CreateNew,        // a new file, read and write; no other opener. Anything already
                     // at the path is left alone and fails with kErrorFileExists.
+  CreateLive,       // as CreateReadWrite, but others may read (a second writer is refused)
+  CreateNewLive,    // as CreateNew, but others may read (a second writer is refused)
 };
 
 struct LocalTime {
@@ -41,7 +43,7 @@ struct LocalTime {
   int second = 0;  // 0..59
 };
 
-// An open file. Not copyable; closes itself on destruction without any
+// An open file. Not copyable, but movable; closes itself on destruction without any
 // further writing. Every failing call records a system error that
 // lastError() reports, like the operating system's own last error.
 class File {
@@ -50,6 +52,19 @@ class File {
   ~File();
   File(const File&) = delete;
   File& operator=(const File&) = delete;
+  // Moving hands the open file over; the moved-from File is closed.
+  File(File&& other) noexcept : handle_(other.handle_), lengthAtOpen_(other.lengthAtOpen_) {
+    other.handle_ = kClosed;
+  }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.handle_;
+      lengthAtOpen_ = other.lengthAtOpen_;
+      other.handle_ = kClosed;
+    }
+    return *this;
+  }
 
   // Opens `path` (zero-terminated UTF-16). Closes a file still open first.
   bool open(const char16_t* path, OpenMode mode);
@@ -87,6 +102,19 @@ class File {
   intptr_t handle_ = kClosed;
   int64_t lengthAtOpen_ = -1;
 };
+
+// Who holds the file at a path, as a follower of a recording asks.
+enum class Holder {
+  Missing,     // nothing is at the path
+  Nobody,      // no opener holds it for writing
+  LiveWriter,  // an opener of CreateLive or CreateNewLive holds it
+  Exclusive,   // an opener that shares nothing holds it
+};
+
+// Finds out who holds the file at `path` without disturbing any of them (a
+// momentary shared open at most). False, with the system's error, when the
+// path names something that is no file or cannot be examined.
+bool probeHolder(const char16_t* path, Holder& out);
 
 // Removes the file at `path`. Fails like the Windows deletion: for a missing
 // file, a read-only file, or a file that another opener holds.

@@ -2,8 +2,12 @@
 //
 // Windows sharing modes are emulated with non-blocking flock() on the open
 // descriptor: an open without sharing takes LOCK_EX, an open that shares
-// reading and writing takes LOCK_SH. A lock that cannot be had closes the
-// descriptor and fails the open with the sharing-violation error 32. A
+// reading and writing takes LOCK_SH. A live writer, which lets others read
+// but no second writer in, takes LOCK_SH and, as its mark, a write lock of
+// its open file description on one byte far beyond any data
+// (kLiveMarkOffset), which a follower can see and a second live writer
+// cannot take. A lock that cannot be had closes the descriptor and fails
+// the open with the sharing-violation error 32. A
 // file whose mode has no write bit at all stands in for the read-only
 // attribute and refuses writing opens and deletion, for root as well.
 #include <dirent.h>
@@ -30,6 +34,19 @@ constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNegativeSeek = 131;
 
 thread_local uint32_t tLastError = 0;
+
+// The byte whose lock marks a live writer: no file reaches it, so the lock
+// never covers data that anything else locks.
+constexpr off_t kLiveMarkOffset = INT64_MAX - 1;
+
+struct flock liveMark(short type) {
+  struct flock mark {};
+  mark.l_type = type;
+  mark.l_whence = SEEK_SET;
+  mark.l_start = kLiveMarkOffset;
+  mark.l_len = 1;
+  return mark;
+}
 
 // Records `error` as the thread's last error; returns false for the caller
 // to pass on.
@@ -175,7 +192,15 @@ bool File::open(const char16_t* path, OpenMode mode) {
     case OpenMode::CreateReadWrite: flags |= O_RDWR | O_CREAT; writes = true; break;
     case OpenMode::OpenReadWrite: flags |= O_RDWR; writes = true; break;
     case OpenMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; writes = true; break;
+    case OpenMode::CreateLive: flags |= O_RDWR | O_CREAT; writes = true; lock = LOCK_SH; break;
+    case OpenMode::CreateNewLive:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      writes = true;
+      lock = LOCK_SH;
+      break;
   }
+  const bool live = mode == OpenMode::CreateLive || mode == OpenMode::CreateNewLive;
+  const bool truncates = mode == OpenMode::CreateReadWrite || mode == OpenMode::CreateLive;
 
   bool created = false;
   const int fd = openDescriptor(name, flags, created);
@@ -191,7 +216,10 @@ bool File::open(const char16_t* path, OpenMode mode) {
     error = kErrorAccessDenied;
   } else if (::flock(fd, lock | LOCK_NB) != 0) {
     error = windowsError(errno, name);
-  } else if (mode == OpenMode::CreateReadWrite && !created && ::ftruncate(fd, 0) != 0) {
+  } else if (struct flock mark = liveMark(F_WRLCK);
+             live && ::fcntl(fd, F_OFD_SETLK, &mark) != 0) {
+    error = errno == EAGAIN || errno == EACCES ? kErrorSharingViolation : windowsError(errno, name);
+  } else if (truncates && !created && ::ftruncate(fd, 0) != 0) {
     // The lock is held before truncating, so a file in use is never emptied.
     error = windowsError(errno, name);
   } else if (created && hasNoWriteBit(st)) {
@@ -205,8 +233,7 @@ bool File::open(const char16_t* path, OpenMode mode) {
     return failed(error);
   }
   handle_ = fd;
-  lengthAtOpen_ =
-      created || mode == OpenMode::CreateReadWrite ? 0 : static_cast<int64_t>(st.st_size);
+  lengthAtOpen_ = created || truncates ? 0 : static_cast<int64_t>(st.st_size);
   tLastError = 0;
   return true;
 }
@@ -310,6 +337,38 @@ bool File::modificationTime(LocalTime& out) {
   struct stat st;
   if (::fstat(toFd(handle_), &st) != 0) return failed(windowsError(errno, {}));
   return toLocalTime(st.st_mtime, out);
+}
+
+bool probeHolder(const char16_t* path, Holder& out) {
+  std::string name;
+  if (path == nullptr) return failed(kErrorPathNotFound);
+  if (!utf16ToUtf8Path(path, name)) return failed(kErrorInvalidName);
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    const uint32_t error = windowsError(errno, name);
+    if (error != kErrorFileNotFound && error != kErrorPathNotFound) return failed(error);
+    out = Holder::Missing;
+    return true;
+  }
+  struct stat st {};
+  uint32_t error = 0;
+  struct flock mark = liveMark(F_RDLCK);
+  if (::fstat(fd, &st) != 0) {
+    error = windowsError(errno, name);
+  } else if (!S_ISREG(st.st_mode)) {
+    error = kErrorAccessDenied;
+  } else if (::fcntl(fd, F_OFD_GETLK, &mark) != 0) {
+    error = windowsError(errno, name);
+  } else if (mark.l_type != F_UNLCK) {
+    out = Holder::LiveWriter;
+  } else if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) error = windowsError(errno, name);
+    out = Holder::Exclusive;
+  } else {
+    out = Holder::Nobody;  // closing the descriptor lets go of the shared lock at once
+  }
+  ::close(fd);
+  return error == 0 ? true : failed(error);
 }
 
 bool removeFile(const char16_t* path) {

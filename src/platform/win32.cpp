@@ -59,6 +59,16 @@ bool File::open(const char16_t* path, OpenMode mode) {
       access |= GENERIC_WRITE;
       disposition = CREATE_NEW;
       break;
+    case OpenMode::CreateLive:
+      access |= GENERIC_WRITE;
+      share = FILE_SHARE_READ;
+      disposition = CREATE_ALWAYS;
+      break;
+    case OpenMode::CreateNewLive:
+      access |= GENERIC_WRITE;
+      share = FILE_SHARE_READ;
+      disposition = CREATE_NEW;
+      break;
   }
   HANDLE handle = ::CreateFileW(toWindows(path), access, share, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -160,6 +170,36 @@ bool File::modificationTime(LocalTime& out) {
   if (!::FileTimeToLocalFileTime(&written, &local)) return false;
   if (!::FileTimeToSystemTime(&local, &parts)) return false;
   return toLocalTime(parts, out);
+}
+
+// A writer holds the file when an open that lets nobody else write fails
+// with a sharing violation; it is a live writer when an open that lets
+// others write too succeeds. Either open reads only, so no opener that
+// shares reading is disturbed.
+bool probeHolder(const char16_t* path, Holder& out) {
+  if (path == nullptr) return failed(ERROR_PATH_NOT_FOUND);
+  const auto tryOpen = [&](DWORD share) {
+    HANDLE handle = ::CreateFileW(toWindows(path), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return ::GetLastError();
+    const DWORD type = ::GetFileType(handle);
+    ::CloseHandle(handle);
+    return type == FILE_TYPE_DISK ? DWORD{ERROR_SUCCESS} : DWORD{ERROR_ACCESS_DENIED};
+  };
+  DWORD error = tryOpen(FILE_SHARE_READ);
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    out = Holder::Missing;
+    return true;
+  }
+  if (error == ERROR_SUCCESS) {
+    out = Holder::Nobody;
+    return true;
+  }
+  if (error != ERROR_SHARING_VIOLATION) return failed(error);
+  error = tryOpen(FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (error != ERROR_SUCCESS && error != ERROR_SHARING_VIOLATION) return failed(error);
+  out = error == ERROR_SUCCESS ? Holder::LiveWriter : Holder::Exclusive;
+  return true;
 }
 
 bool removeFile(const char16_t* path) {

@@ -27,6 +27,7 @@ uint32_t readerOpen(const char16_t* path, KDRVX_Reader** handle) {
   const OpenOutcome outcome = openRecording(opened->recording, path, RetryLine::Silent);
   if (outcome.status != KDRVX_OK) return outcome.status;
   measureClaims(opened->recording, outcome);
+  opened->path = path;
   opened->cursor.filePosition = static_cast<int64_t>(opened->recording.dataOffset);
   *handle = readers().add(std::move(opened));
   return *handle != nullptr ? KDRVX_OK : KDRVX_ERR_RVX_OPEN_READ;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "format/layout.h"
 #include "kdrvx/kdrvx.h"
@@ -40,6 +41,14 @@ struct BlockCursor {
 struct Reader {
   Recording recording;
   BlockCursor cursor;
+  // The path it was opened by, where a follower looks for the writer and
+  // opens the finished recording again.
+  std::u16string path;
+  // What the last refresh found once no writer held the file: the length
+  // it had then, and whether it was closed (KDRVX_LIVE_CLOSED) or
+  // interrupted; 0 while a writer held it.
+  uint32_t settledState = 0;
+  uint64_t settledLength = 0;
 };
 
 // The exports' bodies. A handle that is not an open reader's is refused
@@ -51,6 +60,10 @@ uint32_t readerChannel(const KDRVX_Reader* handle, int16_t channel, KDRVX_Channe
 int64_t readerRead(KDRVX_Reader* handle, int64_t first, uint32_t count, float* records);
 uint32_t readerFindings(const KDRVX_Reader* handle, KDRVX_Findings* findings);
 void readerClose(KDRVX_Reader* handle);
+uint32_t readerRefresh(KDRVX_Reader* handle, KDRVX_LiveState* state);
+uint32_t readerWait(KDRVX_Reader* handle, uint64_t known, uint32_t milliseconds,
+                    KDRVX_LiveState* state);
+uint32_t readerOpenLive(const char16_t* path, uint32_t milliseconds, KDRVX_Reader** handle);
 
 // Hands `whole` to a caller's struct that begins with its size; a null
 // struct or a size below 4 is ERR_RVX_PARAMETER_STRING_LENGTH.

@@ -177,6 +177,7 @@ OpenOutcome openRecording(Recording& recording, const char16_t* path, RetryLine 
   if (!examined && (imported.status != 0 || countNeedsLength(header)) && !examine())
     return refuseUnread(recording);
   recording.sourceVersion = imported.sourceVersion;
+  recording.layout = imported.layout;
   outcome.imported = true;
   outcome.layout = imported.layout;
   outcome.fileLength = static_cast<uint64_t>(fileLength);

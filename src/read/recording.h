@@ -22,6 +22,7 @@ struct Recording {
   int32_t recordSize = 0;       // bytes per record, set by a successful open
   uint64_t dataOffset = 0;      // file offset of the first record, set with it
   uint32_t sourceVersion = 0;   // the version code the import found
+  const format::Layout* layout = nullptr;  // the layout the import recognised
   // What a successful open learned of the file beyond its header; the
   // length is the file's only where `lengthKnown` (otherwise what was read).
   format::OpenFacts facts{};

@@ -44,12 +44,16 @@ uint32_t closeCreate() {
   if (uint32_t status = requireCreateOpen()) return status;
   CreateContext& context = createContext();
   const uint32_t updated = setLastError(update());
-  endCreateContext(context);
+  // A live recording keeps its file until the summary file is there too,
+  // so that a follower who sees the writer gone finds the whole recording.
+  if (!context.live) endCreateContext(context);
 
-  if (!context.legacyLayout || updated != KDRVX_OK) return updated;
+  uint32_t status = updated;
   // Language 255 at creation left the labels empty: no summary file.
-  if (context.labels.entry[0][0] == 0) return updated;
-  return setLastError(writeSummaryFile(context));
+  if (context.legacyLayout && updated == KDRVX_OK && context.labels.entry[0][0] != 0)
+    status = setLastError(writeSummaryFile(context));
+  if (context.live) endCreateContext(context);
+  return status;
 }
 
 uint32_t closeCreateSimple() {

@@ -81,12 +81,22 @@ uint32_t setParsed(uint32_t (*store)(Headers, const char16_t*), const char16_t* 
   return setLastError(KDRVX_OK);
 }
 
-}  // namespace
+// The already-exists refusal with its trace of the system's answer.
+uint32_t alreadyExists() {
+  const uint32_t status = library::fail(KDRVX_ERR_RVX_ALREADY_EXISTS);
+  trace::Line<trace::kErrorLineCapacity>()
+      .format("GetLastError: 0x%X", platform::lastError())
+      .emitIf(trace::kErrors);
+  return status;
+}
 
-uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLayout,
-                   int32_t language) {
+// The course of both creates; `callName` is the function the trace names.
+uint32_t create(const char16_t* callName, char16_t* path, bool overwrite, bool original,
+                bool legacyLayout, int32_t language, bool live) {
   trace::Line<trace::kPathLineCapacity>()
-      .append(u"KDrvxLibrary: KDRVX_Create(")
+      .append(u"KDrvxLibrary: ")
+      .append(callName)
+      .append(u"(")
       .append(path != nullptr ? path : u"(null)")
       .append(u")")
       .emitIf(trace::kCalls);
@@ -108,18 +118,24 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
     platform::File probe;
     if (probe.open(name, platform::OpenMode::ReadShared)) {
       probe.close();
-      const uint32_t status = library::fail(KDRVX_ERR_RVX_ALREADY_EXISTS);
-      trace::Line<trace::kErrorLineCapacity>()
-          .format("GetLastError: 0x%X", platform::lastError())
-          .emitIf(trace::kErrors);
-      return status;
+      return alreadyExists();
     }
   }
-  if (!context.file.open(name, platform::OpenMode::CreateReadWrite))
+  // A live create without overwrite creates only where nothing is, in the
+  // same step as the open, so that a file that appeared since the probe is
+  // never emptied.
+  const platform::OpenMode mode = !live     ? platform::OpenMode::CreateReadWrite
+                                  : overwrite ? platform::OpenMode::CreateLive
+                                              : platform::OpenMode::CreateNewLive;
+  if (!context.file.open(name, mode)) {
+    if (live && !overwrite && platform::lastError() == platform::kErrorFileExists)
+      return alreadyExists();
     return createFailure(platform::lastError(), name);
+  }
 
   resetCreateHeader();
   context.legacyLayout = legacyLayout;
+  context.live = live;
   storeOriginalFlag(headersOf(context), original);
   storeText(context.path, name, length);
   rememberAbsolutePaths(context);
@@ -135,6 +151,18 @@ uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLay
     }
   }
   return KDRVX_OK;
+}
+
+}  // namespace
+
+uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLayout,
+                   int32_t language) {
+  return create(u"KDRVX_Create", path, overwrite, original, legacyLayout, language, false);
+}
+
+uint32_t createLive(char16_t* path, bool overwrite, bool original, bool legacyLayout,
+                    int32_t language) {
+  return create(u"KDRVX_CreateLive", path, overwrite, original, legacyLayout, language, true);
 }
 
 uint32_t reset() {

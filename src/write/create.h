@@ -10,6 +10,9 @@ namespace kdrvx::write {
 // Creating and the header.
 uint32_t createExt(char16_t* path, bool overwrite, bool original, bool legacyLayout,
                    int32_t language);
+// As createExt, but other openers may read the file while it is recorded.
+uint32_t createLive(char16_t* path, bool overwrite, bool original, bool legacyLayout,
+                    int32_t language);
 uint32_t reset();
 // The header texts, each with a setter of its own.
 enum class HeaderField {

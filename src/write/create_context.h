@@ -18,10 +18,15 @@ namespace kdrvx::write {
 
 struct CreateContext {
   bool open = false;                             // a file is under creation
-  platform::File file;                           // open for reading and writing, not shared
+  platform::File file;                           // open for reading and writing, shared only
+                                                 // for reading when `live`
   format::RVX_HEADER header{};                   // the current-layout header being built
   format::RVX_HEADER_W3 compact{};               // the compact header, in step with `header`
   bool legacyLayout = false;                     // the file gets `compact` and a summary file
+  // Other openers may read the file while it is recorded: KDRVX_Update
+  // keeps the file open and the summary file is written before the file is
+  // let go.
+  bool live = false;
   bool recordAdded = false;                      // blocks adding channels
   char16_t path[format::kCreatePathCapacity]{};  // the path as the host gave it, cleaned
   // Where the file and its summary file are opened after the create: their

@@ -55,6 +55,21 @@ uint32_t update() {
     return status;
   }
 
+  // A live writer never lets go of its file while recording: a follower
+  // would take a moment without a writer for the end of the recording.
+  // Its writes have reached the system already.
+  if (context.live) {
+    const int64_t end = context.file.length();
+    if (end < 0 || !context.file.seekFromStart(end)) {
+      const uint32_t status =
+          library::failWithSystemError(KDRVX_ERR_RVX_OPEN_WRITE, platform::lastError());
+      context.file.seekFromStart(resume);
+      return status;
+    }
+    context.position = end;
+    return setLastError(KDRVX_OK);
+  }
+
   // Closing hands everything written so far to the system; recording goes
   // on at the end of the reopened file. The file is opened again by the
   // absolute path it was created under, whatever the current directory is
