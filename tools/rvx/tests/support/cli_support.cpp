@@ -331,7 +331,7 @@ Background::Background(const std::string& program, const std::vector<std::string
 
 Background::~Background() {
   if (pid_ > 0) {
-    kill(pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
 }
@@ -346,6 +346,10 @@ Outcome Background::finish() {
   run.err = readBytes(err_);
   return run;
 }
+
+void Background::kill() { ::kill(pid_, SIGKILL); }
+
+std::string Background::outputSoFar() const { return readBytes(out_); }
 
 Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
                const Fault& fault) {

@@ -104,6 +104,10 @@ class Background {
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
   Outcome finish();
+  // Ends it at once, as a crash or a power cut would; finish() still waits.
+  void kill();
+  // What it has written to its output so far.
+  std::string outputSoFar() const;
 
  private:
   std::filesystem::path out_, err_;

@@ -2,11 +2,11 @@
 // KDRVX_CreateLive and appends RECORDS records in bursts of BURST, PAUSE
 // milliseconds apart, then closes the recording.
 //
-//   rvx_live_writer PATH RECORDS BURST PAUSE [--delay MS] [--stop-after N]
+//   rvx_live_writer PATH RECORDS BURST PAUSE [--delay MS] [--hold-after N]
 //
 // --delay waits before the file is created (so that a follower is there
-// first); --stop-after ends the process after N records without closing
-// the recording, as a writer that is killed does.
+// first); --hold-after stops after N records and waits, the recording open,
+// to be killed.
 //
 // Record i holds p1 = i (bar), T2 = 20 + i mod 10 (°C), dp1 = -i / 3
 // (mbar) and the multichannel M1 (8 bits) = i mod 256, so that a test knows
@@ -52,13 +52,13 @@ void pause(long milliseconds) {
 struct Arguments {
   const char* path = nullptr;
   long records = 0, burst = 1, pauseMs = 0, delayMs = 0;
-  long stopAfter = -1;  // none
+  long holdAfter = -1;  // none
 };
 
 Arguments parse(int argc, char** argv) {
   if (argc < 5) {
     std::fprintf(stderr,
-                 "usage: %s PATH RECORDS BURST PAUSE [--delay MS] [--stop-after N]\n", argv[0]);
+                 "usage: %s PATH RECORDS BURST PAUSE [--delay MS] [--hold-after N]\n", argv[0]);
     std::exit(2);
   }
   Arguments arguments;
@@ -69,7 +69,7 @@ Arguments parse(int argc, char** argv) {
   for (int i = 5; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--delay") arguments.delayMs = std::atol(argv[i + 1]);
-    if (option == "--stop-after") arguments.stopAfter = std::atol(argv[i + 1]);
+    if (option == "--hold-after") arguments.holdAfter = std::atol(argv[i + 1]);
   }
   return arguments;
 }
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   std::vector<float> block;
   for (long first = 0; first < arguments.records; first += arguments.burst) {
     long end = std::min(arguments.records, first + arguments.burst);
-    if (arguments.stopAfter >= 0) end = std::min(end, arguments.stopAfter);
+    if (arguments.holdAfter >= 0) end = std::min(end, arguments.holdAfter);
     block.clear();
     for (long i = first; i < end; ++i) {
       const uint32_t bits = static_cast<uint32_t>(i % 256);
@@ -110,8 +110,7 @@ int main(int argc, char** argv) {
     if (end > first) {
       require(KDRVX_AddRecords(block.data(), static_cast<uint32_t>(end - first)), "records");
     }
-    // Gone without a word, as a killed writer is: no close, no header.
-    if (end == arguments.stopAfter) std::_Exit(0);
+    while (end == arguments.holdAfter) pause(1000);
     pause(arguments.pauseMs);
   }
   require(KDRVX_CloseCreate(), "close");
