@@ -280,10 +280,12 @@ Run addFollowOptions(CLI::App& command) {
                      "Start at this time in seconds (record 0 is at 0 s)");
   command.add_option("--stats", options->stats,
                      "Instead of the records, every SECONDS one line: the records so far and "
-                     "each channel's min, max and mean; a last line at the end");
+                     "each channel's min, max and mean; a last line at the end")
+      ->type_name("SECONDS");
   command.add_option("--timeout", options->timeout,
                      "Exit with status 3 when no record has arrived for SECONDS (default: wait "
-                     "for ever)");
+                     "for ever)")
+      ->type_name("SECONDS");
   command.footer(
       "Prints the records as they arrive, as rvx export writes them (the same heading and "
       "numbers: once the writer has closed the file, the output is byte for byte that of rvx "
