@@ -149,6 +149,16 @@ ToolError timedOut(const std::string& file, const Patience& patience, const std:
                    kExitTimeout);
 }
 
+// Where a recording that sends no more records stands, for the timeout.
+const char* standing(uint32_t state) {
+  switch (state) {
+    case KDRVX_LIVE_RECORDING: return "the writer still holds the file";
+    case KDRVX_LIVE_INTERRUPTED: return "the writer stopped without closing the recording";
+    case KDRVX_LIVE_HELD: return "a writer holds the file without sharing it";
+    default: return "the file is gone";
+  }
+}
+
 // The reader once the file can be followed; waits for it to appear. The
 // open is given time enough to tell a file it refuses at once (after a
 // second look) from one that it waits for.
@@ -254,11 +264,7 @@ int runFollow(const FollowOptions& options) {
     if (patience.exhausted()) {
       writer.finish();
       out.commit();
-      throw timedOut(options.file, patience,
-                     state.state == KDRVX_LIVE_RECORDING ? "the writer still holds the file"
-                     : state.state == KDRVX_LIVE_INTERRUPTED
-                         ? "the writer stopped without closing the recording"
-                         : "the file is gone or held without sharing");
+      throw timedOut(options.file, patience, standing(state.state));
     }
     // The library answers at once when no writer is recording: the slice
     // is then the follower's to wait.
