@@ -104,6 +104,49 @@ TEST_F(PlatformFile, SharingRules) {
   expectSharingRules(path.c_str());
 }
 
+// A live writer lets readers in and keeps writers out; a follower's probe
+// tells it from a writer that shares nothing and from no writer at all.
+TEST_F(PlatformFile, LiveWriterSharesReadingAndIsSeenByTheProbe) {
+  const std::u16string path = dir.wide("live.rvx");
+  const auto holder = [&] {
+    platform::Holder found = platform::Holder::Nobody;
+    EXPECT_TRUE(platform::probeHolder(path.c_str(), found));
+    return found;
+  };
+  EXPECT_EQ(holder(), platform::Holder::Missing);
+  {
+    File live;
+    ASSERT_TRUE(live.open(path.c_str(), OpenMode::CreateNewLive));
+    ASSERT_TRUE(live.write("data", 4));
+    EXPECT_EQ(holder(), platform::Holder::LiveWriter);
+    File reader;
+    EXPECT_TRUE(reader.open(path.c_str(), OpenMode::ReadShared));
+    EXPECT_EQ(holder(), platform::Holder::LiveWriter);
+    for (OpenMode mode : {OpenMode::CreateLive, OpenMode::CreateReadWrite, OpenMode::OpenReadWrite,
+                          OpenMode::ReadExclusive}) {
+      File refused;
+      EXPECT_FALSE(refused.open(path.c_str(), mode)) << static_cast<int>(mode);
+      EXPECT_EQ(platform::lastError(), platform::kErrorSharingViolation);
+    }
+    File again;
+    EXPECT_FALSE(again.open(path.c_str(), OpenMode::CreateNewLive));
+    EXPECT_EQ(platform::lastError(), platform::kErrorFileExists);
+  }
+  EXPECT_EQ(readBytes(dir.file("live.rvx")), "data");
+  EXPECT_EQ(holder(), platform::Holder::Nobody);
+  {
+    File exclusive;
+    ASSERT_TRUE(exclusive.open(path.c_str(), OpenMode::OpenReadWrite));
+    EXPECT_EQ(holder(), platform::Holder::Exclusive);
+  }
+  // The live create over a file empties it, as the plain create does.
+  File live;
+  ASSERT_TRUE(live.open(path.c_str(), OpenMode::CreateLive));
+  EXPECT_EQ(live.length(), 0);
+  platform::Holder found = platform::Holder::Nobody;
+  EXPECT_FALSE(platform::probeHolder(dir.wide("").c_str(), found));
+}
+
 TEST_F(PlatformFile, ModificationTimeIsLocalTime) {
   writeBytes(dir.file("m.bin"), "x");
   const auto when = std::chrono::file_clock::now() - std::chrono::hours(24 * 40);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -436,6 +437,60 @@ TEST_F(Readers, HandlesOfNoOpenReaderAreRefused) {
   EXPECT_EQ(records[5], rows(4, 3)[1][2]);
   KDRVX_ReaderClose(later);
   EXPECT_EQ(KDRVX_ReaderInfo(later, &info), KDRVX_ERR_RVX_NOT_OPEN_READ);
+}
+
+// Two followers in threads of their own while a third records live in
+// blocks of varying size: each follower sees every record once, in order,
+// and ends with the closed recording.
+TEST_F(Readers, FollowersInThreadsSeeEveryRecordOfALiveRecordingOnce) {
+  constexpr uint32_t kChannels = 4;
+  constexpr uint32_t kRecords = 3000;
+  std::u16string path = widePath(dir.file("live.rvx"));
+  Floats all(static_cast<size_t>(kRecords) * kChannels);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<float>(i) * 0.25f;
+
+  ASSERT_EQ(KDRVX_CreateLive(reinterpret_cast<KDRVX_CHAR*>(path.data()), 0, 1, 0, 255), KDRVX_OK);
+  for (const char16_t* variable : {u"p1", u"p2", u"p3", u"p4"})
+    ASSERT_LT(KDRVX_AddChannel(c(variable)), 48u);
+
+  const auto follow = [&](Floats& seen, uint32_t& endState) {
+    KDRVX_Reader* reader = nullptr;
+    while (KDRVX_ReaderOpenLive(c(path), 100, &reader) != KDRVX_OK) {
+    }
+    KDRVX_LiveState state{};
+    state.size = sizeof state;
+    uint64_t known = 0;
+    Floats block;
+    do {
+      if (KDRVX_ReaderWait(reader, known, 100, &state) != KDRVX_OK) break;
+      const auto fresh = static_cast<uint32_t>(state.records - known);
+      block.resize(static_cast<size_t>(fresh) * kChannels);
+      const int64_t got = KDRVX_ReaderRead(reader, static_cast<int64_t>(known), fresh,
+                                           block.data());
+      if (got != fresh) break;
+      seen.insert(seen.end(), block.begin(), block.end());
+      known = state.records;
+    } while (state.state == KDRVX_LIVE_RECORDING);
+    endState = state.state;
+    KDRVX_ReaderClose(reader);
+  };
+  Floats seen[2];
+  uint32_t endState[2] = {};
+  std::thread first(follow, std::ref(seen[0]), std::ref(endState[0]));
+  std::thread second(follow, std::ref(seen[1]), std::ref(endState[1]));
+  for (uint32_t at = 0, size = 1; at < kRecords; at += size, size = size % 97 + 13) {
+    size = std::min(size, kRecords - at);
+    ASSERT_EQ(KDRVX_AddRecords(all.data() + static_cast<size_t>(at) * kChannels, size),
+              KDRVX_OK);
+    if (at % 7 == 0) std::this_thread::yield();
+  }
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+  first.join();
+  second.join();
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_EQ(endState[k], KDRVX_LIVE_CLOSED) << k;
+    EXPECT_TRUE(sameBytes(seen[k], all)) << k;
+  }
 }
 
 }  // namespace

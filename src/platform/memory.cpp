@@ -359,14 +359,25 @@ bool File::modificationTime(LocalTime& out) {
   return toLocalTime(file->node->modified, out);
 }
 
+// The entry at `path` for a call that names a file, counted as a fallible
+// call: false (with the error recorded) for a path that names no file's
+// place, a directory, or a struck call; `found` is the end of the files
+// where nothing is.
+using FileEntry = std::map<std::string, std::shared_ptr<Node>>::iterator;
+bool entryOfFile(Store& s, const char16_t* path, std::string& key, FileEntry& found) {
+  if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
+  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
+  if (isDirectory(s, key)) return failed(kErrorAccessDenied);
+  found = s.files.find(key);
+  return true;
+}
+
 bool probeHolder(const char16_t* path, Holder& out) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
   std::string key;
-  if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
-  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
-  if (isDirectory(s, key)) return failed(kErrorAccessDenied);
-  const auto found = s.files.find(key);
+  FileEntry found;
+  if (!entryOfFile(s, path, key, found)) return false;
   if (found == s.files.end()) {
     out = Holder::Missing;
     return true;
@@ -382,10 +393,8 @@ bool removeFile(const char16_t* path) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
   std::string key;
-  if (const uint32_t error = keyOf(path, key); error != 0) return failed(error);
-  if (countCall(s) != Strike::None) return failed(kErrorIoDevice);
-  if (isDirectory(s, key)) return failed(kErrorAccessDenied);
-  const auto found = s.files.find(key);
+  FileEntry found;
+  if (!entryOfFile(s, path, key, found)) return false;
   if (found == s.files.end()) return failed(missingError(s, key));
   const Node& node = *found->second;
   if (node.readOnly) return failed(kErrorAccessDenied);

@@ -177,14 +177,15 @@ void failEveryCallEveryWay(Scenario& scenario) {
 // summary file.
 class Create : public Scenario {
  public:
-  explicit Create(bool compact) : compact_(compact) {}
+  explicit Create(bool compact, bool live = false) : compact_(compact), live_(live) {}
 
   void run() override {
     acknowledged_.clear();
     failures_ = 0;
     closed_ = false;
     auto path = pathCopy(kRvx);
-    note(KDRVX_CreateExt(path.data(), 1, 1, compact_, compact_ ? 0 : -1));
+    const auto create = live_ ? KDRVX_CreateLive : KDRVX_CreateExt;
+    note(create(path.data(), 1, 1, compact_, compact_ ? 0 : -1));
     note(KDRVX_SetComment(c(u"under faults")));
     channels_ = 0;
     for (const char16_t* variable : {u"p1", u"p2", u"T3"}) {
@@ -250,6 +251,7 @@ class Create : public Scenario {
   }
 
   bool compact_;
+  bool live_;
   uint32_t channels_ = 0;
   Records acknowledged_;
   uint32_t failures_ = 0;
@@ -507,6 +509,15 @@ TEST(Faults, Create) {
 TEST(Faults, CreateCompactWithSummaryFile) {
   Create compact(true);
   failEveryCallEveryWay(compact);
+}
+
+// The same for a live recording, whose update keeps the file and whose
+// close writes the summary file before it lets go of the recording.
+TEST(Faults, CreateLive) {
+  for (const bool compact : {false, true}) {
+    Create live(compact, true);
+    failEveryCallEveryWay(live);
+  }
 }
 
 // W1, W3, W5 for the modify context's target: the records before the
