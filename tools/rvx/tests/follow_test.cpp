@@ -19,11 +19,12 @@ constexpr auto npos = std::string::npos;
 
 class Follow : public RvxTest {
  protected:
-  // The writer in the background: RECORDS records in bursts of BURST,
-  // PAUSE ms apart, after `more` options.
+  // The live writer in the background, with its arguments (PATH RECORDS
+  // BURST PAUSE and options, support/live_writer.cpp).
   std::unique_ptr<Background> writer(const std::vector<std::string>& arguments) {
     return std::make_unique<Background>(RVX_LIVE_WRITER, arguments, scratch.path(), "-writer");
   }
+  // rvx follow in the background, its output in files named after `tag`.
   std::unique_ptr<Background> follow(const std::vector<std::string>& arguments,
                                      const std::string& tag) {
     std::vector<std::string> command = {"follow"};
