@@ -50,8 +50,8 @@ TEST_F(Follow, PrintsWhatExportPrintsOfTheFinishedRecordingFromBeforeTheFileExis
   // The followers start first; the writer creates the file after them and
   // records 2000 records in 20 bursts.
   auto all = follow({"live.rvx", "--timeout", "20"}, "-all");
-  auto window = follow({"live.rvx", "--channels", "T2,p1", "--from", "0.5", "--timeout", "20"},
-                       "-window");
+  auto window =
+      follow({"live.rvx", "--channels", "T2,p1", "--from", "0.5", "--timeout", "20"}, "-window");
   auto stats = follow({"live.rvx", "--stats", "0.05", "--timeout", "20"}, "-stats");
   const Outcome written = writer({"live.rvx", "2000", "100", "20", "--delay", "200"})->finish();
   ASSERT_EQ(written.status, 0) << written.err;
@@ -66,7 +66,8 @@ TEST_F(Follow, PrintsWhatExportPrintsOfTheFinishedRecordingFromBeforeTheFileExis
 
   const Outcome followedWindow = window->finish();
   ASSERT_EQ(followedWindow.status, 0) << followedWindow.err;
-  const Outcome exportedWindow = rvx({"export", "live.rvx", "--channels", "T2,p1", "--from", "0.5"});
+  const Outcome exportedWindow =
+      rvx({"export", "live.rvx", "--channels", "T2,p1", "--from", "0.5"});
   ASSERT_EQ(exportedWindow.status, 0) << exportedWindow.err;
   EXPECT_EQ(lines(exportedWindow.out).size(), 1501u);
   EXPECT_EQ(followedWindow.out, exportedWindow.out);
@@ -85,8 +86,10 @@ TEST_F(Follow, PrintsWhatExportPrintsOfTheFinishedRecordingFromBeforeTheFileExis
     EXPECT_NE(line.find(count == 1 ? " record: p1 " : " records: p1 "), npos) << line;
     EXPECT_EQ(line.find("M1"), npos) << line;
   }
-  const std::string last = "2000 records: p1 min 0 max 1999 mean 999.5; T2 min 20 max 29 mean "
-                           "24.5; dp1 min " + floatText(-1999.0f / 3.0f) + " max -0 mean -333.";
+  const std::string last =
+      "2000 records: p1 min 0 max 1999 mean 999.5; T2 min 20 max 29 mean "
+      "24.5; dp1 min " +
+      floatText(-1999.0f / 3.0f) + " max -0 mean -333.";
   EXPECT_EQ(statsLines.back().substr(0, last.size()), last);
 }
 
@@ -106,8 +109,9 @@ TEST_F(Follow, ShowsEachBatchAtOnceAndWaitsOutAKilledWriterWhoseRecordsRepairRec
 
   const Outcome followed = follower->finish();
   EXPECT_EQ(followed.status, 3) << followed.err;
-  EXPECT_EQ(occurrences(followed.err, "warning: the writer stopped without closing the recording; "
-                                      "rvx repair live.rvx completes it"),
+  EXPECT_EQ(occurrences(followed.err,
+                        "warning: the writer stopped without closing the recording; "
+                        "rvx repair live.rvx completes it"),
             1u)
       << followed.err;
   EXPECT_NE(followed.err.find("live.rvx: no record arrived for 3 s"), npos) << followed.err;

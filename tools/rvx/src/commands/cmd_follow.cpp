@@ -152,10 +152,14 @@ ToolError timedOut(const std::string& file, const Patience& patience, const std:
 // Where a recording that sends no more records stands, for the timeout.
 const char* standing(uint32_t state) {
   switch (state) {
-    case KDRVX_LIVE_RECORDING: return "the writer still holds the file";
-    case KDRVX_LIVE_INTERRUPTED: return "the writer stopped without closing the recording";
-    case KDRVX_LIVE_HELD: return "a writer holds the file without sharing it";
-    default: return "the file is gone";
+    case KDRVX_LIVE_RECORDING:
+      return "the writer still holds the file";
+    case KDRVX_LIVE_INTERRUPTED:
+      return "the writer stopped without closing the recording";
+    case KDRVX_LIVE_HELD:
+      return "a writer holds the file without sharing it";
+    default:
+      return "the file is gone";
   }
 }
 
@@ -175,7 +179,10 @@ std::unique_ptr<Reader> openWhenThere(const std::string& file, const Patience& p
 class Follower {
  public:
   Follower(Reader& reader, const ExportPlan& plan, ExportWriter& writer)
-      : reader_(reader), plan_(plan), writer_(writer), next_(plan.span.first),
+      : reader_(reader),
+        plan_(plan),
+        writer_(writer),
+        next_(plan.span.first),
         block_(RecordReader::blockRecords(plan.info.channels.size())),
         records_(block_ * std::max<size_t>(1, plan.info.channels.size())) {}
 
@@ -282,15 +289,16 @@ Run addFollowOptions(CLI::App& command) {
       .add_option("--channels", options->channels,
                   "Channels by variable, e.g. p1,T2 (default: all)")
       ->delimiter(',');
-  command.add_option("--from", options->from,
-                     "Start at this time in seconds (record 0 is at 0 s)");
-  command.add_option("--stats", options->stats,
-                     "Instead of the records, every SECONDS one line: the records so far and "
-                     "each channel's min, max and mean; a last line at the end")
+  command.add_option("--from", options->from, "Start at this time in seconds (record 0 is at 0 s)");
+  command
+      .add_option("--stats", options->stats,
+                  "Instead of the records, every SECONDS one line: the records so far and "
+                  "each channel's min, max and mean; a last line at the end")
       ->type_name("SECONDS");
-  command.add_option("--timeout", options->timeout,
-                     "Exit with status 3 when no record has arrived for SECONDS (default: wait "
-                     "for ever)")
+  command
+      .add_option("--timeout", options->timeout,
+                  "Exit with status 3 when no record has arrived for SECONDS (default: wait "
+                  "for ever)")
       ->type_name("SECONDS");
   command.footer(
       "Prints the records as they arrive, as rvx export writes them (the same heading and "

@@ -57,8 +57,8 @@ struct Arguments {
 
 Arguments parse(int argc, char** argv) {
   if (argc < 5) {
-    std::fprintf(stderr,
-                 "usage: %s PATH RECORDS BURST PAUSE [--delay MS] [--hold-after N]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s PATH RECORDS BURST PAUSE [--delay MS] [--hold-after N]\n",
+                 argv[0]);
     std::exit(2);
   }
   Arguments arguments;
