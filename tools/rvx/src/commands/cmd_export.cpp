@@ -20,6 +20,8 @@ bool millisecondTime(const std::string& unit) {
   return unit == "ms";
 }
 
+}  // namespace
+
 // The shape of the CSV text; the options are checked for every format.
 CsvShape csvShape(const ExportOptions& options) {
   CsvShape shape;
@@ -31,6 +33,21 @@ CsvShape csvShape(const ExportOptions& options) {
       options.output.empty() || options.output == "-" ? "standard output" : options.output;
   return shape;
 }
+
+ExportPlan exportPlan(const std::string& source, const RecordingInfo& info,
+                      const std::vector<std::string>& channels, const TimeWindow& window) {
+  ExportPlan plan;
+  plan.source = source;
+  plan.info = info;
+  plan.channels = selectChannels(info, channels);
+  plan.span = recordSpan(window, info.scanInterval, info.records);
+  std::vector<std::string> labels;
+  for (int index : plan.channels) labels.push_back(info.channels[index].label);
+  plan.names = fieldNames(labels, {"time", "recording"});
+  return plan;
+}
+
+namespace {
 
 // The options that shape CSV text have no meaning for MATLAB and HDF5.
 void refuseCsvOnlyOptions(const ExportOptions& options) {
@@ -49,18 +66,10 @@ void refuseCsvOnlyOptions(const ExportOptions& options) {
 }
 
 ExportPlan exportPlan(const ExportOptions& options, const Reader& reader) {
-  ExportPlan plan;
-  plan.source = options.file;
   const RecordCount count = requireReadable(reader, options.allRecords);
-  plan.info = reader.info();
-  RecordingInfo& info = plan.info;
+  RecordingInfo info = reader.info();
   info.records = count.toRead;
-  plan.channels = selectChannels(info, options.channels);
-  plan.span = recordSpan(options.window, info.scanInterval, info.records);
-  std::vector<std::string> labels;
-  for (int index : plan.channels) labels.push_back(info.channels[index].label);
-  plan.names = fieldNames(labels, {"time", "recording"});
-  return plan;
+  return exportPlan(options.file, info, options.channels, options.window);
 }
 
 // The records of the plan's span, read block by block, into the writer;

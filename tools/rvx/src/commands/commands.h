@@ -12,6 +12,7 @@
 
 #include "inputs/csv_dialect.h"
 #include "inputs/findings.h"
+#include "outputs/export_format.h"
 #include "shared/library.h"
 #include "shared/time_window.h"
 
@@ -31,6 +32,13 @@ struct ExportOptions {
   bool withMetadata = false;   // the header and channel properties before the heading
 };
 int runExport(const ExportOptions& options);
+// What export's options make of the CSV text (rvx follow takes the
+// defaults, so that it writes what export writes).
+CsvShape csvShape(const ExportOptions& options);
+// The plan of an export of `source`: the channels named (all when none are
+// named) and the records of `window` among info.records.
+ExportPlan exportPlan(const std::string& source, const RecordingInfo& info,
+                      const std::vector<std::string>& channels, const TimeWindow& window);
 
 // rvx import: a recording made from a CSV file.
 struct FromCsvOptions {

@@ -6,6 +6,7 @@ namespace rvx {
 
 extern const Subcommand kInfoSubcommand;
 extern const Subcommand kExportSubcommand;
+extern const Subcommand kFollowSubcommand;
 extern const Subcommand kFromCsvSubcommand;  // rvx import
 extern const Subcommand kConvertSubcommand;
 extern const Subcommand kModifySubcommand;
@@ -19,9 +20,10 @@ extern const Subcommand kDemoSubcommand;
 
 std::span<const Subcommand* const> subcommands() {
   static const Subcommand* const kList[] = {
-      &kInfoSubcommand,   &kExportSubcommand, &kFromCsvSubcommand, &kConvertSubcommand,
-      &kModifySubcommand, &kCheckSubcommand,  &kRepairSubcommand,  &kCutSubcommand,
-      &kSelectSubcommand, &kMergeSubcommand,  &kPlotSubcommand,    &kDemoSubcommand,
+      &kInfoSubcommand,    &kExportSubcommand, &kFollowSubcommand, &kFromCsvSubcommand,
+      &kConvertSubcommand, &kModifySubcommand, &kCheckSubcommand,  &kRepairSubcommand,
+      &kCutSubcommand,     &kSelectSubcommand, &kMergeSubcommand,  &kPlotSubcommand,
+      &kDemoSubcommand,
   };
   return kList;
 }

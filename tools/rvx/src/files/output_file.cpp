@@ -270,9 +270,15 @@ void Output::write(const char* data, size_t size) {
   }
 }
 
+void Output::flush() {
+  if (!file_ && std::fflush(stdout) != 0) {
+    throw ToolError(name_ + ": writing failed: " + lastSystemReason());
+  }
+}
+
 void Output::commit() {
   if (file_) return file_->commit();
-  if (std::fflush(stdout) != 0) throw ToolError(name_ + ": writing failed: " + lastSystemReason());
+  flush();
 }
 
 StagedRecording::StagedRecording(const std::string& name, Existing existing, bool summary)

@@ -82,6 +82,8 @@ class Output {
   Output(const std::string& name, Existing existing);
   void write(const char* data, size_t size);
   void write(const std::string& text) { write(text.data(), text.size()); }
+  // What was written reaches standard output now (a file gets it at once).
+  void flush();
   void commit();
   const std::string& name() const { return name_; }
 

@@ -29,14 +29,24 @@ std::string layoutName(uint32_t layout) {
   return status == 0 ? textOf(text) : "unknown";
 }
 
-RecordCount requireReadable(const Reader& reader, bool allRecords, std::ostream& warnings) {
-  const KDRVX_Findings found = reader.findings();
+namespace {
+
+void refuseWrongValues(const Reader& reader, const KDRVX_Findings& found) {
   for (uint32_t bit = 1; bit != 0; bit <<= 1) {
     if ((found.findings & bit & KDRVX_FINDINGS_VALUES_WRONG) != 0) {
       throw ToolError(reader.file() + ": " + findingText(&found, bit) +
                       "; the values would be wrong");
     }
   }
+}
+
+}  // namespace
+
+void refuseWrongValues(const Reader& reader) { refuseWrongValues(reader, reader.findings()); }
+
+RecordCount requireReadable(const Reader& reader, bool allRecords, std::ostream& warnings) {
+  const KDRVX_Findings found = reader.findings();
+  refuseWrongValues(reader, found);
   // Records beyond the count are no news to one who asks for them.
   const uint32_t warned = found.findings & ~(allRecords ? KDRVX_FINDING_MORE_RECORDS : 0u);
   for (uint32_t bit = 1; bit != 0; bit <<= 1) {

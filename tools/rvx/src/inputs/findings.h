@@ -20,7 +20,11 @@ struct RecordCount {
 };
 
 // Throws ToolError "FILE: <finding>; the values would be wrong" for a
-// finding of KDRVX_FINDINGS_VALUES_WRONG; writes "rvx: FILE: warning:
+// finding of KDRVX_FINDINGS_VALUES_WRONG. What a follower checks while the
+// recording runs, when the others are no news (the header's count lags).
+void refuseWrongValues(const Reader& reader);
+
+// Refuses as refuseWrongValues does; writes "rvx: FILE: warning:
 // <finding>" on `warnings` for every other. Returns the records to read:
 // with `allRecords` every whole record the data holds.
 RecordCount requireReadable(const Reader& reader, bool allRecords,

@@ -127,18 +127,23 @@ class CsvWriter : public ExportWriter {
       *p++ = '\n';
       if (p >= flushAt) {
         end_ = p;
-        flush();
+        writeHeld();
         p = end_;
       }
     }
     end_ = p;
   }
 
-  void finish() override { flush(); }
+  void flush() override {
+    writeHeld();
+    out_.flush();
+  }
+
+  void finish() override { writeHeld(); }
 
  private:
   // Rows are ASCII: only UTF-16 changes their bytes.
-  void flush() {
+  void writeHeld() {
     const auto size = static_cast<size_t>(end_ - text_.data());
     if (shape_.dialect.encoding != TextEncoding::Utf16) {
       out_.write(text_.data(), size);

@@ -56,6 +56,9 @@ class ExportWriter {
   virtual ~ExportWriter() = default;
   virtual void begin(const ExportPlan& plan) = 0;
   virtual void write(const RecordBlock& block) = 0;
+  // Hands the rows written so far to the output at once, for one who reads
+  // it as it grows (rvx follow); the default keeps them for finish().
+  virtual void flush() {}
   // All records are in; the file is complete.
   virtual void finish() = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -117,19 +118,25 @@ size_t wideLength(const std::string& utf8) { return toUtf16(utf8).size(); }
 
 namespace {
 
+// Why a reader's open refused `file`. A reader traces nothing: the status
+// names a sharing violation, and looking at the file tells why else the
+// system refused it.
+std::string refusalText(uint32_t status, const std::string& file) {
+  constexpr uint32_t kSharingViolation = 32;  // the Windows error number
+  std::string why = statusText(status);
+  if (status == KDRVX_ERR_RVX_SHARING_VIOLATION)
+    why += ": " + windowsErrorReason(kSharingViolation);
+  if (status == KDRVX_ERR_RVX_OPEN_READ) why += ": " + unreadableReason(file);
+  return why;
+}
+
 // Opens `file` in a new reader; null with the library's text and, where the
 // system refused the file, the system's reason in `why`.
 KDRVX_Reader* openReader(const std::string& file, std::string& why) {
   KDRVX_Reader* reader = nullptr;
   const uint32_t status = KDRVX_ReaderOpen(chars(widePath(file)), &reader);
   if (status == 0) return reader;
-  // A reader traces nothing: the status names a sharing violation, and
-  // looking at the file tells why else the system refused it.
-  constexpr uint32_t kSharingViolation = 32;  // the Windows error number
-  why = statusText(status);
-  if (status == KDRVX_ERR_RVX_SHARING_VIOLATION)
-    why += ": " + windowsErrorReason(kSharingViolation);
-  if (status == KDRVX_ERR_RVX_OPEN_READ) why += ": " + unreadableReason(file);
+  why = refusalText(status, file);
   return nullptr;
 }
 
@@ -154,6 +161,43 @@ Reader::Reader(const std::string& file) : Reader(file, openReaderOrThrow(file)) 
 std::unique_ptr<Reader> Reader::tryOpen(const std::string& file, std::string& why) {
   KDRVX_Reader* reader = openReader(file, why);
   return reader == nullptr ? nullptr : std::unique_ptr<Reader>(new Reader(file, reader));
+}
+
+std::unique_ptr<Reader> Reader::openLive(const std::string& file, uint32_t milliseconds,
+                                         std::string& waitingFor) {
+  KDRVX_Reader* reader = nullptr;
+  const auto start = std::chrono::steady_clock::now();
+  const uint32_t status = KDRVX_ReaderOpenLive(chars(widePath(file)), milliseconds, &reader);
+  if (status == 0) return std::unique_ptr<Reader>(new Reader(file, reader));
+  // The open waits out its time only for what may change; a file that is
+  // there and does not open is refused at once.
+  const auto waited = std::chrono::steady_clock::now() - start;
+  if (waited >= std::chrono::milliseconds(milliseconds / 2)) {
+    switch (status) {
+      case KDRVX_ERR_RVX_OPEN_READ:
+        waitingFor = "the file does not exist";
+        return nullptr;
+      case KDRVX_ERR_RVX_SHARING_VIOLATION:
+        waitingFor = "a writer holds the file without sharing it";
+        return nullptr;
+      case KDRVX_ERR_RVX_INVALID_HEADER:
+        waitingFor = "the recording has no record yet";
+        return nullptr;
+      default:
+        break;
+    }
+  }
+  throw ToolError(file + ": " + refusalText(status, file));
+}
+
+KDRVX_LiveState Reader::wait(uint64_t known, uint32_t milliseconds) {
+  KDRVX_LiveState state{};
+  state.size = sizeof state;
+  state.state = UINT32_MAX;  // none, unless the library tells one
+  const uint32_t status = KDRVX_ReaderWait(reader_, known, milliseconds, &state);
+  const bool waitable = state.state == KDRVX_LIVE_MISSING || state.state == KDRVX_LIVE_HELD;
+  if (status != 0 && !waitable) requireOfReader(status, file_);
+  return state;
 }
 
 Reader::~Reader() { KDRVX_ReaderClose(reader_); }

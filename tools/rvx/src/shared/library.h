@@ -100,6 +100,19 @@ class Reader {
   // floats; fewer where the data end.
   size_t read(uint64_t first, size_t count, float* out);
 
+  // Following a recording while its writer makes it (KDRVX_CreateLive).
+  // The reader of `file` once it can be followed: waits up to
+  // `milliseconds` while nothing is at the path, while a writer holds it
+  // without sharing and while its header is not yet written. Null when that
+  // time passed, with what it waited for in `waitingFor`; throws ToolError
+  // for a file that is there and does not open.
+  static std::unique_ptr<Reader> openLive(const std::string& file, uint32_t milliseconds,
+                                          std::string& waitingFor);
+  // Waits up to `milliseconds` for more than `known` whole records or for
+  // the writer to let go (KDRVX_ReaderWait). A file that went missing or is
+  // held without sharing is a state to wait through; other failures throw.
+  KDRVX_LiveState wait(uint64_t known, uint32_t milliseconds);
+
  private:
   Reader(const std::string& file, KDRVX_Reader* reader);
 

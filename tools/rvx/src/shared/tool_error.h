@@ -9,6 +9,7 @@ namespace rvx {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the work failed, or `check` found something
 inline constexpr int kExitUsage = 2;    // the command line is wrong
+inline constexpr int kExitTimeout = 3;  // follow: no record came within --timeout
 
 class ToolError : public std::runtime_error {
  public:

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <bit>
+#include <csignal>
 #include <cstring>
 #include <random>
 
@@ -290,20 +291,20 @@ OldFile writeOldLayout(const std::filesystem::path& directory, OldLayout layout,
   return file;
 }
 
-Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
-               const Fault& fault) {
-  const std::filesystem::path out = directory / ".rvx-stdout";
-  const std::filesystem::path err = directory / ".rvx-stderr";
+Background::Background(const std::string& program, const std::vector<std::string>& arguments,
+                       const std::filesystem::path& directory, const std::string& tag,
+                       const Fault& fault)
+    : out_(directory / (".rvx-stdout" + tag)), err_(directory / (".rvx-stderr" + tag)) {
   // rvx's temporary directory lies in the test's own folder, so that what a
   // killed rvx leaves there goes with the folder.
   const std::filesystem::path temporary = directory / kTemporaryDirectory;
   std::filesystem::create_directories(temporary);
-  const pid_t child = fork();
-  if (child == 0) {
+  pid_ = fork();
+  if (pid_ == 0) {
     if (chdir(directory.c_str()) != 0) _exit(126);
     setenv("TMPDIR", temporary.c_str(), 1);
-    const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int outFd = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(outFd, 1);
     dup2(errFd, 2);
     if (fault.fileSizeLimit != 0) {
@@ -318,21 +319,41 @@ Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem:
       setenv("ASAN_OPTIONS", (asan + ":verify_asan_link_order=0").c_str(), 1);
     }
     std::vector<char*> argv;
-    std::string program = RVX_EXECUTABLE;
-    argv.push_back(program.data());
+    std::string name = program;
+    argv.push_back(name.data());
     std::vector<std::string> copies = arguments;
     for (std::string& argument : copies) argv.push_back(argument.data());
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(name.c_str(), argv.data());
     _exit(127);
   }
+}
+
+Background::~Background() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+Outcome Background::finish() {
   Outcome run;
   int status = 0;
-  waitpid(child, &status, 0);
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  run.out = readBytes(out);
-  run.err = readBytes(err);
+  run.out = readBytes(out_);
+  run.err = readBytes(err_);
   return run;
+}
+
+void Background::kill() { ::kill(pid_, SIGKILL); }
+
+std::string Background::outputSoFar() const { return readBytes(out_); }
+
+Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
+               const Fault& fault) {
+  return Background(RVX_EXECUTABLE, arguments, directory, "", fault).finish();
 }
 
 }  // namespace rvx::test

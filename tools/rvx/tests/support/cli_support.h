@@ -91,6 +91,29 @@ struct Fault {
 // The folder below a run's directory that rvx gets as TMPDIR (its name holds
 // no ".rvx", of which the library would take the first for an RVI name).
 inline constexpr const char* kTemporaryDirectory = ".tmp";
+// A program (rvx or a test program) running in `directory` from
+// construction, its output and errors into files named after `tag`, so that
+// several run at once; finish() waits for its end. One not finished is
+// killed when it goes.
+class Background {
+ public:
+  Background(const std::string& program, const std::vector<std::string>& arguments,
+             const std::filesystem::path& directory, const std::string& tag,
+             const Fault& fault = {});
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  Outcome finish();
+  // Ends it at once, as a crash or a power cut would; finish() still waits.
+  void kill();
+  // What it has written to its output so far.
+  std::string outputSoFar() const;
+
+ private:
+  std::filesystem::path out_, err_;
+  int pid_ = -1;
+};
+
 // Runs the rvx executable with `arguments` in `directory`.
 Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem::path& directory,
                const Fault& fault = {});
