@@ -23,9 +23,8 @@ from numpy.typing import NDArray
 from . import _library as lib
 from ._library import PathArgument, path_text, reader_function, to_utf16
 from ._interface import KDRVX_ERR_RVX_INVALID_HEADER as ERR_RVX_INVALID_HEADER
-from ._interface import KDRVX_ERR_RVX_OPEN_READ as ERR_RVX_OPEN_READ
-from ._interface import KDRVX_ERR_RVX_SHARING_VIOLATION as ERR_RVX_SHARING_VIOLATION
 from ._interface import KDRVX_LIVE_CLOSED as LIVE_CLOSED
+from ._interface import KDRVX_LIVE_HELD as LIVE_HELD
 from ._interface import KDRVX_LIVE_INTERRUPTED as LIVE_INTERRUPTED
 from ._interface import KDRVX_LIVE_MISSING as LIVE_MISSING
 from ._interface import KDRVX_LIVE_RECORDING as LIVE_RECORDING
@@ -36,15 +35,13 @@ from .reading import (Channels, _decide, _open_error, _reader_error, finding_tex
 # The longest single wait in the library: Ctrl-C and the follower's timeout
 # are noticed within this many milliseconds.
 _SLICE_MILLISECONDS = 200
-# The shortest wait of one following open.
-_LEAST_OPEN_MILLISECONDS = 50
 
-# What the last attempt to open a file not yet there or not yet readable
-# said, in the words of a follower that gave up waiting.
+# What a following open was still waiting for when the follower gave up,
+# by the state the library reports.
 _NOT_YET = {
-    ERR_RVX_OPEN_READ: "no file appeared at %s",
-    ERR_RVX_SHARING_VIOLATION: "%s stayed held by a writer that lets no reader in",
-    ERR_RVX_INVALID_HEADER: "the writer of %s wrote no record",
+    LIVE_MISSING: "no file appeared at %s",
+    LIVE_HELD: "%s stayed held by a writer that lets no reader in",
+    LIVE_RECORDING: "the writer of %s wrote no record",
 }
 
 
@@ -86,21 +83,17 @@ def _open_live(path: str, clock: _Clock) -> Any:
     name = to_utf16(path)
     while True:
         reader = ctypes.c_void_p()
-        # Time enough for the library to refuse a file that is there and does
-        # not open (after a second look) well before the slice ends.
-        wait = max(clock.slice_ms(), _LEAST_OPEN_MILLISECONDS)
-        began = time.monotonic()
-        status = open_live(name, wait, ctypes.byref(reader))
+        state = lib.KDRVX_LiveState()
+        state.size = ctypes.sizeof(state)
+        status = open_live(name, clock.slice_ms(), ctypes.byref(reader), ctypes.byref(state))
         if status == 0:
             return reader
-        # The library waits the whole slice for a file that may still come;
-        # a refusal well before its end is one that waiting does not change.
-        early = time.monotonic() - began < wait / 2000
-        if status not in _NOT_YET or early:
+        # The library says whether what it waited for may still come.
+        if state.state not in _NOT_YET:
             raise _open_error(status, path)
         if clock.expired():
             raise _timeout(status, "KDRVX_ReaderOpenLive", path, "%s within %g s" % (
-                _NOT_YET[status] % path, clock.timeout or 0))
+                _NOT_YET[state.state] % path, clock.timeout or 0))
 
 
 def _refuse_wrong_values(path: str, findings: Any) -> int:

@@ -166,26 +166,19 @@ std::unique_ptr<Reader> Reader::tryOpen(const std::string& file, std::string& wh
 std::unique_ptr<Reader> Reader::openLive(const std::string& file, uint32_t milliseconds,
                                          std::string& waitingFor) {
   KDRVX_Reader* reader = nullptr;
-  const auto start = std::chrono::steady_clock::now();
-  const uint32_t status = KDRVX_ReaderOpenLive(chars(widePath(file)), milliseconds, &reader);
+  KDRVX_LiveState state{};
+  state.size = sizeof state;
+  const uint32_t status =
+      KDRVX_ReaderOpenLive(chars(widePath(file)), milliseconds, &reader, &state);
   if (status == 0) return std::unique_ptr<Reader>(new Reader(file, reader));
-  // The open waits out its time only for what may change; a file that is
-  // there and does not open is refused at once.
-  const auto waited = std::chrono::steady_clock::now() - start;
-  if (waited >= std::chrono::milliseconds(milliseconds / 2)) {
-    switch (status) {
-      case KDRVX_ERR_RVX_OPEN_READ:
-        waitingFor = "the file does not exist";
-        return nullptr;
-      case KDRVX_ERR_RVX_SHARING_VIOLATION:
-        waitingFor = "a writer holds the file without sharing it";
-        return nullptr;
-      case KDRVX_ERR_RVX_INVALID_HEADER:
-        waitingFor = "the recording has no record yet";
-        return nullptr;
-      default:
-        break;
-    }
+  // The library says whether what it waited for may still come.
+  switch (state.state) {
+    case KDRVX_LIVE_MISSING: waitingFor = "the file does not exist"; return nullptr;
+    case KDRVX_LIVE_HELD:
+      waitingFor = "a writer holds the file without sharing it";
+      return nullptr;
+    case KDRVX_LIVE_RECORDING: waitingFor = "the recording has no record yet"; return nullptr;
+    default: break;
   }
   throw ToolError(file + ": " + refusalText(status, file));
 }
