@@ -168,9 +168,7 @@ def _follow(path: str, most: Optional[int], timeout: Optional[float],
         delivered = 0
         warned = False
         while True:
-            slice_ms = clock.slice_ms()
-            began = time.monotonic()
-            status = wait(recording._reader, delivered, slice_ms, ctypes.byref(state))
+            status = wait(recording._reader, delivered, clock.slice_ms(), ctypes.byref(state))
             if status != 0:
                 raise _gone(status, path) if state.state == LIVE_MISSING \
                     else _reader_error(status, "KDRVX_ReaderWait")
@@ -203,12 +201,6 @@ def _follow(path: str, most: Optional[int], timeout: Optional[float],
                 if state.state == LIVE_INTERRUPTED:
                     what += "; its writer stopped without closing it, and kdrvx.repair completes it"
                 raise _timeout(0, "", path, what)
-            if state.state != LIVE_RECORDING:
-                # The library answers at once for a recording no writer
-                # records: the rest of the slice is waited here.
-                rest = slice_ms / 1000 - (time.monotonic() - began)
-                if rest > 0:
-                    time.sleep(rest)
     finally:
         recording.close()
 

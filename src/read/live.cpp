@@ -86,7 +86,8 @@ uint32_t refresh(Reader& reader, KDRVX_LiveState& live) {
   // recording whose writer is gone for good costs a probe and a length.
   if (reader.settledState == 0 || reader.settledLength != length) {
     if (const uint32_t status = reopen(reader); status != KDRVX_OK) {
-      live = liveStateOf(KDRVX_LIVE_MISSING, reader.recording);
+      // Something is there that no writer holds and that does not open.
+      live = liveStateOf(KDRVX_LIVE_INTERRUPTED, reader.recording);
       return status;
     }
     reader.settledLength = reader.recording.claims.fileLength;
@@ -182,8 +183,11 @@ uint32_t readerWait(KDRVX_Reader* handle, uint64_t known, uint32_t milliseconds,
   KDRVX_LiveState live{};
   for (;;) {
     const uint32_t status = refresh(*reader, live);
-    const bool settled = status != KDRVX_OK || live.state != KDRVX_LIVE_RECORDING ||
-                         live.records > known;
+    // A recording that is recorded, interrupted or gone for the moment is
+    // waited through: new records or its close end the wait, as does a
+    // file that no longer opens.
+    const bool settled = live.records > known || live.state == KDRVX_LIVE_CLOSED ||
+                         (status != KDRVX_OK && live.state != KDRVX_LIVE_MISSING);
     const uint32_t pause = nextPause(deadline);
     if (settled || pause == 0) {
       deliverState(live, state);

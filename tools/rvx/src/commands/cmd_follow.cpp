@@ -2,15 +2,15 @@
 // printed as its records arrive - as the CSV of rvx export, through export's
 // own writer, or as running statistics - until the writer closes it. What
 // "arrived", "finished" and "interrupted" mean is the library's answer
-// (KDRVX_ReaderWait); the follower only waits in slices, so that it keeps
-// its own timeout and the interval of its statistics.
+// (KDRVX_ReaderWait, which also does the waiting); the follower waits in
+// slices, so that it keeps its own timeout and the interval of its
+// statistics.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <iostream>
 #include <limits>
 #include <optional>
-#include <thread>
 
 #include "commands/commands.h"
 #include "commands/subcommand.h"
@@ -163,15 +163,13 @@ const char* standing(uint32_t state) {
   }
 }
 
-// The reader once the file can be followed; waits for it to appear. The
-// open is given time enough to tell a file it refuses at once (after a
-// second look) from one that it waits for.
+// The reader once the file can be followed; waits for it to appear, for
+// its writer and for its first record, as long as the library says that
+// they may still come.
 std::unique_ptr<Reader> openWhenThere(const std::string& file, const Patience& patience) {
-  constexpr uint32_t kLeastOpenWait = 50;
   for (;;) {
     std::string waitingFor;
-    const uint32_t wait = std::max(patience.slice(), kLeastOpenWait);
-    if (auto reader = Reader::openLive(file, wait, waitingFor)) return reader;
+    if (auto reader = Reader::openLive(file, patience.slice(), waitingFor)) return reader;
     if (patience.exhausted()) throw timedOut(file, patience, waitingFor);
   }
 }
@@ -272,11 +270,6 @@ int runFollow(const FollowOptions& options) {
       writer.finish();
       out.commit();
       throw timedOut(options.file, patience, standing(state.state));
-    }
-    // The library answers at once when no writer is recording: the slice
-    // is then the follower's to wait.
-    if (!more && state.state != KDRVX_LIVE_RECORDING) {
-      std::this_thread::sleep_for(milliseconds(patience.slice(nextLine)));
     }
   }
 }

@@ -103,7 +103,7 @@ class Reader {
   // Following a recording while its writer makes it (KDRVX_CreateLive).
   // The reader of `file` once it can be followed: waits up to
   // `milliseconds` while nothing is at the path, while a writer holds it
-  // without sharing and while its header is not yet written. Null when that
+  // without sharing and while it has no record yet. Null when that
   // time passed, with what it waited for in `waitingFor`; throws ToolError
   // for a file that is there and does not open.
   static std::unique_ptr<Reader> openLive(const std::string& file, uint32_t milliseconds,
