@@ -41,4 +41,12 @@ KDRVX_API uint32_t KDRVX_ReaderOpenLive(const KDRVX_CHAR* path, uint32_t millise
   return read::readerOpenLive(fromCaller(path), milliseconds, reader, state);
 }
 
+KDRVX_API uint32_t KDRVX_ReaderStatistics(KDRVX_Reader* reader, uint64_t first, uint64_t count,
+                                          KDRVX_WindowStatistics* channels,
+                                          uint32_t channelCapacity, KDRVX_Progress progress,
+                                          void* context) {
+  return read::readerStatistics(reader, first, count, channels, channelCapacity, progress,
+                                context);
+}
+
 }  // extern "C"

@@ -104,14 +104,59 @@ uint8_t originalFlagOf(const RVX_HEADER& h) {
   return h.OriginalFlag != kNotOriginalRecording ? 1 : 0;
 }
 
-void writeDate(const RVX_HEADER& h, char16_t* text) {
-  // Some writers stored the year with its bytes exchanged and 208 short.
+namespace {
+
+// The year as the date shows it. Some writers stored the year with its
+// bytes exchanged and 208 short.
+int16_t yearOf(const RVX_HEADER& h) {
   auto year = static_cast<int16_t>(h.Year);
   if (year > kLastPlainYear) {
     const auto swapped = static_cast<uint16_t>((h.Year >> 8) | (h.Year << 8));
     year = static_cast<int16_t>(static_cast<uint16_t>(swapped + kSwappedYearOffset));
   }
-  formatToCaller(text, kDateCapacity, "%02d.%02d.%4d", h.Day, h.Month, year);
+  return year;
+}
+
+bool leapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int64_t daysInMonth(int64_t year, int64_t month) {
+  constexpr int64_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && leapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to a day of the proleptic Gregorian calendar: whole
+// 400-year eras from 1 March of year 0 on, then the day of the era.
+int64_t daysFromEpoch(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+constexpr int64_t kSecondsPerDay = 86400;
+
+}  // namespace
+
+void writeDate(const RVX_HEADER& h, char16_t* text) {
+  formatToCaller(text, kDateCapacity, "%02d.%02d.%4d", h.Day, h.Month, yearOf(h));
+}
+
+RecordingStart startOf(const RVX_HEADER& h) {
+  RecordingStart start;
+  const int64_t year = yearOf(h);
+  if (year >= 1 && h.Month >= 1 && h.Month <= 12 && h.Day >= 1 &&
+      h.Day <= daysInMonth(year, h.Month))
+    start.known |= KDRVX_START_DATE;
+  if (h.Hour <= 23 && h.Minute <= 59) start.known |= KDRVX_START_TIME;
+  if ((start.known & KDRVX_START_TIME) != 0 && h.Second <= 59) start.known |= KDRVX_START_SECONDS;
+  constexpr uint32_t kDateAndTime = KDRVX_START_DATE | KDRVX_START_TIME;
+  if ((start.known & kDateAndTime) != kDateAndTime) return start;
+  const int64_t second = (start.known & KDRVX_START_SECONDS) != 0 ? h.Second : 0;
+  start.seconds = daysFromEpoch(year, h.Month, h.Day) * kSecondsPerDay + h.Hour * 3600 +
+                  h.Minute * 60 + second;
+  return start;
 }
 
 void writeTime(const RVX_HEADER& h, char16_t* text) {
@@ -188,6 +233,9 @@ KDRVX_RecordingInfo describeRecording(const RVX_HEADER& h, const StoredData& dat
   whole.original = originalFlagOf(h);
   writeDate(h, reinterpret_cast<char16_t*>(whole.date));
   writeTime(h, reinterpret_cast<char16_t*>(whole.time));
+  const RecordingStart start = startOf(h);
+  whole.startKnown = start.known;
+  whole.startSeconds = start.seconds;
   copyField(whole.comment, h.Comment);
   copyField(whole.company, h.Company);
   copyField(whole.instrument, h.Instrument);

@@ -32,6 +32,15 @@ uint8_t originalFlagOf(const RVX_HEADER& header);
 void writeDate(const RVX_HEADER& header, char16_t* text);
 // "HH:MM:SS", or "HH:MM" without seconds, into room for KDRVX_TIME_CAPACITY.
 void writeTime(const RVX_HEADER& header, char16_t* text);
+
+// The start of a recording as a number: which of date, time and seconds
+// the header knows (KDRVX_START_... bits), and the wall-clock seconds from
+// 1970-01-01 00:00:00 when it knows date and time (0 otherwise).
+struct RecordingStart {
+  uint32_t known = 0;
+  int64_t seconds = 0;
+};
+RecordingStart startOf(const RVX_HEADER& header);
 // The variable, without a terminator, cut to `capacity` units.
 void writeVariable(const MGR_DEF& channel, char16_t* text, uint16_t capacity);
 // The unit with the degree rule: KDRVX_ERR_RVX_UNIT_LENGTH (nothing written)

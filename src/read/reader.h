@@ -65,6 +65,9 @@ uint32_t readerWait(KDRVX_Reader* handle, uint64_t known, uint32_t milliseconds,
                     KDRVX_LiveState* state);
 uint32_t readerOpenLive(const char16_t* path, uint32_t milliseconds, KDRVX_Reader** handle,
                         KDRVX_LiveState* state);
+uint32_t readerStatistics(KDRVX_Reader* handle, uint64_t first, uint64_t count,
+                          KDRVX_WindowStatistics* channels, uint32_t channelCapacity,
+                          KDRVX_Progress progress, void* context);
 
 // Hands `whole` to a caller's struct that begins with its size; a null
 // struct or a size below 4 is ERR_RVX_PARAMETER_STRING_LENGTH.
