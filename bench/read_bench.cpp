@@ -242,6 +242,36 @@ void readerReadCase(benchmark::State& state, uint32_t block, uint64_t batch) {
   compare(state, batch, {readerBlocks, plainReads}, {static_cast<double>(bytes)});
 }
 
+// KDRVX_ReaderStatistics over windows of `block` records against read() of
+// the same bytes: what the figures cost beyond reading the records.
+void readerStatisticsCase(benchmark::State& state, uint32_t block, uint64_t batch) {
+  const Recording& recording = bigRecording();
+  const size_t bytes = static_cast<size_t>(block) * recording.recordSize();
+  std::vector<float> buffer(bytes / sizeof(float), 0.0f);
+  benchmark::DoNotOptimize(buffer.data());
+  std::vector<KDRVX_WindowStatistics> found(kBigChannels);
+  for (auto& channel : found) channel.size = sizeof channel;
+  OwnReader own(recording);
+  PlainReader plain(recording, recording.records / 2);
+  uint64_t position = 0;
+
+  const Side windows = [&](uint64_t count) {
+    if (position + count * block > recording.records) position = 0;
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < count; ++i, position += block) {
+      if (KDRVX_ReaderStatistics(own.reader, position, block, found.data(), kBigChannels,
+                                 nullptr, nullptr) != KDRVX_OK)
+        fail("KDRVX_ReaderStatistics");
+    }
+    benchmark::DoNotOptimize(found.data());
+    return secondsSince(start);
+  };
+  const Side plainReads = [&](uint64_t count) {
+    return plain.timeBlocks(count, block, buffer.data());
+  };
+  compare(state, batch, {windows, plainReads}, {static_cast<double>(bytes)});
+}
+
 // The DOS kind: KDRVX_ReaderRead in blocks against the read context's
 // one-by-one readers, called from C for the same number of records.
 void readerDosCase(benchmark::State& state, uint32_t block, uint64_t batch) {
@@ -341,6 +371,13 @@ void registerReadCases() {
   reader.goal = readGoal;
   registerCase("ReaderRead/block:4096", reader,
                [](benchmark::State& state) { readerReadCase(state, 4096, 8); });
+  CaseInfo statistics;
+  statistics.library = "KDRVX_ReaderStatistics, windows of 16384 x 48 channels";
+  statistics.baselines = {"read() of the same bytes"};
+  statistics.measure = Measure::Throughput;
+  statistics.goal = {Goal::None, 0};
+  registerCase("ReaderStatistics/window:16384", statistics,
+               [](benchmark::State& state) { readerStatisticsCase(state, 16384, 4); });
   CaseInfo dos;
   dos.library = "KDRVX_ReaderRead of the DOS kind, 4096 x 8 channels";
   dos.baselines = {"KDRVX_ReadNextRecord per record"};

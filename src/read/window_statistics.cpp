@@ -59,7 +59,7 @@ uint32_t readerStatistics(KDRVX_Reader* handle, uint64_t first, uint64_t count,
   std::unique_ptr<window::Window> found(new (std::nothrow) window::Window);
   if (!found) return KDRVX_ERR_RVX_OPEN_READ;
   for (uint32_t k = 0; k < described; ++k)
-    found->channels[k].bits = window::countedBits(h.Channel[k].MultiChannel);
+    found->bits[k] = window::countedBits(h.Channel[k].MultiChannel);
   if (stored != 0 && count != 0 &&
       !followRecords(*reader, first, count, stored, progress, context, *found))
     return KDRVX_ERR_RVX_OPEN_READ;
