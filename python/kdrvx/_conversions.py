@@ -157,12 +157,13 @@ def _localised(pandas: Any, start: _datetime.datetime, zone: Any, path: str) -> 
     if not pandas.isna(found):
         return found
     remedy = ("give tz as the offset from UTC that the recorder's clock kept, e.g. "
-              "tz=datetime.timezone(datetime.timedelta(hours=1)), and convert the index "
-              "with tz_convert")
+              "tz=datetime.timezone(datetime.timedelta(hours=1)); tz_convert then shows the "
+              "dates in any zone")
     earlier = stamp.tz_localize(zone, ambiguous=True, nonexistent="NaT")
     if pandas.isna(earlier):
         raise ValueError("%s: its start %s does not exist in %s, whose clocks skip that hour, "
-                         "and its header keeps no offset from UTC; %s" % (path, start, zone, remedy))
+                         "and its header keeps no offset from UTC; %s"
+                         % (path, start, zone, remedy))
     later = stamp.tz_localize(zone, ambiguous=False)
     raise ValueError("%s: its start %s is ambiguous in %s, whose clocks show that hour twice "
                      "(%s or %s), and its header keeps no offset from UTC; %s"

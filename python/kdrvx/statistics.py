@@ -107,8 +107,9 @@ def stats(path: PathArgument, start: Optional[SupportsIndex] = 0,
     are warned about, and the statistics are those of the records there are.
     """
     with _open(path, 2) as recording:
-        first, last, _ = slice(None if start is None else operator.index(start),
-                               None if stop is None else operator.index(stop)).indices(len(recording))
+        window = slice(None if start is None else operator.index(start),
+                       None if stop is None else operator.index(stop))
+        first, last, _ = window.indices(len(recording))
         count = max(0, last - first)
         taken, found = _window(recording, first, count, recording._columns(channels))
         recording._report(first, count, taken, False, None)
