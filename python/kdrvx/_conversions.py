@@ -79,6 +79,7 @@ def attributes(recording: Recording) -> Dict[str, Union[str, int, float]]:
 Zone = Union[str, _datetime.tzinfo]
 """A time zone: a name of the IANA database ("Europe/Berlin") or a tzinfo."""
 
+NOT_A_ZONE = "tz must be a time zone name such as 'Europe/Berlin' or a datetime.tzinfo, not %r"
 NO_ZONE_MODULE = ("a time zone by name needs the zoneinfo module (Python 3.9, or the "
                   "backports.zoneinfo package before it); or pass a tzinfo instead of %r")
 
@@ -88,8 +89,7 @@ def zone(tz: Zone) -> _datetime.tzinfo:
     if isinstance(tz, _datetime.tzinfo):
         return tz
     if not isinstance(tz, str):
-        raise TypeError("tz must be a time zone name such as 'Europe/Berlin' or a "
-                        "datetime.tzinfo, not %r" % (tz,))
+        raise TypeError(NOT_A_ZONE % (tz,))
     for module in ("zoneinfo", "backports.zoneinfo"):
         try:
             zoneinfo = importlib.import_module(module)
@@ -112,8 +112,7 @@ def _pandas_zone(tz: Zone) -> Any:
     if isinstance(tz, str):
         return tz
     if not isinstance(tz, _datetime.tzinfo):
-        raise TypeError("tz must be a time zone name such as 'Europe/Berlin' or a "
-                        "datetime.tzinfo, not %r" % (tz,))
+        raise TypeError(NOT_A_ZONE % (tz,))
     key = getattr(tz, "key", None)
     return key if isinstance(key, str) else tz
 
