@@ -80,6 +80,8 @@ Zone = Union[str, _datetime.tzinfo]
 """A time zone: a name of the IANA database ("Europe/Berlin") or a tzinfo."""
 
 NOT_A_ZONE = "tz must be a time zone name such as 'Europe/Berlin' or a datetime.tzinfo, not %r"
+UNKNOWN_ZONE = ("unknown time zone %r: no such zone in the system's time zone database or "
+                "the tzdata package")
 NO_ZONE_MODULE = ("a time zone by name needs the zoneinfo module (Python 3.9, or the "
                   "backports.zoneinfo package before it); or pass a tzinfo instead of %r")
 
@@ -101,7 +103,7 @@ def zone(tz: Zone) -> _datetime.tzinfo:
     try:
         found: _datetime.tzinfo = zoneinfo.ZoneInfo(tz)
     except (zoneinfo.ZoneInfoNotFoundError, ValueError) as unknown:
-        raise ValueError("unknown time zone %r" % tz) from unknown
+        raise ValueError(UNKNOWN_ZONE % tz) from unknown
     return found
 
 
@@ -152,7 +154,10 @@ def _localised(pandas: Any, start: _datetime.datetime, zone: Any, path: str) -> 
     that the zone shows twice (when the clocks go back) or never (when they
     go forward) is refused: the header keeps no offset to tell which."""
     stamp = pandas.Timestamp(start)
-    found = stamp.tz_localize(zone, ambiguous="NaT", nonexistent="NaT")
+    try:
+        found = stamp.tz_localize(zone, ambiguous="NaT", nonexistent="NaT")
+    except KeyError as unknown:  # what pandas' zone databases raise for a name they lack
+        raise ValueError(UNKNOWN_ZONE % zone) from unknown
     if not pandas.isna(found):
         return found
     remedy = ("give tz as the offset from UTC that the recorder's clock kept, e.g. "

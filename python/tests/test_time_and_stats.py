@@ -105,6 +105,8 @@ class TestTimeZones:
             placed = opened.to_pandas(datetime_index=True, tz=PLUS_TWO).index
             with pytest.raises(ValueError, match="datetime_index=True"):
                 opened.to_pandas(tz="Europe/Berlin")
+            with pytest.raises(ValueError, match="unknown time zone"):
+                opened.to_pandas(datetime_index=True, tz="Europe/Nowhere")
         assert placed[0] == datetime.datetime.combine(start.date(), start.time(), PLUS_TWO)
 
     def test_a_dataset_holds_utc_and_names_the_zone(self, tmp_path):
