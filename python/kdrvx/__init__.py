@@ -15,6 +15,7 @@ that holds it), then beside this package, then on the system's library path.
             ...                                # a file larger than memory
 
     p1 = kdrvx.read("run1.rvx", channels="p1", start=0, stop=1000)
+    figures = kdrvx.stats("run1.rvx", start=-1000)   # per channel: min, max, mean, ...
 
     with kdrvx.create("out.rvx", channels=["p1", {"variable": "T1", "unit": "degC"}],
                       scan_interval_us=1000) as writer:
@@ -45,6 +46,7 @@ from .errors import *  # noqa: F401,F403 - the ERR_ names of the status codes
 from .checking import ChannelCheck, CheckResult, RepairResult, check, repair
 from .following import follow
 from .reading import Channel, Header, Recording, open, read
+from .statistics import ChannelStatistics, stats
 from .writing import LANGUAGES, Writer, bits_as_float32, create, modify
 from . import _library
 from ._version import __version__
@@ -73,10 +75,10 @@ def last_error() -> int:
 
 
 __all__ = [
-    "Channel", "ChannelCheck", "CheckResult", "Header", "LANGUAGES", "LOCK",
+    "Channel", "ChannelCheck", "ChannelStatistics", "CheckResult", "Header", "LANGUAGES", "LOCK",
     "LibraryNotFoundError", "Recording", "RepairResult", "RvxError", "RvxFileExistsError",
     "RvxFileNotFoundError", "RvxIsADirectoryError", "RvxNotADirectoryError", "RvxOSError",
     "RvxPermissionError", "RvxTimeoutError", "RvxWarning", "STATUS_NAMES", "Writer",
     "bits_as_float32", "check", "create", "error_text", "follow", "last_error", "library_path",
-    "library_version", "modify", "open", "read", "repair",
+    "library_version", "modify", "open", "read", "repair", "stats",
 ]

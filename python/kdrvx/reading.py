@@ -75,9 +75,13 @@ class Header:
     original: bool
     """False when the file is marked as not being an original recording."""
     start: Optional[_datetime.datetime]
-    """Start of the recording, or None when the file holds no valid date."""
+    """Start of the recording as the header keeps it: a naive datetime in
+    the wall-clock time of the recorder, whose zone the file does not
+    keep (``to_pandas(datetime_index=True, tz=...)`` localises it). None
+    when the header holds no valid date and time of day."""
     start_has_seconds: bool
-    """Whether the file recorded the seconds of the start time."""
+    """Whether the header keeps the seconds of the start time; without them
+    it keeps whole minutes and ``start`` has 0 seconds."""
     date_text: str
     """The date as the library formats it, DD.MM.YYYY."""
     time_text: str
@@ -176,27 +180,30 @@ def _text(field: Any) -> str:
     return from_utf16(field)
 
 
-def _start(date_text: str, time_text: str) -> Optional[_datetime.datetime]:
+# The recording's start counts from here, in the header's own wall-clock time.
+_EPOCH = _datetime.datetime(1970, 1, 1)
+_START_DATE_AND_TIME = lib.KDRVX_START_DATE | lib.KDRVX_START_TIME
+
+
+def _start_of(info: lib.KDRVX_RecordingInfo) -> Optional[_datetime.datetime]:
+    """The start the library reads from the header, or None where the header
+    holds no valid date and time, or a year beyond datetime's 9999."""
+    if info.startKnown & _START_DATE_AND_TIME != _START_DATE_AND_TIME:
+        return None
     try:
-        day, month, year = (int(part) for part in date_text.split("."))
-        clock = [int(part) for part in time_text.split(":")]
-        if len(clock) > 3:
-            raise ValueError(time_text)
-        hour, minute, second = clock + [0] * (3 - len(clock))
-        return _datetime.datetime(year, month, day, hour, minute, second)
-    except (ValueError, TypeError):
+        return _EPOCH + _datetime.timedelta(seconds=info.startSeconds)
+    except OverflowError:
         return None
 
 
 def _header_of(info: lib.KDRVX_RecordingInfo) -> Header:
-    date_text, time_text = _text(info.date), _text(info.time)
     return Header(
         version=info.version,
         original=bool(info.original),
-        start=_start(date_text, time_text),
-        start_has_seconds=time_text.count(":") == 2,
-        date_text=date_text,
-        time_text=time_text,
+        start=_start_of(info),
+        start_has_seconds=bool(info.startKnown & lib.KDRVX_START_SECONDS),
+        date_text=_text(info.date),
+        time_text=_text(info.time),
         scan_interval_us=info.scanRate,
         record_count=info.noRecords,
         trigger_record=info.noTriggerRecord,
@@ -519,12 +526,31 @@ class Recording:
 
     def to_pandas(self, start: int = 0, count: Optional[int] = None,
                   channels: Channels = None, all_records: bool = False,
-                  datetime_index: bool = False) -> "pandas.DataFrame":
+                  datetime_index: bool = False,
+                  tz: Optional[_conversions.Zone] = None) -> "pandas.DataFrame":
         """The records as a pandas DataFrame (pandas must be installed).
 
         The index is the time of each record in seconds ("time [s]"), or
         with ``datetime_index=True`` a DatetimeIndex ("time") from the
-        recording's start (ValueError when the header has none). The
+        recording's start (ValueError when the header has none): record k
+        lies k scan intervals after the start.
+
+        The header keeps its start in the recorder's wall-clock time
+        without a zone, and so does the index unless `tz` names the zone
+        of that clock: a name such as ``"Europe/Berlin"`` or a tzinfo
+        (``datetime_index=True`` is needed with it). Then the start is
+        localised in that zone (pandas' ``tz_localize``) and the index is
+        time-zone aware: record k lies k scan intervals after that
+        instant, and the index shows each record's wall-clock time in the
+        zone. A recording through a change of the clocks keeps its equal
+        steps: through the autumn change it shows the repeated hour twice,
+        first with the summer offset, then with the winter one; through
+        the spring change the skipped hour does not appear. A start that
+        the zone shows twice (in the hour the clocks go back) or never (in
+        the hour they skip) cannot be placed from the header, which keeps
+        no offset from UTC, and is refused with ValueError; a fixed offset
+        as `tz` (``datetime.timezone(datetime.timedelta(hours=2))``)
+        places it, and ``index.tz_convert`` shows it in any zone. The
         columns are named by the channels' labels (``p1``, ``ch_0``), as
         ``to_xarray`` names its variables. Multichannel columns hold their
         bit fields as uint32, the others float32.
@@ -539,17 +565,27 @@ class Recording:
         take memory of their own.
         """
         return _conversions.to_pandas(self, self._first(start), _count(count), channels,
-                                      all_records, datetime_index)
+                                      all_records, datetime_index, tz)
 
     def to_xarray(self, start: int = 0, count: Optional[int] = None,
-                  channels: Channels = None,
-                  all_records: bool = False) -> "xarray.Dataset":
+                  channels: Channels = None, all_records: bool = False,
+                  tz: Optional[_conversions.Zone] = None) -> "xarray.Dataset":
         """The records as an xarray Dataset (xarray must be installed).
 
         - dimension and coordinate ``time``: seconds from the start of the
           recording (float64);
         - coordinate ``datetime`` along ``time`` (datetime64) where the
-          header has a start;
+          header has a start: the recorder's wall-clock time as the header
+          keeps it, without a zone. With `tz` (a zone name or a tzinfo,
+          as ``to_pandas`` takes it) the start is localised in that zone
+          as ``to_pandas`` localises it, and ``datetime`` holds the UTC
+          time of each record instead (xarray and netCDF keep no zone
+          with a date), with the attribute ``timezone`` "UTC"; the
+          Dataset's attribute ``timezone`` names `tz`, so that
+          ``pandas.DatetimeIndex(dataset["datetime"]).tz_localize("UTC")
+          .tz_convert(dataset.attrs["timezone"])`` gives the local times.
+          A start that `tz` shows twice or never, or none at all, is
+          refused with ValueError;
         - one variable per channel, named by its label (``p1``, ``ch_0``),
           float32, or uint32 bit fields for a multichannel; its attributes
           are the channel's fields (``unit``, ``name``, ``range``,
@@ -564,18 +600,20 @@ class Recording:
         channel appears once: a selection that names one twice is refused.
         """
         return _conversions.to_xarray(self, self._first(start), _count(count), channels,
-                                      all_records)
+                                      all_records, tz)
 
     def iter_blocks(self, records: int, start: int = 0, count: Optional[int] = None,
                     channels: Channels = None,
                     all_records: bool = False, frames: bool = False,
-                    datetime_index: bool = False) -> Iterator[Any]:
+                    datetime_index: bool = False,
+                    tz: Optional[_conversions.Zone] = None) -> Iterator[Any]:
         """The records that ``read`` delivers for the same arguments, in
         blocks of `records` consecutive records (the last may be shorter),
         for files larger than memory: each block is a new float32 array of
         shape (records, channels), or with ``frames=True`` the DataFrame
         that ``to_pandas`` gives for its records (times, and with
-        ``datetime_index`` datetimes, continuing from block to block).
+        ``datetime_index`` datetimes, localised in `tz` as ``to_pandas``
+        localises them, continuing from block to block).
 
         The channels, the file's length and the frame's layout are settled
         once, at the call; each block is then read straight into its array
@@ -588,13 +626,14 @@ class Recording:
             raise ValueError("records must be at least 1")
         first, count = self._first(start), _count(count)
         columns = self._columns(channels)
-        pandas, plan = None, None
+        pandas, plan, dates = None, None, None
         if frames:
             pandas = _conversions.optional("pandas", "Recording.iter_blocks(frames=True)")
             plan = _conversions.frame_plan(self, columns)
             columns = plan.order
-        if datetime_index and self.header.start is None:
-            raise ValueError(_conversions.NO_START % self.path)
+        _conversions.check_zone(datetime_index, tz)
+        if datetime_index:
+            dates = _conversions.clock(self, tz)
         width = len(self.channels) if columns is None else len(columns)
         with self._lock:
             self._check_open()
@@ -614,7 +653,7 @@ class Recording:
                     if plan is None:
                         yield values
                     else:
-                        yield _conversions.frame(self, pandas, plan, values, position, datetime_index)
+                        yield _conversions.frame(self, pandas, plan, values, position, dates)
                 position += rows
                 if rows < wanted:
                     break

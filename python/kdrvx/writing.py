@@ -21,7 +21,7 @@ from typing import Any, Dict, Iterable, List, Mapping, Optional, Tuple, Union
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
-from . import _fields
+from . import _conversions, _fields
 from . import _library as lib
 from ._library import LOCK, PathArgument, call, check, from_utf16, path_text, text_buffer, to_utf16
 from ._output import LIVE_REMEDY, LiveOutput, Output
@@ -139,13 +139,37 @@ def _whole(what: str, value: Any, ctype: Any) -> int:
     return whole
 
 
-def _start_texts(start: Optional[_datetime.datetime]) -> Tuple[Optional[str], Optional[str]]:
-    """The date and time texts that the library takes for `start`.
+def _wall_clock(start: Optional[_datetime.datetime],
+                tz: Optional[_conversions.Zone]) -> Optional[_datetime.datetime]:
+    """`start` as the wall-clock time that the header keeps, without a zone.
 
-    A recording's header keeps a local date and wall-clock time without a
-    zone. A bare date would take the time of day of the recording's making
-    (the library's default), and an aware datetime would lose its zone
-    unseen, so both are refused."""
+    A naive datetime is that time already. An aware one is shown on the
+    clock of `tz`; without `tz` it is refused, since its own zone is not
+    necessarily the recorder's and the file would keep no trace of it. `tz`
+    without a start is refused too: the library would stamp the local time
+    of this machine, not that of `tz`."""
+    zone = None if tz is None else _conversions.zone(tz)
+    if start is None:
+        if zone is not None:
+            raise ValueError("tz=%s gives the clock on which an aware start is shown, but no "
+                             "start was given, and the library would take the local time of this "
+                             "machine; give start=datetime.datetime.now(tz).replace(microsecond=0)"
+                             % (tz,))
+        return None
+    if not isinstance(start, _datetime.datetime) or start.utcoffset() is None:
+        return start
+    if zone is None:
+        raise ValueError("start %s has a time zone, but the file stores wall-clock time "
+                         "without a zone: name the recorder's zone with tz= (e.g. "
+                         "tz='Europe/Berlin'), or pass a naive wall-clock datetime" % start)
+    return start.astimezone(zone).replace(tzinfo=None)
+
+
+def _start_texts(start: Optional[_datetime.datetime]) -> Tuple[Optional[str], Optional[str]]:
+    """The date and time texts that the library takes for `start`, a naive
+    wall-clock time (see _wall_clock). A bare date would take the time of
+    day of the recording's making (the library's default), so it is
+    refused; so are fractions of a second, which the header cannot keep."""
     if start is None:
         return None, None
     if not isinstance(start, _datetime.date):
@@ -154,10 +178,6 @@ def _start_texts(start: Optional[_datetime.datetime]) -> Tuple[Optional[str], Op
         raise ValueError("start %s is a date without a time of day; the file stores both: "
                          "give a datetime.datetime, e.g. datetime.datetime(%d, %d, %d, 0, 0)"
                          % (start, start.year, start.month, start.day))
-    if start.utcoffset() is not None:
-        raise ValueError("start %s has a time zone, but the file stores wall-clock time "
-                         "without a zone: pass a naive local datetime, e.g. "
-                         "start.astimezone().replace(tzinfo=None)" % start)
     if start.microsecond:
         raise ValueError("start %s has microseconds; the library takes whole seconds: "
                          "give start.replace(microsecond=0)" % start)
@@ -563,6 +583,7 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
            legacy: bool = False, language: Optional[str] = "en", overwrite: bool = False,
            original: bool = True, start: Optional[_datetime.datetime] = None,
            trigger_record: Optional[int] = None, live: bool = False,
+           tz: Optional[_conversions.Zone] = None,
            **header_texts: Optional[str]) -> Writer:
     """Creates an RVX file and returns its Writer.
 
@@ -587,15 +608,26 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
             directory, a read-only file or one in use) when the writer is
             closed, instead of refusing to create.
         original: False marks the file as not being an original recording.
-        start: date and time of the recording (default: now): a naive
-            ``datetime.datetime`` in local wall-clock time and whole
-            seconds, as the file stores it. A bare ``datetime.date`` and a
-            datetime with a time zone are refused with ValueError.
+        start: date and time of the recording (default: the local time of
+            now on this machine). The header keeps the recorder's
+            wall-clock time without a zone: a naive ``datetime.datetime``
+            is taken as that time; an aware one is converted to the
+            wall-clock time of `tz` and refused with ValueError without
+            `tz`. Either way it must be whole seconds: a fraction of a
+            second, which the header cannot keep, is refused with
+            ValueError rather than dropped (the compact layout keeps whole
+            minutes, and refuses seconds likewise). A bare
+            ``datetime.date`` is refused with ValueError.
         trigger_record: number of the record at which the trigger fired;
             one that would not read back as given is refused.
         live: make the recording in place, so that it can be followed
             (``kdrvx.follow``, ``rvx follow``) while it is recorded (see
             below).
+        tz: the zone of the recorder's clock, for an aware `start`: a name
+            of the IANA database (``"Europe/Berlin"``, through
+            ``zoneinfo``) or a ``datetime.tzinfo``. It leaves a naive
+            start as it is; without a start it is refused with ValueError,
+            since the library's default is this machine's local time.
         header_texts: ``comment``, ``company``, ``instrument``,
             ``serial_number``, ``measurement_name``, ``trigger_setting``.
 
@@ -640,8 +672,8 @@ def create(path: PathArgument, channels: Iterable[ChannelDescription], scan_inte
     # at the conversion; which values read back as given, the plan check says.
     trigger = None if trigger_record is None else _whole("trigger_record", trigger_record,
                                                           ctypes.c_uint32)
-    plan = _Plan(path, descriptions, header_texts, start, interval, trigger, bool(legacy),
-                 language, bool(original))
+    plan = _Plan(path, descriptions, header_texts, _wall_clock(start, tz), interval, trigger,
+                 bool(legacy), language, bool(original))
     lost = plan.check()
     with LOCK:
         holder = _holder() if _holder is not None else None

@@ -150,7 +150,7 @@ class TestWhatARecordingCannotHold:
         (dict(start=datetime.datetime(2024, 2, 29, 12, 0, 0, 500)), "microseconds"),
         (dict(start=datetime.date(2024, 5, 6)), "a date without a time of day"),
         (dict(start=datetime.datetime(2024, 5, 6, 12, 0, tzinfo=datetime.timezone(
-            datetime.timedelta(hours=2)))), "wall-clock time without a zone: pass a naive"),
+            datetime.timedelta(hours=2)))), "wall-clock time without a zone: name the .* tz="),
         (dict(trigger_record=-1), "trigger_record must be from 0 to 4294967295, not -1"),
         (dict(trigger_record=2 ** 32), "trigger_record must be from 0 to 4294967295"),
         (dict(trigger_record=200_000_000), "trigger_record: reads back as 0"),
