@@ -93,16 +93,15 @@ TEST_F(WallTime, IrregularStepsAndUnzonedOffsetsAreRefused) {
             "--tz: unknown time zone 'Mars/Olympus'");
   EXPECT_FALSE(exists("x.rvx"));
   // Given an interval, the steps are only warned about.
-  ASSERT_EQ(imported("gap.csv", readBytes(scratch.file("gap.csv")),
-                     {"--scan-interval-us", "1000000"})
-                .interval,
-            1000000);
+  ASSERT_EQ(
+      imported("gap.csv", readBytes(scratch.file("gap.csv")), {"--scan-interval-us", "1000000"})
+          .interval,
+      1000000);
   EXPECT_NE(lastError.find("gap.csv line 12: warning: the step of 1.05 s"), npos) << lastError;
 }
 
 TEST_F(WallTime, OffsetsBecomeTheWallClockTimeOfTheZone) {
-  const std::string utc =
-      "timestamp,p1\n2026-12-07T09:15:30Z,1\n2026-12-07T09:15:31+00:00,2\n";
+  const std::string utc = "timestamp,p1\n2026-12-07T09:15:30Z,1\n2026-12-07T09:15:31+00:00,2\n";
   EXPECT_EQ(imported("a.csv", utc, {"--tz", "+01:00"}).time, u"10:15:30");
   EXPECT_EQ(imported("b.csv", utc, {"--tz", "Europe/Berlin"}).time, u"10:15:30");
   EXPECT_EQ(imported("c.csv", utc, {"--tz=-0530"}).time, u"03:45:30");
@@ -153,9 +152,9 @@ TEST_F(WallTime, ExportWritesTimestampsThatImportReadsBack) {
   expectRun({"export", "unknown.csv.rvx", "--time", "absolute", "-o", "x.csv"}, 1,
             "unknown.csv.rvx: the recording's start is unknown (its date), which --time absolute "
             "needs");
-  expectRun({"export", "spring.csv.rvx", "--time", "absolute", "--tz", "Europe/Berlin", "-o",
-             "x.csv"},
-            1, "the recording's start 2026-03-29T02:30:00 does not exist in Europe/Berlin");
+  expectRun(
+      {"export", "spring.csv.rvx", "--time", "absolute", "--tz", "Europe/Berlin", "-o", "x.csv"}, 1,
+      "the recording's start 2026-03-29T02:30:00 does not exist in Europe/Berlin");
   expectRun({"export", "run.csv.rvx", "--tz", "UTC"}, 2, "--tz applies to --time absolute");
   EXPECT_FALSE(exists("x.csv"));
 }

@@ -63,12 +63,12 @@ namespace {
 
 // The options that shape CSV text have no meaning for MATLAB and HDF5.
 void refuseCsvOnlyOptions(const ExportOptions& options) {
-  const char* given = options.dialect.delimiter      ? "--delimiter"
-                      : options.dialect.encoding     ? "--encoding"
-                      : options.dialect.decimalComma ? "--decimal-comma"
-                      : options.withMetadata         ? "--with-metadata"
-                      : options.timeUnit != "s"      ? "--time-unit"
-                      : options.noTime               ? "--no-time"
+  const char* given = options.dialect.delimiter        ? "--delimiter"
+                      : options.dialect.encoding       ? "--encoding"
+                      : options.dialect.decimalComma   ? "--decimal-comma"
+                      : options.withMetadata           ? "--with-metadata"
+                      : options.timeUnit != "s"        ? "--time-unit"
+                      : options.noTime                 ? "--no-time"
                       : options.timeMode != "relative" ? "--time absolute"
                                                        : nullptr;
   if (given)

@@ -187,17 +187,19 @@ class TimeColumn {
 
 // A timestamp of the time column as wall-clock time: as written, or, with
 // a UTC offset, converted into the wall-clock time of the zone of --tz.
-WallStart wallTime(std::string_view text, TimeZone* zone, const std::string& where) {
+// `where()` names the row in a refusal (and costs nothing otherwise).
+template <typename Where>
+WallStart wallTime(std::string_view text, TimeZone* zone, const Where& where) {
   const auto stamp = parseTimestamp(text);
   if (!stamp) {
-    throw ToolError(where + ": " + quotedField(text) +
+    throw ToolError(where() + ": " + quotedField(text) +
                     " is not a timestamp such as 2026-12-07T10:15:30.125, "
                     "07.12.2026 10:15:30,125 or 07/12/2026 10:15:30,125");
   }
   WallStart wall{stamp->wallSeconds, stamp->nanoseconds};
   if (!stamp->offset) return wall;
   if (!zone) {
-    throw ToolError(where + ": the timestamp " + quotedField(text) +
+    throw ToolError(where() + ": the timestamp " + quotedField(text) +
                     " gives a UTC offset, and the recording keeps wall-clock time without a "
                     "zone: give --tz ZONE, the zone whose wall-clock time it is to keep");
   }
@@ -231,7 +233,7 @@ class WallTimes {
   WallTimes(WallStart first, TimeZone* zone) : first_(first), zone_(zone) {}
 
   void follow(std::string_view text, const CsvRows& rows, uint64_t record) {
-    const WallStart wall = wallTime(text, zone_, rows.where(0));
+    const WallStart wall = wallTime(text, zone_, [&] { return rows.where(0); });
     const int64_t seconds = wall.wallSeconds - first_.wallSeconds;
     if (seconds > kFarthest || seconds < -kFarthest) {
       throw ToolError(rows.where(0) + ": the timestamp " + quotedField(text) +
@@ -279,13 +281,12 @@ class WallTimes {
       }
     }
     if (!first) return std::nullopt;
-    const Step& largest = expected - lows_.back().step > highs_.back().step - expected
-                              ? lows_.back()
-                              : highs_.back();
+    const Step& largest =
+        expected - lows_.back().step > highs_.back().step - expected ? lows_.back() : highs_.back();
     const auto deviation = [&](const Step& s) {
-      return expected > 0 ? std::fabs(static_cast<double>(s.step - expected)) /
-                                static_cast<double>(expected)
-                          : 1.0;
+      return expected > 0
+                 ? std::fabs(static_cast<double>(s.step - expected)) / static_cast<double>(expected)
+                 : 1.0;
     };
     return Stray{first->line, "the step of " + stepText(first->step) + " from the row before is " +
                                   percentText(deviation(*first)) +
@@ -495,7 +496,7 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
   // Its first value tells whether the time column holds timestamps.
   const std::vector<std::string>* firstRow = timeColumn_ ? rows_->peek(0) : nullptr;
   if (firstRow && parseTimestamp(firstRow->front()))
-    wallStart_ = wallTime(firstRow->front(), zone_, peekedWhere(0));
+    wallStart_ = wallTime(firstRow->front(), zone_, [&] { return peekedWhere(0); });
 
   // The option, the metadata, or the distance of the first two times of
   // the time column, which must be a whole number of microseconds.
@@ -517,7 +518,7 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
   }
   if (wallStart_) {
     // Until read() has seen the last timestamp: the first step.
-    const WallStart second = wallTime(firstRows[1]->front(), zone_, peekedWhere(1));
+    const WallStart second = wallTime(firstRows[1]->front(), zone_, [&] { return peekedWhere(1); });
     const int64_t step = (second.wallSeconds - wallStart_->wallSeconds) * kNanosecondsPerSecond +
                          (second.nanoseconds - wallStart_->nanoseconds);
     if (step <= 0) {

@@ -83,7 +83,8 @@ class WallClockColumn {
     start_ = zone_ ? startInstant(plan) : plan.info.startSeconds;
     // Every timestamp within the years 1 to 9999, which keeps the
     // arithmetic below within 64 bits.
-    const double first = static_cast<double>(plan.span.first) * static_cast<double>(interval_) / 1e6;
+    const double first =
+        static_cast<double>(plan.span.first) * static_cast<double>(interval_) / 1e6;
     const double last = static_cast<double>(plan.span.end) * static_cast<double>(interval_) / 1e6;
     const double earliest = static_cast<double>(daysFromCivil(1, 1, 2) * kSecondsPerDay);
     const double latest = static_cast<double>(daysFromCivil(9999, 12, 30) * kSecondsPerDay);
@@ -161,7 +162,7 @@ class CsvWriter : public ExportWriter {
       bool separator = false;
       if (shape_.time) {
         char* const time = p;
-        p = wallClock_             ? wallClock_->write(p, index)
+        p = wallClock_            ? wallClock_->write(p, index)
             : shape_.milliseconds ? writeMillisecondTime(p, index, interval)
                                   : writeTime(p, index, interval);
         if (decimalComma) std::replace(time, p, '.', ',');

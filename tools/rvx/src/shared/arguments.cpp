@@ -95,8 +95,8 @@ ColumnHeading splitHeading(std::string_view heading) {
 std::optional<TimeUnit> timeHeading(std::string_view heading) {
   const ColumnHeading parts = splitHeading(heading);
   const std::string name = lower(parts.variable);
-  constexpr std::string_view kNames[] = {"time", "t", "zeit", "timestamp", "datum/uhrzeit",
-                                         "date/time"};
+  constexpr std::string_view kNames[] = {"time",          "t",        "zeit", "timestamp",
+                                         "datum/uhrzeit", "date/time"};
   if (std::find(std::begin(kNames), std::end(kNames), name) == std::end(kNames))
     return std::nullopt;
   if (parts.unit.empty() || parts.unit == "s") return TimeUnit::Seconds;

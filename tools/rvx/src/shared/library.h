@@ -59,7 +59,7 @@ struct ChannelInfo {
 struct RecordingInfo {
   uint32_t version = 0;  // as found on disk
   bool original = true;
-  std::string date, time;    // as the library formats them
+  std::string date, time;  // as the library formats them
   // Which parts of the start the header knows (KDRVX_START_...), and the
   // start as wall-clock seconds from 1970-01-01 00:00:00 in no zone.
   uint32_t startKnown = 0;

@@ -369,9 +369,9 @@ int32_t TimeZone::lookUp(int64_t utcSeconds) {
     throw ToolError("the system gives no local time of " + name_ + " for " + isoText(utcSeconds) +
                     " UTC");
   }
-  const int64_t wall = daysFromCivil(local.tm_year + 1900LL, local.tm_mon + 1, local.tm_mday) *
-                           kSecondsPerDay +
-                       local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  const int64_t wall =
+      daysFromCivil(local.tm_year + 1900LL, local.tm_mon + 1, local.tm_mday) * kSecondsPerDay +
+      local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
   return static_cast<int32_t>(wall - utcSeconds);
 }
 

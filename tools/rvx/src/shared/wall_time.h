@@ -30,8 +30,8 @@ CivilDate civilFromDays(int64_t days);
 // follows '.' or ',' (up to nine digits), and a UTC offset ("Z", "+01:00",
 // "+0100", "+01") may end it.
 struct Timestamp {
-  int64_t wallSeconds = 0;      // as written, in the zone of its offset
-  int32_t nanoseconds = 0;      // the fraction of the second
+  int64_t wallSeconds = 0;        // as written, in the zone of its offset
+  int32_t nanoseconds = 0;        // the fraction of the second
   std::optional<int32_t> offset;  // seconds east of UTC, when it has one
 };
 std::optional<Timestamp> parseTimestamp(std::string_view text);
