@@ -1,6 +1,7 @@
 """Reads a MATLAB v7.3 or HDF5 file that rvx export wrote, with h5py and
 scipy.io, and prints what it holds as JSON: the channels in the file's
-order with their values as 32-bit patterns, the times, and the texts."""
+order with their values as 32-bit patterns, the times, the texts, and the
+start (`start`, `start_posix`) where the file has it."""
 import json
 import sys
 
@@ -36,6 +37,10 @@ def read_mat(path):
     result = {"version": f"{major}.{minor}", "time": f["time"][()].ravel().tolist(),
               "comment": mat_text(recording["comment"]),
               "scan_interval": float(recording["scan_interval"][()].ravel()[0]), "channels": []}
+    if "start" in recording:
+        result["start"] = mat_text(recording["start"])
+    if "start_posix" in recording:
+        result["start_posix"] = float(recording["start_posix"][()].ravel()[0])
     for name in mat_fields(recording["channels"]):
         meta = recording["channels"][name]
         result["channels"].append(dict(bits(f[name]), name=name,
@@ -49,6 +54,9 @@ def read_hdf5(path):
     f = h5py.File(path, "r")
     result = {"time": f["time"][()].tolist(), "comment": f.attrs["comment"],
               "scan_interval": f.attrs["scan_interval_us"] / 1e6, "channels": []}
+    for key in ("start", "start_posix"):
+        if key in f.attrs:
+            result[key] = f.attrs[key].item() if key == "start_posix" else f.attrs[key]
     for name, dataset in f["channels"].items():
         result["channels"].append(dict(bits(dataset), name=name,
                                        variable=dataset.attrs["variable"],

@@ -134,6 +134,19 @@ TEST_F(Sheet, ImportReadsAGermanSpreadsheetToTheVeryValues) {
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(back.values[i], std::bit_cast<uint32_t>(expected[i])) << i;
   }
+  // Its clock in the first column: the comma of the timestamps is no
+  // reason to doubt the decimal comma, nor the point of their dates.
+  writeBytes(
+      scratch.file("uhrzeit.csv"),
+      "Datum/Uhrzeit;T1 [\xB0"
+      "C];p1 [bar]\r\n07.12.2026 10:15:30,000;1,5;-2\r\n07.12.2026 10:15:30,001;20,25;1e-3\r\n"
+      "07.12.2026 10:15:30,002;-0,1;3\r\n");
+  const Outcome clock = rvx({"import", "uhrzeit.csv", "-o", "uhrzeit.rvx"});
+  ASSERT_EQ(clock.status, 0) << clock.err;
+  EXPECT_NE(clock.out.find("every 0.001 s, dated 07.12.2026 10:15:30 (cp1252, ';', decimal comma)"),
+            npos)
+      << clock.out;
+  EXPECT_EQ(readBack(at("uhrzeit.rvx")).values, back.values);
 }
 
 TEST_F(Sheet, EveryDialectGoesOutAndComesBackBitForBit) {

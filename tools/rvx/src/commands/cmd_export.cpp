@@ -10,6 +10,7 @@
 #include "outputs/export_format.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
+#include "shared/wall_time.h"
 
 namespace rvx {
 
@@ -20,6 +21,16 @@ bool millisecondTime(const std::string& unit) {
   return unit == "ms";
 }
 
+bool wallClockTime(const ExportOptions& options) {
+  if (options.timeMode != "relative" && options.timeMode != "absolute")
+    throw usageError("--time: expected relative or absolute, not " + options.timeMode);
+  if (options.timeMode == "relative") return false;
+  if (options.noTime) throw usageError("--time absolute and --no-time contradict each other");
+  if (options.timeUnit != "s")
+    throw usageError("--time-unit applies to --time relative only: timestamps have no unit");
+  return true;
+}
+
 }  // namespace
 
 // The shape of the CSV text; the options are checked for every format.
@@ -28,6 +39,7 @@ CsvShape csvShape(const ExportOptions& options) {
   shape.dialect = exportDialect(options.dialect);
   shape.milliseconds = millisecondTime(options.timeUnit);
   shape.time = !options.noTime;
+  shape.wallClock = wallClockTime(options);
   shape.metadata = options.withMetadata;
   shape.target =
       options.output.empty() || options.output == "-" ? "standard output" : options.output;
@@ -51,13 +63,14 @@ namespace {
 
 // The options that shape CSV text have no meaning for MATLAB and HDF5.
 void refuseCsvOnlyOptions(const ExportOptions& options) {
-  const char* given = options.dialect.delimiter      ? "--delimiter"
-                      : options.dialect.encoding     ? "--encoding"
-                      : options.dialect.decimalComma ? "--decimal-comma"
-                      : options.withMetadata         ? "--with-metadata"
-                      : options.timeUnit != "s"      ? "--time-unit"
-                      : options.noTime               ? "--no-time"
-                                                     : nullptr;
+  const char* given = options.dialect.delimiter        ? "--delimiter"
+                      : options.dialect.encoding       ? "--encoding"
+                      : options.dialect.decimalComma   ? "--decimal-comma"
+                      : options.withMetadata           ? "--with-metadata"
+                      : options.timeUnit != "s"        ? "--time-unit"
+                      : options.noTime                 ? "--no-time"
+                      : options.timeMode != "relative" ? "--time absolute"
+                                                       : nullptr;
   if (given)
     throw usageError(std::string(given) + " applies to CSV only, not to " + options.output);
   if (options.output.empty() || options.output == "-") {
@@ -117,8 +130,16 @@ int runExport(const ExportOptions& options) {
   const CsvShape shape = csvShape(options);
   if (format != ExportFormat::Csv) refuseCsvOnlyOptions(options);
   refuseSameFile(options.file, options.output);
+  if (format == ExportFormat::Csv && options.timeZone && !shape.wallClock)
+    throw usageError("--tz applies to --time absolute (and to MATLAB and HDF5 exports)");
+  std::unique_ptr<TimeZone> zone;
+  if (options.timeZone) zone = std::make_unique<TimeZone>(*options.timeZone);
   Reader reader(options.file);
-  const ExportPlan plan = exportPlan(options, reader);
+  ExportPlan plan = exportPlan(options, reader);
+  plan.zone = zone.get();
+  // Refused before any output is made.
+  if (shape.wallClock) requireStart(plan, "--time absolute");
+  if (zone) startInstant(plan);
 
   std::string shortfall;
   if (format == ExportFormat::Csv) {
@@ -160,12 +181,25 @@ Run addExportOptions(CLI::App& command) {
                      "Time column in s (default) or ms, headed time [s] or time [ms]");
   command.add_flag("--with-metadata", options->withMetadata,
                    "Start with a block of header and channel properties that import reads back");
+  command.add_option("--time", options->timeMode,
+                     "Time column: relative (default; seconds from the start, headed time [s]) "
+                     "or absolute (ISO 8601 wall-clock timestamps headed timestamp, with as many "
+                     "decimals as the scan interval needs; refused for a recording whose start "
+                     "is unknown)");
+  optionalOption(command, "--tz", options->timeZone,
+                 std::string(kTimeZoneHelp) +
+                     ": the recording's start is wall-clock time of this zone; --time absolute "
+                     "then adds each row's UTC offset, and MATLAB and HDF5 get start_posix. A "
+                     "start that summer time shows twice is taken as the earlier instant, one "
+                     "that it skips is refused");
   command.footer(
       "Example: rvx export run.rvx -o run.csv --channels p1,T2 --from 2 --to 2.5\n"
       "Example (MATLAB v7.3): rvx export run.rvx -o run.mat --channels p1,T1\n"
       "Example (a German spreadsheet): rvx export run.rvx -o run.csv --delimiter ';' "
       "--decimal-comma --encoding cp1252\n"
-      "Example (every property, for import): rvx export run.rvx -o run.csv --with-metadata");
+      "Example (every property, for import): rvx export run.rvx -o run.csv --with-metadata\n"
+      "Example (timestamps with offsets): rvx export run.rvx -o run.csv --time absolute --tz "
+      "Europe/Berlin");
   return [options] { return runExport(*options); };
 }
 

@@ -2,6 +2,7 @@
 // create path, which keeps the statistics and, for the compact layout,
 // writes the RVI file. Nothing of a recording that fails is left behind.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -20,6 +21,7 @@
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
+#include "shared/wall_time.h"
 
 namespace rvx {
 
@@ -116,8 +118,34 @@ struct Start {
   bool known() const { return !dateUnknown() && !timeUnknown(); }
 };
 
-Start startOf(const FromCsvOptions& options, const std::optional<CsvMetadata>& metadata) {
+// A time column of timestamps gives the start, to the whole second the
+// header holds; --date and --time, when given, replace what they name (a
+// clock that was set wrong), which is warned about. The rest of the second
+// is warned about too: export then shows the first record at the start.
+Start startOf(const FromCsvOptions& options, const std::optional<CsvMetadata>& metadata,
+              const std::optional<WallStart>& wall) {
   Start start{options.date, options.time};
+  if (wall) {
+    const std::string date = dateText(wall->wallSeconds), time = timeText(wall->wallSeconds);
+    const std::string replaced = options.date && options.time ? "--date and --time replace"
+                                 : options.date               ? "--date replaces"
+                                 : options.time               ? "--time replaces"
+                                                              : "";
+    if (!replaced.empty()) {
+      std::cerr << "rvx: " << options.input << ": warning: the time column starts at " << date
+                << " " << time << "; " << replaced << " it\n";
+    }
+    if (!start.date) start.date = date;
+    if (!start.time) {
+      start.time = time;
+      if (wall->nanoseconds != 0) {
+        char rest[32];
+        std::snprintf(rest, sizeof rest, "%.9g", wall->nanoseconds / 1e9);
+        std::cerr << "rvx: " << options.input << ": warning: the first record lies " << rest
+                  << " s after the start time " << time << " (the header holds whole seconds)\n";
+      }
+    }
+  }
   if (!start.date && metadata && metadata->hasDate) start.date = metadata->info.date;
   if (!start.time && metadata && metadata->hasTime) start.time = metadata->info.time;
   if (start.timeUnknown() && !start.date) {
@@ -344,17 +372,19 @@ void reportRecording(const FromCsvOptions& options, const std::string& output, u
 int runFromCsv(const FromCsvOptions& options) {
   const int32_t language = summaryLanguage(options);
   const std::vector<MultiChannelDeclaration> declarations = multiChannelDeclarations(options);
+  std::unique_ptr<TimeZone> zone;
+  if (options.timeZone) zone = std::make_unique<TimeZone>(*options.timeZone);
   CsvSource source(options);
   try {
     CsvRecords csv(source.stream(), options.input, declarations, options.scanInterval,
-                   source.dialect());
+                   source.dialect(), zone.get());
     PlannedRecording plan = plannedRecording(options, language, csv);
     std::vector<const ChannelInfo*> described;
     if (csv.metadata()) {
       described = describedColumns(csv, options.input);
       addMetadata(plan, options, *csv.metadata(), described);
     }
-    const Start start = startOf(options, csv.metadata());
+    const Start start = startOf(options, csv.metadata(), csv.wallStart());
     if (start.date && !start.dateUnknown()) plan.info.date = *start.date;
     if (start.time && !start.timeUnknown()) plan.info.time = *start.time;
     const Trigger trigger = triggerOf(options, csv.metadata());
@@ -379,6 +409,9 @@ int runFromCsv(const FromCsvOptions& options) {
       progress.update(csv.consumed());
     });
     progress.finish();
+    // Timestamps give their interval once the last is read.
+    if (csv.interval() != plan.info.scanInterval)
+      session.check(KDRVX_SetScanRate(csv.interval()), "scan interval");
     requireTriggerInside(trigger, records);
     closeRecording(session, start);
     reportRecording(options, session.file(), records, csv.columns().size(), csv.interval(),
@@ -397,7 +430,12 @@ Run addFromCsvOptions(CLI::App& command) {
   command.add_option("-o,--output", options->output, "RVX file to create")->required();
   optionalOption(command, "--scan-interval-us", options->scanInterval,
                  "Whole microseconds between records (default: from the time column, which must "
-                 "then step evenly); with it, the time column is not followed");
+                 "then step evenly: seconds exactly, timestamps within 1%); with it, the time "
+                 "column is not followed");
+  optionalOption(command, "--tz", options->timeZone,
+                 std::string(kTimeZoneHelp) +
+                     ": timestamps with a UTC offset are converted into its wall-clock time "
+                     "(refused without --tz)");
   auto* legacy =
       command.add_flag("--legacy", options->legacy,
                        "Compact WIN 3.x/4.x layout with an RVI file (fewer channels and texts)");
@@ -415,10 +453,12 @@ Run addFromCsvOptions(CLI::App& command) {
   optionalOption(command, "--trigger-record", options->triggerRecord,
                  "Record at which the trigger fired, counted from 0 (0 to the last record)");
   optionalOption(command, "--date", options->date,
-                 "Recording date DD.MM.YYYY, or unknown (default: today, which import reports)");
+                 "Recording date DD.MM.YYYY, or unknown (default: that of the first timestamp, "
+                 "else today, which import reports); replaces a timestamp's, with a warning");
   optionalOption(command, "--time", options->time,
-                 "Recording time HH:MM[:SS], or unknown (default: now; unknown with an unknown "
-                 "date)");
+                 "Recording time HH:MM[:SS], or unknown (default: that of the first timestamp, "
+                 "else now; unknown with an unknown date); replaces a timestamp's, with a "
+                 "warning");
   command.add_option("--multichannel", options->multiChannels,
                      "VARIABLE:BITS: the column holds bit fields as unsigned integers");
   command.add_flag("--not-original", options->notOriginal,
@@ -434,13 +474,22 @@ Run addFromCsvOptions(CLI::App& command) {
                  "utf-8 when valid, else cp1252)");
   command.footer(
       std::string("The heading row names each channel by its variable, such as p1, T12 or dp3") +
-      ", with its unit in brackets if it has one: p1 [bar]. A first column headed time, t "
-      "or Zeit, with [s] or [ms] or no unit, holds the time of each row in seconds or "
-      "milliseconds. A metadata block that export --with-metadata wrote before the heading gives "
+      ", with its unit in brackets if it has one: p1 [bar]. A first column headed time, t, "
+      "Zeit, timestamp, Datum/Uhrzeit or date/time holds the time of each row: seconds or "
+      "milliseconds (with [s] or [ms] or no unit), or timestamps such as "
+      "2026-12-07T10:15:30.125 (or with a space for the T), 07.12.2026 10:15:30,125 or "
+      "07/12/2026 10:15:30,125, with '.' or ',' before the fraction. The first timestamp gives "
+      "the start (to the whole second; a rest is warned about) and (last - first) / (rows - 1), "
+      "to the nearest microsecond, the scan interval; a step more than 1% away from it is "
+      "refused with its line. A timestamp with a UTC offset (Z, +01:00, +0100) is converted "
+      "into the wall-clock time of --tz; a wall-clock time that a zone's summer time makes "
+      "irregular is refused as an irregular step. A metadata block that export --with-metadata "
+      "wrote before the heading gives "
       "the header and channel properties (options given here take precedence).\n"
       "Example: rvx import run.csv -o run.rvx --multichannel M1:8 --comment \"Pump test\"\n"
       "Example: rvx import messung.csv -o messung.rvx --delimiter ';' --decimal-comma "
-      "--encoding cp1252");
+      "--encoding cp1252\n"
+      "Example (timestamps with offsets): rvx import log.csv -o log.rvx --tz Europe/Berlin");
   return [options] { return runFromCsv(*options); };
 }
 

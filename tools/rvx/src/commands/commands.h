@@ -28,8 +28,10 @@ struct ExportOptions {
   bool force = false;       // replace an existing output
   std::string format;       // csv, mat or hdf5; "" for the output's extension
   DialectOptions dialect;
-  std::string timeUnit = "s";  // "s" or "ms"
-  bool withMetadata = false;   // the header and channel properties before the heading
+  std::string timeUnit = "s";           // "s" or "ms"
+  bool withMetadata = false;            // the header and channel properties before the heading
+  std::string timeMode = "relative";    // --time: "relative" or "absolute"
+  std::optional<std::string> timeZone;  // --tz
 };
 int runExport(const ExportOptions& options);
 // What export's options make of the CSV text (rvx follow takes the
@@ -49,6 +51,7 @@ struct FromCsvOptions {
   std::optional<std::string> comment, company, instrument, serialNumber, nameMeasurement,
       triggerSetting, date, time;  // date and time: also "unknown"
   std::optional<std::string> triggerRecord;
+  std::optional<std::string> timeZone;     // --tz: the zone of timestamps with a UTC offset
   std::vector<std::string> multiChannels;  // VAR:BITS
   bool notOriginal = false;
   bool force = false;

@@ -8,6 +8,7 @@
 
 #include "shared/tool_error.h"
 #include "shared/utf.h"
+#include "shared/wall_time.h"
 
 namespace rvx {
 
@@ -258,6 +259,8 @@ bool detectDecimalComma(const std::vector<std::string_view>& rows, char delimite
   std::string_view point, comma;
   for (size_t r = 1; r < rows.size(); ++r) {
     for (std::string_view field : splitFields(rows[r], delimiter)) {
+      // A timestamp's separator before its fraction is its own.
+      if (isTimestamp(field)) continue;
       if (point.empty() && field.find('.') != field.npos) point = field;
       if (comma.empty() && field.find(',') != field.npos) comma = field;
     }

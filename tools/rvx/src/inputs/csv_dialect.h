@@ -55,7 +55,8 @@ CsvDialect exportDialect(const DialectOptions& options);
 // when the bytes are valid UTF-8 and code page 1252 when they are not; the
 // delimiter that splits the heading row and every full row after it into
 // the same number of fields; a decimal comma when the delimiter is not the
-// comma and the numbers hold commas. What the bytes leave open is refused
+// comma and the numbers hold commas (timestamps, whose fraction may follow
+// a comma, tell nothing of it). What the bytes leave open is refused
 // with a usage error that says which option decides it. `name` names the
 // input.
 CsvDialect detectDialect(std::string_view head, bool whole, const DialectOptions& options,

@@ -4,6 +4,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <deque>
 #include <iostream>
 #include <limits>
@@ -56,6 +57,8 @@ class CsvRows {
   }
 
   std::string where() const { return name_ + " line " + std::to_string(line_); }
+  size_t line() const { return line_; }
+  const std::string& name() const { return name_; }
   std::string where(size_t column) const {
     return where() + ", column " + std::to_string(column + 1);
   }
@@ -181,6 +184,133 @@ class TimeColumn {
   bool beyond_ = false;  // the next time would not fit 64 bits
   bool warned_ = false;
 };
+
+// A timestamp of the time column as wall-clock time: as written, or, with
+// a UTC offset, converted into the wall-clock time of the zone of --tz.
+// `where()` names the row in a refusal (and costs nothing otherwise).
+template <typename Where>
+WallStart wallTime(std::string_view text, TimeZone* zone, const Where& where) {
+  const auto stamp = parseTimestamp(text);
+  if (!stamp) {
+    throw ToolError(where() + ": " + quotedField(text) +
+                    " is not a timestamp such as 2026-12-07T10:15:30.125, "
+                    "07.12.2026 10:15:30,125 or 07/12/2026 10:15:30,125");
+  }
+  WallStart wall{stamp->wallSeconds, stamp->nanoseconds};
+  if (!stamp->offset) return wall;
+  if (!zone) {
+    throw ToolError(where() + ": the timestamp " + quotedField(text) +
+                    " gives a UTC offset, and the recording keeps wall-clock time without a "
+                    "zone: give --tz ZONE, the zone whose wall-clock time it is to keep");
+  }
+  const int64_t instant = stamp->wallSeconds - *stamp->offset;
+  wall.wallSeconds = instant + zone->offsetAt(instant);
+  return wall;
+}
+
+// "0.0015 s" for a step in nanoseconds.
+std::string stepText(int64_t nanoseconds) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.9g s", static_cast<double>(nanoseconds) / 1e9);
+  return text;
+}
+
+std::string percentText(double fraction) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g%%", fraction * 100);
+  return text;
+}
+
+}  // namespace
+
+// Follows a time column of timestamps: the steps from row to row, of which
+// it keeps the rows where a new smallest or largest step appears, so that
+// once the scan interval is known (at the end, when it is taken from the
+// column) the first row that strays from it is found without keeping every
+// step.
+class WallTimes {
+ public:
+  WallTimes(WallStart first, TimeZone* zone) : first_(first), zone_(zone) {}
+
+  void follow(std::string_view text, const CsvRows& rows, uint64_t record) {
+    const WallStart wall = wallTime(text, zone_, [&] { return rows.where(0); });
+    const int64_t seconds = wall.wallSeconds - first_.wallSeconds;
+    if (seconds > kFarthest || seconds < -kFarthest) {
+      throw ToolError(rows.where(0) + ": the timestamp " + quotedField(text) +
+                      " lies centuries from the first");
+    }
+    const int64_t time = seconds * kNanosecondsPerSecond + (wall.nanoseconds - first_.nanoseconds);
+    if (record > 0) {
+      const int64_t step = time - last_;
+      if (lows_.empty() || step < lows_.back().step) lows_.push_back({rows.line(), step});
+      if (highs_.empty() || step > highs_.back().step) highs_.push_back({rows.line(), step});
+    }
+    last_ = time;
+    steps_ = record;
+  }
+
+  // The scan interval from the first to the last timestamp, to the nearest
+  // microsecond; 0 for fewer than two rows.
+  int64_t interval() const {
+    if (steps_ == 0 || last_ <= 0) return 0;
+    const auto divisor = static_cast<int64_t>(steps_) * 1000;
+    return (last_ + divisor / 2) / divisor;
+  }
+
+  // The first row whose step strays by more than 1% from `interval`, and
+  // the words that describe it; none when no row does.
+  struct Stray {
+    size_t line = 0;
+    std::string what;
+  };
+  std::optional<Stray> stray(int64_t interval) const {
+    if (steps_ == 0) return std::nullopt;
+    const int64_t expected = interval * 1000;
+    const int64_t tolerance = expected / 100;
+    const Step* first = nullptr;
+    for (const Step& low : lows_) {
+      if (low.step < expected - tolerance) {
+        first = &low;
+        break;
+      }
+    }
+    for (const Step& high : highs_) {
+      if (high.step > expected + tolerance) {
+        if (!first || high.line < first->line) first = &high;
+        break;
+      }
+    }
+    if (!first) return std::nullopt;
+    const Step& largest =
+        expected - lows_.back().step > highs_.back().step - expected ? lows_.back() : highs_.back();
+    const auto deviation = [&](const Step& s) {
+      return expected > 0
+                 ? std::fabs(static_cast<double>(s.step - expected)) / static_cast<double>(expected)
+                 : 1.0;
+    };
+    return Stray{first->line, "the step of " + stepText(first->step) + " from the row before is " +
+                                  percentText(deviation(*first)) +
+                                  " away from the scan interval of " + secondsText(interval) +
+                                  " s, more than the 1% allowed (the largest deviation is " +
+                                  percentText(deviation(largest)) + ", at line " +
+                                  std::to_string(largest.line) + ")"};
+  }
+
+ private:
+  struct Step {
+    size_t line = 0;
+    int64_t step = 0;
+  };
+  static constexpr int64_t kFarthest = 100LL * 366 * kSecondsPerDay;
+
+  WallStart first_;
+  TimeZone* zone_;
+  int64_t last_ = 0;
+  uint64_t steps_ = 0;
+  std::vector<Step> lows_, highs_;
+};
+
+namespace {
 
 // The values of one row: numbers as floats, multichannel fields as the bit
 // patterns of unsigned integers.
@@ -329,10 +459,12 @@ void CsvRecords::readMetadata(std::vector<std::string_view>& fields) {
 
 CsvRecords::CsvRecords(std::istream& in, const std::string& name,
                        const std::vector<MultiChannelDeclaration>& declarations,
-                       const std::optional<std::string>& scanInterval, const CsvDialect& dialect)
+                       const std::optional<std::string>& scanInterval, const CsvDialect& dialect,
+                       TimeZone* zone)
     : reader_(in, dialect.delimiter),
       rows_(std::make_unique<CsvRows>(reader_, name)),
-      dialect_(dialect) {
+      dialect_(dialect),
+      zone_(zone) {
   // The metadata block, if any, and the heading row.
   std::vector<std::string_view> fields;
   if (!rows_->next(fields)) throw ToolError(name + ": the file is empty");
@@ -358,10 +490,18 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
     }
   }
   markMultiChannels(declarations, name, columns_);
+  const auto peekedWhere = [&](size_t ahead) {
+    return name + " line " + std::to_string(rows_->peekedLine(ahead));
+  };
+  // Its first value tells whether the time column holds timestamps.
+  const std::vector<std::string>* firstRow = timeColumn_ ? rows_->peek(0) : nullptr;
+  if (firstRow && parseTimestamp(firstRow->front()))
+    wallStart_ = wallTime(firstRow->front(), zone_, [&] { return peekedWhere(0); });
 
   // The option, the metadata, or the distance of the first two times of
   // the time column, which must be a whole number of microseconds.
   intervalGiven_ = scanInterval.has_value();
+  intervalKnown_ = intervalGiven_ || (metadata_ && metadata_->hasInterval);
   if (scanInterval) {
     interval_ = intervalOption(*scanInterval);
     return;
@@ -375,6 +515,19 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
   if (!firstRows[0] || !firstRows[1]) {
     throw usageError(
         name + ": fewer than two records to take the scan interval from; give --scan-interval-us");
+  }
+  if (wallStart_) {
+    // Until read() has seen the last timestamp: the first step.
+    const WallStart second = wallTime(firstRows[1]->front(), zone_, [&] { return peekedWhere(1); });
+    const int64_t step = (second.wallSeconds - wallStart_->wallSeconds) * kNanosecondsPerSecond +
+                         (second.nanoseconds - wallStart_->nanoseconds);
+    if (step <= 0) {
+      throw ToolError(peekedWhere(1) + ": the time column does not increase" +
+                      (zone_ ? " in the wall-clock time of " + zone_->name() : std::string()) +
+                      "; give --scan-interval-us");
+    }
+    interval_ = std::max<int64_t>(1, (step + 500) / 1000);
+    return;
   }
   const TimeFormat format{timeUnit_, dialect_.decimalComma};
   int64_t times[2] = {0, 0};
@@ -421,7 +574,16 @@ uint64_t CsvRecords::readRows(const BlockSink& sink) {
   std::vector<float> block(kCsvBlockRecords * channels);
   std::vector<std::string_view> fields;
   TimeColumn times(interval_, intervalGiven_, TimeFormat{timeUnit_, DecimalComma});
+  std::optional<WallTimes> wallTimes;
+  if (wallStart_) wallTimes.emplace(*wallStart_, zone_);
   uint64_t records = 0;
+  const auto followTime = [&](std::string_view text) {
+    if (wallTimes) {
+      wallTimes->follow(text, *rows_, records);
+    } else {
+      times.follow(text, *rows_, records);
+    }
+  };
   size_t filled = 0;
   for (;;) {
     float* const record = block.data() + filled * channels;
@@ -429,14 +591,14 @@ uint64_t CsvRecords::readRows(const BlockSink& sink) {
     if (const size_t length = parsePlainRow<Delimiter, DecimalComma>(rows_->pending(), timeColumn_,
                                                                      columns_, record, plain)) {
       rows_->consume(length, plain.lineFeed ? 1 : 0);
-      if (timeColumn_) times.follow(plain.time, *rows_, records);
+      if (timeColumn_) followTime(plain.time);
     } else {
       if (!rows_->next(fields)) break;
       if (unpaddedWidth(fields, width_) != width_) {
         throw ToolError(rows_->where() + ": " + counted(unpaddedWidth(fields, width_), "field") +
                         " where the heading has " + std::to_string(width_));
       }
-      if (timeColumn_) times.follow(fields[0], *rows_, records);
+      if (timeColumn_) followTime(fields[0]);
       parseValues(fields, first, columns_, *rows_, DecimalComma, record);
     }
     ++records;
@@ -445,8 +607,26 @@ uint64_t CsvRecords::readRows(const BlockSink& sink) {
       filled = 0;
     }
   }
+  if (wallTimes) finishWallTimes(*wallTimes);
   if (filled > 0) sink(block.data(), filled);
   return records;
+}
+
+// The scan interval from the timestamps, unless it was given or came with
+// the metadata, and the steps measured against it: one that strays by more
+// than 1% is refused, or, with an interval given, warned about.
+void CsvRecords::finishWallTimes(const WallTimes& times) {
+  if (!intervalKnown_ && times.interval() > 0) interval_ = times.interval();
+  const auto stray = times.stray(interval_);
+  if (!stray) return;
+  const std::string where = rows_->name() + " line " + std::to_string(stray->line);
+  if (intervalGiven_) {
+    std::cerr << "rvx: " << where << ": warning: " << stray->what
+              << "; the recording keeps only the interval given\n";
+    return;
+  }
+  throw ToolError(where + ": " + stray->what +
+                  "; give --scan-interval-us to record the rows evenly spaced all the same");
 }
 
 }  // namespace rvx

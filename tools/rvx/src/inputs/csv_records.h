@@ -19,6 +19,7 @@
 #include "inputs/csv_dialect.h"
 #include "inputs/csv_metadata.h"
 #include "shared/arguments.h"
+#include "shared/wall_time.h"
 
 namespace rvx {
 
@@ -29,21 +30,34 @@ struct CsvColumn {
 };
 
 class CsvRows;
+class WallTimes;
 
 // Records that are handed on together.
 inline constexpr size_t kCsvBlockRecords = 4096;
+
+// The wall-clock time of the first row of a time column of timestamps.
+struct WallStart {
+  int64_t wallSeconds = 0;
+  int32_t nanoseconds = 0;
+};
 
 class CsvRecords {
  public:
   // Reads the heading row and finds the scan interval: `scanInterval`, the
   // option's text in whole microseconds, or else that of a metadata block
-  // before the heading, or else the distance of the first two times of the
-  // time column. `in` gives UTF-8 (see DecodedInput); `dialect` tells its
-  // delimiter and decimal separator. `name` names the input in messages.
-  // Throws ToolError, and CsvError for text that is no CSV.
+  // before the heading, or else from the time column: the distance of its
+  // first two times when it holds seconds, and for timestamps the distance
+  // from the first to the last divided by the steps between them, to the
+  // nearest microsecond, which read() finds (interval() is the first step
+  // until then). `in` gives UTF-8 (see DecodedInput); `dialect` tells its
+  // delimiter and decimal separator. `zone` (may be null) is the zone of
+  // --tz, into whose wall-clock time timestamps with a UTC offset are
+  // converted. `name` names the input in messages. Throws ToolError, and
+  // CsvError for text that is no CSV.
   CsvRecords(std::istream& in, const std::string& name,
              const std::vector<MultiChannelDeclaration>& declarations,
-             const std::optional<std::string>& scanInterval, const CsvDialect& dialect = {});
+             const std::optional<std::string>& scanInterval, const CsvDialect& dialect = {},
+             TimeZone* zone = nullptr);
   ~CsvRecords();
   CsvRecords(const CsvRecords&) = delete;
   CsvRecords& operator=(const CsvRecords&) = delete;
@@ -51,6 +65,8 @@ class CsvRecords {
   // The channels' columns, in their order.
   const std::vector<CsvColumn>& columns() const { return columns_; }
   int64_t interval() const { return interval_; }
+  // The first row's wall-clock time when the time column holds timestamps.
+  const std::optional<WallStart>& wallStart() const { return wallStart_; }
   // The metadata block before the heading, when there is one.
   const std::optional<CsvMetadata>& metadata() const { return metadata_; }
 
@@ -58,7 +74,9 @@ class CsvRecords {
   // numbers as floats, multichannel fields as the bit patterns of unsigned
   // integers. Hands them on in blocks of up to kCsvBlockRecords, record
   // after record; returns their number. A row that is refused ends the
-  // reading with ToolError (or CsvError) before its block is handed on.
+  // reading with ToolError (or CsvError) before its block is handed on;
+  // timestamps whose steps stray more than 1% from the scan interval are
+  // refused at the end, naming the first such row.
   using BlockSink = std::function<void(const float* records, size_t count)>;
   uint64_t read(const BlockSink& sink);
   // Bytes of the input consumed so far, for progress.
@@ -68,6 +86,7 @@ class CsvRecords {
   template <char Delimiter, bool DecimalComma>
   uint64_t readRows(const BlockSink& sink);
   void readMetadata(std::vector<std::string_view>& fields);
+  void finishWallTimes(const WallTimes& times);
 
   CsvReader reader_;
   std::unique_ptr<CsvRows> rows_;
@@ -79,6 +98,9 @@ class CsvRecords {
   std::vector<CsvColumn> columns_;
   int64_t interval_ = 0;
   bool intervalGiven_ = false;
+  bool intervalKnown_ = false;  // given, or from the metadata
+  TimeZone* zone_ = nullptr;
+  std::optional<WallStart> wallStart_;
 };
 
 }  // namespace rvx

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <iostream>
 #include <limits>
+#include <optional>
 
 #include "files/output_file.h"
 #include "inputs/csv.h"
@@ -13,6 +14,8 @@
 #include "outputs/export_format.h"
 #include "outputs/recording_copy.h"
 #include "shared/number_text.h"
+#include "shared/tool_error.h"
+#include "shared/wall_time.h"
 
 namespace rvx {
 
@@ -66,6 +69,51 @@ RecordingInfo describedSpan(const ExportPlan& plan) {
   return described;
 }
 
+// The times of the records as wall-clock timestamps: the recording's start
+// moved on by the record's time, with as many decimals as the scan interval
+// needs; with a zone, the start is an instant of it and each row gets the
+// zone's offset at its own instant (which changes where summer time begins
+// or ends).
+class WallClockColumn {
+ public:
+  explicit WallClockColumn(const ExportPlan& plan)
+      : interval_(plan.info.scanInterval), decimals_(timestampDecimals(interval_)) {
+    requireStart(plan, "--time absolute");
+    zone_ = plan.zone;
+    start_ = zone_ ? startInstant(plan) : plan.info.startSeconds;
+    // Every timestamp within the years 1 to 9999, which keeps the
+    // arithmetic below within 64 bits.
+    const double first =
+        static_cast<double>(plan.span.first) * static_cast<double>(interval_) / 1e6;
+    const double last = static_cast<double>(plan.span.end) * static_cast<double>(interval_) / 1e6;
+    const double earliest = static_cast<double>(daysFromCivil(1, 1, 2) * kSecondsPerDay);
+    const double latest = static_cast<double>(daysFromCivil(9999, 12, 30) * kSecondsPerDay);
+    const auto start = static_cast<double>(plan.info.startSeconds);
+    if (std::min(first, last) + start < earliest || std::max(first, last) + start > latest) {
+      throw ToolError(plan.source + ": its records' timestamps would leave the years 1 to 9999");
+    }
+  }
+
+  char* write(char* out, uint64_t index) {
+    const int64_t time = static_cast<int64_t>(index) * interval_;
+    int64_t seconds = time / kMicroseconds;
+    int64_t microseconds = time % kMicroseconds;
+    if (microseconds < 0) microseconds += kMicroseconds, --seconds;
+    if (!zone_) return writeTimestamp(out, start_ + seconds, microseconds, decimals_);
+    const int64_t instant = start_ + seconds;
+    const int32_t offset = zone_->offsetAt(instant);
+    out = writeTimestamp(out, instant + offset, microseconds, decimals_);
+    return writeOffset(out, offset);
+  }
+
+ private:
+  static constexpr int64_t kMicroseconds = 1000000;
+  int64_t interval_;
+  int decimals_;
+  TimeZone* zone_ = nullptr;
+  int64_t start_ = 0;  // wall-clock seconds, or with a zone an instant
+};
+
 class CsvWriter : public ExportWriter {
  public:
   CsvWriter(Output& out, const CsvShape& shape) : out_(out), shape_(shape) {}
@@ -78,7 +126,12 @@ class CsvWriter : public ExportWriter {
     std::string text;
     if (shape_.metadata) text = metadataBlock(describedSpan(plan), plan.channels, delimiter);
     std::string heading;
-    if (shape_.time) heading = shape_.milliseconds ? "time [ms]" : "time [s]";
+    if (shape_.time && shape_.wallClock) {
+      wallClock_.emplace(plan);
+      heading = "timestamp";
+    } else if (shape_.time) {
+      heading = shape_.milliseconds ? "time [ms]" : "time [s]";
+    }
     for (int index : plan.channels) {
       if (!heading.empty()) heading += delimiter;
       appendCsvText(heading, plan.info.channels[index].heading(), delimiter);
@@ -92,7 +145,7 @@ class CsvWriter : public ExportWriter {
       multiChannel_.push_back(plan.info.channels[index].multiChannelBits != 0);
     }
     text_.resize(kTextBuffer);
-    rowRoom_ = (plan.channels.size() + 1) * (kMaxNumberText + 1) + 2;
+    rowRoom_ = (plan.channels.size() + 1) * (kMaxNumberText + 1) + kMaxTimestampText + 2;
     end_ = text_.data();
   }
 
@@ -109,8 +162,9 @@ class CsvWriter : public ExportWriter {
       bool separator = false;
       if (shape_.time) {
         char* const time = p;
-        p = shape_.milliseconds ? writeMillisecondTime(p, index, interval)
-                                : writeTime(p, index, interval);
+        p = wallClock_            ? wallClock_->write(p, index)
+            : shape_.milliseconds ? writeMillisecondTime(p, index, interval)
+                                  : writeTime(p, index, interval);
         if (decimalComma) std::replace(time, p, '.', ',');
         separator = true;
       }
@@ -157,6 +211,7 @@ class CsvWriter : public ExportWriter {
   Output& out_;
   CsvShape shape_;
   const ExportPlan* plan_ = nullptr;
+  std::optional<WallClockColumn> wallClock_;
   std::vector<bool> multiChannel_;
   std::vector<char> text_;
   size_t rowRoom_ = 0;

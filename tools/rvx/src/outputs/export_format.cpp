@@ -85,6 +85,24 @@ std::unique_ptr<ExportWriter> hdf5Writer(const std::string&) {
 }
 #endif
 
+void requireStart(const ExportPlan& plan, const std::string& why) {
+  if (plan.info.startIsKnown()) return;
+  const bool date = (plan.info.startKnown & KDRVX_START_DATE) != 0;
+  throw ToolError(plan.source + ": the recording's start is unknown (" +
+                  (date ? "its time" : "its date") + "), which " + why + " needs");
+}
+
+int64_t startInstant(const ExportPlan& plan) {
+  requireStart(plan, "--tz");
+  const auto instant = plan.zone->instantOf(plan.info.startSeconds);
+  if (!instant) {
+    throw ToolError(plan.source + ": the recording's start " + isoText(plan.info.startSeconds) +
+                    " does not exist in " + plan.zone->name() +
+                    ", whose clocks skip it at the start of summer time");
+  }
+  return *instant;
+}
+
 void Columns::take(const ExportPlan& plan, const RecordBlock& block) {
   if (time.size() < block.count) {
     time.resize(block.count);

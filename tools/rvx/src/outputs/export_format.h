@@ -12,6 +12,7 @@
 #include "inputs/csv_dialect.h"
 #include "shared/library.h"
 #include "shared/time_window.h"
+#include "shared/wall_time.h"
 
 namespace rvx {
 
@@ -37,7 +38,16 @@ struct ExportPlan {
   std::vector<int> channels;       // indexes into info.channels, in the file's order
   std::vector<std::string> names;  // the field name of each
   RecordSpan span;
+  TimeZone* zone = nullptr;  // --tz: the zone of the recording's wall-clock time
 };
+
+// The recording's start as an instant (seconds since the epoch, UTC) in the
+// plan's zone. Throws ToolError for a start that is unknown or that the
+// zone's clocks skip; the earlier instant of one they show twice.
+int64_t startInstant(const ExportPlan& plan);
+// Throws ToolError unless the plan's recording knows its start; `why`
+// names what needs it.
+void requireStart(const ExportPlan& plan, const std::string& why);
 
 // Records as the reader delivers them: `count` records of all the
 // recording's channels (`stride` floats each), the first of them record
@@ -68,6 +78,7 @@ struct CsvShape {
   CsvDialect dialect;
   bool time = true;           // the time column first
   bool milliseconds = false;  // its unit: ms rather than s
+  bool wallClock = false;     // its times as timestamps, headed "timestamp"
   bool metadata = false;      // the block of header and channel properties first
   std::string target;         // the output, for messages
 };

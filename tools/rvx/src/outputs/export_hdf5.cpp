@@ -100,6 +100,11 @@ class Hdf5Writer : public ExportWriter {
     textAttribute(file, "source", plan.source);
     textAttribute(file, "date", info.date);
     textAttribute(file, "time", info.time);
+    if (info.startIsKnown()) textAttribute(file, "start", isoText(info.startSeconds));
+    if (plan.zone) {
+      numberAttribute(file, "start_posix", H5T_NATIVE_DOUBLE,
+                      static_cast<double>(startInstant(plan)));
+    }
     numberAttribute(file, "scan_interval_us", H5T_NATIVE_INT64, info.scanInterval);
     numberAttribute(file, "first_record", H5T_NATIVE_UINT64, plan.span.first);
     numberAttribute(file, "trigger_record", H5T_NATIVE_UINT32, info.triggerRecord);

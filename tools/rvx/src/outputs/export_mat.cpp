@@ -1,7 +1,8 @@
 // MATLAB v7.3 files through libmatio: a column `time` in seconds (double),
 // one column per channel (single; uint32 for a multichannel channel, its
 // bits), appended block by block, and a struct `recording` with the
-// header and the channels' texts.
+// header and the channels' texts (and the start as ISO 8601 text `start`
+// when the header knows it, and as POSIX seconds `start_posix` with --tz).
 #include <matio.h>
 
 #include <cerrno>
@@ -57,6 +58,10 @@ Variable recordingStruct(const ExportPlan& plan) {
   fields.push_back(text("source", plan.source));
   fields.push_back(text("date", info.date));
   fields.push_back(text("time", info.time));
+  if (info.startIsKnown()) fields.push_back(text("start", isoText(info.startSeconds)));
+  if (plan.zone) {
+    fields.push_back(number("start_posix", static_cast<double>(startInstant(plan))));
+  }
   fields.push_back(number("scan_interval", static_cast<double>(info.scanInterval) / 1e6));
   fields.push_back(number("first_record", static_cast<double>(plan.span.first)));
   fields.push_back(number("trigger_record", info.triggerRecord));

@@ -95,7 +95,10 @@ ColumnHeading splitHeading(std::string_view heading) {
 std::optional<TimeUnit> timeHeading(std::string_view heading) {
   const ColumnHeading parts = splitHeading(heading);
   const std::string name = lower(parts.variable);
-  if (name != "time" && name != "t" && name != "zeit") return std::nullopt;
+  constexpr std::string_view kNames[] = {"time",          "t",        "zeit", "timestamp",
+                                         "datum/uhrzeit", "date/time"};
+  if (std::find(std::begin(kNames), std::end(kNames), name) == std::end(kNames))
+    return std::nullopt;
   if (parts.unit.empty() || parts.unit == "s") return TimeUnit::Seconds;
   if (parts.unit == "ms") return TimeUnit::Milliseconds;
   return std::nullopt;

@@ -40,8 +40,10 @@ struct ColumnHeading {
 };
 ColumnHeading splitHeading(std::string_view heading);
 
-// The unit of a time column: "time", "t" or "Zeit" in any case, with no
-// unit or [s] (seconds) or [ms] (milliseconds); empty for any other heading.
+// The unit of a time column: "time", "t", "Zeit", "timestamp",
+// "Datum/Uhrzeit" or "date/time" in any case, with no unit or [s] (seconds)
+// or [ms] (milliseconds); empty for any other heading. Its values tell
+// whether it holds seconds from the start or timestamps.
 enum class TimeUnit { Seconds, Milliseconds };
 std::optional<TimeUnit> timeHeading(std::string_view heading);
 

@@ -201,6 +201,8 @@ RecordingInfo Reader::info() const {
   info.original = h.original != 0;
   info.date = fromField(h.date);
   info.time = fromField(h.time);
+  info.startKnown = h.startKnown;
+  info.startSeconds = h.startSeconds;
   info.scanInterval = h.scanRate;
   info.records = h.noRecords;
   info.triggerRecord = h.noTriggerRecord;

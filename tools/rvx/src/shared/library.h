@@ -59,13 +59,22 @@ struct ChannelInfo {
 struct RecordingInfo {
   uint32_t version = 0;  // as found on disk
   bool original = true;
-  std::string date, time;    // as the library formats them
+  std::string date, time;  // as the library formats them
+  // Which parts of the start the header knows (KDRVX_START_...), and the
+  // start as wall-clock seconds from 1970-01-01 00:00:00 in no zone.
+  uint32_t startKnown = 0;
+  int64_t startSeconds = 0;
   int64_t scanInterval = 0;  // microseconds
   uint64_t records = 0;      // the header's count, unless a subcommand reads all records held
   uint32_t triggerRecord = 0, flagStatistics = 0;
   std::string comment, company, instrument, serialNumber, nameMeasurement, triggerSetting;
   std::vector<ChannelInfo> channels;
 
+  // Whether startSeconds holds the start: date and time are known.
+  bool startIsKnown() const {
+    return (startKnown & (KDRVX_START_DATE | KDRVX_START_TIME)) ==
+           (KDRVX_START_DATE | KDRVX_START_TIME);
+  }
   bool minMaxValid() const { return flagStatistics == 1 || flagStatistics == 3; }
   bool meanRmsValid() const { return flagStatistics == 3; }
   // The time the records span: one scan interval for each.

@@ -1,0 +1,192 @@
+// Wall-clock time through rvx as a process: timestamp columns that import
+// turns into a recording's start and scan interval, time zones, and the
+// timestamps and start that export writes.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "support/cli_support.h"
+
+namespace rvx::test {
+namespace {
+
+constexpr auto npos = std::string::npos;
+
+class WallTime : public RvxTest {
+ protected:
+  // Imports `csv` (written as `name`) with `options`; expects success.
+  ReadBack imported(const std::string& name, const std::string& csv,
+                    const std::vector<std::string>& options = {}) {
+    writeBytes(scratch.file(name), csv);
+    std::vector<std::string> arguments = {"import", name, "-o", name + ".rvx", "-f"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    const Outcome run = rvx(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    lastError = run.err;
+    return readBack(at(name + ".rvx"));
+  }
+  std::string exported(const std::vector<std::string>& arguments) {
+    const Outcome run = rvx(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  }
+  std::string lastError;
+};
+
+TEST_F(WallTime, TimestampsGiveTheStartAndTheInterval) {
+  // ISO with a T and a rest of a second, which is warned about.
+  ReadBack back = imported("iso.csv",
+                           "timestamp,p1\r\n2026-12-07T10:15:30.125,1\r\n"
+                           "2026-12-07T10:15:30.375,2\r\n2026-12-07T10:15:30.625,3\r\n");
+  EXPECT_EQ(back.date, u"07.12.2026");
+  EXPECT_EQ(back.time, u"10:15:30");
+  EXPECT_EQ(back.interval, 250000);
+  EXPECT_NE(lastError.find("warning: the first record lies 0.125 s after the start time 10:15:30 "
+                           "(the header holds whole seconds)"),
+            npos)
+      << lastError;
+  // ISO with a space; the interval is (last - first) / (rows - 1), so that
+  // a jitter within 1% leaves it exact.
+  back = imported("space.csv",
+                  "time,p1\n2026-01-31 23:59:59.000,1\n2026-01-31 23:59:59.0015,2\n"
+                  "2026-01-31 23:59:59.003,3\n2026-01-31 23:59:59.0045,4\n");
+  EXPECT_EQ(back.date, u"31.01.2026");
+  EXPECT_EQ(back.time, u"23:59:59");
+  EXPECT_EQ(back.interval, 1500);
+  back = imported("jitter.csv",
+                  "date/time,p1\n2026-05-01T08:00:00.000,1\n2026-05-01T08:00:00.001005,2\n"
+                  "2026-05-01T08:00:00.002,3\n");
+  EXPECT_EQ(back.interval, 1000);
+  // French, with a decimal comma in the values and in the timestamps.
+  back = imported("fr.csv",
+                  "Datum/Uhrzeit;p1\n07/12/2026 10:15:30,000;1,5\n07/12/2026 10:15:31,000;2,5\n");
+  EXPECT_EQ(back.date, u"07.12.2026");
+  EXPECT_EQ(back.interval, 1000000);
+  ASSERT_EQ(back.values.size(), 2u);
+  EXPECT_EQ(back.values[1], std::bit_cast<uint32_t>(2.5f));
+  // --time replaces the column's start, with a warning.
+  back = imported("iso.csv", readBytes(scratch.file("iso.csv")), {"--time", "11:00:00"});
+  EXPECT_EQ(back.time, u"11:00:00");
+  EXPECT_NE(lastError.find("the time column starts at 07.12.2026 10:15:30; --time replaces it"),
+            npos)
+      << lastError;
+}
+
+TEST_F(WallTime, IrregularStepsAndUnzonedOffsetsAreRefused) {
+  std::string gap = "timestamp,p1\n";
+  for (int s = 0; s < 10; ++s) gap += "2026-12-07T10:00:0" + std::to_string(s) + ",1\n";
+  gap += "2026-12-07T10:00:10.05,2\n2026-12-07T10:00:11.05,3\n";
+  writeBytes(scratch.file("gap.csv"), gap);
+  writeBytes(scratch.file("utc.csv"),
+             "timestamp,p1\n2026-12-07T09:15:30Z,1\n2026-12-07T09:15:31Z,2\n");
+  // The interval is 1.004545 s; the steps of 1 s are 0.45% off it.
+  expectRun({"import", "gap.csv", "-o", "x.rvx"}, 1,
+            "gap.csv line 12: the step of 1.05 s from the row before is 4.52% away from the scan "
+            "interval of 1.004545 s, more than the 1% allowed (the largest deviation is 4.52%, "
+            "at line 12)");
+  expectRun({"import", "utc.csv", "-o", "x.rvx"}, 1,
+            "utc.csv line 2: the timestamp '2026-12-07T09:15:30Z' gives a UTC offset");
+  expectRun({"import", "utc.csv", "-o", "x.rvx", "--tz", "Mars/Olympus"}, 2,
+            "--tz: unknown time zone 'Mars/Olympus'");
+  EXPECT_FALSE(exists("x.rvx"));
+  // Given an interval, the steps are only warned about.
+  ASSERT_EQ(
+      imported("gap.csv", readBytes(scratch.file("gap.csv")), {"--scan-interval-us", "1000000"})
+          .interval,
+      1000000);
+  EXPECT_NE(lastError.find("gap.csv line 12: warning: the step of 1.05 s"), npos) << lastError;
+}
+
+TEST_F(WallTime, OffsetsBecomeTheWallClockTimeOfTheZone) {
+  const std::string utc = "timestamp,p1\n2026-12-07T09:15:30Z,1\n2026-12-07T09:15:31+00:00,2\n";
+  EXPECT_EQ(imported("a.csv", utc, {"--tz", "+01:00"}).time, u"10:15:30");
+  EXPECT_EQ(imported("b.csv", utc, {"--tz", "Europe/Berlin"}).time, u"10:15:30");
+  EXPECT_EQ(imported("c.csv", utc, {"--tz=-0530"}).time, u"03:45:30");
+  // Across the end of summer time the instants are regular: so is UTC's
+  // wall-clock time, and Berlin's is not.
+  const std::string autumn =
+      "timestamp,p1\n2026-10-25T02:59:59+02:00,1\n2026-10-25T02:00:00+01:00,2\n"
+      "2026-10-25T02:00:01+0100,3\n";
+  const ReadBack back = imported("d.csv", autumn, {"--tz", "UTC"});
+  EXPECT_EQ(back.time, u"00:59:59");
+  EXPECT_EQ(back.interval, 1000000);
+  writeBytes(scratch.file("autumn.csv"), autumn);
+  expectRun({"import", "autumn.csv", "-o", "x.rvx", "--tz", "Europe/Berlin"}, 1,
+            "autumn.csv line 3: the time column does not increase in the wall-clock time of "
+            "Europe/Berlin");
+}
+
+TEST_F(WallTime, ExportWritesTimestampsThatImportReadsBack) {
+  std::string run = "timestamp,p1\n";
+  for (int q = 0; q < 8; ++q) {
+    run += "2026-10-25T02:59:5" + std::to_string(8 + q / 4) + "." +
+           std::to_string(q % 4 * 25 + 100).substr(1) + "," + std::to_string(q + 1) + "\n";
+  }
+  imported("run.csv", run + "2026-10-25T03:00:00.00,9\n");
+  EXPECT_EQ(exported({"export", "run.csv.rvx", "--time", "absolute", "--records", "4:6"}),
+            "timestamp,p1\r\n2026-10-25T02:59:59.00,5\r\n2026-10-25T02:59:59.25,6\r\n"
+            "2026-10-25T02:59:59.50,7\r\n");
+  // The start, a time that Berlin shows twice, is its earlier instant; the
+  // offset changes where summer time ends.
+  EXPECT_EQ(exported({"export", "run.csv.rvx", "--time", "absolute", "--tz", "Europe/Berlin",
+                      "--records", "7:", "--delimiter", ";", "--decimal-comma"}),
+            "timestamp;p1\r\n2026-10-25T02:59:59,75+02:00;8\r\n"
+            "2026-10-25T02:00:00,00+01:00;9\r\n");
+  // export -> import gives the same start, interval and values.
+  ASSERT_EQ(rvx({"export", "run.csv.rvx", "--time", "absolute", "-o", "again.csv"}).status, 0);
+  const ReadBack first = readBack(at("run.csv.rvx"));
+  const ReadBack again = imported("again.csv", readBytes(scratch.file("again.csv")));
+  EXPECT_EQ(again.date, first.date);
+  EXPECT_EQ(again.time, first.time);
+  EXPECT_EQ(again.interval, first.interval);
+  EXPECT_EQ(again.values, first.values);
+  // The default stays the time from the start.
+  EXPECT_EQ(exported({"export", "run.csv.rvx", "--records", "6"}), "time [s],p1\r\n1.5,7\r\n");
+
+  // A start that is not known, or that the zone skips, is refused.
+  imported("unknown.csv", "t,p1\n0,1\n1,2\n", {"--date", "unknown"});
+  imported("spring.csv", "timestamp,p1\n2026-03-29 02:30:00,1\n2026-03-29 02:30:01,2\n");
+  expectRun({"export", "unknown.csv.rvx", "--time", "absolute", "-o", "x.csv"}, 1,
+            "unknown.csv.rvx: the recording's start is unknown (its date), which --time absolute "
+            "needs");
+  expectRun(
+      {"export", "spring.csv.rvx", "--time", "absolute", "--tz", "Europe/Berlin", "-o", "x.csv"}, 1,
+      "the recording's start 2026-03-29T02:30:00 does not exist in Europe/Berlin");
+  expectRun({"export", "run.csv.rvx", "--tz", "UTC"}, 2, "--tz applies to --time absolute");
+  EXPECT_FALSE(exists("x.csv"));
+}
+
+nlohmann::json readExport(const std::string& kind, const std::string& path) {
+  const std::string command =
+      std::string(RVX_PYTHON) + " " + RVX_READ_EXPORT + " " + kind + " '" + path + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  return nlohmann::json::parse(out.empty() ? "{}" : out);
+}
+
+TEST_F(WallTime, MatlabAndHdf5CarryTheStart) {
+  imported("run.csv", "timestamp,p1\n2026-12-07T10:15:30,1\n2026-12-07T10:15:31,2\n");
+  imported("unknown.csv", "t,p1\n0,1\n1,2\n", {"--date", "unknown"});
+  for (const std::string kind : {"mat", "hdf5"}) {
+    SCOPED_TRACE(kind);
+    const std::string out = "run." + kind;
+    ASSERT_EQ(rvx({"export", "run.csv.rvx", "-o", out}).status, 0);
+    nlohmann::json read = readExport(kind, at(out));
+    EXPECT_EQ(read["start"], "2026-12-07T10:15:30");
+    EXPECT_FALSE(read.contains("start_posix"));
+    ASSERT_EQ(rvx({"export", "run.csv.rvx", "-o", out, "-f", "--tz", "Europe/Berlin"}).status, 0);
+    read = readExport(kind, at(out));
+    EXPECT_EQ(read["start_posix"], 1796634930.0);  // 2026-12-07T09:15:30Z
+    ASSERT_EQ(rvx({"export", "unknown.csv.rvx", "-o", out, "-f"}).status, 0);
+    EXPECT_FALSE(readExport(kind, at(out)).contains("start"));
+  }
+}
+
+}  // namespace
+}  // namespace rvx::test
