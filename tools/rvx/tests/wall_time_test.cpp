@@ -129,12 +129,24 @@ TEST_F(WallTime, ExportWritesTimestampsThatImportReadsBack) {
   EXPECT_EQ(exported({"export", "run.csv.rvx", "--time", "absolute", "--records", "4:6"}),
             "timestamp,p1\r\n2026-10-25T02:59:59.00,5\r\n2026-10-25T02:59:59.25,6\r\n"
             "2026-10-25T02:59:59.50,7\r\n");
-  // The start, a time that Berlin shows twice, is its earlier instant; the
-  // offset changes where summer time ends.
-  EXPECT_EQ(exported({"export", "run.csv.rvx", "--time", "absolute", "--tz", "Europe/Berlin",
-                      "--records", "7:", "--delimiter", ";", "--decimal-comma"}),
+  // Where summer time ends, the offset changes and the records keep their
+  // spacing in real time.
+  imported("autumn.csv", "timestamp,p1\n2026-10-25 01:30:00,1\n2026-10-25 02:00:00,2\n"
+                         "2026-10-25 02:30:00,3\n2026-10-25 03:00:00,4\n");
+  EXPECT_EQ(exported({"export", "autumn.csv.rvx", "--time", "absolute", "--tz", "Europe/Berlin",
+                      "--records", "1:", "--delimiter", ";"}),
+            "timestamp;p1\r\n2026-10-25T02:00:00+02:00;2\r\n"
+            "2026-10-25T02:30:00+02:00;3\r\n2026-10-25T02:00:00+01:00;4\r\n");
+  // A start that Berlin shows twice cannot be placed without its offset.
+  expectRun({"export", "run.csv.rvx", "--time", "absolute", "--tz", "Europe/Berlin"}, 1,
+            "the recording's start 2026-10-25T02:59:58 is ambiguous in Europe/Berlin, whose "
+            "clocks show that hour twice (2026-10-25T02:59:58+02:00 or "
+            "2026-10-25T02:59:58+01:00), and its header keeps no offset from UTC; give --tz as "
+            "the offset from UTC that the recorder's clock kept, e.g. --tz=+01:00");
+  EXPECT_EQ(exported({"export", "run.csv.rvx", "--time", "absolute", "--tz=+02:00", "--records",
+                      "7:", "--decimal-comma", "--delimiter", ";"}),
             "timestamp;p1\r\n2026-10-25T02:59:59,75+02:00;8\r\n"
-            "2026-10-25T02:00:00,00+01:00;9\r\n");
+            "2026-10-25T03:00:00,00+02:00;9\r\n");
   // export -> import gives the same start, interval and values.
   ASSERT_EQ(rvx({"export", "run.csv.rvx", "--time", "absolute", "-o", "again.csv"}).status, 0);
   const ReadBack first = readBack(at("run.csv.rvx"));

@@ -190,8 +190,8 @@ Run addExportOptions(CLI::App& command) {
                  std::string(kTimeZoneHelp) +
                      ": the recording's start is wall-clock time of this zone; --time absolute "
                      "then adds each row's UTC offset, and MATLAB and HDF5 get start_posix. A "
-                     "start that summer time shows twice is taken as the earlier instant, one "
-                     "that it skips is refused");
+                     "start that the zone shows twice or never is refused (the header keeps no "
+                     "offset from UTC): give the offset instead");
   command.footer(
       "Example: rvx export run.rvx -o run.csv --channels p1,T2 --from 2 --to 2.5\n"
       "Example (MATLAB v7.3): rvx export run.rvx -o run.mat --channels p1,T1\n"

@@ -92,15 +92,31 @@ void requireStart(const ExportPlan& plan, const std::string& why) {
                   (date ? "its time" : "its date") + "), which " + why + " needs");
 }
 
+// The header keeps the start as wall-clock time without its offset, so a
+// start that the zone shows twice or never cannot be placed: refused, as
+// the binding refuses it, with the offset as the way out.
 int64_t startInstant(const ExportPlan& plan) {
   requireStart(plan, "--tz");
-  const auto instant = plan.zone->instantOf(plan.info.startSeconds);
-  if (!instant) {
-    throw ToolError(plan.source + ": the recording's start " + isoText(plan.info.startSeconds) +
+  const std::vector<int64_t> instants = plan.zone->instantsOf(plan.info.startSeconds);
+  if (instants.size() == 1) return instants.front();
+  const int64_t wall = plan.info.startSeconds;
+  const std::string remedy =
+      "give --tz as the offset from UTC that the recorder's clock kept, e.g. --tz=+01:00";
+  if (instants.empty()) {
+    throw ToolError(plan.source + ": the recording's start " + isoText(wall) +
                     " does not exist in " + plan.zone->name() +
-                    ", whose clocks skip it at the start of summer time");
+                    ", whose clocks skip that hour, and its header keeps no offset from UTC; " +
+                    remedy);
   }
-  return *instant;
+  const auto shown = [&](int64_t instant) {
+    char offset[8] = {};
+    writeOffset(offset, static_cast<int32_t>(wall - instant));
+    return isoText(wall) + offset;
+  };
+  throw ToolError(plan.source + ": the recording's start " + isoText(wall) + " is ambiguous in " +
+                  plan.zone->name() + ", whose clocks show that hour twice (" +
+                  shown(instants.front()) + " or " + shown(instants.back()) +
+                  "), and its header keeps no offset from UTC; " + remedy);
 }
 
 void Columns::take(const ExportPlan& plan, const RecordBlock& block) {

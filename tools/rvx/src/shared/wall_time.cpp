@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "shared/wall_time.h"
 
 #include <cstdlib>
@@ -399,17 +400,18 @@ int32_t TimeZone::offsetAt(int64_t utcSeconds) {
   return cached_;
 }
 
-std::optional<int64_t> TimeZone::instantOf(int64_t wallSeconds) {
-  if (fixed_) return wallSeconds - *fixed_;
+std::vector<int64_t> TimeZone::instantsOf(int64_t wallSeconds) {
+  if (fixed_) return {wallSeconds - *fixed_};
   // The offsets a day before and a day after: a wall time lies in one of
   // them, in both when it is shown twice, in neither when it is skipped.
-  std::optional<int64_t> earliest;
+  std::vector<int64_t> instants;
   for (const int64_t probe : {wallSeconds - kSecondsPerDay, wallSeconds + kSecondsPerDay}) {
     const int64_t candidate = wallSeconds - offsetAt(probe);
     if (candidate + offsetAt(candidate) != wallSeconds) continue;
-    if (!earliest || candidate < *earliest) earliest = candidate;
+    if (instants.empty() || candidate != instants.front()) instants.push_back(candidate);
   }
-  return earliest;
+  std::sort(instants.begin(), instants.end());
+  return instants;
 }
 
 }  // namespace rvx

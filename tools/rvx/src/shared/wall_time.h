@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 
 namespace rvx {
@@ -75,10 +76,10 @@ class TimeZone {
   const std::string& name() const { return name_; }
   // Seconds east of UTC at the instant `utcSeconds`.
   int32_t offsetAt(int64_t utcSeconds);
-  // The instant of a wall-clock time of this zone: the earlier of two for a
-  // time that the end of summer time shows twice, none for one that its
+  // The instants of a wall-clock time of this zone, earlier first: two for
+  // a time that the end of summer time shows twice, none for one that its
   // start skips.
-  std::optional<int64_t> instantOf(int64_t wallSeconds);
+  std::vector<int64_t> instantsOf(int64_t wallSeconds);
 
  private:
   int32_t lookUp(int64_t utcSeconds);
