@@ -205,6 +205,8 @@ RecordingInfo Reader::info() const {
   info.records = h.noRecords;
   info.triggerRecord = h.noTriggerRecord;
   info.flagStatistics = h.flagStatistics;
+  info.startParts = h.startKnown;
+  info.startSeconds = h.startSeconds;
   for (const HeaderField& field : headerFields()) info.*field.text = field.read(h);
   for (uint32_t k = 0; k < h.noChannels; ++k) {
     KDRVX_ChannelInfo c{};
@@ -240,6 +242,17 @@ size_t Reader::read(uint64_t first, size_t count, float* out) {
   const int64_t got = KDRVX_ReaderRead(reader_, static_cast<int64_t>(first), most, out);
   if (got < 0) requireOfReader(static_cast<uint32_t>(got), file_);
   return static_cast<size_t>(got);
+}
+
+std::vector<KDRVX_WindowStatistics> Reader::statistics(uint64_t first, uint64_t count,
+                                                       KDRVX_Progress progress, void* context) {
+  KDRVX_WindowStatistics sized{};
+  sized.size = sizeof sized;
+  std::vector<KDRVX_WindowStatistics> channels(header_.noChannels, sized);
+  requireOfReader(KDRVX_ReaderStatistics(reader_, first, count, channels.data(),
+                                         static_cast<uint32_t>(channels.size()), progress, context),
+                  file_);
+  return channels;
 }
 
 std::string ChannelInfo::heading() const {

@@ -65,9 +65,22 @@ struct RecordingInfo {
   uint32_t triggerRecord = 0, flagStatistics = 0;
   std::string comment, company, instrument, serialNumber, nameMeasurement, triggerSetting;
   std::vector<ChannelInfo> channels;
+  // The start as the library counts it (KDRVX_RecordingInfo): which parts
+  // the header knows (KDRVX_START_...) and the wall-clock seconds since
+  // 1970-01-01 00:00:00, in no time zone, valid when startKnown() holds.
+  uint32_t startParts = 0;
+  int64_t startSeconds = 0;
 
   bool minMaxValid() const { return flagStatistics == 1 || flagStatistics == 3; }
   bool meanRmsValid() const { return flagStatistics == 3; }
+  // Whether the header knows the start's date and time.
+  bool startKnown() const {
+    constexpr uint32_t kDateAndTime = KDRVX_START_DATE | KDRVX_START_TIME;
+    return (startParts & kDateAndTime) == kDateAndTime;
+  }
+  // How finely the header keeps the start, in seconds: 1, or 60 where it
+  // keeps whole minutes.
+  int64_t startResolutionSeconds() const { return (startParts & KDRVX_START_SECONDS) ? 1 : 60; }
   // The time the records span: one scan interval for each.
   double durationSeconds() const;
   // Channel index by variable, by label or by "#index"; -1 when there is none.
@@ -99,6 +112,12 @@ class Reader {
   // Up to `count` records from record `first` into `out`, every kind as
   // floats; fewer where the data end.
   size_t read(uint64_t first, size_t count, float* out);
+  // The library's statistics (KDRVX_ReaderStatistics) of records
+  // [first, first + count), clipped to the data, one entry per channel of
+  // the recording; `progress` (may be null) hears how far it has read.
+  std::vector<KDRVX_WindowStatistics> statistics(uint64_t first, uint64_t count,
+                                                 KDRVX_Progress progress = nullptr,
+                                                 void* context = nullptr);
 
   // Following a recording while its writer makes it (KDRVX_CreateLive).
   // The reader of `file` once it can be followed: waits up to
