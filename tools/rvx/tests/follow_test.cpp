@@ -72,20 +72,27 @@ TEST_F(Follow, PrintsWhatExportPrintsOfTheFinishedRecordingFromBeforeTheFileExis
   EXPECT_EQ(lines(exportedWindow.out).size(), 1501u);
   EXPECT_EQ(followedWindow.out, exportedWindow.out);
 
-  // Every line counts the records so far; the last one all of them, with
-  // the statistics of the known values (the multichannel M1 left out).
+  // Each line but the last covers the records that arrived since the line
+  // before it (p1 is the record's number, so its minimum and maximum tell
+  // which); the last one all of them, with the statistics of the known
+  // values (the multichannel M1 left out).
   const Outcome followedStats = stats->finish();
   ASSERT_EQ(followedStats.status, 0) << followedStats.err;
   const std::vector<std::string> statsLines = lines(followedStats.out);
   ASSERT_GE(statsLines.size(), 2u) << followedStats.out;
   uint64_t before = 0;
-  for (const std::string& line : statsLines) {
+  for (size_t i = 0; i + 1 < statsLines.size(); ++i) {
+    const std::string& line = statsLines[i];
     const uint64_t count = std::stoull(line);
-    EXPECT_GE(count, before) << line;
-    before = count;
-    EXPECT_NE(line.find(count == 1 ? " record: p1 " : " records: p1 "), npos) << line;
+    const std::string p1 = count == 0
+                               ? "0 records: p1 min - max - mean -;"
+                               : counted(count, "record") + ": p1 min " + std::to_string(before) +
+                                     " max " + std::to_string(before + count - 1) + " mean ";
+    EXPECT_EQ(line.substr(0, p1.size()), p1) << line;
     EXPECT_EQ(line.find("M1"), npos) << line;
+    before += count;
   }
+  EXPECT_LE(before, 2000u);
   const std::string last =
       "2000 records: p1 min 0 max 1999 mean 999.5; T2 min 20 max 29 mean "
       "24.5; dp1 min " +

@@ -1,13 +1,13 @@
 // rvx follow: a recording that another program is making (KDRVX_CreateLive),
 // printed as its records arrive - as the CSV of rvx export, through export's
-// own writer, or as running statistics - until the writer closes it. What
+// own writer, or as lines of the library's statistics of the records that
+// arrived - until the writer closes it. What
 // "arrived", "finished" and "interrupted" mean is the library's answer
 // (KDRVX_ReaderWait, which also does the waiting); the follower waits in
 // slices, so that it keeps its own timeout and the interval of its
 // statistics.
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -49,73 +49,68 @@ std::optional<Clock::duration> seconds(const std::string& option, const std::str
   return microseconds(parsed->microseconds);
 }
 
-// The minimum, maximum and mean of every ordinary channel exported, over
-// the records so far, one line at a time:
+// The lines of --stats: the minimum, maximum and mean of every ordinary
+// channel exported, one line at a time:
 //   1200 records: p1 min -0.5 max 2.25 mean 0.873; T2 min 20 max 25.5 mean 22.1
-// Channels by label (as the CSV heading names them); NaN values are left
-// out, a channel without a value so far shows "-"; multichannels, whose
-// values are bit patterns, are not listed.
-class RunningStatistics : public ExportWriter {
+// An interval's line covers the records that arrived since the previous
+// line, the last line the whole recording from the first record followed.
+// The figures are the library's (KDRVX_ReaderStatistics) over just those
+// records, so that a long recording is not read again for every line.
+// Channels by label (as the CSV heading names them); NaN and infinite
+// values are left out, a channel without another value shows "-";
+// multichannels, whose values are bit patterns, are not listed.
+class StatisticsLines {
  public:
-  explicit RunningStatistics(Output& out) : out_(out) {}
-
-  void begin(const ExportPlan& plan) override {
+  StatisticsLines(Reader& reader, const ExportPlan& plan, Output& out)
+      : reader_(reader), out_(out), first_(plan.span.first), next_(plan.span.first) {
     for (int index : plan.channels) {
       const ChannelInfo& channel = plan.info.channels[index];
       if (channel.multiChannelBits == 0) channels_.push_back({index, channel.label});
     }
   }
 
-  void write(const RecordBlock& block) override {
-    for (size_t i = 0; i < block.count; ++i) {
-      const float* record = block.records + i * block.stride;
-      for (Channel& channel : channels_) channel.take(record[channel.index]);
-    }
-    records_ += block.count;
+  // The records from the previous line's end up to `end`.
+  void printSince(uint64_t end) {
+    printLine(next_, end);
+    next_ = std::max(next_, end);
   }
+  // The records from the first one followed up to `end`.
+  void printWhole(uint64_t end) { printLine(first_, end); }
 
-  void finish() override { printLine(); }
+ private:
+  struct Channel {
+    int index;
+    std::string label;
+  };
 
-  void printLine() {
-    std::string line = counted(records_, "record");
+  void printLine(uint64_t first, uint64_t end) {
+    const uint64_t count = end > first ? end - first : 0;
+    const std::vector<KDRVX_WindowStatistics> found = reader_.statistics(first, count);
+    std::string line = counted(found.empty() ? count : found.front().records, "record");
     char separator = ':';
     for (const Channel& channel : channels_) {
+      const KDRVX_WindowStatistics& figures = found[channel.index];
       line += separator;
       line += ' ' + channel.label;
       separator = ';';
-      if (channel.values == 0) {
+      if (figures.finiteValues == 0) {
         line += " min - max - mean -";
         continue;
       }
-      const auto mean = static_cast<float>(channel.sum / static_cast<double>(channel.values));
-      line += " min " + floatText(channel.minimum) + " max " + floatText(channel.maximum) +
-              " mean " + floatText(mean);
+      line += " min " + floatText(static_cast<float>(figures.minValue)) + " max " +
+              floatText(static_cast<float>(figures.maxValue)) + " mean " +
+              floatText(static_cast<float>(figures.meanValue));
     }
     line += '\n';
     out_.write(line);
     out_.flush();
   }
 
- private:
-  struct Channel {
-    int index;
-    std::string label;
-    uint64_t values = 0;
-    float minimum = 0, maximum = 0;
-    double sum = 0;
-
-    void take(float value) {
-      if (std::isnan(value)) return;
-      minimum = values == 0 ? value : std::min(minimum, value);
-      maximum = values == 0 ? value : std::max(maximum, value);
-      sum += value;
-      ++values;
-    }
-  };
-
+  Reader& reader_;
   Output& out_;
   std::vector<Channel> channels_;
-  uint64_t records_ = 0;
+  uint64_t first_;  // the first record followed
+  uint64_t next_;   // the first record of the next interval's line
 };
 
 // The time a follower still waits: the timeout runs from the start and
@@ -224,17 +219,30 @@ int runFollow(const FollowOptions& options) {
   const ExportPlan plan = exportPlan(options.file, info, options.channels, window);
 
   Output out("-", Existing::Refuse);
+  // Either the CSV of the records, written as they arrive, or lines of
+  // statistics, which leave the records to the library.
   std::unique_ptr<ExportWriter> csv;
-  std::unique_ptr<RunningStatistics> statistics;
+  std::unique_ptr<Follower> follower;
+  std::unique_ptr<StatisticsLines> statistics;
   if (interval) {
-    statistics = std::make_unique<RunningStatistics>(out);
+    statistics = std::make_unique<StatisticsLines>(*reader, plan, out);
   } else {
     csv = csvWriter(out, csvShape(ExportOptions{}));
+    csv->begin(plan);
+    csv->flush();
+    follower = std::make_unique<Follower>(*reader, plan, *csv);
   }
-  ExportWriter& writer = interval ? *statistics : *csv;
-  writer.begin(plan);
-  writer.flush();
-  Follower follower(*reader, plan, writer);
+  // The end of the output: the CSV complete, or the line of all records
+  // up to `end`.
+  const auto finish = [&](uint64_t end) {
+    if (follower) {
+      follower->deliver(end);
+      csv->finish();
+    } else {
+      statistics->printWhole(end);
+    }
+    out.commit();
+  };
 
   std::optional<Clock::time_point> nextLine;
   if (interval) nextLine = Clock::now() + *interval;
@@ -250,12 +258,10 @@ int runFollow(const FollowOptions& options) {
     if (state.state == KDRVX_LIVE_CLOSED) {
       // The finished file, as export reads it: its findings warned about,
       // the records its header counts.
-      follower.deliver(requireReadable(*reader, false).toRead);
-      writer.finish();
-      out.commit();
+      finish(requireReadable(*reader, false).toRead);
       return kExitOk;
     }
-    follower.deliver(held);
+    if (follower) follower->deliver(held);
     if (state.state == KDRVX_LIVE_INTERRUPTED && !warned) {
       std::cerr << "rvx: " << options.file
                 << ": warning: the writer stopped without closing the recording; rvx repair "
@@ -263,12 +269,11 @@ int runFollow(const FollowOptions& options) {
       warned = true;
     }
     if (nextLine && Clock::now() >= *nextLine) {
-      statistics->printLine();
+      statistics->printSince(held);
       *nextLine = std::max(*nextLine + *interval, Clock::now());
     }
     if (patience.exhausted()) {
-      writer.finish();
-      out.commit();
+      finish(held);
       throw timedOut(options.file, patience, standing(state.state));
     }
   }
@@ -285,8 +290,10 @@ Run addFollowOptions(CLI::App& command) {
   command.add_option("--from", options->from, "Start at this time in seconds (record 0 is at 0 s)");
   command
       .add_option("--stats", options->stats,
-                  "Instead of the records, every SECONDS one line: the records so far and "
-                  "each channel's min, max and mean; a last line at the end")
+                  "Instead of the records, every SECONDS one line: the records that arrived "
+                  "since the previous line (N records: LABEL min X max Y mean Z; ...), each "
+                  "channel's min, max and mean over them; at the end a last line over all "
+                  "records followed")
       ->type_name("SECONDS");
   command
       .add_option("--timeout", options->timeout,

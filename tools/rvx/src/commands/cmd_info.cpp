@@ -16,6 +16,7 @@
 #include "shared/arguments.h"
 #include "shared/fields.h"
 #include "shared/number_text.h"
+#include "shared/text_table.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
 
@@ -78,29 +79,6 @@ std::string indented(const std::string& text, size_t indent) {
   }
   return out;
 }
-
-class Table {
- public:
-  explicit Table(std::vector<std::string> headings) { rows_.push_back(std::move(headings)); }
-  void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
-  void print(std::ostream& out) const {
-    std::vector<size_t> widths(rows_.front().size(), 0);
-    for (const auto& row : rows_) {
-      for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], displayWidth(row[i]));
-    }
-    for (const auto& row : rows_) {
-      std::string line;
-      for (size_t i = 0; i < row.size(); ++i) {
-        line += row[i];
-        if (i + 1 < row.size()) line.append(widths[i] - displayWidth(row[i]) + 2, ' ');
-      }
-      out << "  " << line << '\n';
-    }
-  }
-
- private:
-  std::vector<std::vector<std::string>> rows_;
-};
 
 // The version code as the library reports it, shown as its letter where it
 // is printable: "s (115)", "64 ('@')", "0".
@@ -187,7 +165,7 @@ void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& 
                                        "Filter", "Rate",        "Flags"};
   if (info.minMaxValid()) headings.insert(headings.end(), {"Minimum", "Maximum"});
   if (info.meanRmsValid()) headings.insert(headings.end(), {"Mean", "RMS"});
-  Table table(headings);
+  TextTable table(headings);
   for (const ChannelInfo& c : info.channels) {
     std::vector<std::string> row = {std::to_string(c.index),
                                     c.variable,

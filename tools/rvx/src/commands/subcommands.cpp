@@ -5,6 +5,7 @@
 namespace rvx {
 
 extern const Subcommand kInfoSubcommand;
+extern const Subcommand kStatsSubcommand;
 extern const Subcommand kExportSubcommand;
 extern const Subcommand kFollowSubcommand;
 extern const Subcommand kFromCsvSubcommand;  // rvx import
@@ -20,10 +21,10 @@ extern const Subcommand kDemoSubcommand;
 
 std::span<const Subcommand* const> subcommands() {
   static const Subcommand* const kList[] = {
-      &kInfoSubcommand,    &kExportSubcommand, &kFollowSubcommand, &kFromCsvSubcommand,
-      &kConvertSubcommand, &kModifySubcommand, &kCheckSubcommand,  &kRepairSubcommand,
-      &kCutSubcommand,     &kSelectSubcommand, &kMergeSubcommand,  &kPlotSubcommand,
-      &kDemoSubcommand,
+      &kInfoSubcommand,    &kStatsSubcommand,   &kExportSubcommand, &kFollowSubcommand,
+      &kFromCsvSubcommand, &kConvertSubcommand, &kModifySubcommand, &kCheckSubcommand,
+      &kRepairSubcommand,  &kCutSubcommand,     &kSelectSubcommand, &kMergeSubcommand,
+      &kPlotSubcommand,    &kDemoSubcommand,
   };
   return kList;
 }

@@ -244,6 +244,17 @@ size_t Reader::read(uint64_t first, size_t count, float* out) {
   return static_cast<size_t>(got);
 }
 
+std::vector<KDRVX_WindowStatistics> Reader::statistics(uint64_t first, uint64_t count,
+                                                       KDRVX_Progress progress, void* context) {
+  KDRVX_WindowStatistics sized{};
+  sized.size = sizeof sized;
+  std::vector<KDRVX_WindowStatistics> channels(header_.noChannels, sized);
+  requireOfReader(KDRVX_ReaderStatistics(reader_, first, count, channels.data(),
+                                         static_cast<uint32_t>(channels.size()), progress, context),
+                  file_);
+  return channels;
+}
+
 std::string ChannelInfo::heading() const {
   return unit.empty() ? label : label + " [" + unit + "]";
 }

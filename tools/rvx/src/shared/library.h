@@ -77,6 +77,9 @@ struct RecordingInfo {
   }
   bool minMaxValid() const { return flagStatistics == 1 || flagStatistics == 3; }
   bool meanRmsValid() const { return flagStatistics == 3; }
+  // How finely the header keeps the start, in seconds: 1, or 60 where it
+  // keeps whole minutes.
+  int64_t startResolutionSeconds() const { return (startKnown & KDRVX_START_SECONDS) ? 1 : 60; }
   // The time the records span: one scan interval for each.
   double durationSeconds() const;
   // Channel index by variable, by label or by "#index"; -1 when there is none.
@@ -108,6 +111,12 @@ class Reader {
   // Up to `count` records from record `first` into `out`, every kind as
   // floats; fewer where the data end.
   size_t read(uint64_t first, size_t count, float* out);
+  // The library's statistics (KDRVX_ReaderStatistics) of records
+  // [first, first + count), clipped to the data, one entry per channel of
+  // the recording; `progress` (may be null) hears how far it has read.
+  std::vector<KDRVX_WindowStatistics> statistics(uint64_t first, uint64_t count,
+                                                 KDRVX_Progress progress = nullptr,
+                                                 void* context = nullptr);
 
   // Following a recording while its writer makes it (KDRVX_CreateLive).
   // The reader of `file` once it can be followed: waits up to

@@ -38,7 +38,8 @@ TestRecording oldRecording(kdrvx::test::Layout layout, size_t channels) {
   } kOld[] = {{0, u'p', 1, u"bar"}, {0, u'T', 2, u"\u00B0C"}, {u'd', u'p', 0x83, u"mbar"}};
   for (size_t k = 0; k < channels; ++k) {
     TestChannel c;
-    c.prefix = kOld[k].prefix, c.letter = kOld[k].letter, c.code = kOld[k].code, c.unit = kOld[k].unit;
+    c.prefix = kOld[k].prefix, c.letter = kOld[k].letter, c.code = kOld[k].code,
+    c.unit = kOld[k].unit;
     c.index = static_cast<int8_t>(k + 1), c.indRate = static_cast<uint32_t>(k + 1);
     const std::u16string number = u16(std::to_string(k + 1));
     c.name = u"Sensor " + number, c.number = number, c.isds = k == 0, c.signalType = u"4-20 mA";
@@ -61,7 +62,8 @@ std::string decimalRecords(size_t channels, std::vector<std::vector<float>>& exp
     std::vector<float> record;
     records.emplace_back();
     for (size_t k = 0; k < channels; ++k) {
-      const auto mantissa = static_cast<int16_t>(1234 - 517 * static_cast<int>(m) + 31 * static_cast<int>(k));
+      const auto mantissa =
+          static_cast<int16_t>(1234 - 517 * static_cast<int>(m) + 31 * static_cast<int>(k));
       const auto decimals = static_cast<uint16_t>((m + k) % 4);
       records.back().push_back({mantissa, decimals});
       record.push_back(decimalValue(mantissa, decimals));
@@ -71,7 +73,9 @@ std::string decimalRecords(size_t channels, std::vector<std::vector<float>>& exp
   return kdrvx::test::dosRecords(records);
 }
 
-float oldValue(uint32_t m, size_t k) { return static_cast<float>(m) * 1.25f - static_cast<float>(k) * 0.1f; }
+float oldValue(uint32_t m, size_t k) {
+  return static_cast<float>(m) * 1.25f - static_cast<float>(k) * 0.1f;
+}
 
 std::string floatRecords(size_t channels, std::vector<std::vector<float>>& expected) {
   for (uint32_t m = 0; m < kOldRecords; ++m) {
@@ -101,9 +105,7 @@ std::string sparseRecords(const TestRecording& r, std::vector<std::vector<float>
 
 }  // namespace
 
-std::u16string u16(const std::string& utf8) {
-  return std::filesystem::path(utf8).u16string();
-}
+std::u16string u16(const std::string& utf8) { return std::filesystem::path(utf8).u16string(); }
 
 std::vector<std::vector<float>> randomRecords(size_t count, size_t channels, uint32_t seed) {
   std::mt19937 random(seed);
@@ -111,9 +113,15 @@ std::vector<std::vector<float>> randomRecords(size_t count, size_t channels, uin
   for (auto& record : records) {
     for (float& value : record) {
       switch (random() % 4) {
-        case 0: value = static_cast<float>(static_cast<int>(random() % 2001) - 1000) / 8.0f; break;
-        case 1: value = std::uniform_real_distribution<float>(-1e6f, 1e6f)(random); break;
-        case 2: value = std::bit_cast<float>(static_cast<uint32_t>(random() % 0x00800000u)); break;  // subnormal
+        case 0:
+          value = static_cast<float>(static_cast<int>(random() % 2001) - 1000) / 8.0f;
+          break;
+        case 1:
+          value = std::uniform_real_distribution<float>(-1e6f, 1e6f)(random);
+          break;
+        case 2:
+          value = std::bit_cast<float>(static_cast<uint32_t>(random() % 0x00800000u));
+          break;  // subnormal
         default: {
           // Any bit pattern but NaN.
           uint32_t bits = static_cast<uint32_t>(random());
@@ -130,13 +138,15 @@ void createRecording(const std::filesystem::path& path, const Recording& recordi
                      int32_t language, Close close) {
   std::u16string name = path.u16string();
   name.push_back(0);
-  ASSERT_EQ(KDRVX_CreateExt(reinterpret_cast<KDRVX_CHAR*>(name.data()), 1, 1, legacy ? 1 : 0, language), 0u);
+  ASSERT_EQ(
+      KDRVX_CreateExt(reinterpret_cast<KDRVX_CHAR*>(name.data()), 1, 1, legacy ? 1 : 0, language),
+      0u);
   ASSERT_EQ(KDRVX_SetCompany(wide(u16(recording.company))), 0u);
   ASSERT_EQ(KDRVX_SetComment(wide(u16(recording.comment))), 0u);
   ASSERT_EQ(KDRVX_SetNameMeasurement(wide(u16(recording.nameMeasurement))), 0u);
   ASSERT_EQ(KDRVX_SetInstrument(wide(u"Logger 2000")), 0u);
-  ASSERT_EQ(KDRVX_SetDate(wide(u"4.12.2023")), 0u);
-  ASSERT_EQ(KDRVX_SetTime(wide(u"14:05:09")), 0u);
+  ASSERT_EQ(KDRVX_SetDate(wide(u16(recording.date))), 0u);
+  ASSERT_EQ(KDRVX_SetTime(wide(u16(recording.time))), 0u);
   ASSERT_EQ(KDRVX_SetScanRate(recording.interval), 0u);
   ASSERT_EQ(KDRVX_SetNoTriggerRecord(recording.triggerRecord), 0u);
   for (const Channel& channel : recording.channels) {
@@ -208,7 +218,8 @@ ReadBack readBack(const std::filesystem::path& path) {
   }
   std::vector<float> record(n + 1, 0.0f);
   for (uint32_t r = 0; r < back.records; ++r) {
-    const uint32_t result = r == 0 ? KDRVX_ReadFirstRecord(record.data()) : KDRVX_ReadNextRecord(record.data());
+    const uint32_t result =
+        r == 0 ? KDRVX_ReadFirstRecord(record.data()) : KDRVX_ReadNextRecord(record.data());
     if (result != 0) break;
     for (uint32_t k = 0; k < n; ++k) back.values.push_back(std::bit_cast<uint32_t>(record[k]));
   }
@@ -218,13 +229,20 @@ ReadBack readBack(const std::filesystem::path& path) {
 
 const char* layoutTag(OldLayout layout) {
   switch (layout) {
-    case OldLayout::DosBefore5: return "dos4";
-    case OldLayout::DosQ: return "dosq";
-    case OldLayout::DosP: return "dosp";
-    case OldLayout::Win2Sparse: return "win2r";
-    case OldLayout::Win2Decimal: return "win2d";
-    case OldLayout::Win3: return "win3";
-    case OldLayout::Win6: return "win6";
+    case OldLayout::DosBefore5:
+      return "dos4";
+    case OldLayout::DosQ:
+      return "dosq";
+    case OldLayout::DosP:
+      return "dosp";
+    case OldLayout::Win2Sparse:
+      return "win2r";
+    case OldLayout::Win2Decimal:
+      return "win2d";
+    case OldLayout::Win3:
+      return "win3";
+    case OldLayout::Win6:
+      return "win6";
   }
   return "old";
 }
@@ -242,7 +260,8 @@ OldFile writeOldLayout(const std::filesystem::path& directory, OldLayout layout,
       break;
     case OldLayout::DosQ:
       r = oldRecording(Layout::DosKindQ, 2);
-      for (TestChannel& c : r.channels) c.letter = u'X', c.prefix = 0;  // kind Q stores no variables
+      for (TestChannel& c : r.channels)
+        c.letter = u'X', c.prefix = 0;  // kind Q stores no variables
       records = decimalRecords(2, file.expected);
       break;
     case OldLayout::DosP:

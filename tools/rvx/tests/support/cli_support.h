@@ -34,6 +34,7 @@ struct Recording {
   std::string comment = "first line\r\nsecond line";
   std::string nameMeasurement = "Run 7";
   uint32_t triggerRecord = 0;
+  std::string date = "4.12.2023", time = "14:05:09";  // "HH:MM" keeps no seconds
 };
 
 // Records of `channels` values with a seeded mix of magnitudes, signs and
