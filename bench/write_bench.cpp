@@ -249,7 +249,7 @@ void registerWriteCases() {
                    std::to_string(channels) + " channels";
     info.baselines = {"one write() of the same bytes"};
     info.measure = Measure::Throughput;
-    info.goal = {Goal::AtLeast, 0.9};
+    info.goal = {Goal::AtLeast, 0.67};
     // About a millisecond of writing per batch.
     const uint64_t batch = 192 / channels;
     registerCase("AddRecords/channels:" + std::to_string(channels), info,
