@@ -5,7 +5,8 @@ Writes a current-layout RVX file (1 GiB of records by default) into a
 temporary directory, which it removes at the end, and compares, all from the
 page cache:
 
-- ``Recording.read()`` with ``numpy.fromfile`` of the same data area,
+- ``Recording.read()`` and ``kdrvx.read(path)`` (the open included) with
+  ``numpy.fromfile`` of the same data area,
 - ``Recording.to_pandas()`` with ``Recording.read()``,
 - ``Recording.read(mmap=True)`` with ``numpy.memmap`` of the data area: the
   view alone, and the view with one pass over its values (``max()``).
