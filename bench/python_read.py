@@ -5,7 +5,8 @@ Writes a current-layout RVX file (1 GiB of records by default) into a
 temporary directory, which it removes at the end, and compares, all from the
 page cache:
 
-- ``Recording.read()`` with ``numpy.fromfile`` of the same data area,
+- ``Recording.read()`` and ``kdrvx.read(path)`` (the open included) with
+  ``numpy.fromfile`` of the same data area,
 - ``Recording.to_pandas()`` with ``Recording.read()``,
 - ``Recording.read(mmap=True)`` with ``numpy.memmap`` of the data area: the
   view alone, and the view with one pass over its values (``max()``).
@@ -93,6 +94,9 @@ class Sides:
 
     def read(self):
         return self.recording.read()
+
+    def read_path(self):
+        return kdrvx.read(self.path)
 
     def to_pandas(self):
         return self.recording.to_pandas()
@@ -189,7 +193,8 @@ def main() -> int:
                 print("a side delivered other values than numpy.fromfile", file=sys.stderr)
                 return 2
             runs = arguments.runs
-            numpy_time, read_time = best_times([sides.fromfile, sides.read], runs)
+            numpy_time, read_time, read_path_time = best_times(
+                [sides.fromfile, sides.read, sides.read_path], runs)
             read_time_2, frame_time = best_times([sides.read, sides.to_pandas], runs)
             memmap_time, mapped_time = best_times([sides.memmaps, sides.mappeds], runs)
             memmap_max_time, mapped_max_time = best_times([sides.memmap_max, sides.mapped_max],
@@ -211,6 +216,8 @@ def main() -> int:
     line("numpy.fromfile", numpy_time)
     line("Recording.read()", read_time)
     print("  throughput ratio read() / numpy.fromfile: %.3f" % read_ratio)
+    line("kdrvx.read(path), open and read", read_path_time)
+    print("  throughput ratio kdrvx.read() / numpy.fromfile: %.3f" % (numpy_time / read_path_time))
     print("to_pandas() against read()")
     line("Recording.read()", read_time_2)
     line("Recording.to_pandas()", frame_time)
