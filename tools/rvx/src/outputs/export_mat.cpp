@@ -129,8 +129,10 @@ class MatWriter : public ExportWriter {
     if (appended) {
       time_->end();
       for (const auto& column : columns_) column->end();
-      require(H5Fflush(*file_, H5F_SCOPE_GLOBAL), "the MATLAB file");
     }
+    require(H5Fflush(*file_, H5F_SCOPE_GLOBAL), "the MATLAB file");
+    // libmatio opens the file again for the struct: the columns and the
+    // file are closed first.
     columns_.clear();
     time_.reset();
     file_.reset();
