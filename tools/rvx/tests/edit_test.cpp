@@ -181,6 +181,27 @@ TEST_F(Edit, ExportsNameTypeAndDescribeTheChannels) {
   EXPECT_EQ(h5["channels"][1]["unit"], "°C");
 }
 
+// Both formats store their columns alike: the MATLAB columns in the chunks
+// and through the filters of the HDF5 datasets, whatever the blocks in
+// which the records came (1365 records for 48 channels).
+TEST_F(Edit, MatlabColumnsAreStoredAsTheHdf5Datasets) {
+  Recording recording;
+  for (int c = 1; c <= 48; ++c) recording.channels.push_back({"p" + std::to_string(c), "bar", ""});
+  recording.records = randomRecords(3000, 48, 5);
+  createRecording(at("wide.rvx"), recording);
+  expectDone({"export", "wide.rvx", "-o", "wide.mat"});
+  expectDone({"export", "wide.rvx", "-o", "wide.h5"});
+  const nlohmann::json mat = readExport("mat", at("wide.mat"));
+  const nlohmann::json h5 = readExport("hdf5", at("wide.h5"));
+  EXPECT_EQ(mat["time_storage"], h5["time_storage"]);
+  EXPECT_EQ(h5["time_storage"]["shuffle"], true);
+  ASSERT_EQ(mat["channels"].size(), h5["channels"].size());
+  for (size_t c = 0; c < h5["channels"].size(); ++c) {
+    EXPECT_EQ(mat["channels"][c]["storage"], h5["channels"][c]["storage"]) << c;
+    EXPECT_EQ(mat["channels"][c]["bits"], h5["channels"][c]["bits"]) << c;
+  }
+}
+
 // Channels without a variable (DOS kind Q stores none) go by the library's
 // labels ch_0, ch_1, ... in every export, and can be chosen by them.
 TEST_F(Edit, ChannelsWithoutAVariableGoByTheSameNameInEveryExport) {

@@ -20,6 +20,12 @@ def bits(dataset):
     return {"type": kind, "bits": [int(v) for v in values]}
 
 
+def storage(dataset):
+    """How a column is stored: its chunk length and filters."""
+    return {"chunk": max(dataset.chunks or (0,)), "compression": dataset.compression,
+            "level": dataset.compression_opts, "shuffle": dataset.shuffle}
+
+
 def mat_text(node):
     if node.attrs.get("MATLAB_empty"):
         return ""
@@ -35,6 +41,7 @@ def read_mat(path):
     f = h5py.File(path, "r")
     recording = f["recording"]
     result = {"version": f"{major}.{minor}", "time": f["time"][()].ravel().tolist(),
+              "time_storage": storage(f["time"]),
               "comment": mat_text(recording["comment"]),
               "scan_interval": float(recording["scan_interval"][()].ravel()[0]), "channels": []}
     if "start" in recording:
@@ -46,13 +53,15 @@ def read_mat(path):
         result["channels"].append(dict(bits(f[name]), name=name,
                                        variable=mat_text(meta["variable"]),
                                        unit=mat_text(meta["unit"]),
-                                       matlab_class=f[name].attrs["MATLAB_class"].decode()))
+                                       matlab_class=f[name].attrs["MATLAB_class"].decode(),
+                                       storage=storage(f[name])))
     return result
 
 
 def read_hdf5(path):
     f = h5py.File(path, "r")
-    result = {"time": f["time"][()].tolist(), "comment": f.attrs["comment"],
+    result = {"time": f["time"][()].tolist(), "time_storage": storage(f["time"]),
+              "comment": f.attrs["comment"],
               "scan_interval": f.attrs["scan_interval_us"] / 1e6, "channels": []}
     for key in ("start", "start_posix"):
         if key in f.attrs:
@@ -61,7 +70,8 @@ def read_hdf5(path):
         result["channels"].append(dict(bits(dataset), name=name,
                                        variable=dataset.attrs["variable"],
                                        unit=dataset.attrs["unit"],
-                                       compression=dataset.compression))
+                                       compression=dataset.compression,
+                                       storage=storage(dataset)))
     return result
 
 

@@ -1,14 +1,16 @@
-// MATLAB v7.3 files through libmatio: a column `time` in seconds (double),
+// MATLAB v7.3 files: a column `time` in seconds (double),
 // one column per channel (single; uint32 for a multichannel channel, its
 // bits), appended block by block, and a struct `recording` with the
 // header and the channels' texts (and the start as ISO 8601 text `start`
 // when the header knows it, and as POSIX seconds `start_posix` with --tz).
 #include <matio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "outputs/export_format.h"
+#include "outputs/hdf5_column.h"
 #include "shared/fields.h"
 #include "shared/tool_error.h"
 
@@ -76,44 +78,70 @@ Variable recordingStruct(const ExportPlan& plan) {
   return structOf("recording", std::move(fields));
 }
 
+// The MATLAB class of a column, as MATLAB marks its variables in a v7.3
+// file: a fixed-length ASCII text.
+void classAttribute(hid_t column, const char* matlabClass) {
+  const std::string what = "the class of a column";
+  Handle type(H5Tcopy(H5T_C_S1), H5Tclose, what);
+  require(H5Tset_size(type, std::strlen(matlabClass)), what);
+  Handle space(H5Screate(H5S_SCALAR), H5Sclose, what);
+  Handle attribute(H5Acreate2(column, "MATLAB_class", type, space, H5P_DEFAULT, H5P_DEFAULT),
+                   H5Aclose, what);
+  require(H5Awrite(attribute, type, matlabClass), what);
+}
+
+// libmatio makes the file (the MATLAB header before the HDF5 data) and
+// writes the struct `recording`; the columns go through libhdf5 directly,
+// chunked and compressed as in the HDF5 export and written block by block.
+// Through libmatio a column's chunks follow the first block (a few
+// thousand values, not aligned with the blocks for many channels) under
+// deflate at its highest level without shuffle: several times slower.
 class MatWriter : public ExportWriter {
  public:
   explicit MatWriter(const std::string& path) : path_(path) {}
   ~MatWriter() override {
-    if (file_) Mat_Close(file_);
+    if (matFile_) Mat_Close(matFile_);
   }
 
   void begin(const ExportPlan& plan) override {
     plan_ = &plan;
-    for (int index : plan.channels) {
-      multiChannel_.push_back(plan.info.channels[index].multiChannelBits != 0);
-    }
     errno = 0;
-    file_ = Mat_CreateVer(path_.c_str(), nullptr, MAT_FT_MAT73);
-    if (!file_) throw ToolError(writeFailure("libmatio", "create the MATLAB file"));
+    matFile_ = Mat_CreateVer(path_.c_str(), nullptr, MAT_FT_MAT73);
+    if (!matFile_) throw ToolError(writeFailure("libmatio", "create the MATLAB file"));
+    closeMat("create the MATLAB file");
+    file_ = std::make_unique<Handle>(H5Fopen(path_.c_str(), H5F_ACC_RDWR, H5P_DEFAULT), H5Fclose,
+                                     "the MATLAB file");
   }
 
   void write(const RecordBlock& block) override {
     errno = 0;
-    columns_.take(*plan_, block);
-    appendColumn("time", MAT_C_DOUBLE, MAT_T_DOUBLE, columns_.time.data(), block.count);
-    for (size_t c = 0; c < columns_.values.size(); ++c) {
-      const void* data = columns_.values[c].data();
-      if (multiChannel_[c]) {
-        appendColumn(plan_->names[c], MAT_C_UINT32, MAT_T_UINT32, data, block.count);
-      } else {
-        appendColumn(plan_->names[c], MAT_C_SINGLE, MAT_T_SINGLE, data, block.count);
-      }
+    if (!time_) createColumns(block.count);
+    taken_.take(*plan_, block);
+    time_->append(taken_.time.data(), block.count);
+    for (size_t c = 0; c < columns_.size(); ++c) {
+      columns_[c]->append(taken_.values[c].data(), block.count);
     }
-    appended_ = true;
   }
 
   void finish() override {
     errno = 0;
-    if (!appended_) {  // no records: empty columns
+    const bool appended = time_ != nullptr;
+    if (appended) {
+      time_->end();
+      for (const auto& column : columns_) column->end();
+    }
+    require(H5Fflush(*file_, H5F_SCOPE_GLOBAL), "the MATLAB file");
+    // libmatio opens the file again for the struct: the columns and the
+    // file are closed first.
+    columns_.clear();
+    time_.reset();
+    file_.reset();
+    matFile_ = Mat_Open(path_.c_str(), MAT_ACC_RDWR);
+    if (!matFile_) throw ToolError(writeFailure("libmatio", "open the MATLAB file again"));
+    if (!appended) {  // no records: empty columns, as libmatio writes them
       appendEmpty("time", MAT_C_DOUBLE, MAT_T_DOUBLE);
       for (size_t c = 0; c < plan_->names.size(); ++c) {
-        if (multiChannel_[c]) {
+        if (multiChannel(c)) {
           appendEmpty(plan_->names[c], MAT_C_UINT32, MAT_T_UINT32);
         } else {
           appendEmpty(plan_->names[c], MAT_C_SINGLE, MAT_T_SINGLE);
@@ -121,46 +149,68 @@ class MatWriter : public ExportWriter {
       }
     }
     Variable recording = recordingStruct(*plan_);
-    if (!recording || Mat_VarWrite(file_, recording.get(), MAT_COMPRESSION_ZLIB) != 0) {
+    if (!recording || Mat_VarWrite(matFile_, recording.get(), MAT_COMPRESSION_ZLIB) != 0) {
       throw ToolError(writeFailure("libmatio", "write the struct recording"));
     }
-    const int closed = Mat_Close(file_);
-    file_ = nullptr;
-    if (closed != 0) throw ToolError(writeFailure("libmatio", "close the MATLAB file"));
+    closeMat("close the MATLAB file");
   }
 
  private:
-  void appendColumn(const std::string& name, matio_classes kind, matio_types type, const void* data,
-                    size_t count) {
-    size_t dims[2] = {count, 1};
-    Variable column(Mat_VarCreate(name.c_str(), kind, type, 2, dims, const_cast<void*>(data),
-                                  MAT_F_DONT_COPY_DATA));
-    if (!column || Mat_VarWriteAppend(file_, column.get(), MAT_COMPRESSION_ZLIB, 1) != 0) {
-      throw ToolError(writeFailure("libmatio", "write the column " + name));
+  bool multiChannel(size_t c) const {
+    return plan_->info.channels[plan_->channels[c]].multiChannelBits != 0;
+  }
+
+  void closeMat(const std::string& what) {
+    const int closed = Mat_Close(matFile_);
+    matFile_ = nullptr;
+    if (closed != 0) throw ToolError(writeFailure("libmatio", what));
+  }
+
+  // The columns of the span, at the first block: a recording without
+  // records gets libmatio's empty variables instead.
+  void createColumns(size_t firstBlock) {
+    const hsize_t records = std::max<hsize_t>(plan_->span.count(), firstBlock);
+    time_ = column("time", H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, "double", records);
+    for (size_t c = 0; c < plan_->names.size(); ++c) {
+      if (multiChannel(c)) {
+        columns_.push_back(
+            column(plan_->names[c], H5T_STD_U32LE, H5T_NATIVE_UINT32, "uint32", records));
+      } else {
+        columns_.push_back(
+            column(plan_->names[c], H5T_IEEE_F32LE, H5T_NATIVE_FLOAT, "single", records));
+      }
     }
   }
+  std::unique_ptr<Hdf5Column> column(const std::string& name, hid_t fileType, hid_t memoryType,
+                                     const char* matlabClass, hsize_t records) {
+    auto made = std::make_unique<Hdf5Column>(*file_, name, fileType, memoryType, records,
+                                             Hdf5Column::Shape::MatlabColumn);
+    classAttribute(*made, matlabClass);
+    return made;
+  }
+
   void appendEmpty(const std::string& name, matio_classes kind, matio_types type) {
     size_t dims[2] = {0, 1};
     Variable column(Mat_VarCreate(name.c_str(), kind, type, 2, dims, nullptr, 0));
-    if (!column || Mat_VarWrite(file_, column.get(), MAT_COMPRESSION_NONE) != 0) {
+    if (!column || Mat_VarWrite(matFile_, column.get(), MAT_COMPRESSION_NONE) != 0) {
       throw ToolError(writeFailure("libmatio", "write the column " + name));
     }
   }
 
   std::string path_;
   const ExportPlan* plan_ = nullptr;
-  Columns columns_;
-  std::vector<bool> multiChannel_;
-  mat_t* file_ = nullptr;
-  bool appended_ = false;
+  Columns taken_;
+  mat_t* matFile_ = nullptr;
+  std::unique_ptr<Handle> file_;
+  // Declared after the file: closed before it.
+  std::unique_ptr<Hdf5Column> time_;
+  std::vector<std::unique_ptr<Hdf5Column>> columns_;
 };
 
 }  // namespace
 
 std::unique_ptr<ExportWriter> matWriter(const std::string& path) {
-#ifdef RVX_WITH_HDF5
   prepareHdf5();
-#endif
   return std::make_unique<MatWriter>(path);
 }
 
