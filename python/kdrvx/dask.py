@@ -30,8 +30,8 @@ from typing import Any, Dict, Iterable, List, NamedTuple, Optional, Sequence, Se
 import dask
 import dask.dataframe
 import dask.utils
-from dask.dataframe.io.utils import DataFrameIOFunction
 import numpy as np
+from numpy.typing import NDArray
 import pandas
 
 import kdrvx
@@ -298,7 +298,8 @@ def _chosen(recording: kdrvx.Recording, columns: _Columns) -> List[int]:
         if units[channel.label] != channel.unit:
             raise _unit_differs(channel.label, units[channel.label], columns.first, channel.unit,
                                 recording.path)
-        if (columns.dtypes[channel.label] == np.uint32) != channel.is_multichannel:
+        dtype = columns.dtypes[channel.label]
+        if dtype != np.float64 and (dtype == np.uint32) != channel.is_multichannel:
             raise ValueError("channel %s is %s multichannel in %s but %s in %s; "
                              "read_recordings(..., align=True) aligns them" % (
                                  channel.label, "not a" if channel.is_multichannel else "a",
@@ -330,7 +331,7 @@ class _Filling:
             return
         capacity = max(needed, 2 * self.values.shape[1])
 
-        def grown(array: np.ndarray) -> np.ndarray:
+        def grown(array: NDArray[Any]) -> NDArray[Any]:
             bigger = np.empty(array.shape[:-1] + (capacity,), dtype=array.dtype)
             bigger[..., :self.rows] = array[..., :self.rows]
             return bigger
@@ -339,7 +340,7 @@ class _Filling:
         if self.with_times:
             self.times = grown(self.times)
 
-    def add(self, values: np.ndarray, found: Dict[str, Tuple[int, bool]], start: int,
+    def add(self, values: NDArray[Any], found: Dict[str, Tuple[int, bool]], start: int,
             interval: float) -> None:
         """Adds the records `values`, whose column `found[label][0]` holds the
         label's values, a multichannel's when `found[label][1]` (a label not
@@ -432,10 +433,11 @@ def _read_part(pieces: List[_Piece], plan: _Columns, wanted: List[str]) -> panda
     return frame
 
 
-class _PartReader(DataFrameIOFunction):
+class _PartReader:
     """Reads a partition: what from_map calls, with the columns that the
-    computation needs (Dask narrows them, so that a sum of two channels
-    neither reads the others nor builds the path column)."""
+    computation needs. It has what Dask's DataFrameIOFunction asks for, so
+    Dask narrows the columns to those used: a sum of two channels neither
+    gathers the others nor builds the path column."""
 
     def __init__(self, plan: _Columns, wanted: Optional[List[str]] = None):
         self.plan = plan
