@@ -107,7 +107,8 @@ def _threads() -> int:
     if scheduler in (None, "dask.distributed", "distributed"):
         try:
             import distributed
-            threads = sum(distributed.default_client().nthreads().values())
+            workers = distributed.default_client().scheduler_info()["workers"]  # kept by the Client
+            threads = sum(worker["nthreads"] for worker in workers.values())
             if threads:
                 return int(threads)
         except (ImportError, ValueError):  # no distributed, or no Client active
