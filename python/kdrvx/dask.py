@@ -74,6 +74,8 @@ def _is_the_files_fault(failure: Exception) -> bool:
     return not isinstance(failure, kdrvx.LibraryNotFoundError)
 
 
+# What opening a file raises when the file is at fault (or the library, which
+# _is_the_files_fault tells apart).
 _FILE_FAILURES = (kdrvx.RvxError, OSError, ValueError, RuntimeError)
 
 
