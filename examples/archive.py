@@ -4,11 +4,18 @@ all of them. Prints the time each takes; both must give the same answer.
 
     KDRVX_LIBRARY=build/ci/src/libkdrvx.so PYTHONPATH=python python3 examples/archive.py
 
+With --scheduler-file it runs on a cluster started by hand instead of a
+LocalCluster of its own (``dask scheduler --scheduler-file FILE``, then
+``dask worker --scheduler-file FILE`` on each machine); the workers must
+see the archive's temporary directory under the same path (--folder names
+a shared one).
+
 Needs numpy, pandas, dask and distributed (Debian: python3-numpy
 python3-pandas python3-dask python3-distributed).
 """
 
 import argparse
+import contextlib
 import datetime
 import os
 import tempfile
@@ -46,13 +53,19 @@ def make_recordings(folder, numbers, records):
 
 
 def summarise(part):
-    """p1's maximum and T1's histogram of one partition (a recording, or a
-    block of a large one), as a row of one frame: the reading and the
-    summary of a partition are one task, and only the rows travel."""
-    counts = np.histogram(part["T1"], bins=T1_BINS, range=T1_RANGE)[0]
-    row = {"path": part["path"].iloc[:1].tolist(), "p1 max": [part["p1"].max()]}
-    row.update(("T1 %d" % at, [count]) for at, count in enumerate(counts))
-    return pandas.DataFrame(row) if len(part) else pandas.DataFrame(row).iloc[:0]
+    """p1's maximum and T1's histogram of each recording in one partition
+    (many short recordings, or a block of a large one), a row each: the
+    reading and the summary of a partition are one task, and only the rows
+    travel."""
+    rows = []
+    for path, records in part.groupby("path", sort=False):
+        counts = np.histogram(records["T1"], bins=T1_BINS, range=T1_RANGE)[0]
+        row = {"path": path, "p1 max": records["p1"].max()}
+        row.update(("T1 %d" % at, count) for at, count in enumerate(counts))
+        rows.append(row)
+    columns = ["path", "p1 max"] + ["T1 %d" % at for at in range(T1_BINS)]
+    return pandas.DataFrame(rows, columns=columns).astype(
+        {"p1 max": np.float32, **{"T1 %d" % at: np.int64 for at in range(T1_BINS)}})
 
 
 def on_the_cluster(pattern):
@@ -79,17 +92,30 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--recordings", type=int, default=1000)
     parser.add_argument("--records", type=int, default=1000, help="records per recording")
-    parser.add_argument("--workers", type=int, default=2, help="worker processes")
+    parser.add_argument("--workers", type=int, default=2,
+                        help="worker processes of the LocalCluster")
+    parser.add_argument("--scheduler-file",
+                        help="the scheduler file of a cluster started by hand, instead of a "
+                             "LocalCluster")
+    parser.add_argument("--folder", help="where to write the archive (default: a temporary "
+                                         "directory, removed at the end)")
     options = parser.parse_args()
 
-    with tempfile.TemporaryDirectory(prefix="kdrvx-archive-") as folder, \
-            distributed.LocalCluster(n_workers=options.workers, threads_per_worker=1,
-                                     dashboard_address=None) as cluster, \
-            distributed.Client(cluster) as client:
+    with contextlib.ExitStack() as stack:
+        folder = options.folder or stack.enter_context(
+            tempfile.TemporaryDirectory(prefix="kdrvx-archive-"))
+        if options.scheduler_file:
+            client = stack.enter_context(distributed.Client(scheduler_file=options.scheduler_file))
+            where = "cluster of %d workers" % len(client.scheduler_info()["workers"])
+        else:
+            cluster = stack.enter_context(distributed.LocalCluster(
+                n_workers=options.workers, threads_per_worker=1, dashboard_address=None))
+            client = stack.enter_context(distributed.Client(cluster))
+            where = "LocalCluster, %d worker processes" % options.workers
+        workers = max(1, len(client.scheduler_info()["workers"]))
         # Each worker process writes its share of the archive.
         began = time.perf_counter()
-        shares = [range(first, options.recordings, options.workers)
-                  for first in range(options.workers)]
+        shares = [range(first, options.recordings, workers) for first in range(workers)]
         paths = sum(client.gather(client.map(make_recordings, [folder] * len(shares), shares,
                                              [options.records] * len(shares))), [])
         made = time.perf_counter() - began
@@ -108,8 +134,8 @@ def main():
         assert cluster_maxima.to_dict() == loop_maxima, "the maxima of p1 differ"
         assert (cluster_counts == loop_counts).all(), "the histograms of T1 differ"
         print("maximum of p1 per recording and histogram of T1 (%d bins):" % T1_BINS)
-        print("  LocalCluster, %d worker processes: %6.2f s" % (options.workers, on_cluster))
-        print("  plain loop, one process:          %6.2f s" % in_loop)
+        print("  %-34s %6.2f s" % (where + ":", on_cluster))
+        print("  %-34s %6.2f s" % ("plain loop, one process:", in_loop))
         print("highest p1: %.3f bar in %s; %d values of T1 within %g..%g K"
               % (cluster_maxima.max(), os.path.basename(cluster_maxima.idxmax()),
                  cluster_counts.sum(), *T1_RANGE))

@@ -20,8 +20,9 @@ import kdrvx.dask  # noqa: E402
 CHANNELS = [{"variable": "p1", "unit": "bar"}, {"variable": "T1", "unit": "K"},
             {"variable": "D1", "multichannel_bits": 8}]
 RECORDINGS = 210
-# Small, so that the larger recordings of the archive span several partitions.
-PARTITION_RECORDS = 16
+# Small, so that the smaller recordings of the archive share partitions and
+# the larger ones span several.
+PARTITION_SIZE = 13000
 
 
 def make(path, records, channels=CHANNELS, seed=0, **options):
@@ -37,7 +38,7 @@ def make(path, records, channels=CHANNELS, seed=0, **options):
 
 @pytest.fixture(scope="module")
 def archive(tmp_path_factory):
-    """RECORDINGS good recordings of 0 to 50 records, one whose last record is
+    """RECORDINGS good recordings of 0 to 50 records and one of 2,000, one whose last record is
     cut short (the data end before its header's count), and one damaged
     file; returns the good ones, the cut one and the damaged one."""
     folder = tmp_path_factory.mktemp("archive")
@@ -48,6 +49,7 @@ def archive(tmp_path_factory):
         good = [make(folder / ("run%03d.rvx" % number), number % 51, seed=number,
                      start=datetime.datetime(2026, 3, 1 + number % 28, 8, 0, number % 60),
                      comment="run %d" % number) for number in range(RECORDINGS)]
+        good.append(make(folder / "run999.rvx", 2000, seed=999))
     cut = folder / "cut.rvx"
     make(cut, 40, seed=7)
     cut.write_bytes(cut.read_bytes()[:-6])
@@ -107,11 +109,33 @@ def test_catalogue_on_worker_processes(archive, cluster):
 def test_read_recordings_on_worker_processes(archive, cluster):
     good, cut, _ = archive
     paths = good + [cut]
-    frame = kdrvx.dask.read_recordings(paths, partition_records=PARTITION_RECORDS)
-    assert frame.npartitions == sum(max(1, -(-alone(path)[0].record_count // PARTITION_RECORDS))
-                                    for path in paths)
+    frame = kdrvx.dask.read_recordings(paths, partition_size=PARTITION_SIZE)
+    sizes = [os.path.getsize(path) for path in paths]
+    # Small files share partitions, the largest are cut into blocks.
+    assert min(sizes) < PARTITION_SIZE // 2 and max(sizes) > PARTITION_SIZE
+    assert sum(sizes) // PARTITION_SIZE <= frame.npartitions < len(paths)
     assert frame.dtypes.tolist() == [object, np.float32, np.float32, np.uint32]
     assert_as_read_alone(frame, paths)
+    # Only the columns asked for are read.
+    assert_as_read_alone(frame[["path", "D1", "p1"]], paths, ["D1", "p1"])
+
+
+@pytest.mark.filterwarnings("ignore::kdrvx.RvxWarning")  # the cut recording, read here
+def test_path_as_index(archive, cluster):
+    """Known divisions: a file's records lie in one partition, found without
+    reading the others."""
+    good, cut, _ = archive
+    paths = good[::-3] + [cut]
+    frame = kdrvx.dask.read_recordings(paths, partition_size=PARTITION_SIZE, index="path")
+    assert frame.known_divisions and frame.npartitions > 1
+    assert frame.columns.tolist() == ["time [s]", "p1", "T1", "D1"]
+    assert frame.loc[good[30]].npartitions == 1
+    for path in [good[30], cut]:
+        expected = alone(path)[2].reset_index()
+        got = frame.loc[path].compute().reset_index(drop=True)
+        pandas.testing.assert_frame_equal(got, expected, check_index_type=False)
+    assert frame.index.compute().tolist() == sorted(
+        path for path in paths for _ in range(len(alone(path)[2])))
 
 
 @pytest.mark.filterwarnings("ignore::kdrvx.RvxWarning")  # the cut recording, read here
@@ -123,7 +147,12 @@ def test_threaded_scheduler(archive):
     with dask.config.set(scheduler="threads", num_workers=4):
         table = kdrvx.dask.catalogue(paths + [damaged])
         assert table["error"].notna().tolist() == [False] * len(paths) + [True]
-        assert_as_read_alone(kdrvx.dask.read_recordings(paths, partition_records=8), paths)
+        assert_as_read_alone(kdrvx.dask.read_recordings(paths, partition_size=300), paths)
+        # Superseded, but still a block of that many records of the first file at most.
+        with pytest.warns(DeprecationWarning, match="superseded by partition_size"):
+            blocks = kdrvx.dask.read_recordings(paths[1:2], partition_records=8)
+        assert blocks.npartitions == -(-alone(paths[1])[0].record_count // 8)
+        assert_as_read_alone(blocks, paths[1:2])
 
 
 def test_channel_sets_refused_or_aligned(tmp_path, archive):
@@ -139,11 +168,14 @@ def test_channel_sets_refused_or_aligned(tmp_path, archive):
             ([first, millibar], {"align": True}, "channel p1 is in 'bar' in %s but in 'mbar' in %s"
              % (first, millibar)),
             ([first, other], {"channels": "T1"}, other + " has no channel T1"),
-            ([first, archive[2]], {}, "first %s: RvxError: KDRVX_ReaderOpen: 0xE1000002 "
-             "ERR_RVX_INVALID_HEADER" % archive[2]),
+            ([first, archive[2]], {}, "recording %s cannot be read: RvxError: KDRVX_ReaderOpen: "
+             "0xE1000002 ERR_RVX_INVALID_HEADER" % archive[2]),
+            ([first, archive[2]], {"align": True}, "recording %s cannot be read: RvxError: "
+             "KDRVX_ReaderOpen: 0xE1000002 ERR_RVX_INVALID_HEADER" % archive[2]),
         ]:
+            # Refused when the records are read, in the task that opens the file.
             with pytest.raises(ValueError) as refused:
-                kdrvx.dask.read_recordings(paths, **options)
+                kdrvx.dask.read_recordings(paths, **options).compute()
             assert message in str(refused.value)
 
         pressures = kdrvx.dask.read_recordings(str(tmp_path / "*.rvx"), channels=["p1"])
