@@ -10,6 +10,7 @@
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
+#include "shared/wall_time.h"
 
 namespace rvx {
 
@@ -131,27 +132,6 @@ void copyChannelFlags(CreateSession& session, int k, const ChannelInfo& channel,
   }
 }
 
-// Days since 1 March of year 0 in the proleptic Gregorian calendar, and back.
-int64_t dayNumber(int64_t year, int64_t month, int64_t day) {
-  if (month <= 2) --year;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-}
-
-void setDate(DateTime& when, int64_t number) {
-  const int64_t era = (number >= 0 ? number : number - 146096) / 146097;
-  const int64_t dayOfEra = number - era * 146097;
-  const int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int64_t shifted = (5 * dayOfYear + 2) / 153;
-  when.day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-  when.month = shifted < 10 ? shifted + 3 : shifted - 9;
-  when.year = yearOfEra + era * 400 + (when.month <= 2 ? 1 : 0);
-}
-
 }  // namespace
 
 void Warnings::print() const {
@@ -208,7 +188,11 @@ DateTime advance(const DateTime& when, int64_t seconds) {
   result.hour = clock / 3600 % 24;
   result.minute = clock / 60 % 60;
   if (withSeconds) result.second = clock % 60;
-  if (when.dateKnown()) setDate(result, dayNumber(when.year, when.month, when.day) + clock / kDay);
+  if (when.dateKnown()) {
+    const int64_t days = daysFromCivil(when.year, when.month, when.day) + clock / kDay;
+    const CivilDate date = civilFromDays(days);
+    result.year = date.year, result.month = date.month, result.day = date.day;
+  }
   return result;
 }
 
