@@ -8,6 +8,7 @@
 #include "commands/subcommand.h"
 #include "inputs/findings.h"
 #include "outputs/recording_copy.h"
+#include "shared/number_text.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
 
@@ -49,8 +50,8 @@ int runCut(const CutOptions& options) {
 
   const CopyResult copy = writeCopy(options, source, start.when, span, allChannels(info), "cut");
   std::cout << options.input << " -> " << copy.file << ": records " << span.first << " to "
-            << span.end - 1 << " (" << copy.records << " records), " << info.channels.size()
-            << " channels\n";
+            << span.end - 1 << " (" << counted(copy.records, "record") << "), "
+            << counted(info.channels.size(), "channel") << "\n";
   source.warnings.print();
   return kExitOk;
 }
