@@ -48,17 +48,6 @@ Recording mixed(size_t count) {
   return recording;
 }
 
-nlohmann::json readExport(const std::string& kind, const std::string& path) {
-  const std::string command =
-      std::string(RVX_PYTHON) + " " + RVX_READ_EXPORT + " " + kind + " '" + path + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[65536];
-  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
-  EXPECT_EQ(pclose(pipe), 0) << command;
-  return nlohmann::json::parse(out.empty() ? "{}" : out);
-}
-
 class Edit : public RvxTest {
  protected:
   void expectDone(const std::vector<std::string>& arguments) {

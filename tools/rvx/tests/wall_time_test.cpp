@@ -171,17 +171,6 @@ TEST_F(WallTime, ExportWritesTimestampsThatImportReadsBack) {
   EXPECT_FALSE(exists("x.csv"));
 }
 
-nlohmann::json readExport(const std::string& kind, const std::string& path) {
-  const std::string command =
-      std::string(RVX_PYTHON) + " " + RVX_READ_EXPORT + " " + kind + " '" + path + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buffer[4096];
-  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
-  EXPECT_EQ(pclose(pipe), 0) << command;
-  return nlohmann::json::parse(out.empty() ? "{}" : out);
-}
-
 TEST_F(WallTime, MatlabAndHdf5CarryTheStart) {
   imported("run.csv", "timestamp,p1\n2026-12-07T10:15:30,1\n2026-12-07T10:15:31,2\n");
   imported("unknown.csv", "t,p1\n0,1\n1,2\n", {"--date", "unknown"});

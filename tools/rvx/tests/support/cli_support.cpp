@@ -375,4 +375,15 @@ Outcome runRvx(const std::vector<std::string>& arguments, const std::filesystem:
   return Background(RVX_EXECUTABLE, arguments, directory, "", fault).finish();
 }
 
+nlohmann::json readExport(const std::string& kind, const std::string& path) {
+  const std::string command =
+      std::string(RVX_PYTHON) + " " + RVX_READ_EXPORT + " " + kind + " '" + path + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buffer[65536];
+  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
+  EXPECT_EQ(pclose(pipe), 0) << command;
+  return nlohmann::json::parse(out.empty() ? "{}" : out);
+}
+
 }  // namespace rvx::test

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "kdrvx/kdrvx.h"
 #include "support/test_support.h"
 
@@ -137,6 +139,10 @@ class RvxTest : public ::testing::Test {
 };
 
 std::u16string u16(const std::string& utf8);
+
+// What read_export.py finds in an exported MATLAB ("mat") or HDF5 ("hdf5")
+// file: its variables or datasets, their values and attributes, as JSON.
+nlohmann::json readExport(const std::string& kind, const std::string& path);
 inline const KDRVX_CHAR* wide(const std::u16string& text) {
   return reinterpret_cast<const KDRVX_CHAR*>(text.c_str());
 }
