@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands/commands.h"
+#include "commands/json_documents.h"
 #include "commands/subcommand.h"
 #include "files/many_files.h"
 #include "inputs/findings.h"

@@ -1,10 +1,11 @@
 // What the subcommands of rvx share with each other (and with the
 // benchmarks): export and plot, which the demo runs, import, and the report
-// of `rvx info`. Each of these returns its exit status or throws ToolError.
+// of `rvx info` (its JSON form is in json_documents.h, which only the
+// commands that write JSON include). Each of these returns its exit status
+// or throws ToolError.
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -77,15 +78,6 @@ int runPlot(const PlotOptions& options);
 // data holds.
 void printInfo(std::ostream& out, const std::string& file, const RecordingInfo& info,
                const RecordCount& count, const std::string& layout);
-nlohmann::ordered_json infoDocument(const std::string& file, const RecordingInfo& info,
-                                    const RecordCount& count, const std::string& layout);
-// The JSON entry that info and check give a file they could not read:
-// {"file": FILE, "error": why}, the reason without the file's name before it.
-nlohmann::ordered_json unreadDocument(const std::string& file, const std::string& reason);
-// One JSON document for each file given, in their order: the document
-// itself for one file, an array of them for several.
-std::string documentsJson(std::vector<nlohmann::ordered_json> documents);
-
 // Indexes of the channels named on the command line (all when none are
 // named); an unknown name is a usage error that lists the known ones.
 std::vector<int> selectChannels(const RecordingInfo& info, const std::vector<std::string>& names);

@@ -4,9 +4,14 @@
 // time lies within [from, to].
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <string>
+
+// Declared here rather than included: the parser's header is costly to
+// compile, and most users of the window never add its options.
+namespace CLI {
+class App;
+}
 
 namespace rvx {
 
