@@ -30,8 +30,7 @@
 //      transcript shows them with those characters masked.
 //   R4 Sharing: a file that the create or modify context holds is not opened
 //      for reading (the read open waits 2 s and tries again, on both
-//      platforms alike); the live functions that wait for a writer are not
-//      called.
+//      platforms alike), and the live functions are given no time to wait.
 //   R5 The default trace sink (the debugger output on Windows, nothing
 //      elsewhere) is not observed: a sink of this program is installed, and
 //      while none is, no trace line is expected.
@@ -45,6 +44,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kdrvx/kdrvx.h"
@@ -732,8 +732,17 @@ class Session {
           closed_ = reader;  // kept to be refused later
           reader = nullptr;
         }
-        out_.call("ReaderOpen(" + show(name.c_str()) + ") " + which);
-        status(KDRVX_ReaderOpen(name.c_str(), &reader));
+        if (random_.chance(70)) {
+          out_.call("ReaderOpen(" + show(name.c_str()) + ") " + which);
+          status(KDRVX_ReaderOpen(name.c_str(), &reader));
+        } else {
+          KDRVX_LiveState state{};
+          state.size = sizeof state;
+          out_.call("ReaderOpenLive(" + show(name.c_str()) + ", 0) " + which);
+          status(KDRVX_ReaderOpenLive(name.c_str(), 0, &reader, &state));
+          out_.line("state " + number(state.state) + " " + number(static_cast<int64_t>(state.records)) +
+                    " " + number(static_cast<int64_t>(state.fileLength)));
+        }
         out_.line(reader == nullptr ? "null" : "reader");
         return;
       }
@@ -799,8 +808,15 @@ class Session {
       case 7: {
         KDRVX_LiveState state{};
         state.size = sizeof state;
-        out_.call("ReaderRefresh(" + which + ")");
-        status(KDRVX_ReaderRefresh(reader, &state));
+        if (random_.chance(50)) {
+          out_.call("ReaderRefresh(" + which + ")");
+          status(KDRVX_ReaderRefresh(reader, &state));
+        } else {
+          // One look, no waiting (R4).
+          const uint64_t known = random_.below(4);
+          out_.call("ReaderWait(" + which + ", " + number(static_cast<int64_t>(known)) + ", 0)");
+          status(KDRVX_ReaderWait(reader, known, 0, &state));
+        }
         return out_.line("state " + number(state.state) + " " +
                          number(static_cast<int64_t>(state.records)) + " " +
                          number(static_cast<int64_t>(state.fileLength)));
@@ -923,15 +939,28 @@ class Session {
           for (size_t i = prefix.size(); i < masked.size() && masked[i] != '.'; ++i) masked[i] = '*';
         out_.line("target " + show(path.data()) + " name " + show(masked.c_str()));
         if (isWriterHeld(Text(path.data()))) return;
+        // Judged only, or a copy of a file made earlier put in its place.
+        const Text source = made_.empty() ? Text() : made_[random_.below(made_.size())].name;
+        const bool staged = name[0] != 0 && !source.empty() && !isWriterHeld(source) &&
+                            random_.chance(60) && copy(source, Text(name));
         KDRVX_Placement placement{};
         placement.size = sizeof placement;
-        const uint32_t placeFlags = random_.below(2);
-        out_.call("PlaceFile(null, " + show(path.data()) + ", " + number(placeFlags) + ")");
-        status(KDRVX_PlaceFile(nullptr, path.data(), placeFlags, &placement));
+        const uint32_t placeFlags = random_.below(2) | (random_.chance(20) ? KDRVX_PLACE_SUMMARY : 0u);
+        out_.call("PlaceFile(" + (staged ? "copy of " + show(source.c_str()) : std::string("null")) +
+                  ", " + show(path.data()) + ", " + number(placeFlags) + ")");
+        const uint32_t result = KDRVX_PlaceFile(staged ? name : nullptr, path.data(), placeFlags, &placement);
+        status(result);
+        if (staged && result == KDRVX_OK) remember(Text(path.data()), isLegacy(source));
         return out_.line("placement " + number(placement.step) + " " + number(placement.systemError) +
                          " " + number(placement.links) + " " + show(placement.text));
       }
     }
+  }
+
+  // The host's own copy of a file, as a host writes the file it stages.
+  static bool copy(const Text& from, const Text& to) {
+    std::error_code error;
+    return std::filesystem::copy_file(std::filesystem::path(from), std::filesystem::path(to), error);
   }
 
   void plan() {
@@ -1016,44 +1045,59 @@ class Session {
   }
 
   // Every file in the directory, sorted by name, byte by byte in lines of
-  // 32 (runs of zero lines counted, not shown); staging names masked (R3).
+  // 32 (runs of zero lines counted, not shown); staging names masked and,
+  // where that makes names alike, sorted by their bytes (R3).
   void showFiles() {
     namespace fs = std::filesystem;
-    std::vector<std::pair<std::string, fs::path>> files;
+    struct Found {
+      std::string name;
+      bool readable;
+      std::vector<uint8_t> bytes;
+      bool operator<(const Found& other) const {
+        return std::tie(name, readable, bytes) < std::tie(other.name, other.readable, other.bytes);
+      }
+    };
+    std::vector<Found> files;
     for (const fs::directory_entry& entry : fs::directory_iterator(fs::current_path())) {
       const std::u16string wide = entry.path().filename().u16string();
-      std::string name = show(reinterpret_cast<const KDRVX_CHAR*>(wide.c_str()), wide.size());
-      if (name.rfind(".partial-", 0) == 0)
-        for (size_t i = 9; i < name.size() && name[i] != '.'; ++i) name[i] = '*';
-      files.emplace_back(name, entry.path());
+      Found found{show(reinterpret_cast<const KDRVX_CHAR*>(wide.c_str()), wide.size()), false, {}};
+      if (found.name.rfind(".partial-", 0) == 0)
+        for (size_t i = 9; i < found.name.size() && found.name[i] != '.'; ++i) found.name[i] = '*';
+      std::ifstream file(entry.path(), std::ios::binary);
+      found.readable = static_cast<bool>(file);
+      if (found.readable)
+        found.bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+      files.push_back(std::move(found));
     }
     std::sort(files.begin(), files.end());
-    for (const auto& [name, path] : files) {
-      out_.call("file " + name);
-      std::ifstream file(path, std::ios::binary);
-      if (!file) {
+    for (const Found& file : files) {
+      out_.call("file " + file.name);
+      if (!file.readable) {
         out_.line("unreadable");
         continue;
       }
-      const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file),
-                                       std::istreambuf_iterator<char>()};
-      out_.line("size " + number(static_cast<int64_t>(bytes.size())));
-      size_t zeros = 0;
-      for (size_t at = 0; at < bytes.size(); at += 32) {
-        const size_t end = std::min(bytes.size(), at + 32);
-        if (std::all_of(bytes.begin() + at, bytes.begin() + end, [](uint8_t b) { return b == 0; })) {
-          ++zeros;
-          continue;
-        }
-        if (zeros != 0) out_.line("zero lines " + number(static_cast<int64_t>(zeros)));
-        zeros = 0;
-        char line[120];
-        int length = std::snprintf(line, sizeof line, "%06zX ", at);
-        for (size_t i = at; i < end; ++i) length += std::snprintf(line + length, sizeof line - length, "%02X", bytes[i]);
-        out_.line(line);
+      showBytes(file.bytes);
+    }
+  }
+
+  void showBytes(const std::vector<uint8_t>& bytes) {
+    out_.line("size " + number(static_cast<int64_t>(bytes.size())));
+    size_t zeros = 0;
+    for (size_t at = 0; at < bytes.size(); at += 32) {
+      const size_t end = std::min(bytes.size(), at + 32);
+      if (std::all_of(bytes.begin() + at, bytes.begin() + end, [](uint8_t b) { return b == 0; })) {
+        ++zeros;
+        continue;
       }
       if (zeros != 0) out_.line("zero lines " + number(static_cast<int64_t>(zeros)));
+      zeros = 0;
+      char line[80];
+      int length = std::snprintf(line, sizeof line, "%06zX ", at);
+      for (size_t i = at; i < end; ++i)
+        length += std::snprintf(line + length, sizeof line - static_cast<size_t>(length), "%02X", bytes[i]);
+      out_.line(line);
     }
+    if (zeros != 0) out_.line("zero lines " + number(static_cast<int64_t>(zeros)));
   }
 
   Random random_;
