@@ -18,9 +18,12 @@
 //      functions and the pure name functions alone, names with the
 //      characters that the create path cleaning replaces on every platform
 //      ('"' '<' '>' '?' '|', and ':' after the second unit) and a path of
-//      260 units, which they refuse. Never '/', '\', '*', a trailing dot or
-//      blank, a reserved device name, two names that differ in case only, or
-//      a name the operating system would refuse for its length.
+//      260 units, which they refuse. Paths through a directory ('/') only
+//      for the functions that open or delete, which take '/' as a separator
+//      on every platform (the create path cleaning replaces it on Windows
+//      alone). Never '\', '*', a trailing dot or blank, a reserved device
+//      name, two names that differ in case only, or a name the operating
+//      system would refuse for its length.
 //   R2 The clock: a create or reset stamps the header with the time of day,
 //      so the generator sets a date and a time right after each, and an
 //      older layout's implausible date is replaced by the file's time, so
@@ -31,7 +34,9 @@
 //   R4 Sharing: a file that the create or modify context holds is not opened
 //      for reading (the read open waits 2 s and tries again, on both
 //      platforms alike), and the live functions are given no time to wait.
-//   R5 The default trace sink (the debugger output on Windows, nothing
+//   R5 The read-only attribute, which POSIX stands in for by a mode without
+//      write bits: no file is made read-only.
+//   R6 The default trace sink (the debugger output on Windows, nothing
 //      elsewhere) is not observed: a sink of this program is installed, and
 //      while none is, no trace line is expected.
 #include <algorithm>
@@ -168,6 +173,9 @@ static_assert(sizeof kLongName / sizeof kLongName[0] == 261, "260 units and the 
 const char16_t* const kNames[] = {
     u"a.rvx", u"b.rvx", u"c.rvx", u"d.RVX", u"e1.rvx", u"run_2.rvx", u"\u00e9t\u00e9.rvx",
     u"\u03a9.rvx", u"missing.rvx", u"noext"};
+// Paths through a directory that the host makes ("sub"), one that is not
+// there, and the directory itself (R1).
+const char16_t* const kPaths[] = {u"sub", u"sub/a.rvx", u"nodir/a.rvx"};
 const char16_t* const kCleanedNames[] = {u"f?1.rvx", u"g<2>.rvx", u"h|\"3.rvx", u"ij:k.rvx",
                                          kLongName};
 
@@ -209,6 +217,8 @@ class Session {
   void run(unsigned calls) {
     KDRVX_CHAR version[64];
     KDRVX_LibVersion(version, 64);  // clears the last error
+    std::error_code error;
+    std::filesystem::create_directory("sub", error);
     KDRVX_SetTraceSink(collectTrace, &out_);
     out_.call("SetDebugMask(every bit)");
     status(KDRVX_SetDebugMask(KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS | static_cast<int16_t>(KDRVX_DEBUG_DETAILS)));
@@ -238,6 +248,13 @@ class Session {
   Text anyName() {
     if (!made_.empty() && random_.chance(75)) return made_[random_.below(made_.size())].name;
     return nameText(random_.pick(kNames));
+  }
+
+  // A name of the pool or a path through a directory, for the functions
+  // that only open or delete what is there (R1).
+  Text anyPath() {
+    if (random_.chance(10)) return nameText(random_.pick(kPaths));
+    return anyName();
   }
 
   int16_t anyChannel() {
@@ -338,7 +355,7 @@ class Session {
         break;
       }
       case 3: {
-        const Text name = anyName();
+        const Text name = anyPath();
         if (isWriterHeld(name) && random_.chance(70)) break;
         out_.call("DeleteFile(" + show(name.c_str()) + ")");
         KDRVX_DeleteFile(name.c_str());
@@ -346,7 +363,7 @@ class Session {
         break;
       }
       case 4: {
-        // R5: with no sink of ours, nothing is observed until it is back.
+        // R6: with no sink of ours, nothing is observed until it is back.
         out_.call("SetTraceSink(null); GetNoChannels(); SetTraceSink(transcript)");
         KDRVX_SetTraceSink(nullptr, nullptr);
         const uint32_t channels = KDRVX_GetNoChannels();
@@ -558,7 +575,7 @@ class Session {
   // ---- reading ------------------------------------------------------------
   void read() {
     if (!readOpen_ || random_.chance(8)) {
-      const Text name = anyName();
+      const Text name = anyPath();
       if (isWriterHeld(name)) return;  // R4
       out_.call("OpenRead(" + show(name.c_str()) + ")");
       const uint32_t result = KDRVX_OpenRead(name.c_str());
@@ -724,7 +741,7 @@ class Session {
     const std::string which = "reader" + number(slot);
     switch (random_.below(reader == nullptr ? 2 : 9)) {
       case 0: case 1: {
-        const Text name = anyName();
+        const Text name = anyPath();
         if (isWriterHeld(name)) return;  // R4
         if (reader != nullptr) {
           out_.call("ReaderClose(" + which + ")");
@@ -836,7 +853,7 @@ class Session {
   // ---- modification -------------------------------------------------------
   void modify() {
     if (!modifyOpen_ || random_.chance(10)) {
-      const Text name = anyName();
+      const Text name = anyPath();
       if (isWriterHeld(name) || random_.chance(20)) return;
       out_.call("OpenModify(" + show(name.c_str()) + ")");
       const uint32_t result = KDRVX_OpenModify(name.c_str());
@@ -874,7 +891,7 @@ class Session {
   void extensions() {
     switch (random_.below(5)) {
       case 0: {
-        const Text name = anyName();
+        const Text name = anyPath();
         if (isWriterHeld(name)) return;  // R4
         KDRVX_CheckReport report{};
         report.size = sizeof report;
@@ -896,7 +913,7 @@ class Session {
         return;
       }
       case 1: {
-        const Text source = anyName();
+        const Text source = anyPath();
         if (isWriterHeld(source)) return;  // R4
         const bool dry = random_.chance(50);
         const Text target = nameText(u"repaired.rvx");
@@ -1063,6 +1080,11 @@ class Session {
       Found found{show(reinterpret_cast<const KDRVX_CHAR*>(wide.c_str()), wide.size()), false, {}};
       if (found.name.rfind(".partial-", 0) == 0)
         for (size_t i = 9; i < found.name.size() && found.name[i] != '.'; ++i) found.name[i] = '*';
+      if (entry.is_directory()) {
+        found.name += "/";
+        files.push_back(std::move(found));
+        continue;
+      }
       std::ifstream file(entry.path(), std::ios::binary);
       found.readable = static_cast<bool>(file);
       if (found.readable)
@@ -1072,6 +1094,7 @@ class Session {
     std::sort(files.begin(), files.end());
     for (const Found& file : files) {
       out_.call("file " + file.name);
+      if (file.name.back() == '/') continue;
       if (!file.readable) {
         out_.line("unreadable");
         continue;
