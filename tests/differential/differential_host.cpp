@@ -467,7 +467,10 @@ class Session {
         out_.call("SetNoTriggerRecord(" + number(trigger) + ")");
         return status(KDRVX_SetNoTriggerRecord(trigger));
       }
-      case 4: case 5: {
+      case 5:
+        if (random_.chance(30)) return manyChannels();
+        [[fallthrough]];
+      case 4: {
         const bool null = random_.chance(5);
         const Text variable = widen(random_.pick(kVariables));
         out_.call("AddChannel(" + (null ? std::string("(null)") : show(variable.c_str())) + ")");
@@ -518,6 +521,20 @@ class Session {
         out_.call("ConvertMultiChannelValue(" + showFloat(bits) + ")");
         return value(hex32(KDRVX_ConvertMultiChannelValue(bits)));
       }
+    }
+  }
+
+  // Channels up to a count near the layouts' limits (24, 45 before the
+  // header size wraps, 48), a call each.
+  void manyChannels() {
+    const uint32_t target = static_cast<uint32_t>(random_.between(20, 50));
+    for (uint32_t k = channels_ + 1; k <= target; ++k) {
+      const Text variable = widen(("x" + number(k)).c_str());
+      out_.call("AddChannel(" + show(variable.c_str()) + ")");
+      const uint32_t result = KDRVX_AddChannel(variable.c_str());
+      status(result);
+      if (result >= 48) return;
+      channels_ = result + 1;
     }
   }
 
