@@ -120,7 +120,7 @@ std::string hex32(uint32_t value) {
 
 std::string number(int64_t value) { return std::to_string(value); }
 
-// A float by its bits and its value, never by the C runtime's formatting.
+// A float by its bits, never by the C runtime's formatting.
 std::string showFloat(float value) {
   uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
@@ -205,11 +205,6 @@ const uint32_t kLimits[] = {KDRVX_COMMENT_LIMIT, KDRVX_COMPANY_LIMIT, KDRVX_INST
                             KDRVX_CHANNEL_UNIT_LIMIT, KDRVX_CHANNEL_NUMBER_LIMIT,
                             KDRVX_CHANNEL_LINTAB_LIMIT};
 
-struct File {
-  Text name;
-  bool legacy = false;
-};
-
 class Session {
  public:
   Session(uint64_t seed, Transcript& out) : random_(seed), out_(out) {}
@@ -246,7 +241,7 @@ class Session {
 
   // A name of the pool (R1), or one of the files made so far.
   Text anyName() {
-    if (!made_.empty() && random_.chance(75)) return made_[random_.below(made_.size())].name;
+    if (!made_.empty() && random_.chance(75)) return made_[random_.below(made_.size())];
     return nameText(random_.pick(kNames));
   }
 
@@ -294,16 +289,8 @@ class Session {
     return (createOpen_ && name == createName_) || (modifyOpen_ && name == modifyName_);
   }
 
-  void remember(const Text& name, bool legacy) {
-    for (File& file : made_)
-      if (file.name == name) { file.legacy = legacy; return; }
-    made_.push_back(File{name, legacy});
-  }
-
-  bool isLegacy(const Text& name) const {
-    for (const File& file : made_)
-      if (file.name == name) return file.legacy;
-    return false;
+  void remember(const Text& name) {
+    if (std::find(made_.begin(), made_.end(), name) == made_.end()) made_.push_back(name);
   }
 
   // ---- the transcript -----------------------------------------------------
@@ -424,7 +411,7 @@ class Session {
     createLegacy_ = legacy;
     createName_ = Text(path.data());
     channels_ = 0;
-    remember(createName_, legacy);
+    remember(createName_);
     stampHeader(legacy);
   }
 
@@ -447,9 +434,10 @@ class Session {
         return status(setters[which](null ? nullptr : text.c_str()));
       }
       case 2: {
-        // R2: an implausible date only where no reader replaces it.
-        const bool good = random_.chance(50) || createLegacy_;
-        const Text text = widen(good ? random_.pick(kBadDates) : "40.13.99");
+        // A date the parser refuses, which stores nothing, or an implausible
+        // one that it accepts, only where no reader replaces it (R2).
+        const bool refused = random_.chance(50) || createLegacy_;
+        const Text text = widen(refused ? random_.pick(kBadDates) : "40.13.99");
         out_.call("SetDate(" + show(text.c_str()) + ")");
         status(KDRVX_SetDate(text.c_str()));
         const Text time = widen(random_.pick(kBadTimes));
@@ -599,7 +587,6 @@ class Session {
       status(result);
       if (result == KDRVX_OK) {
         readOpen_ = true;
-        readName_ = name;
       }
       return;
     }
@@ -939,7 +926,7 @@ class Session {
         out_.call("Repair(" + show(source.c_str()) + ", " + (dry ? "(null)" : show(target.c_str())) + ")");
         const uint32_t result = KDRVX_Repair(source.c_str(), dry ? nullptr : target.c_str(), &report, nullptr, nullptr);
         status(result);
-        if (result == KDRVX_OK && !dry) remember(target, false);
+        if (result == KDRVX_OK && !dry) remember(target);
         return out_.line("report " + number(report.changed) + " " + hex32(report.refusal) + " " +
                          number(report.layout) + " " +
                          number(static_cast<int64_t>(report.oldRecords)) + " " +
@@ -974,7 +961,7 @@ class Session {
         out_.line("target " + show(path.data()) + " name " + show(masked.c_str()));
         if (isWriterHeld(Text(path.data()))) return;
         // Judged only, or a copy of a file made earlier put in its place.
-        const Text source = made_.empty() ? Text() : made_[random_.below(made_.size())].name;
+        const Text source = made_.empty() ? Text() : made_[random_.below(made_.size())];
         const bool staged = name[0] != 0 && !source.empty() && !isWriterHeld(source) &&
                             random_.chance(60) && copy(source, Text(name));
         KDRVX_Placement placement{};
@@ -984,7 +971,7 @@ class Session {
                   ", " + show(path.data()) + ", " + number(placeFlags) + ")");
         const uint32_t result = KDRVX_PlaceFile(staged ? name : nullptr, path.data(), placeFlags, &placement);
         status(result);
-        if (staged && result == KDRVX_OK) remember(Text(path.data()), isLegacy(source));
+        if (staged && result == KDRVX_OK) remember(Text(path.data()));
         return out_.line("placement " + number(placement.step) + " " + number(placement.systemError) +
                          " " + number(placement.links) + " " + show(placement.text));
       }
@@ -1142,10 +1129,10 @@ class Session {
 
   Random random_;
   Transcript& out_;
-  std::vector<File> made_;
+  std::vector<Text> made_;  // every name a file was made at
   bool createOpen_ = false, createLegacy_ = false;
   bool readOpen_ = false, modifyOpen_ = false;
-  Text createName_, readName_, modifyName_;
+  Text createName_, modifyName_;
   uint32_t channels_ = 0;
   KDRVX_Reader* readers_[2] = {nullptr, nullptr};
   KDRVX_Reader* closed_ = nullptr;
