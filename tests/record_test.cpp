@@ -62,6 +62,39 @@ TEST_F(RecordWriting, DetailTracesFollowTheExtremes) {
             std::vector<float>({0.5f, 1, -1}));
 }
 
+// Both builds spell the values that are not numbers alike, a NaN with its
+// sign (a signalling one too), whether the records come one by one or in
+// a block.
+TEST_F(RecordWriting, DetailTracesSpellNonFiniteValuesAlike) {
+  const auto fromBits = [](uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+  };
+  const float first[] = {1, 1, 1, 1, 1};
+  const float odd[] = {fromBits(0xFFC00000u), fromBits(0x7FC00000u), INFINITY, -INFINITY,
+                       fromBits(0xFF800001u)};
+  const Lines expected = {"0: -nan", "1: nan", "2: inf", "new Max", "3: -inf", "new Min", "4: -nan"};
+  create("n.rvx", {u"p1", u"p2", u"p3", u"p4", u"p5"});
+  KDRVX_AddRecord(first);
+  setMaskQuietly(capture, static_cast<int16_t>(KDRVX_DEBUG_DETAILS));
+  KDRVX_AddRecord(odd);
+  Lines single = {"Record: 2:"};
+  single.insert(single.end(), expected.begin(), expected.end());
+  EXPECT_EQ(capture.narrowLines(), single);
+  ASSERT_EQ(KDRVX_CloseCreate(), KDRVX_OK);
+
+  create("m.rvx", {u"p1", u"p2", u"p3", u"p4", u"p5"});
+  float block[10];
+  std::memcpy(block, first, sizeof first);
+  std::memcpy(block + 5, odd, sizeof odd);
+  setMaskQuietly(capture, static_cast<int16_t>(KDRVX_DEBUG_DETAILS));
+  KDRVX_AddRecords(block, 2);
+  Lines lines = capture.narrowLines();
+  ASSERT_GE(lines.size(), expected.size());
+  EXPECT_EQ(Lines(lines.end() - static_cast<std::ptrdiff_t>(expected.size()), lines.end()), expected);
+}
+
 TEST_F(RecordWriting, PlacementAfterUpdateAndDataBlock) {
   create("p.rvx", {u"p1"});
   const float one[] = {1}, two[] = {2}, three[] = {3}, block[] = {7, 8};

@@ -4,6 +4,7 @@
 // mask bits itself at the moment of writing.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdarg>
@@ -71,6 +72,20 @@ class Line {
     std::vsnprintf(bytes, sizeof bytes, pattern, args);
     va_end(args);
     return appendBytes(bytes);
+  }
+
+  // A measured value with three decimals, as "%1.3f" prints a finite one.
+  // NaN and infinity are spelt here, not by the C runtime, whose spellings
+  // differ between the builds: "inf" and "-inf", and "nan" and "-nan" by
+  // the sign bit. The sign of a NaN is kept because it tells the reader of
+  // a trace where the value came from: the processor's own NaN, the result
+  // of an invalid operation such as 0/0 in the host's arithmetic, has the
+  // sign bit set, while a host that marks a missing value usually writes
+  // the positive quiet NaN. It is also what the Linux build always printed.
+  Line& appendValue(double value) {
+    if (std::isnan(value)) return appendBytes(std::signbit(value) ? "-nan" : "nan");
+    if (std::isinf(value)) return appendBytes(value < 0 ? "-inf" : "inf");
+    return format("%1.3f", value);
   }
 
   const char16_t* text() const { return text_; }

@@ -200,7 +200,8 @@ void followWithDetails(const RecordTarget& target, const float* records, uint32_
     for (uint32_t i = 0; i < channels; ++i) {
       const float value = record[i];
       trace::Line<trace::kInfoLineCapacity>()
-          .format("%d: %1.3f", static_cast<int>(i), static_cast<double>(value))
+          .format("%d: ", static_cast<int>(i))
+          .appendValue(static_cast<double>(value))
           .emit();
       if (value < running.minimum[i])
         trace::emit(u"new Min");
