@@ -41,6 +41,9 @@ using library::sizeOf;
 
 constexpr uint32_t kNoChannel = UINT32_MAX;
 
+static_assert(KDRVX_PATH_CAPACITY == format::kCreatePathCapacity,
+              "the header's path capacity is the create's");
+
 // The longest excerpt of a text that a problem quotes.
 constexpr size_t kQuotedLength = 60;
 
