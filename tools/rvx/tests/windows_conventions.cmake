@@ -1,6 +1,7 @@
-# rvx.exe under the emulator with the conventions of Windows: wildcards in
-# file arguments, devices and reserved names as outputs, files that another
-# program holds, the \\?\ prefix of outputs, and one line ending on stderr.
+# rvx.exe under the emulator with the conventions of Windows: paths that a
+# compact recording's RVI file cannot show, wildcards in file arguments,
+# devices and reserved names as outputs, files that another program holds,
+# the \\?\ prefix of outputs, and one line ending on stderr.
 #   cmake -DRVX=<rvx.exe> -DHOLD=<rvx_hold_file.exe> -DEMULATOR=<wine> -DDIR=<work dir>
 #         -P windows_conventions.cmake
 file(REMOVE_RECURSE ${DIR})
@@ -34,6 +35,19 @@ file(WRITE ${DIR}/in.csv "t,p1\n0,1\n0.001,2\n")
 rvx(0 import in.csv -o b.rvx --date 07.12.2026 --time 09:15)
 file(COPY_FILE ${DIR}/b.rvx ${DIR}/a.rvx)
 file(COPY_FILE ${DIR}/b.rvx ${DIR}/sub/c.RVX)
+
+# A compact recording's RVI file shows its path as 8-bit text, in a
+# directory line and a file-name line: what they cannot show is refused
+# before anything is written.
+file(MAKE_DIRECTORY "${DIR}/€uro")
+rvx(2 import in.csv -o "€uro\\Mess😀.rvx" --legacy --trigger-setting y)
+expect("the path: the RVI file's directory line holds 8-bit text \\(Latin-1\\) only: '€' at character 1 of '€uro'" last_error)
+rvx(2 import in.csv -o "Mess😀.rvx" --legacy --trigger-setting y)
+expect("the RVI file's file-name line holds 8-bit text \\(Latin-1\\) only: '😀' at character 5 of 'Mess😀.RVI'" last_error)
+file(GLOB made "${DIR}/Mess*" "${DIR}/€uro/*")
+if(made)
+  message(FATAL_ERROR "a refused recording left ${made}")
+endif()
 
 # Wildcards: expanded in the order of the names, letters in either case,
 # with their directory; a pattern that matches nothing is named.
