@@ -125,25 +125,6 @@ bool writeAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// A Windows path may begin with \\?\ (or \\?\UNC\ for \\server), which
-// lifts the system's limit of 259 characters. The library's paths have
-// that limit, and take the path without the prefix; a longer one is
-// refused, naming the limit.
-std::string withoutLongPathPrefix(const std::string& name) {
-#if defined(_WIN32)
-  constexpr std::string_view kPrefix = "\\\\?\\", kNetwork = "UNC\\";
-  if (!name.starts_with(kPrefix)) return name;
-  std::string path = name.substr(kPrefix.size());
-  if (path.starts_with(kNetwork)) path = "\\\\" + path.substr(kNetwork.size());
-  if (wideLength(path) < KDRVX_PATH_CAPACITY) return path;
-  throw ToolError(name + ": the path is longer than the " +
-                  std::to_string(KDRVX_PATH_CAPACITY - 1) +
-                  " characters that the library takes, even without the \\\\?\\ prefix");
-#else
-  return name;
-#endif
-}
-
 uint32_t placeFlags(Existing existing) {
   return existing == Existing::Replace ? KDRVX_PLACE_REPLACE : 0;
 }
@@ -202,6 +183,21 @@ std::u16string stagingName(const std::string& name, std::u16string& target, uint
 }
 
 }  // namespace
+
+std::string withoutLongPathPrefix(const std::string& name) {
+#if defined(_WIN32)
+  constexpr std::string_view kPrefix = "\\\\?\\", kNetwork = "UNC\\";
+  if (!name.starts_with(kPrefix)) return name;
+  std::string path = name.substr(kPrefix.size());
+  if (path.starts_with(kNetwork)) path = "\\\\" + path.substr(kNetwork.size());
+  if (wideLength(path) < KDRVX_PATH_CAPACITY) return path;
+  throw ToolError(name + ": the path is longer than the " +
+                  std::to_string(KDRVX_PATH_CAPACITY - 1) +
+                  " characters that the library takes, even without the \\\\?\\ prefix");
+#else
+  return name;
+#endif
+}
 
 OutputTarget resolveOutput(const std::string& given, Existing existing) {
   const std::string name = withoutLongPathPrefix(given);

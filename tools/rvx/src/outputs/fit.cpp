@@ -3,6 +3,7 @@
 #include <bit>
 #include <memory>
 
+#include "files/output_file.h"
 #include "shared/fields.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
@@ -52,7 +53,7 @@ LibraryPlan::LibraryPlan(const PlannedRecording& plan, const std::string& output
   plan_.language = plan.language;
   // The path as the create will be given it: on Windows with '\\' for '/',
   // which the RVI file shows as a directory, not a character of the name.
-  texts_.push_back(std::make_unique<std::u16string>(widePath(output)));
+  texts_.push_back(std::make_unique<std::u16string>(widePath(withoutLongPathPrefix(output))));
   plan_.path = chars(*texts_.back());
   for (const HeaderField& field : headerFields()) plan_.*field.planned = text(info.*field.text);
   if (!info.date.empty()) plan_.date = text(info.date);
