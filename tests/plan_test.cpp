@@ -244,19 +244,53 @@ TEST_F(CheckPlan, WhatTheCompactLayoutAndItsSummaryCannotHold) {
                  u"the compact layout keeps it nowhere: it reads back empty"},
                 KDRVX_ERR_RVX_CHANNEL_ADD);
 
-  Plan path(true, 4);
-  const std::u16string beyond = u"/d\u00e9j\u00e0/\U00010000.rvx";  // D800 DC00: a low byte 0
-  path.plan.path = c(beyond);
-  expectProblem(path,
-                {KDRVX_PLAN_REFUSED, KDRVX_FIELD_PATH, -1, 0, 6,
-                 u"the RVI file holds 8-bit text (Latin-1) only: '\U00010000' at character 7"},
-                kLength);
   Plan folder(true, 4);
   folder.plan.path = k(u"\\x.rvx\\a.rvx");  // a folder named like a recording
   expectProblem(folder,
                 {KDRVX_PLAN_REFUSED, KDRVX_FIELD_PATH, -1, 0, -1,
                  u"its RVI file is written as '\\x.RVI' but looked for as '\\x.rvx\\a.RVI'"},
                 kLength);
+}
+
+// The RVI file shows its own path in a directory line and a file-name line,
+// one byte per unit: each line is judged on its own, by the split the
+// writer makes ('\\' and ':' in both builds).
+TEST_F(CheckPlan, PathsTheRviFileCannotShowNameTheLineAndTheCharacter) {
+  constexpr uint32_t kLength = KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
+  const std::u16string holds = u" line holds 8-bit text (Latin-1) only: ";
+  const struct {
+    const char16_t* path;
+    int32_t position;
+    std::u16string text;
+  } kCases[] = {
+      {u"C:\\d\u00e9j\u00e0\\\U00010000.rvx", 8,  // D800 DC00: a low byte 0
+       u"the RVI file's file-name" + holds + u"'\U00010000' at character 1 of '\U00010000.RVI'"},
+      {u"C:\\Mess\\\u20acuro\\Mess.rvx", 8,
+       u"the RVI file's directory" + holds + u"'\u20ac' at character 9 of 'C:\\Mess\\\u20acuro'"},
+      // U+015C shows as '\\' and splits the lines where the path has no
+      // separator.
+      {u"x\u015cy.rvx", 1,
+       u"the RVI file's directory" + holds + u"'\u015c' at character 2 of 'x\u015c'"},
+  };
+  for (const auto& c : kCases) {
+    Plan plan(true, 0);
+    plan.plan.path = k(c.path);
+    expectProblem(plan, {KDRVX_PLAN_REFUSED, KDRVX_FIELD_PATH, -1, 0, c.position, c.text}, kLength);
+  }
+  // Both lines at fault: two problems, the directory's first; Latin-1 and
+  // a drive pass.
+  Plan both(true, 0);
+  both.plan.path = k(u"\u20acuro\\Mess\u20ac.rvx");
+  const Checked checked = both.check();
+  EXPECT_EQ(checked.status, kLength);
+  ASSERT_EQ(checked.count, 2u);
+  EXPECT_EQ(checked.problems[0].position, 0);
+  EXPECT_EQ(checked.problems[1].position, 9);
+  EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(checked.problems[1].text)),
+            u"the RVI file's file-name" + holds + u"'\u20ac' at character 5 of 'Mess\u20ac.RVI'");
+  Plan latin1(true, 0);
+  latin1.plan.path = k(u"C:\\M\u00fcller\\Pr\u00fcfung \u00ff.rvx");
+  EXPECT_EQ(latin1.check().status, 0u);
 }
 
 TEST_F(CheckPlan, SetterRefusalsCarryTheirStatusInFieldOrder) {

@@ -161,6 +161,13 @@ class TestWhatARecordingCannotHold:
          r"channel 0 \(p1\): unit: "),
         (dict(legacy=True, start=datetime.datetime(2024, 2, 29, 12, 0, 5)), "start: "),
         (dict(legacy=True, path="c.dat"), "path: "),
+        # The RVI file shows its own path as 8-bit text, in two lines.
+        (dict(legacy=True, path="Mess\U0001F600.rvx", trigger_setting="y"),
+         r"path: the RVI file's file-name line holds 8-bit text \(Latin-1\) only: "
+         r"'\U0001F600' at character 5 of 'Mess\U0001F600.RVI'\)$"),
+        (dict(legacy=True, path="\u20acuro/c.rvx"),
+         r"path: the RVI file's directory line holds 8-bit text \(Latin-1\) only: "
+         r"'\u20ac' at character [0-9]+ of '.*/\u20acuro'\)$"),
     ])
     def test_refused_before_anything_is_written(self, tmp_path, arguments, message):
         arguments.setdefault("channels", ["p1"])

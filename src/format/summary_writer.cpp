@@ -241,9 +241,7 @@ void writeHeaderLines(Output& out, const char16_t* path, const RVX_HEADER& heade
   // Directory and file name of the summary file itself, split at the last
   // separator, which belongs to neither.
   const size_t length = boundedLength(path, kCreatePathCapacity);
-  size_t nameStart = 0;
-  for (size_t i = 0; i < length; ++i)
-    if (separatesDirectory(path[i])) nameStart = i + 1;
+  const size_t nameStart = summaryFileNameStart({path, length});
   Line directory = heading(kLabelDirectory);
   for (size_t i = 0; i + 1 < nameStart; ++i) directory.appendByte(path[i]);
   out.write(directory.end());
@@ -372,23 +370,18 @@ std::string renderSummary(const char16_t* summaryName, const RVX_HEADER& header,
   return text;
 }
 
-namespace {
-
-// Where the file name of `path` begins: after its last directory separator.
-size_t fileNameStart(const char16_t* path, size_t length) {
+size_t summaryFileNameStart(std::u16string_view name) {
   size_t start = 0;
-  for (size_t i = 0; i < length; ++i)
-    if (separatesDirectory(path[i])) start = i + 1;
+  for (size_t i = 0; i < name.size(); ++i)
+    if (separatesDirectory(name[i])) start = i + 1;
   return start;
 }
-
-}  // namespace
 
 bool renameSummary(std::string& text, const char16_t* writtenAs, const char16_t* placedAs) {
   const size_t writtenLength = boundedLength(writtenAs, kCreatePathCapacity);
   const size_t placedLength = boundedLength(placedAs, kCreatePathCapacity);
-  const size_t writtenName = fileNameStart(writtenAs, writtenLength);
-  const size_t placedName = fileNameStart(placedAs, placedLength);
+  const size_t writtenName = summaryFileNameStart({writtenAs, writtenLength});
+  const size_t placedName = summaryFileNameStart({placedAs, placedLength});
   if (std::u16string_view(writtenAs, writtenName) != std::u16string_view(placedAs, placedName))
     return false;
   std::string needle = ":  ";

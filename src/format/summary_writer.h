@@ -2,7 +2,9 @@
 // its 8-bit bytes.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "format/labels.h"
 #include "format/layout.h"
@@ -15,6 +17,13 @@ namespace kdrvx::format {
 // made it), shown in the directory and file-name lines.
 std::string renderSummary(const char16_t* summaryName, const RVX_HEADER& header,
                           const LabelTable& labels);
+
+// Where the file-name line's part of a summary file's own name begins:
+// after its last directory separator, '\\' or ':' (and '/' where that is
+// the system's separator), each unit judged by the byte the file shows, its
+// low byte. The directory line shows the part before that separator, which
+// belongs to neither line; a name without one has an empty directory line.
+size_t summaryFileNameStart(std::u16string_view name);
 
 // Makes the file-name line of `text`, a summary file rendered for
 // `writtenAs`, show `placedAs` instead, as renderSummary would for that

@@ -41,6 +41,9 @@ using library::sizeOf;
 
 constexpr uint32_t kNoChannel = UINT32_MAX;
 
+static_assert(KDRVX_PATH_CAPACITY == format::kCreatePathCapacity,
+              "the header's path capacity is the create's");
+
 // The longest excerpt of a text that a problem quotes.
 constexpr size_t kQuotedLength = 60;
 
@@ -420,14 +423,42 @@ class Judge {
         problem.words.add(u" but an open looks for none");
       problems_.add(problem);
     }
-    const std::u16string_view name(summary.name);
-    const size_t at = firstBeyondLatin1(name);
-    if (at != std::u16string_view::npos) {
-      Problem problem = refusal(KDRVX_FIELD_PATH, -1, KDRVX_OK);
-      problem.position = static_cast<int32_t>(at);
-      problem.words.add(u"the RVI file holds 8-bit text (Latin-1) only: ").character(name, at);
-      problems_.add(problem);
-    }
+    judgeSummaryLines(summary.name);
+  }
+
+  // The RVI file shows its own name in two lines, the directory and the
+  // file name, as 8-bit text: each unit's low byte. A unit beyond Latin-1
+  // shows as another character there, or ends the text where its low byte
+  // is 0, and the lines after it read back empty. The separator between the
+  // two lines is judged with the directory: a unit beyond Latin-1 whose low
+  // byte is a separator splits the lines where the path has none. The
+  // summary name shares its units with the path up to the extension, so a
+  // unit's place in one is its place in the other.
+  void judgeSummaryLines(std::u16string_view name) const {
+    const size_t nameStart = format::summaryFileNameStart(name);
+    const std::u16string_view directory = name.substr(0, nameStart);
+    const std::u16string_view shown = name.substr(0, nameStart > 0 ? nameStart - 1 : 0);
+    judgeSummaryLine(u"directory", directory,
+                     firstBeyondLatin1(directory) < shown.size() ? shown : directory, 0);
+    const std::u16string_view fileName = name.substr(nameStart);
+    judgeSummaryLine(u"file-name", fileName, fileName, nameStart);
+  }
+
+  // `judged` is the part of the name that goes to the line, `shown` what
+  // the problem quotes of it.
+  void judgeSummaryLine(std::u16string_view line, std::u16string_view judged,
+                        std::u16string_view shown, size_t from) const {
+    const size_t at = firstBeyondLatin1(judged);
+    if (at == std::u16string_view::npos) return;
+    Problem problem = refusal(KDRVX_FIELD_PATH, -1, KDRVX_OK);
+    problem.position = static_cast<int32_t>(from + at);
+    problem.words.add(u"the RVI file's ")
+        .add(line)
+        .add(u" line holds 8-bit text (Latin-1) only: ")
+        .character(judged, at)
+        .add(u" of ")
+        .quoted(shown, true);
+    problems_.add(problem);
   }
 
   void operator()(const Judged& judged) const {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "commands/subcommand.h"
+#include "shared/file_patterns.h"
 #include "shared/library.h"
 #include "shared/terminal.h"
 #include "shared/tool_error.h"
@@ -25,17 +26,25 @@ constexpr const char* kDescription =
     "rvx: look into RVX recordings, export and import their data, check, repair, convert and plot "
     "them.";
 
-// The arguments as UTF-8, whatever the console's code page.
+// The arguments as UTF-8, whatever the console's code page; on Windows with
+// the wildcards of file arguments expanded, which no shell does there.
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
   std::vector<std::string> result;
 #if defined(_WIN32)
   (void)argc, (void)argv;
+  const auto* line = reinterpret_cast<const char16_t*>(GetCommandLineW());
+  const std::vector<bool> quoted = quotedArguments(line);
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<CommandArgument> arguments;
   for (int i = 1; i < count; ++i) {
-    result.push_back(toUtf8(std::u16string(reinterpret_cast<const char16_t*>(wide[i]))));
+    // Where the two splits disagree, nothing is taken for a pattern.
+    const bool asGiven = quoted.size() != static_cast<size_t>(count) || quoted[i];
+    arguments.push_back(
+        {toUtf8(std::u16string(reinterpret_cast<const char16_t*>(wide[i]))), asGiven});
   }
   LocalFree(wide);
+  result = expandFilePatterns(arguments);
 #else
   for (int i = 1; i < argc; ++i) result.emplace_back(argv[i]);
 #endif

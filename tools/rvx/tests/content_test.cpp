@@ -78,6 +78,19 @@ TEST_F(Content, ImportRefusesWhatTheLayoutCannotHoldAndWritesNothing) {
   // from it would be the line after "Trigger.RVI".
   expectRun({"import", "in.csv", "-o", "Trigger.rvx", "--legacy", "--comment", "x"}, 2,
             "the trigger setting: reads back as");
+  // The RVI file shows its own path as 8-bit text, in a directory line and a
+  // file-name line: a character beyond Latin-1 in either is refused, naming
+  // the line, before anything is written.
+  std::filesystem::create_directory(scratch.file("\u20acuro"));
+  expectRun({"import", "in.csv", "-o", "\u20acuro/Mess.rvx", "--legacy", "--comment", "x"}, 2,
+            "\u20acuro/Mess.rvx: the path: the RVI file's directory line holds 8-bit text "
+            "(Latin-1) only: '\u20ac' at character 1 of '\u20acuro'");
+  expectRun({"import", "in.csv", "-o", "Mess\U0001F600.rvx", "--legacy", "--trigger-setting", "y"},
+            2,
+            "the path: the RVI file's file-name line holds 8-bit text (Latin-1) only: "
+            "'\U0001F600' at character 5 of 'Mess\U0001F600.RVI'");
+  EXPECT_TRUE(std::filesystem::is_empty(scratch.file("\u20acuro")));
+  EXPECT_FALSE(exists("Mess\U0001F600.rvx"));
 
   // What fits is kept: a Latin-1 compact recording, and an interval of
   // whole milliseconds beyond 2^32 µs.

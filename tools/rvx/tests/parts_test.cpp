@@ -1,7 +1,14 @@
 // The small argument languages of rvx.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
 #include "shared/arguments.h"
+#include "shared/file_patterns.h"
 
 namespace rvx {
 namespace {
@@ -21,6 +28,31 @@ TEST(RecordRange, BothEndsIncludedAndEitherOptional) {
   for (const char* bad : {"", ":", "3:2", "-1:4", "a:b", "1:2:3", "1.5:2"}) {
     EXPECT_FALSE(parseRecordRange(bad)) << bad;
   }
+}
+
+// Wildcards as Windows expands them: which arguments were quoted, what a
+// pattern matches, and the files it becomes.
+TEST(FilePatterns, QuotedArgumentsMatchesAndExpansion) {
+  EXPECT_EQ(quotedArguments(uR"("C:\rvx dir\rvx.exe" check *.rvx "a b*.rvx" x"*".rvx a\"b*)"),
+            std::vector<bool>({true, false, false, true, true, false}));
+  EXPECT_EQ(quotedArguments(uR"(rvx.exe  "say ""hi""" \\"a*" end)"),
+            std::vector<bool>({false, true, true, false}));
+  EXPECT_TRUE(matchesPattern(u"Run1.RVX", u"run?.rvx"));
+  EXPECT_TRUE(matchesPattern(u"a.b.rvx", u"*.rvx"));
+  EXPECT_TRUE(matchesPattern(u"x", u"*"));
+  EXPECT_FALSE(matchesPattern(u"run10.rvx", u"run?.rvx"));
+  EXPECT_FALSE(matchesPattern(u"a.rvx.csv", u"*.rvx"));
+
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("rvx_patterns_" + std::to_string(std::random_device{}()));
+  std::filesystem::create_directories(dir / "d.rvx");  // a folder does not match
+  for (const char* name : {"b.rvx", "A.rvx", "c.csv"}) std::ofstream(dir / name) << "x";
+  const std::string in = dir.string() + "/";
+  EXPECT_EQ(
+      expandFilePatterns(
+          {{in + "*.rvx", false}, {in + "*.rvx", true}, {"-o*", false}, {in + "none*", false}}),
+      std::vector<std::string>({in + "A.rvx", in + "b.rvx", in + "*.rvx", "-o*", in + "none*"}));
+  std::filesystem::remove_all(dir);
 }
 
 TEST(Arguments, LanguageMultichannelAndHeadings) {

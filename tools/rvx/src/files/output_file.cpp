@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -49,6 +50,35 @@ bool writeSome(int fd, const char* data, size_t size, size_t& written) {
   return true;
 }
 bool closeDescriptor(int fd) { return _close(fd) == 0; }
+
+// Windows keeps the names CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to
+// LPT9 for its devices, in every directory and with any extension, in any
+// case ("aux.rvx", "com1.csv"): the reserved name of `name` in capitals,
+// or empty.
+std::u16string reservedDeviceName(const std::string& name) {
+  std::u16string last = toPath(name).filename().u16string();
+  last = last.substr(0, last.find(u'.'));
+  while (!last.empty() && last.back() == u' ') last.pop_back();
+  for (char16_t& c : last)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  const bool port = last.size() == 4 && (last.starts_with(u"COM") || last.starts_with(u"LPT")) &&
+                    last[3] >= u'1' && last[3] <= u'9';
+  if (port || last == u"CON" || last == u"PRN" || last == u"AUX" || last == u"NUL") return last;
+  return {};
+}
+
+bool isConsole(const std::string& name) { return reservedDeviceName(name) == u"CON"; }
+
+// NUL (as /dev/null) and CON (the console) are written to as they are.
+// The other reserved names lead to printers and serial ports, not files:
+// refused.
+bool isDeviceTarget(const std::string& name) {
+  const std::u16string device = reservedDeviceName(name);
+  if (device.empty()) return false;
+  if (device == u"NUL" || device == u"CON") return true;
+  throw ToolError(name + ": the name is reserved by the system (for the device " + toUtf8(device) +
+                  ") and cannot name a file; choose another name");
+}
 #else
 int openNew(const fs::path& path) {
   int fd;
@@ -74,6 +104,11 @@ bool writeSome(int fd, const char* data, size_t size, size_t& written) {
   return true;
 }
 bool closeDescriptor(int fd) { return ::close(fd) == 0; }
+
+// Devices have names of their own (/dev/null), which the file's status
+// tells.
+bool isDeviceTarget(const std::string&) { return false; }
+bool isConsole(const std::string&) { return false; }
 #endif
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -107,7 +142,7 @@ std::string placementFailure(const std::string& name, uint32_t status,
   const bool said =
       placement.step == KDRVX_PLACE_STEP_TARGET && text.find("cannot") == std::string::npos;
   if (placement.systemError != 0 && !said && status != KDRVX_ERR_RVX_SHARING_VIOLATION)
-    message += ": " + windowsErrorReason(placement.systemError);
+    message += ": " + windowsErrorReason(placement.systemError, name);
   return message;
 }
 
@@ -149,7 +184,23 @@ std::u16string stagingName(const std::string& name, std::u16string& target, uint
 
 }  // namespace
 
-OutputTarget resolveOutput(const std::string& name, Existing existing) {
+std::string withoutLongPathPrefix(const std::string& name) {
+#if defined(_WIN32)
+  constexpr std::string_view kPrefix = "\\\\?\\", kNetwork = "UNC\\";
+  if (!name.starts_with(kPrefix)) return name;
+  std::string path = name.substr(kPrefix.size());
+  if (path.starts_with(kNetwork)) path = "\\\\" + path.substr(kNetwork.size());
+  if (wideLength(path) < KDRVX_PATH_CAPACITY) return path;
+  throw ToolError(name + ": the path is longer than the " +
+                  std::to_string(KDRVX_PATH_CAPACITY - 1) +
+                  " characters that the library takes, even without the \\\\?\\ prefix");
+#else
+  return name;
+#endif
+}
+
+OutputTarget resolveOutput(const std::string& given, Existing existing) {
+  const std::string name = withoutLongPathPrefix(given);
   if (name == "-") {
     throw usageError(
         "-o -: standard output takes the text of export and plot only; give a file name");
@@ -160,7 +211,8 @@ OutputTarget resolveOutput(const std::string& name, Existing existing) {
   target.existing = existing;
   std::error_code error;
   const fs::file_status status = fs::status(toPath(name), error);
-  if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+  if (isDeviceTarget(name) ||
+      (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status))) {
     target.direct = true;
     return target;
   }
@@ -170,18 +222,21 @@ OutputTarget resolveOutput(const std::string& name, Existing existing) {
 
 OutputFile::OutputFile(const std::string& name, Existing existing)
     : target_(resolveOutput(name, existing)) {
+  const std::string& path = target_.name;
   if (target_.direct) {
-    descriptor_ = openForWriting(toPath(name));
+    descriptor_ = openForWriting(toPath(path));
   } else {
-    std::u16string target = widePath(name);
+    std::u16string target = widePath(path);
     for (int attempt = 0; attempt < kStagingAttempts && descriptor_ < 0; ++attempt) {
-      temporary_ = fs::path(stagingName(name, target, 0));
+      temporary_ = fs::path(stagingName(path, target, 0));
       descriptor_ = openNew(temporary_);
       if (descriptor_ < 0 && errno != EEXIST) break;
     }
     if (descriptor_ < 0) temporary_.clear();
   }
-  if (descriptor_ < 0) throw ToolError(name + ": cannot create the file: " + lastSystemReason());
+  if (descriptor_ < 0 && target_.direct && isConsole(path))
+    throw ToolError(path + ": rvx has no console to write to here");
+  if (descriptor_ < 0) throw ToolError(path + ": cannot create the file: " + lastSystemReason());
 }
 
 OutputFile::~OutputFile() { discard(); }
@@ -281,13 +336,18 @@ void Output::commit() {
   flush();
 }
 
-StagedRecording::StagedRecording(const std::string& name, Existing existing, bool summary)
-    : name_(name), flags_(placeFlags(existing) | (summary ? KDRVX_PLACE_SUMMARY : 0)) {
+StagedRecording::StagedRecording(const std::string& given, Existing existing, bool summary)
+    : name_(withoutLongPathPrefix(given)),
+      flags_(placeFlags(existing) | (summary ? KDRVX_PLACE_SUMMARY : 0)) {
+  const std::string& name = name_;
   if (name == "-") {
     throw usageError(
         "-o -: standard output takes the text of export and plot only; give a file name");
   }
   if (name.empty()) throw usageError("no output file given");
+  // A recording is a file: a device is refused as the library refuses one
+  // where devices have names of their own.
+  if (isDeviceTarget(name)) throw ToolError(name + ": is not a regular file");
   target_ = widePath(name);
   const std::u16string staged = stagingName(name, target_, flags_ | KDRVX_PLACE_CREATE);
   name_ = toUtf8(target_);

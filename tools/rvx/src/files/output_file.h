@@ -40,6 +40,12 @@ struct OutputTarget {
   bool direct = false;  // a device or a pipe, written as it is
 };
 
+// A Windows path may begin with \\?\ (or \\?\UNC\ for \\server), which
+// lifts the system's limit of 259 characters. The library's paths have
+// that limit, and take the path without the prefix: `name` without it, or
+// a ToolError naming the limit where it is longer. Elsewhere `name`.
+std::string withoutLongPathPrefix(const std::string& name);
+
 // Resolves `name` and has the library judge it: a file that is there is
 // refused unless `existing` is Replace, as are a directory and a read-only
 // file; "-" is a usage error.

@@ -76,12 +76,13 @@ std::string writeFailure(const std::string& library, const std::string& what) {
 
 #ifndef RVX_WITH_MATIO
 std::unique_ptr<ExportWriter> matWriter(const std::string&) {
-  throw ToolError("this rvx was built without MATLAB export (libmatio); --format csv writes CSV");
+  throw usageError(
+      "this rvx was built without MATLAB export (libmatio); --format csv writes CSV");
 }
 #endif
 #ifndef RVX_WITH_HDF5
 std::unique_ptr<ExportWriter> hdf5Writer(const std::string&) {
-  throw ToolError("this rvx was built without HDF5 export (libhdf5); --format csv writes CSV");
+  throw usageError("this rvx was built without HDF5 export (libhdf5); --format csv writes CSV");
 }
 #endif
 

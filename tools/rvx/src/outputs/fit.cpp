@@ -3,6 +3,7 @@
 #include <bit>
 #include <memory>
 
+#include "files/output_file.h"
 #include "shared/fields.h"
 #include "shared/tool_error.h"
 #include "shared/utf.h"
@@ -50,7 +51,10 @@ LibraryPlan::LibraryPlan(const PlannedRecording& plan, const std::string& output
   plan_.legacyLayout = plan.compact ? 1 : 0;
   plan_.original = info.original ? 1 : 0;
   plan_.language = plan.language;
-  plan_.path = text(output);
+  // The path as the create will be given it: on Windows with '\\' for '/',
+  // which the RVI file shows as a directory, not a character of the name.
+  texts_.push_back(std::make_unique<std::u16string>(widePath(withoutLongPathPrefix(output))));
+  plan_.path = chars(*texts_.back());
   for (const HeaderField& field : headerFields()) plan_.*field.planned = text(info.*field.text);
   if (!info.date.empty()) plan_.date = text(info.date);
   if (!info.time.empty()) plan_.time = text(info.time);

@@ -69,7 +69,7 @@ const ChannelField kChannelFields[] = {
 
 // The fields of a plan that no table of texts holds.
 constexpr std::pair<uint32_t, const char*> kOtherFields[] = {
-    {KDRVX_FIELD_PATH, "file name"},
+    {KDRVX_FIELD_PATH, "path"},
     {KDRVX_FIELD_DATE, "date"},
     {KDRVX_FIELD_TIME, "time"},
     {KDRVX_FIELD_SCAN_RATE, "scan interval"},

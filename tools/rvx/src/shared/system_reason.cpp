@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cwctype>
 #include <filesystem>
 
+#include "shared/file_patterns.h"
 #include "shared/utf.h"
 
 #if defined(_WIN32)
@@ -25,10 +27,29 @@ constexpr const char* kNotFound = "no such file or directory";
 constexpr const char* kDenied = "permission denied";
 constexpr const char* kTooLarge = "file too large (over the file-size limit)";
 
-// Access is refused alike to a directory, a device and a file without
-// permission; the path tells them apart.
+#if defined(_WIN32)
+// Windows denies access to a file that another program holds open, where
+// it is to be replaced or removed, as it denies it without permission: the
+// file is held when an open of it that lets no one else in is refused for
+// sharing.
+bool heldByAnother(const std::string& path) {
+  const HANDLE file = CreateFileW(toPath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+#else
+bool heldByAnother(const std::string&) { return false; }
+#endif
+
+// Access is refused alike to a directory, a device, a file that another
+// program holds and a file without permission; the path tells them apart.
 std::string deniedReason(const std::string& path) {
   if (path.empty()) return kDenied;
+  if (heldByAnother(path)) return kInUse;
   std::error_code ignored;
   const std::filesystem::file_status status = std::filesystem::status(toPath(path), ignored);
   if (std::filesystem::is_directory(status)) return "is a directory";
@@ -36,6 +57,27 @@ std::string deniedReason(const std::string& path) {
     return "not a regular file";
   }
   return kDenied;
+}
+
+// A reason without words of rvx's own: the system's words where it has
+// them.
+std::string otherSystemReason(uint32_t error) {
+#if defined(_WIN32)
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::u16string words(reinterpret_cast<const char16_t*>(text), text != nullptr ? length : 0);
+  LocalFree(text);
+  while (!words.empty() && (words.back() == u'\r' || words.back() == u'\n' ||
+                            words.back() == u'.' || words.back() == u' '))
+    words.pop_back();
+  if (!words.empty()) {
+    words[0] = static_cast<char16_t>(std::towlower(words[0]));
+    return toUtf8(words);
+  }
+#endif
+  return "an error the system gives no words for (Windows error " + std::to_string(error) + ")";
 }
 
 }  // namespace
@@ -117,8 +159,18 @@ std::string windowsErrorReason(uint32_t error, const std::string& path) {
       return "input/output error";  // ERROR_IO_DEVICE
     case 1921:
       return "too many levels of symbolic links";
+    case 6:
+      return "no such handle";  // ERROR_INVALID_HANDLE
+    case 21:
+      return "device not ready";  // ERROR_NOT_READY
+    case 50:
+      return "not supported";  // ERROR_NOT_SUPPORTED
+    case 66:
+      return "a device, not a file";  // ERROR_BAD_DEV_TYPE
+    case 87:
+      return "invalid parameter";  // ERROR_INVALID_PARAMETER
     default:
-      return "system error " + std::to_string(error);
+      return otherSystemReason(error);
   }
 }
 
@@ -143,6 +195,9 @@ std::string lastSystemReason(bool windowsCall) {
 
 std::string unreadableReason(const std::string& path) {
 #if defined(_WIN32)
+  // No Windows file name holds a wildcard: the name is a pattern that the
+  // command line's expansion left as it was.
+  if (isFilePattern(path)) return "no file matches this pattern";
   const int fd = _wopen(toPath(path).c_str(), _O_RDONLY | _O_BINARY);
 #else
   const int fd = ::open(toPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

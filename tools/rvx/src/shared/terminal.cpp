@@ -35,7 +35,10 @@ void restoreConsoleCodePage() { SetConsoleOutputCP(consoleCodePage); }
 
 void prepareStandardStreams() {
 #if defined(_WIN32)
+  // Lines end in LF on both streams, as everywhere else; a text-mode stream
+  // would make CR LF of them.
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   // The console keeps its code page after the program ends: put it back.
   consoleCodePage = GetConsoleOutputCP();
   if (consoleCodePage != 0 && SetConsoleOutputCP(CP_UTF8)) std::atexit(restoreConsoleCodePage);
