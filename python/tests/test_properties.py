@@ -22,10 +22,14 @@ from typing import Any, Dict, List, Set
 import numpy as np
 from hypothesis import HealthCheck, event, example, given, settings
 from hypothesis import strategies as st
+from hypothesis.configuration import set_hypothesis_home_dir
 
 import kdrvx
 from kdrvx.errors import RvxWarning
 
+# Hypothesis keeps caches in a folder of its own, which is not to land in
+# the source tree.
+set_hypothesis_home_dir(os.path.join(tempfile.gettempdir(), "kdrvx-hypothesis"))
 _CAMPAIGN = int(os.environ.get("KDRVX_PROPERTY_EXAMPLES", "0"))
 PROFILE = settings(
     max_examples=_CAMPAIGN or 60,
