@@ -482,10 +482,13 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
   if (columns_.empty()) throw ToolError(name + ": the heading row names no channel");
   if (metadata_) {
     for (const ChannelInfo& channel : metadata_->info.channels) {
-      if (channel.multiChannelBits == 0) continue;
       for (CsvColumn& column : columns_) {
-        if (column.parts.variable == channel.variable)
+        if (column.parts.variable != channel.variable) continue;
+        if (channel.multiChannelBits != 0)
           column.bits = static_cast<uint16_t>(channel.multiChannelBits);
+        // A heading's unit is read without the blanks around it; the
+        // metadata keeps the unit exactly ("V " stays "V ").
+        if (trimBlanks(channel.unit) == column.parts.unit) column.parts.unit = channel.unit;
       }
     }
   }
