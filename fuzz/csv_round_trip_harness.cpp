@@ -150,14 +150,14 @@ bool makeRecording(Fields& in, const std::string& path) {
   const unsigned day = in.u8(), month = in.u8(), year = static_cast<unsigned>(in.integer(2));
   const unsigned hour = in.u8(), minute = in.u8(), second = in.u8();
   if (start & 1)
-    KDRVX_SetDate(chars(wide(std::to_string(day) + "." + std::to_string(month) + "." +
-                             std::to_string(year))));
+    KDRVX_SetDate(chars(
+        wide(std::to_string(day) + "." + std::to_string(month) + "." + std::to_string(year))));
   if (start & 2)
-    KDRVX_SetTime(chars(wide(std::to_string(hour) + ":" + twoDigits(minute) + ":" +
-                             twoDigits(second))));
-  for (const auto setter : {KDRVX_SetComment, KDRVX_SetCompany, KDRVX_SetInstrument,
-                            KDRVX_SetSnrInstrument, KDRVX_SetNameMeasurement,
-                            KDRVX_SetTriggerSetting}) {
+    KDRVX_SetTime(
+        chars(wide(std::to_string(hour) + ":" + twoDigits(minute) + ":" + twoDigits(second))));
+  for (const auto setter :
+       {KDRVX_SetComment, KDRVX_SetCompany, KDRVX_SetInstrument, KDRVX_SetSnrInstrument,
+        KDRVX_SetNameMeasurement, KDRVX_SetTriggerSetting}) {
     setText(setter, in.text());
   }
   for (size_t c = 0; c < channels; ++c) {

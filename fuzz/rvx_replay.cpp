@@ -30,9 +30,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string target = argv[1];
-  void (*const run)(const uint8_t*, size_t) = target == "csv_import"       ? rvx::fuzz::runCsvImport
-                                              : target == "csv_round_trip" ? rvx::fuzz::runCsvRoundTrip
-                                                                           : nullptr;
+  void (*const run)(const uint8_t*, size_t) = target == "csv_import" ? rvx::fuzz::runCsvImport
+                                              : target == "csv_round_trip"
+                                                  ? rvx::fuzz::runCsvRoundTrip
+                                                  : nullptr;
   if (!run) {
     std::fprintf(stderr, "rvx_fuzz_replay: no target %s\n", target.c_str());
     return 2;
@@ -45,7 +46,8 @@ int main(int argc, char** argv) {
       if (!entry.is_regular_file()) continue;
       current = entry.path().string();
       std::ifstream in(entry.path(), std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
       run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
       ++inputs;
     }

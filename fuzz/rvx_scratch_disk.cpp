@@ -13,8 +13,8 @@ namespace rvx::fuzz {
 namespace {
 
 struct ScratchDirectory {
-  std::filesystem::path path = std::filesystem::temp_directory_path() /
-                               ("rvx-fuzz-" + std::to_string(::getpid()));
+  std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("rvx-fuzz-" + std::to_string(::getpid()));
   ScratchDirectory() { std::filesystem::create_directories(path); }
   ~ScratchDirectory() {
     std::error_code ignored;
