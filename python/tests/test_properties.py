@@ -32,7 +32,7 @@ from kdrvx.errors import RvxWarning
 set_hypothesis_home_dir(os.path.join(tempfile.gettempdir(), "kdrvx-hypothesis"))
 _CAMPAIGN = int(os.environ.get("KDRVX_PROPERTY_EXAMPLES", "0"))
 PROFILE = settings(
-    max_examples=_CAMPAIGN or 60,
+    max_examples=_CAMPAIGN or 100,
     derandomize=not _CAMPAIGN,
     database=None,
     deadline=None,
@@ -107,7 +107,7 @@ def channel_sets(draw: Any, legacy: bool, wild: bool) -> List[Dict[str, Any]]:
 
 def fitting_bits(bits: int, draw: Any) -> int:
     """A bit field of `bits` bits, now and then one that sets a bit beyond."""
-    if draw(st.integers(0, 9)) == 0:
+    if draw(st.integers(0, 49)) == 0:
         return draw(st.integers(0, 2**32 - 1))
     return draw(st.integers(0, 2**bits - 1))
 
