@@ -106,6 +106,29 @@ ExportOptions exportOptions(uint8_t shape) {
   return options;
 }
 
+// The CSV text that export's options ask for, as rvx export makes it of
+// them (the dialect by export's own rule).
+CsvShape shapeOf(const ExportOptions& options) {
+  CsvShape shape;
+  shape.dialect = exportDialect(options.dialect);
+  shape.milliseconds = options.timeUnit == "ms";
+  shape.time = !options.noTime;
+  shape.wallClock = options.timeMode == "absolute";
+  shape.metadata = options.withMetadata;
+  shape.target = "standard output";
+  return shape;
+}
+
+// Every channel and every record.
+ExportPlan wholeRecording(const RecordingInfo& info) {
+  ExportPlan plan;
+  plan.source = "fuzz.rvx";
+  plan.info = info;
+  for (size_t c = 0; c < info.channels.size(); ++c) plan.channels.push_back(static_cast<int>(c));
+  plan.span = {0, info.records};
+  return plan;
+}
+
 // The library's create context for one recording; closed without a final
 // header when the harness gives up on it.
 class Creation {
@@ -214,8 +237,8 @@ std::optional<std::string> exported(const ExportOptions& options, const Recordin
                                     const std::vector<float>& records) {
   CapturedOutput captured;
   try {
-    const CsvShape shape = csvShape(options);
-    const ExportPlan plan = exportPlan("fuzz.rvx", info, {}, TimeWindow{});
+    const CsvShape shape = shapeOf(options);
+    const ExportPlan plan = wholeRecording(info);
     Output out("-", Existing::Refuse);
     const std::unique_ptr<ExportWriter> writer = csvWriter(out, shape);
     writer->begin(plan);
