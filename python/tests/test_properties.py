@@ -154,7 +154,7 @@ def recordings(draw: Any) -> Dict[str, Any]:
 def dropped_fields(heard: List[Any]) -> Set[str]:
     """The fields that create said the layout keeps nowhere ("company;
     channel p1: name, filter"), as "company" and "channel p1: name"."""
-    dropped = set()
+    dropped: Set[str] = set()
     for warning in heard:
         if not issubclass(warning.category, RvxWarning):
             continue
