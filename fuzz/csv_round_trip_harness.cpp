@@ -6,7 +6,8 @@
 // code as a user would import it: without options, or, where the dialect
 // of the bytes is ambiguous, with the ones the export was given; the
 // scan interval and the multichannel columns given on the command line
-// where no metadata block and no time column tell them.
+// where no metadata block and no time column tell them; and the columns
+// checked as the command checks them before it creates the recording.
 //
 // What comes back is the recording, bit for bit: the channels' labels,
 // units and bit fields, the scan interval, the start, the values (NaN
@@ -48,6 +49,7 @@
 #include "inputs/csv_metadata.h"
 #include "inputs/csv_records.h"
 #include "outputs/export_format.h"
+#include "outputs/fit.h"
 #include "rvx_harness.h"
 #include "shared/library.h"
 #include "shared/number_text.h"
@@ -259,8 +261,40 @@ struct Imported {
   std::vector<float> records;
 };
 
+// A new recording of these channels and scan interval, as import plans it.
+PlannedRecording plannedFrom(const std::vector<CsvColumn>& columns, int64_t interval) {
+  PlannedRecording plan;
+  plan.info.scanInterval = interval;
+  plan.intervalOfSource = true;
+  for (const CsvColumn& column : columns) {
+    ChannelInfo channel;
+    channel.variable = column.parts.variable;
+    channel.unit = column.parts.unit;
+    channel.multiChannelBits = column.bits;
+    plan.info.channels.push_back(std::move(channel));
+  }
+  return plan;
+}
+
+// Whether import could make a recording of the channels of `info`, as
+// export writes them.
+bool importCouldMake(const RecordingInfo& info) {
+  std::vector<CsvColumn> columns;
+  for (const ChannelInfo& channel : info.channels) {
+    columns.push_back({channel.heading(),
+                       {channel.label, channel.unit},
+                       static_cast<uint16_t>(channel.multiChannelBits)});
+  }
+  try {
+    checkFit(plannedFrom(columns, info.scanInterval), "fuzz.rvx");
+    return true;
+  } catch (const ToolError&) {
+    return false;
+  }
+}
+
 Imported importOnce(const std::string& text, const DialectOptions& dialect,
-                    const ExportOptions& options, const RecordingInfo& info) {
+                    const ExportOptions& options, const RecordingInfo& info, bool fits) {
   std::istringstream raw(text);
   CsvInput input(raw, true, dialect, "fuzz.csv");
   // What the command line must tell where the file does not.
@@ -274,6 +308,16 @@ Imported importOnce(const std::string& text, const DialectOptions& dialect,
     if (options.noTime) interval = std::to_string(info.scanInterval);
   }
   CsvRecords csv(input.stream(), "fuzz.csv", declarations, interval, input.dialect());
+  // What the columns would make, checked as the command checks it before
+  // it creates the recording: a label that no new recording can take as a
+  // variable ("[2" of a file from another program) is refused there. The
+  // recording exported must then be one that the check refuses too.
+  try {
+    checkFit(plannedFrom(csv.columns(), csv.interval()), "fuzz.rvx");
+  } catch (const ToolError&) {
+    check(!fits, "import refuses the export of a recording that it could make");
+    throw;
+  }
   Imported imported;
   csv.read([&](const float* block, size_t count) {
     imported.records.insert(imported.records.end(), block, block + count * csv.columns().size());
@@ -289,12 +333,13 @@ Imported importOnce(const std::string& text, const DialectOptions& dialect,
 // dialect where the bytes leave it open. Empty when import refused.
 std::optional<Imported> imported(const std::string& text, const ExportOptions& options,
                                  const RecordingInfo& info) {
+  const bool fits = importCouldMake(info);
   try {
     try {
-      return importOnce(text, DialectOptions{}, options, info);
+      return importOnce(text, DialectOptions{}, options, info, fits);
     } catch (const ToolError& error) {
       if (error.status() != kExitUsage) throw;
-      return importOnce(text, options.dialect, options, info);
+      return importOnce(text, options.dialect, options, info, fits);
     }
   } catch (const CsvError& error) {
     check(*error.what() != '\0', "import refused without a message");
