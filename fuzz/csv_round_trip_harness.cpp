@@ -281,8 +281,9 @@ PlannedRecording plannedFrom(const std::vector<CsvColumn>& columns, int64_t inte
 bool importCouldMake(const RecordingInfo& info) {
   std::vector<CsvColumn> columns;
   for (const ChannelInfo& channel : info.channels) {
+    // The heading row carries no blanks around a label (see compare()).
     columns.push_back({channel.heading(),
-                       {channel.label, channel.unit},
+                       {std::string(trimBlanks(channel.label)), channel.unit},
                        static_cast<uint16_t>(channel.multiChannelBits)});
   }
   try {
@@ -394,7 +395,10 @@ void compare(const Imported& back, const ExportOptions& options, const Recording
   for (size_t c = 0; c < info.channels.size() && c < back.columns.size(); ++c) {
     const ChannelInfo& channel = info.channels[c];
     const CsvColumn& column = back.columns[c];
-    check(column.parts.variable == channel.label, "a channel's label came back changed");
+    // Nor can it carry blanks around a label (" 1", which the library keeps
+    // as it is): import reads the label without them.
+    check(column.parts.variable == trimBlanks(channel.label),
+          "a channel's label came back changed");
     // The heading row alone cannot carry blanks around a unit: import reads
     // "p1 [ bar ]" as a unit of bar. The metadata block carries them.
     const bool exact = options.withMetadata || trimBlanks(channel.unit) == channel.unit;
