@@ -165,11 +165,15 @@ def _wall_clock(start: Optional[_datetime.datetime],
     return start.astimezone(zone).replace(tzinfo=None)
 
 
-def _start_texts(start: Optional[_datetime.datetime]) -> Tuple[Optional[str], Optional[str]]:
+def _start_texts(start: Optional[_datetime.datetime],
+                 legacy: bool) -> Tuple[Optional[str], Optional[str]]:
     """The date and time texts that the library takes for `start`, a naive
     wall-clock time (see _wall_clock). A bare date would take the time of
     day of the recording's making (the library's default), so it is
-    refused; so are fractions of a second, which the header cannot keep."""
+    refused; so are fractions of a second, which the header cannot keep.
+    The compact layout keeps whole minutes: a start on the minute is given
+    without seconds, which it keeps as given, and one with seconds with
+    them, which its plan check refuses."""
     if start is None:
         return None, None
     if not isinstance(start, _datetime.date):
@@ -181,8 +185,10 @@ def _start_texts(start: Optional[_datetime.datetime]) -> Tuple[Optional[str], Op
     if start.microsecond:
         raise ValueError("start %s has microseconds; the library takes whole seconds: "
                          "give start.replace(microsecond=0)" % start)
-    return ("%d.%d.%d" % (start.day, start.month, start.year),
-            "%d:%d:%d" % (start.hour, start.minute, start.second))
+    date = "%d.%d.%d" % (start.day, start.month, start.year)
+    if legacy and not start.second:
+        return date, "%d:%d" % (start.hour, start.minute)
+    return date, "%d:%d:%d" % (start.hour, start.minute, start.second)
 
 
 class _Plan:
@@ -202,7 +208,7 @@ class _Plan:
         plan.path = self._text(path)
         for key, text in header_texts.items():
             setattr(plan, _HEADER_TEXTS[key][1], self._text(text))
-        self.date, self.time = _start_texts(start)
+        self.date, self.time = _start_texts(start, legacy)
         plan.date, plan.time = self._text(self.date), self._text(self.time)
         plan.scanRate = scan_interval_us
         plan.noTriggerRecord = trigger_record or 0

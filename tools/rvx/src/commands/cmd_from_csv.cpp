@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "commands/commands.h"
 #include "commands/subcommand.h"
 #include "inputs/csv.h"
+#include "inputs/csv_input.h"
 #include "inputs/csv_metadata.h"
 #include "inputs/csv_records.h"
 #include "outputs/fit.h"
@@ -27,12 +29,8 @@ namespace rvx {
 
 namespace {
 
-// Bytes at the start of the input from which its dialect is told.
-constexpr size_t kDialectHead = 64 << 10;
-
 // The CSV named on the command line, or standard input for "-", as UTF-8
-// in its dialect. A UTF-8 file is read as it is; anything else through a
-// DecodedInput, which gives back the bytes read for the dialect first.
+// in its dialect.
 class CsvSource {
  public:
   explicit CsvSource(const FromCsvOptions& options) {
@@ -45,30 +43,14 @@ class CsvSource {
       }
     }
     std::istream& raw = file_.is_open() ? static_cast<std::istream&>(file_) : std::cin;
-    std::string head(kDialectHead, '\0');
-    raw.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<size_t>(raw.gcount()));
-    const bool whole = head.size() < kDialectHead;
-    dialect_ = detectDialect(head, whole, options.dialect, options.input);
-    const bool utf8 =
-        dialect_.encoding == TextEncoding::Utf8 || dialect_.encoding == TextEncoding::Utf8Bom;
-    if (utf8 && file_.is_open()) {
-      file_.clear();
-      file_.seekg(0);
-      stream_ = &file_;
-    } else {
-      decoded_ = std::make_unique<DecodedInput>(std::move(head), raw, dialect_.encoding);
-      stream_ = decoded_.get();
-    }
+    input_.emplace(raw, file_.is_open(), options.dialect, options.input);
   }
-  std::istream& stream() { return *stream_; }
-  const CsvDialect& dialect() const { return dialect_; }
+  std::istream& stream() { return input_->stream(); }
+  const CsvDialect& dialect() const { return input_->dialect(); }
 
  private:
   std::ifstream file_;
-  std::unique_ptr<DecodedInput> decoded_;
-  std::istream* stream_ = nullptr;
-  CsvDialect dialect_;
+  std::optional<CsvInput> input_;
 };
 
 // "cp1252, ';', decimal comma" for a dialect that is not the plain one.

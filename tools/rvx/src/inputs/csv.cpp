@@ -6,7 +6,10 @@
 namespace rvx {
 
 void appendCsvField(std::string& out, std::string_view field, char delimiter) {
-  const char special[] = {delimiter, '"', '\r', '\n', '\0'};
+  // Any delimiter that import tells a dialect by, not only the one in use:
+  // a file whose heading row is its only row (a recording without records)
+  // then splits by its own delimiter alone.
+  const char special[] = {delimiter, ',', ';', '\t', '"', '\r', '\n', '\0'};
   if (field.find_first_of(special) == field.npos) {
     out += field;
     return;

@@ -15,7 +15,9 @@ namespace rvx {
 
 inline constexpr std::string_view kCsvLineEnd = "\r\n";
 
-// Appends `field` to `out`, quoted when it needs to be.
+// Appends `field` to `out`, quoted when it needs to be: when it holds the
+// delimiter, a double quote, a line break, or a comma, semicolon or tab,
+// the delimiters that import tells apart.
 void appendCsvField(std::string& out, std::string_view field, char delimiter = ',');
 
 // A text (not a number) as a spreadsheet shows it: one that begins with

@@ -221,6 +221,23 @@ std::string percentText(double fraction) {
   return text;
 }
 
+// Timestamps farther apart than a century are refused: their distance in
+// nanoseconds, which the steps are measured in, fits 64 bits for 292 years.
+constexpr int64_t kFarthestSeconds = 100LL * 366 * kSecondsPerDay;
+
+// The nanoseconds from `first` to the timestamp `text`, read as `wall`.
+// Throws ToolError naming the row (`where()`) for one a century away.
+template <typename Where>
+int64_t nanosecondsFrom(WallStart first, WallStart wall, std::string_view text,
+                        const Where& where) {
+  const int64_t seconds = wall.wallSeconds - first.wallSeconds;
+  if (seconds > kFarthestSeconds || seconds < -kFarthestSeconds) {
+    throw ToolError(where() + ": the timestamp " + quotedField(text) +
+                    " lies centuries from the first");
+  }
+  return seconds * kNanosecondsPerSecond + (wall.nanoseconds - first.nanoseconds);
+}
+
 }  // namespace
 
 // Follows a time column of timestamps: the steps from row to row, of which
@@ -233,13 +250,8 @@ class WallTimes {
   WallTimes(WallStart first, TimeZone* zone) : first_(first), zone_(zone) {}
 
   void follow(std::string_view text, const CsvRows& rows, uint64_t record) {
-    const WallStart wall = wallTime(text, zone_, [&] { return rows.where(0); });
-    const int64_t seconds = wall.wallSeconds - first_.wallSeconds;
-    if (seconds > kFarthest || seconds < -kFarthest) {
-      throw ToolError(rows.where(0) + ": the timestamp " + quotedField(text) +
-                      " lies centuries from the first");
-    }
-    const int64_t time = seconds * kNanosecondsPerSecond + (wall.nanoseconds - first_.nanoseconds);
+    const auto where = [&] { return rows.where(0); };
+    const int64_t time = nanosecondsFrom(first_, wallTime(text, zone_, where), text, where);
     if (record > 0) {
       const int64_t step = time - last_;
       if (lows_.empty() || step < lows_.back().step) lows_.push_back({rows.line(), step});
@@ -301,7 +313,6 @@ class WallTimes {
     size_t line = 0;
     int64_t step = 0;
   };
-  static constexpr int64_t kFarthest = 100LL * 366 * kSecondsPerDay;
 
   WallStart first_;
   TimeZone* zone_;
@@ -482,10 +493,13 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
   if (columns_.empty()) throw ToolError(name + ": the heading row names no channel");
   if (metadata_) {
     for (const ChannelInfo& channel : metadata_->info.channels) {
-      if (channel.multiChannelBits == 0) continue;
       for (CsvColumn& column : columns_) {
-        if (column.parts.variable == channel.variable)
+        if (column.parts.variable != channel.variable) continue;
+        if (channel.multiChannelBits != 0)
           column.bits = static_cast<uint16_t>(channel.multiChannelBits);
+        // A heading's unit is read without the blanks around it; the
+        // metadata keeps the unit exactly ("V " stays "V ").
+        if (trimBlanks(channel.unit) == column.parts.unit) column.parts.unit = channel.unit;
       }
     }
   }
@@ -518,9 +532,9 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
   }
   if (wallStart_) {
     // Until read() has seen the last timestamp: the first step.
-    const WallStart second = wallTime(firstRows[1]->front(), zone_, [&] { return peekedWhere(1); });
-    const int64_t step = (second.wallSeconds - wallStart_->wallSeconds) * kNanosecondsPerSecond +
-                         (second.nanoseconds - wallStart_->nanoseconds);
+    const std::string& text = firstRows[1]->front();
+    const auto where = [&] { return peekedWhere(1); };
+    const int64_t step = nanosecondsFrom(*wallStart_, wallTime(text, zone_, where), text, where);
     if (step <= 0) {
       throw ToolError(peekedWhere(1) + ": the time column does not increase" +
                       (zone_ ? " in the wall-clock time of " + zone_->name() : std::string()) +

@@ -82,8 +82,10 @@ std::optional<MultiChannelDeclaration> parseMultiChannelDeclaration(std::string_
 ColumnHeading splitHeading(std::string_view heading) {
   heading = trimBlanks(heading);
   ColumnHeading result;
-  const size_t open = heading.find('[');
-  if (open != heading.npos && heading.back() == ']' && open > 0) {
+  // The unit's bracket follows the variable, which may begin with one of
+  // its own ("[2", as other programs name channels).
+  const size_t open = heading.find('[', 1);
+  if (open != heading.npos && heading.back() == ']') {
     result.variable = std::string(trimBlanks(heading.substr(0, open)));
     result.unit = std::string(trimBlanks(heading.substr(open + 1, heading.size() - open - 2)));
   } else {
