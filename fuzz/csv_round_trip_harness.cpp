@@ -31,6 +31,7 @@
 //      99; else a text), u8 multichannel (bit 7: 1 + n % 32 bits), texts
 //      unit and name
 //   u8 records, then their floats, 4 bytes each.
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,7 @@
 #include "commands/commands.h"
 #include "files/output_file.h"
 #include "harness.h"
+#include "input.h"
 #include "inputs/csv.h"
 #include "inputs/csv_input.h"
 #include "inputs/csv_metadata.h"
@@ -61,35 +63,12 @@ using kdrvx::fuzz::check;
 
 namespace {
 
-// Reads the fields of an input from its front; past its end every byte is 0.
-class Fields {
+// The fields of an input, with the texts and values a recording is made of.
+class Fields : public kdrvx::fuzz::Input {
  public:
-  Fields(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  uint64_t integer(size_t bytes) {
-    uint64_t value = 0;
-    for (size_t i = 0; i < bytes; ++i) {
-      if (at_ < size_) value |= static_cast<uint64_t>(data_[at_++]) << (8 * i);
-    }
-    return value;
-  }
-  uint8_t u8() { return static_cast<uint8_t>(integer(1)); }
-  std::string text() {
-    const size_t length = std::min<size_t>(u8(), size_ - at_);
-    std::string bytes(reinterpret_cast<const char*>(data_ + at_), length);
-    at_ += length;
-    return bytes;
-  }
-  float value() {
-    const auto bits = static_cast<uint32_t>(integer(4));
-    float result;
-    std::memcpy(&result, &bits, sizeof result);
-    return result;
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
+  using Input::Input;
+  std::string text() { return bytes(u8()); }
+  float value() { return std::bit_cast<float>(u32()); }
 };
 
 // The export's options as the input picks them.
@@ -266,13 +245,7 @@ PlannedRecording plannedFrom(const std::vector<CsvColumn>& columns, int64_t inte
   PlannedRecording plan;
   plan.info.scanInterval = interval;
   plan.intervalOfSource = true;
-  for (const CsvColumn& column : columns) {
-    ChannelInfo channel;
-    channel.variable = column.parts.variable;
-    channel.unit = column.parts.unit;
-    channel.multiChannelBits = column.bits;
-    plan.info.channels.push_back(std::move(channel));
-  }
+  plan.info.channels = channelsOfColumns(columns);
   return plan;
 }
 

@@ -183,13 +183,7 @@ PlannedRecording plannedRecording(const FromCsvOptions& options, int32_t languag
   plan.info.triggerSetting = options.triggerSetting.value_or("");
   plan.info.scanInterval = csv.interval();
   plan.intervalOfSource = !options.scanInterval && csv.metadata() && csv.metadata()->hasInterval;
-  for (const CsvColumn& column : csv.columns()) {
-    ChannelInfo channel;
-    channel.variable = column.parts.variable;
-    channel.unit = column.parts.unit;
-    channel.multiChannelBits = column.bits;
-    plan.info.channels.push_back(std::move(channel));
-  }
+  plan.info.channels = channelsOfColumns(csv.columns());
   return plan;
 }
 

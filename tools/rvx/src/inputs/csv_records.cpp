@@ -643,4 +643,17 @@ void CsvRecords::finishWallTimes(const WallTimes& times) {
                   "; give --scan-interval-us to record the rows evenly spaced all the same");
 }
 
+std::vector<ChannelInfo> channelsOfColumns(const std::vector<CsvColumn>& columns) {
+  std::vector<ChannelInfo> channels;
+  channels.reserve(columns.size());
+  for (const CsvColumn& column : columns) {
+    ChannelInfo channel;
+    channel.variable = column.parts.variable;
+    channel.unit = column.parts.unit;
+    channel.multiChannelBits = column.bits;
+    channels.push_back(std::move(channel));
+  }
+  return channels;
+}
+
 }  // namespace rvx

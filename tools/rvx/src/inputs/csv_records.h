@@ -17,6 +17,7 @@
 
 #include "inputs/csv.h"
 #include "inputs/csv_dialect.h"
+#include "shared/library.h"
 #include "inputs/csv_metadata.h"
 #include "shared/arguments.h"
 #include "shared/wall_time.h"
@@ -102,5 +103,9 @@ class CsvRecords {
   TimeZone* zone_ = nullptr;
   std::optional<WallStart> wallStart_;
 };
+
+// The channels of a recording made from `columns`: variable, unit and
+// multichannel bits of each, in their order.
+std::vector<ChannelInfo> channelsOfColumns(const std::vector<CsvColumn>& columns);
 
 }  // namespace rvx
