@@ -127,7 +127,7 @@ const fs::path& pathFor(int which) { return paths().rvx[which]; }
 // A caller's copy of a path (KDRVX_CreateExt cleans it in place).
 std::unique_ptr<KDRVX_CHAR[]> pathText(int which) { return heapCopy(paths().text[which]); }
 
-void checkStatus(uint32_t status) {
+void checkExportStatus(uint32_t status) {
   check(status == KDRVX_OK ||
             (status >= KDRVX_ERR_RVX_NEWER_VERSION && status <= KDRVX_ERR_RVX_UNIT_LENGTH),
         "an export returns 0 or one of the library's status codes");
@@ -219,7 +219,7 @@ void addRecords(Model& m, Input& input) {
     std::copy(block.begin(), block.end(), records.get());
   }
   const uint32_t status = KDRVX_AddRecords(records.get(), count);
-  checkStatus(status);
+  checkExportStatus(status);
   if (status == KDRVX_OK && count > 0) appended(m, toCreate, block);
 }
 
@@ -230,11 +230,11 @@ void libraryTexts(Input& input) {
       input.u8() % 4 == 0 ? input.u32() : KDRVX_ERR_RVX_NEWER_VERSION + input.u8() % 40;
   auto text = std::make_unique<KDRVX_CHAR[]>(capacity + size_t{1});
   const uint32_t version = KDRVX_LibVersion(text.get(), capacity);
-  checkStatus(version);
+  checkExportStatus(version);
   check(version != KDRVX_OK || capacity == 0 || terminatedIn(text.get(), capacity),
         "the version text is terminated inside its room");
   const uint32_t error = KDRVX_GetErrorString(text.get(), capacity, code);
-  checkStatus(error);
+  checkExportStatus(error);
   check(error != KDRVX_OK || capacity == 0 || terminatedIn(text.get(), capacity),
         "an error text is terminated inside its room");
   uint64_t offset = 0;
@@ -291,7 +291,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
         const uint32_t status =
             op % 24 == 0 ? KDRVX_CreateExt(name.get(), flags & 1, flags & 2, legacy, language)
                          : KDRVX_Create(name.get(), flags & 1, flags & 2);
-        checkStatus(status);
+        checkExportStatus(status);
         check(path != kTooLongPath || status != KDRVX_OK, "a path of 260 units or more is refused");
         if (status == KDRVX_OK) {
           check(!m.createOpen, "a second create is refused while one is open");
@@ -309,7 +309,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
         break;
       }
       case 2:
-        checkStatus(KDRVX_Reset());
+        checkExportStatus(KDRVX_Reset());
         if (m.createOpen) {
           m.channels = 0;
           m.recordAdded = false;
@@ -324,12 +324,12 @@ void runApiSequence(const uint8_t* data, size_t size) {
                                   KDRVX_SetSnrInstrument,  KDRVX_SetNameMeasurement,
                                   KDRVX_SetTriggerSetting, KDRVX_SetComment,
                                   KDRVX_SetDate,           KDRVX_SetTime};
-        checkStatus(setters[op / 24 % std::size(setters)](text.get()));
+        checkExportStatus(setters[op / 24 % std::size(setters)](text.get()));
         break;
       }
       case 4:
-        checkStatus(KDRVX_SetScanRate(static_cast<int64_t>(input.u64())));
-        checkStatus(KDRVX_SetNoTriggerRecord(input.u32()));
+        checkExportStatus(KDRVX_SetScanRate(static_cast<int64_t>(input.u64())));
+        checkExportStatus(KDRVX_SetNoTriggerRecord(input.u32()));
         break;
       case 5:
       case 6: {  // channels
@@ -342,7 +342,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
           m.channels = result + 1;
           m.headerOnDisk = true;
         } else {
-          checkStatus(result);
+          checkExportStatus(result);
         }
         break;
       }
@@ -354,7 +354,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
             KDRVX_SetChannelVariable,     KDRVX_SetChannelUnit,       KDRVX_SetChannelName,
             KDRVX_SetChannelNumber,       KDRVX_SetChannelSignalType, KDRVX_SetChannelZeroPoint,
             KDRVX_SetChannelCalParameter, KDRVX_SetChannelFilter,     KDRVX_SetChannelLintab};
-        checkStatus(setters[op / 24 % std::size(setters)](channel % 52, text.get()));
+        checkExportStatus(setters[op / 24 % std::size(setters)](channel % 52, text.get()));
         break;
       }
       case 8: {  // channel numbers
@@ -363,16 +363,16 @@ void runApiSequence(const uint8_t* data, size_t size) {
         const auto small = static_cast<int16_t>(value);
         switch (op / 24 % 5) {
           case 0:
-            checkStatus(KDRVX_SetChannelIndRate(channel, value));
+            checkExportStatus(KDRVX_SetChannelIndRate(channel, value));
             break;
           case 1:
-            checkStatus(KDRVX_SetChannelISDS(channel, small));
+            checkExportStatus(KDRVX_SetChannelISDS(channel, small));
             break;
           case 2:
-            checkStatus(KDRVX_SetChannelLinearisation(channel, small));
+            checkExportStatus(KDRVX_SetChannelLinearisation(channel, small));
             break;
           case 3:
-            checkStatus(KDRVX_SetChannelMultiChannel(channel, uint16_t(value)));
+            checkExportStatus(KDRVX_SetChannelMultiChannel(channel, uint16_t(value)));
             break;
           default:
             KDRVX_ConvertMultiChannelValue(std::bit_cast<float>(value));
@@ -393,12 +393,12 @@ void runApiSequence(const uint8_t* data, size_t size) {
         auto passed = std::make_unique<float[]>(channels);
         std::copy(record.begin(), record.end(), passed.get());
         const uint32_t status = KDRVX_AddRecord(op % 24 == 12 ? nullptr : passed.get());
-        checkStatus(status);
+        checkExportStatus(status);
         if (status == KDRVX_OK) appended(m, toCreate, record);
         break;
       }
       case 13:
-        checkStatus(KDRVX_Update());
+        checkExportStatus(KDRVX_Update());
         if (m.createOpen) m.headerOnDisk = true;
         break;
       case 14: {  // raw bytes anywhere
@@ -408,7 +408,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
         const std::string bytes = input.bytes(count);
         std::copy(bytes.begin(), bytes.end(), block.get());
         const uint32_t status = KDRVX_WriteDataBlock(block.get(), offset, count);
-        checkStatus(status);
+        checkExportStatus(status);
         // Even an empty block moves the position where the next record
         // goes.
         if (m.createOpen && (status == KDRVX_OK || count > 0)) m.pristine = false;
@@ -418,7 +418,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
       case 16: {  // closing
         const bool full = op % 24 == 15;
         const uint32_t status = full ? KDRVX_CloseCreate() : KDRVX_CloseCreateSimple();
-        checkStatus(status);
+        checkExportStatus(status);
         if (!m.createOpen) {
           check(status == KDRVX_ERR_RVX_NOT_OPEN_WRITE, "closing needs a file under creation");
           break;
@@ -441,7 +441,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
       case 17: {  // modification
         const int path = input.u8() % kPaths;
         const uint32_t status = KDRVX_OpenModify(pathText(path).get());
-        checkStatus(status);
+        checkExportStatus(status);
         if (status == KDRVX_OK) {
           check(!m.modifyOpen, "a second modification is refused while one is open");
           m.modifyOpen = true;
@@ -461,7 +461,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
         auto current = std::make_unique<KDRVX_CHAR[]>(room);
         const uint32_t status = comment ? KDRVX_ModifyComment(current.get(), text.get())
                                         : KDRVX_ModifyNameMeasurement(current.get(), text.get());
-        checkStatus(status);
+        checkExportStatus(status);
         if (status == KDRVX_OK || status == KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH) {
           bool terminated = false;
           for (size_t i = 0; i < room && !terminated; ++i) terminated = current[i] == 0;
@@ -471,7 +471,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
       }
       case 20: {
         const uint32_t status = KDRVX_CloseModify();
-        checkStatus(status);
+        checkExportStatus(status);
         if (!m.modifyOpen) break;
         m.modifyOpen = false;
         if (status == KDRVX_OK && m.modified) {
@@ -500,7 +500,7 @@ void runApiSequence(const uint8_t* data, size_t size) {
       default:
         switch (op / 24 % 4) {
           case 0:
-            checkStatus(KDRVX_GetLastError());
+            checkExportStatus(KDRVX_GetLastError());
             break;
           case 1: {  // a later file call fails
             const uint32_t nth = 1 + input.u8() % 32;

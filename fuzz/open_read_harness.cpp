@@ -56,7 +56,7 @@ using ChannelAnswer = int32_t (*)(int16_t);
 // Which queries check for an open file or a channel index differs from
 // query to query; none reports anything else but the unit query's refusal
 // of a unit longer than the capacity.
-void checkStatus(uint32_t status) {
+void checkQueryStatus(uint32_t status) {
   check(status == KDRVX_OK || status == KDRVX_ERR_RVX_NOT_OPEN_READ ||
             status == KDRVX_ERR_RVX_CHN_UNKNOWN || status == KDRVX_ERR_RVX_UNIT_LENGTH,
         "a query reports success, an unknown channel, no open file or a long unit");
@@ -89,7 +89,7 @@ void queryEverything(uint16_t smallRoom) {
   const ChannelsToAsk ask = channelsToAsk();
   uint8_t original = 7;
   const uint32_t flagStatus = KDRVX_CheckOriginalFlag(&original);
-  checkStatus(flagStatus);
+  checkQueryStatus(flagStatus);
   check(flagStatus != KDRVX_OK || original <= 1, "the original flag is 0 or 1");
   KDRVX_CheckOriginalFlag(nullptr);
 
@@ -97,8 +97,8 @@ void queryEverything(uint16_t smallRoom) {
   Text time = buffer(KDRVX_TIME_CAPACITY);
   const uint32_t dateStatus = KDRVX_GetDate(date.get());
   const uint32_t timeStatus = KDRVX_GetTime(time.get());
-  checkStatus(dateStatus);
-  checkStatus(timeStatus);
+  checkQueryStatus(dateStatus);
+  checkQueryStatus(timeStatus);
   check((dateStatus != KDRVX_OK || terminatedWithin(date.get(), KDRVX_DATE_CAPACITY)) &&
             (timeStatus != KDRVX_OK || terminatedWithin(time.get(), KDRVX_TIME_CAPACITY)),
         "date and time are terminated inside their buffers");
@@ -109,7 +109,7 @@ void queryEverything(uint16_t smallRoom) {
          {KDRVX_GetComment, KDRVX_GetCompany, KDRVX_GetInstrument, KDRVX_GetSnrInstrument,
           KDRVX_GetNameMeasurement, KDRVX_GetTriggerSetting}) {
       const uint32_t status = query(text.get(), capacity);
-      checkStatus(status);
+      checkQueryStatus(status);
       check(status != KDRVX_OK || capacity == 0 || terminatedWithin(text.get(), capacity),
             "a header text is terminated inside the caller's capacity");
     }
@@ -121,13 +121,13 @@ void queryEverything(uint16_t smallRoom) {
             KDRVX_GetChannelSignalType, KDRVX_GetChannelZeroPoint, KDRVX_GetChannelCalParameter,
             KDRVX_GetChannelFilter, KDRVX_GetChannelLintab}) {
         const uint32_t status = query(text.get(), channel, capacity);
-        checkStatus(status);
+        checkQueryStatus(status);
         check(status != KDRVX_OK || capacity == 0 || terminatedWithin(text.get(), capacity),
               "a channel text is terminated inside the caller's capacity");
       }
       // The variable comes without a terminator and never longer than the
       // capacity.
-      checkStatus(KDRVX_GetChannelVariable(text.get(), channel, capacity));
+      checkQueryStatus(KDRVX_GetChannelVariable(text.get(), channel, capacity));
     }
   }
 

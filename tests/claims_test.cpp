@@ -36,7 +36,7 @@ std::string current(size_t channels, uint32_t counted, size_t held) {
   return currentHeader(r) + floatRecords(rows(held, channels));
 }
 
-std::string textOf(const KDRVX_Findings* findings, uint32_t finding) {
+std::string findingText(const KDRVX_Findings* findings, uint32_t finding) {
   KDRVX_CHAR text[300];
   EXPECT_EQ(KDRVX_GetFindingText(findings, finding, text, 300), KDRVX_OK);
   return narrow(reinterpret_cast<const char16_t*>(text));
@@ -107,7 +107,7 @@ TEST_F(Claims, LyingHeadersAreFoundAtOpen) {
   EXPECT_EQ(found.layout, KDRVX_LAYOUT_CURRENT);
   EXPECT_EQ(found.dataOffset, 100u);
   EXPECT_EQ(found.headerLength, 4300u);
-  EXPECT_EQ(textOf(&found, KDRVX_FINDING_DATA_IN_HEADER),
+  EXPECT_EQ(findingText(&found, KDRVX_FINDING_DATA_IN_HEADER),
             "the header size field and the channel count cannot both be true: the records "
             "would be read from byte 100, the header takes 4300 bytes for its channels");
   EXPECT_NE(found.findings & KDRVX_FINDINGS_VALUES_WRONG, 0u);
@@ -125,9 +125,9 @@ TEST_F(Claims, LyingHeadersAreFoundAtOpen) {
   EXPECT_EQ(found.findings, KDRVX_FINDING_ENDS_IN_HEADER);
   EXPECT_EQ(found.fileLength, 3000u);
   EXPECT_EQ(found.heldRecords, 0u);
-  EXPECT_EQ(textOf(&found, KDRVX_FINDING_ENDS_IN_HEADER),
+  EXPECT_EQ(findingText(&found, KDRVX_FINDING_ENDS_IN_HEADER),
             "the file ends inside its header (3000 of 4300 bytes); it holds no recording");
-  EXPECT_EQ(textOf(nullptr, KDRVX_FINDING_ENDS_IN_HEADER),
+  EXPECT_EQ(findingText(nullptr, KDRVX_FINDING_ENDS_IN_HEADER),
             "the file ends inside its header; it holds no recording");
 
   // Too short for the library to open at all: the check says so.
@@ -151,7 +151,7 @@ TEST_F(Claims, RecordCountsAgainstTheData) {
   EXPECT_EQ(found.findings, KDRVX_FINDING_MORE_RECORDS);
   EXPECT_EQ(found.headerRecords, 3u);
   EXPECT_EQ(found.heldRecords, 5u);
-  EXPECT_EQ(textOf(&found, KDRVX_FINDING_MORE_RECORDS),
+  EXPECT_EQ(findingText(&found, KDRVX_FINDING_MORE_RECORDS),
             "stale record count: the header counts 3 records, the data holds 5 whole records "
             "(2 beyond the count; a recording that stopped before its final header?)");
 
@@ -159,9 +159,9 @@ TEST_F(Claims, RecordCountsAgainstTheData) {
   found = findings("fewer.rvx");
   EXPECT_EQ(found.findings, KDRVX_FINDING_FEWER_RECORDS | KDRVX_FINDING_PARTIAL_RECORD);
   EXPECT_EQ(found.trailingBytes, 2u);
-  EXPECT_EQ(textOf(&found, KDRVX_FINDING_FEWER_RECORDS),
+  EXPECT_EQ(findingText(&found, KDRVX_FINDING_FEWER_RECORDS),
             "the header counts 5 records, the data holds only 1 whole record (truncated?)");
-  EXPECT_EQ(textOf(&found, KDRVX_FINDING_PARTIAL_RECORD),
+  EXPECT_EQ(findingText(&found, KDRVX_FINDING_PARTIAL_RECORD),
             "partial trailing record: 2 bytes after the last whole record");
 
   // A caller's struct of 8 bytes receives the findings alone.
@@ -197,15 +197,15 @@ TEST_F(Claims, CheckFindsATriggerBeyondTheRecords) {
   EXPECT_EQ(report.claims.findings & KDRVX_FINDINGS_VALUES_WRONG, 0u);
   EXPECT_EQ(report.claims.triggerRecord, 12u);
   EXPECT_EQ(report.recordsRead, 10u);
-  EXPECT_EQ(textOf(&report.claims, KDRVX_FINDING_TRIGGER_BEYOND),
+  EXPECT_EQ(findingText(&report.claims, KDRVX_FINDING_TRIGGER_BEYOND),
             "the trigger record 12 lies beyond the 10 records the data holds");
-  EXPECT_EQ(textOf(nullptr, KDRVX_FINDING_TRIGGER_BEYOND),
+  EXPECT_EQ(findingText(nullptr, KDRVX_FINDING_TRIGGER_BEYOND),
             "the trigger record lies beyond the records the data holds");
   // A stored record above 100000000 reads back as 0, no trigger.
   EXPECT_EQ(trigger(100000001).claims.findings, others);
 
   // The words of a missing RVI file name every field it leaves empty.
-  const std::string words = textOf(nullptr, KDRVX_FINDING_NO_SUMMARY_FILE);
+  const std::string words = findingText(nullptr, KDRVX_FINDING_NO_SUMMARY_FILE);
   for (const char* field : {"company", "instrument", "serial number", "measurement name",
                             "trigger setting", "channel names", "signal type", "measuring range",
                             "zero point", "filter", "linearisation table", "ISDS"})
@@ -325,7 +325,7 @@ TEST_F(Claims, CheckRecountsStatisticsAndTestsTheBits) {
   EXPECT_EQ(channels[1].strayRecords, 1u);
   EXPECT_EQ(channels[1].firstStrayRecord, 7u);
   EXPECT_EQ(channels[1].firstStrayBits, 0x30u);
-  EXPECT_EQ(textOf(&report.claims, KDRVX_FINDING_STATISTICS_DIFFER),
+  EXPECT_EQ(findingText(&report.claims, KDRVX_FINDING_STATISTICS_DIFFER),
             "stored statistics differ from those of the 40 counted records");
 
   // Refused arguments.
@@ -456,7 +456,7 @@ TEST_F(Claims, SummaryFileNamesOfTheWriterAndTheReader) {
 
 TEST_F(Claims, EveryFindingHasItsWords) {
   for (uint32_t bit = KDRVX_FINDING_ENDS_IN_HEADER; bit <= KDRVX_FINDING_TRIGGER_BEYOND; bit <<= 1)
-    EXPECT_FALSE(textOf(nullptr, bit).empty()) << bit;
+    EXPECT_FALSE(findingText(nullptr, bit).empty()) << bit;
   KDRVX_CHAR text[8];
   for (uint32_t unknown : {0u, 3u, KDRVX_FINDING_TRIGGER_BEYOND << 1})
     EXPECT_EQ(KDRVX_GetFindingText(nullptr, unknown, text, 8), KDRVX_ERR_RVX_INVALID_ERROR_CODE);

@@ -13,7 +13,7 @@
 namespace kdrvx::test {
 namespace {
 
-using Lines = std::vector<std::u16string>;
+using WideLines = std::vector<std::u16string>;
 namespace fs = std::filesystem;
 
 class Deletion : public ::testing::Test {
@@ -36,17 +36,17 @@ TEST_F(Deletion, RemovesExactlyTheNamedFileSilently) {
 TEST_F(Deletion, FailuresAreTracedEvenWithMaskZero) {
   const std::u16string path = dir.wide("missing.rvx");
   KDRVX_DeleteFile(c(path));
-  EXPECT_EQ(capture.lines(), (Lines{u"throw exception ", path}));
+  EXPECT_EQ(capture.lines(), (WideLines{u"throw exception ", path}));
   capture.clear();
   KDRVX_DeleteFile(nullptr);  // like a missing file
-  EXPECT_EQ(capture.lines(), (Lines{u"throw exception ", u""}));
+  EXPECT_EQ(capture.lines(), (WideLines{u"throw exception ", u""}));
   // A read-only file stays.
   writeBytes(dir.file("ro.rvx"), "data");
   fs::permissions(dir.file("ro.rvx"), fs::perms::owner_read | fs::perms::group_read);
   capture.clear();
   KDRVX_DeleteFile(c(dir.wide("ro.rvx")));
   EXPECT_TRUE(fs::exists(dir.file("ro.rvx")));
-  EXPECT_EQ(capture.lines(), (Lines{u"throw exception ", dir.wide("ro.rvx")}));
+  EXPECT_EQ(capture.lines(), (WideLines{u"throw exception ", dir.wide("ro.rvx")}));
 }
 
 TEST_F(Deletion, DetailAndCallLinesInOrder) {
@@ -54,10 +54,10 @@ TEST_F(Deletion, DetailAndCallLinesInOrder) {
   writeBytes(dir.file("run2.rvx"), "x");
   setMaskQuietly(capture, static_cast<int16_t>(0x8008));
   KDRVX_DeleteFile(c(path));
-  EXPECT_EQ(capture.lines(), (Lines{u"KDrvxLibrary: KDRVX_DeleteFile()", path, u"end delete"}));
+  EXPECT_EQ(capture.lines(), (WideLines{u"KDrvxLibrary: KDRVX_DeleteFile()", path, u"end delete"}));
   capture.clear();
   KDRVX_DeleteFile(c(path));  // now missing
-  EXPECT_EQ(capture.lines(), (Lines{u"KDrvxLibrary: KDRVX_DeleteFile()", path,
+  EXPECT_EQ(capture.lines(), (WideLines{u"KDrvxLibrary: KDRVX_DeleteFile()", path,
                                     u"throw exception ", path, u"end delete"}));
 }
 
@@ -71,7 +71,7 @@ TEST_F(Deletion, RefusesAFileHeldOpenWithoutSharing) {
     ASSERT_TRUE(holder.open(path.c_str(), mode));
     KDRVX_DeleteFile(c(path));
     EXPECT_TRUE(fs::exists(dir.file("held.rvx")));
-    EXPECT_EQ(capture.lines(), (Lines{u"throw exception ", path}));
+    EXPECT_EQ(capture.lines(), (WideLines{u"throw exception ", path}));
   }
   KDRVX_DeleteFile(c(path));  // released: now it goes
   EXPECT_FALSE(fs::exists(dir.file("held.rvx")));

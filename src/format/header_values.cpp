@@ -276,12 +276,12 @@ KDRVX_ChannelInfo describeChannel(const MGR_DEF& c) {
 
 namespace {
 
-using Label = std::u16string;
+using ChannelLabel = std::u16string;
 
-Label baseLabel(const RVX_HEADER& header, uint32_t index) {
+ChannelLabel baseLabel(const RVX_HEADER& header, uint32_t index) {
   char16_t variable[KDRVX_CHANNEL_VARIABLE_CAPACITY] = {};
   writeVariable(header.Channel[index], variable, KDRVX_CHANNEL_VARIABLE_CAPACITY - 1);
-  Label label(variable);
+  ChannelLabel label(variable);
   if (label.empty()) {
     label = u"ch_";
     for (const char digit : std::to_string(index)) label += static_cast<char16_t>(digit);
@@ -289,8 +289,8 @@ Label baseLabel(const RVX_HEADER& header, uint32_t index) {
   return label;
 }
 
-Label suffixOf(uint32_t index) {
-  Label suffix = u"_";
+ChannelLabel suffixOf(uint32_t index) {
+  ChannelLabel suffix = u"_";
   for (const char digit : std::to_string(index)) suffix += static_cast<char16_t>(digit);
   return suffix;
 }
@@ -299,11 +299,11 @@ Label suffixOf(uint32_t index) {
 // A variable holds at most six characters, so a name three suffixes long
 // can be no channel's variable, nor the label of another channel (whose
 // suffixes name that channel): the loop ends by then.
-Label uniqueLabel(const RVX_HEADER& header, uint32_t index) {
-  std::array<Label, kMaxChannels> labels;
+ChannelLabel uniqueLabel(const RVX_HEADER& header, uint32_t index) {
+  std::array<ChannelLabel, kMaxChannels> labels;
   for (uint32_t k = 0; k <= index; ++k) {
-    Label label = baseLabel(header, k);
-    const auto taken = [&](const Label& name) {
+    ChannelLabel label = baseLabel(header, k);
+    const auto taken = [&](const ChannelLabel& name) {
       return std::find(labels.begin(), labels.begin() + k, name) != labels.begin() + k;
     };
     while (taken(label)) label += suffixOf(k);
@@ -315,7 +315,7 @@ Label uniqueLabel(const RVX_HEADER& header, uint32_t index) {
 }  // namespace
 
 void writeChannelLabel(const RVX_HEADER& header, uint32_t index, char16_t* text) {
-  const Label label = uniqueLabel(header, index);
+  const ChannelLabel label = uniqueLabel(header, index);
   const size_t length = std::min<size_t>(label.size(), KDRVX_CHANNEL_LABEL_CAPACITY - 1);
   std::copy_n(label.begin(), length, text);
   text[length] = 0;

@@ -25,11 +25,9 @@ namespace rvx {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using std::chrono::microseconds;
-using std::chrono::milliseconds;
 
 // The longest the follower leaves the library waiting at once.
-constexpr milliseconds kSlice{200};
+constexpr std::chrono::milliseconds kSlice{200};
 
 struct FollowOptions {
   std::string file;
@@ -46,7 +44,7 @@ std::optional<Clock::duration> seconds(const std::string& option, const std::str
   if (!parsed || parsed->microseconds <= 0) {
     throw usageError(option + ": expected seconds above 0 such as 0.5 or 30, not " + text);
   }
-  return microseconds(parsed->microseconds);
+  return std::chrono::microseconds(parsed->microseconds);
 }
 
 // The lines of --stats: the minimum, maximum and mean of every ordinary
@@ -127,11 +125,11 @@ class Patience {
     const Clock::time_point now = Clock::now();
     if (timeout_) wait = std::min(wait, last_ + *timeout_ - now);
     if (until) wait = std::min(wait, *until - now);
-    const auto ms = std::chrono::duration_cast<milliseconds>(wait).count();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
     return static_cast<uint32_t>(std::max<int64_t>(ms, KDRVX_LIVE_POLL_MILLISECONDS));
   }
   std::string text() const {
-    return secondsText(std::chrono::duration_cast<microseconds>(*timeout_).count()) + " s";
+    return secondsText(std::chrono::duration_cast<std::chrono::microseconds>(*timeout_).count()) + " s";
   }
 
  private:
