@@ -432,7 +432,7 @@ TEST_F(Sheet, ImportRefusesWithTheCause) {
   writeBytes(scratch.file("bom.csv"), "\xEF\xBB" + two);
   writeBytes(scratch.file("bits.csv"), "t,M1\n0,1\n0.001,+2\n0.002,4294967296\n");
   writeBytes(scratch.file("stray.csv"), metadata + "unit\r\n#channel,X9,bar\r\n" + two);
-  writeBytes(scratch.file("rate.csv"), metadata + "individual rate\r\n#channel,p1,x\r\n" + two);
+  writeBytes(scratch.file("rate.csv"), metadata + "individual rate\r\n#channel,p1,+-1\r\n" + two);
   writeBytes(scratch.file("fast.csv"),
              metadata + "individual rate\r\n#channel,p1,4294967296\r\n" + two);
   writeBytes(scratch.file("wide.csv"), metadata + "multichannel bits\r\n#channel,p1,33\r\n" + two);
@@ -473,9 +473,10 @@ TEST_F(Sheet, ImportRefusesWithTheCause) {
       {{"bits.csv", "--multichannel", "M1:32"},
        1,
        "bits.csv line 4, column 2: '4294967296' is not a 32-bit unsigned bit field"},
-      {{"in.csv", "--scan-interval-us", "1ms"},
+      {{"in.csv", "--scan-interval-us", "+-5"},
        2,
-       "--scan-interval-us: expected a whole number of microseconds, not 1ms"},
+       "--scan-interval-us: expected a whole number of microseconds, not +-5"},
+      {{"in.csv", "--delimiter", "|"}, 2, "--delimiter: expected ',', ';' or tab, not '|'"},
       {{"gap.csv"},
        1,
        "gap.csv line 4, column 1: the time 0.003 s breaks the even spacing of 0.001 s (expected "
@@ -489,7 +490,7 @@ TEST_F(Sheet, ImportRefusesWithTheCause) {
       {{"ms.csv"}, 1, "ms.csv line 3: the time 0.0015 ms is not a whole number of microseconds"},
       {{"minus.csv"}, 1, "minus.csv line 2: the time -0.0015 ms is not a whole number"},
       {{"stray.csv"}, 1, "stray.csv: the metadata describes the channel X9, which no column holds"},
-      {{"rate.csv"}, 1, "rate.csv line 3: 'x' is no value of the individual rate"},
+      {{"rate.csv"}, 1, "rate.csv line 3: '+-1' is no value of the individual rate"},
       {{"fast.csv"}, 1, "fast.csv line 3: '4294967296' is no value of the individual rate"},
       {{"wide.csv"}, 1, "wide.csv line 3: '33' is no value of the multichannel bits"},
   };
