@@ -142,13 +142,20 @@ TEST(TimeZone, TakesOffsetsAndNamesOfTheDatabaseOnly) {
   std::filesystem::create_directories(scratch.file("Test"));
   std::filesystem::copy_file("/usr/share/zoneinfo/Europe/Berlin", scratch.file("Test/Zone"));
   writeBytes(scratch.file("Test/Text"), "not a zone");
+  const char* given = std::getenv("TZ");
+  const std::optional<std::string> before =
+      given ? std::optional<std::string>(given) : std::nullopt;
   setenv("TZDIR", scratch.path().c_str(), 1);
   setenv("TZ", "Asia/Tokyo", 1);
   EXPECT_EQ(TimeZone("Test/Zone").offsetAt(kWinter), 3600);
   EXPECT_THROW(TimeZone("Test/Text"), ToolError);
   unsetenv("TZDIR");
   EXPECT_STREQ(std::getenv("TZ"), "Asia/Tokyo");
-  unsetenv("TZ");
+  if (before) {
+    setenv("TZ", before->c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
   tzset();
 }
 
