@@ -274,24 +274,18 @@ uint64_t copyRecords(CreateSession& session, RecordReader& records, RecordSpan s
   std::vector<float> kept(all ? 0 : block * keep.size());
   Progress progress(activity, span.end);
   uint64_t added = 0;
+  // The reader starts at the span's first record: every block is copied whole.
   while (const size_t got = records.read(buffer.data(), block)) {
-    const uint64_t blockFirst = records.delivered() - got;
-    const size_t skip = blockFirst < span.first
-                            ? static_cast<size_t>(std::min<uint64_t>(got, span.first - blockFirst))
-                            : 0;
-    const size_t count = got - skip;
-    if (count > 0) {
-      const float* from = buffer.data() + skip * channels;
-      if (!all) {
-        for (size_t r = 0; r < count; ++r) {
-          for (size_t c = 0; c < keep.size(); ++c)
-            kept[r * keep.size() + c] = from[r * channels + keep[c]];
-        }
-        from = kept.data();
+    const float* from = buffer.data();
+    if (!all) {
+      for (size_t r = 0; r < got; ++r) {
+        for (size_t c = 0; c < keep.size(); ++c)
+          kept[r * keep.size() + c] = from[r * channels + keep[c]];
       }
-      session.addRecords(from, static_cast<uint32_t>(count));
-      added += count;
+      from = kept.data();
     }
+    session.addRecords(from, static_cast<uint32_t>(got));
+    added += got;
     progress.update(records.delivered());
   }
   progress.finish();

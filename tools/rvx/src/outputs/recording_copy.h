@@ -70,8 +70,8 @@ void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime
 // records added.
 uint64_t copyRecords(CreateSession& session, Reader& reader, uint64_t limit, RecordSpan span,
                      const std::vector<int>& keep, const char* activity, Warnings& warnings);
-// The same from `records`, which reads `channels` values a record up to the
-// end of `span` at most.
+// The same from `records`, which starts at the first record of `span` and
+// reads `channels` values a record up to its end at most.
 uint64_t copyRecords(CreateSession& session, RecordReader& records, RecordSpan span,
                      const std::vector<int>& keep, const char* activity, Warnings& warnings);
 
