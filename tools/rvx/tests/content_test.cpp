@@ -445,44 +445,67 @@ TEST_F(Content, ConvertCutsATooLongTextOnlyWhenAsked) {
   EXPECT_EQ(readBack(at("new.rvx")).instrument, std::u16string(61, u'i'));
 }
 
-// A header that knows its date but not its time, or its time but not its
-// date, as older recorders and damaged headers leave them: info says which,
-// and convert and cut keep the unknown part as the header bytes had it.
+// A header that knows its date but not its time, its time but not its
+// date, neither, a year before 1000, or a minute or second that is none:
+// info says what it knows, export --time absolute refuses what it does not,
+// and convert and cut keep the start as the library reads it (a second of
+// 60, as a leap second, leaves whole minutes).
 TEST_F(Content, AStartWithoutItsDateOrItsTimeIsShownAndKeptAsItIs) {
   constexpr auto npos = std::string::npos;
-  createRecording(at("a.rvx"), twoChannels(randomRecords(4, 2, 7)));
+  createRecording(at("a.rvx"), twoChannels(randomRecords(4, 2, 7)));  // 4.12.2023 14:05:09
   const std::string bytes = readBytes(scratch.file("a.rvx"));
+  constexpr size_t kStart = KDRVX_HEADER_YEAR_OFFSET, kHour = KDRVX_HEADER_HOUR_OFFSET;
+  const auto header = [](const char* seven) { return std::string(seven, 7); };
   const struct {
     const char* file;
     size_t offset;
-    std::string unknown;  // the header's bytes for what it does not know
-    const char* recorded;
-    const char* nullKey;  // of info --json
-    const char* warning;  // of convert and cut
+    std::string patch;
+    const char* recorded;  // as info shows the start
+    const char* refused;   // by export --time absolute; nullptr: exported
+    const char* warning;   // of convert; nullptr: none
+    std::string kept;      // the start bytes of the new files
   } kCases[] = {
-      {"notime.rvx", KDRVX_HEADER_HOUR_OFFSET, "\xFF\xFF\xFF",
-       "Recorded         04.12.2023, time unknown\n", "time",
-       "notime.rvx: warning: the recording time is unknown and stays so"},
-      {"nodate.rvx", KDRVX_HEADER_YEAR_OFFSET, std::string(4, '\0'),
-       "Recorded         date unknown, 14:05:09\n", "date",
-       "nodate.rvx: warning: the recording date is unknown (00.00.   0) and stays so"},
+      {"notime.rvx", kHour, "\xFF\xFF\xFF", "04.12.2023, time unknown", "(its time)",
+       "the recording time is unknown and stays so", header("\xE7\x07\x0C\x04\xFF\xFF\xFF")},
+      {"nodate.rvx", kStart, std::string(4, '\0'), "date unknown, 14:05:09", "(its date)",
+       "the recording date is unknown (00.00.   0) and stays so", header("\0\0\0\0\x0E\x05\x09")},
+      {"neither.rvx", kStart, header("\0\0\0\0\xFF\xFF\xFF"), "unknown", "(its date)",
+       "the recording time is unknown and stays so", header("\0\0\0\0\xFF\xFF\xFF")},
+      {"year999.rvx", kStart, "\xE7\x03", "04.12. 999 14:05:09", nullptr, nullptr,
+       header("\xE7\x03\x0C\x04\x0E\x05\x09")},
+      {"minute60.rvx", kHour + 1, "\x3C", "04.12.2023, time unknown", "(its time)",
+       "the recording time is unknown and stays so", header("\xE7\x07\x0C\x04\xFF\xFF\xFF")},
+      {"second60.rvx", kHour + 2, "\x3C", "04.12.2023 14:05", nullptr, nullptr,
+       header("\xE7\x07\x0C\x04\x0E\x05\xFF")},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.file);
     std::string damaged = bytes;
-    damaged.replace(c.offset, c.unknown.size(), c.unknown);
+    damaged.replace(c.offset, c.patch.size(), c.patch);
     writeBytes(scratch.file(c.file), damaged);
     const Outcome info = rvx({"info", c.file});
     ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_NE(info.out.find(c.recorded), npos) << info.out;
-    EXPECT_TRUE(nlohmann::json::parse(rvx({"info", "--json", c.file}).out)[c.nullKey].is_null());
-    for (const std::vector<std::string>& command :
-         {std::vector<std::string>{"convert", c.file, "-o", "new.rvx", "-f"},
-          {"cut", c.file, "--records", "2:3", "-o", "new.rvx", "-f"}}) {
-      expectRun(command, 0, c.warning);
-      EXPECT_EQ(readBytes(scratch.file("new.rvx")).substr(KDRVX_HEADER_YEAR_OFFSET, 7),
-                damaged.substr(KDRVX_HEADER_YEAR_OFFSET, 7));
+    EXPECT_NE(info.out.find(std::string("Recorded         ") + c.recorded), npos) << info.out;
+    const Outcome absolute = rvx({"export", c.file, "--time", "absolute", "-o", "out.csv", "-f"});
+    if (c.refused) {
+      EXPECT_EQ(absolute.status, 1);
+      EXPECT_NE(absolute.err.find("the recording's start is unknown " + std::string(c.refused)),
+                npos)
+          << absolute.err;
+    } else {
+      EXPECT_EQ(absolute.status, 0) << absolute.err;
     }
+    const Outcome convert = rvx({"convert", c.file, "-o", "new.rvx", "-f"});
+    ASSERT_EQ(convert.status, 0) << convert.err;
+    if (c.warning) {
+      EXPECT_NE(convert.err.find(std::string(c.file) + ": warning: " + c.warning), npos)
+          << convert.err;
+    } else {
+      EXPECT_EQ(convert.err, "");
+    }
+    EXPECT_EQ(readBytes(scratch.file("new.rvx")).substr(kStart, 7), c.kept);
+    ASSERT_EQ(rvx({"cut", c.file, "--records", "2:3", "-o", "new.rvx", "-f"}).status, 0);
+    EXPECT_EQ(readBytes(scratch.file("new.rvx")).substr(kStart, 7), c.kept);
   }
 }
 

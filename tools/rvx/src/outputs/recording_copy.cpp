@@ -156,8 +156,7 @@ void fitTexts(RecordingInfo& info, Warnings& warnings) {
 bool DateTime::dateKnown() const { return day > 0 && month > 0 && year > 0; }
 
 bool DateTime::timeKnown() const {
-  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 &&
-         (second == kUnknownTime || (second >= 0 && second <= 59));
+  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
 }
 
 DateTime parseDateTime(const RecordingInfo& info) {
@@ -171,7 +170,9 @@ DateTime parseDateTime(const RecordingInfo& info) {
   const auto time = split(info.time, ':');
   if (time.size() >= 2 && parseSigned(time[0], result.hour) &&
       parseSigned(time[1], result.minute)) {
-    if (time.size() == 3 && !parseSigned(time[2], result.second)) result.second = kUnknownTime;
+    const bool second = time.size() == 3 && parseSigned(time[2], result.second) &&
+                        result.second >= 0 && result.second <= 59;
+    if (!second) result.second = kUnknownTime;
   } else {
     result.hour = result.minute = result.second = kUnknownTime;
   }

@@ -28,7 +28,8 @@ void fitTexts(RecordingInfo& info, Warnings& warnings);
 
 // Day, month and year from "DD.MM.YYYY"; hour, minute and second from
 // "HH:MM" or "HH:MM:SS". The header marks an hour, minute or second it does
-// not know as it marks missing seconds.
+// not know as it marks missing seconds. A second that is none (a header may
+// hold 60) leaves the time in whole minutes, as the library reads it.
 struct DateTime {
   static constexpr int64_t kUnknownTime = KDRVX_UNKNOWN_TIME;
   int64_t day = 0, month = 0, year = 0, hour = kUnknownTime, minute = kUnknownTime,
