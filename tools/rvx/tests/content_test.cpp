@@ -433,16 +433,22 @@ TEST_F(Content, ConvertCutsATooLongTextOnlyWhenAsked) {
             "warning: instrument cut to 62 characters");
   EXPECT_EQ(readBack(at("new.rvx")).instrument, std::u16string(62, u'i'));
 
-  // A cut that would end inside a surrogate pair leaves the pair out whole.
+  // A cut never ends inside a surrogate pair: one that the limit would
+  // split is left out whole, one that ends at the limit is kept.
   const std::u16string emoji = u"\U0001F600";
-  for (size_t i = 0; i < 2; ++i) {
-    bytes[760 + 2 * (61 + i)] = static_cast<char>(emoji[i] & 0xFF);
-    bytes[761 + 2 * (61 + i)] = static_cast<char>(emoji[i] >> 8);
+  for (const size_t at : {61u, 60u}) {
+    SCOPED_TRACE(at);
+    std::string paired = bytes;
+    for (size_t i = 0; i < 2; ++i) {
+      paired[760 + 2 * (at + i)] = static_cast<char>(emoji[i] & 0xFF);
+      paired[761 + 2 * (at + i)] = static_cast<char>(emoji[i] >> 8);
+    }
+    writeBytes(scratch.file("long.rvx"), paired);
+    expectRun({"convert", "long.rvx", "-o", "new.rvx", "--cut-texts", "-f"}, 0,
+              "warning: instrument cut to 62 characters");
+    EXPECT_EQ(readBack(this->at("new.rvx")).instrument,
+              std::u16string(at, u'i') + (at == 60 ? emoji : u""));
   }
-  writeBytes(scratch.file("long.rvx"), bytes);
-  expectRun({"convert", "long.rvx", "-o", "new.rvx", "--cut-texts", "-f"}, 0,
-            "warning: instrument cut to 62 characters");
-  EXPECT_EQ(readBack(at("new.rvx")).instrument, std::u16string(61, u'i'));
 }
 
 // A header that knows its date but not its time, its time but not its
@@ -583,9 +589,11 @@ TEST_F(Content, OptionsThatCannotWorkAreRefusedBeforeAnyOutput) {
        "--time absolute and --no-time contradict each other"},
       {with(csv, {"--time", "absolute", "--time-unit", "ms"}),
        "--time-unit applies to --time relative only: timestamps have no unit"},
-      {with(to("out.mat"), {"--delimiter", ";"}), "--delimiter applies to CSV only, not to out.mat"},
+      {with(to("out.mat"), {"--delimiter", ";"}),
+       "--delimiter applies to CSV only, not to out.mat"},
       {with(to("out.mat"), {"--encoding", "cp1252"}), "--encoding applies to CSV only"},
-      {with(to("out.h5"), {"--with-metadata"}), "--with-metadata applies to CSV only, not to out.h5"},
+      {with(to("out.h5"), {"--with-metadata"}),
+       "--with-metadata applies to CSV only, not to out.h5"},
       {with(to("out.h5"), {"--time-unit", "ms"}), "--time-unit applies to CSV only"},
       {with(to("out.mat"), {"--no-time"}), "--no-time applies to CSV only"},
       {with(to("out.h5"), {"--time", "absolute"}), "--time absolute applies to CSV only"},

@@ -252,7 +252,8 @@ TEST_F(Plot, TimeAxisFollowsTheRecordsRead) {
 
 // Panels of a channel without numbers, of a constant and of one whose last
 // record is NaN; a title with characters XML must escape or cannot hold;
-// the same panels as PNG; and a window that starts after the trigger.
+// the same panels as PNG; a window that starts after the trigger; and a
+// recording without records.
 TEST_F(Plot, PanelsOfOddValuesAndTitlesInSvgAndPng) {
   constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
   Recording odd;
@@ -293,6 +294,14 @@ TEST_F(Plot, PanelsOfOddValuesAndTitlesInSvgAndPng) {
   EXPECT_EQ(png["height"], svg["height"]);
 
   EXPECT_TRUE(elements(plot("rec.rvx", {"--from", "0.5"}), "trigger").empty());
+
+  // A recording without records still plots: its panels say so.
+  odd.records.clear();
+  createRecording(scratch.file("none.rvx"), odd);
+  const Json none = plot("none.rvx", {});
+  EXPECT_EQ(elements(none, "frame").size(), 3u);
+  EXPECT_EQ(elements(none, "no-values").size(), 3u);
+  EXPECT_TRUE(elements(none, "data").empty());
 }
 
 }  // namespace

@@ -164,7 +164,8 @@ TEST_F(Stats, SeveralFilesGiveOneTableOrOneArray) {
 }
 
 // A window without records shows "-" for its records and figures; files
-// none of which can be read give no table at all.
+// none of which can be read give no table at all; a multichannel's bits
+// column stays empty for the channels after it.
 TEST_F(Stats, NoRecordsAndNoReadableFile) {
   Recording empty;
   empty.channels = {{"p1", "bar", ""}};
@@ -179,6 +180,17 @@ TEST_F(Stats, NoRecordsAndNoReadableFile) {
   EXPECT_EQ(none.out, "");
   EXPECT_NE(none.err.find("rvx: missing.rvx: "), npos) << none.err;
   EXPECT_NE(none.err.find("rvx: gone.rvx: "), npos) << none.err;
+
+  // An ordinary channel after a multichannel leaves the bits column empty.
+  createRecording(at("a.rvx"), knownRecording());
+  const Outcome mixed = rvx({"stats", "a.rvx", "--channels", "M1,p1"});
+  ASSERT_EQ(mixed.status, 0) << mixed.err;
+  EXPECT_EQ(
+      mixed.out,
+      "  Records  Channel  Unit  Min    Max  Mean  RMS       SD        NaN  Inf  Bits set\n"
+      "  0:3      M1             -      -    -     -         -         -    -    bit0 3, bit1 "
+      "2, bit2 3, bit3 1, bit4 1, bit5 1, bit6 1, bit7 1\n"
+      "  0:3      p1       bar   -2.25  4    1     2.443103  2.229069  0    0\n");
 }
 
 class Merge : public RvxTest {

@@ -155,9 +155,7 @@ void fitTexts(RecordingInfo& info, Warnings& warnings) {
 
 bool DateTime::dateKnown() const { return day > 0 && month > 0 && year > 0; }
 
-bool DateTime::timeKnown() const {
-  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
-}
+bool DateTime::timeKnown() const { return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59; }
 
 DateTime parseDateTime(const RecordingInfo& info) {
   DateTime result;
