@@ -436,18 +436,18 @@ TEST_F(Content, ConvertCutsATooLongTextOnlyWhenAsked) {
   // A cut never ends inside a surrogate pair: one that the limit would
   // split is left out whole, one that ends at the limit is kept.
   const std::u16string emoji = u"\U0001F600";
-  for (const size_t at : {61u, 60u}) {
-    SCOPED_TRACE(at);
+  for (const size_t pair : {61u, 60u}) {  // where the pair starts
+    SCOPED_TRACE(pair);
     std::string paired = bytes;
     for (size_t i = 0; i < 2; ++i) {
-      paired[760 + 2 * (at + i)] = static_cast<char>(emoji[i] & 0xFF);
-      paired[761 + 2 * (at + i)] = static_cast<char>(emoji[i] >> 8);
+      paired[760 + 2 * (pair + i)] = static_cast<char>(emoji[i] & 0xFF);
+      paired[761 + 2 * (pair + i)] = static_cast<char>(emoji[i] >> 8);
     }
     writeBytes(scratch.file("long.rvx"), paired);
     expectRun({"convert", "long.rvx", "-o", "new.rvx", "--cut-texts", "-f"}, 0,
               "warning: instrument cut to 62 characters");
-    EXPECT_EQ(readBack(this->at("new.rvx")).instrument,
-              std::u16string(at, u'i') + (at == 60 ? emoji : u""));
+    EXPECT_EQ(readBack(at("new.rvx")).instrument,
+              std::u16string(pair, u'i') + (pair == 60 ? emoji : u""));
   }
 }
 
@@ -481,7 +481,7 @@ TEST_F(Content, AStartWithoutItsDateOrItsTimeIsShownAndKeptAsItIs) {
        header("\xE7\x03\x0C\x04\x0E\x05\x09")},
       {"minute60.rvx", kHour + 1, "\x3C", "04.12.2023, time unknown", "(its time)",
        "the recording time is unknown and stays so", header("\xE7\x07\x0C\x04\xFF\xFF\xFF")},
-      {"second60.rvx", kHour + 2, "\x3C", "04.12.2023 14:05", nullptr, nullptr,
+      {"second60.rvx", kHour + 2, "\x3C", "04.12.2023 14:05:60", nullptr, nullptr,
        header("\xE7\x07\x0C\x04\x0E\x05\xFF")},
   };
   for (const auto& c : kCases) {
