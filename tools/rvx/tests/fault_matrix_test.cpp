@@ -347,6 +347,15 @@ TEST(SystemFailures, AreNamedAndLeaveTheFilesAsTheyWere) {
   EXPECT_TRUE(run.err.ends_with("): disk full\n")) << run.err;
   EXPECT_EQ(readBytes(directory / staged), exported) << staged;
   EXPECT_EQ(readBytes(directory / "a.rvx"), input);
+
+  // A call that a signal interrupts is made again, and the output is whole.
+  for (const char* fault : {"fail:open:2:EINTR", "fail:write:1:EINTR"}) {
+    SCOPED_TRACE(fault);
+    fs::remove(directory / "new.csv");
+    const Outcome interrupted = runRvx(words("export a.rvx -o new.csv"), directory, {0, fault});
+    EXPECT_EQ(interrupted.status, 0) << interrupted.err;
+    EXPECT_EQ(readBytes(directory / "new.csv"), exported);
+  }
 }
 
 }  // namespace
