@@ -281,6 +281,7 @@ TEST(SystemFailures, AreNamedAndLeaveTheFilesAsTheyWere) {
       {"fail:open:4:ENOTDIR", "modify a.rvx --name x", "(0xE100001C): no such directory"},
       // a name that the file system does not take (a colon on FAT)
       {"fail:open:4:EINVAL", "modify a.rvx --name x", "(0xE100001C): invalid parameter"},
+      // the library creating a new recording
       {"fail:open:3:EACCES", "convert a.rvx -o new.rvx",
        "new.rvx: Error during creation of a RVX- file. (0xE1000009): permission denied"},
       // an error without words of rvx's own still names its number
