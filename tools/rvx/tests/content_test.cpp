@@ -432,6 +432,286 @@ TEST_F(Content, ConvertCutsATooLongTextOnlyWhenAsked) {
   expectRun({"convert", "long.rvx", "-o", "new.rvx", "--cut-texts"}, 0,
             "warning: instrument cut to 62 characters");
   EXPECT_EQ(readBack(at("new.rvx")).instrument, std::u16string(62, u'i'));
+
+  // A cut never ends inside a surrogate pair: one that the limit would
+  // split is left out whole, one that ends at the limit is kept.
+  const std::u16string emoji = u"\U0001F600";
+  for (const size_t pair : {61u, 60u}) {  // where the pair starts
+    SCOPED_TRACE(pair);
+    std::string paired = bytes;
+    for (size_t i = 0; i < 2; ++i) {
+      paired[760 + 2 * (pair + i)] = static_cast<char>(emoji[i] & 0xFF);
+      paired[761 + 2 * (pair + i)] = static_cast<char>(emoji[i] >> 8);
+    }
+    writeBytes(scratch.file("long.rvx"), paired);
+    expectRun({"convert", "long.rvx", "-o", "new.rvx", "--cut-texts", "-f"}, 0,
+              "warning: instrument cut to 62 characters");
+    EXPECT_EQ(readBack(at("new.rvx")).instrument,
+              std::u16string(pair, u'i') + (pair == 60 ? emoji : u""));
+  }
+}
+
+// A header that knows its date but not its time, its time but not its
+// date, neither, a year before 1000, or a minute or second that is none:
+// info says what it knows, export --time absolute refuses what it does not,
+// and convert and cut keep the start as the library reads it (a second of
+// 60, as a leap second, leaves whole minutes).
+TEST_F(Content, AStartWithoutItsDateOrItsTimeIsShownAndKeptAsItIs) {
+  constexpr auto npos = std::string::npos;
+  createRecording(at("a.rvx"), twoChannels(randomRecords(4, 2, 7)));  // 4.12.2023 14:05:09
+  const std::string bytes = readBytes(scratch.file("a.rvx"));
+  constexpr size_t kStart = KDRVX_HEADER_YEAR_OFFSET, kHour = KDRVX_HEADER_HOUR_OFFSET;
+  const auto header = [](const char* seven) { return std::string(seven, 7); };
+  const struct {
+    const char* file;
+    size_t offset;
+    std::string patch;
+    const char* recorded;  // as info shows the start
+    const char* refused;   // by export --time absolute; nullptr: exported
+    const char* warning;   // of convert; nullptr: none
+    std::string kept;      // the start bytes of the new files
+  } kCases[] = {
+      {"notime.rvx", kHour, "\xFF\xFF\xFF", "04.12.2023, time unknown", "(its time)",
+       "the recording time is unknown and stays so", header("\xE7\x07\x0C\x04\xFF\xFF\xFF")},
+      {"nodate.rvx", kStart, std::string(4, '\0'), "date unknown, 14:05:09", "(its date)",
+       "the recording date is unknown (00.00.   0) and stays so", header("\0\0\0\0\x0E\x05\x09")},
+      {"neither.rvx", kStart, header("\0\0\0\0\xFF\xFF\xFF"), "unknown", "(its date)",
+       "the recording time is unknown and stays so", header("\0\0\0\0\xFF\xFF\xFF")},
+      {"year999.rvx", kStart, "\xE7\x03", "04.12. 999 14:05:09", nullptr, nullptr,
+       header("\xE7\x03\x0C\x04\x0E\x05\x09")},
+      {"minute60.rvx", kHour + 1, "\x3C", "04.12.2023, time unknown", "(its time)",
+       "the recording time is unknown and stays so", header("\xE7\x07\x0C\x04\xFF\xFF\xFF")},
+      {"second60.rvx", kHour + 2, "\x3C", "04.12.2023 14:05:60", nullptr, nullptr,
+       header("\xE7\x07\x0C\x04\x0E\x05\xFF")},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.file);
+    std::string damaged = bytes;
+    damaged.replace(c.offset, c.patch.size(), c.patch);
+    writeBytes(scratch.file(c.file), damaged);
+    const Outcome info = rvx({"info", c.file});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find(std::string("Recorded         ") + c.recorded), npos) << info.out;
+    const Outcome absolute = rvx({"export", c.file, "--time", "absolute", "-o", "out.csv", "-f"});
+    if (c.refused) {
+      EXPECT_EQ(absolute.status, 1);
+      EXPECT_NE(absolute.err.find("the recording's start is unknown " + std::string(c.refused)),
+                npos)
+          << absolute.err;
+    } else {
+      EXPECT_EQ(absolute.status, 0) << absolute.err;
+    }
+    const Outcome convert = rvx({"convert", c.file, "-o", "new.rvx", "-f"});
+    ASSERT_EQ(convert.status, 0) << convert.err;
+    if (c.warning) {
+      EXPECT_NE(convert.err.find(std::string(c.file) + ": warning: " + c.warning), npos)
+          << convert.err;
+    } else {
+      EXPECT_EQ(convert.err, "");
+    }
+    EXPECT_EQ(readBytes(scratch.file("new.rvx")).substr(kStart, 7), c.kept);
+    ASSERT_EQ(rvx({"cut", c.file, "--records", "2:3", "-o", "new.rvx", "-f"}).status, 0);
+    EXPECT_EQ(readBytes(scratch.file("new.rvx")).substr(kStart, 7), c.kept);
+  }
+}
+
+// Values that rvx's own create path does not make but other writers left:
+// both channel flags set, a multichannel of 40 bits, one variable for two
+// channels, a statistics flag of 2, an interval of whole seconds. info
+// shows them, plot draws the 32 bits a value holds, and convert keeps the
+// flags and every value, and names what it cannot keep.
+TEST_F(Content, ChannelValuesThatOnlyOtherWritersMakeAreShownAndCarriedOver) {
+  constexpr auto npos = std::string::npos;
+  Recording recording = twoChannels({{1.5f, bits(1)}, {2.0f, bits(2)}}, 8);
+  recording.channels[0].variable = "X2";
+  recording.interval = 2000000;
+  createRecording(at("a.rvx"), recording);
+  std::string bytes = readBytes(scratch.file("a.rvx"));
+  constexpr size_t kChannel0 = 1500, kChannel1 = 1500 + 1400;
+  bytes[37] = 2;                                                   // FlagStatistics
+  bytes.replace(kChannel0 + 510, 2, "\x01\x01");                   // ISDS, linearisation
+  bytes[kChannel1 + 12] = 40;                                      // multichannel bits
+  bytes.replace(kChannel1 + 6, 5, std::string("X\0\0\0\x02", 5));  // variable X2
+  writeBytes(scratch.file("odd.rvx"), bytes);
+
+  const Outcome info = rvx({"info", "odd.rvx"});
+  ASSERT_EQ(info.status, 0) << info.err;
+  for (const char* shown : {"Scan interval    2 s (0.5 Hz)\n", "Statistics       unknown flag 2\n",
+                            "  ISDS,lin", "  multi:40"}) {
+    EXPECT_NE(info.out.find(shown), npos) << shown << " in\n" << info.out;
+  }
+  const Outcome plot = rvx({"plot", "odd.rvx", "-o", "odd.svg"});
+  ASSERT_EQ(plot.status, 0) << plot.err;
+  const std::string svg = readBytes(scratch.file("odd.svg"));
+  EXPECT_NE(svg.find(">bit 31</text>"), npos);
+  EXPECT_EQ(svg.find(">bit 32</text>"), npos);
+
+  const Outcome convert = rvx({"convert", "odd.rvx", "-o", "new.rvx"});
+  ASSERT_EQ(convert.status, 0) << convert.err;
+  EXPECT_NE(convert.err.find("odd.rvx: warning: channel 1 'X2' is written as X3\n"), npos)
+      << convert.err;
+  EXPECT_NE(convert.err.find("odd.rvx: warning: channel X2: a multichannel of 40 bits cannot be "
+                             "written; it becomes an ordinary channel\n"),
+            npos)
+      << convert.err;
+  const ReadBack back = readBack(at("new.rvx"));
+  ASSERT_EQ(back.channels.size(), 2u);
+  EXPECT_EQ(back.channels[0].variable, u"X2");
+  EXPECT_TRUE(back.channels[0].isds);
+  EXPECT_EQ(readBytes(scratch.file("new.rvx"))[kChannel0 + 511], 1);  // linearisation
+  EXPECT_EQ(back.channels[1].variable, u"X3");
+  EXPECT_EQ(back.channels[1].bits, 0);
+  EXPECT_EQ(back.interval, 2000000);
+  EXPECT_EQ(back.values, readBack(at("odd.rvx")).values);
+}
+
+// Options that cannot work are refused before anything is read or
+// written: the cause named, no output, the input untouched.
+TEST_F(Content, OptionsThatCannotWorkAreRefusedBeforeAnyOutput) {
+  createRecording(at("a.rvx"), twoChannels({{1.0f, bits(1)}}, 8));
+  const std::string before = readBytes(scratch.file("a.rvx"));
+  const std::vector<std::string> csv = {"export", "a.rvx", "-o", "out.csv"};
+  const auto to = [](const char* output) {
+    return std::vector<std::string>{"export", "a.rvx", "-o", output};
+  };
+  const auto plot = std::vector<std::string>{"plot", "a.rvx", "-o", "out.svg"};
+  const auto with = [](std::vector<std::string> command, std::vector<std::string> options) {
+    command.insert(command.end(), options.begin(), options.end());
+    return command;
+  };
+  const struct {
+    std::vector<std::string> arguments;
+    const char* says;
+  } kCases[] = {
+      {with(csv, {"--time-unit", "min"}), "--time-unit: expected s or ms, not min"},
+      {with(csv, {"--time", "wall"}), "--time: expected relative or absolute, not wall"},
+      {with(csv, {"--time", "absolute", "--no-time"}),
+       "--time absolute and --no-time contradict each other"},
+      {with(csv, {"--time", "absolute", "--time-unit", "ms"}),
+       "--time-unit applies to --time relative only: timestamps have no unit"},
+      {with(to("out.mat"), {"--delimiter", ";"}),
+       "--delimiter applies to CSV only, not to out.mat"},
+      {with(to("out.mat"), {"--encoding", "cp1252"}), "--encoding applies to CSV only"},
+      {with(to("out.h5"), {"--with-metadata"}),
+       "--with-metadata applies to CSV only, not to out.h5"},
+      {with(to("out.h5"), {"--time-unit", "ms"}), "--time-unit applies to CSV only"},
+      {with(to("out.mat"), {"--no-time"}), "--no-time applies to CSV only"},
+      {with(to("out.h5"), {"--time", "absolute"}), "--time absolute applies to CSV only"},
+      {{"export", "a.rvx", "--format", "mat", "-o", "-"},
+       "MATLAB and HDF5 exports go to a file: give -o FILE"},
+      {with(plot, {"--width", "49"}), "--width must be 50 to 20000 pixels"},
+      {with(plot, {"--width", "20001"}), "--width must be 50 to 20000 pixels"},
+      {with(plot, {"--panel-height", "39"}), "--panel-height must be 40 to 2000 pixels"},
+      {with(plot, {"--panel-height", "2001"}), "--panel-height must be 40 to 2000 pixels"},
+      {{"follow", "a.rvx", "--timeout", "soon"},
+       "--timeout: expected seconds above 0 such as 0.5 or 30, not soon"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.says);
+    const Outcome run = rvx(c.arguments);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+    for (const char* output : {"out.csv", "out.mat", "out.h5", "out.svg"})
+      EXPECT_FALSE(exists(output)) << output;
+  }
+  EXPECT_EQ(readBytes(scratch.file("a.rvx")), before);
+  // The demo's directory below a file.
+  expectRun({"demo", "a.rvx/demo"}, 1, "a.rvx/demo: cannot create the directory: ");
+  EXPECT_EQ(readBytes(scratch.file("a.rvx")), before);
+}
+
+// The metadata of a window counts the trigger record from the window's
+// first record; a trigger outside the window is named and given as 0.
+TEST_F(Content, ExportOfAWindowCountsTheTriggerFromItsFirstRecord) {
+  Recording triggered = twoChannels(randomRecords(4, 2, 3));
+  triggered.triggerRecord = 2;
+  createRecording(at("t.rvx"), triggered);
+  createRecording(at("none.rvx"), twoChannels(randomRecords(4, 2, 3)));
+  const struct {
+    const char* file;
+    const char* records;
+    const char* trigger;  // the metadata line
+    bool named;           // whether a warning names the trigger left out
+  } kCases[] = {{"t.rvx", "0:1", "#trigger record,0\r\n", true},
+                {"t.rvx", "1:3", "#trigger record,1\r\n", false},
+                {"none.rvx", "1:2", "#trigger record,0\r\n", false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.records);
+    const Outcome run = rvx({"export", c.file, "--records", c.records, "--with-metadata"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(c.trigger), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find(std::string(c.file) +
+                           ": warning: the trigger record 2 lies outside the records exported; "
+                           "the metadata gives 0\n") != std::string::npos,
+              c.named)
+        << run.err;
+  }
+
+  // Wall-clock timestamps past the year 9999 are refused (the reader shows
+  // a stored year of 16166 as 9999).
+  Recording late = twoChannels({{1.0f, 2.0f}, {3.0f, 4.0f}});
+  late.date = "31.12.16166";
+  late.time = "23:59:59";
+  late.interval = 1000000;
+  createRecording(at("late.rvx"), late);
+  expectRun({"export", "late.rvx", "-o", "out.csv", "--time", "absolute"}, 1,
+            "late.rvx: its records' timestamps would leave the years 1 to 9999");
+  EXPECT_FALSE(exists("out.csv"));
+}
+
+// MATLAB and HDF5 names are identifiers made from the variables, whatever
+// letters those use; a recording without records gives empty columns of
+// the right class.
+TEST_F(Content, MatlabAndHdf5ColumnsOfAnyVariableAndOfNoRecords) {
+  Recording greek;
+  greek.channels = {{"µ1", "bar", ""}, {"Ωx2", "", ""}};
+  greek.records = {{1.0f, 2.0f}};
+  createRecording(at("greek.rvx"), greek);
+  ASSERT_EQ(rvx({"export", "greek.rvx", "--format", "h5", "-o", "greek.data"}).status, 0);
+  const nlohmann::json h5 = readExport("hdf5", at("greek.data"));
+  ASSERT_EQ(h5["channels"].size(), 2u);
+  EXPECT_EQ(h5["channels"][0]["name"], "ch_1");
+  EXPECT_EQ(h5["channels"][0]["variable"], "µ1");
+  EXPECT_EQ(h5["channels"][1]["name"], "x2");
+  EXPECT_EQ(h5["channels"][1]["variable"], "Ωx2");
+
+  createRecording(at("empty.rvx"), twoChannels({}, 8));
+  const Outcome run = rvx({"export", "empty.rvx", "-o", "empty.mat"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json mat = readExport("mat", at("empty.mat"));
+  EXPECT_EQ(mat["time"], nlohmann::json::array());
+  ASSERT_EQ(mat["channels"].size(), 2u);
+  for (const auto& [channel, kind] : {std::pair<size_t, const char*>{0, "single"}, {1, "uint32"}}) {
+    EXPECT_EQ(mat["channels"][channel]["matlab_class"], kind);
+    EXPECT_EQ(mat["channels"][channel]["bits"], nlohmann::json::array());
+  }
+}
+
+// The compact layout keeps no channel filter: import names every channel
+// whose filter it leaves out, however many there are.
+TEST_F(Content, ImportNamesEveryTextTheCompactLayoutLeavesOut) {
+  constexpr int kChannels = 20;
+  std::string csv =
+      "#rvx metadata,2\n#comment,x\n#scan interval [us],1000\n#channel properties,variable,"
+      "unit,name,number,signal type,range,zero point,filter,linearisation table,individual "
+      "rate,isds,linearisation,multichannel bits\n";
+  std::string heading = "time [s]", record = "0";
+  for (int k = 1; k <= kChannels; ++k) {
+    const std::string variable = "p" + std::to_string(k);
+    csv += "#channel," + variable + ",,,,,,,low pass,,1,0,0,0\n";
+    heading += "," + variable;
+    record += ",1";
+  }
+  writeBytes(scratch.file("many.csv"), csv + heading + "\n" + record + "\n");
+  const Outcome run = rvx({"import", "many.csv", "-o", "many.rvx", "--legacy"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (int k = 1; k <= kChannels; ++k) {
+    EXPECT_NE(run.err.find("warning: channel p" + std::to_string(k) +
+                           " filter: the compact layout keeps it nowhere"),
+              std::string::npos)
+        << k;
+  }
 }
 
 }  // namespace

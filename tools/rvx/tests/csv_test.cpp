@@ -111,6 +111,44 @@ TEST(CsvReader, ReadsRecordsAcrossItsBlockBoundary) {
   EXPECT_EQ(rows[100001], (std::vector<std::string>{"last"}));
 }
 
+// A line end, a closing quote or an empty line cut by the end of the first
+// read block (1 MiB) is read as one, with the lines counted as they are.
+TEST(CsvReader, TakesALineEndOrAQuoteThatTheBlockCutsOff) {
+  constexpr size_t kBlock = 1 << 20;
+  const struct {
+    std::string head, tail;  // the last byte of `head` is the block's last
+  } kCuts[] = {
+      {"\n", "b\n"},      // a record ends with the block
+      {"\n\r", "\nb\n"},  // an empty line's CR, its LF in the next block
+      {"\r", "\nb\n"},    // a record's CR, its LF in the next block
+      {"\"", ",b\r\n"},   // the quote that closes a field
+  };
+  for (const auto& cut : kCuts) {
+    const bool quoted = cut.head == "\"";
+    std::string first((quoted ? kBlock - 2 : kBlock - cut.head.size()), 'a');
+    const std::string text = (quoted ? "\"" : "") + first + cut.head + cut.tail;
+    ASSERT_EQ(text.find(cut.tail), kBlock) << cut.head;
+    std::istringstream in(text);
+    CsvReader reader(in);
+    std::vector<std::string_view> fields;
+    ASSERT_TRUE(reader.next(fields));
+    EXPECT_EQ(fields.size(), quoted ? 2u : 1u);
+    EXPECT_EQ(fields[0], first);
+    const bool emptyLine = cut.head == "\n\r";
+    if (!quoted) {
+      ASSERT_TRUE(reader.next(fields));
+      EXPECT_EQ(reader.line(), emptyLine ? 3u : 2u) << cut.head;
+      EXPECT_EQ(fields, (std::vector<std::string_view>{"b"}));
+    }
+    EXPECT_FALSE(reader.next(fields));
+  }
+  // A byte-order mark that breaks off.
+  std::istringstream broken("\xEF\xBB");
+  CsvReader reader(broken);
+  std::vector<std::string_view> fields;
+  EXPECT_THROW(reader.next(fields), CsvError);
+}
+
 // The records of a CSV against strtof and strtoul, over numbers written in
 // many ways: each row once as plain text, read in place, and once with its
 // fields quoted or padded, read field by field. Over 1 MiB, so that rows

@@ -1,5 +1,6 @@
 // The spreadsheet dialects as bytes: what detection tells from the start of
-// a file, and the conversions of the encodings both ways. (A German
+// a file, and the conversions of the encodings both ways (and of UTF-8 and
+// UTF-16 inside). (A German
 // spreadsheet and the heads that leave doubt: sheet_test.cpp, through rvx.)
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 
 #include "inputs/csv_dialect.h"
 #include "shared/tool_error.h"
+#include "shared/utf.h"
 
 namespace rvx {
 namespace {
@@ -76,6 +78,43 @@ TEST(Dialect, EncodingsConvertBothWays) {
   EXPECT_EQ(all.str(),
             "T1 [\xC2\xB0"
             "C");
+}
+
+// The names of the delimiters; every byte of code page 1252 a character
+// and back; a character beyond it named whole, pair of surrogates or not.
+TEST(Dialect, NamesDelimitersAndKeepsEveryByteOfCodePage1252) {
+  const std::pair<const char*, char> kDelimiters[] = {
+      {",", ','},    {"comma", ','}, {";", ';'},   {"semicolon", ';'},
+      {"tab", '\t'}, {"\t", '\t'},   {"\\t", '\t'}};
+  for (const auto& [name, delimiter] : kDelimiters) EXPECT_EQ(parseDelimiter(name), delimiter);
+  EXPECT_FALSE(parseDelimiter("|"));
+
+  std::string bytes;
+  for (int byte = 0; byte < 256; ++byte) bytes += static_cast<char>(byte);
+  EXPECT_EQ(encodedText(decodedText(bytes, TextEncoding::Cp1252), TextEncoding::Cp1252, "out"),
+            bytes);
+  try {
+    encodedText("a\xF0\x9F\x98\x80", TextEncoding::Cp1252, "out.csv");
+    ADD_FAILURE() << "encoded U+1F600";
+  } catch (const ToolError& error) {
+    EXPECT_NE(std::string(error.what())
+                  .find("out.csv: code page 1252 cannot hold '\xF0\x9F\x98\x80' (U+1F600)"),
+              std::string::npos)
+        << error.what();
+  }
+}
+
+// Surrogates that pair with nothing become U+FFFD both ways; line ends
+// become CR LF and back, a lone CR staying as it is.
+TEST(Utf, KeepsWhatItCanAndMarksTheRest) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  EXPECT_EQ(toUtf8(std::u16string{0xD83D}), replacement);
+  EXPECT_EQ(toUtf8(std::u16string{0xD83D, u'b'}), replacement + "b");
+  EXPECT_EQ(toUtf8(std::u16string{0xD83D, 0xE000}), replacement + "\xEE\x80\x80");
+  EXPECT_EQ(toUtf8(std::u16string{0xDE00, u'c'}), replacement + "c");
+  EXPECT_EQ(toUtf16("\xED\xA0\x80x"), (std::u16string{0xFFFD, u'x'}));
+  EXPECT_EQ(toCrLf("\nx\r\ny\n"), "\r\nx\r\ny\r\n");
+  EXPECT_EQ(fromCrLf("a\r\nb\rc\r"), "a\nb\rc\r");
 }
 
 }  // namespace

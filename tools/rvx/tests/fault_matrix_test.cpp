@@ -222,5 +222,142 @@ TEST_P(FaultMatrix, KeepsInputsAndTargetsWhole) {
 INSTANTIATE_TEST_SUITE_P(Writers, FaultMatrix, ::testing::ValuesIn(kWriters),
                          [](const auto& writer) { return std::string(writer.param.tag); });
 
+// The names below `directory`, its subdirectories' entries included.
+std::set<std::string> entries(const fs::path& directory) {
+  std::set<std::string> names;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(directory))
+    names.insert(fs::relative(entry.path(), directory).string());
+  return names;
+}
+
+// A call of the system that fails, rvx's own or the library's, with the
+// errors of a user's machine: rvx names the cause in its own words, and the
+// input and an existing target keep their bytes, with nothing left beside
+// them. Export opens the recording (open 1) and then creates its output
+// (open 2); modify judges the file (open 1), creates its copy (2), holds
+// the file open (3) and has the library open the copy (4), whose header
+// it writes (write 2) after rvx has read the file (from read 3) and copied
+// its bytes (write 1).
+TEST(SystemFailures, AreNamedAndLeaveTheFilesAsTheyWere) {
+  const struct {
+    const char *fault, *arguments, *says;
+  } cases[] = {
+      // rvx's own output file
+      {"fail:write:1:EIO", "export a.rvx -o out.csv -f",
+       "out.csv: writing failed: input/output error"},
+      {"fail:write:1:EDQUOT", "export a.rvx -o out.csv -f", "writing failed: disk quota exceeded"},
+      {"fail:write:1:EFBIG", "export a.rvx -o out.csv -f",
+       "writing failed: file too large (over the file-size limit)"},
+      // as a network file system reports a full disk late
+      {"fail:close:2:EIO", "export a.rvx -o out.csv -f",
+       "out.csv: writing failed: input/output error"},
+      {"fail:open:2:EROFS", "export a.rvx -o new.csv",
+       "new.csv: cannot create the file: read-only file system"},
+      {"fail:open:2:EMFILE", "export a.rvx -o new.csv", "create the file: too many open files"},
+      {"fail:open:2:EACCES", "export a.rvx -o new.csv", "create the file: permission denied"},
+      {"fail:open:2:ENAMETOOLONG", "export a.rvx -o new.csv",
+       "create the file: file name too long"},
+      {"fail:open:2:ENOTDIR", "export a.rvx -o new.csv",
+       "create the file: a part of the path is not a directory"},
+      {"fail:open:2:EPERM", "export a.rvx -o new.csv", "create the file: permission denied"},
+      {"fail:open:2:ENFILE", "export a.rvx -o new.csv", "create the file: too many open files"},
+      {"fail:open:2:ENOMEM", "export a.rvx -o new.csv", "create the file: Cannot allocate memory"},
+      // another program takes every staging name first
+      {"full:open:2:EEXIST", "export a.rvx -o new.csv", "create the file: already exists"},
+      {"fail:read:3:EIO", "modify a.rvx --name x", "a.rvx: reading failed: input/output error"},
+      {"fail:close:2:EIO", "modify a.rvx --name x", "a.rvx: writing failed: input/output error"},
+      // the library's calls
+      {"fail:write:2:EIO", "modify a.rvx --name x",
+       "a.rvx: Error: Open file for modification (0xE100001C): input/output error"},
+      {"fail:write:2:EFBIG", "modify a.rvx --name x", "(0xE100001C): file too large"},
+      {"fail:open:4:EMFILE", "modify a.rvx --name x", "(0xE100001C): too many open files"},
+      {"fail:open:4:ENOMEM", "modify a.rvx --name x", "(0xE100001C): out of memory"},
+      {"fail:open:4:EBUSY", "modify a.rvx --name x", "(0xE100001C): in use by another program"},
+      {"fail:open:4:ELOOP", "modify a.rvx --name x",
+       "(0xE100001C): too many levels of symbolic links"},
+      {"fail:open:4:ENAMETOOLONG", "modify a.rvx --name x", "(0xE100001C): file name too long"},
+      {"fail:open:4:EACCES", "modify a.rvx --name x", "(0xE100001C): permission denied"},
+      {"fail:open:4:ENOENT", "modify a.rvx --name x", "(0xE100001C): no such file or directory"},
+      {"fail:open:4:ENOTDIR", "modify a.rvx --name x", "(0xE100001C): no such directory"},
+      // a name that the file system does not take (a colon on FAT)
+      {"fail:open:4:EINVAL", "modify a.rvx --name x", "(0xE100001C): invalid parameter"},
+      // the library creating a new recording
+      {"fail:open:3:EACCES", "convert a.rvx -o new.rvx",
+       "new.rvx: Error during creation of a RVX- file. (0xE1000009): permission denied"},
+      // an error without words of rvx's own still names its number
+      {"fail:open:4:ENOTSUP", "modify a.rvx --name x",
+       "(0xE100001C): an error the system gives no words for (Windows error 31)"},
+      {"fail:rename:1:EIO", "export a.rvx -o out.csv -f",
+       "out.csv: cannot take the new file's place: input/output error"},
+      {"fail:rename:1:EIO", "convert a.rvx -o out.rvx -f",
+       "out.rvx: cannot take the new file's place: input/output error"},
+      {"fail:fsync:1:EIO", "export a.rvx -o out.csv -f",
+       "out.csv: cannot take the new file: it cannot be flushed to the disk: input/output error"},
+      // a file that the user may not read, and one that fails once
+      {"full:open:1:EACCES", "info a.rvx",
+       "a.rvx: The RVX- file cannot be opened for read (0xE1000006): permission denied"},
+      {"full:open:1:EMFILE", "info a.rvx", "(0xE1000006): too many open files"},
+      {"fail:open:1:EIO", "info a.rvx", "(0xE1000006): cannot be read"},
+  };
+  kdrvx::test::ScratchDir scratch;
+  Recording recording;
+  recording.channels = {{"p1", "bar", ""}, {"T2", "K", ""}};
+  recording.records = {{1.0f, 2.0f}, {3.0f, 4.0f}};
+  createRecording(scratch.file("a.rvx"), recording);
+  const std::string input = readBytes(scratch.file("a.rvx"));
+  int at = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.fault) + " " + c.arguments);
+    const fs::path directory = scratch.file(std::to_string(++at));
+    fs::create_directory(directory);
+    writeBytes(directory / "a.rvx", input);
+    writeBytes(directory / "out.csv", kOld);
+    writeBytes(directory / "out.rvx", kOld);
+    const Outcome run = runRvx(words(c.arguments), directory, {0, c.fault});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("rvx: ", 0), 0u) << run.err;
+    EXPECT_EQ(readBytes(directory / "a.rvx"), input);
+    EXPECT_EQ(readBytes(directory / "out.csv"), kOld);
+    EXPECT_EQ(readBytes(directory / "out.rvx"), kOld);
+    EXPECT_EQ(entries(directory),
+              (std::set<std::string>{"a.rvx", "out.csv", "out.rvx", ".rvx-stdout", ".rvx-stderr",
+                                     kTemporaryDirectory}));
+  }
+
+  // A target with two hard links is rewritten in place; when the disk
+  // fills meanwhile, the complete new file stays under the staging name
+  // that the failure names.
+  const fs::path directory = scratch.file("linked");
+  fs::create_directory(directory);
+  writeBytes(directory / "a.rvx", input);
+  writeBytes(directory / "out.csv", kOld);
+  fs::create_hard_link(directory / "out.csv", directory / "link.csv");
+  ASSERT_EQ(runRvx(words("export a.rvx -o new.csv"), directory).status, 0);
+  const std::string exported = readBytes(directory / "new.csv");
+  fs::remove(directory / "new.csv");
+  const Outcome run =
+      runRvx(words("export a.rvx -o out.csv -f"), directory, {0, "fail:write:3:ENOSPC"});
+  EXPECT_EQ(run.status, 1);
+  const std::string says =
+      "rvx: out.csv: was rewritten in place only in part (it has 2 hard "
+      "links); the complete new file stays under its staging name (";
+  ASSERT_EQ(run.err.rfind(says, 0), 0u) << run.err;
+  const std::string staged =
+      run.err.substr(says.size(), run.err.find(')', says.size()) - says.size());
+  EXPECT_TRUE(run.err.ends_with("): disk full\n")) << run.err;
+  EXPECT_EQ(readBytes(directory / staged), exported) << staged;
+  EXPECT_EQ(readBytes(directory / "a.rvx"), input);
+
+  // A call that a signal interrupts is made again, and the output is whole.
+  for (const char* fault : {"fail:open:2:EINTR", "fail:write:1:EINTR"}) {
+    SCOPED_TRACE(fault);
+    fs::remove(directory / "new.csv");
+    const Outcome interrupted = runRvx(words("export a.rvx -o new.csv"), directory, {0, fault});
+    EXPECT_EQ(interrupted.status, 0) << interrupted.err;
+    EXPECT_EQ(readBytes(directory / "new.csv"), exported);
+  }
+}
+
 }  // namespace
 }  // namespace rvx::test

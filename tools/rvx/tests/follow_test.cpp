@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -111,6 +112,14 @@ TEST_F(Follow, ShowsEachBatchAtOnceAndWaitsOutAKilledWriterWhoseRecordsRepairRec
     shown = follower->outputSoFar();
   }
   EXPECT_EQ(lines(shown).size(), 451u);
+  // Another follower gives up while the writer still holds the file open.
+  const Outcome impatient = follow({"live.rvx", "--timeout", "0.5"}, "-impatient")->finish();
+  EXPECT_EQ(impatient.status, 3) << impatient.err;
+  EXPECT_NE(impatient.err.find("live.rvx: no record arrived for 0.5 s (the writer still holds the "
+                               "file)"),
+            npos)
+      << impatient.err;
+  EXPECT_EQ(impatient.out, shown);
   recording->kill();
   recording->finish();
 
@@ -144,6 +153,23 @@ TEST_F(Follow, RefusesAFileThatIsNoRecordingAtOnceAndTimesOutWaitingForOne) {
   EXPECT_EQ(missing.out, "");
 
   expectRun({"follow", "x.rvx", "--stats", "0"}, 2, "--stats: expected seconds above 0");
+}
+
+// A finished recording is followed at once: --stats gives the line of all
+// its records, "-" for a channel without a number, and a start past its
+// end leaves no record.
+TEST_F(Follow, StatisticsOfAFinishedRecording) {
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  Recording done;
+  done.channels = {{"p1", "bar", ""}, {"T1", "", ""}};
+  done.records = {{1.5f, kNaN}, {2.0f, kNaN}, {3.0f, std::numeric_limits<float>::infinity()}};
+  createRecording(at("done.rvx"), done);
+  Outcome run = rvx({"follow", "done.rvx", "--stats", "1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "3 records: p1 min 1.5 max 3 mean 2.1666667; T1 min - max - mean -\n");
+  run = rvx({"follow", "done.rvx", "--stats", "1", "--from", "5"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "0 records: p1 min - max - mean -; T1 min - max - mean -\n");
 }
 
 }  // namespace

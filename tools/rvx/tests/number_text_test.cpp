@@ -70,6 +70,14 @@ TEST(FloatText, ParsingAcceptsCommonFormsAndRefusesTheRest) {
     EXPECT_EQ(beyondFloat(bad), text == "1e39" || text == "-1e400") << bad;
   }
   EXPECT_TRUE(beyondFloat(" +3.40282357e38 "));
+  // Bits that are no NaN's, or no bits at all, are no number; a magnitude
+  // beyond a double's is beyond a float's too, one below the smallest is not.
+  for (const char* bad : {"nan(0x)", "nan(0xzz)", "nan(0x7f800000)", "nana"})
+    EXPECT_FALSE(parseFloat(bad, value)) << bad;
+  const std::string huge = "1" + std::string(400, '0');
+  EXPECT_FALSE(parseFloat(huge, value));
+  EXPECT_TRUE(beyondFloat(huge));
+  EXPECT_FALSE(beyondFloat("1e-50"));
 }
 
 TEST(SecondsText, IsExactDecimalSeconds) {
@@ -85,10 +93,20 @@ TEST(SecondsText, IsExactDecimalSeconds) {
     const char* text;
     int64_t microseconds;
     bool whole;
-  } kSeconds[] = {{"0.0015", 1500, true},          {"1e-3", 1000, true},
-                  {"-2.5E+1", -25000000, true},    {"0.30000000000000004", 300000, true},
-                  {"0.0000015", 2, false},         {"0.0000014", 1, false},
-                  {"7.9999999999", 8000000, true}, {"0", 0, true}};
+  } kSeconds[] = {{"0.0015", 1500, true},
+                  {"1e-3", 1000, true},
+                  {"-2.5E+1", -25000000, true},
+                  {"0.30000000000000004", 300000, true},
+                  {"0.0000015", 2, false},
+                  {"0.0000014", 1, false},
+                  {"7.9999999999", 8000000, true},
+                  {"0", 0, true},
+                  // Whole within a thousandth of a microsecond only.
+                  {"0.00000001", 0, false},
+                  {"0.000000001", 0, false},
+                  {"0.0000009", 1, false},
+                  {"0.00000099", 1, false},
+                  {"9223372036854.775807", INT64_MAX, true}};
   for (const auto& c : kSeconds) {
     const auto seconds = parseSeconds(c.text);
     ASSERT_TRUE(seconds) << c.text;
@@ -99,7 +117,10 @@ TEST(SecondsText, IsExactDecimalSeconds) {
   for (int64_t us : {int64_t{0}, int64_t{1}, int64_t{999999}, int64_t{123456789012}}) {
     EXPECT_EQ(parseSeconds(secondsText(us))->microseconds, us);
   }
-  for (const char* bad : {"1s", "", ".", "1e", "inf", "nan", "1e400", "--1"})
+  // Nor is a time beyond 64 bits of microseconds, however it is written.
+  for (const char* bad :
+       {"1s", "", ".", "1e", "inf", "nan", "1e400", "--1", "1e401", "9223372036854.775808",
+        "18446744073709.551616", "18446744073709.5516155", "99999999999999999999999"})
     EXPECT_FALSE(parseSeconds(bad)) << bad;
 }
 
@@ -107,6 +128,8 @@ TEST(ShortestDouble, PrintsAsTheFloatText) {
   EXPECT_EQ(shortestDouble(0.1f), 0.1);
   EXPECT_EQ(static_cast<float>(shortestDouble(0.1f)), 0.1f);
   EXPECT_EQ(shortestDouble(-3.25f), -3.25);
+  EXPECT_EQ(shortestDouble(-std::numeric_limits<float>::infinity()),
+            -std::numeric_limits<double>::infinity());
 }
 
 }  // namespace

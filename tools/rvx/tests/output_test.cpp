@@ -83,6 +83,12 @@ TEST_F(Outputs, RepairInPlaceKeepsModeAndLink) {
   EXPECT_TRUE(fs::is_symlink(at("link.rvx")));
   EXPECT_EQ(modeOf(at("d/stale.rvx")), 0604u);
   EXPECT_EQ(readBytes(at("d/stale.rvx")), readBytes(at("a.rvx")));
+  // An output that names the file itself is the repair in place.
+  const Outcome again = rvx({"repair", "link.rvx", "-o", "d/stale.rvx"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find("link.rvx: count and statistics are right; nothing to repair"),
+            std::string::npos)
+      << again.out;
 }
 
 // Defect: modify, repair and export -f, run as root, gave a file of another
@@ -149,7 +155,8 @@ TEST_F(Outputs, AFileInUseIsLeftAlone) {
   const std::string before = readBytes(at("a.rvx"));
   for (const std::vector<std::string>& arguments :
        {std::vector<std::string>{"export", "stale.rvx", "-o", "a.rvx", "-f"},
-        {"modify", "a.rvx", "--name", "x"}}) {
+        {"modify", "a.rvx", "--name", "x"},
+        {"info", "a.rvx"}}) {
     const Outcome run = rvx(arguments);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("in use by another program"), std::string::npos) << run.err;
@@ -161,6 +168,7 @@ TEST_F(Outputs, AFileInUseIsLeftAlone) {
 // Defects: a range beyond the records wrote a heading-only CSV; "-o -"
 // made a file named "-" for import and convert.
 TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
+  const std::string input = readBytes(at("a.rvx"));
   const struct {
     std::vector<std::string> arguments;
     int status;
@@ -168,6 +176,7 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
   } cases[] = {
       {{}, 2, "subcommand is required"},
       {{"frobnicate"}, 2, "unknown subcommand 'frobnicate'"},
+      {{""}, 2, "unknown subcommand ''"},
       {{"info"}, 2, "FILE is required"},
       {{"info", "a.rvx", "--bogus"}, 2, "--bogus"},
       {{"export", "a.rvx", "--records", "5:2"}, 2, "expected FIRST:LAST"},
@@ -182,14 +191,30 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
       {{"convert", "a.rvx", "-o", "-"}, 2, "-o -: standard output"},
       {{"repair", "stale.rvx", "-o", "-"}, 2, "-o -: standard output"},
       {{"import", "a.csv", "-o", "y.rvx", "--language", "de"}, 2, "--language"},
+      {{"import", "a.csv", "-o", "y.rvx", "--multichannel", ":8"},
+       2,
+       "--multichannel: expected VARIABLE:BITS with 1 to 32 bits, not :8"},
+      {{"check", "-j", "4294967296", "a.rvx"},
+       2,
+       "expected a whole number from 1 to 4294967295, not 4294967296"},
+      {{"stats", "-j", "123456789012345678901234", "a.rvx"}, 2, "not 12345678901234567890..."},
+      {{"export", "a.rvx", "-o", "./a.rvx", "-f"}, 2, "./a.rvx is the input file; give another"},
+      {{"convert", "a.rvx", "-o", "a.rvx", "-f"}, 2, "a.rvx is the input file; give another"},
       {{"import", "bad.csv", "-o", "y.rvx"}, 2, "has no time column: give --scan-interval-us"},
       {{"import", "bad.csv", "-o", "y.rvx", "--scan-interval-us", "9"}, 2, "is not a variable"},
       {{"import", "short.csv", "-o", "y.rvx", "--scan-interval-us", "9"}, 1, "line 3: 1 field where"},
       {{"info", "missing.rvx"}, 1, "missing.rvx: The RVX- file cannot be opened for read (0x"},
       {{"info", "missing.rvx"}, 1, "(0xE1000006): no such file or directory"},
       {{"info", "d"}, 1, "d: The RVX- file cannot be opened for read (0xE1000006): is a directory"},
+      {{"info", "/dev/null"}, 1, "(0xE1000006): not a regular file"},
+      {{"repair", "missing.rvx"}, 1, "(0xE1000006): no such file or directory"},
+      {{"modify", "", "--name", "x"}, 2, "modify: no file given; name the recording to change"},
+      {{"convert", "a.rvx", "-o", ""}, 2, "no output file given"},
       {{"export", "a.rvx", "-o", "nowhere/a.csv"}, 1, "cannot create the file: no such file"},
       {{"export", "a.rvx", "-o", "d"}, 1, "d: is a directory"},
+      {{"demo", "a.rvx/d"},
+       1,
+       "a.rvx/d: cannot create the directory: a part of the path is not a directory"},
       {{"export", "a.rvx", "-o", "/dev/full"}, 1, "/dev/full: writing failed: disk full"},
       {{"modify", "compact.rvx", "--name", "x"}, 1, "convert it first (rvx convert compact.rvx"},
       {{"modify", "readonly.rvx", "--name", "x"}, 1, "readonly.rvx: is read-only"},
@@ -204,6 +229,10 @@ TEST_F(Outputs, ErrorsNameTheirCauseAndHaveTheirExitStatus) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
   EXPECT_FALSE(fs::exists(at("y.rvx")) || fs::exists(at("-")));
+  EXPECT_EQ(readBytes(at("a.rvx")), input);
+  // A device is written to as it is, never replaced by a file.
+  EXPECT_EQ(rvx({"export", "a.rvx", "-o", "/dev/null", "-f"}).status, 0);
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
   EXPECT_NE(rvx({"plot", "a.rvx", "-o", "-"}).out.find("</svg>"), std::string::npos);
   EXPECT_EQ(rvx({"export", "a.rvx", "--records", "2:", "--no-time", "-o", "-"}).out,
             "p1 [bar],T2 [K]\r\n5,6\r\n");

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -190,6 +191,11 @@ TEST_F(Plot, TimeWindowOverlayAndPng) {
   EXPECT_EQ(png["height"], svg["height"]);
   EXPECT_EQ(rvx({"plot", "rec.rvx", "-o", "out.gif", "--format", "gif"}).status, 2);
   EXPECT_FALSE(std::filesystem::exists(scratch.file("out.gif")));
+  // --format decides over the extension.
+  ASSERT_EQ(rvx({"plot", "rec.rvx", "-o", "svg.png", "--format", "svg"}).status, 0);
+  EXPECT_EQ(readBytes(scratch.file("svg.png")).substr(0, 5), "<?xml");
+  ASSERT_EQ(rvx({"plot", "rec.rvx", "-o", "png.svg", "--format", "png"}).status, 0);
+  EXPECT_EQ(readBytes(scratch.file("png.svg")).substr(0, 8), "\x89PNG\r\n\x1a\n");
 
   const Outcome csv =
       rvx({"export", "rec.rvx", "--channels", "p1", "--from", "0.25", "--to", "0.5"});
@@ -242,6 +248,60 @@ TEST_F(Plot, TimeAxisFollowsTheRecordsRead) {
                 number(frame, "x") + number(frame, "width"), 0.5);
     EXPECT_LE(std::stod(texts(svg, "x-tick").back()), damaged.lastTime + 1e-9);
   }
+}
+
+// Panels of a channel without numbers, of a constant and of one whose last
+// record is NaN; a title with characters XML must escape or cannot hold;
+// the same panels as PNG; a window that starts after the trigger; and a
+// recording without records.
+TEST_F(Plot, PanelsOfOddValuesAndTitlesInSvgAndPng) {
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  Recording odd;
+  odd.channels = {{"p1", "", ""}, {"p2", "", ""}, {"p3", "", ""}};
+  odd.records = {{kNaN, 0.0f, 1.0f}, {kNaN, 0.0f, 2.0f}, {kNaN, 0.0f, kNaN}};
+  odd.nameMeasurement = "Bob's\x01\t\r\nrun";
+  createRecording(scratch.file("odd.rvx"), odd);
+  const Json svg = plot("odd.rvx", {});
+  const std::vector<std::string> titles = texts(svg, "title");
+  ASSERT_EQ(titles.size(), 1u);
+  // The control character becomes a blank; the parser reads CR LF as LF.
+  EXPECT_EQ(titles[0].rfind("odd.rvx - Bob's \t\nrun (", 0), 0u) << titles[0];
+
+  const std::vector<Json> frames = elements(svg, "frame");
+  ASSERT_EQ(frames.size(), 3u);
+  const auto inside = [&](size_t panel, double y) {
+    const double top = number(frames[panel], "y");
+    return top < y && y < top + number(frames[panel], "height");
+  };
+  const std::vector<Json> empty = elements(svg, "no-values");
+  ASSERT_EQ(empty.size(), 1u);
+  EXPECT_TRUE(inside(0, number(empty[0], "y")));
+  // p1 draws no line; the constant p2 a level one inside its frame.
+  const std::vector<Json> data = elements(svg, "data");
+  ASSERT_EQ(data.size(), 2u);
+  std::set<double> levels;
+  for (const auto& point : points(data[0])) levels.insert(point.second);
+  ASSERT_EQ(levels.size(), 1u);
+  EXPECT_TRUE(inside(1, *levels.begin()));
+  // p3's NaN mark reaches the frame's right edge.
+  const std::vector<Json> nan = elements(svg, "nan");
+  ASSERT_FALSE(nan.empty());
+  EXPECT_NEAR(number(nan.back(), "x") + number(nan.back(), "width"),
+              number(frames[2], "x") + number(frames[2], "width"), 0.5);
+
+  const Json png = plot("odd.rvx", {}, "odd.png");
+  EXPECT_EQ(png["width"], svg["width"]);
+  EXPECT_EQ(png["height"], svg["height"]);
+
+  EXPECT_TRUE(elements(plot("rec.rvx", {"--from", "0.5"}), "trigger").empty());
+
+  // A recording without records still plots: its panels say so.
+  odd.records.clear();
+  createRecording(scratch.file("none.rvx"), odd);
+  const Json none = plot("none.rvx", {});
+  EXPECT_EQ(elements(none, "frame").size(), 3u);
+  EXPECT_EQ(elements(none, "no-values").size(), 3u);
+  EXPECT_TRUE(elements(none, "data").empty());
 }
 
 }  // namespace

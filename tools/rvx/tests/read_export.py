@@ -10,8 +10,13 @@ import numpy as np
 import scipy.io.matlab
 
 
+def empty(dataset):
+    """MATLAB keeps the dimensions of an empty array in its place."""
+    return bool(dataset.attrs.get("MATLAB_empty"))
+
+
 def bits(dataset):
-    if dataset.attrs.get("MATLAB_empty"):  # MATLAB keeps the dimensions of an empty array
+    if empty(dataset):
         return {"type": dataset.attrs["MATLAB_class"].decode(), "bits": []}
     values = np.asarray(dataset[()]).ravel()
     kind = str(values.dtype)
@@ -40,7 +45,8 @@ def read_mat(path):
     major, minor = scipy.io.matlab.matfile_version(path)
     f = h5py.File(path, "r")
     recording = f["recording"]
-    result = {"version": f"{major}.{minor}", "time": f["time"][()].ravel().tolist(),
+    time = [] if empty(f["time"]) else f["time"][()].ravel().tolist()
+    result = {"version": f"{major}.{minor}", "time": time,
               "time_storage": storage(f["time"]),
               "comment": mat_text(recording["comment"]),
               "scan_interval": float(recording["scan_interval"][()].ravel()[0]), "channels": []}

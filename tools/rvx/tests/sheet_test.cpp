@@ -147,6 +147,24 @@ TEST_F(Sheet, ImportReadsAGermanSpreadsheetToTheVeryValues) {
             npos)
       << clock.out;
   EXPECT_EQ(readBack(at("uhrzeit.rvx")).values, back.values);
+  // Commas in code page 1252 are named as a dialect; a byte-order mark
+  // alone is not.
+  const struct {
+    std::string bytes, dialect;
+  } kNamed[] = {{"t,T1 [\xB0"
+                 "C]\r\n0,1.5\r\n1,2\r\n",
+                 "every 1 s, dated 01.02.2020 10:00:00 (cp1252, ',')\n"},
+                {"\xEF\xBB\xBFt,T1 [\xC2\xB0"
+                 "C]\r\n0,1.5\r\n1,2\r\n",
+                 "every 1 s, dated 01.02.2020 10:00:00\n"}};
+  for (const auto& named : kNamed) {
+    writeBytes(scratch.file("named.csv"), named.bytes);
+    const Outcome in = rvx({"import", "named.csv", "-o", "named.rvx", "-f", "--date", "1.2.2020",
+                            "--time", "10:00:00"});
+    ASSERT_EQ(in.status, 0) << in.err;
+    EXPECT_NE(in.out.find(named.dialect), npos) << in.out;
+    EXPECT_EQ(readBack(at("named.rvx")).channels.at(0).unit, u"°C");
+  }
 }
 
 TEST_F(Sheet, EveryDialectGoesOutAndComesBackBitForBit) {
@@ -338,6 +356,160 @@ TEST_F(Sheet, WhatADialectCannotHoldOrTellIsRefused) {
   }
   EXPECT_FALSE(std::filesystem::exists(scratch.file("o.csv")));
   EXPECT_FALSE(std::filesystem::exists(scratch.file("x.rvx")));
+}
+
+// What the command line gives takes precedence over the metadata block,
+// which gives the rest; a CSV piped in reads as the file does.
+TEST_F(Sheet, ImportTakesTheCommandLineOverTheMetadataAndReadsAPipe) {
+  writeBytes(scratch.file("meta.csv"),
+             "#rvx metadata,2\r\n#comment,from the block\r\n#company,ACME\r\n#trigger record,+1\r\n"
+             "#original,1\r\n#channel properties,variable,unit,linearisation\r\n"
+             "#channel,p1,bar,1\r\nt,p1 [bar],M1\r\n0,1.5, 5\r\n0.001,2.5,+6\r\n0.002,3.5,+7\r\n");
+  const Outcome run = rvx({"import", "meta.csv", "-o", "meta.rvx", "--comment", "given",
+                           "--not-original", "--multichannel", "M1:8"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const json info = json::parse(rvx({"info", "--json", "meta.rvx"}).out);
+  EXPECT_EQ(info["comment"], "given");
+  EXPECT_EQ(info["company"], "ACME");
+  EXPECT_EQ(info["original"], false);
+  EXPECT_EQ(info["trigger_record"], 1);
+  EXPECT_EQ(info["channels"][0]["linearisation"], true);
+  EXPECT_EQ(info["channels"][1]["linearisation"], false);
+  const ReadBack file = readBack(at("meta.rvx"));
+  EXPECT_EQ(file.values,
+            (std::vector<uint32_t>{std::bit_cast<uint32_t>(1.5f), 5u, std::bit_cast<uint32_t>(2.5f),
+                                   6u, std::bit_cast<uint32_t>(3.5f), 7u}));
+  // And the block that export writes of it gives it all back.
+  ASSERT_EQ(rvx({"export", "meta.rvx", "--with-metadata", "-o", "again.csv"}).status, 0);
+  ASSERT_EQ(rvx({"import", "again.csv", "-o", "again.rvx"}).status, 0);
+  EXPECT_EQ(properties(rvx({"info", "--json", "again.rvx"}).out),
+            properties(rvx({"info", "--json", "meta.rvx"}).out));
+
+  // From standard input, through a pipe that cannot be read twice.
+  Background piped("/bin/sh",
+                   {"-c", "cat meta.csv | '" + std::string(RVX_EXECUTABLE) +
+                              "' import - -o piped.rvx --comment given --not-original "
+                              "--multichannel M1:8 --date 4.12.2023 --time 14:05:09"},
+                   scratch.path(), "pipe");
+  const Outcome pipe = piped.finish();
+  ASSERT_EQ(pipe.status, 0) << pipe.err;
+  EXPECT_NE(pipe.out.find("piped.rvx: 3 records of 2 channels, every 0.001 s"), npos) << pipe.out;
+  const ReadBack fromPipe = readBack(at("piped.rvx"));
+  EXPECT_EQ(fromPipe.values, file.values);
+  EXPECT_EQ(fromPipe.comment, file.comment);
+}
+
+// A column that an export named "ch_N" for a channel without a variable
+// comes back under the first stand-in name that no other column takes; a
+// heading merely like it is refused as the variable it is not.
+TEST_F(Sheet, UnnamedChannelsComeBackUnderAFreeName) {
+  writeBytes(scratch.file("unnamed.csv"), "t,ch_1,X2\n0,1,2\n1,3,4\n");
+  const Outcome run = rvx({"import", "unnamed.csv", "-o", "unnamed.rvx"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("unnamed.rvx: warning: the column ch_1, a channel without a variable, is "
+                         "written as X3\n"),
+            npos)
+      << run.err;
+  const ReadBack back = readBack(at("unnamed.rvx"));
+  ASSERT_EQ(back.channels.size(), 2u);
+  EXPECT_EQ(back.channels[0].variable, u"X3");
+  EXPECT_EQ(back.channels[1].variable, u"X2");
+  for (const std::string heading : {"ch_", "ch_-", "ch_1x", "ch_100"}) {
+    writeBytes(scratch.file("like.csv"), "t," + heading + "\n0,1\n1,2\n");
+    expectRun({"import", "like.csv", "-o", "like.rvx"}, 2,
+              "channel " + heading + " variable: is not a variable");
+  }
+  EXPECT_FALSE(exists("like.rvx"));
+}
+
+// What import cannot make a recording of is refused with its cause, and
+// no recording is left behind.
+TEST_F(Sheet, ImportRefusesWithTheCause) {
+  const std::string two = "t,p1\n0,1\n0.001,2\n";
+  const std::string metadata = "#rvx metadata,2\r\n#channel properties,variable,";
+  writeBytes(scratch.file("in.csv"), two);
+  writeBytes(scratch.file("heading.csv"), "t,p1\n");
+  writeBytes(scratch.file("bom.csv"), "\xEF\xBB" + two);
+  writeBytes(scratch.file("bits.csv"), "t,M1\n0,1\n0.001,+2\n0.002,4294967296\n");
+  writeBytes(scratch.file("stray.csv"), metadata + "unit\r\n#channel,X9,bar\r\n" + two);
+  writeBytes(scratch.file("rate.csv"), metadata + "individual rate\r\n#channel,p1,+-1\r\n" + two);
+  writeBytes(scratch.file("fast.csv"),
+             metadata + "individual rate\r\n#channel,p1,4294967296\r\n" + two);
+  writeBytes(scratch.file("wide.csv"), metadata + "multichannel bits\r\n#channel,p1,33\r\n" + two);
+  writeBytes(scratch.file("gap.csv"), two + "0.003,3\n");
+  writeBytes(scratch.file("between.csv"), two + "0.0020004,3\n");
+  writeBytes(scratch.file("between-ms.csv"), "time [ms],p1\n0,1\n1,2\n2.0004,3\n");
+  writeBytes(scratch.file("ms.csv"), "time [ms],p1\n0,1\n0.0015,2\n");
+  writeBytes(scratch.file("minus.csv"), "time [ms],p1\n-0.0015,1\n0,2\n");
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string says;
+  } kCases[] = {
+      {{"missing.csv"}, 1, "rvx: missing.csv: cannot open the file: no such file or directory"},
+      {{"in.csv", "--legacy", "--language", "xx"}, 2, "--language: expected de, en or fr, not xx"},
+      {{"in.csv", "--legacy", "-o", "x.dat"},
+       2,
+       "--legacy: the output name must end in .rvx or .RVX so that its RVI file can be named"},
+      {{"in.csv", "--multichannel", "p1"},
+       2,
+       "--multichannel: expected VARIABLE:BITS with 1 to 32 bits, not p1"},
+      {{"in.csv", "--legacy", "--date", "unknown", "-o", "x.RVX"},
+       2,
+       "--legacy: the compact layout takes a known date and time only"},
+      {{"in.csv", "--trigger-record", "-"},
+       2,
+       "--trigger-record: the trigger record '-' is not a record number"},
+      {{"in.csv", "--trigger-record", "99999999999999999999"}, 2, "is none the header can hold"},
+      {{"in.csv", "--trigger-record", "4294967296"},
+       2,
+       "the trigger record '4294967296' is none the header can hold: it holds 0 to 4294967295"},
+      {{"heading.csv", "--scan-interval-us", "1000", "--trigger-record", "+5"},
+       1,
+       "--trigger-record: the trigger record 5 lies beyond the 0 records imported\n"},
+      {{"bom.csv", "--encoding", "utf-8"},
+       1,
+       "bom.csv line 1: the file starts with a broken byte-order mark"},
+      {{"bits.csv", "--multichannel", "M1:32"},
+       1,
+       "bits.csv line 4, column 2: '4294967296' is not a 32-bit unsigned bit field"},
+      {{"in.csv", "--scan-interval-us", "+-5"},
+       2,
+       "--scan-interval-us: expected a whole number of microseconds, not +-5"},
+      {{"in.csv", "--delimiter", "|"}, 2, "--delimiter: expected ',', ';' or tab, not '|'"},
+      {{"gap.csv"},
+       1,
+       "gap.csv line 4, column 1: the time 0.003 s breaks the even spacing of 0.001 s (expected "
+       "0.002 s)"},
+      {{"between.csv"},
+       1,
+       "between.csv line 4, column 1: the time 0.0020004 s breaks the even spacing of 0.001 s"},
+      {{"between-ms.csv"},
+       1,
+       "between-ms.csv line 4, column 1: the time 2.0004 ms breaks the even spacing of 0.001 s"},
+      {{"ms.csv"}, 1, "ms.csv line 3: the time 0.0015 ms is not a whole number of microseconds"},
+      {{"minus.csv"}, 1, "minus.csv line 2: the time -0.0015 ms is not a whole number"},
+      {{"stray.csv"}, 1, "stray.csv: the metadata describes the channel X9, which no column holds"},
+      {{"rate.csv"}, 1, "rate.csv line 3: '+-1' is no value of the individual rate"},
+      {{"fast.csv"}, 1, "fast.csv line 3: '4294967296' is no value of the individual rate"},
+      {{"wide.csv"}, 1, "wide.csv line 3: '33' is no value of the multichannel bits"},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> arguments = {"import"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    if (std::find(arguments.begin(), arguments.end(), "-o") == arguments.end())
+      arguments.insert(arguments.end(), {"-o", "x.rvx"});
+    const Outcome run = rvx(arguments);
+    EXPECT_EQ(run.status, c.status) << c.says << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.says), npos) << "expected '" << c.says << "' in\n" << run.err;
+  }
+  // Nothing but the inputs, not even a staged file.
+  for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name.ends_with(".csv") || name.starts_with(".rvx-std") ||
+                name == kTemporaryDirectory)
+        << name;
+  }
 }
 
 }  // namespace

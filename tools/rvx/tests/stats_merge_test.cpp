@@ -163,6 +163,36 @@ TEST_F(Stats, SeveralFilesGiveOneTableOrOneArray) {
   }
 }
 
+// A window without records shows "-" for its records and figures; files
+// none of which can be read give no table at all; a multichannel's bits
+// column stays empty for the channels after it.
+TEST_F(Stats, NoRecordsAndNoReadableFile) {
+  Recording empty;
+  empty.channels = {{"p1", "bar", ""}};
+  createRecording(at("empty.rvx"), empty);
+  const Outcome table = rvx({"stats", "empty.rvx"});
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_NE(table.out.find("\n  -        p1       bar   -    -    -     -    -   0    0\n"), npos)
+      << table.out;
+
+  const Outcome none = rvx({"stats", "missing.rvx", "gone.rvx"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "");
+  EXPECT_NE(none.err.find("rvx: missing.rvx: "), npos) << none.err;
+  EXPECT_NE(none.err.find("rvx: gone.rvx: "), npos) << none.err;
+
+  // An ordinary channel after a multichannel leaves the bits column empty.
+  createRecording(at("a.rvx"), knownRecording());
+  const Outcome mixed = rvx({"stats", "a.rvx", "--channels", "M1,p1"});
+  ASSERT_EQ(mixed.status, 0) << mixed.err;
+  EXPECT_EQ(
+      mixed.out,
+      "  Records  Channel  Unit  Min    Max  Mean  RMS       SD        NaN  Inf  Bits set\n"
+      "  0:3      M1             -      -    -     -         -         -    -    bit0 3, bit1 "
+      "2, bit2 3, bit3 1, bit4 1, bit5 1, bit6 1, bit7 1\n"
+      "  0:3      p1       bar   -2.25  4    1     2.443103  2.229069  0    0\n");
+}
+
 class Merge : public RvxTest {
  protected:
   // `records` records 1 ms apart of p1 and T2, p1 counting from `first`.
@@ -252,6 +282,38 @@ TEST_F(Merge, ChecksThatEachFileStartsWhereThePreviousEnds) {
   createRecording(at("m2.rvx"), recording("14:06", 10));
   const Outcome minutes = rvx({"merge", "m1.rvx", "m2.rvx", "-o", "m.rvx"});
   EXPECT_EQ(minutes.status, 0) << minutes.err;
+}
+
+// Files whose channels or times cannot be compared are refused before any
+// output; a trigger record past its file's records is left out, named.
+TEST_F(Merge, RefusesWhatCannotBeComparedAndNamesATriggerLeftOut) {
+  createRecording(at("a.rvx"), recording("14:05:09", 4));
+  Recording fewer = recording("14:05:09", 4);
+  fewer.channels.pop_back();
+  for (auto& record : fewer.records) record.pop_back();
+  createRecording(at("fewer.rvx"), fewer);
+  const std::string bytes = readBytes(scratch.file("a.rvx"));
+  std::string untimed = bytes, late = bytes;
+  untimed.replace(32, 4, std::string(4, '\0'));  // ScanRate
+  late[24] = 10;                                 // NoTriggerRecord
+  writeBytes(scratch.file("untimed.rvx"), untimed);
+  writeBytes(scratch.file("late.rvx"), late);
+
+  expectRun({"merge", "a.rvx", "fewer.rvx", "-o", "out.rvx"}, 1,
+            "cannot merge fewer.rvx: the channel count is 2 in a.rvx, 1 in fewer.rvx");
+  expectRun({"merge", "untimed.rvx", "untimed.rvx", "-o", "out.rvx"}, 1,
+            "cannot merge untimed.rvx: the scan interval is 0 us, so the records have no times and "
+            "whether the files follow each other cannot be checked; --no-time-check merges the "
+            "files without looking at their times");
+  EXPECT_FALSE(exists("out.rvx"));
+
+  const Outcome merged = rvx({"merge", "late.rvx", "late.rvx", "--no-time-check", "-o", "out.rvx"});
+  ASSERT_EQ(merged.status, 0) << merged.err;
+  EXPECT_NE(merged.err.find("late.rvx: warning: the trigger record 10 is left out: it lies past "
+                            "the file's 4 records"),
+            npos)
+      << merged.err;
+  EXPECT_EQ(readBack(at("out.rvx")).triggerRecord, 0u);
 }
 
 TEST_F(Merge, AStartThatIsNotKnownNeedsNoTimeCheck) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "outputs/recording_copy.h"
 #include "shared/tool_error.h"
 
@@ -55,6 +57,10 @@ TEST(TimeWindow, RefusesWithTheReason) {
       {{"abc", "", ""}, kMillisecond, 10, "expected seconds"},
       {{"1", "", "1:2"}, kMillisecond, 10, "give one of them"},
       {{"", "", "5:10"}, kMillisecond, 10, "out of range"},
+      {{"", "1", "1:2"}, kMillisecond, 10, "give one of them"},
+      // Records without times, or with times beyond 64 bits, are counted only.
+      {{"", "", "5:10"}, 0, 10, "out of range: the recording holds 10 records (0 to 9)"},
+      {{"", "", "10:"}, INT64_MAX / 2, 10, "the recording holds 10 records (0 to 9)"},
       {{"", "", "4:2"}, kMillisecond, 10, "expected FIRST:LAST"},
   };
   for (const auto& c : cases) {

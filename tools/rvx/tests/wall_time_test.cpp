@@ -1,13 +1,21 @@
-// Wall-clock time through rvx as a process: timestamp columns that import
-// turns into a recording's start and scan interval, time zones, and the
-// timestamps and start that export writes.
+// Wall-clock time: the timestamps and time zones rvx reads, and through rvx
+// as a process, timestamp columns that import turns into a recording's
+// start and scan interval, and the timestamps and start that export writes.
+#include "shared/wall_time.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
+#include "shared/tool_error.h"
+#include "shared/utf.h"
 #include "support/cli_support.h"
 
 namespace rvx::test {
@@ -35,6 +43,131 @@ class WallTime : public RvxTest {
   }
   std::string lastError;
 };
+
+// The forms of timestamp import reads, to the nanosecond and the offset,
+// and texts that only look like one.
+TEST(Timestamp, ReadsTheFormsItNamesAndNoOthers) {
+  const int64_t day = daysFromCivil(2026, 12, 7) * kSecondsPerDay;
+  const int64_t at1015 = day + 10 * 3600 + 15 * 60;
+  const struct {
+    const char* text;
+    int64_t wallSeconds;
+    int32_t nanoseconds;
+    std::optional<int32_t> offset;
+  } kRead[] = {
+      {"2026-12-07T10:15:30.125", at1015 + 30, 125000000, std::nullopt},
+      {" 7.12.2026  9:05 ", day + 9 * 3600 + 5 * 60, 0, std::nullopt},
+      {"07/12/2026 10:15:30,123456789", at1015 + 30, 123456789, std::nullopt},
+      {"2026-12-07T10:15:30Z", at1015 + 30, 0, 0},
+      {"2026-12-07 10:15:30-05:30", at1015 + 30, 0, -19800},
+      {"2026-12-07T10:15+0100", at1015, 0, 3600},
+      {"2026-12-07T10:15:00.5+01", at1015, 500000000, 3600},
+      {"29.02.2000 00:00", daysFromCivil(2000, 2, 29) * kSecondsPerDay, 0, std::nullopt},
+      {"29.02.2024 00:00", daysFromCivil(2024, 2, 29) * kSecondsPerDay, 0, std::nullopt},
+  };
+  for (const auto& c : kRead) {
+    const auto stamp = parseTimestamp(c.text);
+    ASSERT_TRUE(stamp) << c.text;
+    EXPECT_EQ(stamp->wallSeconds, c.wallSeconds) << c.text;
+    EXPECT_EQ(stamp->nanoseconds, c.nanoseconds) << c.text;
+    EXPECT_EQ(stamp->offset, c.offset) << c.text;
+  }
+  for (const char* text : {"2026-12-07",
+                           "2026/12/07 10:15",
+                           "2026-1-07 10:15",
+                           "2026-12-7 10:15",
+                           "7-12-2026 10:15",
+                           "07.12.26 10:15",
+                           "07.12-2026 10:15",
+                           "07.12.2026 10",
+                           "07.12.2026 10:1",
+                           "07.12.2026 10:15:3",
+                           "07.12.2026 10:15:30.",
+                           "07.12.2026 10:15:30.1234567890",
+                           "07.12.2026 10:15:30 UTC",
+                           "07.12.2026 10:15+1",
+                           "07.12.2026 10:15+01:0",
+                           "07.12.2026 10:15+24:00",
+                           "07.12.2026 10:15+01:60",
+                           "07.12.2026 10:15Z1",
+                           "29.02.2026 10:15",
+                           "29.02.2100 10:15",
+                           "31.04.2026 10:15",
+                           "00.12.2026 10:15",
+                           "07.13.2026 10:15",
+                           "07.00.2026 10:15",
+                           "07.12.2026 24:00",
+                           "07.12.2026 10:60",
+                           "07.12.2026 10:15:60",
+                           "1.5"}) {
+    EXPECT_FALSE(parseTimestamp(text)) << text;
+  }
+  EXPECT_TRUE(isTimestamp("\"07.12.2026 10:15:30,5\""));
+  EXPECT_FALSE(isTimestamp("\"1,5\""));
+}
+
+// Zones by offset, by name from the system's database (or TZDIR's), and
+// names that could leave the database's folder or name no zone.
+TEST(TimeZone, TakesOffsetsAndNamesOfTheDatabaseOnly) {
+  constexpr int64_t kWinter = 1796634930;  // 2026-12-07T09:15:30Z
+  const std::pair<const char*, int32_t> kZones[] = {
+      {"UTC", 0},
+      {"utc", 0},
+      {"Z", 0},
+      {"+01", 3600},
+      {"-05:30", -19800},
+      {"Etc/GMT-1", 3600},  // the database's signs are POSIX's, the other way round
+      {"America/Argentina/Buenos_Aires", -10800},
+      {"Europe/Berlin", 3600}};
+  for (const auto& [name, offset] : kZones) {
+    TimeZone zone(name);
+    EXPECT_EQ(zone.offsetAt(kWinter), offset) << name;
+  }
+  for (const char* name : {"", "/usr/share/zoneinfo/UTC", "Europe/../Europe/Berlin", "+01:00x",
+                           "+1", "Europe/Berlin ", "Europe~Berlin", "Europe/Nowhere"}) {
+    try {
+      TimeZone zone(name);
+      ADD_FAILURE() << "took '" << name << "'";
+    } catch (const ToolError& error) {
+      EXPECT_EQ(error.status(), kExitUsage);
+      EXPECT_NE(
+          std::string(error.what()).find("--tz: unknown time zone '" + std::string(name) + "'"),
+          npos)
+          << error.what();
+    }
+  }
+
+  // A database of TZDIR, where a file that is no zone is none; TZ as it was.
+  kdrvx::test::ScratchDir scratch;
+  std::filesystem::create_directories(scratch.file("Test"));
+  std::filesystem::copy_file("/usr/share/zoneinfo/Europe/Berlin", scratch.file("Test/Zone"));
+  writeBytes(scratch.file("Test/Text"), "not a zone");
+  const char* given = std::getenv("TZ");
+  const std::optional<std::string> before =
+      given ? std::optional<std::string>(given) : std::nullopt;
+  setenv("TZDIR", scratch.path().c_str(), 1);
+  setenv("TZ", "Asia/Tokyo", 1);
+  EXPECT_EQ(TimeZone("Test/Zone").offsetAt(kWinter), 3600);
+  EXPECT_THROW(TimeZone("Test/Text"), ToolError);
+  unsetenv("TZDIR");
+  EXPECT_STREQ(std::getenv("TZ"), "Asia/Tokyo");
+  if (before) {
+    setenv("TZ", before->c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
+// An offset that changes at an odd second (Berlin's local mean time gave
+// way to CET at 1893-04-01 00:00 local time) is found to the second.
+TEST(TimeZone, FindsAChangeOfOffsetToTheSecond) {
+  constexpr int64_t kChange = -2422054408;  // 1893-03-31T23:06:32Z
+  TimeZone berlin("Europe/Berlin");
+  EXPECT_EQ(berlin.offsetAt(kChange - 1), 3208);  // +00:53:28
+  EXPECT_EQ(berlin.offsetAt(kChange), 3600);
+  EXPECT_EQ(berlin.offsetAt(kChange - 600), 3208);
+}
 
 TEST_F(WallTime, TimestampsGiveTheStartAndTheInterval) {
   // ISO with a T and a rest of a second, which is warned about.
@@ -98,6 +231,64 @@ TEST_F(WallTime, IrregularStepsAndUnzonedOffsetsAreRefused) {
           .interval,
       1000000);
   EXPECT_NE(lastError.find("gap.csv line 12: warning: the step of 1.05 s"), npos) << lastError;
+
+  // The first row that strays is named, though a later one strays the other
+  // way; a clock set back, an offset that only later rows give, or a
+  // timestamp a century away is refused too.
+  const std::string day = "timestamp,p1\n2026-12-07T10:00:00,1\n2026-12-07T10:00:01,2\n";
+  const struct {
+    std::string rows;
+    std::string says;
+  } kRefused[] = {
+      {"2026-12-07T10:00:02,3\n2026-12-07T10:00:03.5,4\n2026-12-07T10:00:04,5\n"
+       "2026-12-07T10:00:05,6\n",
+       "line 5: the step of 1.5 s from the row before is 50% away from the scan interval of 1 s, "
+       "more than the 1% allowed (the largest deviation is 50%, at line 5)"},
+      {"2026-12-07T09:59:59,3\n", "line 4: the step of -2 s from the row before is 300% away"},
+      {"2026-12-07T10:00:02Z,3\n",
+       "line 4, column 1: the timestamp '2026-12-07T10:00:02Z' gives a UTC offset"},
+      {"2200-01-01T00:00:00,3\n",
+       "line 4, column 1: the timestamp '2200-01-01T00:00:00' lies centuries from the first"},
+      {"1800-01-01T00:00:00,3\n",
+       "line 4, column 1: the timestamp '1800-01-01T00:00:00' lies centuries from the first"},
+  };
+  for (const auto& c : kRefused) {
+    writeBytes(scratch.file("refused.csv"), day + c.rows);
+    expectRun({"import", "refused.csv", "-o", "x.rvx"}, 1, "refused.csv " + c.says);
+  }
+  EXPECT_FALSE(exists("x.rvx"));
+}
+
+// --date and --time replace what they name of the column's start, with a
+// warning; what they leave unknown stays so, and a time the header gets
+// from the moment of import is warned about.
+TEST_F(WallTime, DateAndTimeReplaceWhatTheyName) {
+  const std::string stamps = "timestamp,p1\n2026-12-07T10:15:30,1\n2026-12-07T10:15:31,2\n";
+  ReadBack back = imported("stamps.csv", stamps, {"--date", "01.02.2020", "--time", "12:00:00"});
+  EXPECT_EQ(back.date, u"01.02.2020");
+  EXPECT_EQ(back.time, u"12:00:00");
+  EXPECT_NE(lastError.find("stamps.csv: warning: the time column starts at 07.12.2026 10:15:30; "
+                           "--date and --time replace it"),
+            npos)
+      << lastError;
+  back = imported("stamps.csv", stamps, {"--date", "01.02.2020"});
+  EXPECT_EQ(back.date, u"01.02.2020");
+  EXPECT_EQ(back.time, u"10:15:30");
+  EXPECT_NE(lastError.find("10:15:30; --date replaces it"), npos) << lastError;
+
+  writeBytes(scratch.file("plain.csv"), "t,p1\n0,1\n1,2\n");
+  const Outcome unknown = rvx(
+      {"import", "plain.csv", "-o", "unknown.rvx", "--date", "01.02.2020", "--time", "unknown"});
+  ASSERT_EQ(unknown.status, 0) << unknown.err;
+  EXPECT_NE(unknown.out.find("every 1 s, dated 01.02.2020, time unknown\n"), npos) << unknown.out;
+  EXPECT_EQ(unknown.err, "");
+  EXPECT_EQ(readBack(at("unknown.rvx")).date, u"01.02.2020");
+  const Outcome now = rvx({"import", "plain.csv", "-o", "now.rvx", "--date", "01.02.2020"});
+  ASSERT_EQ(now.status, 0) << now.err;
+  EXPECT_NE(now.err.find("now.rvx: warning: no time given: the recording's time is " +
+                         toUtf8(readBack(at("now.rvx")).time) + ", that of the import"),
+            npos)
+      << now.err;
 }
 
 TEST_F(WallTime, OffsetsBecomeTheWallClockTimeOfTheZone) {

@@ -33,6 +33,7 @@ void checkLength(const std::string& text, size_t limit, const std::string& optio
 std::string shown(const std::string& text) { return "\"" + fromCrLf(text) + "\""; }
 
 int runModify(const ModifyOptions& options) {
+  if (options.file.empty()) throw usageError("modify: no file given; name the recording to change");
   if (!options.comment && !options.nameMeasurement) {
     throw usageError("modify: nothing to change; give --comment and/or --name");
   }
@@ -50,7 +51,7 @@ int runModify(const ModifyOptions& options) {
   OutputFile copy(options.file, Existing::Replace);
   std::optional<Reader> held(std::in_place, options.file);
   requireReadable(*held, false);
-  copyFileInto(copy, options.file, 0);
+  copyFileInto(copy, options.file);
   ModifySession session(copy.handOver(), options.file);
   std::string oldComment, oldName;
   if (options.comment) oldComment = session.comment(comment);

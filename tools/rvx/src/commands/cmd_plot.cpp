@@ -62,7 +62,6 @@ bool readPanels(const RecordingInfo& info, const std::vector<int>& selected, Rec
       const int k = selected[p];
       ColumnEnvelope& envelope = panels[p].envelope;
       for (size_t i = 0; i < got; ++i) {
-        if (first + i < span.first) continue;
         const float value = records[i * channels + k];
         if (panels[p].lanes > 0) {
           envelope.addBits(first + i - span.first, std::bit_cast<uint32_t>(value));

@@ -156,14 +156,10 @@ uint32_t place(const std::u16string* staged, const std::u16string& target, uint3
                          &placement);
 }
 
-void requirePlaced(const std::string& name, const std::u16string* staged,
-                   const std::u16string& target, uint32_t flags) {
+void requirePlaced(const std::string& name, const std::u16string& target, uint32_t flags) {
   KDRVX_Placement placement;
-  const uint32_t status = place(staged, target, flags, placement);
-  if (status != 0) {
-    throw ToolError(placementFailure(name, status, placement,
-                                     staged != nullptr ? toUtf8(*staged) : std::string()));
-  }
+  const uint32_t status = place(nullptr, target, flags, placement);
+  if (status != 0) throw ToolError(placementFailure(name, status, placement, std::string()));
 }
 
 // A staging name beside `target` from the library; `target` is cleaned as
@@ -216,7 +212,7 @@ OutputTarget resolveOutput(const std::string& given, Existing existing) {
     target.direct = true;
     return target;
   }
-  requirePlaced(name, nullptr, widePath(name), placeFlags(existing));
+  requirePlaced(name, widePath(name), placeFlags(existing));
   return target;
 }
 
@@ -292,20 +288,15 @@ void OutputFile::commit() {
   throw ToolError(placementFailure(target_.name, status, placement, toUtf8(staged)));
 }
 
-void copyFileInto(OutputFile& out, const std::string& source, uint64_t offset,
-                  const std::function<void(uint64_t)>& progress) {
+void copyFileInto(OutputFile& out, const std::string& source) {
   std::ifstream in(toPath(source), std::ios::binary);
   if (!in) throw ToolError(source + ": cannot open the file: " + unreadableReason(source));
-  in.seekg(static_cast<std::streamoff>(offset));
   std::vector<char> buffer(1 << 20);
-  uint64_t copied = 0;
   while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     const auto got = in.gcount();
     if (got <= 0) break;
     out.write(buffer.data(), static_cast<size_t>(got));
-    copied += static_cast<uint64_t>(got);
-    if (progress) progress(copied);
   }
   if (in.bad()) throw ToolError(source + ": reading failed: " + lastSystemReason());
 }
@@ -351,7 +342,7 @@ StagedRecording::StagedRecording(const std::string& given, Existing existing, bo
   target_ = widePath(name);
   const std::u16string staged = stagingName(name, target_, flags_ | KDRVX_PLACE_CREATE);
   name_ = toUtf8(target_);
-  requirePlaced(name_, nullptr, target_, flags_);
+  requirePlaced(name_, target_, flags_);
   createPath_ = toUtf8(staged);
   if (summary) {
     std::u16string rvi(kNameCapacity, u'\0');

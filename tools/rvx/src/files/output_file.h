@@ -22,7 +22,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,10 +76,8 @@ class OutputFile {
   int descriptor_ = -1;
 };
 
-// Copies the bytes of `source` from `offset` to its end into `out`;
-// `progress` hears the number of bytes copied so far.
-void copyFileInto(OutputFile& out, const std::string& source, uint64_t offset,
-                  const std::function<void(uint64_t)>& progress = {});
+// Copies the bytes of `source` into `out`.
+void copyFileInto(OutputFile& out, const std::string& source);
 
 // An output that is standard output for "" or "-", else an OutputFile.
 class Output {

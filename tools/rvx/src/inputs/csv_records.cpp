@@ -167,9 +167,13 @@ class TimeColumn {
         warned_ = true;
       }
     } else if (!onTime) {
-      throw ToolError(rows.where(0) + ": the time " + secondsText(t) +
-                      " s breaks the even spacing of " + secondsText(interval_) + " s (expected " +
-                      secondsText(expected_) +
+      // A time between two microseconds is named as written: rounded, it
+      // may read as the very time expected.
+      const std::string shown =
+          time.whole ? secondsText(t) + " s"
+                     : std::string(text) + (format_.unit == TimeUnit::Milliseconds ? " ms" : " s");
+      throw ToolError(rows.where(0) + ": the time " + shown + " breaks the even spacing of " +
+                      secondsText(interval_) + " s (expected " + secondsText(expected_) +
                       " s); give --scan-interval-us to record the rows evenly spaced all the same");
     }
     beyond_ = beyond_ || expected_ > std::numeric_limits<int64_t>::max() - interval_;
@@ -480,7 +484,7 @@ CsvRecords::CsvRecords(std::istream& in, const std::string& name,
   std::vector<std::string_view> fields;
   if (!rows_->next(fields)) throw ToolError(name + ": the file is empty");
   if (fields[0] == kMetadataMark) readMetadata(fields);
-  const auto unit = fields.empty() ? std::nullopt : timeHeading(fields[0]);
+  const auto unit = timeHeading(fields[0]);
   timeColumn_ = unit.has_value();
   timeUnit_ = unit.value_or(TimeUnit::Seconds);
   width_ = unpaddedWidth(fields, 1);

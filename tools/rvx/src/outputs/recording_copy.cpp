@@ -155,10 +155,7 @@ void fitTexts(RecordingInfo& info, Warnings& warnings) {
 
 bool DateTime::dateKnown() const { return day > 0 && month > 0 && year > 0; }
 
-bool DateTime::timeKnown() const {
-  return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 &&
-         (second == kUnknownTime || (second >= 0 && second <= 59));
-}
+bool DateTime::timeKnown() const { return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59; }
 
 DateTime parseDateTime(const RecordingInfo& info) {
   DateTime result;
@@ -171,7 +168,9 @@ DateTime parseDateTime(const RecordingInfo& info) {
   const auto time = split(info.time, ':');
   if (time.size() >= 2 && parseSigned(time[0], result.hour) &&
       parseSigned(time[1], result.minute)) {
-    if (time.size() == 3 && !parseSigned(time[2], result.second)) result.second = kUnknownTime;
+    const bool second = time.size() == 3 && parseSigned(time[2], result.second) &&
+                        result.second >= 0 && result.second <= 59;
+    if (!second) result.second = kUnknownTime;
   } else {
     result.hour = result.minute = result.second = kUnknownTime;
   }
@@ -274,24 +273,18 @@ uint64_t copyRecords(CreateSession& session, RecordReader& records, RecordSpan s
   std::vector<float> kept(all ? 0 : block * keep.size());
   Progress progress(activity, span.end);
   uint64_t added = 0;
+  // The reader starts at the span's first record: every block is copied whole.
   while (const size_t got = records.read(buffer.data(), block)) {
-    const uint64_t blockFirst = records.delivered() - got;
-    const size_t skip = blockFirst < span.first
-                            ? static_cast<size_t>(std::min<uint64_t>(got, span.first - blockFirst))
-                            : 0;
-    const size_t count = got - skip;
-    if (count > 0) {
-      const float* from = buffer.data() + skip * channels;
-      if (!all) {
-        for (size_t r = 0; r < count; ++r) {
-          for (size_t c = 0; c < keep.size(); ++c)
-            kept[r * keep.size() + c] = from[r * channels + keep[c]];
-        }
-        from = kept.data();
+    const float* from = buffer.data();
+    if (!all) {
+      for (size_t r = 0; r < got; ++r) {
+        for (size_t c = 0; c < keep.size(); ++c)
+          kept[r * keep.size() + c] = from[r * channels + keep[c]];
       }
-      session.addRecords(from, static_cast<uint32_t>(count));
-      added += count;
+      from = kept.data();
     }
+    session.addRecords(from, static_cast<uint32_t>(got));
+    added += got;
     progress.update(records.delivered());
   }
   progress.finish();

@@ -28,7 +28,8 @@ void fitTexts(RecordingInfo& info, Warnings& warnings);
 
 // Day, month and year from "DD.MM.YYYY"; hour, minute and second from
 // "HH:MM" or "HH:MM:SS". The header marks an hour, minute or second it does
-// not know as it marks missing seconds.
+// not know as it marks missing seconds. A second that is none (a header may
+// hold 60) leaves the time in whole minutes, as the library reads it.
 struct DateTime {
   static constexpr int64_t kUnknownTime = KDRVX_UNKNOWN_TIME;
   int64_t day = 0, month = 0, year = 0, hour = kUnknownTime, minute = kUnknownTime,
@@ -70,8 +71,8 @@ void startCopy(CreateSession& session, const RecordingInfo& info, const DateTime
 // records added.
 uint64_t copyRecords(CreateSession& session, Reader& reader, uint64_t limit, RecordSpan span,
                      const std::vector<int>& keep, const char* activity, Warnings& warnings);
-// The same from `records`, which reads `channels` values a record up to the
-// end of `span` at most.
+// The same from `records`, which starts at the first record of `span` and
+// reads `channels` values a record up to its end at most.
 uint64_t copyRecords(CreateSession& session, RecordReader& records, RecordSpan span,
                      const std::vector<int>& keep, const char* activity, Warnings& warnings);
 
