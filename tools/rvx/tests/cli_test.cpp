@@ -11,8 +11,6 @@
 namespace rvx::test {
 namespace {
 
-constexpr auto npos = std::string::npos;
-
 Recording smallRecording() {
   Recording recording;
   recording.channels = {{"p1", "bar", "Inlet"},

@@ -105,7 +105,6 @@ TEST_F(Content, ImportRefusesWhatTheLayoutCannotHoldAndWritesNothing) {
 }
 
 TEST_F(Content, ImportNamesWhatItRefusesAndTheDateItGives) {
-  constexpr auto npos = std::string::npos;
   writeBytes(scratch.file("two.csv"), "t,p1\n0,1\n0.001,2\n");
   writeBytes(scratch.file("big.csv"), "t,p1\n0,1\n0.001,1e39\n");
   writeBytes(scratch.file("long.csv"), "t,p1\n0,1\n0.001," + std::string(5000, '7') + "x\n");
@@ -457,7 +456,6 @@ TEST_F(Content, ConvertCutsATooLongTextOnlyWhenAsked) {
 // and convert and cut keep the start as the library reads it (a second of
 // 60, as a leap second, leaves whole minutes).
 TEST_F(Content, AStartWithoutItsDateOrItsTimeIsShownAndKeptAsItIs) {
-  constexpr auto npos = std::string::npos;
   createRecording(at("a.rvx"), twoChannels(randomRecords(4, 2, 7)));  // 4.12.2023 14:05:09
   const std::string bytes = readBytes(scratch.file("a.rvx"));
   constexpr size_t kStart = KDRVX_HEADER_YEAR_OFFSET, kHour = KDRVX_HEADER_HOUR_OFFSET;
@@ -521,7 +519,6 @@ TEST_F(Content, AStartWithoutItsDateOrItsTimeIsShownAndKeptAsItIs) {
 // shows them, plot draws the 32 bits a value holds, and convert keeps the
 // flags and every value, and names what it cannot keep.
 TEST_F(Content, ChannelValuesThatOnlyOtherWritersMakeAreShownAndCarriedOver) {
-  constexpr auto npos = std::string::npos;
   Recording recording = twoChannels({{1.5f, bits(1)}, {2.0f, bits(2)}}, 8);
   recording.channels[0].variable = "X2";
   recording.interval = 2000000;

@@ -16,8 +16,6 @@
 namespace rvx::test {
 namespace {
 
-constexpr auto npos = std::string::npos;
-
 class Follow : public RvxTest {
  protected:
   // The live writer in the background, with its arguments (PATH RECORDS

@@ -12,7 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kOld = "old bytes\n";
+const std::string kOldBytes = "old bytes\n";
 
 class Outputs : public RvxTest {
  protected:
@@ -52,20 +52,20 @@ TEST_F(Outputs, ReplaceAFileOnlyWithForceKeepingItsModeAndItsLink) {
     std::vector<std::string> arguments = output.arguments;
     if (arguments[0] != "demo") arguments.push_back(output.target);
     SCOPED_TRACE(arguments[0]);
-    writeBytes(at("real"), kOld);
+    writeBytes(at("real"), kOldBytes);
     chmod(at("real").c_str(), 0640);
     fs::remove(at(output.target));
     fs::create_symlink(fs::absolute(at("real")), at(output.target));
     const Outcome refused = rvx(arguments);
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "rvx: " + output.target + " exists; give -f to replace it\n");
-    EXPECT_EQ(readBytes(at("real")), kOld);
+    EXPECT_EQ(readBytes(at("real")), kOldBytes);
 
     arguments.push_back("-f");
     const Outcome replaced = rvx(arguments);
     ASSERT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_TRUE(fs::is_symlink(at(output.target)));
-    EXPECT_GT(readBytes(at("real")).size(), kOld.size());
+    EXPECT_GT(readBytes(at("real")).size(), kOldBytes.size());
     EXPECT_EQ(modeOf(at("real")), 0640u);
   }
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(scratch.path())) {

@@ -15,7 +15,6 @@ namespace rvx::test {
 namespace {
 
 using nlohmann::json;
-constexpr auto npos = std::string::npos;
 
 class Sheet : public RvxTest {
  protected:

@@ -13,7 +13,6 @@
 namespace rvx::test {
 namespace {
 
-constexpr auto npos = std::string::npos;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 

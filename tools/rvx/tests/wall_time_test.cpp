@@ -21,8 +21,6 @@
 namespace rvx::test {
 namespace {
 
-constexpr auto npos = std::string::npos;
-
 class WallTime : public RvxTest {
  protected:
   // Imports `csv` (written as `name`) with `options`; expects success.

@@ -21,6 +21,9 @@ namespace rvx::test {
 using kdrvx::test::readBytes;
 using kdrvx::test::writeBytes;
 
+// What a search of rvx's output gives when the text is not there.
+constexpr auto npos = std::string::npos;
+
 struct Channel {
   std::string variable;
   std::string unit;
