@@ -16,11 +16,11 @@ using format::MGR_DEF;
 
 class Channels : public WriteTest {};
 
-std::u16string variable(int i) { return u"p" + widen(std::to_string(i + 1)); }
+std::u16string numberedVariable(int i) { return u"p" + widen(std::to_string(i + 1)); }
 
 TEST_F(Channels, LimitsOf48And24) {
   create("a.rvx", {});
-  for (int i = 0; i < 48; ++i) ASSERT_EQ(KDRVX_AddChannel(c(variable(i))), static_cast<uint32_t>(i));
+  for (int i = 0; i < 48; ++i) ASSERT_EQ(KDRVX_AddChannel(c(numberedVariable(i))), static_cast<uint32_t>(i));
   setMaskQuietly(capture, KDRVX_DEBUG_ERRORS | KDRVX_DEBUG_CALLS);
   EXPECT_EQ(KDRVX_AddChannel(c(u"T1")), KDRVX_ERR_RVX_NUMBER_OF_CHANNELS);
   EXPECT_EQ(KDRVX_AddChannel(nullptr), KDRVX_ERR_RVX_CHN_VAR);  // before the count, no error line
@@ -31,14 +31,14 @@ TEST_F(Channels, LimitsOf48And24) {
   EXPECT_EQ(header("a.rvx").HeaderSize, 3164);
 
   create("b.rvx", {}, true);
-  for (int i = 0; i < 24; ++i) ASSERT_EQ(KDRVX_AddChannel(c(variable(i))), static_cast<uint32_t>(i));
+  for (int i = 0; i < 24; ++i) ASSERT_EQ(KDRVX_AddChannel(c(numberedVariable(i))), static_cast<uint32_t>(i));
   EXPECT_EQ(KDRVX_AddChannel(c(u"T1")), KDRVX_ERR_RVX_NUMBER_OF_CHANNELS);
 }
 
 TEST_F(Channels, HeaderOf46ChannelsIsWrittenWholeWithItsSizeWrapped) {
   for (int channels : {45, 46}) {
     create("a.rvx", {});
-    for (int i = 0; i < channels; ++i) KDRVX_AddChannel(c(variable(i)));
+    for (int i = 0; i < channels; ++i) KDRVX_AddChannel(c(numberedVariable(i)));
     std::vector<float> record(channels, 1.5f);  // follows the whole header
     ASSERT_EQ(KDRVX_AddRecord(record.data()), KDRVX_OK);
     KDRVX_CloseCreateSimple();

@@ -42,6 +42,7 @@ bool strikes(const char* call) {
 
 extern "C" {
 int __real_open(const char* path, int flags, ...);
+int __real___open_2(const char* path, int flags);
 ssize_t __real_read(int fd, void* buffer, size_t count);
 ssize_t __real_write(int fd, const void* buffer, size_t count);
 off_t __real_lseek(int fd, off_t offset, int whence);
@@ -58,6 +59,11 @@ int __wrap_open(const char* path, int flags, ...) {
   const auto mode = static_cast<mode_t>((flags & O_CREAT) != 0 ? va_arg(rest, int) : 0);
   va_end(rest);
   return strikes("open") ? -1 : __real_open(path, flags, mode);
+}
+// A build with _FORTIFY_SOURCE (the released one) opens through __open_2
+// where the flags are not known when compiling.
+int __wrap___open_2(const char* path, int flags) {
+  return strikes("open") ? -1 : __real___open_2(path, flags);
 }
 ssize_t __wrap_read(int fd, void* buffer, size_t count) {
   return strikes("read") ? -1 : __real_read(fd, buffer, count);
