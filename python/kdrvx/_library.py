@@ -55,6 +55,7 @@ _SYSTEM_REASONS = {
     2: "no such file",
     3: "no such directory",
     5: "permission denied",
+    8: "out of memory",
     32: "in use by another program",
     33: "in use by another program",
     39: "disk full",
@@ -62,6 +63,7 @@ _SYSTEM_REASONS = {
     112: "disk full",
     206: "path too long",
     223: "file too large",
+    1117: "input/output error",
 }
 # The same system errors as the error numbers of this system, which make the
 # RvxError of a failure also the matching OSError (FileNotFoundError, ...):
@@ -71,6 +73,7 @@ _SYSTEM_ERRNOS = {
     2: errno.ENOENT,
     3: errno.ENOENT,
     5: errno.EACCES,
+    8: errno.ENOMEM,
     32: errno.EACCES,
     33: errno.EACCES,
     39: errno.ENOSPC,
@@ -78,6 +81,7 @@ _SYSTEM_ERRNOS = {
     112: errno.ENOSPC,
     206: errno.ENAMETOOLONG,
     223: errno.EFBIG,
+    1117: errno.EIO,
 }
 _OS_REASONS = {
     errno.ENOENT: "no such directory",

@@ -119,7 +119,11 @@ def check(path: PathArgument) -> CheckResult:
         status = lib.function("KDRVX_Check")(to_utf16(path), ctypes.byref(report), channels, room,
                                              _NO_PROGRESS, None)
         if status != 0:
-            raise lib.refusal(status, path)
+            # A read of the records that failed names the system's reason.
+            code = int(report.systemError)
+            number = lib.errno_of(code, path)
+            raise lib.refusal(status, path, lib.reason_of(code, path), number,
+                              path if number is not None else None)
         if report.noChannels <= room:
             break
         room = report.noChannels

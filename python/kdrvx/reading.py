@@ -799,7 +799,7 @@ class Recording:
                 target = scratch.ctypes.data
             got = read(self._reader, start + rows, wanted, target)
             if got < 0:
-                raise _reader_error(got & 0xFFFFFFFF, "KDRVX_ReaderRead")
+                raise _read_error(self._reader, got & 0xFFFFFFFF, "KDRVX_ReaderRead", self.path)
             if columns is not None:
                 result[rows:rows + got] = scratch[:got, columns]
             rows += got
@@ -927,3 +927,15 @@ def _reader_error(status: int, name: str) -> RvxError:
 def _check_reader(status: int, name: str) -> None:
     if status != 0:
         raise _reader_error(status, name)
+
+
+def _read_error(reader: Any, status: int, name: str, path: str) -> RvxError:
+    """A reader's failed read or statistics call, with the system's reason
+    that the library keeps for the reader (``KDRVX_ReaderSystemError``):
+    the file's OSError too, where the system has a number for it."""
+    code = ctypes.c_uint32(0)
+    if status == ERR_RVX_OPEN_READ:
+        reader_function("KDRVX_ReaderSystemError")(reader, ctypes.byref(code))
+    number = lib.errno_of(code.value, path)
+    return RvxError(status, lib.library().text_of(status), name, None,
+                    lib.reason_of(code.value, path), number, path if number is not None else None)

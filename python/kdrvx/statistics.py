@@ -12,7 +12,7 @@ from typing import Dict, List, Optional, SupportsIndex, Tuple
 
 from . import _library as lib
 from ._library import PathArgument, reader_function
-from .reading import Channels, Recording, _check_reader, _open
+from .reading import Channels, Recording, _open, _read_error
 
 # No one to hear how far the records have been read.
 _NO_PROGRESS = ctypes.cast(0, lib.KDRVX_Progress)
@@ -78,7 +78,9 @@ def _window(recording: Recording, first: int, count: int,
         status = reader_function("KDRVX_ReaderStatistics")(
             recording._reader, first, count, found if described else None, described,
             _NO_PROGRESS, None)
-    _check_reader(status, "KDRVX_ReaderStatistics")
+        if status != 0:
+            raise _read_error(recording._reader, status, "KDRVX_ReaderStatistics",
+                              recording.path)
     taken = int(found[0].records) if described else 0
     chosen = range(described) if columns is None else columns
     return taken, {recording.channels[k].label: _of(recording.channels[k].label,

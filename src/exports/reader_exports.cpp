@@ -25,6 +25,10 @@ KDRVX_API int64_t KDRVX_ReaderRead(KDRVX_Reader* reader, int64_t first, uint32_t
   return read::readerRead(reader, first, count, records);
 }
 
+KDRVX_API uint32_t KDRVX_ReaderSystemError(const KDRVX_Reader* reader, uint32_t* systemError) {
+  return read::readerSystemError(reader, systemError);
+}
+
 KDRVX_API void KDRVX_ReaderClose(KDRVX_Reader* reader) { read::readerClose(reader); }
 
 KDRVX_API uint32_t KDRVX_ReaderRefresh(KDRVX_Reader* reader, KDRVX_LiveState* state) {

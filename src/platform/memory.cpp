@@ -28,7 +28,6 @@ constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorNegativeSeek = 131;
 constexpr uint32_t kErrorNameTooLong = 206;
-constexpr uint32_t kErrorIoDevice = 1117;
 constexpr size_t kMaxComponentBytes = 255;
 
 struct Node {
@@ -273,13 +272,16 @@ void File::close() {
 uint32_t File::read(void* buffer, uint32_t count) {
   Store& s = store();
   std::lock_guard<std::mutex> hold(s.lock);
+  readFailed_ = false;
   OpenFile* file = slotOf(s, handle_);
   if (file == nullptr) {
+    readFailed_ = true;
     failed(kErrorInvalidHandle);
     return 0;
   }
   const Strike strike = countCall(s);
   if (strike == Strike::Fail) {
+    readFailed_ = true;
     failed(kErrorIoDevice);
     return 0;
   }
@@ -289,6 +291,7 @@ uint32_t File::read(void* buffer, uint32_t count) {
       at >= bytes.size() ? 0 : static_cast<uint32_t>(std::min<uint64_t>(count, bytes.size() - at));
   if (strike == Strike::Short) {
     n /= 2;
+    readFailed_ = true;
     failed(kErrorIoDevice);
   }
   if (n > 0) bytes.copy(static_cast<char*>(buffer), n, static_cast<size_t>(at));

@@ -14,9 +14,11 @@ namespace kdrvx::platform {
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr uint32_t kErrorSharingViolation = 32;
 inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidName = 123;
+inline constexpr uint32_t kErrorIoDevice = 1117;
 
 // How a file is opened. Every mode opens the file for the named access and
 // lets other openers share only what the mode says. Only regular files open:
@@ -53,7 +55,8 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   // Moving hands the open file over; the moved-from File is closed.
-  File(File&& other) noexcept : handle_(other.handle_), lengthAtOpen_(other.lengthAtOpen_) {
+  File(File&& other) noexcept
+      : handle_(other.handle_), lengthAtOpen_(other.lengthAtOpen_), readFailed_(other.readFailed_) {
     other.handle_ = kClosed;
   }
   File& operator=(File&& other) noexcept {
@@ -61,6 +64,7 @@ class File {
       close();
       handle_ = other.handle_;
       lengthAtOpen_ = other.lengthAtOpen_;
+      readFailed_ = other.readFailed_;
       other.handle_ = kClosed;
     }
     return *this;
@@ -78,9 +82,13 @@ class File {
   bool isOpen() const { return handle_ != kClosed; }
   void close();
 
-  // Reads up to `count` bytes; returns the number read (0 at the end or on
-  // failure).
+  // Reads up to `count` bytes; returns the number read. Fewer than `count`
+  // come at the end of the file and when the system fails the read:
+  // readFailed() tells the two apart, lastError() gives the system's reason.
   uint32_t read(void* buffer, uint32_t count);
+  // Whether the latest read() stopped because the system failed it, not at
+  // the end of the file.
+  bool readFailed() const { return readFailed_; }
   // Writes all `count` bytes; false when fewer could be written.
   bool write(const void* buffer, uint32_t count);
   bool seekFromStart(int64_t offset);
@@ -101,6 +109,7 @@ class File {
   static constexpr intptr_t kClosed = -1;
   intptr_t handle_ = kClosed;
   int64_t lengthAtOpen_ = -1;
+  bool readFailed_ = false;
 };
 
 // Who holds the file at a path, as a follower of a recording asks.

@@ -86,13 +86,13 @@ uint32_t windowsError(int error, const std::string& path) {
     case ELOOP: return 1921;        // ERROR_CANT_RESOLVE_FILENAME
     case EMFILE:
     case ENFILE: return 4;          // ERROR_TOO_MANY_OPEN_FILES
-    case ENOMEM: return 8;          // ERROR_NOT_ENOUGH_MEMORY
+    case ENOMEM: return kErrorNotEnoughMemory;
     case EBADF: return kErrorInvalidHandle;
     case ENOSPC:
     case EDQUOT: return 112;        // ERROR_DISK_FULL
     case EFBIG: return 223;         // ERROR_FILE_TOO_LARGE
     case EBUSY: return 170;         // ERROR_BUSY
-    case EIO: return 1117;          // ERROR_IO_DEVICE
+    case EIO: return kErrorIoDevice;
     case EINVAL: return 87;         // ERROR_INVALID_PARAMETER
     default: return 31;             // ERROR_GEN_FAILURE
   }
@@ -245,7 +245,9 @@ void File::close() {
 }
 
 uint32_t File::read(void* buffer, uint32_t count) {
+  readFailed_ = false;
   if (handle_ == kClosed) {
+    readFailed_ = true;
     failed(kErrorInvalidHandle);
     return 0;
   }
@@ -255,6 +257,7 @@ uint32_t File::read(void* buffer, uint32_t count) {
     ssize_t n = ::read(toFd(handle_), bytes + total, count - total);
     if (n < 0) {
       if (errno == EINTR) continue;
+      readFailed_ = true;
       failed(windowsError(errno, {}));
       break;
     }

@@ -96,7 +96,9 @@ void File::close() {
 }
 
 uint32_t File::read(void* buffer, uint32_t count) {
+  readFailed_ = false;
   if (handle_ == kClosed) {
+    readFailed_ = true;
     failed(ERROR_INVALID_HANDLE);
     return 0;
   }
@@ -104,7 +106,11 @@ uint32_t File::read(void* buffer, uint32_t count) {
   uint32_t total = 0;
   while (total < count) {
     DWORD got = 0;
-    if (!::ReadFile(toHandle(handle_), bytes + total, count - total, &got, nullptr)) break;
+    if (!::ReadFile(toHandle(handle_), bytes + total, count - total, &got, nullptr)) {
+      readFailed_ = true;
+      failed(::GetLastError());
+      break;
+    }
     if (got == 0) break;  // end of file
     total += got;
   }

@@ -26,6 +26,7 @@
 #include <new>
 
 #include "format/layouts.h"
+#include "platform/platform.h"
 #include "read/reader.h"
 #include "read/record_kinds.h"
 
@@ -42,13 +43,22 @@ constexpr uint64_t kLargestRead = uint64_t{1} << 30;
 // them again.
 constexpr uint64_t kCarryUnknown = std::numeric_limits<uint64_t>::max();
 
+// Notes that the system failed a call on the file: the records it would
+// have given are not the end of the data.
+void noteSystemFailure(BlockCursor& cursor) {
+  const uint32_t error = platform::lastError();
+  cursor.failure = error != 0 ? error : platform::kErrorIoDevice;
+}
+
 // Reads `bytes` bytes at `offset` into `buffer`; the number of bytes read,
-// fewer at the end of the file.
+// fewer at the end of the file or when the system fails the seek or the
+// read (noted in the cursor).
 uint64_t readAt(Recording& recording, BlockCursor& cursor, uint64_t offset, void* buffer,
                 uint64_t bytes) {
   if (cursor.filePosition != static_cast<int64_t>(offset)) {
     if (!recording.file.seekFromStart(static_cast<int64_t>(offset))) {
       cursor.filePosition = -1;
+      noteSystemFailure(cursor);
       return 0;
     }
   }
@@ -58,6 +68,12 @@ uint64_t readAt(Recording& recording, BlockCursor& cursor, uint64_t offset, void
     const auto wanted = static_cast<uint32_t>(std::min(bytes - total, kLargestRead));
     const uint32_t got = recording.file.read(target + total, wanted);
     total += got;
+    if (recording.file.readFailed()) {
+      // Where the file stands after a failed read is not known.
+      cursor.filePosition = -1;
+      noteSystemFailure(cursor);
+      return total;
+    }
     if (got < wanted) break;
   }
   cursor.filePosition = static_cast<int64_t>(offset + total);
@@ -72,7 +88,7 @@ uint8_t* chunkBuffer(BlockCursor& cursor, uint64_t bytes) {
     const uint64_t grown = std::min<uint64_t>(kChunkBytes, std::max(bytes, 2 * cursor.storedBytes));
     cursor.stored.reset(new (std::nothrow) uint8_t[grown]);
     cursor.storedBytes = cursor.stored ? grown : 0;
-    cursor.outOfMemory = !cursor.stored;
+    if (!cursor.stored) cursor.failure = platform::kErrorNotEnoughMemory;
   }
   return cursor.stored.get();
 }
@@ -130,7 +146,7 @@ void searchEndMark(Recording& recording, BlockCursor& cursor, uint64_t first) {
 uint64_t readDos(Recording& recording, BlockCursor& cursor, uint64_t first, uint32_t count,
                  float* records) {
   searchEndMark(recording, cursor, first);
-  if (cursor.outOfMemory) return 0;
+  if (cursor.failure != 0) return 0;
   if (cursor.endMark >= 0 && first >= static_cast<uint64_t>(cursor.endMark)) return 0;
   if (cursor.clearRecords < first) return 0;  // the file ends before `first`
   const auto size = static_cast<uint64_t>(recording.recordSize);
@@ -210,7 +226,11 @@ uint64_t readSparse(Recording& recording, BlockCursor& cursor, uint64_t first, u
     // The data end at the first record that is not whole: every record
     // before n is whole when record n begins within the file.
     const int64_t length = recording.file.length();
-    if (length < 0 || offset > static_cast<uint64_t>(length)) return 0;
+    if (length < 0) {
+      noteSystemFailure(cursor);
+      return 0;
+    }
+    if (offset > static_cast<uint64_t>(length)) return 0;
     if (!findCarry(recording, cursor, channels, n)) return 0;
   }
   uint64_t delivered = 0;
@@ -250,6 +270,7 @@ uint64_t readSparse(Recording& recording, BlockCursor& cursor, uint64_t first, u
 
 uint64_t readBlock(Recording& recording, BlockCursor& cursor, uint64_t first, uint32_t count,
                    float* records) {
+  cursor.failure = 0;
   if (recording.recordSize <= 0 || count == 0 || first > kLastRecord) return 0;
   switch (recordKind(recording)) {
     case format::RecordKind::Decimals:

@@ -16,6 +16,7 @@
 #include "format/statistics.h"
 #include "format/text.h"
 #include "kdrvx/kdrvx.h"
+#include "platform/platform.h"
 #include "read/reader.h"
 
 namespace kdrvx::read {
@@ -112,7 +113,9 @@ void followStrayBits(const RVX_HEADER& h, const float* records, uint64_t first, 
 }
 
 // Reads `total` records from the first on, following their statistics and
-// bits. False when the memory for a block could not be had.
+// bits. False when the memory for a block could not be had or the system
+// failed a read (the reader's cursor.failure says which); check.recordsRead
+// then counts the records read before.
 bool readRecords(Reader& reader, uint64_t total, KDRVX_Progress progress, void* context,
                  Check& check) {
   const RVX_HEADER& h = reader.recording.header;
@@ -121,16 +124,20 @@ bool readRecords(Reader& reader, uint64_t total, KDRVX_Progress progress, void* 
   if (channels == 0 || total == 0) return true;
   const uint32_t perBlock = std::max<uint32_t>(1, kBlockValues / channels);
   std::unique_ptr<float[]> block(new (std::nothrow) float[size_t{perBlock} * channels]);
-  if (!block) return false;
   std::unique_ptr<statistics::Recount> recount(new (std::nothrow) statistics::Recount);
-  if (!recount) return false;
+  if (!block || !recount) {
+    reader.cursor.failure = platform::kErrorNotEnoughMemory;
+    return false;
+  }
 
   uint64_t done = 0;
   while (done < total) {
     const auto wanted = static_cast<uint32_t>(std::min<uint64_t>(perBlock, total - done));
-    reader.cursor.outOfMemory = false;
     const uint64_t got = readBlock(reader.recording, reader.cursor, done, wanted, block.get());
-    if (reader.cursor.outOfMemory) return false;
+    if (reader.cursor.failure != 0) {
+      check.recordsRead = done;
+      return false;
+    }
     const auto count = static_cast<uint32_t>(got);
     if (count == 0) break;
     statistics::follow(*recount, block.get(), count, channels);
@@ -225,12 +232,16 @@ uint32_t check(const char16_t* path, KDRVX_CheckReport* report, KDRVX_CheckChann
   const format::Claims& claims = recording.claims;
   checkHeader(h, layout, *found);
   // Values read from the wrong place mean nothing: they are not judged.
+  bool recordsRead = true;
   if ((claims.findings & KDRVX_FINDINGS_VALUES_WRONG) == 0) {
     if (format::triggerBeyond(claims)) found->findings |= KDRVX_FINDING_TRIGGER_BEYOND;
     const uint64_t total = std::min(claims.headerRecords, claims.heldRecords);
-    if (!readRecords(*reader, total, progress, context, *found)) return KDRVX_ERR_RVX_OPEN_READ;
+    recordsRead = readRecords(*reader, total, progress, context, *found);
   }
-  compareStatistics(h, layout, *found);
+  // Statistics of the records up to a failed read are not those of the
+  // recording: they are not compared.
+  if (recordsRead) compareStatistics(h, layout, *found);
+  whole.systemError = reader->cursor.failure;
 
   whole.noChannels = h.NoChannels;
   whole.recordsRead = found->recordsRead;
@@ -242,7 +253,8 @@ uint32_t check(const char16_t* path, KDRVX_CheckReport* report, KDRVX_CheckChann
   }
   whole.claims = claims;
   whole.claims.findings = findings;
-  return deliver(whole, report);
+  const uint32_t delivered = deliver(whole, report);
+  return recordsRead ? delivered : KDRVX_ERR_RVX_OPEN_READ;
 }
 
 }  // namespace kdrvx::read

@@ -55,15 +55,24 @@ int64_t readerRead(KDRVX_Reader* handle, int64_t first, uint32_t count, float* r
   const auto negative = [](uint32_t status) { return int64_t{static_cast<int32_t>(status)}; };
   Reader* reader = readers().find(handle);
   if (reader == nullptr) return negative(KDRVX_ERR_RVX_NOT_OPEN_READ);
+  reader->cursor.failure = 0;
   const bool noRoom = records == nullptr && count > 0 && reader->recording.recordSize > 0;
   if (first < 0 || noRoom) return negative(KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH);
-  reader->cursor.outOfMemory = false;
   const uint64_t delivered =
       readBlock(reader->recording, reader->cursor, static_cast<uint64_t>(first), count, records);
-  // Records the call could not read for want of memory are not the end of
-  // the data: the caller learns that the read failed.
-  if (reader->cursor.outOfMemory) return negative(KDRVX_ERR_RVX_OPEN_READ);
+  // Records the call could not read, for want of memory or because the
+  // system failed the read, are not the end of the data: the caller learns
+  // that the read failed, and readerSystemError why.
+  if (reader->cursor.failure != 0) return negative(KDRVX_ERR_RVX_OPEN_READ);
   return static_cast<int64_t>(delivered);
+}
+
+uint32_t readerSystemError(const KDRVX_Reader* handle, uint32_t* systemError) {
+  const Reader* reader = readers().find(handle);
+  if (reader == nullptr) return KDRVX_ERR_RVX_NOT_OPEN_READ;
+  if (systemError == nullptr) return KDRVX_ERR_RVX_PARAMETER_STRING_LENGTH;
+  *systemError = reader->cursor.failure;
+  return KDRVX_OK;
 }
 
 uint32_t readerFindings(const KDRVX_Reader* handle, KDRVX_Findings* findings) {

@@ -32,7 +32,11 @@ struct BlockCursor {
   // Stored records of up to one chunk, kept from call to call.
   std::unique_ptr<uint8_t[]> stored;
   uint64_t storedBytes = 0;
-  bool outOfMemory = false;  // the last call could not have its buffer
+  // Why the last call stopped short of the records the file holds: the
+  // system's error (Windows numbering) of a read, a seek or a length that
+  // failed, or kErrorNotEnoughMemory when its buffer could not be had; 0
+  // when nothing failed. Those records are not the end of the data.
+  uint32_t failure = 0;
 };
 
 // An independent reader: what a KDRVX_Reader handle stands for in the
@@ -59,6 +63,7 @@ uint32_t readerInfo(const KDRVX_Reader* handle, KDRVX_RecordingInfo* info);
 uint32_t readerChannel(const KDRVX_Reader* handle, int16_t channel, KDRVX_ChannelInfo* info);
 int64_t readerRead(KDRVX_Reader* handle, int64_t first, uint32_t count, float* records);
 uint32_t readerFindings(const KDRVX_Reader* handle, KDRVX_Findings* findings);
+uint32_t readerSystemError(const KDRVX_Reader* handle, uint32_t* systemError);
 void readerClose(KDRVX_Reader* handle);
 uint32_t readerRefresh(KDRVX_Reader* handle, KDRVX_LiveState* state);
 uint32_t readerWait(KDRVX_Reader* handle, uint64_t known, uint32_t milliseconds,
@@ -77,7 +82,8 @@ uint32_t deliver(const Info& whole, Info* info) {
 }
 
 // Reads `count` records from record `first` of `recording`, converted as
-// readerRead delivers them; the number of whole records delivered.
+// readerRead delivers them; the number of whole records delivered, fewer
+// at the end of the data or when cursor.failure tells why not.
 uint64_t readBlock(Recording& recording, BlockCursor& cursor, uint64_t first, uint32_t count,
                    float* records);
 

@@ -15,8 +15,13 @@
 //   as with a divisor of 1.
 // - first + n of KDRVX_ReadRecords is kept modulo 2^32; the counter only
 //   governs the sparse kind, which that reader refuses.
-// - A read error of the system ends the read like the end of the file: the
-//   bytes that did arrive are counted.
+// - A read that the system fails is no end of the data: the readers return
+//   ERR_RVX_OPEN_READ (KDRVX_ReadRecords sign-extended), traced under
+//   DEBUG_ERRORS as "KDrvxLibrary: Error 0x%08X" with the system's error
+//   like the other failures the system causes, and leave the last error
+//   alone as every record reader does. The caller's buffer then holds what
+//   did arrive; the single-record readers have counted the record in
+//   RecordCounter all the same, KDRVX_ReadRecords leaves it.
 // - A null buffer receives nothing: 1 from the single-record readers (0 for
 //   records of 0 bytes), 0 from KDRVX_ReadRecords.
 #include <algorithm>
@@ -26,6 +31,7 @@
 #include "format/layouts.h"
 #include "kdrvx/kdrvx.h"
 #include "library/trace.h"
+#include "platform/platform.h"
 #include "read/read.h"
 #include "read/read_context.h"
 #include "read/record_kinds.h"
@@ -47,11 +53,18 @@ bool hasSparseRecords(const RVX_HEADER& header) {
   return format::recordKindOf(header) == format::RecordKind::Sparse;
 }
 
+// The status of a read that the system failed, traced with its reason.
+uint32_t failedRead() {
+  trace::systemError(platform::lastError());
+  return KDRVX_ERR_RVX_OPEN_READ;
+}
+
 uint32_t readDosRecord(ReadContext& read, float* record) {
   uint8_t raw[format::kMaxChannels * kDosEntrySize];
   const uint32_t size =
       std::min<uint32_t>(static_cast<uint32_t>(read.recording.recordSize), sizeof raw);
   const uint32_t got = read.recording.file.read(raw, size);
+  if (read.recording.file.readFailed()) return failedRead();
   if (got >= kDosEntrySize) {
     if (dosDecimals(raw) == kDosEndOfData) return kEndMark;
     if (dosRecordRefused(raw)) return kIncompleteRecord;
@@ -69,17 +82,21 @@ uint32_t readSparseRecord(ReadContext& read, float* record) {
   const uint32_t size = static_cast<uint32_t>(read.recording.recordSize);
   uint32_t total = 0;
   for (uint32_t k = 0; k < size / format::kBytesPerValue; ++k) {
-    if (format::sparseHolds(read.recording.header.Channel[k].ChannelIndRate, n))
+    if (format::sparseHolds(read.recording.header.Channel[k].ChannelIndRate, n)) {
       total += read.recording.file.read(&record[k], format::kBytesPerValue);
-    else
+      if (read.recording.file.readFailed()) return failedRead();
+    } else {
       total += format::kBytesPerValue;
+    }
   }
   return total == size ? kWholeRecord : kIncompleteRecord;
 }
 
 uint32_t readWholeRecord(ReadContext& read, float* record) {
   const auto size = static_cast<uint32_t>(read.recording.recordSize);
-  return read.recording.file.read(record, size) == size ? kWholeRecord : kIncompleteRecord;
+  const uint32_t got = read.recording.file.read(record, size);
+  if (read.recording.file.readFailed()) return failedRead();
+  return got == size ? kWholeRecord : kIncompleteRecord;
 }
 
 uint32_t readOneRecord(ReadContext& read, float* record, bool sparseAllowed) {
@@ -122,6 +139,7 @@ int64_t readRecords(int64_t first, uint32_t count, void* buffer) {
   if (buffer == nullptr || read.recording.recordSize <= 0) return 0;
   const auto size = static_cast<uint32_t>(read.recording.recordSize);
   const uint32_t got = read.recording.file.read(buffer, count * size);
+  if (read.recording.file.readFailed()) return signExtended(failedRead());
   const uint32_t records = got / size;
   read.recordCounter = static_cast<uint32_t>(first) + records;
   return records;

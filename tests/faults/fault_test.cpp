@@ -574,6 +574,93 @@ TEST(Faults, ReadEveryLayout) {
   }
 }
 
+// A read of the records that the system fails is an error with the
+// system's reason at every reader, never the end of the data: the read
+// context's readers, a reader's block and statistics, and the check.
+TEST(Faults, FailedReadOfTheRecordsIsNoEndOfData) {
+  TestRecording current = recording('s', 3);
+  current.records = 9;
+  TestRecording sparse = recording('R', 3);
+  sparse.channels[1].indRate = 2;
+  sparse.records = 8;
+  const std::vector<TestChannel> two(2);
+  const std::vector<std::vector<DosValue>> dosRows = {{{1, 0}, {2, 1}}, {{3, 2}, {4, 0}}};
+  struct Case {
+    const char* name;
+    std::string rvx;
+    bool floats;  // KDRVX_ReadRecords reads it
+  };
+  const Case cases[] = {
+      {"current", currentHeader(current) + floatRecords(rows(9, 3, 0.25f)), true},
+      {"WIN 2.x sparse", win2Header(sparse) + sparseRecords(sparse.channels, rows(8, 3, 7.0f)),
+       false},
+      {"DOS before 5.0", dosBefore50Header(100, two) + dosRecords(dosRows), false},
+  };
+  const std::string ioError = "KDrvxLibrary: Error 0x0000045D";  // ERROR_IO_DEVICE, 1117
+  const int64_t openRead = static_cast<int32_t>(KDRVX_ERR_RVX_OPEN_READ);
+  for (const Case& each : cases) {
+    for (const Fault fault : {Fault::Error, Fault::Short}) {
+      SCOPED_TRACE(std::string(each.name) + (fault == Fault::Short ? ", short read" : ""));
+      startEmpty();
+      ASSERT_TRUE(memory::putFile(kRvx, each.rvx));
+      std::vector<float> record(8);
+
+      // The read context: the status, the reason traced, the last error kept.
+      TraceCapture trace;
+      setMaskQuietly(trace, KDRVX_DEBUG_ERRORS);
+      ASSERT_EQ(KDRVX_OpenRead(c(kRvx)), KDRVX_OK);
+      memory::armFault(memory::calls() + 1, fault);
+      EXPECT_EQ(KDRVX_ReadFirstRecord(record.data()), KDRVX_ERR_RVX_OPEN_READ);
+      memory::armFault(memory::calls() + 1, fault);
+      EXPECT_EQ(KDRVX_ReadNextRecord(record.data()), KDRVX_ERR_RVX_OPEN_READ);
+      EXPECT_EQ(trace.narrowLines(), std::vector<std::string>(2, ioError));
+      EXPECT_EQ(KDRVX_GetLastError(), KDRVX_OK);
+      if (each.floats) {
+        memory::armFault(memory::calls() + 1, fault);
+        EXPECT_EQ(KDRVX_ReadRecords(0, 2, record.data()), openRead);
+      }
+      KDRVX_CloseRead();
+
+      // A reader: the status, and the system's reason kept for the reader.
+      KDRVX_Reader* reader = nullptr;
+      const uint64_t beforeOpen = memory::calls();
+      ASSERT_EQ(KDRVX_ReaderOpen(c(kRvx), &reader), KDRVX_OK);
+      const uint64_t openCalls = memory::calls() - beforeOpen;
+      uint32_t reason = 0;
+      memory::armFault(memory::calls() + 1, fault);
+      EXPECT_EQ(KDRVX_ReaderRead(reader, 0, 2, record.data()), openRead);
+      EXPECT_EQ(KDRVX_ReaderSystemError(reader, &reason), KDRVX_OK);
+      EXPECT_EQ(reason, 1117u);
+      KDRVX_WindowStatistics statistics[3] = {};
+      for (KDRVX_WindowStatistics& channel : statistics) channel.size = sizeof channel;
+      memory::armFault(memory::calls() + 1, fault);
+      EXPECT_EQ(KDRVX_ReaderStatistics(reader, 0, 100, statistics, 3, nullptr, nullptr),
+                KDRVX_ERR_RVX_OPEN_READ);
+      EXPECT_EQ(KDRVX_ReaderSystemError(reader, &reason), KDRVX_OK);
+      EXPECT_EQ(reason, 1117u);
+      // Read again without a fault, the records are there and the reason gone.
+      EXPECT_EQ(KDRVX_ReaderRead(reader, 0, 2, record.data()), 2);
+      EXPECT_EQ(KDRVX_ReaderSystemError(reader, &reason), KDRVX_OK);
+      EXPECT_EQ(reason, 0u);
+      KDRVX_ReaderClose(reader);
+
+      // The check: the first call after its open is a read of the records.
+      KDRVX_CheckReport report{};
+      report.size = sizeof report;
+      memory::armFault(memory::calls() + openCalls + 1, Fault::Persistent);
+      EXPECT_EQ(KDRVX_Check(c(kRvx), &report, nullptr, 0, nullptr, nullptr),
+                KDRVX_ERR_RVX_OPEN_READ);
+      memory::armFault(0, fault);
+      EXPECT_EQ(report.openStatus, KDRVX_OK);
+      EXPECT_EQ(report.systemError, 1117u);
+      EXPECT_EQ(report.recordsRead, 0u);
+      EXPECT_EQ(report.claims.findings & KDRVX_FINDING_STATISTICS_DIFFER, 0u);
+      EXPECT_EQ(memory::fileBytes(kRvx), each.rvx) << "reading changed the file";
+      expectNothingStuck();
+    }
+  }
+}
+
 // The memory layer keeps the rules of the POSIX layer (tests/platform_test.cpp,
 // tests/posix/): sharing, refusals and their error numbers, lengths.
 // No record writer rule: the memory layer's own.

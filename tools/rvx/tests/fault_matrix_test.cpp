@@ -298,6 +298,15 @@ TEST(SystemFailures, AreNamedAndLeaveTheFilesAsTheyWere) {
        "a.rvx: The RVX- file cannot be opened for read (0xE1000006): permission denied"},
       {"full:open:1:EMFILE", "info a.rvx", "(0xE1000006): too many open files"},
       {"fail:open:1:EIO", "info a.rvx", "(0xE1000006): cannot be read"},
+      // a read of the records that fails is no end of the data (an open
+      // reads the header with two reads, the second at the end of this small
+      // file; check opens the file twice)
+      {"fail:read:3:EIO", "export a.rvx -o out.csv -f",
+       "a.rvx: reading the records failed: The RVX- file cannot be opened for read (0xE1000006): "
+       "input/output error"},
+      {"fail:read:5:EIO", "check a.rvx",
+       "a.rvx: reading the records failed after 0 records: The RVX- file cannot be opened for "
+       "read (0xE1000006): input/output error"},
   };
   kdrvx::test::ScratchDir scratch;
   Recording recording;

@@ -13,6 +13,8 @@
 #include "files/many_files.h"
 #include "inputs/findings.h"
 #include "shared/arguments.h"
+#include "shared/library.h"
+#include "shared/system_reason.h"
 #include "shared/tool_error.h"
 
 namespace rvx {
@@ -79,9 +81,15 @@ CheckReport checkFile(const std::string& name) {
   for (KDRVX_CheckChannel& channel : channels) channel.size = sizeof channel;
   KDRVX_CheckReport found{};
   found.size = sizeof found;
-  require(KDRVX_Check(chars(widePath(name)), &found, channels.empty() ? nullptr : channels.data(),
-                      static_cast<uint32_t>(channels.size()), nullptr, nullptr),
-          name);
+  const uint32_t status =
+      KDRVX_Check(chars(widePath(name)), &found, channels.empty() ? nullptr : channels.data(),
+                  static_cast<uint32_t>(channels.size()), nullptr, nullptr);
+  // The records could not all be read: the check says nothing of them.
+  if (status == KDRVX_ERR_RVX_OPEN_READ && found.systemError != 0)
+    throw ToolError(name + ": reading the records failed after " +
+                    std::to_string(found.recordsRead) + " records: " + statusText(status) + ": " +
+                    windowsErrorReason(found.systemError, name));
+  require(status, name);
 
   const KDRVX_Findings& claims = found.claims;
   CheckReport report{name, layoutName(claims.layout), claims.fileLength, {}, {}};

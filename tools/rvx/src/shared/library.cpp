@@ -237,10 +237,18 @@ KDRVX_Findings Reader::findings() const {
   return findings;
 }
 
+void Reader::requireRead(uint32_t status) const {
+  if (status == 0) return;
+  uint32_t error = 0;
+  if (status == KDRVX_ERR_RVX_OPEN_READ) KDRVX_ReaderSystemError(reader_, &error);
+  const std::string reason = error == 0 ? "" : ": " + windowsErrorReason(error, file_);
+  throw ToolError(file_ + ": reading the records failed: " + statusText(status) + reason);
+}
+
 size_t Reader::read(uint64_t first, size_t count, float* out) {
   const auto most = static_cast<uint32_t>(std::min<size_t>(count, UINT32_MAX));
   const int64_t got = KDRVX_ReaderRead(reader_, static_cast<int64_t>(first), most, out);
-  if (got < 0) requireOfReader(static_cast<uint32_t>(got), file_);
+  if (got < 0) requireRead(static_cast<uint32_t>(got));
   return static_cast<size_t>(got);
 }
 
@@ -249,9 +257,8 @@ std::vector<KDRVX_WindowStatistics> Reader::statistics(uint64_t first, uint64_t 
   KDRVX_WindowStatistics sized{};
   sized.size = sizeof sized;
   std::vector<KDRVX_WindowStatistics> channels(header_.noChannels, sized);
-  requireOfReader(KDRVX_ReaderStatistics(reader_, first, count, channels.data(),
-                                         static_cast<uint32_t>(channels.size()), progress, context),
-                  file_);
+  requireRead(KDRVX_ReaderStatistics(reader_, first, count, channels.data(),
+                                     static_cast<uint32_t>(channels.size()), progress, context));
   return channels;
 }
 

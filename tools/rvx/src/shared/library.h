@@ -109,7 +109,8 @@ class Reader {
   KDRVX_Findings findings() const;
   uint32_t headerRecords() const { return header_.noRecords; }  // the header's count
   // Up to `count` records from record `first` into `out`, every kind as
-  // floats; fewer where the data end.
+  // floats; fewer where the data end. A read the system fails throws
+  // ToolError with the library's text and the system's reason.
   size_t read(uint64_t first, size_t count, float* out);
   // The library's statistics (KDRVX_ReaderStatistics) of records
   // [first, first + count), clipped to the data, one entry per channel of
@@ -133,6 +134,9 @@ class Reader {
 
  private:
   Reader(const std::string& file, KDRVX_Reader* reader);
+  // Throws ToolError for a failed read or statistics call: the library's
+  // text and, for a read that failed, the reason the library gives.
+  void requireRead(uint32_t status) const;
 
   std::string file_;
   KDRVX_Reader* reader_ = nullptr;
