@@ -261,7 +261,7 @@ TEST(SystemFailures, AreNamedAndLeaveTheFilesAsTheyWere) {
        "create the file: a part of the path is not a directory"},
       {"fail:open:2:EPERM", "export a.rvx -o new.csv", "create the file: permission denied"},
       {"fail:open:2:ENFILE", "export a.rvx -o new.csv", "create the file: too many open files"},
-      {"fail:open:2:ENOMEM", "export a.rvx -o new.csv", "create the file: Cannot allocate memory"},
+      {"fail:open:2:ENOMEM", "export a.rvx -o new.csv", "create the file: out of memory"},
       // another program takes every staging name first
       {"full:open:2:EEXIST", "export a.rvx -o new.csv", "create the file: already exists"},
       {"fail:read:3:EIO", "modify a.rvx --name x", "a.rvx: reading failed: input/output error"},

@@ -129,7 +129,8 @@ class Patience {
     return static_cast<uint32_t>(std::max<int64_t>(ms, KDRVX_LIVE_POLL_MILLISECONDS));
   }
   std::string text() const {
-    return secondsText(std::chrono::duration_cast<std::chrono::microseconds>(*timeout_).count()) + " s";
+    const auto micro = std::chrono::duration_cast<std::chrono::microseconds>(*timeout_);
+    return secondsText(micro.count()) + " s";
   }
 
  private:

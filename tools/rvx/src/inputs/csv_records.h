@@ -17,9 +17,9 @@
 
 #include "inputs/csv.h"
 #include "inputs/csv_dialect.h"
-#include "shared/library.h"
 #include "inputs/csv_metadata.h"
 #include "shared/arguments.h"
+#include "shared/library.h"
 #include "shared/wall_time.h"
 
 namespace rvx {

@@ -26,6 +26,7 @@ constexpr const char* kInUse = "in use by another program";
 constexpr const char* kNotFound = "no such file or directory";
 constexpr const char* kDenied = "permission denied";
 constexpr const char* kTooLarge = "file too large (over the file-size limit)";
+constexpr const char* kOutOfMemory = "out of memory";
 
 #if defined(_WIN32)
 // Windows denies access to a file that another program holds open, where
@@ -118,6 +119,8 @@ std::string errnoReason(int error) {
       return "too many open files";
     case EIO:
       return "input/output error";
+    case ENOMEM:
+      return kOutOfMemory;
     case EXDEV:
       return "on another file system";
     default:
@@ -136,7 +139,7 @@ std::string windowsErrorReason(uint32_t error, const std::string& path) {
     case 5:
       return deniedReason(path);  // ERROR_ACCESS_DENIED
     case 8:
-      return "out of memory";  // ERROR_NOT_ENOUGH_MEMORY
+      return kOutOfMemory;  // ERROR_NOT_ENOUGH_MEMORY
     case 19:
       return "read-only medium";  // ERROR_WRITE_PROTECT
     case 32:                      // ERROR_SHARING_VIOLATION
